@@ -1,0 +1,215 @@
+#include "IniFile.h"
+
+#include "TolvaneError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <climits>
+#include <optional>
+
+namespace {
+
+struct ParsedLine {
+    enum Kind { Other, Section, Key } kind = Other;
+    QString name;   // section or key name, trimmed
+    QString value;  // raw value text, trimmed (keys only)
+};
+
+ParsedLine parseLine(const QString &line)
+{
+    ParsedLine parsed;
+    const QString trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')))
+        return parsed;
+    if (trimmed.startsWith(QLatin1Char('['))) {
+        const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+        if (close > 0) {
+            parsed.kind = ParsedLine::Section;
+            parsed.name = trimmed.mid(1, close - 1).trimmed();
+        }
+        return parsed;
+    }
+    const qsizetype eq = trimmed.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return parsed;
+    parsed.kind = ParsedLine::Key;
+    parsed.name = trimmed.left(eq).trimmed();
+    parsed.value = trimmed.mid(eq + 1).trimmed();
+    return parsed;
+}
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The file's lines; a missing or unreadable file has none.
+QStringList readLines(const QString &fileName, QString *lineEnding = nullptr)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    if (lineEnding)
+        *lineEnding = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    // A final line ending leaves one empty piece behind; it is not a line.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+std::optional<QString> findValue(const QStringList &lines, const QString &section, const QString &key)
+{
+    bool inSection = false;
+    for (const QString &line : lines) {
+        const ParsedLine parsed = parseLine(line);
+        if (parsed.kind == ParsedLine::Section)
+            inSection = sameName(parsed.name, section);
+        else if (inSection && parsed.kind == ParsedLine::Key && sameName(parsed.name, key))
+            return parsed.value;
+    }
+    return std::nullopt;
+}
+
+QString unquoted(QString value)
+{
+    if (value.size() >= 2) {
+        const QChar first = value.front();
+        if ((first == QLatin1Char('"') || first == QLatin1Char('\'')) && value.back() == first)
+            value = value.mid(1, value.size() - 2);
+    }
+    return value.left(TIniFile::MaxValueLength);
+}
+
+bool isReadOnlyFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return false;
+    if (info.isDir())
+        return true;
+    // The owner's write bit is the user's "read-only" mark; honour it even for root.
+    return !(info.permissions() & QFileDevice::WriteOwner);
+}
+
+} // namespace
+
+TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {}
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const std::optional<QString> value = findValue(readLines(m_fileName), section, key);
+    return value ? unquoted(*value) : defaultValue;
+}
+
+int TIniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
+{
+    int value = 0;
+    return ParseIniInteger(ReadString(section, key, QString()), &value) ? value : defaultValue;
+}
+
+bool TIniFile::ValueExists(const QString &section, const QString &key) const
+{
+    return findValue(readLines(m_fileName), section, key).has_value();
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, int value) const
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) const
+{
+    if (isReadOnlyFile(m_fileName))
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+
+    QString eol = QStringLiteral("\n");
+    QStringList lines = readLines(m_fileName, &eol);
+    const QString newLine = key + QLatin1Char('=') + value;
+
+    qsizetype sectionLine = -1;  // header of the first matching section
+    qsizetype lastInSection = -1; // last non-empty line of that section
+    bool written = false;
+    bool inSection = false;
+    for (qsizetype i = 0; i < lines.size() && !written; ++i) {
+        const ParsedLine parsed = parseLine(lines[i]);
+        if (parsed.kind == ParsedLine::Section) {
+            if (inSection)
+                break; // the matching section ended without the key
+            inSection = sectionLine < 0 && sameName(parsed.name, section);
+            if (inSection)
+                sectionLine = lastInSection = i;
+        } else if (inSection) {
+            if (parsed.kind == ParsedLine::Key && sameName(parsed.name, key)) {
+                lines[i] = newLine;
+                written = true;
+            } else if (!lines[i].trimmed().isEmpty()) {
+                lastInSection = i;
+            }
+        }
+    }
+    if (!written) {
+        if (sectionLine >= 0) {
+            lines.insert(lastInSection + 1, newLine);
+        } else {
+            if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
+                lines.append(QString());
+            lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
+            lines.append(newLine);
+        }
+    }
+
+    QSaveFile file(m_fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+    const QByteArray bytes = (lines.join(eol) + eol).toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+}
+
+bool ParseIniInteger(const QString &text, int *value)
+{
+    QString s = text.trimmed();
+    bool negative = false;
+    if (s.startsWith(QLatin1Char('-')) || s.startsWith(QLatin1Char('+'))) {
+        negative = s.front() == QLatin1Char('-');
+        s.remove(0, 1);
+    }
+    int base = 10;
+    if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        s.remove(0, 2);
+    } else if (s.startsWith(QLatin1Char('$'))) {
+        base = 16;
+        s.remove(0, 1);
+    }
+    if (s.isEmpty())
+        return false;
+    for (QChar c : s) {
+        const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const bool hexLetter = (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        if (!(digit || (base == 16 && hexLetter)))
+            return false;
+    }
+    bool ok = false;
+    const qlonglong magnitude = s.toLongLong(&ok, base);
+    if (!ok)
+        return false;
+    const qlonglong signedValue = negative ? -magnitude : magnitude;
+    if (base == 16 && !negative && magnitude <= 0xFFFFFFFFLL && magnitude > 0x7FFFFFFFLL) {
+        // Hexadecimal text names the bit pattern, as the runtime's conversion does.
+        *value = static_cast<int>(static_cast<quint32>(magnitude));
+        return true;
+    }
+    if (signedValue < INT_MIN || signedValue > INT_MAX)
+        return false;
+    *value = static_cast<int>(signedValue);
+    return true;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// A Windows-style INI file read and written the way the platform's
+// private-profile service does it: names match without regard to case, a
+// value in a pair of quotes is read without them, values are cut at 2047
+// characters, and a missing file, section or key yields the caller's default.
+// Nothing is cached: every call opens the file afresh. A write replaces the
+// file atomically (temporary file in the same folder, then rename) and keeps
+// every other line as it was.
+class TIniFile
+{
+public:
+    static constexpr int MaxValueLength = 2047;
+
+    explicit TIniFile(const QString &fileName);
+
+    const QString &FileName() const { return m_fileName; }
+
+    QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
+    int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
+    bool ValueExists(const QString &section, const QString &key) const;
+
+    // Raises TolvaneError "Unable to write to <file>" when the file cannot be written.
+    void WriteString(const QString &section, const QString &key, const QString &value) const;
+    void WriteInteger(const QString &section, const QString &key, int value) const;
+
+private:
+    QString m_fileName;
+};
+
+// Integer text as the settings file accepts it: optional blanks and sign,
+// decimal digits, or hexadecimal after "0x", "0X" or "$". Returns false for
+// anything else, including values outside the 32-bit range.
+bool ParseIniInteger(const QString &text, int *value);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Common services every window asks for: the program folder, config.ini, the
+// language chosen at start-up with its links, help, skins and power-off.
+// Exactly one instance exists, frmCommon, created before any window.
+class TfrmCommon : public QObject
+{
+    Q_OBJECT
+public:
+    // appFolder empty: the folder of the running executable.
+    explicit TfrmCommon(const QString &appFolder = QString(), QObject *parent = nullptr);
+
+    // Fixed by FormCreate for the whole run.
+    QString AppFolder;   // ends in "/"
+    QString ConfigFile;
+    int LanguageCode = 2;
+    QString LanguageFile;
+    QString HelpFile;
+    QString HomePage;
+    QString SupportMail;
+    QString FeedbackPage;
+
+    void OpenHomePage() const;
+    void OpenSupportMail() const;
+    void OpenHelpFile() const;
+    void OpenFeedbackPage() const;
+
+    void ApplySkin(int skinIndex);
+    void LoadSkinFile(const QString &skinFile);
+    void SaveSkinIndex(int skinIndex) const;
+    int ReadSkinIndex() const;
+
+    bool IsAutoPowerOff() const;
+    int AutoPowerOffWaitTime() const;
+    void PowerOff() const;
+
+private:
+    void FormCreate(const QString &appFolder);
+};
+
+extern TfrmCommon *frmCommon;
+
+// Opens a web address, "mailto:" link or local document with the desktop's
+// handler; the result is ignored, as nothing can be done about it.
+void ShellOpen(const QString &target);
