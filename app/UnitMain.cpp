@@ -1,0 +1,228 @@
+#include "UnitMain.h"
+#include "ui_UnitMain.h"
+
+#include "ActionBinding.h"
+#include "IniFile.h"
+#include "Unit_common.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QUrl>
+
+TfrmMain *frmMain = nullptr;
+
+namespace {
+// The client area the window is laid out for; the menu bar comes on top.
+constexpr int ClientWidth = 414;
+constexpr int ClientHeight = 423;
+
+QString defaultOutputFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+}
+}
+
+QString TemporaryScriptPath()
+{
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs"));
+}
+
+TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
+{
+    frmMain = this;
+    ui->setupUi(this);
+    ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
+    setFixedSize(ClientWidth, ClientHeight + ui->MainMenu->sizeHint().height());
+    setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
+                   & ~Qt::WindowMaximizeButtonHint);
+    ConnectActions();
+    FormCreate();
+    if (QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TfrmMain::~TfrmMain()
+{
+    if (frmMain == this)
+        frmMain = nullptr;
+    delete ui;
+}
+
+void TfrmMain::ConnectActions()
+{
+    BindButtonToAction(ui->buttonAdd, ui->ActionFileAdd);
+    BindButtonToAction(ui->buttonDelete, ui->ActionFileDelete);
+    BindButtonToAction(ui->buttonClearAll, ui->ActionFileClearAll);
+    BindButtonToAction(ui->buttonMoveUp, ui->ActionFileMoveUp);
+    BindButtonToAction(ui->buttonMoveDown, ui->ActionFileMoveDown);
+    BindButtonToAction(ui->BitBtnOutput, ui->ActionSetDirectory);
+    BindButtonToAction(ui->buttonConvert, ui->ActionConvertNow);
+
+    BindProxyToAction(ui->N1_1, ui->ActionFileAdd);
+    BindProxyToAction(ui->N1_11, ui->ActionFileBatchAdd);
+    BindProxyToAction(ui->N1_2, ui->ActionFileDelete);
+    BindProxyToAction(ui->N1_3, ui->ActionFileClearAll);
+    BindProxyToAction(ui->N1_5, ui->ActionFileMoveUp);
+    BindProxyToAction(ui->N1_6, ui->ActionFileMoveDown);
+    BindProxyToAction(ui->N1_8, ui->ActionConvertNow);
+    BindProxyToAction(ui->N1_10, ui->ActionExit);
+
+    connect(ui->ActionFileAdd, &QAction::triggered, this, &TfrmMain::ActionFileAddExecute);
+    connect(ui->ActionFileBatchAdd, &QAction::triggered, this, &TfrmMain::ActionFileBatchAddExecute);
+    connect(ui->ActionFileDelete, &QAction::triggered, this, &TfrmMain::ActionFileDeleteExecute);
+    connect(ui->ActionFileClearAll, &QAction::triggered, this, &TfrmMain::ActionFileClearAllExecute);
+    connect(ui->ActionFileMoveUp, &QAction::triggered, this, &TfrmMain::ActionFileMoveUpExecute);
+    connect(ui->ActionFileMoveDown, &QAction::triggered, this, &TfrmMain::ActionFileMoveDownExecute);
+    connect(ui->ActionConvertNow, &QAction::triggered, this, &TfrmMain::ActionConvertNowExecute);
+    connect(ui->ActionSetDirectory, &QAction::triggered, this, &TfrmMain::ActionSetDirectoryExecute);
+    connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
+
+    connect(ui->editOutputFolder, &QLineEdit::textChanged, this, &TfrmMain::editOutputFolderChange);
+    connect(ui->N_Setting, &QAction::triggered, this, &TfrmMain::N_SettingClick);
+
+    connect(ui->N_LocalHelp, &QAction::triggered, this, &TfrmMain::N_LocalHelpClick);
+    connect(ui->N_HomePage, &QAction::triggered, this, &TfrmMain::N_HomePageClick);
+    connect(ui->N_Support, &QAction::triggered, this, &TfrmMain::N_SupportClick);
+    connect(ui->N_FeedBack, &QAction::triggered, this, &TfrmMain::N_FeedBackClick);
+    connect(ui->N_Update, &QAction::triggered, this, &TfrmMain::N_UpdateClick);
+
+    connect(ui->N_Skin1, &QAction::triggered, this, &TfrmMain::N_Skin1Click);
+    connect(ui->N_Skin2, &QAction::triggered, this, &TfrmMain::N_Skin2Click);
+    connect(ui->N_Skin3, &QAction::triggered, this, &TfrmMain::N_Skin3Click);
+    connect(ui->N_Skin4, &QAction::triggered, this, &TfrmMain::N_Skin4Click);
+    connect(ui->N_Skin5, &QAction::triggered, this, &TfrmMain::N_Skin5Click);
+    connect(ui->N_Skin6, &QAction::triggered, this, &TfrmMain::N_Skin6Click);
+    connect(ui->N_Skin7, &QAction::triggered, this, &TfrmMain::N_Skin7Click);
+    connect(ui->N_Skin8, &QAction::triggered, this, &TfrmMain::N_Skin8Click);
+    connect(ui->N_Skin9, &QAction::triggered, this, &TfrmMain::N_Skin9Click);
+    connect(ui->N_Skin10, &QAction::triggered, this, &TfrmMain::N_Skin10Click);
+    connect(ui->N_Skin11, &QAction::triggered, this, &TfrmMain::N_Skin11Click);
+    connect(ui->N_Skin12, &QAction::triggered, this, &TfrmMain::N_Skin12Click);
+    connect(ui->N_Skin13, &QAction::triggered, this, &TfrmMain::N_Skin13Click);
+    connect(ui->N_Skin14, &QAction::triggered, this, &TfrmMain::N_Skin14Click);
+    connect(ui->N_Skin15, &QAction::triggered, this, &TfrmMain::N_Skin15Click);
+    connect(ui->N_Skin16, &QAction::triggered, this, &TfrmMain::N_Skin16Click);
+    connect(ui->N_Skin17, &QAction::triggered, this, &TfrmMain::N_Skin17Click);
+    connect(ui->N_Skin18, &QAction::triggered, this, &TfrmMain::N_Skin18Click);
+}
+
+void TfrmMain::FormCreate()
+{
+    setAcceptDrops(true);
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown && !event->spontaneous()) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TfrmMain::FormShow()
+{
+    if (frmCommon->LanguageCode == 3)
+        ApplyJapaneseCharset();
+    LoadLanguage(frmCommon->LanguageFile);
+    frmCommon->ApplySkin(frmCommon->ReadSkinIndex());
+
+    // Setting the same text changes nothing and so writes nothing.
+    const QString folder = LoadOutputFolder();
+    if (ui->editOutputFolder->text() != folder)
+        ui->editOutputFolder->setText(folder);
+}
+
+QString TfrmMain::LoadOutputFolder() const
+{
+    return TIniFile(frmCommon->ConfigFile)
+        .ReadString(QStringLiteral("setting"), QStringLiteral("outputFolder"), defaultOutputFolder());
+}
+
+void TfrmMain::SaveOutputFolder()
+{
+    TIniFile(frmCommon->ConfigFile)
+        .WriteString(QStringLiteral("setting"), QStringLiteral("outputFolder"), ui->editOutputFolder->text());
+}
+
+void TfrmMain::editOutputFolderChange()
+{
+    SaveOutputFolder();
+}
+
+void TfrmMain::ActionExitExecute()
+{
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmMain::FormClose()
+{
+    QFile::remove(TemporaryScriptPath());
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    for (const QUrl &url : urls)
+        if (url.isLocalFile())
+            AddFile(url.toLocalFile());
+    event->acceptProposedAction();
+}
+
+void TfrmMain::N_LocalHelpClick()
+{
+    if (frmCommon->LanguageCode == 3)
+        frmCommon->OpenHomePage();
+    else
+        frmCommon->OpenHelpFile();
+}
+
+void TfrmMain::N_HomePageClick() { frmCommon->OpenHomePage(); }
+void TfrmMain::N_SupportClick() { frmCommon->OpenSupportMail(); }
+void TfrmMain::N_FeedBackClick() { frmCommon->OpenFeedbackPage(); }
+void TfrmMain::N_UpdateClick() { frmCommon->OpenHomePage(); }
+
+void TfrmMain::SkinMenuClick(int skinIndex)
+{
+    frmCommon->ApplySkin(skinIndex);
+    frmCommon->SaveSkinIndex(skinIndex);
+}
+
+void TfrmMain::N_Skin1Click() { SkinMenuClick(1); }
+void TfrmMain::N_Skin2Click() { SkinMenuClick(2); }
+void TfrmMain::N_Skin3Click() { SkinMenuClick(3); }
+void TfrmMain::N_Skin4Click() { SkinMenuClick(4); }
+void TfrmMain::N_Skin5Click() { SkinMenuClick(5); }
+void TfrmMain::N_Skin6Click() { SkinMenuClick(6); }
+void TfrmMain::N_Skin7Click() { SkinMenuClick(7); }
+void TfrmMain::N_Skin8Click() { SkinMenuClick(8); }
+void TfrmMain::N_Skin9Click() { SkinMenuClick(9); }
+void TfrmMain::N_Skin10Click() { SkinMenuClick(10); }
+void TfrmMain::N_Skin11Click() { SkinMenuClick(11); }
+void TfrmMain::N_Skin12Click() { SkinMenuClick(12); }
+void TfrmMain::N_Skin13Click() { SkinMenuClick(13); }
+void TfrmMain::N_Skin14Click() { SkinMenuClick(14); }
+void TfrmMain::N_Skin15Click() { SkinMenuClick(15); }
+void TfrmMain::N_Skin16Click() { SkinMenuClick(16); }
+void TfrmMain::N_Skin17Click() { SkinMenuClick(17); }
+void TfrmMain::N_Skin18Click() { SkinMenuClick(18); }

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+namespace Ui {
+class TfrmMain;
+}
+class QAction;
+
+// The main window: the file queue, the output options, the progress display
+// and the menus. Its handlers are spread over a few files by subject:
+// UnitMain.cpp (start-up, output folder, help, skins), UnitMain_queue.cpp
+// (the file queue), UnitMain_run.cpp (the conversion run) and
+// UnitMain_language.cpp (captions and texts from the language file).
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // Texts kept from the language file for later use.
+    QString StringStartCaption;
+    QString StringStopCaption;
+    QString msgStatusReady;
+    QString msgStatusRun;
+    QString msgClearAll;
+    QString msgFolderView;
+    QString msgFinishInfo;
+    QString msgNoOutputFolder;
+    QString msgFailedFiles;
+
+    QString LoadOutputFolder() const;
+    void SaveOutputFolder();
+
+    // Captions and texts from the language file.
+    void LoadLanguage(const QString &languageFile);
+    void ApplyJapaneseCharset();
+
+    // The file queue.
+    void AddFile(const QString &path);
+    void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
+
+public slots:
+    void FormShow();
+
+    void ActionFileAddExecute();
+    void ActionFileBatchAddExecute();
+    void ActionFileDeleteExecute();
+    void ActionFileClearAllExecute();
+    void ActionFileMoveUpExecute();
+    void ActionFileMoveDownExecute();
+    void ActionConvertNowExecute();
+    void ActionSetDirectoryExecute();
+    void ActionExitExecute();
+
+    void editOutputFolderChange();
+    void N_SettingClick();
+
+    void N_LocalHelpClick();
+    void N_HomePageClick();
+    void N_SupportClick();
+    void N_FeedBackClick();
+    void N_UpdateClick();
+
+    void N_Skin1Click();
+    void N_Skin2Click();
+    void N_Skin3Click();
+    void N_Skin4Click();
+    void N_Skin5Click();
+    void N_Skin6Click();
+    void N_Skin7Click();
+    void N_Skin8Click();
+    void N_Skin9Click();
+    void N_Skin10Click();
+    void N_Skin11Click();
+    void N_Skin12Click();
+    void N_Skin13Click();
+    void N_Skin14Click();
+    void N_Skin15Click();
+    void N_Skin16Click();
+    void N_Skin17Click();
+    void N_Skin18Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void ConnectActions();
+    void SkinMenuClick(int skinIndex);
+
+    Ui::TfrmMain *ui;
+    bool m_shown = false;
+};
+
+extern TfrmMain *frmMain;
+
+// Name of the file that is removed from the temporary folder when the main window closes.
+QString TemporaryScriptPath();

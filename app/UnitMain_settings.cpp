@@ -1,0 +1,4 @@
+#include "UnitMain.h"
+#include "ui_UnitMain.h"
+
+void TfrmMain::N_SettingClick() {}
