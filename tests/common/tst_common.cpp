@@ -1,0 +1,206 @@
+#include "ErrorReport.h"
+#include "IniFile.h"
+#include "PowerOff.h"
+#include "Unit_common.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+// Records what the program hands to the desktop's URL handlers.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestCommon : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void writeConfig(const QString &folder, const QByteArray &content)
+    {
+        QFile file(folder + QStringLiteral("/config.ini"));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(content);
+    }
+
+    UrlRecorder m_urls;
+
+private slots:
+    void initTestCase()
+    {
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_urls, "open");
+    }
+
+    void cleanupTestCase()
+    {
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
+
+    void languageTable_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("languageFile");
+        QTest::addColumn<QString>("helpFile");
+        QTest::addColumn<QString>("homePage");
+
+        QTest::newRow("no config") << QByteArray() << 2 << "language/en.ini" << "Tolvane.html" << "https://tolvane.example/en/";
+        QTest::newRow("chinese") << QByteArray("[common]\nlanguage=1\n") << 1 << "language/gb.ini" << "Tolvane_gb.html"
+                                 << "https://tolvane.example/zh/";
+        QTest::newRow("english") << QByteArray("[common]\nlanguage=2\n") << 2 << "language/en.ini" << "Tolvane.html"
+                                 << "https://tolvane.example/en/";
+        QTest::newRow("japanese hex") << QByteArray("[Common]\nLANGUAGE=0x3\n") << 3 << "language/jp.ini"
+                                      << "Tolvane.html" << "https://tolvane.example/ja/";
+        QTest::newRow("zero acts as english") << QByteArray("[common]\nlanguage=0\n") << 0 << "language/en.ini"
+                                              << "Tolvane.html" << "https://tolvane.example/en/";
+        QTest::newRow("seven acts as english") << QByteArray("[common]\nlanguage=7\n") << 7 << "language/en.ini"
+                                               << "Tolvane.html" << "https://tolvane.example/en/";
+        QTest::newRow("not a number") << QByteArray("[common]\nlanguage=jp\n") << 2 << "language/en.ini"
+                                      << "Tolvane.html" << "https://tolvane.example/en/";
+    }
+
+    void languageTable()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(int, code);
+        QFETCH(QString, languageFile);
+        QFETCH(QString, helpFile);
+        QFETCH(QString, homePage);
+
+        QTemporaryDir dir;
+        if (!config.isEmpty())
+            writeConfig(dir.path(), config);
+        TfrmCommon common(dir.path());
+        QCOMPARE(common.AppFolder, dir.path() + QLatin1Char('/'));
+        QCOMPARE(common.ConfigFile, dir.path() + QStringLiteral("/config.ini"));
+        QCOMPARE(common.LanguageCode, code);
+        QCOMPARE(common.LanguageFile, common.AppFolder + languageFile);
+        QCOMPARE(common.HelpFile, common.AppFolder + helpFile);
+        QCOMPARE(common.HomePage, homePage);
+        QVERIFY(common.SupportMail.startsWith(QLatin1String("mailto:")));
+        QVERIFY(common.FeedbackPage.startsWith(QLatin1String("https://tolvane.example/")));
+    }
+
+    void languageIsReadOnce()
+    {
+        QTemporaryDir dir;
+        writeConfig(dir.path(), "[common]\nlanguage=1\n");
+        TfrmCommon common(dir.path());
+        writeConfig(dir.path(), "[common]\nlanguage=3\n");
+        QCOMPARE(common.LanguageCode, 1);
+    }
+
+    void defaultsWithoutConfig()
+    {
+        QTemporaryDir dir;
+        TfrmCommon common(dir.path());
+        QCOMPARE(common.ReadSkinIndex(), 10);
+        QCOMPARE(common.IsAutoPowerOff(), false);
+        QCOMPARE(common.AutoPowerOffWaitTime(), 30);
+        QVERIFY(!QFile::exists(common.ConfigFile));
+    }
+
+    void autoPowerOff_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("hex 1") << QByteArray("0x1") << true;
+        QTest::newRow("0") << QByteArray("0") << false;
+        QTest::newRow("2") << QByteArray("2") << false;
+        QTest::newRow("yes") << QByteArray("yes") << false;
+    }
+
+    void autoPowerOff()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, on);
+        QTemporaryDir dir;
+        TfrmCommon common(dir.path());
+        writeConfig(dir.path(), "[SETTING]\nAUTOPOWEROFF=" + value + "\nautoPowerOff_WaitTime=$10\n");
+        QCOMPARE(common.IsAutoPowerOff(), on);
+        QCOMPARE(common.AutoPowerOffWaitTime(), 16);
+    }
+
+    void linksOpen_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("localHelpTarget");
+        QTest::newRow("english help file") << 2 << "file";
+        QTest::newRow("japanese has only the home page") << 3 << "https";
+    }
+
+    void linksOpen()
+    {
+        QFETCH(int, code);
+        QTemporaryDir dir;
+        writeConfig(dir.path(), "[common]\nlanguage=" + QByteArray::number(code) + "\n");
+        TfrmCommon common(dir.path());
+        m_urls.opened.clear();
+        common.OpenHomePage();
+        common.OpenSupportMail();
+        common.OpenFeedbackPage();
+        common.OpenHelpFile();
+        QCOMPARE(m_urls.opened.size(), 4);
+        QCOMPARE(m_urls.opened[0].toString(), common.HomePage);
+        QCOMPARE(m_urls.opened[1].scheme(), QStringLiteral("mailto"));
+        QCOMPARE(m_urls.opened[2].toString(), common.FeedbackPage);
+        QCOMPARE(m_urls.opened[3], QUrl::fromLocalFile(common.HelpFile));
+    }
+
+    void powerOffGoesThroughTheSeam()
+    {
+        QTemporaryDir dir;
+        TfrmCommon common(dir.path());
+        int requests = 0;
+        const PowerOffHandler previous = SetPowerOffHandler([&requests] { ++requests; });
+        common.PowerOff();
+        common.PowerOff();
+        SetPowerOffHandler(previous);
+        QCOMPARE(requests, 2);
+    }
+
+    void skinIndexRoundTrip()
+    {
+        QTemporaryDir dir;
+        TfrmCommon common(dir.path());
+        common.SaveSkinIndex(4);
+        QCOMPARE(common.ReadSkinIndex(), 4);
+        QCOMPARE(TIniFile(common.ConfigFile).ReadString("skin", "skin", QString()), QStringLiteral("4"));
+    }
+
+    void fullStop_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("adds") << "Unable to write to /x/config.ini" << "Unable to write to /x/config.ini.";
+        QTest::newRow("keeps") << "Disk full." << "Disk full.";
+        QTest::newRow("multi-line") << "System Error.  Code: 2.\r\nNo such file or directory"
+                                    << "System Error.  Code: 2.\r\nNo such file or directory.";
+        QTest::newRow("empty") << "" << ".";
+    }
+
+    void fullStop()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QStringList reported;
+        const ErrorReporter previous = SetErrorReporter([&reported](const QString &t) { reported << t; });
+        ReportError(text);
+        SetErrorReporter(previous);
+        QCOMPARE(reported, QStringList{shown});
+    }
+};
+
+QTEST_MAIN(TestCommon)
+#include "tst_common.moc"

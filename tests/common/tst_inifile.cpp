@@ -1,0 +1,212 @@
+#include "IniFile.h"
+#include "TolvaneError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestIniFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString writeFile(const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("config.ini"));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(content);
+        return path;
+    }
+
+    QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+
+private slots:
+    void readString_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray plain = "[setting]\noutputFolder=/music\n";
+        QTest::newRow("plain") << plain << "setting" << "outputFolder" << "/music";
+        QTest::newRow("section case") << plain << "SETTING" << "outputFolder" << "/music";
+        QTest::newRow("key case") << plain << "setting" << "OUTPUTFOLDER" << "/music";
+        QTest::newRow("blanks around") << QByteArray("  [ setting ]  \n  outputFolder  =  /a b  \n") << "setting"
+                                       << "outputFolder" << "/a b";
+        QTest::newRow("double quotes") << QByteArray("[s]\nk=\"  quoted  \"\n") << "s" << "k" << "  quoted  ";
+        QTest::newRow("single quotes") << QByteArray("[s]\nk='x'\n") << "s" << "k" << "x";
+        QTest::newRow("unbalanced quote kept") << QByteArray("[s]\nk=\"x\n") << "s" << "k" << "\"x";
+        QTest::newRow("mixed quotes kept") << QByteArray("[s]\nk=\"x'\n") << "s" << "k" << "\"x'";
+        QTest::newRow("missing key") << plain << "setting" << "other" << "default";
+        QTest::newRow("missing section") << plain << "skin" << "outputFolder" << "default";
+        QTest::newRow("key of another section") << QByteArray("[a]\nk=1\n[b]\n") << "b" << "k" << "default";
+        QTest::newRow("empty value is a value") << QByteArray("[s]\nk=\n") << "s" << "k" << "";
+        QTest::newRow("CRLF lines") << QByteArray("[s]\r\nk=v\r\n") << "s" << "k" << "v";
+        QTest::newRow("first of two sections") << QByteArray("[s]\nk=1\n[S]\nk=2\n") << "s" << "k" << "1";
+        QTest::newRow("comment line") << QByteArray("[s]\n;k=1\nk=2\n") << "s" << "k" << "2";
+        QTest::newRow("equals in value") << QByteArray("[s]\nk=a=b\n") << "s" << "k" << "a=b";
+        QTest::newRow("UTF-8 value") << QByteArray("[s]\nk=/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90\n") << "s" << "k"
+                                     << QString::fromUtf8("/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90");
+    }
+
+    void readString()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const TIniFile ini(writeFile(content));
+        QCOMPARE(ini.ReadString(section, key, QStringLiteral("default")), expected);
+    }
+
+    void missingFileGivesDefaults()
+    {
+        const TIniFile ini(m_dir.filePath(QStringLiteral("nowhere/none.ini")));
+        QCOMPARE(ini.ReadString("setting", "outputFolder", "d"), QStringLiteral("d"));
+        QCOMPARE(ini.ReadInteger("setting", "autoPowerOff", 30), 30);
+    }
+
+    void longValueIsCut()
+    {
+        const QString longValue(5000, QLatin1Char('x'));
+        const TIniFile ini(writeFile("[s]\nk=" + longValue.toLatin1() + "\n"));
+        QCOMPARE(ini.ReadString("s", "k", QString()).size(), TIniFile::MaxValueLength);
+    }
+
+    void readInteger_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("decimal") << "3" << 3;
+        QTest::newRow("negative") << "-12" << -12;
+        QTest::newRow("plus sign") << "+7" << 7;
+        QTest::newRow("blanks") << "  42  " << 42;
+        QTest::newRow("hex 0x") << "0x3" << 3;
+        QTest::newRow("hex 0X") << "0X1F" << 31;
+        QTest::newRow("hex dollar") << "$ff" << 255;
+        QTest::newRow("quoted number") << "\"5\"" << 5;
+        QTest::newRow("not a number") << "abc" << -1;
+        QTest::newRow("trailing junk") << "12abc" << -1;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("bare 0x") << "0x" << -1;
+        QTest::newRow("hex letters in decimal") << "1f" << -1;
+        QTest::newRow("fraction") << "1.5" << -1;
+        QTest::newRow("overflow") << "99999999999" << -1;
+        QTest::newRow("int max") << "2147483647" << 2147483647;
+    }
+
+    void readInteger()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        const TIniFile ini(writeFile("[s]\nk=" + text.toUtf8() + "\n"));
+        QCOMPARE(ini.ReadInteger("s", "k", -1), expected);
+    }
+
+    void write_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("after");
+
+        QTest::newRow("creates file") << QByteArray() << "setting" << "outputFolder"
+                                      << QByteArray("[setting]\noutputFolder=V\n");
+        QTest::newRow("replaces value, keeps the rest")
+            << QByteArray("; my notes\n[common]\nlanguage=1\n\n[setting]\noutputFolder=old\nautoPowerOff=1\n")
+            << "setting" << "outputFolder"
+            << QByteArray("; my notes\n[common]\nlanguage=1\n\n[setting]\noutputFolder=V\nautoPowerOff=1\n");
+        QTest::newRow("other capitals match") << QByteArray("[Setting]\nOUTPUTFOLDER=old\n") << "setting"
+                                              << "outputFolder" << QByteArray("[Setting]\noutputFolder=V\n");
+        QTest::newRow("adds key to its section")
+            << QByteArray("[setting]\na=1\n\n[skin]\nskin=3\n") << "setting" << "outputFolder"
+            << QByteArray("[setting]\na=1\noutputFolder=V\n\n[skin]\nskin=3\n");
+        QTest::newRow("appends section") << QByteArray("[skin]\nskin=3\n") << "setting" << "outputFolder"
+                                         << QByteArray("[skin]\nskin=3\n\n[setting]\noutputFolder=V\n");
+        QTest::newRow("keeps CRLF") << QByteArray("[setting]\r\noutputFolder=old\r\n") << "setting"
+                                    << "outputFolder" << QByteArray("[setting]\r\noutputFolder=V\r\n");
+        QTest::newRow("no final newline") << QByteArray("[setting]\nx=1") << "setting" << "outputFolder"
+                                          << QByteArray("[setting]\nx=1\noutputFolder=V\n");
+    }
+
+    void write()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, after);
+        QString path = m_dir.filePath(QStringLiteral("config.ini"));
+        QFile::remove(path);
+        if (!before.isEmpty())
+            path = writeFile(before);
+        TIniFile(path).WriteString(section, key, QStringLiteral("V"));
+        QCOMPARE(readFile(path), after);
+    }
+
+    void writeThenRead()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("roundtrip.ini"));
+        const TIniFile ini(path);
+        ini.WriteInteger("setting", "autoPowerOff_WaitTime", 45);
+        ini.WriteString("setting", "outputFolder", QString::fromUtf8("/tmp/M\xc3\xbcsik & \"Co\""));
+        QCOMPARE(ini.ReadInteger("setting", "autoPowerOff_WaitTime", 0), 45);
+        QCOMPARE(ini.ReadString("setting", "outputFolder", QString()), QString::fromUtf8("/tmp/M\xc3\xbcsik & \"Co\""));
+    }
+
+    void writeLeavesNoTemporaryFiles()
+    {
+        QTemporaryDir dir;
+        const TIniFile ini(dir.filePath(QStringLiteral("config.ini")));
+        for (int i = 0; i < 5; ++i)
+            ini.WriteInteger("skin", "skin", i);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("config.ini")});
+    }
+
+    void failedWriteRaises_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("read-only file") << "readonly";
+        QTest::newRow("missing folder") << "missingfolder";
+        QTest::newRow("path is a folder") << "folder";
+    }
+
+    void failedWriteRaises()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("config.ini"));
+        QByteArray original = "[setting]\noutputFolder=old\n";
+        if (kind == QLatin1String("readonly")) {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(original);
+            file.close();
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        } else if (kind == QLatin1String("missingfolder")) {
+            path = dir.filePath(QStringLiteral("gone/config.ini"));
+        } else {
+            QDir(dir.path()).mkdir(QStringLiteral("config.ini"));
+        }
+        try {
+            TIniFile(path).WriteString("setting", "outputFolder", "new");
+            QFAIL("no error raised");
+        } catch (const TolvaneError &e) {
+            QCOMPARE(e.text(), QStringLiteral("Unable to write to %1").arg(path));
+        }
+        if (kind == QLatin1String("readonly"))
+            QCOMPARE(readFile(path), original);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"
