@@ -1,0 +1,50 @@
+#pragma once
+// Owning handles for the FFmpeg objects the encoder uses, so that every
+// error path releases what was made before it.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/dict.h>
+#include <libswresample/swresample.h>
+}
+
+#include <memory>
+
+struct InputContextDeleter {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct OutputContextDeleter {
+    // The I/O context belongs to OutputFile, so only the muxer state goes here.
+    void operator()(AVFormatContext *c) const { avformat_free_context(c); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext *s) const { swr_free(&s); }
+};
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
+};
+struct DictionaryDeleter {
+    void operator()(AVDictionary *d) const { av_dict_free(&d); }
+};
+
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+PacketPtr MakePacket();
+FramePtr MakeFrame();

@@ -1,0 +1,10 @@
+#pragma once
+// One run of the encoder: open the input, announce its duration, convert
+// the chosen audio stream into the output while reporting progress, and
+// close a valid file, also when a stop request cuts the run short.
+
+#include "Options.h"
+
+// Returns when the file was converted or the run was stopped on request;
+// throws EncoderError on any failure.
+void RunConversion(const EncoderOptions &options);

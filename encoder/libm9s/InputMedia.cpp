@@ -1,0 +1,106 @@
+#include "InputMedia.h"
+
+#include "EncoderError.h"
+#include "StopControl.h"
+#include "StreamChoice.h"
+
+#include <new>
+#include <vector>
+
+bool InputMedia::Open(const std::string &path)
+{
+    path_ = path;
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
+        throw std::bad_alloc();
+    context->interrupt_callback.callback = StopControl::InterruptCallback;
+
+    // The path is a local file, whatever it looks like: the "file:" prefix
+    // keeps a name such as "concat:a|b" or "http:x" from being taken as a
+    // protocol, and the white list keeps demuxers from opening anything but
+    // local files on the input's behalf.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = "file:" + path;
+    int ret = avformat_open_input(&context, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        if (StopControl::Requested())
+            return false;
+        throw EncoderError("Cannot open input '" + path + "': " + AvErrorText(ret));
+    }
+    format_.reset(context);
+
+    ret = avformat_find_stream_info(context, nullptr);
+    if (ret < 0) {
+        if (StopControl::Requested())
+            return false;
+        // Like the ffmpeg program: go on with what the probe found, if anything.
+        if (context->nb_streams == 0)
+            throw EncoderError("Cannot read input '" + path + "': " + AvErrorText(ret));
+    }
+    return true;
+}
+
+void InputMedia::SelectAudio()
+{
+    AVFormatContext *context = format_.get();
+    std::vector<AudioCandidate> candidates;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream *st = context->streams[i];
+        const AVCodecParameters *par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        AudioCandidate c;
+        c.index = int(i);
+        c.decodable = avcodec_find_decoder(par->codec_id) != nullptr;
+        c.hadPackets = (st->event_flags & AVSTREAM_EVENT_FLAG_NEW_PACKETS) != 0;
+        c.isDefault = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
+        c.channels = par->ch_layout.nb_channels;
+        candidates.push_back(c);
+    }
+    int chosen = ChooseAudioStream(candidates);
+    if (chosen < 0)
+        throw EncoderError("No audio stream in input '" + path_ + "'");
+
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        context->streams[i]->discard = int(i) == chosen ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    audio_ = context->streams[chosen];
+}
+
+void InputMedia::OpenDecoder()
+{
+    const AVCodecParameters *par = audio_->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    if (!codec)
+        throw EncoderError(std::string("No decoder for the audio codec '") + avcodec_get_name(par->codec_id) +
+                           "' of input '" + path_ + "'");
+    CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder)
+        throw std::bad_alloc();
+    int ret = avcodec_parameters_to_context(decoder.get(), par);
+    if (ret >= 0) {
+        decoder->pkt_timebase = audio_->time_base;
+        ret = avcodec_open2(decoder.get(), codec, nullptr);
+    }
+    if (ret < 0)
+        throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) +
+                           " audio of input '" + path_ + "': " + AvErrorText(ret));
+    decoder_ = std::move(decoder);
+}
+
+std::optional<int64_t> InputMedia::DurationUs() const
+{
+    if (audio_ && audio_->duration != AV_NOPTS_VALUE && audio_->duration > 0)
+        return av_rescale_q(audio_->duration, audio_->time_base, AV_TIME_BASE_Q);
+    if (format_ && format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
+        return format_->duration;
+    return std::nullopt;
+}
+
+int64_t InputMedia::StartUs() const
+{
+    if (format_ && format_->start_time != AV_NOPTS_VALUE)
+        return format_->start_time;
+    return 0;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The source file: its demuxer, the one audio stream that gets converted
+// (every other stream is discarded at the demuxer, so video is never even
+// read into packets) and that stream's decoder.
+
+#include "AvHandles.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class InputMedia {
+public:
+    // Opens and probes the input. False when a stop request cut this short;
+    // throws EncoderError when the input cannot be opened.
+    bool Open(const std::string &path);
+    // Throws when the input has no audio stream or it cannot be decoded.
+    void SelectAudio();
+    void OpenDecoder();
+
+    AVFormatContext *Format() const { return format_.get(); }
+    AVStream *Audio() const { return audio_; }
+    AVCodecContext *Decoder() const { return decoder_.get(); }
+
+    // Length of the selected audio (or of the whole file when the stream
+    // does not say); empty when neither is known.
+    std::optional<int64_t> DurationUs() const;
+    // Where the file's timeline starts (microseconds).
+    int64_t StartUs() const;
+
+private:
+    std::string path_;
+    InputContextPtr format_;
+    AVStream *audio_ = nullptr;
+    CodecContextPtr decoder_;
+};

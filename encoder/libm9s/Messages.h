@@ -1,0 +1,17 @@
+#pragma once
+// Everything the encoder says goes to standard error, unbuffered, each
+// message in one write so that progress reports and lines never interleave.
+// Messages are whole lines; progress reports end in a carriage return.
+
+#include <string>
+#include <string_view>
+
+void WriteLine(std::string_view text);
+void WriteDurationMarker(const std::string &clock);
+void WriteTimeMarker(const std::string &seconds);
+
+// FFmpeg's own messages: errors only, as whole lines, and only once the
+// duration marker is out (nothing may come before it). A damaged file can
+// raise thousands of them, so after a few the rest are dropped.
+void InstallLibraryLog();
+void EnableLibraryLog();

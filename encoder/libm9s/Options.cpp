@@ -1,0 +1,132 @@
+#include "Options.h"
+
+#include "EncoderError.h"
+#include "TimeText.h"
+
+#include <array>
+#include <charconv>
+#include <cstdlib>
+
+namespace {
+
+constexpr std::array<int, 9> kMp3Rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+
+int ParseWholeNumber(const std::string &option, const std::string &text, int min, int max)
+{
+    int value = 0;
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || value < min || value > max)
+        throw OptionError("Invalid value '" + text + "' for option '" + option + "'");
+    return value;
+}
+
+OutputFormat ParseFormat(const std::string &text)
+{
+    if (text == "wav")
+        return OutputFormat::Wav;
+    if (text == "mp3")
+        return OutputFormat::Mp3;
+    throw OptionError("Unknown output format '" + text + "' (wav or mp3)");
+}
+
+bool EndsWithNoCase(const std::string &text, const std::string &tail)
+{
+    if (text.size() < tail.size())
+        return false;
+    for (size_t i = 0; i < tail.size(); ++i) {
+        char c = text[text.size() - tail.size() + i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != tail[i])
+            return false;
+    }
+    return true;
+}
+
+int64_t ParseTime(const std::string &option, const std::string &text)
+{
+    std::optional<int64_t> us = ParseTimeText(text);
+    if (!us)
+        throw OptionError("Invalid time '" + text + "' for option '" + option + "'");
+    return *us;
+}
+
+} // namespace
+
+EncoderOptions ParseOptions(const std::vector<std::string> &args)
+{
+    EncoderOptions options;
+    bool haveInput = false;
+    bool haveOutput = false;
+    bool haveFormat = false;
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        auto value = [&]() -> const std::string & {
+            if (i + 1 >= args.size())
+                throw OptionError("Missing argument for option '" + arg + "'");
+            return args[++i];
+        };
+
+        if (arg == "-i") {
+            options.inputPath = value();
+            haveInput = true;
+        } else if (arg == "-y") {
+            options.overwrite = true;
+        } else if (arg == "-f") {
+            options.format = ParseFormat(value());
+            haveFormat = true;
+        } else if (arg == "-vn") {
+            // Video is never written; nothing to switch off.
+        } else if (arg == "-ab") {
+            options.bitrateKbits = ParseWholeNumber(arg, value(), 1, 100000);
+        } else if (arg == "-ar") {
+            options.sampleRate = ParseWholeNumber(arg, value(), 1000, 768000);
+        } else if (arg == "-ac") {
+            options.channels = ParseWholeNumber(arg, value(), 1, 2);
+        } else if (arg == "-t") {
+            options.durationUs = ParseTime(arg, value());
+        } else if (arg == "-ss") {
+            options.startUs = ParseTime(arg, value());
+        } else if (!arg.empty() && arg[0] == '-') {
+            throw OptionError("Unrecognized option '" + arg + "'");
+        } else {
+            if (haveOutput)
+                throw OptionError("Unexpected argument '" + arg + "' after output file '" + options.outputPath + "'");
+            options.outputPath = arg;
+            haveOutput = true;
+        }
+    }
+
+    if (!haveInput || options.inputPath.empty())
+        throw OptionError("No input file given (-i)");
+    if (!haveOutput || options.outputPath.empty())
+        throw OptionError("No output file given");
+    if (!haveFormat) {
+        if (EndsWithNoCase(options.outputPath, ".wav"))
+            options.format = OutputFormat::Wav;
+        else if (EndsWithNoCase(options.outputPath, ".mp3"))
+            options.format = OutputFormat::Mp3;
+        else
+            throw OptionError("No output format given (-f wav or -f mp3)");
+    }
+    return options;
+}
+
+bool IsMp3SampleRate(int rate)
+{
+    for (int r : kMp3Rates)
+        if (r == rate)
+            return true;
+    return false;
+}
+
+int NearestMp3SampleRate(int rate)
+{
+    int best = kMp3Rates.front();
+    for (int r : kMp3Rates)
+        if (std::abs(r - rate) < std::abs(best - rate))
+            best = r;
+    return best;
+}

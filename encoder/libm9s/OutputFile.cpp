@@ -1,0 +1,143 @@
+#include "OutputFile.h"
+
+#include "EncoderError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that a 20-minute WAV costs a few thousand writes, not millions.
+constexpr int kBufferSize = 256 * 1024;
+
+std::string SystemText(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace
+
+bool PathExists(const std::string &path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
+{
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+        created_ = true;
+    } else if (errno == EEXIST) {
+        if (!overwrite)
+            throw EncoderError("Output file '" + path + "' already exists");
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (fd_ < 0)
+        throw EncoderError("Cannot write output '" + path + "': " + SystemText(errno));
+
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EncoderError("Cannot write output '" + path + "': not a regular file");
+    }
+
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    if (buffer)
+        io_ = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, WritePacket, Seek);
+    if (!io_) {
+        av_free(buffer);
+        ::close(fd_);
+        if (created_)
+            ::unlink(path_.c_str());
+        throw std::bad_alloc();
+    }
+}
+
+OutputFile::~OutputFile()
+{
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!committed_ && created_)
+        ::unlink(path_.c_str());
+}
+
+void OutputFile::Commit()
+{
+    if (committed_)
+        return;
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+        throw EncoderError("Cannot write output '" + path_ + "': " + SystemText(errno));
+    committed_ = true;
+}
+
+void OutputFile::Close()
+{
+    if (fd_ < 0)
+        return;
+    avio_flush(io_);
+    int error = io_->error;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && error >= 0)
+        error = AVERROR(errno);
+    if (error < 0)
+        throw EncoderError(WriteErrorText(error));
+}
+
+std::string OutputFile::WriteErrorText(int avError) const
+{
+    std::string reason = lastErrno_ ? SystemText(lastErrno_) : AvErrorText(avError);
+    return "Cannot write output '" + path_ + "': " + reason;
+}
+
+bool OutputFile::IsSameFileAs(const std::string &otherPath) const
+{
+    struct stat mine, other;
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(otherPath.c_str(), &other) == 0 &&
+           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+}
+
+int OutputFile::WritePacket(void *opaque, uint8_t *data, int size)
+{
+    auto *self = static_cast<OutputFile *>(opaque);
+    if (!self->committed_ || self->fd_ < 0)
+        return AVERROR(EINVAL);  // nothing may reach the file before Commit()
+    int left = size;
+    while (left > 0) {
+        ssize_t n = ::write(self->fd_, data, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            self->lastErrno_ = errno;
+            return AVERROR(errno);
+        }
+        data += n;
+        left -= int(n);
+    }
+    return size;
+}
+
+int64_t OutputFile::Seek(void *opaque, int64_t offset, int whence)
+{
+    auto *self = static_cast<OutputFile *>(opaque);
+    if (self->fd_ < 0)
+        return AVERROR(EBADF);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        if (::fstat(self->fd_, &st) != 0)
+            return AVERROR(errno);
+        return st.st_size;
+    }
+    off_t pos = ::lseek(self->fd_, offset, whence & ~AVSEEK_FORCE);
+    return pos < 0 ? AVERROR(errno) : int64_t(pos);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The output file, written in place through an I/O context of our own.
+//
+// The program puts a placeholder at the output path before it starts the
+// encoder. The file is opened early, so that an unwritable path is reported
+// before any work is done, but its content is left alone until Commit():
+// a conversion that fails before it has audio to write leaves the file
+// exactly as it was found (and removes it if it did not exist).
+
+#include "AvHandles.h"
+
+#include <string>
+
+class OutputFile {
+public:
+    // Throws EncoderError when the path cannot be written, or when it exists
+    // and overwrite is false.
+    OutputFile(const std::string &path, bool overwrite);
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    AVIOContext *Io() const { return io_; }
+
+    // Empties the file; everything written through Io() from here on lands in it.
+    void Commit();
+    bool Committed() const { return committed_; }
+
+    // Writes out the buffer and closes the file; throws on a write error.
+    void Close();
+
+    // The text for a failed write, with the system's reason when known.
+    std::string WriteErrorText(int avError) const;
+
+    bool IsSameFileAs(const std::string &otherPath) const;
+
+private:
+    static int WritePacket(void *opaque, uint8_t *data, int size);
+    static int64_t Seek(void *opaque, int64_t offset, int whence);
+
+    std::string path_;
+    int fd_ = -1;
+    bool created_ = false;
+    bool committed_ = false;
+    int lastErrno_ = 0;
+    AVIOContext *io_ = nullptr;
+};
+
+// True when path names an existing file (of any kind).
+bool PathExists(const std::string &path);

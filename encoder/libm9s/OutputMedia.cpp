@@ -1,0 +1,248 @@
+#include "OutputMedia.h"
+
+#include "EncoderError.h"
+#include "OutputFile.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+#include <algorithm>
+#include <bit>
+#include <new>
+
+namespace {
+
+// Frame size for encoders that take any size (PCM on a big-endian machine).
+constexpr int kVariableChunk = 4096;
+
+const AVCodec *FindMp3Encoder()
+{
+    if (const AVCodec *lame = avcodec_find_encoder_by_name("libmp3lame"))
+        return lame;
+    return avcodec_find_encoder(AV_CODEC_ID_MP3);
+}
+
+AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
+{
+    if (!codec->sample_fmts)
+        return preferred;
+    for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (*f == preferred)
+            return preferred;
+    return codec->sample_fmts[0];
+}
+
+int PickSampleRate(const AVCodec *codec, int wanted)
+{
+    if (!codec->supported_samplerates)
+        return wanted;
+    int best = codec->supported_samplerates[0];
+    for (const int *r = codec->supported_samplerates; *r; ++r) {
+        if (*r == wanted)
+            return wanted;
+        if (std::abs(*r - wanted) < std::abs(best - wanted))
+            best = *r;
+    }
+    return best;
+}
+
+} // namespace
+
+OutputMedia::OutputMedia(const OutputSettings &settings, const AVDictionary *tags) : format_(settings.format)
+{
+    OpenEncoder(settings);
+    OpenMuxer(settings, tags);
+    packet_ = MakePacket();
+}
+
+OutputMedia::~OutputMedia()
+{
+    if (staging_)
+        av_freep(&staging_[0]);
+    av_freep(&staging_);
+}
+
+void OutputMedia::OpenEncoder(const OutputSettings &settings)
+{
+    const bool wav = settings.format == OutputFormat::Wav;
+    const AVCodec *codec = wav ? avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE) : FindMp3Encoder();
+    if (!codec)
+        throw EncoderError(wav ? "No 16-bit PCM encoder available" : "No MP3 encoder available");
+
+    CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    if (!encoder)
+        throw std::bad_alloc();
+    encoder->sample_fmt = wav ? AV_SAMPLE_FMT_S16 : PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
+    encoder->sample_rate = PickSampleRate(codec, settings.sampleRate);
+    av_channel_layout_default(&encoder->ch_layout, settings.channels);
+    encoder->time_base = AVRational{1, encoder->sample_rate};
+    if (!wav)
+        encoder->bit_rate = int64_t(settings.bitrateKbits) * 1000;
+
+    int ret = avcodec_open2(encoder.get(), codec, nullptr);
+    if (ret < 0)
+        throw EncoderError(std::string("Cannot set up the ") + codec->name + " encoder: " + AvErrorText(ret));
+    encoder_ = std::move(encoder);
+
+    directPcm_ = wav && std::endian::native == std::endian::little;
+    if (!directPcm_) {
+        fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels, 4096));
+        frame_ = MakeFrame();
+        if (!fifo_)
+            throw std::bad_alloc();
+    }
+}
+
+void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *tags)
+{
+    const char *name = settings.format == OutputFormat::Wav ? "wav" : "mp3";
+    AVFormatContext *context = nullptr;
+    int ret = avformat_alloc_output_context2(&context, nullptr, name, nullptr);
+    if (ret < 0 || !context)
+        throw EncoderError(std::string("Cannot set up the ") + name + " writer: " + AvErrorText(ret));
+    muxer_.reset(context);
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+
+    stream_ = avformat_new_stream(context, nullptr);
+    if (!stream_)
+        throw std::bad_alloc();
+    ret = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    if (ret < 0)
+        throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
+    stream_->time_base = encoder_->time_base;
+    if (tags && av_dict_copy(&context->metadata, tags, 0) < 0)
+        throw std::bad_alloc();
+}
+
+void OutputMedia::Start()
+{
+    if (started_)
+        return;
+    file_->Commit();
+    muxer_->pb = file_->Io();
+    AVDictionary *options = nullptr;
+    if (format_ == OutputFormat::Wav)
+        av_dict_set(&options, "rf64", "auto", 0);  // RF64 once the file passes 4 GiB
+    int ret = avformat_write_header(muxer_.get(), &options);
+    av_dict_free(&options);
+    if (ret < 0)
+        throw EncoderError(file_->WriteErrorText(ret));
+    started_ = true;
+}
+
+uint8_t **OutputMedia::Reserve(int n)
+{
+    const int channels = encoder_->ch_layout.nb_channels;
+    if (directPcm_) {
+        av_packet_unref(packet_.get());
+        if (av_new_packet(packet_.get(), n * channels * 2) < 0)
+            throw std::bad_alloc();
+        pcmPlane_[0] = packet_->data;
+        return pcmPlane_;
+    }
+    if (n > stagingCapacity_) {
+        if (staging_)
+            av_freep(&staging_[0]);
+        av_freep(&staging_);
+        stagingCapacity_ = 0;
+        if (av_samples_alloc_array_and_samples(&staging_, nullptr, channels, n, encoder_->sample_fmt, 0) < 0)
+            throw std::bad_alloc();
+        stagingCapacity_ = n;
+    }
+    return staging_;
+}
+
+void OutputMedia::Commit(int n)
+{
+    if (n <= 0)
+        return;
+    Start();
+    if (directPcm_) {
+        const int blockAlign = encoder_->ch_layout.nb_channels * 2;
+        av_shrink_packet(packet_.get(), n * blockAlign);
+        packet_->pts = packet_->dts = samplesIn_;
+        packet_->duration = n;
+        samplesIn_ += n;
+        WritePacket(packet_.get());
+        return;
+    }
+    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(staging_), n) < n)
+        throw std::bad_alloc();
+    samplesIn_ += n;
+    EncodeFromFifo(false);
+}
+
+void OutputMedia::EncodeFromFifo(bool final)
+{
+    const AVCodec *codec = encoder_->codec;
+    const bool variable = encoder_->frame_size <= 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    const int chunk = variable ? kVariableChunk : encoder_->frame_size;
+
+    for (;;) {
+        const int available = av_audio_fifo_size(fifo_.get());
+        if (available == 0 || (available < chunk && !final))
+            return;
+        const int n = std::min(available, chunk);
+
+        frame_->nb_samples = chunk;
+        frame_->format = encoder_->sample_fmt;
+        frame_->sample_rate = encoder_->sample_rate;
+        if (!frame_->ch_layout.nb_channels && av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0)
+            throw std::bad_alloc();
+        int ret = frame_->buf[0] ? av_frame_make_writable(frame_.get()) : av_frame_get_buffer(frame_.get(), 0);
+        if (ret < 0)
+            throw std::bad_alloc();
+        if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
+            throw EncoderError("Cannot read buffered audio");
+
+        frame_->nb_samples = n;
+        if (n < chunk && !variable && !(codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
+            // An encoder that wants whole frames gets the last one padded with silence.
+            av_samples_set_silence(frame_->extended_data, n, chunk - n, encoder_->ch_layout.nb_channels,
+                                   encoder_->sample_fmt);
+            frame_->nb_samples = chunk;
+        }
+        frame_->pts = samplesEncoded_;
+        samplesEncoded_ += frame_->nb_samples;
+        SendFrame(frame_.get());
+    }
+}
+
+void OutputMedia::SendFrame(const AVFrame *frame)
+{
+    int ret = avcodec_send_frame(encoder_.get(), frame);
+    if (ret < 0)
+        throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+    for (;;) {
+        ret = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return;
+        if (ret < 0)
+            throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+        WritePacket(packet_.get());
+    }
+}
+
+void OutputMedia::WritePacket(AVPacket *packet)
+{
+    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
+    int ret = av_write_frame(muxer_.get(), packet);
+    av_packet_unref(packet);
+    if (ret < 0)
+        throw EncoderError(file_->WriteErrorText(ret));
+}
+
+void OutputMedia::Finish()
+{
+    Start();
+    if (!directPcm_) {
+        EncodeFromFifo(true);
+        SendFrame(nullptr);
+    }
+    int ret = av_write_trailer(muxer_.get());
+    if (ret < 0)
+        throw EncoderError(file_->WriteErrorText(ret));
+    file_->Close();
+}

@@ -1,0 +1,75 @@
+#pragma once
+// The output side: the encoder (16-bit PCM for WAV, LAME for MP3) and the
+// muxer, writing into an OutputFile. Nothing reaches the file before the
+// first audio (or the end of a stopped conversion) asks for Start().
+
+#include "AvHandles.h"
+#include "Options.h"
+
+#include <cstdint>
+
+class OutputFile;
+
+struct OutputSettings {
+    OutputFormat format = OutputFormat::Mp3;
+    int sampleRate = 44100;
+    int channels = 2;
+    int bitrateKbits = 128;
+};
+
+class OutputMedia {
+public:
+    // Sets up encoder and muxer; throws EncoderError. tags are copied.
+    OutputMedia(const OutputSettings &settings, const AVDictionary *tags);
+    ~OutputMedia();
+    OutputMedia(const OutputMedia &) = delete;
+    OutputMedia &operator=(const OutputMedia &) = delete;
+
+    const AVChannelLayout &Layout() const { return encoder_->ch_layout; }
+    AVSampleFormat SampleFormat() const { return encoder_->sample_fmt; }
+    int SampleRate() const { return encoder_->sample_rate; }
+
+    void Attach(OutputFile *file) { file_ = file; }
+
+    // Room for n samples in SampleFormat(), one pointer per plane; valid
+    // until the next Commit().
+    uint8_t **Reserve(int n);
+    // The first n samples of the reserved room are audio to write.
+    void Commit(int n);
+
+    bool Started() const { return started_; }
+    // Takes over the file and writes the header.
+    void Start();
+    // Flushes the encoder, writes the trailer and closes the file.
+    void Finish();
+
+    int64_t SamplesWritten() const { return samplesIn_; }
+
+private:
+    void OpenEncoder(const OutputSettings &settings);
+    void OpenMuxer(const OutputSettings &settings, const AVDictionary *tags);
+    void EncodeFromFifo(bool final);
+    void SendFrame(const AVFrame *frame);
+    void WritePacket(AVPacket *packet);
+
+    OutputFormat format_;
+    CodecContextPtr encoder_;
+    OutputContextPtr muxer_;
+    AVStream *stream_ = nullptr;
+    OutputFile *file_ = nullptr;
+    bool started_ = false;
+
+    // WAV on a little-endian machine: the resampler writes the packet's
+    // bytes directly, which is all a 16-bit PCM encoder would do.
+    bool directPcm_ = false;
+    PacketPtr packet_;
+    uint8_t *pcmPlane_[1] = {};
+
+    // Everything else goes through the encoder in frames of its size.
+    AudioFifoPtr fifo_;
+    uint8_t **staging_ = nullptr;
+    int stagingCapacity_ = 0;
+    FramePtr frame_;
+    int64_t samplesIn_ = 0;
+    int64_t samplesEncoded_ = 0;
+};

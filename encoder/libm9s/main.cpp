@@ -1,0 +1,45 @@
+// libm9s: extracts the sound track of a video into a WAV or MP3 file.
+//
+//   libm9s -i INPUT -y -f wav|mp3 -vn -ab KBITS -ar HZ -ac 1|2 [-t T] [-ss T] OUTPUT
+//
+// Progress goes to standard error; "quit" on standard input, SIGTERM or
+// SIGINT end the conversion early with a valid file. Exit status 0 when the
+// file was converted or stopped on request, 1 on any failure.
+
+#include "Conversion.h"
+#include "EncoderError.h"
+#include "Messages.h"
+#include "Options.h"
+#include "StopControl.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <new>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    InstallLibraryLog();
+    StopControl::Install();
+
+    int status = 0;
+    try {
+        const EncoderOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        RunConversion(options);
+    } catch (const EncoderError &e) {
+        WriteLine(e.what());
+        status = 1;
+    } catch (const std::bad_alloc &) {
+        WriteLine("Out of memory");
+        status = 1;
+    } catch (const std::exception &e) {
+        WriteLine(std::string("Internal error: ") + e.what());
+        status = 1;
+    }
+    StopControl::Finished();
+    return status;
+}
