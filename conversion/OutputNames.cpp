@@ -1,0 +1,71 @@
+#include "OutputNames.h"
+
+#include <QFileInfo>
+
+namespace {
+// A target counts as present when anything of that name is there; the run
+// must not write over a folder or a link either without asking.
+bool PathExists(const QString &path)
+{
+    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+// The extension of the file-name part, "." included; empty when it has none.
+QString ExtensionOf(const QString &path)
+{
+    const QString name = FileNamePart(path);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot);
+}
+}
+
+QString FileNamePart(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString WithTrailingSlash(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString OutputFilePath(const QString &folder, const QString &source, const QString &ext)
+{
+    QString name = FileNamePart(source);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    return WithTrailingSlash(folder) + name + QLatin1Char('.') + ext;
+}
+
+QString AutoRenameTarget(const QString &path)
+{
+    // Iterative form of "append (1) and the extension until the name is free".
+    const QString suffix = QStringLiteral("(1)") + ExtensionOf(path);
+    QString candidate = path;
+    while (PathExists(candidate))
+        candidate += suffix;
+    return candidate;
+}
+
+QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask)
+{
+    if (!PathExists(path))
+        return path;
+    if (choice == ocAsk)
+        choice = ask();
+    switch (choice) {
+    case ocOverwriteOnce:
+        choice = ocAsk;
+        return path;
+    case ocOverwriteAll:
+        return path;
+    case ocRenameOnce:
+        choice = ocAsk;
+        return AutoRenameTarget(path);
+    case ocRenameAll:
+        return AutoRenameTarget(path);
+    default: // ocAsk, ocSkipAll
+        return QString();
+    }
+}

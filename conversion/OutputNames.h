@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+// The answer to "the output file exists": what the file-exists dialog
+// returns and what the main window remembers until the program exits.
+// Code 1 is not used.
+enum TOverwriteChoice : quint8 {
+    ocAsk = 0,           // skip this file; ask again at the next collision
+    ocSkipAll = 2,       // skip this and every later collision
+    ocOverwriteOnce = 3, // overwrite this file, then ask again
+    ocOverwriteAll = 4,  // overwrite this and every later collision
+    ocRenameOnce = 5,    // use a free name for this file, then ask again
+    ocRenameAll = 6,     // use a free name for this and every later collision
+};
+
+// The file-name part of a path: the text after its last "/".
+QString FileNamePart(const QString &path);
+
+// folder with a "/" added when it does not end in one.
+QString WithTrailingSlash(const QString &folder);
+
+// The output file for source: the file name of source with its extension
+// (from the last ".") replaced by "." + ext, or ext appended when the name
+// has none, in folder. The source's own folder plays no part.
+QString OutputFilePath(const QString &folder, const QString &source, const QString &ext);
+
+// path itself when no file of that name exists, otherwise the first free name
+// in the row path + "(1)" + extension, applied to the whole previous name:
+// clip.mp3, clip.mp3(1).mp3, clip.mp3(1).mp3(1).mp3, ...
+QString AutoRenameTarget(const QString &path);
+
+// Asks the user what to do with an existing output file and returns the answer.
+using TOverwriteQuestion = std::function<quint8()>;
+
+// The path to write for path, or empty when the source is to be skipped.
+// Asks only when the file exists and choice is ocAsk; choice keeps what is
+// to be remembered (the answers for this file only fall back to ocAsk).
+QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask);

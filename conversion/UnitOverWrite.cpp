@@ -1,0 +1,52 @@
+#include "UnitOverWrite.h"
+#include "ui_UnitOverWrite.h"
+
+#include "DialogPlacement.h"
+#include "OutputNames.h"
+
+#include <QShowEvent>
+
+TfrmOverWrite *frmOverWrite = nullptr;
+
+namespace {
+constexpr int ClientWidth = 330;
+constexpr int ClientHeight = 126;
+}
+
+TfrmOverWrite::TfrmOverWrite(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmOverWrite)
+{
+    frmOverWrite = this;
+    ui->setupUi(this);
+    FixClientSize(this, ClientWidth, ClientHeight);
+    setModal(true);
+
+    connect(ui->buttonOverWrite, &QPushButton::clicked, this, &TfrmOverWrite::buttonOverWriteClick);
+    connect(ui->buttonIgnore, &QPushButton::clicked, this, &TfrmOverWrite::buttonIgnoreClick);
+    connect(ui->buttonAutoName, &QPushButton::clicked, this, &TfrmOverWrite::buttonAutoNameClick);
+}
+
+TfrmOverWrite::~TfrmOverWrite()
+{
+    if (frmOverWrite == this)
+        frmOverWrite = nullptr;
+    delete ui;
+}
+
+void TfrmOverWrite::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        CentreOnOwner(this);
+        ui->buttonAutoName->setFocus();
+    }
+}
+
+void TfrmOverWrite::Answer(quint8 once, quint8 always)
+{
+    FChoice = ui->checkBoxNotice->isChecked() ? always : once;
+    accept();
+}
+
+void TfrmOverWrite::buttonOverWriteClick() { Answer(ocOverwriteOnce, ocOverwriteAll); }
+void TfrmOverWrite::buttonIgnoreClick() { Answer(ocAsk, ocSkipAll); }
+void TfrmOverWrite::buttonAutoNameClick() { Answer(ocRenameOnce, ocRenameAll); }

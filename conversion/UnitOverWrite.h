@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+#include <QtGlobal>
+
+namespace Ui {
+class TfrmOverWrite;
+}
+
+// The file-exists question, shown modally before an existing output file
+// would be written. Its answer is one of the TOverwriteChoice codes in
+// FChoice; the check box turns an answer for this file into one for every
+// later collision. Closing it by the title bar leaves FChoice as it was.
+class TfrmOverWrite : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TfrmOverWrite(QWidget *parent = nullptr);
+    ~TfrmOverWrite() override;
+
+    quint8 FChoice = 0; // the last answer, kept between showings
+
+public slots:
+    void buttonOverWriteClick();
+    void buttonIgnoreClick();
+    void buttonAutoNameClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void Answer(quint8 once, quint8 always);
+
+    Ui::TfrmOverWrite *ui;
+};
+
+extern TfrmOverWrite *frmOverWrite;

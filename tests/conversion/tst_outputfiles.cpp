@@ -1,0 +1,361 @@
+#include "OutputFiles.h"
+#include "OutputNames.h"
+#include "TolvaneError.h"
+#include "UnitOverWrite.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+void touch(const QString &path, const QByteArray &content = QByteArrayLiteral("audio"))
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("<missing>");
+    return file.readAll();
+}
+
+QString errorOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const TolvaneError &e) {
+        return e.text();
+    }
+    return QString();
+}
+}
+
+class TestOutputFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outputFilePath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("extension replaced") << "/out/" << "/v/clip.avi" << "mp3" << "/out/clip.mp3";
+        QTest::newRow("slash added") << "/out" << "/v/clip.avi" << "wav" << "/out/clip.wav";
+        QTest::newRow("no extension") << "/out/" << "/v/clip" << "mp3" << "/out/clip.mp3";
+        QTest::newRow("last dot counts") << "/out/" << "/v/a.b.avi" << "mp3" << "/out/a.b.mp3";
+        QTest::newRow("dot in the folder only") << "/out/" << "/v.d/clip" << "mp3" << "/out/clip.mp3";
+        QTest::newRow("colon is an ordinary character") << "/out/" << "/v/c:lip.avi" << "mp3" << "/out/c:lip.mp3";
+        QTest::newRow("hidden file") << "/out/" << "/v/.avi" << "mp3" << "/out/.mp3";
+        QTest::newRow("source folder plays no part") << "/out/" << "/a/b/c/clip.mkv" << "wav" << "/out/clip.wav";
+    }
+
+    void outputFilePath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, source);
+        QFETCH(QString, ext);
+        QFETCH(QString, expected);
+        QCOMPARE(OutputFilePath(folder, source, ext), expected);
+    }
+
+    void autoRenameTarget_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("free") << QStringList{} << "clip.mp3" << "clip.mp3";
+        QTest::newRow("one taken") << QStringList{"clip.mp3"} << "clip.mp3" << "clip.mp3(1).mp3";
+        QTest::newRow("two taken") << QStringList{"clip.mp3", "clip.mp3(1).mp3"} << "clip.mp3"
+                                   << "clip.mp3(1).mp3(1).mp3";
+        QTest::newRow("numbers never count up") << QStringList{"clip.mp3", "clip(1).mp3"} << "clip.mp3"
+                                                << "clip.mp3(1).mp3";
+        QTest::newRow("no extension") << QStringList{"clip"} << "clip" << "clip(1)";
+    }
+
+    void autoRenameTarget()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const QString &name : present)
+            touch(dir.filePath(name));
+        QCOMPARE(AutoRenameTarget(dir.filePath(path)), dir.filePath(expected));
+    }
+
+    // Each answer on a collision: the path returned, and what is remembered.
+    void resolveTargetFile_data()
+    {
+        QTest::addColumn<quint8>("choice");
+        QTest::addColumn<quint8>("answer");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<quint8>("remembered");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("ask, ignore") << quint8(ocAsk) << quint8(ocAsk) << "" << quint8(ocAsk) << 1;
+        QTest::newRow("ask, skip all") << quint8(ocAsk) << quint8(ocSkipAll) << "" << quint8(ocSkipAll) << 1;
+        QTest::newRow("ask, overwrite once") << quint8(ocAsk) << quint8(ocOverwriteOnce) << "clip.mp3"
+                                             << quint8(ocAsk) << 1;
+        QTest::newRow("ask, overwrite all") << quint8(ocAsk) << quint8(ocOverwriteAll) << "clip.mp3"
+                                            << quint8(ocOverwriteAll) << 1;
+        QTest::newRow("ask, rename once") << quint8(ocAsk) << quint8(ocRenameOnce) << "clip.mp3(1).mp3"
+                                          << quint8(ocAsk) << 1;
+        QTest::newRow("ask, rename all") << quint8(ocAsk) << quint8(ocRenameAll) << "clip.mp3(1).mp3"
+                                         << quint8(ocRenameAll) << 1;
+        QTest::newRow("skip all remembered") << quint8(ocSkipAll) << quint8(ocAsk) << "" << quint8(ocSkipAll) << 0;
+        QTest::newRow("overwrite all remembered") << quint8(ocOverwriteAll) << quint8(ocAsk) << "clip.mp3"
+                                                  << quint8(ocOverwriteAll) << 0;
+        QTest::newRow("rename all remembered") << quint8(ocRenameAll) << quint8(ocAsk) << "clip.mp3(1).mp3"
+                                               << quint8(ocRenameAll) << 0;
+        QTest::newRow("unknown answer skips") << quint8(ocAsk) << quint8(1) << "" << quint8(1) << 1;
+    }
+
+    void resolveTargetFile()
+    {
+        QFETCH(quint8, choice);
+        QFETCH(quint8, answer);
+        QFETCH(QString, expected);
+        QFETCH(quint8, remembered);
+        QFETCH(int, questions);
+        QTemporaryDir dir;
+        touch(dir.filePath("clip.mp3"));
+        int asked = 0;
+        const QString result = ResolveTargetFile(dir.filePath("clip.mp3"), choice, [&] {
+            ++asked;
+            return answer;
+        });
+        QCOMPARE(result, expected.isEmpty() ? QString() : dir.filePath(expected));
+        QCOMPARE(choice, remembered);
+        QCOMPARE(asked, questions);
+    }
+
+    void resolveTargetFileNeverAsksForAFreeName()
+    {
+        QTemporaryDir dir;
+        for (quint8 choice : {quint8(ocAsk), quint8(ocSkipAll), quint8(ocOverwriteAll), quint8(ocRenameAll)}) {
+            const quint8 before = choice;
+            const QString result = ResolveTargetFile(dir.filePath("free.mp3"), choice, [] {
+                qFatal("asked for a free name");
+                return quint8(ocAsk);
+            });
+            QCOMPARE(result, dir.filePath("free.mp3"));
+            QCOMPARE(choice, before);
+        }
+    }
+
+    void placeholderIsWrittenOverAnExistingFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("clip.mp3");
+        touch(path, QByteArray(5000, 'x'));
+        WritePlaceholder(path);
+        QCOMPARE(contentOf(path), QByteArrayLiteral("temp\r\n"));
+        QVERIFY(IsBarePlaceholder(path));
+    }
+
+    void placeholderErrors_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("missing folder") << "missing" << "Invalid filename";
+        QTest::newRow("folder is a file") << "notdir" << "Invalid filename";
+        QTest::newRow("read-only folder") << "readonly" << "File access denied";
+        QTest::newRow("target is a folder") << "isdir" << "File access denied";
+        QTest::newRow("dangling link") << "dangling" << "File not found";
+        QTest::newRow("full disk") << "full" << "Disk full";
+    }
+
+    void placeholderErrors()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QString target;
+        if (setup == "missing") {
+            target = dir.filePath("no/such/folder/clip.mp3");
+        } else if (setup == "notdir") {
+            touch(dir.filePath("file"));
+            target = dir.filePath("file/clip.mp3");
+        } else if (setup == "readonly") {
+            if (::geteuid() == 0)
+                QSKIP("root writes into read-only folders");
+            QDir(dir.path()).mkdir("ro");
+            QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner);
+            target = dir.filePath("ro/clip.mp3");
+        } else if (setup == "isdir") {
+            QDir(dir.path()).mkdir("clip.mp3");
+            target = dir.filePath("clip.mp3");
+        } else if (setup == "dangling") {
+            // A link into a missing folder: the folder of the target exists.
+            QVERIFY(QFile::link(dir.filePath("gone/x.mp3"), dir.filePath("clip.mp3")));
+            target = dir.filePath("clip.mp3");
+        } else if (setup == "full") {
+            if (!QFile::exists("/dev/full"))
+                QSKIP("no /dev/full");
+            target = "/dev/full";
+        }
+        QCOMPARE(errorOf([&] { WritePlaceholder(target); }), error);
+    }
+
+    void fileWriteErrorText_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("folderExists");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ENOENT, folder there") << ENOENT << true << "File not found";
+        QTest::newRow("ENOENT, folder missing") << ENOENT << false << "Invalid filename";
+        QTest::newRow("EMFILE") << EMFILE << true << "Too many open files";
+        QTest::newRow("ENFILE") << ENFILE << true << "Too many open files";
+        QTest::newRow("EACCES") << EACCES << true << "File access denied";
+        QTest::newRow("EPERM") << EPERM << true << "File access denied";
+        QTest::newRow("EROFS") << EROFS << true << "File access denied";
+        QTest::newRow("ENOSPC") << ENOSPC << true << "Disk full";
+        QTest::newRow("EDQUOT") << EDQUOT << true << "Disk full";
+        QTest::newRow("EIO") << EIO << true << QStringLiteral("I/O error %1").arg(EIO);
+        QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << true << QStringLiteral("I/O error %1").arg(ENAMETOOLONG);
+    }
+
+    void fileWriteErrorText()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, folderExists);
+        QFETCH(QString, text);
+        QCOMPARE(FileWriteErrorText(code, folderExists), text);
+    }
+
+    void barePlaceholderOnlyIsRemoved_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("placeholder") << QByteArrayLiteral("temp\r\n") << true;
+        QTest::newRow("audio") << QByteArrayLiteral("RIFF....WAVE") << false;
+        QTest::newRow("placeholder and more") << QByteArrayLiteral("temp\r\nx") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("same size") << QByteArrayLiteral("ID3abc") << false;
+    }
+
+    void barePlaceholderOnlyIsRemoved()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("clip.mp3");
+        touch(path, content);
+        QCOMPARE(RemoveBarePlaceholder(path), removed);
+        QCOMPARE(QFile::exists(path), !removed);
+    }
+
+    void forceOutputFolder_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::newRow("with parents") << "a/b/c";
+        QTest::newRow("trailing slashes") << "x/y//";
+    }
+
+    void forceOutputFolder()
+    {
+        QFETCH(QString, relative);
+        QTemporaryDir dir;
+        ForceOutputFolder(dir.filePath(relative));
+        QVERIFY(QFileInfo(dir.filePath(relative)).isDir());
+        ForceOutputFolder(dir.filePath(relative)); // already there: nothing happens
+        QVERIFY(QFileInfo(dir.filePath(relative)).isDir());
+    }
+
+    void outputFolderSet_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("set");
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("only slashes") << "///" << false;
+        QTest::newRow("folder") << "/music" << true;
+        QTest::newRow("relative") << "music/" << true;
+    }
+
+    void outputFolderSet()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, set);
+        QCOMPARE(IsOutputFolderSet(folder), set);
+    }
+
+    // The dialog: each button with and without the check box.
+    void overwriteDialog_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("notice");
+        QTest::addColumn<quint8>("choice");
+        QTest::newRow("overwrite") << "buttonOverWrite" << false << quint8(ocOverwriteOnce);
+        QTest::newRow("overwrite, always") << "buttonOverWrite" << true << quint8(ocOverwriteAll);
+        QTest::newRow("ignore") << "buttonIgnore" << false << quint8(ocAsk);
+        QTest::newRow("ignore, always") << "buttonIgnore" << true << quint8(ocSkipAll);
+        QTest::newRow("auto name") << "buttonAutoName" << false << quint8(ocRenameOnce);
+        QTest::newRow("auto name, always") << "buttonAutoName" << true << quint8(ocRenameAll);
+    }
+
+    void overwriteDialog()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, notice);
+        QFETCH(quint8, choice);
+        QWidget owner;
+        TfrmOverWrite dialog(&owner);
+        QCOMPARE(frmOverWrite, &dialog);
+        dialog.findChild<QCheckBox *>("checkBoxNotice")->setChecked(notice);
+        QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>(button)->click(); });
+        dialog.exec();
+        QCOMPARE(dialog.FChoice, choice);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void overwriteDialogCloseKeepsTheLastAnswer()
+    {
+        QWidget owner;
+        TfrmOverWrite dialog(&owner);
+        QTimer::singleShot(0, [&] { dialog.close(); });
+        dialog.exec();
+        QCOMPARE(dialog.FChoice, quint8(ocAsk));
+
+        QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>("buttonOverWrite")->click(); });
+        dialog.exec();
+        QTimer::singleShot(0, [&] { dialog.close(); });
+        dialog.exec();
+        QCOMPARE(dialog.FChoice, quint8(ocOverwriteOnce));
+    }
+
+    void overwriteDialogLooks()
+    {
+        TfrmOverWrite dialog;
+        QCOMPARE(dialog.objectName(), QStringLiteral("frmOverWrite"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("文件已存在"));
+        auto *label = dialog.findChild<QLabel *>("labelDes");
+        QVERIFY(label->font().bold());
+        QVERIFY(label->alignment() & Qt::AlignHCenter);
+        QVERIFY(dialog.findChild<QPushButton *>("buttonAutoName")->isDefault());
+        QVERIFY(!dialog.findChild<QCheckBox *>("checkBoxNotice")->isChecked());
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        auto *overwrite = dialog.findChild<QPushButton *>("buttonOverWrite");
+        auto *ignore = dialog.findChild<QPushButton *>("buttonIgnore");
+        auto *autoName = dialog.findChild<QPushButton *>("buttonAutoName");
+        QCOMPARE(overwrite->y(), autoName->y());
+        QVERIFY(overwrite->x() < ignore->x() && ignore->x() < autoName->x());
+        QVERIFY(dialog.findChild<QCheckBox *>("checkBoxNotice")->y() > autoName->y());
+    }
+};
+
+QTEST_MAIN(TestOutputFiles)
+
+#include "tst_outputfiles.moc"
