@@ -1,0 +1,140 @@
+#include "EncoderCommand.h"
+#include "FFMpegVCL.h"
+
+#include <QTest>
+
+class TestEncoderCommand : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bitrateOfIndex_data();
+    void bitrateOfIndex();
+    void sampleRateOfIndex_data();
+    void sampleRateOfIndex();
+    void outputExt_data();
+    void outputExt();
+    void command_data();
+    void command();
+    void sameBuilderServesEveryFile();
+};
+
+void TestEncoderCommand::bitrateOfIndex_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("value");
+    const int values[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 350};
+    for (int position = 0; position < 18; ++position)
+        QTest::addRow("%d", position) << position << values[position];
+    QTest::newRow("before the list") << -1 << 128;
+    QTest::newRow("after the list") << 18 << 128;
+}
+
+void TestEncoderCommand::bitrateOfIndex()
+{
+    QFETCH(int, position);
+    QFETCH(int, value);
+    QCOMPARE(BitrateOfIndex(position), value);
+}
+
+void TestEncoderCommand::sampleRateOfIndex_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("value");
+    const int values[] = {6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+    for (int position = 0; position < 12; ++position)
+        QTest::addRow("%d", position) << position << values[position];
+    QTest::newRow("before the list") << -1 << 44100;
+    QTest::newRow("after the list") << 12 << 44100;
+}
+
+void TestEncoderCommand::sampleRateOfIndex()
+{
+    QFETCH(int, position);
+    QFETCH(int, value);
+    QCOMPARE(SampleRateOfIndex(position), value);
+}
+
+void TestEncoderCommand::outputExt_data()
+{
+    QTest::addColumn<bool>("wav");
+    QTest::addColumn<bool>("mp3");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("WAV") << true << false << "wav";
+    QTest::newRow("MP3") << false << true << "mp3";
+    QTest::newRow("MP3 is tested last") << true << true << "mp3";
+    QTest::newRow("neither: the default") << false << false << "mp3";
+}
+
+void TestEncoderCommand::outputExt()
+{
+    QFETCH(bool, wav);
+    QFETCH(bool, mp3);
+    QFETCH(QString, ext);
+    QCOMPARE(OutputExtOf(wav, mp3), ext);
+}
+
+void TestEncoderCommand::command_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("ext");
+    QTest::addColumn<int>("bitrate");
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("defaults") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2
+        << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/clip.mp3"
+        << QStringList{"-i", "/v/clip.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/clip.mp3"};
+    QTest::newRow("mono, 8 kbit/s, 6000 Hz, WAV") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1
+        << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1  /m/clip.wav"
+        << QStringList{"-i", "/v/clip.avi", "-y", "-f", "wav", "-vn", "-ab", "8", "-ar", "6000", "-ac", "1", "/m/clip.wav"};
+    QTest::newRow("blanks stay inside one argument") << "/my apps/tolvane/" << "/my videos/a b.avi" << "/my music/a b.mp3"
+        << "mp3" << 350 << 96000 << 2
+        << "/my apps/tolvane/libm9s -i /my videos/a b.avi  -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2  /my music/a b.mp3"
+        << QStringList{"-i", "/my videos/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "350", "-ar", "96000", "-ac", "2",
+                       "/my music/a b.mp3"};
+    QTest::newRow("no source: no input option") << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2
+        << "/opt/tolvane/libm9s -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/gone.mp3"
+        << QStringList{"-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/gone.mp3"};
+    QTest::newRow("folder without its slash") << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2
+        << "/opt/tolvane/libm9s -i /v/a.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
+        << QStringList{"-i", "/v/a.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/a.mp3"};
+}
+
+void TestEncoderCommand::command()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(QString, ext);
+    QFETCH(int, bitrate);
+    QFETCH(int, sampleRate);
+    QFETCH(int, channels);
+    QFETCH(QString, line);
+    QFETCH(QStringList, arguments);
+
+    TFFMpeg ffmpeg;
+    const TEncoderCommand command =
+        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels);
+    QCOMPARE(command.CommandLine, line);
+    QCOMPARE(command.Arguments, arguments);
+    QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));
+}
+
+void TestEncoderCommand::sameBuilderServesEveryFile()
+{
+    // Each call overwrites what the previous file set; nothing leaks across.
+    TFFMpeg ffmpeg;
+    BuildEncoderCommand(ffmpeg, "/p/", "/v/first.avi", "/m/first.wav", "wav", 8, 6000, 1);
+    const TEncoderCommand second = BuildEncoderCommand(ffmpeg, "/p/", "/v/second.avi", "/m/second.mp3", "mp3", 320, 48000, 2);
+    QCOMPARE(second.CommandLine,
+             QStringLiteral("/p/libm9s -i /v/second.avi  -y  -f mp3  -vn  -ab 320  -ar 48000  -ac 2  /m/second.mp3"));
+    QVERIFY(ffmpeg.Duration.isEmpty());
+    QVERIFY(ffmpeg.StartTime.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestEncoderCommand)
+#include "tst_encodercommand.moc"
