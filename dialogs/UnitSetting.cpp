@@ -1,0 +1,90 @@
+#include "UnitSetting.h"
+#include "ui_UnitSetting.h"
+
+#include "DialogPlacement.h"
+#include "IniFile.h"
+#include "TolvaneError.h"
+#include "Unit_common.h"
+
+#include <QShowEvent>
+
+TfrmSetting *frmSetting = nullptr;
+
+namespace {
+constexpr int ClientWidth = 307;
+constexpr int ClientHeight = 120;
+}
+
+int WaitTimeFromText(const QString &text)
+{
+    int seconds = 0;
+    if (!ParseIniInteger(text, &seconds))
+        throw TolvaneError(ErrorText::NotAnInteger(text));
+    return seconds;
+}
+
+void SaveAutoPowerOffSettings(const QString &configFile, bool autoPowerOff, int waitSeconds)
+{
+    const TIniFile ini(configFile);
+    ini.WriteInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff"), autoPowerOff ? 1 : 0);
+    ini.WriteInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff_WaitTime"), waitSeconds);
+}
+
+TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSetting)
+{
+    frmSetting = this;
+    ui->setupUi(this);
+    FixClientSize(this, ClientWidth, ClientHeight);
+    setModal(false);
+
+    connect(ui->checkBoxAutoPowerOff, &QCheckBox::clicked, this, &TfrmSetting::checkBoxAutoPowerOffClick);
+    connect(ui->ButtonOK, &QPushButton::clicked, this, &TfrmSetting::ButtonOKClick);
+    connect(ui->ButtonCancel, &QPushButton::clicked, this, &TfrmSetting::ButtonCancelClick);
+}
+
+TfrmSetting::~TfrmSetting()
+{
+    if (frmSetting == this)
+        frmSetting = nullptr;
+    delete ui;
+}
+
+void TfrmSetting::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Only a show by the program counts; a window manager restoring the
+    // window must not throw away what the user has typed.
+    if (!event->spontaneous()) {
+        CentreOnOwner(this);
+        FormShow();
+    }
+}
+
+void TfrmSetting::FormShow()
+{
+    const bool on = frmCommon->IsAutoPowerOff();
+    ui->checkBoxAutoPowerOff->setChecked(on);
+    ui->editWaitTime->setText(QString::number(frmCommon->AutoPowerOffWaitTime()));
+    ui->editWaitTime->setEnabled(on);
+}
+
+void TfrmSetting::checkBoxAutoPowerOffClick()
+{
+    ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked());
+}
+
+void TfrmSetting::ButtonOKClick()
+{
+    const bool on = ui->checkBoxAutoPowerOff->isChecked();
+    // The field is checked even when power-off is being switched off, so a
+    // bad wait time never reaches config.ini; the error leaves the dialog open.
+    const int waitSeconds = WaitTimeFromText(ui->editWaitTime->text());
+    SaveAutoPowerOffSettings(frmCommon->ConfigFile, on, waitSeconds);
+    hide();
+}
+
+// Escape and the title bar's close button come the same way through QDialog::reject().
+void TfrmSetting::ButtonCancelClick()
+{
+    hide();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+namespace Ui {
+class TfrmSetting;
+}
+
+// The settings dialog: automatic power-off after a run and the length of its
+// countdown. Modeless; it is only hidden when closed, and every showing reads
+// config.ini afresh. Values reach config.ini only through OK.
+class TfrmSetting : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TfrmSetting(QWidget *parent = nullptr);
+    ~TfrmSetting() override;
+
+public slots:
+    void FormShow();
+    void checkBoxAutoPowerOffClick();
+    void ButtonOKClick();
+    void ButtonCancelClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    Ui::TfrmSetting *ui;
+};
+
+extern TfrmSetting *frmSetting;
+
+// The wait time as typed, by the integer rules of config.ini. Raises
+// TolvaneError "'<text>' is not a valid integer value" for anything else.
+int WaitTimeFromText(const QString &text);
+
+// Writes [setting] autoPowerOff (1 or 0) and autoPowerOff_WaitTime, in this order.
+void SaveAutoPowerOffSettings(const QString &configFile, bool autoPowerOff, int waitSeconds);
