@@ -346,6 +346,7 @@ bool TConsoleIO::handleEnd()
     m_scanned = 0;
     if (receivesOutput() && !raise([&] { emit OnReceiveOutput(this, rest); }))
         return false;
+    m_lastExitCode = m_process && m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
     releaseProcess();
     return raise([this] { emit OnProcessStatusChange(this, false); });
 }

@@ -60,6 +60,10 @@ public:
     // True from a successful start until the end of the child has been reported.
     bool IsRunning() const { return m_held; }
 
+    // Exit code of the last child whose end has been reported; -1 when it
+    // crashed or was killed, so that a failed conversion can be told apart.
+    int LastExitCode() const { return m_lastExitCode; }
+
     QByteArray TerminateCommand = QByteArrayLiteral("quit");
     bool StopProcessOnFree = true;
     bool EnableKill = false;
@@ -107,6 +111,7 @@ private:
 
     QProcess *m_process = nullptr;
     bool m_held = false;
+    int m_lastExitCode = 0;
     bool m_delivering = false;
     int m_holdDelivery = 0;      // > 0 while blocking calls run: news is only queued
     std::deque<News> m_queue;    // news read but not yet handed to the handlers
