@@ -3,6 +3,8 @@
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "UnitSetting.h"
+#include "Unit_batch.h"
+#include "Unit_common_directory.h"
 #include "Unit_common.h"
 
 #include <QString>
@@ -13,10 +15,16 @@ void CreateApplicationForms(const QString &appFolder)
     new TfrmMain();
     new TfrmSetting(frmMain);
     new TfrmPowerOffWindows(frmMain);
+    new TFrmBatchAdd(frmMain);
+    new TFrmDirectory(frmMain);
+    // Batch add hands its folder to the main window's search.
+    QObject::connect(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested, frmMain, &TfrmMain::AddFolder);
 }
 
 void DestroyApplicationForms()
 {
+    delete FrmDirectory;
+    delete FrmBatchAdd;
     delete frmPowerOffWindows;
     delete frmSetting;
     delete frmMain;

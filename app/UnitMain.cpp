@@ -44,6 +44,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
                    & ~Qt::WindowMaximizeButtonHint);
     ConnectActions();
+    SetupFileQueue();
     FormCreate();
     if (QScreen *screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());

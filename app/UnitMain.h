@@ -3,11 +3,14 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace Ui {
 class TfrmMain;
 }
 class QAction;
+class QFileDialog;
+class QMenu;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
@@ -42,6 +45,11 @@ public:
     // The file queue.
     void AddFile(const QString &path);
     void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
+
+    // File queue: tests answer the open-file dialog through this hook; it gets
+    // the prepared dialog and returns the chosen files. Empty: the real dialog.
+    using TOpenDialogRunner = std::function<QStringList(QFileDialog &dialog)>;
+    static TOpenDialogRunner OpenDialogRunner;
 
 public slots:
     void FormShow();
@@ -98,6 +106,17 @@ private:
 
     Ui::TfrmMain *ui;
     bool m_shown = false;
+
+    // File queue
+    void SetupFileQueue();
+    int SelectedRow() const;
+    void DeleteSelectedFile();
+    void MoveSelectedUp();
+    void MoveSelectedDown();
+    void SwapRowTexts(int from, int to);
+    void listViewFilesContextPopup(const QPoint &pos);
+    QFileDialog *OpenDialog = nullptr;
+    QMenu *PopupMenu = nullptr;
 };
 
 extern TfrmMain *frmMain;

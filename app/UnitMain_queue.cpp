@@ -1,21 +1,190 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
+#include "ActionBinding.h"
+#include "ErrorReport.h"
+#include "FileQueueRules.h"
+#include "Unit_batch.h"
+#include "Unit_common_directory.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
 #include <QTableWidgetItem>
+
+TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
+
+void TfrmMain::SetupFileQueue()
+{
+    // Rows never change height; a fixed header keeps a long queue cheap to lay out.
+    ui->listViewFiles->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    const auto addProxy = [this](const char *name, QAction *action) {
+        QAction *proxy = PopupMenu->addAction(QString());
+        proxy->setObjectName(QString::fromLatin1(name));
+        BindProxyToAction(proxy, action);
+    };
+    addProxy("popMenu1", ui->ActionFileAdd);
+    addProxy("popMenu2", ui->ActionFileBatchAdd);
+    addProxy("popMenu3", ui->ActionFileDelete);
+    addProxy("popMenu4", ui->ActionFileClearAll);
+    PopupMenu->addSeparator()->setObjectName(QStringLiteral("popMenu5"));
+    addProxy("popMenu6", ui->ActionFileMoveUp);
+    addProxy("popMenu7", ui->ActionFileMoveDown);
+
+    connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
+}
+
+void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
+{
+    PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
+}
 
 void TfrmMain::AddFile(const QString &path)
 {
-    const int row = ui->listViewFiles->rowCount();
-    ui->listViewFiles->insertRow(row);
-    ui->listViewFiles->setItem(row, 0, new QTableWidgetItem(path));
+    if (!IsAcceptedVideoPath(path))
+        return;
+    // The view repaints on its own once the event loop runs; forcing a paint
+    // per row would make long folder searches crawl.
+    QTableWidget *list = ui->listViewFiles;
+    const int row = list->rowCount();
+    list->setRowCount(row + 1);
+    list->setItem(row, 0, new QTableWidgetItem(path));
 }
 
-void TfrmMain::AddFolder(const QString &, bool, const QString &) {}
+void TfrmMain::AddFolder(const QString &folder, bool includeSubfolders, const QString &extension)
+{
+    // The search lets the window handle its events after every entry, so the
+    // user can work meanwhile; closing the shown window ends the search.
+    const bool shownAtStart = isVisible();
+    TFolderSearch search;
+    search.addEntry = [this](const QString &path) { AddFile(path); };
+    search.keepGoing = [this, shownAtStart] {
+        QCoreApplication::processEvents();
+        return !shownAtStart || isVisible();
+    };
+    search.Run(folder, includeSubfolders, extension);
+}
 
-void TfrmMain::ActionFileAddExecute() {}
-void TfrmMain::ActionFileBatchAddExecute() {}
-void TfrmMain::ActionFileDeleteExecute() {}
-void TfrmMain::ActionFileClearAllExecute() {}
-void TfrmMain::ActionFileMoveUpExecute() {}
-void TfrmMain::ActionFileMoveDownExecute() {}
-void TfrmMain::ActionSetDirectoryExecute() {}
+void TfrmMain::ActionFileAddExecute()
+{
+    if (!OpenDialog) {
+        OpenDialog = new QFileDialog(this);
+        OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+        OpenDialog->setFileMode(QFileDialog::ExistingFiles);
+        OpenDialog->setOption(QFileDialog::HideNameFilterDetails);
+    }
+    OpenDialog->setWindowTitle(QStringLiteral("Open video files"));
+    OpenDialog->selectFile(QString());
+    // Setting the filters again would fall back to the first entry; the user's
+    // last choice is kept instead.
+    const QString lastFilter = OpenDialog->selectedNameFilter();
+    OpenDialog->setNameFilters(OpenDialogNameFilters());
+    if (!lastFilter.isEmpty())
+        OpenDialog->selectNameFilter(lastFilter);
+
+    QStringList files;
+    if (OpenDialogRunner)
+        files = OpenDialogRunner(*OpenDialog);
+    else if (OpenDialog->exec() == QDialog::Accepted)
+        files = OpenDialog->selectedFiles();
+    for (const QString &file : files) {
+        if (file.isEmpty())
+            break;
+        AddFile(file);
+    }
+}
+
+void TfrmMain::ActionFileBatchAddExecute()
+{
+    if (!FrmBatchAdd)
+        return;
+    FrmBatchAdd->show();
+    FrmBatchAdd->raise();
+    FrmBatchAdd->activateWindow();
+}
+
+int TfrmMain::SelectedRow() const
+{
+    const QModelIndexList rows = ui->listViewFiles->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TfrmMain::ActionFileDeleteExecute()
+{
+    DeleteSelectedFile();
+}
+
+void TfrmMain::DeleteSelectedFile()
+{
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    ui->listViewFiles->removeRow(row);
+    ui->listViewFiles->clearSelection();
+}
+
+void TfrmMain::ActionFileClearAllExecute()
+{
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll,
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("msgClearAllBox"));
+    if (box.exec() == QMessageBox::Ok)
+        ui->listViewFiles->setRowCount(0);
+}
+
+void TfrmMain::ActionFileMoveUpExecute()
+{
+    MoveSelectedUp();
+}
+
+void TfrmMain::ActionFileMoveDownExecute()
+{
+    MoveSelectedDown();
+}
+
+void TfrmMain::MoveSelectedUp()
+{
+    const int row = SelectedRow();
+    if (row > 0)
+        SwapRowTexts(row, row - 1);
+}
+
+void TfrmMain::MoveSelectedDown()
+{
+    const int row = SelectedRow();
+    if (row >= 0 && row + 1 < ui->listViewFiles->rowCount())
+        SwapRowTexts(row, row + 1);
+}
+
+// Moves the selected file from row `from` to row `to`; selection and focus go with it.
+void TfrmMain::SwapRowTexts(int from, int to)
+{
+    QTableWidget *list = ui->listViewFiles;
+    QTableWidgetItem *moving = list->item(from, 0);
+    QTableWidgetItem *other = list->item(to, 0);
+    const QString movingText = moving ? moving->text() : QString();
+    const QString otherText = other ? other->text() : QString();
+    if (moving)
+        moving->setText(otherText);
+    else
+        list->setItem(from, 0, new QTableWidgetItem(otherText));
+    if (other)
+        other->setText(movingText);
+    else
+        list->setItem(to, 0, new QTableWidgetItem(movingText));
+    list->setCurrentCell(to, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollToItem(list->item(to, 0));
+}
+
+void TfrmMain::ActionSetDirectoryExecute()
+{
+    if (!FrmDirectory)
+        return;
+    if (FrmDirectory->exec() == QDialog::Accepted)
+        ui->editOutputFolder->setText(FrmDirectory->chosenFolder);
+}

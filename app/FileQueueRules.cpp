@@ -1,0 +1,142 @@
+#include "FileQueueRules.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+const QString AcceptedExtensionList = QStringLiteral(
+    "*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.rm;*.rmvb;*.qt;*.mp4;*.3gp;*.dat;*.vob;*.smk;*.swf;*.nsv;*.mkv");
+
+namespace {
+// Only A to Z change, as the original rule did; other letters stay as they are.
+QString lowerAsciiLetters(QString text)
+{
+    for (QChar &c : text)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return text;
+}
+
+// "*.avi" becomes "*.[aA][vV][iI]" so that the dialog finds CLIP.AVI on a
+// file system that tells capitals apart.
+QString anyCasePattern(const QString &pattern)
+{
+    QString result;
+    for (const QChar c : pattern) {
+        const QChar lower = c.toLower();
+        const QChar upper = c.toUpper();
+        if (c.isLetter() && lower != upper)
+            result += QLatin1Char('[') + lower + upper + QLatin1Char(']');
+        else
+            result += c;
+    }
+    return result;
+}
+
+// One dialog entry: the description as the user reads it, then the patterns
+// in the group that Qt takes them from. "*.*" means every file, as it did
+// on the original platform.
+QString filterEntry(const QString &description, const QString &patterns)
+{
+    QStringList group;
+    for (const QString &pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        group += pattern == QLatin1String("*.*") ? QStringLiteral("*") : anyCasePattern(pattern);
+    return description + QStringLiteral(" (") + group.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+bool sameLetter(QChar a, QChar b)
+{
+    return a == b || a.toCaseFolded() == b.toCaseFolded();
+}
+
+bool isPlainFolder(const QFileInfo &info)
+{
+    return info.isDir() && !info.isSymLink() && !info.fileName().startsWith(QLatin1Char('.'));
+}
+}
+
+QString FileNameExtension(const QString &path)
+{
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+bool IsAcceptedVideoPath(const QString &path)
+{
+    const QString extension = lowerAsciiLetters(FileNameExtension(path));
+    return !extension.isEmpty() && AcceptedExtensionList.contains(extension);
+}
+
+QStringList OpenDialogNameFilters()
+{
+    return {
+        filterEntry(QStringLiteral("Support files"),
+                    QStringLiteral("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.avs;*.vob;*.dat;*.mp4;*.psp;*.rm;*.rmvb;"
+                                   "*.smk;*.swf;*.nsv;*.mov;*.qt;*.mkv")),
+        filterEntry(QStringLiteral("RM files (*.rm;*.rmvb)"), QStringLiteral("*.rm;*.rmvb")),
+        filterEntry(QStringLiteral("AVI files (*.avi)"), QStringLiteral("*.avi")),
+        filterEntry(QStringLiteral("MPEG files (*.mpg;*.mpeg)"), QStringLiteral("*.mpg;*.mpeg")),
+        filterEntry(QStringLiteral("WMV files (*.wmv;*.asf)"), QStringLiteral("*.wmv;*.asf")),
+        filterEntry(QStringLiteral("Portable device files (*.3gp;*.mp4;*.avs;*.psp;*.mkv)"),
+                    QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv")),
+        filterEntry(QStringLiteral("DVD VCD Files (*.vob;*.dat)"), QStringLiteral("*.vob;*.dat")),
+        filterEntry(QStringLiteral("Quick Time Files (*.mov;*.qt)"), QStringLiteral("*.mov;*.qt")),
+        filterEntry(QStringLiteral("All files (*.*)"), QStringLiteral("*.*")),
+    };
+}
+
+bool MatchesNamePattern(const QString &name, const QString &pattern)
+{
+    if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+        return true;
+    // Greedy match with one back-track point: the last "*" seen.
+    qsizetype n = 0, p = 0, starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == QLatin1Char('*')) {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && (pattern[p] == QLatin1Char('?') || sameLetter(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == QLatin1Char('*'))
+        ++p;
+    return p == pattern.size();
+}
+
+void TFolderSearch::Run(const QString &folder, bool includeSubfolders, const QString &extension) const
+{
+    // An empty folder would list the working folder but name root entries.
+    if (folder.isEmpty())
+        return;
+    const QString pattern = QStringLiteral("*.") + (extension.isEmpty() ? QStringLiteral("*") : extension);
+    Search(folder, includeSubfolders, pattern);
+}
+
+bool TFolderSearch::Search(const QString &folder, bool includeSubfolders, const QString &pattern) const
+{
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                   QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &entry : entries) {
+        const QString name = entry.fileName();
+        if (!MatchesNamePattern(name, pattern))
+            continue;
+        const QString path = folder + QLatin1Char('/') + name;
+        if (includeSubfolders && isPlainFolder(entry)) {
+            if (!Search(path, includeSubfolders, pattern))
+                return false;
+        } else if (addEntry) {
+            addEntry(path);
+        }
+        if (keepGoing && !keepGoing())
+            return false;
+    }
+    return true;
+}

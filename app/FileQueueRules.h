@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Rules of the file queue that need no window: which paths the queue takes,
+// the open-file dialog's filter, and the folder search behind batch add.
+
+// The video types the queue accepts, as one fixed text.
+extern const QString AcceptedExtensionList;
+
+// The extension of a path's file-name part (the text after the last "/"):
+// from its last "." on, dot included; empty when the name has no ".".
+QString FileNameExtension(const QString &path);
+
+// A path is accepted when its extension, lower-cased in A to Z only, occurs
+// anywhere in AcceptedExtensionList. This is a plain substring search, so a
+// prefix of a listed type (".mp", ".rmv") passes too.
+bool IsAcceptedVideoPath(const QString &path);
+
+// The open-file dialog's nine filter entries in Qt's syntax. Each entry keeps
+// its description and ends in a hidden pattern group that matches the
+// extensions whatever their case (show them with HideNameFilterDetails).
+QStringList OpenDialogNameFilters();
+
+// Matches a file name against a pattern with "*" and "?" without regard to
+// case. "*.*" matches every name, with or without a dot.
+bool MatchesNamePattern(const QString &name, const QString &pattern);
+
+// The folder search of batch add. Lists folder's entries that match
+// "*." + extension ("*" when extension is empty) in name order and, depth
+// first, searches plain subfolders (real directories, no links, names not
+// starting with ".") when includeSubfolders is set; every other entry goes to
+// addEntry as folder + "/" + name. After each entry keepGoing is asked; when
+// it returns false the whole search stops. A missing or unreadable folder
+// yields nothing.
+struct TFolderSearch
+{
+    std::function<void(const QString &path)> addEntry;
+    std::function<bool()> keepGoing;
+
+    void Run(const QString &folder, bool includeSubfolders, const QString &extension) const;
+
+private:
+    bool Search(const QString &folder, bool includeSubfolders, const QString &pattern) const;
+};

@@ -1,0 +1,65 @@
+#include "Unit_common_directory.h"
+#include "ui_Unit_common_directory.h"
+
+#include "DialogPlacement.h"
+#include "FolderTree.h"
+
+#include <QKeyEvent>
+#include <QShowEvent>
+
+TFrmDirectory *FrmDirectory = nullptr;
+
+namespace {
+constexpr int ClientWidth = 401;
+constexpr int ClientHeight = 306;
+}
+
+TFrmDirectory::TFrmDirectory(QWidget *parent) : QDialog(parent), ui(new Ui::TFrmDirectory)
+{
+    FrmDirectory = this;
+    ui->setupUi(this);
+    FixClientSize(this, ClientWidth, ClientHeight);
+    m_tree = new TFolderTree(ui->ShellTreeView1, DesktopFolder());
+
+    connect(ui->ButtonOK, &QPushButton::clicked, this, &TFrmDirectory::ButtonOKClick);
+    connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFrmDirectory::ButtonCancelClick);
+}
+
+TFrmDirectory::~TFrmDirectory()
+{
+    if (FrmDirectory == this)
+        FrmDirectory = nullptr;
+    delete ui;
+}
+
+void TFrmDirectory::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        CentreOnOwner(this);
+        m_tree->FillOnce();
+    }
+    QDialog::showEvent(event);
+}
+
+void TFrmDirectory::keyPressEvent(QKeyEvent *event)
+{
+    // Escape is the Cancel button, which also forgets the last choice; the
+    // title bar's close only ends the dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        ui->ButtonCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TFrmDirectory::ButtonOKClick()
+{
+    chosenFolder = m_tree->SelectedPath();
+    accept();
+}
+
+void TFrmDirectory::ButtonCancelClick()
+{
+    chosenFolder.clear();
+    reject();
+}
