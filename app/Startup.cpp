@@ -2,6 +2,7 @@
 
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
+#include "UnitOverWrite.h"
 #include "UnitSetting.h"
 #include "Unit_batch.h"
 #include "Unit_common_directory.h"
@@ -15,6 +16,7 @@ void CreateApplicationForms(const QString &appFolder)
     new TfrmMain();
     new TfrmSetting(frmMain);
     new TfrmPowerOffWindows(frmMain);
+    new TfrmOverWrite(frmMain);
     new TFrmBatchAdd(frmMain);
     new TFrmDirectory(frmMain);
     // Batch add hands its folder to the main window's search.
@@ -25,6 +27,7 @@ void DestroyApplicationForms()
 {
     delete FrmDirectory;
     delete FrmBatchAdd;
+    delete frmOverWrite;
     delete frmPowerOffWindows;
     delete frmSetting;
     delete frmMain;

@@ -118,6 +118,7 @@ void TfrmMain::ConnectActions()
 void TfrmMain::FormCreate()
 {
     setAcceptDrops(true);
+    SetupConversionRun();
 }
 
 void TfrmMain::showEvent(QShowEvent *event)
@@ -172,6 +173,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
+    CloseConversionRun();
     QFile::remove(TemporaryScriptPath());
 }
 

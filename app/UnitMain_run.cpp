@@ -1,4 +1,269 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
-void TfrmMain::ActionConvertNowExecute() {}
+#include "ConsoleIO.h"
+#include "EncoderCommand.h"
+#include "EncoderOutput.h"
+#include "ErrorReport.h"
+#include "OutputFiles.h"
+#include "OutputNames.h"
+#include "TolvaneError.h"
+#include "UnitCloseWindows.h"
+#include "UnitOverWrite.h"
+#include "Unit_common.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTableWidgetItem>
+
+namespace {
+// Sets text unless the language file already gave one.
+void DefaultText(QString &text, const char *fallback)
+{
+    if (text.isEmpty())
+        text = QString::fromUtf8(fallback);
+}
+
+// Keeps a flag set while a scope runs, however it is left.
+class TFlagGuard
+{
+public:
+    explicit TFlagGuard(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~TFlagGuard() { m_flag = false; }
+    TFlagGuard(const TFlagGuard &) = delete;
+    TFlagGuard &operator=(const TFlagGuard &) = delete;
+
+private:
+    bool &m_flag;
+};
+}
+
+void TfrmMain::SetupConversionRun()
+{
+    FOverwriteChoice = ocAsk;
+    FContinue = true;
+
+    ConsoleIO = new TConsoleIO(this);
+    ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
+    ConsoleIO->TerminateCommand = QByteArrayLiteral("quit");
+    ConsoleIO->SplitMode = TSplitMode::smSplitchar;
+    ConsoleIO->SplitChar = '\n';
+    ConsoleIO->WaitTimeout = 1000;
+    ConsoleIO->EnableKill = true;
+    ConsoleIO->StopProcessOnFree = true;
+    connect(ConsoleIO, &TConsoleIO::OnReceiveOutput, this, &TfrmMain::ConsoleIOReceiveOutput);
+    connect(ConsoleIO, &TConsoleIO::OnReceiveError, this, &TfrmMain::ConsoleIOReceiveError);
+    connect(ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, &TfrmMain::ConsoleIOProcessStatusChange);
+
+    // English until the language file is loaded, which replaces them all.
+    DefaultText(StringStartCaption, "Convert");
+    DefaultText(StringStopCaption, "Stop");
+    DefaultText(msgStatusReady, "Ready");
+    DefaultText(msgStatusRun, "Converting file %s");
+    DefaultText(msgFolderView, "Conversion finished.");
+    DefaultText(msgFinishInfo, "Do you want to open the output folder?");
+    DefaultText(msgNoOutputFolder, "No output folder is set. Please choose one before converting.");
+    DefaultText(msgFailedFiles, "These files could not be converted:");
+}
+
+void TfrmMain::ActionConvertNowExecute()
+{
+    if (ConsoleIO && ConsoleIO->IsRunning())
+        StopConversion();
+    else if (!m_runActive) // a click between two files of a run starts nothing
+        RunConversion();
+}
+
+void TfrmMain::RunConversion()
+{
+    if (m_runActive || !ConsoleIO)
+        return;
+    m_closing = false;
+    QString folder = ui->editOutputFolder->text();
+    // Without a folder the targets would land in whatever folder the program
+    // was started from.
+    if (!IsOutputFolderSet(folder))
+        throw TolvaneError(msgNoOutputFolder);
+
+    const TFlagGuard active(m_runActive);
+    FContinue = true;
+    m_failedSources.clear();
+    ForceOutputFolder(folder);
+
+    QTableWidget *list = ui->listViewFiles;
+    const int count = list->rowCount();
+    for (int i = 0; i < count; ++i) {
+        if (!FContinue || m_closing)
+            return;
+        if (i >= list->rowCount())
+            break; // rows removed while the controls were enabled
+
+        list->selectRow(i);
+        const QTableWidgetItem *item = list->item(i, 0);
+        const QString source = item ? item->text() : QString();
+        // A missing source leaves the input out: the encoder fails on its own.
+        const QString inputFile = QFileInfo::exists(source) ? source : QString();
+
+        folder = WithTrailingSlash(folder);
+        const QString target = ResolveTargetFile(OutputFilePath(folder, source, GetOutputExt()));
+        if (target.isEmpty())
+            continue;
+
+        WritePlaceholder(target);
+        const TEncoderCommand command = BuildEncoderCommand(inputFile, target);
+        FDuration = 0;
+        FMaxTime = 0;
+        try {
+            ConsoleIO->StartProcess(command.Program, command.Arguments, QString(), false);
+        } catch (...) {
+            RemoveBarePlaceholder(target);
+            throw;
+        }
+
+        // Sleeps until the next event: the encoder's output, its end or the
+        // user; nothing is polled.
+        while (ConsoleIO && ConsoleIO->IsRunning())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (m_closing || !ConsoleIO)
+            return;
+
+        // A stopped file is not a failure; its output stays as the encoder left it.
+        if (FContinue && (ConsoleIO->LastExitCode() != 0 || IsBarePlaceholder(target))) {
+            RemoveBarePlaceholder(target);
+            m_failedSources.append(source);
+        }
+    }
+
+    ResetStatus();
+    FContinue = true;
+    ShowPowerOffCountdownIfEnabled();
+    if (m_closing)
+        return;
+    ShowEndOfRun(folder);
+}
+
+void TfrmMain::ShowEndOfRun(const QString &folder)
+{
+    QString text = msgFolderView + QStringLiteral("\r\n\r\n") + msgFinishInfo;
+    if (!m_failedSources.isEmpty())
+        text += QStringLiteral("\r\n\r\n") + msgFailedFiles + QStringLiteral("\r\n")
+                + m_failedSources.join(QStringLiteral("\r\n"));
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("msgFinishInfo"));
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));
+}
+
+void TfrmMain::StopConversion()
+{
+    FContinue = false;
+    if (ConsoleIO)
+        ConsoleIO->StopProcess();
+    ResetStatus();
+}
+
+void TfrmMain::CloseConversionRun()
+{
+    if (!m_runActive)
+        return;
+    // The waiting run sees this and ends without another file or message.
+    m_closing = true;
+    FContinue = false;
+    if (ConsoleIO && ConsoleIO->IsRunning()) {
+        ConsoleIO->StopProcess();
+        // Released: nothing of this run may reach the window any more. The
+        // object itself goes once control is back in the event loop, since
+        // the close may have been reached from inside one of its own events.
+        ConsoleIO->disconnect(this);
+        ConsoleIO->deleteLater();
+        ConsoleIO = nullptr;
+    }
+}
+
+void TfrmMain::SetControlsEnabled(bool Enabled)
+{
+    const QList<QWidget *> widgets{ui->listViewFiles,          ui->buttonAdd,          ui->buttonDelete,
+                                   ui->buttonClearAll,         ui->buttonMoveUp,       ui->buttonMoveDown,
+                                   ui->comboBoxAudioBitrate,   ui->comboBoxSampleRate, ui->radioButtonChannelMono,
+                                   ui->radioButtonChannelStereo};
+    for (QWidget *widget : widgets)
+        widget->setEnabled(Enabled);
+    const QList<QAction *> actions{ui->ActionFileAdd,      ui->ActionFileDelete,   ui->ActionFileClearAll,
+                                   ui->ActionFileMoveUp,   ui->ActionFileMoveDown, ui->ActionSetDirectory,
+                                   ui->ActionFileBatchAdd};
+    for (QAction *action : actions)
+        action->setEnabled(Enabled);
+    ui->editOutputFolder->setEnabled(Enabled);
+    ui->ActionConvertNow->setText(Enabled ? StringStartCaption : StringStopCaption);
+}
+
+void TfrmMain::ResetStatus()
+{
+    ui->labelCurrentInfo->setText(msgStatusReady);
+    ui->progressBarCurrent->setValue(0);
+}
+
+void TfrmMain::ForceOutputFolder(const QString &Folder)
+{
+    ::ForceOutputFolder(Folder);
+}
+
+QString TfrmMain::ResolveTargetFile(const QString &Path)
+{
+    return ::ResolveTargetFile(Path, FOverwriteChoice, [] {
+        if (!frmOverWrite)
+            return quint8(ocAsk);
+        frmOverWrite->exec();
+        return frmOverWrite->FChoice;
+    });
+}
+
+void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning)
+{
+    SetControlsEnabled(!IsRunning);
+}
+
+void TfrmMain::ConsoleIOReceiveOutput(TConsoleIO *, const QByteArray &Cmd)
+{
+    // After a stop the status line stays at "ready" whatever the encoder still says.
+    if (FContinue)
+        ParseEncoderOutput(QString::fromUtf8(Cmd));
+}
+
+void TfrmMain::ConsoleIOReceiveError(TConsoleIO *, const QByteArray &Cmd)
+{
+    if (FContinue)
+        ParseEncoderOutput(QString::fromUtf8(Cmd));
+}
+
+void TfrmMain::ParseEncoderOutput(const QString &Text)
+{
+    const QModelIndexList selected = ui->listViewFiles->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first().row();
+    const QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
+    const QString current = item ? item->text() : QString();
+
+    // Values read before a bad one are kept, as the display of this chunk is dropped.
+    TProgressState state{FDuration, FMaxTime};
+    TProgressView view;
+    try {
+        view = ReadProgressChunk(Text, state);
+    } catch (...) {
+        FDuration = state.Duration;
+        FMaxTime = state.MaxTime;
+        throw;
+    }
+    FDuration = state.Duration;
+    FMaxTime = state.MaxTime;
+
+    ui->progressBarCurrent->setValue(view.Percent);
+    const QString status =
+        ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, current);
+    ui->labelCurrentInfo->setText(status);
+    ui->labelCurrentInfo->setToolTip(status);
+}
