@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <functional>
 
+#include "EncoderCommand.h"
 #include "FFMpegVCL.h"
 
 namespace Ui {
@@ -151,6 +152,16 @@ private:
     bool m_closing = false;     // the window is closing: the run must end at once
     QStringList m_failedSources; // sources of this run whose encoder failed
     // End of conversion run
+
+    // Encoder command for one file: the controls are read at the moment of the call.
+public:
+    QString GetOutputExt() const;
+    int BitrateOfIndex(int Position) const;
+    int SampleRateOfIndex(int Position) const;
+    int ChannelCount() const;
+    // Source and Target are full paths; the program is libm9s in the program folder.
+    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target);
+    // End of encoder command for one file
 };
 
 extern TfrmMain *frmMain;

@@ -1,0 +1,105 @@
+#include "ErrorReport.h"
+#include "ProgramFolder.h"
+#include "Startup.h"
+#include "UnitMain.h"
+#include "Unit_common.h"
+
+#include <QComboBox>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <memory>
+
+// The main window's side of the encoder command: the values come from the
+// controls as they are at the moment of each call.
+class TestMainCommand : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<TestProgramFolder> m_folder;
+    ErrorReporter m_previousReporter;
+
+    template <typename T>
+    T *control(const char *name) { return frmMain->findChild<T *>(QLatin1String(name)); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_previousReporter = SetErrorReporter([](const QString &text) { qWarning("error box: %s", qPrintable(text)); });
+    }
+    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
+    void init()
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        CreateApplicationForms(m_folder->path());
+    }
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_folder.reset();
+    }
+
+    void controlsGiveTheOptions_data();
+    void controlsGiveTheOptions();
+    void aSwitchAppliesToTheNextCall();
+};
+
+void TestMainCommand::controlsGiveTheOptions_data()
+{
+    QTest::addColumn<bool>("wav");
+    QTest::addColumn<bool>("mono");
+    QTest::addColumn<int>("bitratePosition"); // -1: leave the default
+    QTest::addColumn<int>("ratePosition");
+    QTest::addColumn<QString>("options");
+    QTest::newRow("defaults") << false << false << -1 << -1 << " -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2 ";
+    QTest::newRow("WAV, mono, lowest") << true << true << 0 << 0 << " -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1 ";
+    QTest::newRow("highest") << false << false << 17 << 11 << " -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2 ";
+}
+
+void TestMainCommand::controlsGiveTheOptions()
+{
+    QFETCH(bool, wav);
+    QFETCH(bool, mono);
+    QFETCH(int, bitratePosition);
+    QFETCH(int, ratePosition);
+    QFETCH(QString, options);
+
+    if (wav)
+        control<QRadioButton>("radioButtonFormatWAV")->setChecked(true);
+    if (mono)
+        control<QRadioButton>("radioButtonChannelMono")->setChecked(true);
+    if (bitratePosition >= 0)
+        control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(bitratePosition);
+    if (ratePosition >= 0)
+        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(ratePosition);
+
+    const QString ext = wav ? "wav" : "mp3";
+    QCOMPARE(frmMain->GetOutputExt(), ext);
+    QCOMPARE(frmMain->ChannelCount(), mono ? 1 : 2);
+    const QString source = QStringLiteral("/videos/my clip.avi");
+    const QString target = QStringLiteral("/music/my clip.") + ext;
+    const TEncoderCommand command = frmMain->BuildEncoderCommand(source, target);
+
+    const QString program = frmCommon->AppFolder + QStringLiteral("libm9s");
+    QVERIFY(program.startsWith(m_folder->path()));
+    QCOMPARE(command.Program, program);
+    QCOMPARE(command.CommandLine, program + " -i " + source + " " + options + " " + target);
+    QCOMPARE(command.Arguments.constFirst(), QStringLiteral("-i"));
+    QCOMPARE(command.Arguments.at(1), source);
+    QCOMPARE(command.Arguments.constLast(), target);
+}
+
+void TestMainCommand::aSwitchAppliesToTheNextCall()
+{
+    QCOMPARE(frmMain->BuildEncoderCommand("/v/1.avi", "/m/1.mp3").Arguments.mid(3, 2), (QStringList{"-f", "mp3"}));
+    control<QRadioButton>("radioButtonFormatWAV")->setChecked(true);
+    control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(16);
+    QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("wav"));
+    const QStringList next = frmMain->BuildEncoderCommand("/v/2.avi", "/m/2.wav").Arguments;
+    QCOMPARE(next.mid(3, 2), (QStringList{"-f", "wav"}));
+    QCOMPARE(next.mid(6, 2), (QStringList{"-ab", "320"}));
+}
+
+QTEST_MAIN(TestMainCommand)
+#include "tst_maincommand.moc"
