@@ -103,6 +103,9 @@ void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *
         throw EncoderError(std::string("Cannot set up the ") + name + " writer: " + AvErrorText(ret));
     muxer_.reset(context);
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Leave the writes to the I/O buffer; flushing after every packet costs
+    // a system call per decoded frame.
+    context->flush_packets = 0;
 
     stream_ = avformat_new_stream(context, nullptr);
     if (!stream_)
@@ -238,6 +241,14 @@ void OutputMedia::Finish()
 {
     Start();
     if (!directPcm_) {
+        if (samplesIn_ == 0 && format_ == OutputFormat::Mp3) {
+            // Players and probes reject an MP3 without a single audio frame
+            // (a stop before the first packet): give it one frame of silence.
+            const int n = std::max(encoder_->frame_size, 1);
+            uint8_t **planes = Reserve(n);
+            av_samples_set_silence(planes, 0, n, encoder_->ch_layout.nb_channels, encoder_->sample_fmt);
+            Commit(n);
+        }
         EncodeFromFifo(true);
         SendFrame(nullptr);
     }
