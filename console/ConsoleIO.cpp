@@ -1,5 +1,26 @@
 #include "ConsoleIO.h"
 
+// How the Windows runner's machinery maps onto QProcess:
+// - three anonymous pipes, duplicated non-inheritable ends, STARTUPINFO with
+//   redirected handles, CreateProcess: QProcess::start with separate channels
+//   and the argument vector (no shell); waitForStarted makes a failure
+//   synchronous. The errno is found first by the checks execve/chdir would do.
+// - the show state of the console window: nothing; a child has none here.
+// - reader threads (ReadFile of 1025 bytes, SendMessage 7441/7442): QProcess's
+//   readyRead signals on this thread; the bytes are cut into pieces of at most
+//   1025 and queued.
+// - failed read (7443): QProcess::errorOccurred with ReadError/WriteError.
+// - watcher thread (WaitForSingleObject, 7444): QProcess::finished. QProcess
+//   has drained both pipes by then; the rest it buffers is queued before the end.
+// - the hidden window's message handling: deliverQueued, the one loop that
+//   calls the handlers, so a handler with a modal dialog is never re-entered.
+// - WriteFile to the input pipe: QProcess::write; the bytes go out from the
+//   event loop, or inside waitForFinished while stopping.
+// - WaitForSingleObject(WaitTimeout) + TerminateProcess(4): waitForFinished
+//   (WaitTimeout) + kill (SIGKILL; the exit code is the signal's, not 4).
+// - CloseHandle of the process and pipes at the end: the QProcess is released
+//   once the end has been reported.
+
 #include "ErrorReport.h"
 #include "TolvaneError.h"
 

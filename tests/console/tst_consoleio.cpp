@@ -98,6 +98,8 @@ private slots:
     void startFailure();
     void startWhileRunningIsRefused();
     void startAgainAfterTheEnd();
+    void lastExitCode_data();
+    void lastExitCode();
 
     void destructionWhileRunning_data();
     void destructionWhileRunning();
@@ -458,6 +460,31 @@ void TestConsoleIO::startAgainAfterTheEnd()
         QVERIFY(waitForEnd(io));
         QCOMPARE(log.events, (QList<QByteArray>{"run:1", QByteArray("out:") + word, "out:", "run:0"}));
     }
+}
+
+void TestConsoleIO::lastExitCode_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("kill");
+    QTest::addColumn<int>("code");
+    QTest::newRow("success") << QStringList{"exit:0"} << false << 0;
+    QTest::newRow("failure") << QStringList{"exit:3"} << false << 3;
+    QTest::newRow("killed") << QStringList{"ignore"} << true << -1;
+}
+
+void TestConsoleIO::lastExitCode()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, kill);
+    QFETCH(int, code);
+    TConsoleIO io;
+    io.EnableKill = true;
+    io.TerminateCommand.clear();
+    io.StartProcess(Helper, steps, QString(), false);
+    if (kill)
+        io.StopProcess();
+    QVERIFY(waitForEnd(io));
+    QCOMPARE(io.LastExitCode(), code);
 }
 
 void TestConsoleIO::destructionWhileRunning_data()
