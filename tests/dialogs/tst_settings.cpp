@@ -1,0 +1,260 @@
+#include "Application.h"
+#include "ErrorReport.h"
+#include "IniFile.h"
+#include "ProgramFolder.h"
+#include "Startup.h"
+#include "UnitCloseWindows.h"
+#include "UnitMain.h"
+#include "UnitSetting.h"
+#include "Unit_common.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestProgramFolder> m_folder;
+    QStringList m_errors;
+    ErrorReporter m_previousReporter;
+
+    template <typename T> T *control(const char *name) { return frmSetting->findChild<T *>(QLatin1String(name)); }
+    QCheckBox *checkBox() { return control<QCheckBox>("checkBoxAutoPowerOff"); }
+    QLineEdit *edit() { return control<QLineEdit>("editWaitTime"); }
+
+    void start(const QByteArray &config = QByteArray())
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        if (!config.isEmpty())
+            m_folder->writeConfig(config);
+        CreateApplicationForms(m_folder->path());
+        frmMain->show();
+    }
+
+    void openSettings() { frmMain->findChild<QAction *>(QStringLiteral("N_Setting"))->trigger(); }
+
+    QString setting(const char *key) const
+    {
+        return TIniFile(m_folder->configFile()).ReadString(QStringLiteral("setting"), QLatin1String(key), QStringLiteral("<none>"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
+    }
+
+    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
+
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_folder.reset();
+        m_errors.clear();
+    }
+
+    void createdAtStartAndPlaced()
+    {
+        start();
+        QVERIFY(frmSetting && frmSetting->parent() == frmMain);
+        QVERIFY(frmPowerOffWindows && frmPowerOffWindows->parent() == frmMain);
+        QCOMPARE(frmSetting->objectName(), QStringLiteral("frmSetting"));
+        const QObjectList children = frmMain->children();
+        QVERIFY(children.indexOf(frmSetting) < children.indexOf(frmPowerOffWindows));
+        QVERIFY(!frmSetting->isVisible());
+
+        openSettings();
+        QCOMPARE(frmSetting->size(), QSize(307, 120));
+        QCOMPARE(frmSetting->minimumSize(), frmSetting->maximumSize());
+        QVERIFY(!(frmSetting->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY((frmSetting->geometry().center() - frmMain->frameGeometry().center()).manhattanLength() <= 6);
+    }
+
+    void formShow_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QString>("waitText");
+
+        QTest::newRow("no config.ini") << QByteArray() << false << "30";
+        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\n") << true << "45";
+        QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
+                                         << "12";
+        QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n") << true
+                                        << "16";
+    }
+
+    void formShow()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(bool, checked);
+        QFETCH(QString, waitText);
+
+        start(config);
+        openSettings();
+        QVERIFY(frmSetting->isVisible());
+        QVERIFY(!frmSetting->isModal());
+        QCOMPARE(checkBox()->isChecked(), checked);
+        QCOMPARE(edit()->text(), waitText);
+        QCOMPARE(edit()->isEnabled(), checked);
+        // The main window stays usable beside the modeless dialog.
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void checkBoxTogglesFieldAndCancelStoresNothing_data()
+    {
+        QTest::addColumn<QString>("leaveBy");
+        QTest::newRow("Cancel button") << "cancel";
+        QTest::newRow("Escape key") << "escape";
+        QTest::newRow("title bar") << "close";
+    }
+
+    void checkBoxTogglesFieldAndCancelStoresNothing()
+    {
+        QFETCH(QString, leaveBy);
+        start("[setting]\nautoPowerOff=0\nautoPowerOff_WaitTime=30\n");
+        const QByteArray before = m_folder->read(QStringLiteral("config.ini"));
+        openSettings();
+
+        QTest::mouseClick(checkBox(), Qt::LeftButton);
+        QVERIFY(checkBox()->isChecked());
+        QVERIFY(edit()->isEnabled());
+        QTest::mouseClick(checkBox(), Qt::LeftButton);
+        QVERIFY(!edit()->isEnabled());
+        QTest::mouseClick(checkBox(), Qt::LeftButton);
+        edit()->setText(QStringLiteral("5"));
+
+        if (leaveBy == QLatin1String("cancel"))
+            QTest::mouseClick(control<QPushButton>("ButtonCancel"), Qt::LeftButton);
+        else if (leaveBy == QLatin1String("escape"))
+            QTest::keyClick(edit(), Qt::Key_Escape);
+        else
+            frmSetting->close();
+
+        QVERIFY(!frmSetting->isVisible());
+        QCOMPARE(m_folder->read(QStringLiteral("config.ini")), before);
+        QVERIFY(!frmCommon->IsAutoPowerOff());
+
+        // The next showing forgets what was typed and shows config.ini again.
+        openSettings();
+        QVERIFY(!checkBox()->isChecked());
+        QCOMPARE(edit()->text(), QStringLiteral("30"));
+    }
+
+    void ok_data()
+    {
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("storedOn");
+        QTest::addColumn<QString>("storedWait");
+        QTest::addColumn<bool>("byEnter");
+
+        QTest::newRow("on") << true << "10" << "1" << "10" << false;
+        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false;
+        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false;
+        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false;
+        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true;
+    }
+
+    void ok()
+    {
+        QFETCH(bool, checked);
+        QFETCH(QString, text);
+        QFETCH(QString, storedOn);
+        QFETCH(QString, storedWait);
+        QFETCH(bool, byEnter);
+
+        start();
+        openSettings();
+        if (checkBox()->isChecked() != checked)
+            QTest::mouseClick(checkBox(), Qt::LeftButton);
+        edit()->setText(text);
+        if (byEnter)
+            QTest::keyClick(edit(), Qt::Key_Return);
+        else
+            QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(!frmSetting->isVisible());
+        QCOMPARE(setting("autoPowerOff"), storedOn);
+        QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
+        // What the run will read next, and what the dialog shows next time.
+        QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
+        QCOMPARE(frmCommon->AutoPowerOffWaitTime(), storedWait.toInt());
+        openSettings();
+        QCOMPARE(checkBox()->isChecked(), checked);
+        QCOMPARE(edit()->text(), storedWait);
+    }
+
+    void badWaitTime_data()
+    {
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("letters") << true << "abc";
+        QTest::newRow("letters with the box unchecked") << false << "abc";
+        QTest::newRow("empty") << true << "";
+        QTest::newRow("trailing letters") << true << "12s";
+    }
+
+    void badWaitTime()
+    {
+        QFETCH(bool, checked);
+        QFETCH(QString, text);
+
+        start("[setting]\nautoPowerOff=0\nautoPowerOff_WaitTime=30\n");
+        const QByteArray before = m_folder->read(QStringLiteral("config.ini"));
+        openSettings();
+        if (checked)
+            QTest::mouseClick(checkBox(), Qt::LeftButton);
+        edit()->setText(text);
+        QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+
+        QCOMPARE(m_errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(text)});
+        QVERIFY(frmSetting->isVisible());
+        QCOMPARE(edit()->text(), text);
+        QCOMPARE(m_folder->read(QStringLiteral("config.ini")), before);
+    }
+
+    void readOnlyConfigKeepsDialogOpen()
+    {
+        start("[setting]\nautoPowerOff=0\n");
+        QFile::setPermissions(m_folder->configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        openSettings();
+        QTest::mouseClick(checkBox(), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+
+        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_folder->configFile())});
+        QVERIFY(frmSetting->isVisible());
+        QVERIFY(!frmCommon->IsAutoPowerOff());
+    }
+
+    void secondOpenOnlyRaises()
+    {
+        start();
+        openSettings();
+        QTest::mouseClick(checkBox(), Qt::LeftButton);
+        edit()->setText(QStringLiteral("12"));
+        openSettings();
+        QVERIFY(frmSetting->isVisible());
+        QVERIFY(checkBox()->isChecked());
+        QCOMPARE(edit()->text(), QStringLiteral("12"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    TestSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settings.moc"
