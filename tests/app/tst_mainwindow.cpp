@@ -1,0 +1,314 @@
+#include "Application.h"
+#include "ErrorReport.h"
+#include "IniFile.h"
+#include "ProgramFolder.h"
+#include "Startup.h"
+#include "TolvaneError.h"
+#include "UnitMain.h"
+#include "Unit_common.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestProgramFolder> m_folder;
+    QStringList m_errors;
+    ErrorReporter m_previousReporter;
+
+    template <typename T> T *control(const char *name)
+    {
+        T *found = frmMain->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qWarning("control %s not found", name);
+        return found;
+    }
+
+    void start(const QByteArray &config = QByteArray(), bool show = true)
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        if (!config.isEmpty())
+            m_folder->writeConfig(config);
+        CreateApplicationForms(m_folder->path());
+        if (show)
+            frmMain->show();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
+    }
+
+    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
+
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_folder.reset();
+        m_errors.clear();
+    }
+
+    void structureAndDefaults()
+    {
+        start();
+        QCOMPARE(frmMain->objectName(), QStringLiteral("frmMain"));
+        QCOMPARE(frmMain->centralWidget()->size(), QSize(414, 423));
+        QVERIFY(frmMain->minimumSize() == frmMain->maximumSize());
+
+        auto *bitrate = control<QComboBox>("comboBoxAudioBitrate");
+        QCOMPARE(bitrate->count(), 18);
+        QCOMPARE(bitrate->itemText(0), QStringLiteral("8 Kbits"));
+        QCOMPARE(bitrate->itemText(17), QStringLiteral("350 Kbits"));
+        QCOMPARE(bitrate->currentText(), QStringLiteral("128 Kbits"));
+        QCOMPARE(bitrate->currentIndex(), 11);
+        QVERIFY(!bitrate->isEditable());
+
+        auto *rate = control<QComboBox>("comboBoxSampleRate");
+        QCOMPARE(rate->count(), 12);
+        QCOMPARE(rate->itemText(0), QStringLiteral("6000 Hz"));
+        QCOMPARE(rate->itemText(11), QStringLiteral("96000 Hz"));
+        QCOMPARE(rate->currentText(), QStringLiteral("44100 Hz"));
+        QVERIFY(!rate->isEditable());
+
+        QVERIFY(control<QRadioButton>("radioButtonFormatMP3")->isChecked());
+        QVERIFY(!control<QRadioButton>("radioButtonFormatWAV")->isChecked());
+        QVERIFY(control<QRadioButton>("radioButtonChannelStereo")->isChecked());
+        QVERIFY(!control<QRadioButton>("radioButtonChannelMono")->isChecked());
+        QCOMPARE(control<QProgressBar>("progressBarCurrent")->value(), 0);
+        QCOMPARE(control<QProgressBar>("progressBarCurrent")->maximum(), 100);
+        QVERIFY(control<QLineEdit>("editOutputFolder")->isReadOnly());
+
+        auto *list = control<QTableWidget>("listViewFiles");
+        QCOMPARE(list->columnCount(), 1);
+        QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+        QVERIFY(list->showGrid());
+
+        for (const char *name : {"groupBoxButtons", "groupBoxStatus", "groupBoxSettings", "GroupBoxSettingsAudio",
+                                 "groupBoxChannel", "groupBoxOutput"})
+            QVERIFY2(control<QGroupBox>(name), name);
+        for (const char *name : {"labelCurrentDecrption", "labelCurrentInfo", "labelCurrentProgress",
+                                 "labelAudioBitrate", "labelSampleRate", "labelOutput"})
+            QVERIFY2(frmMain->findChild<QWidget *>(QLatin1String(name)), name);
+    }
+
+    void buttonsFollowTheirActions_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("add") << "buttonAdd" << "ActionFileAdd" << "Add";
+        QTest::newRow("delete") << "buttonDelete" << "ActionFileDelete" << "Remove";
+        QTest::newRow("clear") << "buttonClearAll" << "ActionFileClearAll" << "ClearAll";
+        QTest::newRow("up") << "buttonMoveUp" << "ActionFileMoveUp" << "MoveUp";
+        QTest::newRow("down") << "buttonMoveDown" << "ActionFileMoveDown" << "MoveDown";
+        QTest::newRow("output") << "BitBtnOutput" << "ActionSetDirectory" << "ActionSetDirectory";
+        QTest::newRow("convert") << "buttonConvert" << "ActionConvertNow" << "ConvertNow";
+    }
+
+    void buttonsFollowTheirActions()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, action);
+        QFETCH(QString, caption);
+        start(QByteArray(), false);
+        auto *b = frmMain->findChild<QPushButton *>(button);
+        auto *a = frmMain->findChild<QAction *>(action);
+        QVERIFY(b && a);
+        QCOMPARE(a->text(), caption);
+        QCOMPARE(b->text(), caption);
+        a->setText(QStringLiteral("Changed"));
+        a->setEnabled(false);
+        QCOMPARE(b->text(), QStringLiteral("Changed"));
+        QVERIFY(!b->isEnabled());
+        a->setEnabled(true);
+        QObject::disconnect(a, nullptr, frmMain, nullptr); // only the binding is under test here
+        QSignalSpy triggered(a, &QAction::triggered);
+        b->click();
+        QCOMPARE(triggered.count(), 1);
+    }
+
+    void menus()
+    {
+        start(QByteArray(), false);
+        auto *menuBar = control<QMenuBar>("MainMenu");
+        QStringList titles;
+        for (QAction *a : menuBar->actions())
+            titles << a->menu()->objectName();
+        QCOMPARE(titles, (QStringList{"N_1", "N_Options", "N_Skin", "N_Tools", "N_Help"}));
+
+        QStringList fileItems;
+        for (QAction *a : control<QMenu>("N_1")->actions())
+            fileItems << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+        QCOMPARE(fileItems, (QStringList{"N1_1", "N1_11", "N1_2", "N1_3", "-", "N1_5", "N1_6", "-", "N1_8", "-", "N1_10"}));
+        QCOMPARE(control<QMenu>("N_Skin")->actions().size(), 18);
+
+        QStringList helpItems;
+        for (QAction *a : control<QMenu>("N_Help")->actions())
+            helpItems << a->objectName();
+        QCOMPARE(helpItems, (QStringList{"N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update"}));
+
+        // A menu entry stands for its action: disabled with it, and triggering it.
+        auto *convert = control<QAction>("ActionConvertNow");
+        auto *entry = control<QAction>("N1_8");
+        convert->setEnabled(false);
+        QVERIFY(!entry->isEnabled());
+        convert->setEnabled(true);
+        QObject::disconnect(convert, nullptr, frmMain, nullptr);
+        QSignalSpy triggered(convert, &QAction::triggered);
+        entry->trigger();
+        QCOMPARE(triggered.count(), 1);
+    }
+
+    void toolsMenuHiddenOnlyForJapanese_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("chinese") << 1 << true;
+        QTest::newRow("english") << 2 << true;
+        QTest::newRow("japanese") << 3 << false;
+    }
+
+    void toolsMenuHiddenOnlyForJapanese()
+    {
+        QFETCH(int, language);
+        QFETCH(bool, visible);
+        start("[common]\nlanguage=" + QByteArray::number(language) + "\n");
+        QCOMPARE(control<QMenu>("N_Tools")->menuAction()->isVisible(), visible);
+    }
+
+    void firstStartWritesOutputFolder()
+    {
+        start();
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), music);
+        QCOMPARE(TIniFile(m_folder->configFile()).ReadString("setting", "outputFolder", QString()), music);
+    }
+
+    void storedFolderIsShown()
+    {
+        start("[Setting]\nOutputFolder=/srv/audio out\n");
+        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), QStringLiteral("/srv/audio out"));
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void startWithFormTextWritesNothing()
+    {
+        // The form's own text stands there until the first show; an equal stored value changes nothing.
+        const QByteArray config = "; hand-written\n[setting]\noutputFolder=C:\\\n";
+        start(config);
+        QCOMPARE(m_folder->read("config.ini"), config);
+    }
+
+    void unwritableConfigIsReported()
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        QDir(m_folder->path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
+        CreateApplicationForms(m_folder->path());
+        frmMain->show(); // the show event reaches FormShow through the application object
+        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_folder->configFile())});
+        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(),
+                 QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    }
+
+    void temporaryScriptDeletedAtClose_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("present") << true;
+        QTest::newRow("absent") << false;
+    }
+
+    void temporaryScriptDeletedAtClose()
+    {
+        QFETCH(bool, present);
+        start();
+        if (present) {
+            QFile f(TemporaryScriptPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        control<QAction>("ActionExit")->trigger();
+        QVERIFY(!frmMain->isVisible());
+        QVERIFY(!QFileInfo::exists(TemporaryScriptPath()));
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void helpMenu_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("local help, english") << 2 << "N_LocalHelp" << "file";
+        QTest::newRow("local help, chinese") << 1 << "N_LocalHelp" << "file";
+        QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "https://tolvane.example/ja/";
+        QTest::newRow("home page") << 2 << "N_HomePage" << "https://tolvane.example/en/";
+        QTest::newRow("update") << 1 << "N_Update" << "https://tolvane.example/zh/";
+        QTest::newRow("support") << 2 << "N_Support" << "mailto:support@tolvane.example";
+        QTest::newRow("feedback") << 2 << "N_FeedBack" << "https://tolvane.example/en/feedback/";
+    }
+
+    void helpMenu()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, item);
+        QFETCH(QString, target);
+        start("[common]\nlanguage=" + QByteArray::number(language) + "\n", false);
+        UrlRecorder urls;
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), &urls, "open");
+        control<QAction>(item.toLatin1().constData())->trigger();
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+        QCOMPARE(urls.opened.size(), 1);
+        if (target == QLatin1String("file"))
+            QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));
+        else
+            QCOMPARE(urls.opened[0].toString(), target);
+    }
+
+    void exceptionInHandlerIsReportedAndProgramGoesOn()
+    {
+        start(QByteArray(), false);
+        QPushButton button;
+        connect(&button, &QPushButton::clicked, [] { throw TolvaneError(QStringLiteral("'x' is not a valid integer value")); });
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(m_errors, (QStringList{"'x' is not a valid integer value.", "'x' is not a valid integer value."}));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
