@@ -1,0 +1,254 @@
+#include "EncoderTestKit.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace EncoderTestKit {
+
+QString EncoderPath()
+{
+    return QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s");
+}
+
+RunResult Run(const QString &program, const QStringList &args, int timeoutMs, const QByteArray &input)
+{
+    RunResult result;
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(10000))
+        return result;
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+RunResult RunEncoder(const QStringList &args, int timeoutMs)
+{
+    return Run(EncoderPath(), args, timeoutMs);
+}
+
+QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
+                        const QString &output)
+{
+    return {"-i", input, "-y", "-f", format, "-vn", "-ab", QString::number(kbits), "-ar", QString::number(rate),
+            "-ac", QString::number(channels), output};
+}
+
+bool MakeWithFfmpeg(const QStringList &args, const QString &output)
+{
+    QStringList all{"-nostdin", "-v", "error", "-y"};
+    all << args << output;
+    RunResult r = Run("ffmpeg", all, 120000);
+    if (!r.finished || r.exitCode != 0) {
+        qWarning("ffmpeg failed for %s: %s", qPrintable(output), r.err.constData());
+        return false;
+    }
+    return QFileInfo(output).size() > 0;
+}
+
+QByteArray Placeholder()
+{
+    return QByteArray("temp\r\n");
+}
+
+void WritePlaceholder(const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(Placeholder());
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+namespace {
+
+QString AvText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+void DecodeAll(AVFormatContext *format, int index, AudioInfo &info)
+{
+    const AVCodecParameters *par = format->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    AVCodecContext *decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!decoder || avcodec_parameters_to_context(decoder, par) < 0 || avcodec_open2(decoder, codec, nullptr) < 0) {
+        info.error = "cannot open decoder";
+        avcodec_free_context(&decoder);
+        return;
+    }
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    auto drain = [&] {
+        for (;;) {
+            int ret = avcodec_receive_frame(decoder, frame);
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+                return;
+            if (ret < 0) {
+                ++info.decodeErrors;
+                return;
+            }
+            info.samples += frame->nb_samples;
+            av_frame_unref(frame);
+        }
+    };
+    int ret;
+    while ((ret = av_read_frame(format, packet)) >= 0) {
+        if (packet->stream_index == index) {
+            if (avcodec_send_packet(decoder, packet) < 0)
+                ++info.decodeErrors;
+            drain();
+        }
+        av_packet_unref(packet);
+    }
+    if (ret != AVERROR_EOF)
+        ++info.decodeErrors;
+    avcodec_send_packet(decoder, nullptr);
+    drain();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+}
+
+} // namespace
+
+AudioInfo Probe(const QString &path)
+{
+    AudioInfo info;
+    av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext *format = nullptr;
+    const QByteArray url = "file:" + path.toUtf8();
+    int ret = avformat_open_input(&format, url.constData(), nullptr, nullptr);
+    if (ret < 0) {
+        info.error = "open: " + AvText(ret);
+        return info;
+    }
+    ret = avformat_find_stream_info(format, nullptr);
+    int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (ret < 0 || index < 0) {
+        info.error = ret < 0 ? "probe: " + AvText(ret) : QString("no audio stream");
+        avformat_close_input(&format);
+        return info;
+    }
+    info.opened = true;
+    info.container = QString::fromUtf8(format->iformat->name);
+    const AVCodecParameters *par = format->streams[index]->codecpar;
+    info.codec = QString::fromUtf8(avcodec_get_name(par->codec_id));
+    info.sampleRate = par->sample_rate;
+    info.channels = par->ch_layout.nb_channels;
+    info.bitRate = par->bit_rate;
+    if (format->duration != AV_NOPTS_VALUE)
+        info.duration = format->duration / double(AV_TIME_BASE);
+    const AVDictionaryEntry *tag = nullptr;
+    while ((tag = av_dict_get(format->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+        info.tags.insert(QString::fromUtf8(tag->key).toLower(), QString::fromUtf8(tag->value));
+    DecodeAll(format, index, info);
+    avformat_close_input(&format);
+    return info;
+}
+
+QMap<QString, QString> FfprobeAudio(const QString &path)
+{
+    QMap<QString, QString> values;
+    RunResult r = Run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                  "stream=sample_rate,channels,bit_rate:format=duration", "-of",
+                                  "default=noprint_wrappers=1", path});
+    for (const QByteArray &line : r.out.split('\n')) {
+        int eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)).trimmed());
+    }
+    return values;
+}
+
+WavData ReadWav(const QString &path)
+{
+    WavData wav;
+    const QByteArray data = ReadAll(path);
+    auto u32 = [&](qsizetype at) {
+        uint32_t v = 0;
+        std::memcpy(&v, data.constData() + at, 4);
+        return v;
+    };
+    auto u16 = [&](qsizetype at) {
+        uint16_t v = 0;
+        std::memcpy(&v, data.constData() + at, 2);
+        return v;
+    };
+    if (data.size() < 12 || (data.left(4) != "RIFF" && data.left(4) != "RF64") || data.mid(8, 4) != "WAVE") {
+        wav.error = "not a RIFF/RF64 WAVE file";
+        return wav;
+    }
+    wav.riffTag = data.left(4);
+    const bool riffSizeOk = wav.riffTag == "RF64" || u32(4) == uint32_t(data.size() - 8);
+    qsizetype at = 12;
+    while (at + 8 <= data.size()) {
+        const QByteArray id = data.mid(at, 4);
+        uint32_t size = u32(at + 4);
+        if (id == "fmt " && at + 24 <= data.size()) {
+            wav.channels = u16(at + 10);
+            wav.sampleRate = int(u32(at + 12));
+            wav.bitsPerSample = u16(at + 22);
+        } else if (id == "JUNK") {
+            wav.hasJunkChunk = true;
+        } else if (id == "data") {
+            const qsizetype start = at + 8;
+            const bool dataSizeOk = wav.riffTag == "RF64" || start + qsizetype(size) == data.size();
+            const qsizetype bytes = std::min<qsizetype>(data.size() - start, size == 0xffffffffu ? data.size() : size);
+            wav.samples.resize(size_t(bytes / 2));
+            std::memcpy(wav.samples.data(), data.constData() + start, wav.samples.size() * 2);
+            wav.sizesConsistent = riffSizeOk && dataSizeOk;
+            wav.ok = wav.channels > 0 && wav.bitsPerSample == 16;
+            if (!wav.ok)
+                wav.error = "unexpected fmt chunk";
+            return wav;
+        }
+        at += 8 + qsizetype(size) + (size & 1);
+    }
+    wav.error = "no data chunk";
+    return wav;
+}
+
+int MaxSampleDifference(const std::vector<int16_t> &a, const std::vector<int16_t> &b)
+{
+    int worst = 0;
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    return worst;
+}
+
+QByteArray Visible(const QByteArray &text)
+{
+    QByteArray shown = text;
+    shown.replace('\r', "\\r");
+    shown.replace('\n', "\\n");
+    return shown;
+}
+
+} // namespace EncoderTestKit

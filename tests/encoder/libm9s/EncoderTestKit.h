@@ -1,0 +1,83 @@
+#pragma once
+// Helpers for the encoder's tests: running libm9s, ffmpeg and ffprobe,
+// making fixtures with ffmpeg, and looking into the files they write
+// (in-process, through libavformat, so that hundreds of files stay cheap).
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+namespace EncoderTestKit {
+
+QString EncoderPath();
+
+struct RunResult {
+    bool finished = false;
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program to its end (killed after timeoutMs); standard input gets
+// input and is then closed.
+RunResult Run(const QString &program, const QStringList &args, int timeoutMs = 60000, const QByteArray &input = {});
+RunResult RunEncoder(const QStringList &args, int timeoutMs = 60000);
+
+// The options in the order the program's command-line builder emits them.
+QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
+                        const QString &output);
+
+// ffmpeg -nostdin -v error -y ARGS OUTPUT; true when it made a non-empty file.
+bool MakeWithFfmpeg(const QStringList &args, const QString &output);
+
+// The program's placeholder ("temp" CR LF).
+void WritePlaceholder(const QString &path);
+QByteArray Placeholder();
+QByteArray ReadAll(const QString &path);
+
+struct AudioInfo {
+    bool opened = false;
+    QString error;
+    QString container;
+    QString codec;
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t bitRate = 0;
+    double duration = 0;   // the container's, seconds
+    int64_t samples = 0;   // per channel, after decoding everything
+    int decodeErrors = 0;
+    QMap<QString, QString> tags;
+};
+// Opens the first audio stream of path and decodes it to the end.
+AudioInfo Probe(const QString &path);
+
+// ffprobe's view of the first audio stream: sample_rate, channels,
+// bit_rate and duration (format), as text.
+QMap<QString, QString> FfprobeAudio(const QString &path);
+
+struct WavData {
+    bool ok = false;
+    QString error;
+    QByteArray riffTag;    // "RIFF" or "RF64"
+    int channels = 0;
+    int sampleRate = 0;
+    int bitsPerSample = 0;
+    bool sizesConsistent = false;  // RIFF and data sizes match the file
+    bool hasJunkChunk = false;     // room kept for an RF64 header
+    std::vector<int16_t> samples;  // interleaved
+};
+WavData ReadWav(const QString &path);
+
+// Largest difference between two sample arrays over their common length.
+int MaxSampleDifference(const std::vector<int16_t> &a, const std::vector<int16_t> &b);
+
+// Text with carriage returns and line feeds shown, for failure messages.
+QByteArray Visible(const QByteArray &text);
+
+} // namespace EncoderTestKit

@@ -1,0 +1,317 @@
+// The encoder's pieces that need no media: command line, times, stream
+// choice, the stop text and the tags taken over.
+
+#include "EncoderError.h"
+#include "Options.h"
+#include "StopControl.h"
+#include "StreamChoice.h"
+#include "Tags.h"
+#include "TimeText.h"
+
+#include <QtTest>
+
+namespace {
+
+std::vector<std::string> ToArgs(const QStringList &list)
+{
+    std::vector<std::string> args;
+    for (const QString &s : list)
+        args.push_back(s.toStdString());
+    return args;
+}
+
+AudioCandidate Candidate(int index, int channels, bool isDefault = false, bool decodable = true, bool hadPackets = true)
+{
+    AudioCandidate c;
+    c.index = index;
+    c.channels = channels;
+    c.isDefault = isDefault;
+    c.decodable = decodable;
+    c.hadPackets = hadPackets;
+    return c;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::vector<AudioCandidate>)
+
+class TestLibm9sUnits : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parsesOptions_data();
+    void parsesOptions();
+    void rejectsBadCommandLines_data();
+    void rejectsBadCommandLines();
+    void mapsRatesMp3CannotCarry_data();
+    void mapsRatesMp3CannotCarry();
+    void formatsClock_data();
+    void formatsClock();
+    void formatsSeconds_data();
+    void formatsSeconds();
+    void parsesTimeOptions_data();
+    void parsesTimeOptions();
+    void choosesAudioStream_data();
+    void choosesAudioStream();
+    void seesStopText_data();
+    void seesStopText();
+    void copiesTags();
+};
+
+void TestLibm9sUnits::parsesOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<bool>("wav");
+    QTest::addColumn<int>("kbits");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<qint64>("startUs");
+    QTest::addColumn<qint64>("durationUs");  // -1: none
+
+    QTest::newRow("builder order, mp3")
+        << QStringList{"-i", "/v/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/o/a b.mp3"}
+        << "/v/a b.avi" << "/o/a b.mp3" << true << false << 128 << 44100 << 2 << qint64(0) << qint64(-1);
+    QTest::newRow("wav, mono, 8 kbit/s, 6000 Hz")
+        << QStringList{"-i", "in.mkv", "-y", "-f", "wav", "-vn", "-ab", "8", "-ar", "6000", "-ac", "1", "out.wav"}
+        << "in.mkv" << "out.wav" << true << true << 8 << 6000 << 1 << qint64(0) << qint64(-1);
+    QTest::newRow("350 kbit/s stays 350, no -y")
+        << QStringList{"-i", "x", "-f", "mp3", "-ab", "350", "o"} << "x" << "o" << false << false << 350 << 0 << 0
+        << qint64(0) << qint64(-1);
+    QTest::newRow("format from the extension")
+        << QStringList{"-i", "x", "/o/Song.WAV"} << "x" << "/o/Song.WAV" << false << true << 128 << 0 << 0
+        << qint64(0) << qint64(-1);
+    QTest::newRow("duration and start")
+        << QStringList{"-i", "x", "-f", "wav", "-t", "1:30", "-ss", "2.5", "o"} << "x" << "o" << false << true << 128
+        << 0 << 0 << qint64(2500000) << qint64(90000000);
+    QTest::newRow("output path with dashes inside")
+        << QStringList{"-i", "x", "-f", "mp3", "/o/-a-.mp3"} << "x" << "/o/-a-.mp3" << false << false << 128 << 0 << 0
+        << qint64(0) << qint64(-1);
+}
+
+void TestLibm9sUnits::parsesOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(bool, overwrite);
+    QFETCH(bool, wav);
+    QFETCH(int, kbits);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(qint64, startUs);
+    QFETCH(qint64, durationUs);
+
+    const EncoderOptions o = ParseOptions(ToArgs(args));
+    QCOMPARE(QString::fromStdString(o.inputPath), input);
+    QCOMPARE(QString::fromStdString(o.outputPath), output);
+    QCOMPARE(o.overwrite, overwrite);
+    QCOMPARE(o.format == OutputFormat::Wav, wav);
+    QCOMPARE(o.bitrateKbits, kbits);
+    QCOMPARE(o.sampleRate, rate);
+    QCOMPARE(o.channels, channels);
+    QCOMPARE(qint64(o.startUs), startUs);
+    QCOMPARE(o.durationUs ? qint64(*o.durationUs) : qint64(-1), durationUs);
+}
+
+void TestLibm9sUnits::rejectsBadCommandLines_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("named");  // the message must name this
+
+    QTest::newRow("unknown option") << QStringList{"-i", "x", "-acodec", "mp3", "o.mp3"} << "'-acodec'";
+    QTest::newRow("option of another ffmpeg") << QStringList{"-i", "x", "-b:a", "128k", "o.mp3"} << "'-b:a'";
+    QTest::newRow("value missing at the end") << QStringList{"-i", "x", "o.mp3", "-ab"} << "'-ab'";
+    QTest::newRow("bit rate with a unit") << QStringList{"-i", "x", "-ab", "128k", "o.mp3"} << "'128k'";
+    QTest::newRow("bit rate zero") << QStringList{"-i", "x", "-ab", "0", "o.mp3"} << "'0'";
+    QTest::newRow("three channels") << QStringList{"-i", "x", "-ac", "3", "o.mp3"} << "'3'";
+    QTest::newRow("rate not a number") << QStringList{"-i", "x", "-ar", "44.1k", "o.mp3"} << "'44.1k'";
+    QTest::newRow("negative rate") << QStringList{"-i", "x", "-ar", "-8000", "o.mp3"} << "'-8000'";
+    QTest::newRow("unknown format") << QStringList{"-i", "x", "-f", "ogg", "o.ogg"} << "'ogg'";
+    QTest::newRow("bad duration") << QStringList{"-i", "x", "-t", "soon", "o.mp3"} << "'soon'";
+    QTest::newRow("negative start") << QStringList{"-i", "x", "-ss", "-3", "o.mp3"} << "'-3'";
+    QTest::newRow("two outputs") << QStringList{"-i", "x", "a.mp3", "b.mp3"} << "'b.mp3'";
+    QTest::newRow("no input") << QStringList{"-y", "-f", "mp3", "o.mp3"} << "-i";
+    QTest::newRow("empty input") << QStringList{"-i", "", "-f", "mp3", "o.mp3"} << "-i";
+    QTest::newRow("no output") << QStringList{"-i", "x", "-f", "mp3"} << "output";
+    QTest::newRow("no format, other extension") << QStringList{"-i", "x", "o.ogg"} << "-f";
+}
+
+void TestLibm9sUnits::rejectsBadCommandLines()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, named);
+    try {
+        ParseOptions(ToArgs(args));
+        QFAIL("accepted");
+    } catch (const OptionError &e) {
+        const QString text = QString::fromUtf8(e.what());
+        QVERIFY2(text.contains(named), qPrintable(text));
+        QVERIFY(!text.contains('\n'));
+    }
+}
+
+void TestLibm9sUnits::mapsRatesMp3CannotCarry_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("carried");
+    QTest::addColumn<int>("nearest");
+    for (int r : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
+        QTest::addRow("%d", r) << r << true << r;
+    QTest::newRow("6000") << 6000 << false << 8000;
+    QTest::newRow("88200") << 88200 << false << 48000;
+    QTest::newRow("96000") << 96000 << false << 48000;
+}
+
+void TestLibm9sUnits::mapsRatesMp3CannotCarry()
+{
+    QFETCH(int, rate);
+    QFETCH(bool, carried);
+    QFETCH(int, nearest);
+    QCOMPARE(IsMp3SampleRate(rate), carried);
+    QCOMPARE(NearestMp3SampleRate(rate), nearest);
+}
+
+void TestLibm9sUnits::formatsClock_data()
+{
+    QTest::addColumn<qint64>("us");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << qint64(0) << "00:00:00.00";
+    QTest::newRow("example of the program") << qint64(205400000) << "00:03:25.40";
+    QTest::newRow("below half a hundredth") << qint64(4999) << "00:00:00.00";
+    QTest::newRow("half a hundredth rounds up") << qint64(5000) << "00:00:00.01";
+    QTest::newRow("rounding carries into the hour") << qint64(3599995000) << "01:00:00.00";
+    QTest::newRow("a hundred hours") << qint64(360000000000) << "100:00:00.00";
+    QTest::newRow("negative is zero") << qint64(-7) << "00:00:00.00";
+}
+
+void TestLibm9sUnits::formatsClock()
+{
+    QFETCH(qint64, us);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(FormatClock(us)), text);
+}
+
+void TestLibm9sUnits::formatsSeconds_data()
+{
+    QTest::addColumn<qint64>("samples");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("nothing") << qint64(0) << 44100 << "0.00";
+    QTest::newRow("one hundredth") << qint64(441) << 44100 << "0.01";
+    QTest::newRow("just below half a hundredth") << qint64(220) << 44100 << "0.00";
+    QTest::newRow("just above half a hundredth") << qint64(221) << 44100 << "0.01";
+    QTest::newRow("minutes") << qint64(8000LL * 754 + 2760) << 8000 << "754.35";
+    QTest::newRow("hours at 96 kHz") << qint64(96000LL * 36000) << 96000 << "36000.00";
+}
+
+void TestLibm9sUnits::formatsSeconds()
+{
+    QFETCH(qint64, samples);
+    QFETCH(int, rate);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(FormatSeconds(samples, rate)), text);
+}
+
+void TestLibm9sUnits::parsesTimeOptions_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("us");  // -1: rejected
+    QTest::newRow("seconds") << "90" << qint64(90000000);
+    QTest::newRow("seconds with fraction") << "2.25" << qint64(2250000);
+    QTest::newRow("minutes and seconds") << "1:30" << qint64(90000000);
+    QTest::newRow("clock with hundredths") << "00:01:30.50" << qint64(90500000);
+    QTest::newRow("negative") << "-1" << qint64(-1);
+    QTest::newRow("words") << "abc" << qint64(-1);
+    QTest::newRow("empty") << "" << qint64(-1);
+}
+
+void TestLibm9sUnits::parsesTimeOptions()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, us);
+    std::optional<int64_t> parsed = ParseTimeText(text.toStdString());
+    QCOMPARE(parsed ? qint64(*parsed) : qint64(-1), us);
+}
+
+void TestLibm9sUnits::choosesAudioStream_data()
+{
+    QTest::addColumn<std::vector<AudioCandidate>>("candidates");
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("no audio") << std::vector<AudioCandidate>{} << -1;
+    QTest::newRow("most channels") << std::vector<AudioCandidate>{Candidate(1, 1), Candidate(2, 2), Candidate(3, 6)} << 3;
+    QTest::newRow("default before channels")
+        << std::vector<AudioCandidate>{Candidate(1, 6), Candidate(2, 1, true)} << 2;
+    QTest::newRow("tie: the first") << std::vector<AudioCandidate>{Candidate(4, 2, true), Candidate(5, 2, true)} << 4;
+    QTest::newRow("undecodable last")
+        << std::vector<AudioCandidate>{Candidate(1, 6, true, false), Candidate(2, 1)} << 2;
+    QTest::newRow("streams that showed packets first")
+        << std::vector<AudioCandidate>{Candidate(1, 2, true, true, false), Candidate(2, 1, false, true, true)} << 2;
+}
+
+void TestLibm9sUnits::choosesAudioStream()
+{
+    QFETCH(std::vector<AudioCandidate>, candidates);
+    QFETCH(int, chosen);
+    QCOMPARE(ChooseAudioStream(candidates), chosen);
+}
+
+void TestLibm9sUnits::seesStopText_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<int>("stopAtChunk");  // -1: never
+    QTest::newRow("quit and line feed") << QList<QByteArray>{"quit\n"} << 0;
+    QTest::newRow("q alone, no line feed yet") << QList<QByteArray>{"q"} << 0;
+    QTest::newRow("after another line") << QList<QByteArray>{"hello\nquit\n"} << 0;
+    QTest::newRow("q inside a line") << QList<QByteArray>{"aquit\n"} << -1;
+    QTest::newRow("line split over reads") << QList<QByteArray>{"hel", "lo\n", "qu", "it\n"} << 2;
+    QTest::newRow("q after text without line feed") << QList<QByteArray>{"x", "q"} << -1;
+    QTest::newRow("carriage return and line feed before")
+        << QList<QByteArray>{"status\r\n", "quit\r\n"} << 1;
+    QTest::newRow("empty reads") << QList<QByteArray>{"", ""} << -1;
+}
+
+void TestLibm9sUnits::seesStopText()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(int, stopAtChunk);
+    StopLineScanner scanner;
+    int stoppedAt = -1;
+    for (int i = 0; i < chunks.size() && stoppedAt < 0; ++i)
+        if (scanner.Feed(chunks[i].constData(), size_t(chunks[i].size())))
+            stoppedAt = i;
+    QCOMPARE(stoppedAt, stopAtChunk);
+}
+
+void TestLibm9sUnits::copiesTags()
+{
+    AVDictionary *file = nullptr;
+    AVDictionary *stream = nullptr;
+    av_dict_set(&file, "title", "Film", 0);
+    av_dict_set(&file, "author", "Maker", 0);   // RealMedia's name for the artist
+    av_dict_set(&file, "comment", "", 0);       // empty: nothing to copy
+    av_dict_set(&file, "genre", "Drama", 0);    // not one of the four
+    av_dict_set(&stream, "album", "Collected", 0);
+    av_dict_set(&stream, "comment", "from the track", 0);
+
+    AVDictionary *out = nullptr;
+    CopyTags(file, stream, &out);
+    auto get = [&](const char *key) {
+        const AVDictionaryEntry *e = av_dict_get(out, key, nullptr, 0);
+        return e ? QString::fromUtf8(e->value) : QString();
+    };
+    QCOMPARE(get("title"), QString("Film"));
+    QCOMPARE(get("artist"), QString("Maker"));
+    QCOMPARE(get("album"), QString("Collected"));
+    QCOMPARE(get("comment"), QString("from the track"));
+    QCOMPARE(av_dict_count(out), 4);
+
+    av_dict_free(&out);
+    av_dict_free(&file);
+    av_dict_free(&stream);
+}
+
+QTEST_GUILESS_MAIN(TestLibm9sUnits)
+#include "tst_libm9s_units.moc"
