@@ -583,6 +583,10 @@ void TestConsoleIO::nestedEventLoopInHandlerKeepsOrder()
             if (throwFirst)
                 throw TolvaneError(QStringLiteral("first line"));
             modal();
+            // The child has ended meanwhile, but its end is not reported yet:
+            // writing to it still succeeds.
+            QVERIFY(io.IsRunning());
+            io.SendCommand("late");
         }
     });
     const auto previous = SetErrorReporter([&](const QString &text) {
