@@ -1,0 +1,664 @@
+// The conversion run end to end: the real window, the real runner and the
+// real encoder on short clips that ffmpeg makes at test time.
+#include "Application.h"
+#include "ConsoleIO.h"
+#include "ErrorReport.h"
+#include "ModalAnswerer.h"
+#include "PowerOff.h"
+#include "ProgramFolder.h"
+#include "Startup.h"
+#include "TolvaneError.h"
+#include "UnitMain.h"
+#include "Unit_common.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QString ffmpegProgram() { return QStandardPaths::findExecutable(QStringLiteral("ffmpeg")); }
+
+bool runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000))
+        return false;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// What ffprobe says about the first audio stream of a file.
+struct AudioInfo
+{
+    bool valid = false;
+    QString codec;
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = 0;
+};
+
+AudioInfo probe(const QString &path)
+{
+    QByteArray out;
+    AudioInfo info;
+    if (!runTool(QStringLiteral("ffprobe"),
+                 {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                  "stream=codec_name,sample_rate,channels:format=duration", "-of", "default=nw=1", path},
+                 &out))
+        return info;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> kv = line.split('=');
+        if (kv.size() != 2)
+            continue;
+        if (kv[0] == "codec_name")
+            info.codec = QString::fromLatin1(kv[1]);
+        else if (kv[0] == "sample_rate")
+            info.sampleRate = kv[1].toInt();
+        else if (kv[0] == "channels")
+            info.channels = kv[1].toInt();
+        else if (kv[0] == "duration")
+            info.duration = kv[1].toDouble();
+    }
+    info.valid = !info.codec.isEmpty();
+    return info;
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+}
+
+class TestConversionRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_clips;     // fixtures, made once
+    std::unique_ptr<TestProgramFolder> m_folder;
+    std::unique_ptr<QTemporaryDir> m_output;
+    QString m_outputFolder;    // as written to config.ini
+    QStringList m_errors;
+    ErrorReporter m_previousReporter;
+    PowerOffHandler m_previousPowerOff;
+    int m_powerOffs = 0;
+
+    QString clip(const QString &name) const { return m_clips.filePath(name); }
+    QString out(const QString &name) const { return m_output->filePath(name); }
+
+    template <typename T> T *control(const char *name)
+    {
+        T *found = frmMain->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qWarning("control %s not found", name);
+        return found;
+    }
+
+    QTableWidget *list() { return control<QTableWidget>("listViewFiles"); }
+    QLabel *status() { return control<QLabel>("labelCurrentInfo"); }
+    QProgressBar *bar() { return control<QProgressBar>("progressBarCurrent"); }
+
+    // A program folder with the real encoder and the output folder in config.ini.
+    void start(bool withEncoder = true, const QString &outputFolder = QString(), const QByteArray &extraConfig = {})
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        m_folder->installData();
+        if (withEncoder)
+            QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), m_folder->file("libm9s")));
+        m_output = std::make_unique<QTemporaryDir>();
+        m_outputFolder = outputFolder.isNull() ? m_output->path() : outputFolder;
+        m_folder->writeConfig("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\n" + extraConfig);
+        CreateApplicationForms(m_folder->path());
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+    }
+
+    void queue(const QStringList &names)
+    {
+        for (const QString &name : names)
+            frmMain->AddFile(name.startsWith('/') ? name : clip(name));
+    }
+
+    // Clicks Convert; returns when the run has ended.
+    void convert() { QTest::mouseClick(control<QPushButton>("buttonConvert"), Qt::LeftButton); }
+
+    void clickLater(QWidget *widget)
+    {
+        QTimer::singleShot(0, widget, [widget] { QTest::mouseClick(widget, Qt::LeftButton); });
+    }
+
+    // The end-of-run message as the run shows it.
+    QString endMessage(const QStringList &failed = {}) const
+    {
+        QString text = frmMain->msgFolderView + "\r\n\r\n" + frmMain->msgFinishInfo;
+        if (!failed.isEmpty())
+            text += "\r\n\r\n" + frmMain->msgFailedFiles + "\r\n" + failed.join("\r\n");
+        return text;
+    }
+
+    void verifyIdle()
+    {
+        QCOMPARE(status()->text(), frmMain->msgStatusReady);
+        QCOMPARE(bar()->value(), 0);
+        QVERIFY(list()->isEnabled());
+        QVERIFY(control<QAction>("ActionFileAdd")->isEnabled());
+        QVERIFY(!frmMain->ConsoleIO->IsRunning());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        if (ffmpegProgram().isEmpty() || QStandardPaths::findExecutable("ffprobe").isEmpty())
+            QSKIP("ffmpeg and ffprobe are needed to make and check the clips");
+        QVERIFY(QFileInfo(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s")).isExecutable());
+        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
+        m_previousPowerOff = SetPowerOffHandler([this] { ++m_powerOffs; });
+
+        const QString ffmpeg = ffmpegProgram();
+        const auto make = [&](const QString &name, const QStringList &options) {
+            QVERIFY2(runTool(ffmpeg, QStringList{"-v", "error", "-y"} + options + QStringList{clip(name)}),
+                     qPrintable(name));
+        };
+        const QStringList video{"-f", "lavfi", "-i", "testsrc=size=96x64:rate=10"};
+        make("a.avi", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "2",
+                                          "-c:v", "mpeg4", "-c:a", "mp3", "-ac", "2"});
+        make("b.mp4", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=660:sample_rate=44100", "-t", "2",
+                                          "-c:v", "mpeg4", "-c:a", "aac", "-ac", "1"});
+        make("c.mkv", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=22050", "-t", "2",
+                                          "-c:v", "mpeg4", "-c:a", "pcm_s16le"});
+        // Long enough that a stop or a close always comes before its end.
+        make("long.mkv", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=22050", "-t", "900", "-c:a",
+                          "pcm_s16le"});
+        QVERIFY(QDir(m_clips.path()).mkpath("x") && QDir(m_clips.path()).mkpath("y"));
+        QVERIFY(QFile::copy(clip("a.avi"), clip("x/clip.avi")));
+        make("y/clip.avi", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=44100", "-t", "3",
+                                               "-c:v", "mpeg4", "-c:a", "mp3"});
+    }
+
+    void cleanupTestCase()
+    {
+        SetErrorReporter(m_previousReporter);
+        SetPowerOffHandler(m_previousPowerOff);
+    }
+
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_folder.reset();
+        m_output.reset();
+        m_errors.clear();
+    }
+
+    // Three files in the chosen format, rate and channels.
+    void convertsTheQueue_data()
+    {
+        QTest::addColumn<bool>("wav");
+        QTest::addColumn<int>("rateIndex");
+        QTest::addColumn<bool>("mono");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("mp3, defaults") << false << 8 << false << "mp3" << 44100;
+        QTest::newRow("mp3, 22050 Hz mono") << false << 5 << true << "mp3" << 22050;
+        QTest::newRow("wav, 48000 Hz stereo") << true << 9 << false << "pcm_s16le" << 48000;
+        QTest::newRow("wav, 8000 Hz mono") << true << 1 << true << "pcm_s16le" << 8000;
+    }
+
+    void convertsTheQueue()
+    {
+        QFETCH(bool, wav);
+        QFETCH(int, rateIndex);
+        QFETCH(bool, mono);
+        QFETCH(QString, codec);
+        QFETCH(int, rate);
+        start();
+        queue({"a.avi", "b.mp4", "c.mkv"});
+        control<QRadioButton>(wav ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->setChecked(true);
+        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(rateIndex);
+        control<QRadioButton>(mono ? "radioButtonChannelMono" : "radioButtonChannelStereo")->setChecked(true);
+
+        ModalAnswerer answers;
+        answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(answers.seen.size(), 1);
+        QCOMPARE(answers.seen[0].text, endMessage());
+        QVERIFY(answers.unexpected.isEmpty());
+        const QString ext = wav ? ".wav" : ".mp3";
+        for (const QString name : {"a", "b", "c"}) {
+            const AudioInfo info = probe(out(name + ext));
+            QVERIFY2(info.valid, qPrintable(name + ext));
+            QCOMPARE(info.codec, codec);
+            QCOMPARE(info.sampleRate, rate);
+            QCOMPARE(info.channels, mono ? 1 : 2);
+            QVERIFY(info.duration > 1.5 && info.duration < 2.5);
+        }
+        QCOMPARE(QDir(m_output->path()).entryList(QDir::Files).size(), 3);
+        verifyIdle();
+        QCOMPARE(control<QAction>("ActionConvertNow")->text(), frmMain->StringStartCaption);
+        QCOMPARE(list()->selectionModel()->selectedRows().value(0).row(), 2); // the last row stays selected
+    }
+
+    // What the window shows while each file is converted.
+    void progressFollowsTheRun()
+    {
+        start();
+        queue({"a.avi", "b.mp4", "c.mkv"});
+        struct Look
+        {
+            int bar;
+            QString text;
+            QString tip;
+            int selected;
+            bool listEnabled, formatEnabled, exitEnabled, bitrateEnabled;
+            QString caption;
+        };
+        QList<Look> looks;
+        const auto look = [&] {
+            looks.append({bar()->value(), status()->text(), status()->toolTip(),
+                          list()->selectionModel()->selectedRows().value(0).row(), list()->isEnabled(),
+                          control<QRadioButton>("radioButtonFormatWAV")->isEnabled(),
+                          control<QAction>("ActionExit")->isEnabled(),
+                          control<QComboBox>("comboBoxAudioBitrate")->isEnabled(),
+                          control<QAction>("ActionConvertNow")->text()});
+        };
+        // Connected after the window's own handlers, so each sees the display they made.
+        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
+        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveOutput, this, look);
+        QList<int> barValues;
+        connect(bar(), &QProgressBar::valueChanged, this, [&](int value) { barValues << value; });
+
+        ModalAnswerer answers;
+        answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QVERIFY(looks.size() >= 3);
+        const QStringList around = frmMain->msgStatusRun.split("%s");
+        QCOMPARE(around.size(), 2);
+        const QRegularExpression shape("^" + QRegularExpression::escape(around[0]) + "(\\d)/3"
+                                       + QRegularExpression::escape(around[1]) + " \\[-00:00:0\\d\\] (.*)$");
+        QSet<int> rowsSeen;
+        for (const Look &l : looks) {
+            QVERIFY2(l.bar >= 0 && l.bar <= 99, qPrintable(QString::number(l.bar)));
+            const QRegularExpressionMatch m = shape.match(l.text);
+            QVERIFY2(m.hasMatch(), qPrintable(l.text));
+            QCOMPARE(m.captured(1).toInt(), l.selected + 1);
+            QCOMPARE(m.captured(2), list()->item(l.selected, 0)->text());
+            QCOMPARE(l.tip, l.text);
+            QVERIFY(!l.listEnabled);
+            QVERIFY(!l.bitrateEnabled);
+            QVERIFY(l.formatEnabled);
+            QVERIFY(l.exitEnabled);
+            QCOMPARE(l.caption, frmMain->StringStopCaption);
+            rowsSeen.insert(l.selected);
+        }
+        QCOMPARE(rowsSeen, (QSet<int>{0, 1, 2}));
+        QVERIFY(std::any_of(barValues.begin(), barValues.end(), [](int v) { return v > 0; }));
+        QVERIFY(!barValues.contains(100));
+        QCOMPARE(barValues.last(), 0); // the end of the run resets it
+        verifyIdle();
+    }
+
+    // Stop during the first of three files, then convert again from the top.
+    void stopAndRunAgain()
+    {
+        start();
+        queue({"long.mkv", "a.avi", "b.mp4"});
+        QMetaObject::Connection stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            disconnect(stopper);
+            clickLater(control<QPushButton>("buttonConvert"));
+        });
+        ModalAnswerer answers;
+        convert();
+
+        QVERIFY(answers.seen.isEmpty());
+        QVERIFY(answers.unexpected.isEmpty());
+        QCOMPARE(m_errors, QStringList());
+        const AudioInfo partial = probe(out("long.mp3"));
+        QVERIFY(partial.valid);
+        QVERIFY2(partial.duration < 900, qPrintable(QString::number(partial.duration)));
+        QVERIFY(!QFile::exists(out("a.mp3")));
+        QVERIFY(!QFile::exists(out("b.mp3")));
+        verifyIdle();
+        QCOMPARE(control<QAction>("ActionConvertNow")->text(), frmMain->StringStartCaption);
+
+        // The next run starts from the first row again; long.mp3 now exists.
+        QString firstSource;
+        stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            disconnect(stopper);
+            firstSource = list()->item(list()->selectionModel()->selectedRows().value(0).row(), 0)->text();
+            clickLater(control<QPushButton>("buttonConvert"));
+        });
+        answers.expect(ModalAnswerer::overwriteAnswer("buttonOverWrite", false));
+        convert();
+        QCOMPARE(firstSource, clip("long.mkv"));
+        QCOMPARE(answers.seenNames(), QStringList{"frmOverWrite"});
+        QVERIFY(!QFile::exists(out("a.mp3")));
+        verifyIdle();
+    }
+
+    // An existing output with each answer of the dialog, with and without the check box.
+    void existingOutputs_data()
+    {
+        QTest::addColumn<QStringList>("answers"); // button[,always] per showing
+        QTest::addColumn<QStringList>("converted");
+        QTest::addColumn<QStringList>("untouched");
+        QTest::addColumn<int>("remembered");
+        QTest::newRow("ignore twice") << QStringList{"buttonIgnore", "buttonIgnore"} << QStringList{}
+                                      << QStringList{"a.mp3", "b.mp3"} << 0;
+        QTest::newRow("ignore always") << QStringList{"buttonIgnore,always"} << QStringList{}
+                                       << QStringList{"a.mp3", "b.mp3"} << 2;
+        QTest::newRow("overwrite, then ignore") << QStringList{"buttonOverWrite", "buttonIgnore"}
+                                                << QStringList{"a.mp3"} << QStringList{"b.mp3"} << 0;
+        QTest::newRow("overwrite always") << QStringList{"buttonOverWrite,always"}
+                                          << QStringList{"a.mp3", "b.mp3"} << QStringList{} << 4;
+        QTest::newRow("auto name, then overwrite") << QStringList{"buttonAutoName", "buttonOverWrite"}
+                                                   << QStringList{"a.mp3(1).mp3", "b.mp3"} << QStringList{"a.mp3"}
+                                                   << 0;
+        QTest::newRow("auto name always") << QStringList{"buttonAutoName,always"}
+                                          << QStringList{"a.mp3(1).mp3", "b.mp3(1).mp3"}
+                                          << QStringList{"a.mp3", "b.mp3"} << 6;
+        QTest::newRow("title bar close, then overwrite") << QStringList{"close", "buttonOverWrite"}
+                                                         << QStringList{"b.mp3"} << QStringList{"a.mp3"} << 0;
+    }
+
+    void existingOutputs()
+    {
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, converted);
+        QFETCH(QStringList, untouched);
+        QFETCH(int, remembered);
+        start();
+        queue({"a.avi", "b.mp4"});
+        writeFile(out("a.mp3"), "old a");
+        writeFile(out("b.mp3"), "old b");
+
+        ModalAnswerer modal;
+        for (const QString &answer : answers) {
+            if (answer == "close")
+                modal.expect(ModalAnswerer::closeByTitleBar());
+            else
+                modal.expect(ModalAnswerer::overwriteAnswer(answer.section(',', 0, 0), answer.endsWith(",always")));
+        }
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QVERIFY(modal.allUsed());
+        QVERIFY(modal.unexpected.isEmpty());
+        QCOMPARE(modal.seen.last().text, endMessage());
+        for (const QString &name : converted)
+            QVERIFY2(probe(out(name)).valid, qPrintable(name));
+        for (const QString &name : untouched)
+            QCOMPARE(contentOf(out(name)), QByteArray("old ") + name.at(0).toLatin1());
+        QCOMPARE(int(frmMain->FOverwriteChoice), remembered);
+        QCOMPARE(QDir(m_output->path()).entryList(QDir::Files).size(), 2 + int(std::count_if(
+            converted.begin(), converted.end(), [](const QString &n) { return n.contains("(1)"); })));
+    }
+
+    // An answer for every collision holds for later runs without asking.
+    void rememberedAnswerHoldsAcrossRuns()
+    {
+        start();
+        queue({"a.avi"});
+        writeFile(out("a.mp3"), "old a");
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::overwriteAnswer("buttonOverWrite", true));
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QVERIFY(probe(out("a.mp3")).valid);
+
+        writeFile(out("a.mp3"), "old a");
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(modal.seenNames(), (QStringList{"frmOverWrite", "msgFinishInfo", "msgFinishInfo"}));
+        QVERIFY(probe(out("a.mp3")).valid);
+    }
+
+    void twoSourcesWithTheSameName()
+    {
+        start();
+        queue({"x/clip.avi", "y/clip.avi"});
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::overwriteAnswer("buttonAutoName", false));
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(modal.seenNames(), (QStringList{"frmOverWrite", "msgFinishInfo"}));
+        // x/clip.avi lasts 2 seconds, y/clip.avi 3.
+        QVERIFY(qAbs(probe(out("clip.mp3")).duration - 2.0) < 0.3);
+        QVERIFY(qAbs(probe(out("clip.mp3(1).mp3")).duration - 3.0) < 0.3);
+    }
+
+    // A source deleted after it was queued: no placeholder stays, the end names it.
+    void deletedSourceIsNamedAtTheEnd()
+    {
+        start();
+        QTemporaryDir gone;
+        const QString missing = gone.filePath("gone.avi");
+        QVERIFY(QFile::copy(clip("a.avi"), missing));
+        queue({"a.avi", missing, "b.mp4"});
+        QVERIFY(QFile::remove(missing));
+
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(modal.seen.value(0).text, endMessage({missing}));
+        QVERIFY(probe(out("a.mp3")).valid);
+        QVERIFY(probe(out("b.mp3")).valid);
+        QVERIFY(!QFile::exists(out("gone.mp3")));
+    }
+
+    // No encoder beside the program: the run ends at the first file with the system error.
+    void missingEncoderEndsTheRun()
+    {
+        start(false);
+        queue({"a.avi", "b.mp4"});
+        ModalAnswerer modal;
+        convert();
+        QCOMPARE(m_errors, QStringList{"System Error.  Code: 2.\r\nNo such file or directory."});
+        QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
+        QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(list()->isEnabled());
+    }
+
+    // Output folders: missing ones are made; an unusable one stops the run.
+    void outputFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // relative to a temporary folder; "-" for an empty setting
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("opened"); // folder the end message's Yes opens
+        QTest::newRow("missing, with parents") << "deep/er/out" << "" << "deep/er/out/";
+        QTest::newRow("trailing slash kept") << "out/" << "" << "out/";
+        QTest::newRow("empty") << "-" << "msgNoOutputFolder" << "";
+        QTest::newRow("a file in the way") << "file/out" << "Invalid filename." << "";
+    }
+
+    void outputFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, error);
+        QFETCH(QString, opened);
+        QTemporaryDir base;
+        writeFile(base.filePath("file"), "x");
+        const QString setting = folder == "-" ? QString("") : base.filePath(folder);
+        start(true, setting);
+        queue({"a.avi"});
+        UrlRecorder urls;
+        QDesktopServices::setUrlHandler("file", &urls, "open");
+        ModalAnswerer modal;
+        if (error.isEmpty())
+            modal.expect(ModalAnswerer::messageBox(QMessageBox::Yes));
+        convert();
+        QDesktopServices::unsetUrlHandler("file");
+
+        QVERIFY(modal.allUsed() && modal.unexpected.isEmpty());
+        if (error.isEmpty()) {
+            QCOMPARE(m_errors, QStringList());
+            QVERIFY(probe(base.filePath(opened) + "a.mp3").valid);
+            QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(base.filePath(opened))});
+        } else {
+            const QString expected = error == "msgNoOutputFolder" ? WithFullStop(frmMain->msgNoOutputFolder) : error;
+            QCOMPARE(m_errors, QStringList{expected});
+            QVERIFY(urls.opened.isEmpty());
+            QVERIFY(!QFile::exists(base.filePath("file/out")));
+        }
+    }
+
+    // The format is read for every file: a switch during the second applies to the third.
+    void formatSwitchDuringTheSecondFile()
+    {
+        start();
+        queue({"a.avi", "b.mp4", "c.mkv"});
+        connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
+            if (running && list()->selectionModel()->selectedRows().value(0).row() == 1)
+                clickLater(control<QRadioButton>("radioButtonFormatWAV"));
+        });
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(probe(out("a.mp3")).codec, QStringLiteral("mp3"));
+        QCOMPARE(probe(out("b.mp3")).codec, QStringLiteral("mp3"));
+        QCOMPARE(probe(out("c.wav")).codec, QStringLiteral("pcm_s16le"));
+        QVERIFY(!QFile::exists(out("c.mp3")));
+    }
+
+    // Closing the window mid-run ends the run at once: no other file, no message.
+    void closingTheWindowEndsTheRun()
+    {
+        writeFile(QDir(QDir::tempPath()).filePath("v9i.avs"), "script");
+        start(true, QString(), "autoPowerOff=1\n");
+        queue({"long.mkv", "a.avi"});
+        QMetaObject::Connection closer = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            disconnect(closer);
+            QTimer::singleShot(0, frmMain, [] { frmMain->close(); });
+        });
+        ModalAnswerer modal;
+        convert();
+        QVERIFY(!frmMain->isVisible());
+        QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
+        QCOMPARE(m_powerOffs, 0);
+        QVERIFY(!QFile::exists(QDir(QDir::tempPath()).filePath("v9i.avs")));
+        QVERIFY(!QFile::exists(out("a.mp3")));
+        const AudioInfo partial = probe(out("long.mp3"));
+        QVERIFY(partial.valid && partial.duration < 900);
+        // The encoder is gone: the partial output no longer grows.
+        const qint64 size = QFileInfo(out("long.mp3")).size();
+        QTest::qWait(300);
+        QCOMPARE(QFileInfo(out("long.mp3")).size(), size);
+    }
+
+    // With automatic power-off the countdown comes before the end message.
+    void emptyQueueEndsAtOnceWithCountdown()
+    {
+        start(true, QString(), "autoPowerOff=1\nautoPowerOff_WaitTime=30\n");
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::click("buttonNo"));
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(modal.seenNames(), (QStringList{"frmPowerOffWindows", "msgFinishInfo"}));
+        QCOMPARE(modal.seen[1].text, endMessage());
+        QCOMPARE(m_powerOffs, 0);
+        verifyIdle();
+    }
+
+    // The display logic on the window itself, with the worked example.
+    void parseEncoderOutput_data()
+    {
+        QTest::addColumn<int>("selected"); // -1: no selection
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<int>("bar");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("worked example")
+            << 1 << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_release_time=102.5=ffmpeg_release_time"
+            << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
+        QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99
+                                     << "Converting file 5/5 [-00:00:01] /v/five.avi";
+        QTest::newRow("nothing selected") << -1 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 7 << "before";
+    }
+
+    void parseEncoderOutput()
+    {
+        QFETCH(int, selected);
+        QFETCH(QString, chunk);
+        QFETCH(int, bar);
+        QFETCH(QString, text);
+        start();
+        frmMain->msgStatusRun = "Converting file %s";
+        queue({"/v/one.avi", "/v/two.avi", "/v/three.avi", "/v/four.avi", "/v/five.avi"});
+        list()->clearSelection();
+        if (selected >= 0)
+            list()->selectRow(selected);
+        this->bar()->setValue(7);
+        status()->setText("before");
+        frmMain->ParseEncoderOutput(chunk);
+        QCOMPARE(this->bar()->value(), bar);
+        QCOMPARE(status()->text(), text);
+        if (selected < 0)
+            QCOMPARE(frmMain->FDuration, qint64(0));
+        else
+            QCOMPARE(status()->toolTip(), text);
+    }
+
+    void parseErrorKeepsTheDisplay()
+    {
+        start();
+        queue({"/v/one.avi"});
+        list()->selectRow(0);
+        bar()->setValue(7);
+        status()->setText("before");
+        try {
+            frmMain->ParseEncoderOutput("ffmpeg_release_duration=00:01:00.00=ffmpeg_release_duration"
+                                        "ffmpeg_release_time=x=ffmpeg_release_time");
+            QFAIL("no error raised");
+        } catch (const TolvaneError &e) {
+            QCOMPARE(e.text(), QStringLiteral("'x' is not a valid floating point value"));
+        }
+        QCOMPARE(frmMain->FDuration, qint64(60));
+        QCOMPARE(bar()->value(), 7);
+        QCOMPARE(status()->text(), QStringLiteral("before"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false); // one test closes the main window
+    TestConversionRun test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_conversionrun.moc"
