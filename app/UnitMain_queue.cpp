@@ -77,15 +77,11 @@ void TfrmMain::ActionFileAddExecute()
         OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
         OpenDialog->setFileMode(QFileDialog::ExistingFiles);
         OpenDialog->setOption(QFileDialog::HideNameFilterDetails);
+        // Set once: the dialog then opens with the filter chosen last time.
+        OpenDialog->setNameFilters(OpenDialogNameFilters());
     }
     OpenDialog->setWindowTitle(QStringLiteral("Open video files"));
     OpenDialog->selectFile(QString());
-    // Setting the filters again would fall back to the first entry; the user's
-    // last choice is kept instead.
-    const QString lastFilter = OpenDialog->selectedNameFilter();
-    OpenDialog->setNameFilters(OpenDialogNameFilters());
-    if (!lastFilter.isEmpty())
-        OpenDialog->selectNameFilter(lastFilter);
 
     QStringList files;
     if (OpenDialogRunner)

@@ -1,0 +1,488 @@
+#include "AnswerModal.h"
+#include "ErrorReport.h"
+#include "FileQueueRules.h"
+#include "Startup.h"
+#include "UnitMain.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+void touch(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+}
+
+// The patterns Qt's file dialog takes from a filter entry: its last
+// parenthesised group, split at blanks.
+QStringList patternsOf(const QString &filter)
+{
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("\\(([^()]*)\\)$")).match(filter);
+    return match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool filterShows(const QString &filter, const QString &fileName)
+{
+    for (const QString &pattern : patternsOf(filter))
+        if (QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(fileName).hasMatch())
+            return true;
+    return false;
+}
+}
+
+class TestFileQueue : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_program; // the program folder: config.ini lands here
+    QTemporaryDir m_tree;
+    QStringList m_errors;
+
+    QTableWidget *list() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
+    QAction *action(const char *name) { return frmMain->findChild<QAction *>(QLatin1String(name)); }
+
+    QStringList rows()
+    {
+        QStringList texts;
+        for (int row = 0; row < list()->rowCount(); ++row)
+            texts << list()->item(row, 0)->text();
+        return texts;
+    }
+
+    int selectedRow()
+    {
+        const QModelIndexList selected = list()->selectionModel()->selectedRows();
+        return selected.isEmpty() ? -1 : selected.first().row();
+    }
+
+    void fill(const QStringList &paths)
+    {
+        for (const QString &path : paths)
+            frmMain->AddFile(path);
+    }
+
+    QString tree(const QString &relative = QString()) const
+    {
+        return relative.isEmpty() ? m_tree.path() : m_tree.filePath(relative);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QApplication::setQuitOnLastWindowClosed(false);
+        SetErrorReporter([this](const QString &text) { m_errors << text; });
+
+        // A folder tree with every kind of entry the search has to tell apart.
+        QDir root(tree());
+        for (const char *dir : {"sub/deep", ".hidden", "movie.avi", "plainfolder"})
+            QVERIFY(root.mkpath(QLatin1String(dir)));
+        for (const char *file : {"b.avi", "A.MPG", "c.mp3", "notes.txt", "z.mkv", "sub/s1.avi", "sub/deep/d.mkv",
+                                 ".hidden/h.avi", "movie.avi/inner.avi", "plainfolder/p.avi"})
+            touch(tree(QLatin1String(file)));
+        QVERIFY(QFile::link(tree(QStringLiteral("sub")), tree(QStringLiteral("link"))));
+        QVERIFY(QFile::link(tree(QStringLiteral("movie.avi")), tree(QStringLiteral("linked.avi"))));
+    }
+
+    void init()
+    {
+        m_program = std::make_unique<QTemporaryDir>();
+        CreateApplicationForms(m_program->path());
+        TfrmMain::OpenDialogRunner = nullptr;
+    }
+
+    void cleanup()
+    {
+        TfrmMain::OpenDialogRunner = nullptr;
+        DestroyApplicationForms();
+        m_program.reset();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+    }
+
+    void acceptedExtensions_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("capitals kept") << "/videos/CLIP.AVI" << true;
+        QTest::newRow("prefix of mpeg") << "/videos/clip.mp" << true;
+        QTest::newRow("prefix of rmvb") << "clip.rmv" << true;
+        QTest::newRow("single letter prefix") << "clip.a" << true;
+        QTest::newRow("3gp") << "/v/phone.3GP" << true;
+        QTest::newRow("avs offered by dialog") << "/v/clip.avs" << false;
+        QTest::newRow("psp offered by dialog") << "/v/clip.psp" << false;
+        QTest::newRow("mp3") << "/v/clip.mp3" << false;
+        QTest::newRow("wav") << "/v/clip.wav" << false;
+        QTest::newRow("no extension") << "/v/clip" << false;
+        QTest::newRow("dot only in folder") << "/v/dir.avi/clip" << false;
+        QTest::newRow("colon is a plain character") << "/v/c:clip.mkv" << true;
+        QTest::newRow("non-ASCII capital not lowered") << QString::fromUtf8("/v/clip.\xC3\x84VI") << false;
+        QTest::newRow("empty") << "" << false;
+    }
+
+    void acceptedExtensions()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, accepted);
+        frmMain->AddFile(path);
+        QCOMPARE(rows(), accepted ? QStringList{path} : QStringList{});
+    }
+
+    void sameFileTwiceGivesTwoRowsAndKeepsSelection()
+    {
+        fill({QStringLiteral("/v/a.avi"), QStringLiteral("/v/b.avi")});
+        list()->selectRow(0);
+        frmMain->AddFile(QStringLiteral("/v/a.avi"));
+        QCOMPARE(rows(), QStringList({"/v/a.avi", "/v/b.avi", "/v/a.avi"}));
+        QCOMPARE(selectedRow(), 0);
+    }
+
+    void namePatterns_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("any name, even without dot") << "folder" << "*.*" << true;
+        QTest::newRow("extension") << "x.avi" << "*.avi" << true;
+        QTest::newRow("extension any case") << "X.AvI" << "*.aVi" << true;
+        QTest::newRow("longer extension") << "x.avix" << "*.avi" << false;
+        QTest::newRow("extension inside name") << "x.avi.txt" << "*.avi" << false;
+        QTest::newRow("question mark") << "x.mp4" << "*.mp?" << true;
+        QTest::newRow("question mark needs a character") << "x.mp" << "*.mp?" << false;
+        QTest::newRow("star in extension") << "x.rmvb" << "*.rm*" << true;
+    }
+
+    void namePatterns()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, pattern);
+        QFETCH(bool, matches);
+        QCOMPARE(MatchesNamePattern(name, pattern), matches);
+    }
+
+    void openDialogFilters_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("shownText");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("support files, capitals") << 0 << "Support files" << "CLIP.AVI" << true;
+        QTest::newRow("support files offer avs") << 0 << "Support files" << "clip.avs" << true;
+        QTest::newRow("support files lack 3gp") << 0 << "Support files" << "clip.3gp" << false;
+        QTest::newRow("rm") << 1 << "RM files (*.rm;*.rmvb)" << "Clip.RmVb" << true;
+        QTest::newRow("rm not mp4") << 1 << "RM files (*.rm;*.rmvb)" << "clip.mp4" << false;
+        QTest::newRow("avi") << 2 << "AVI files (*.avi)" << "clip.avi" << true;
+        QTest::newRow("mpeg") << 3 << "MPEG files (*.mpg;*.mpeg)" << "clip.MPEG" << true;
+        QTest::newRow("wmv") << 4 << "WMV files (*.wmv;*.asf)" << "clip.asf" << true;
+        QTest::newRow("portable") << 5 << "Portable device files (*.3gp;*.mp4;*.avs;*.psp;*.mkv)" << "a.3gp" << true;
+        QTest::newRow("dvd") << 6 << "DVD VCD Files (*.vob;*.dat)" << "VTS_01_1.VOB" << true;
+        QTest::newRow("quick time") << 7 << "Quick Time Files (*.mov;*.qt)" << "a.qt" << true;
+        QTest::newRow("all files without dot") << 8 << "All files (*.*)" << "README" << true;
+    }
+
+    void openDialogFilters()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, shownText);
+        QFETCH(QString, fileName);
+        QFETCH(bool, listed);
+        const QStringList filters = OpenDialogNameFilters();
+        QCOMPARE(filters.size(), 9);
+        // The dialog hides the last group and shows what stands before it.
+        const QString filter = filters.at(entry);
+        QCOMPARE(filter.left(filter.lastIndexOf(QLatin1Char('('))).trimmed(), shownText);
+        QCOMPARE(filterShows(filter, fileName), listed);
+    }
+
+    void openDialog()
+    {
+        int calls = 0;
+        QString rememberedFilter;
+        TfrmMain::OpenDialogRunner = [&](QFileDialog &dialog) -> QStringList {
+            ++calls;
+            [&] {
+                QCOMPARE(dialog.windowTitle(), QStringLiteral("Open video files"));
+                QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFiles);
+                QCOMPARE(dialog.nameFilters(), OpenDialogNameFilters());
+            }();
+            if (calls == 1) {
+                [&] { QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("Support files")); }();
+                dialog.selectNameFilter(OpenDialogNameFilters().at(2));
+                return {"/v/2.avi", "/v/1.mkv", "/v/skip.avs", "/v/3.MP4"};
+            }
+            rememberedFilter = dialog.selectedNameFilter();
+            if (calls == 2)
+                return {};
+            return {"/v/4.avi", "", "/v/after-empty.avi"};
+        };
+        action("ActionFileAdd")->trigger();
+        QCOMPARE(rows(), QStringList({"/v/2.avi", "/v/1.mkv", "/v/3.MP4"}));
+        action("ActionFileAdd")->trigger(); // cancel
+        QCOMPARE(rememberedFilter, QStringLiteral("AVI files (*.avi)"));
+        QCOMPARE(rows().size(), 3);
+        action("ActionFileAdd")->trigger(); // an empty path ends the list
+        QCOMPARE(rows().last(), QStringLiteral("/v/4.avi"));
+        QCOMPARE(rows().size(), 4);
+    }
+
+    void addFolder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("includeSubfolders");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QStringList>("expected");
+
+        // Name order without regard to case; subfolders depth first; hidden
+        // folders and links are never searched, only offered as rows.
+        QTest::newRow("all, with subfolders")
+            << "" << true << "*"
+            << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi",
+                           "sub/deep/d.mkv", "sub/s1.avi", "z.mkv"};
+        QTest::newRow("empty extension means all") << "" << false << ""
+                                                   << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
+        QTest::newRow("all, own files only") << "" << false << "*"
+                                             << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
+        QTest::newRow("avi searches only .avi folders")
+            << "" << true << "avi" << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi"};
+        QTest::newRow("extension in capitals") << "" << true << "AVI"
+                                               << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi"};
+        QTest::newRow("mpg matches capitals") << "" << false << "mpg" << QStringList{"A.MPG"};
+        QTest::newRow("mp3 passes the pattern, not the list") << "" << true << "mp3" << QStringList{};
+        QTest::newRow("subfolder as start") << "sub" << true << "*" << QStringList{"sub/deep/d.mkv", "sub/s1.avi"};
+        QTest::newRow("link as start is searched") << "link" << false << "*" << QStringList{"link/s1.avi"};
+        QTest::newRow("missing folder") << "nowhere" << true << "*" << QStringList{};
+    }
+
+    void addFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, includeSubfolders);
+        QFETCH(QString, extension);
+        QFETCH(QStringList, expected);
+        const QString start = tree(folder);
+        QStringList expectedPaths;
+        for (const QString &relative : expected)
+            expectedPaths << tree(relative);
+        frmMain->AddFolder(start, includeSubfolders, extension);
+        QCOMPARE(rows(), expectedPaths);
+    }
+
+    void addFolderKeepsTheSeparatorOfTheStart()
+    {
+        // A start that already ends in "/" (like the root) gives a doubled
+        // separator, which the system reads as one.
+        frmMain->AddFolder(tree(QStringLiteral("sub/")), false, QStringLiteral("*"));
+        QCOMPARE(rows(), QStringList{tree(QStringLiteral("sub/")) + QStringLiteral("/s1.avi")});
+        QVERIFY(QFile::exists(rows().first()));
+    }
+
+    void addFolderTwiceAddsTwice()
+    {
+        frmMain->AddFolder(tree(QStringLiteral("sub")), true, QStringLiteral("*"));
+        frmMain->AddFolder(tree(QStringLiteral("sub")), true, QStringLiteral("*"));
+        QCOMPARE(rows().size(), 4);
+    }
+
+    void addFolderLetsTheWindowWork()
+    {
+        // Events are handled between entries: a command given meanwhile runs
+        // inside the search and the search goes on afterwards.
+        int rowsWhenTimerRan = -1;
+        QTimer::singleShot(0, this, [&] {
+            rowsWhenTimerRan = list()->rowCount();
+            frmMain->AddFile(QStringLiteral("/meanwhile.avi"));
+        });
+        frmMain->AddFolder(tree(QStringLiteral("sub")), true, QStringLiteral("*"));
+        QCOMPARE(rowsWhenTimerRan, 1);
+        QCOMPARE(rows(), QStringList({tree(QStringLiteral("sub/deep/d.mkv")), QStringLiteral("/meanwhile.avi"),
+                                      tree(QStringLiteral("sub/s1.avi"))}));
+    }
+
+    void closingTheWindowEndsTheSearch()
+    {
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        QTimer::singleShot(0, frmMain, [] { frmMain->close(); });
+        frmMain->AddFolder(tree(QStringLiteral("sub")), true, QStringLiteral("*"));
+        QCOMPARE(rows().size(), 1);
+    }
+
+    void drop_data()
+    {
+        QTest::addColumn<bool>("duringRun");
+        QTest::newRow("idle") << false;
+        QTest::newRow("queue disabled by a run") << true;
+    }
+
+    void drop()
+    {
+        QFETCH(bool, duringRun);
+        frmMain->AddFile(QStringLiteral("/v/already.avi"));
+        list()->setEnabled(!duringRun);
+
+        const QString longPath = QStringLiteral("/v/") + QString(300, QLatin1Char('x')) + QStringLiteral(".avi");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(tree(QStringLiteral("b.avi"))), QUrl::fromLocalFile(tree(QStringLiteral("sub"))),
+                      QUrl::fromLocalFile(tree(QStringLiteral("movie.avi"))), QUrl::fromLocalFile(longPath),
+                      QUrl(QStringLiteral("https://example.org/web.avi")), QUrl::fromLocalFile(tree(QStringLiteral("A.MPG")))});
+        // A drop arrives after the drag has entered the window.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(frmMain, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(frmMain, &event);
+
+        QCOMPARE(rows(), QStringList({"/v/already.avi", tree(QStringLiteral("b.avi")), tree(QStringLiteral("movie.avi")),
+                                      longPath, tree(QStringLiteral("A.MPG"))}));
+    }
+
+    void deleteSelected_data()
+    {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("middle") << 1 << QStringList{"a.avi", "c.avi"};
+        QTest::newRow("last") << 2 << QStringList{"a.avi", "b.avi"};
+        QTest::newRow("none selected") << -1 << QStringList{"a.avi", "b.avi", "c.avi"};
+    }
+
+    void deleteSelected()
+    {
+        QFETCH(int, selected);
+        QFETCH(QStringList, expected);
+        fill({"a.avi", "b.avi", "c.avi"});
+        if (selected >= 0)
+            list()->selectRow(selected);
+        action("ActionFileDelete")->trigger();
+        QCOMPARE(rows(), expected);
+        QCOMPARE(selectedRow(), -1);
+    }
+
+    void move_data()
+    {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("actionName");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("selectedAfter");
+        const QStringList unchanged{"a.avi", "b.avi", "c.avi"};
+        QTest::newRow("up from the middle") << 1 << "ActionFileMoveUp" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 0;
+        QTest::newRow("up twice carries on") << 2 << "ActionFileMoveUp" << 2 << QStringList{"c.avi", "a.avi", "b.avi"} << 0;
+        QTest::newRow("up at the top") << 0 << "ActionFileMoveUp" << 1 << unchanged << 0;
+        QTest::newRow("up without selection") << -1 << "ActionFileMoveUp" << 1 << unchanged << -1;
+        QTest::newRow("down from the top") << 0 << "ActionFileMoveDown" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 1;
+        QTest::newRow("down three times stops at the end")
+            << 0 << "ActionFileMoveDown" << 3 << QStringList{"b.avi", "c.avi", "a.avi"} << 2;
+        QTest::newRow("down at the bottom") << 2 << "ActionFileMoveDown" << 1 << unchanged << 2;
+        QTest::newRow("down without selection") << -1 << "ActionFileMoveDown" << 1 << unchanged << -1;
+    }
+
+    void move()
+    {
+        QFETCH(int, selected);
+        QFETCH(QString, actionName);
+        QFETCH(int, times);
+        QFETCH(QStringList, expected);
+        QFETCH(int, selectedAfter);
+        fill({"a.avi", "b.avi", "c.avi"});
+        if (selected >= 0)
+            list()->selectRow(selected);
+        for (int i = 0; i < times; ++i)
+            action(actionName.toLatin1().constData())->trigger();
+        QCOMPARE(rows(), expected);
+        QCOMPARE(selectedRow(), selectedAfter);
+        if (selectedAfter >= 0)
+            QCOMPARE(list()->currentRow(), selectedAfter);
+    }
+
+    void clearAll_data()
+    {
+        QTest::addColumn<int>("rowCount");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<int>("rowsAfter");
+        QTest::newRow("OK") << 3 << QMessageBox::Ok << 0;
+        QTest::newRow("Cancel keeps every row") << 3 << QMessageBox::Cancel << 3;
+        QTest::newRow("empty queue still asks") << 0 << QMessageBox::Ok << 0;
+    }
+
+    void clearAll()
+    {
+        QFETCH(int, rowCount);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(int, rowsAfter);
+        for (int i = 0; i < rowCount; ++i)
+            frmMain->AddFile(QStringLiteral("/v/%1.avi").arg(i));
+        frmMain->msgClearAll = QStringLiteral("Remove all files from the list?");
+        SetApplicationTitle(QStringLiteral("Tolvane title"));
+
+        QString text, caption;
+        QMessageBox::Icon icon = QMessageBox::Critical;
+        QWidget *owner = nullptr;
+        auto answered = AnswerModal<QMessageBox>([&](QMessageBox *box) {
+            text = box->text();
+            caption = box->windowTitle();
+            icon = box->icon();
+            owner = box->parentWidget();
+            QVERIFY(box->button(QMessageBox::Ok) && box->button(QMessageBox::Cancel));
+            box->button(answer)->click();
+        });
+        action("ActionFileClearAll")->trigger();
+        QVERIFY(*answered);
+        QCOMPARE(text, frmMain->msgClearAll);
+        QCOMPARE(caption, QStringLiteral("Tolvane title"));
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(owner, frmMain);
+        QCOMPARE(list()->rowCount(), rowsAfter);
+    }
+
+    void popupMenu()
+    {
+        auto *menu = frmMain->findChild<QMenu *>(QStringLiteral("PopupMenu"));
+        QVERIFY(menu);
+        QStringList names;
+        for (QAction *entry : menu->actions())
+            names << (entry->isSeparator() ? QStringLiteral("-") : entry->objectName());
+        QCOMPARE(names, QStringList({"popMenu1", "popMenu2", "popMenu3", "popMenu4", "-", "popMenu6", "popMenu7"}));
+
+        // The entries stand for the actions: caption, enabled state, command.
+        auto *popMenu3 = menu->findChild<QAction *>(QStringLiteral("popMenu3"));
+        QCOMPARE(popMenu3->text(), action("ActionFileDelete")->text());
+        fill({"a.avi", "b.avi"});
+        list()->selectRow(0);
+        popMenu3->trigger();
+        QCOMPARE(rows(), QStringList{"b.avi"});
+        action("ActionFileDelete")->setEnabled(false);
+        QVERIFY(!popMenu3->isEnabled());
+
+        int dialogs = 0;
+        TfrmMain::OpenDialogRunner = [&](QFileDialog &) -> QStringList {
+            ++dialogs;
+            return {};
+        };
+        menu->findChild<QAction *>(QStringLiteral("popMenu1"))->trigger();
+        QCOMPARE(dialogs, 1);
+    }
+
+    void rowsAreEditedInPlace()
+    {
+        frmMain->AddFile(QStringLiteral("/v/a.avi"));
+        QVERIFY(list()->item(0, 0)->flags() & Qt::ItemIsEditable);
+        QVERIFY(list()->editTriggers() & QAbstractItemView::DoubleClicked);
+    }
+};
+
+QTEST_MAIN(TestFileQueue)
+#include "tst_filequeue.moc"

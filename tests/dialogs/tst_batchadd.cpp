@@ -1,0 +1,246 @@
+#include "ErrorReport.h"
+#include "FolderTreeDriver.h"
+#include "Startup.h"
+#include "UnitMain.h"
+#include "Unit_batch.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestBatchAdd : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_program;
+    QTemporaryDir m_videos;
+    QStringList m_errors;
+
+    template <typename T> T *control(const char *name)
+    {
+        T *found = FrmBatchAdd->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qWarning("control %s not found", name);
+        return found;
+    }
+    QTreeView *tree() { return control<QTreeView>("ShellTreeView"); }
+    QString videos(const QString &relative = QString()) const
+    {
+        return relative.isEmpty() ? m_videos.path() : m_videos.filePath(relative);
+    }
+
+    QStringList queue()
+    {
+        auto *list = frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"));
+        QStringList rows;
+        for (int row = 0; row < list->rowCount(); ++row)
+            rows << list->item(row, 0)->text();
+        return rows;
+    }
+
+    void open()
+    {
+        frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(FrmBatchAdd));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QApplication::setQuitOnLastWindowClosed(false);
+        SetErrorReporter([this](const QString &text) { m_errors << text; });
+        QVERIFY(QDir(videos()).mkpath(QStringLiteral("season/extra")));
+        for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4"}) {
+            QFile file(videos(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+
+    void init()
+    {
+        m_program = std::make_unique<QTemporaryDir>();
+        CreateApplicationForms(m_program->path());
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+    }
+
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_program.reset();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+    }
+
+    void formAndDefaults()
+    {
+        QVERIFY(FrmBatchAdd);
+        QCOMPARE(FrmBatchAdd->objectName(), QStringLiteral("FrmBatchAdd"));
+        QCOMPARE(FrmBatchAdd->parentWidget(), frmMain);
+        QCOMPARE(FrmBatchAdd->windowTitle(), QStringLiteral("Add Files"));
+        QCOMPARE(FrmBatchAdd->minimumSize(), QSize(402, 271));
+        QCOMPARE(FrmBatchAdd->maximumSize(), QSize(402, 271));
+        QCOMPARE(control<QLabel>("labelDirectory")->text(), QStringLiteral("Directory"));
+        QCOMPARE(control<QCheckBox>("checkBoxIsSubDirectorie")->text(), QStringLiteral("Include Sub Directorie"));
+        QVERIFY(!control<QCheckBox>("checkBoxIsSubDirectorie")->isChecked());
+        QCOMPARE(control<QLineEdit>("editExt")->text(), QStringLiteral("*"));
+        QVERIFY(control<QLabel>("labelFileNameExt"));
+        QVERIFY(control<QLabel>("labelNoticeFileNameExt"));
+        QCOMPARE(control<QPushButton>("buttonOK")->text(), QStringLiteral("&OK"));
+        QCOMPARE(control<QPushButton>("buttonCancel")->text(), QStringLiteral("&Cancel"));
+        QVERIFY(!FrmBatchAdd->isVisible());
+    }
+
+    void firstShowSelectsTheComputer()
+    {
+        open();
+        QCOMPARE(FrmBatchAdd->size(), QSize(402, 271));
+        QCOMPARE(control<QLineEdit>("editExt")->width(), 35);
+        // Modeless: the main window stays usable.
+        QVERIFY(!FrmBatchAdd->isModal());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // Folders only, one top node for the root, opened one level and selected.
+        QCOMPARE(tree()->model()->rowCount(tree()->rootIndex()), 1);
+        QCOMPARE(FolderOfNode(TopNode(tree())), QStringLiteral("/"));
+        QVERIFY(tree()->isExpanded(TopNode(tree())));
+        QCOMPARE(SelectedFolder(tree()), QStringLiteral("/"));
+        QTRY_VERIFY(tree()->model()->rowCount(TopNode(tree())) > 0);
+        for (int row = 0; row < tree()->model()->rowCount(TopNode(tree())); ++row)
+            QVERIFY(QFileInfo(FolderOfNode(tree()->model()->index(row, 0, TopNode(tree())))).isDir());
+
+        QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
+        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first(), QVariantList({QStringLiteral("/"), false, QStringLiteral("*")}));
+    }
+
+    void okSearchesTheChosenFolder_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<bool>("includeSubfolders");
+        QTest::addColumn<QString>("searchedFor");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("all, own files") << "*" << false << "*" << QStringList{"a.avi", "b.MKV"};
+        QTest::newRow("all, with subfolders")
+            << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "season/extra/x.mp4", "season/s1.avi"};
+        QTest::newRow("blanks around avi") << " \tavi  " << true << "avi" << QStringList{"a.avi"};
+        QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV"};
+        QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV"};
+        QTest::newRow("mkv in capitals") << "MKV" << false << "MKV" << QStringList{"b.MKV"};
+        QTest::newRow("mp3 adds nothing") << "mp3" << true << "mp3" << QStringList{};
+    }
+
+    void okSearchesTheChosenFolder()
+    {
+        QFETCH(QString, extension);
+        QFETCH(bool, includeSubfolders);
+        QFETCH(QString, searchedFor);
+        QFETCH(QStringList, expected);
+        open();
+        QVERIFY(ClickFolder(tree(), videos()));
+        QCOMPARE(SelectedFolder(tree()), videos());
+        control<QLineEdit>("editExt")->setText(extension);
+        control<QCheckBox>("checkBoxIsSubDirectorie")->setChecked(includeSubfolders);
+
+        QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
+        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(requests.first(), QVariantList({videos(), includeSubfolders, searchedFor}));
+        QStringList paths;
+        for (const QString &relative : expected)
+            paths << videos(relative);
+        QCOMPARE(queue(), paths);
+    }
+
+    void dialogIsGoneBeforeRowsArrive()
+    {
+        open();
+        QVERIFY(ClickFolder(tree(), videos()));
+        bool visibleDuringSearch = true;
+        int rowsDuringSearch = -1;
+        QTimer::singleShot(0, this, [&] {
+            visibleDuringSearch = FrmBatchAdd->isVisible();
+            rowsDuringSearch = queue().size();
+        });
+        control<QPushButton>("buttonOK")->click();
+        QVERIFY(!visibleDuringSearch);
+        QCOMPARE(rowsDuringSearch, 1);
+        QCOMPARE(queue().size(), 2);
+    }
+
+    void confirmingTwiceAddsTwice()
+    {
+        open();
+        QVERIFY(ClickFolder(tree(), videos()));
+        control<QPushButton>("buttonOK")->click();
+        open();
+        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(queue(), QStringList({videos("a.avi"), videos("b.MKV"), videos("a.avi"), videos("b.MKV")}));
+    }
+
+    void closingKeepsTheChoices_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("title bar") << "close";
+    }
+
+    void closingKeepsTheChoices()
+    {
+        QFETCH(QString, how);
+        open();
+        QVERIFY(ClickFolder(tree(), videos("season")));
+        control<QLineEdit>("editExt")->setText(QStringLiteral("avi"));
+        control<QCheckBox>("checkBoxIsSubDirectorie")->setChecked(true);
+        QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
+        if (how == QLatin1String("cancel"))
+            control<QPushButton>("buttonCancel")->click();
+        else if (how == QLatin1String("escape"))
+            QTest::keyClick(FrmBatchAdd, Qt::Key_Escape);
+        else
+            FrmBatchAdd->close();
+        QVERIFY(!FrmBatchAdd->isVisible());
+        QCOMPARE(requests.size(), 0);
+        QVERIFY(queue().isEmpty());
+
+        open();
+        QCOMPARE(SelectedFolder(tree()), videos("season"));
+        QCOMPARE(control<QLineEdit>("editExt")->text(), QStringLiteral("avi"));
+        QVERIFY(control<QCheckBox>("checkBoxIsSubDirectorie")->isChecked());
+        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(queue(), QStringList{videos("season/s1.avi")});
+    }
+
+    void rightClickSelectsTheFolder()
+    {
+        open();
+        QVERIFY(ClickFolder(tree(), videos("season"), Qt::RightButton));
+        QCOMPARE(SelectedFolder(tree()), videos("season"));
+    }
+
+    void openDialogStillAddsDuringARun()
+    {
+        open();
+        QVERIFY(ClickFolder(tree(), videos()));
+        // What a run disables on the queue's side.
+        frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"))->setEnabled(false);
+        frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->setEnabled(false);
+        frmMain->AddFile(QStringLiteral("/v/being-converted.avi"));
+        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(queue(), QStringList({"/v/being-converted.avi", videos("a.avi"), videos("b.MKV")}));
+    }
+};
+
+QTEST_MAIN(TestBatchAdd)
+#include "tst_batchadd.moc"
