@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <functional>
 
-#include "FFMpegVCL.h"
-
 #include "EncoderCommand.h"
 #include "FFMpegVCL.h"
 
@@ -16,7 +14,6 @@ class TfrmMain;
 class QAction;
 class QFileDialog;
 class QMenu;
-class TConsoleIO;
 class TConsoleIO;
 
 // The main window: the file queue, the output options, the progress display
@@ -165,37 +162,6 @@ public:
     // Source and Target are full paths; the program is libm9s in the program folder.
     TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target);
     // End of encoder command for one file
-
-    // Conversion run
-public:
-    TConsoleIO *ConsoleIO = nullptr; // runs the encoder; released when the window closes
-    TFFMpeg FFMpeg;                  // builds the encoder's command for each file
-    bool FContinue = true;           // a run may go on; cleared by a stop
-    quint8 FOverwriteChoice = 0;     // remembered file-exists answer (ocAsk until answered)
-    qint64 FDuration = 0;            // duration of the file being converted, in seconds
-    qint64 FMaxTime = 0;             // highest encoder time seen for that file, in seconds
-
-    void RunConversion();
-    void StopConversion();
-    void SetControlsEnabled(bool Enabled);
-    void ResetStatus();
-    void ForceOutputFolder(const QString &Folder);
-    QString ResolveTargetFile(const QString &Path);
-    void ParseEncoderOutput(const QString &Text);
-
-public slots:
-    void ConsoleIOReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
-    void ConsoleIOReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
-    void ConsoleIOProcessStatusChange(TConsoleIO *Sender, bool IsRunning);
-
-private:
-    void SetupConversionRun();
-    void CloseConversionRun();
-    void ShowEndOfRun(const QString &folder);
-    bool m_runActive = false;   // RunConversion is on the stack (no nested run)
-    bool m_closing = false;     // the window is closing: the run must end at once
-    QStringList m_failedSources; // sources of this run whose encoder failed
-    // End of conversion run
 };
 
 extern TfrmMain *frmMain;
