@@ -19,10 +19,15 @@ QString EncoderPath()
     return QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s");
 }
 
-RunResult Run(const QString &program, const QStringList &args, int timeoutMs, const QByteArray &input)
+namespace {
+
+RunResult RunProcess(const QString &program, const QStringList &args, int timeoutMs, const QByteArray &input,
+                     const QString &workingDir)
 {
     RunResult result;
     QProcess process;
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
     process.start(program, args);
     if (!process.waitForStarted(10000))
         return result;
@@ -41,9 +46,21 @@ RunResult Run(const QString &program, const QStringList &args, int timeoutMs, co
     return result;
 }
 
+} // namespace
+
+RunResult Run(const QString &program, const QStringList &args, int timeoutMs, const QByteArray &input)
+{
+    return RunProcess(program, args, timeoutMs, input, QString());
+}
+
 RunResult RunEncoder(const QStringList &args, int timeoutMs)
 {
-    return Run(EncoderPath(), args, timeoutMs);
+    return RunProcess(EncoderPath(), args, timeoutMs, QByteArray(), QString());
+}
+
+RunResult RunEncoderIn(const QString &workingDir, const QStringList &args, int timeoutMs)
+{
+    return RunProcess(EncoderPath(), args, timeoutMs, QByteArray(), workingDir);
 }
 
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
@@ -63,6 +80,46 @@ bool MakeWithFfmpeg(const QStringList &args, const QString &output)
         return false;
     }
     return QFileInfo(output).size() > 0;
+}
+
+QStringList VideoSource(double seconds)
+{
+    return {"-f", "lavfi", "-i", QString("testsrc=size=176x144:rate=25:duration=%1").arg(seconds)};
+}
+
+QStringList ToneSource(int rate, int channels, double seconds)
+{
+    static const int tones[] = {440, 660, 550, 110, 880, 990};
+    QStringList parts;
+    for (int c = 0; c < channels; ++c)
+        parts << QString("0.4*sin(2*PI*%1*t)").arg(tones[c % 6]);
+    return {"-f", "lavfi", "-i", QString("aevalsrc=%1:s=%2:d=%3").arg(parts.join('|')).arg(rate).arg(seconds)};
+}
+
+QList<ContainerFixture> ContainerFixtures()
+{
+    const double len = 1.5;
+    auto make = [&](const QString &file, const QStringList &codecs, int rate = 44100) {
+        return ContainerFixture{file, VideoSource(len) + ToneSource(rate, 2, len) + codecs};
+    };
+    return {
+        make("clip.avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}),
+        make("clip.mpg", {"-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"}),
+        make("clip.mpeg", {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpeg"}, 48000),
+        make("clip.dat", {"-c:v", "mpeg1video", "-c:a", "mp2", "-f", "vcd"}),
+        make("clip.vob", {"-c:v", "mpeg2video", "-c:a", "ac3", "-f", "vob"}, 48000),
+        make("clip.wmv", {"-c:v", "wmv2", "-c:a", "wmav2", "-f", "asf"}),
+        make("clip.asf", {"-c:v", "wmv1", "-c:a", "wmav1", "-f", "asf"}, 22050),
+        make("clip.mov", {"-c:v", "mpeg4", "-c:a", "aac", "-f", "mov"}),
+        make("clip.qt", {"-c:v", "mpeg4", "-c:a", "pcm_s16be", "-f", "mov"}),
+        make("clip.mp4", {"-c:v", "mpeg4", "-c:a", "aac", "-f", "mp4"}, 48000),
+        make("clip.3gp", {"-c:v", "h263", "-c:a", "aac", "-ar", "22050", "-f", "3gp"}),
+        make("clip.mkv", {"-c:v", "mpeg4", "-c:a", "libvorbis", "-f", "matroska"}, 48000),
+        make("clip.rm", {"-c:v", "rv10", "-c:a", "ac3", "-f", "rm"}),
+        make("clip.rmvb", {"-c:v", "rv20", "-c:a", "ac3", "-f", "rm"}, 48000),
+        make("clip.swf", {"-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "22050", "-f", "swf"}),
+        make("clip.flv", {"-c:v", "flv1", "-c:a", "libmp3lame", "-f", "flv"}),
+    };
 }
 
 QByteArray Placeholder()

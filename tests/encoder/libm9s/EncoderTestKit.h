@@ -28,6 +28,7 @@ struct RunResult {
 // input and is then closed.
 RunResult Run(const QString &program, const QStringList &args, int timeoutMs = 60000, const QByteArray &input = {});
 RunResult RunEncoder(const QStringList &args, int timeoutMs = 60000);
+RunResult RunEncoderIn(const QString &workingDir, const QStringList &args, int timeoutMs = 60000);
 
 // The options in the order the program's command-line builder emits them.
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
@@ -35,6 +36,19 @@ QStringList EncoderArgs(const QString &input, const QString &format, int kbits, 
 
 // ffmpeg -nostdin -v error -y ARGS OUTPUT; true when it made a non-empty file.
 bool MakeWithFfmpeg(const QStringList &args, const QString &output);
+
+// A short video with sound in one of the containers the program accepts.
+struct ContainerFixture {
+    QString file;       // file name with the program's extension
+    QStringList args;   // ffmpeg arguments before the output name
+};
+// One per extension the program accepts that ffmpeg can write (all but smk
+// and nsv), plus flv: 1.5 s, two different tones left and right.
+QList<ContainerFixture> ContainerFixtures();
+// Arguments for lavfi sources: a small test picture, and audio of the given
+// rate, channel count (1, 2 or 6, each channel its own tone) and length.
+QStringList VideoSource(double seconds);
+QStringList ToneSource(int rate, int channels, double seconds);
 
 // The program's placeholder ("temp" CR LF).
 void WritePlaceholder(const QString &path);
