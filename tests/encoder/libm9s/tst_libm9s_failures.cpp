@@ -1,0 +1,407 @@
+// libm9s on bad input and bad command lines, and what it tells the program:
+// exit status, one clear line, the output left as it was found; damaged
+// files convert as far as they can be decoded, without crash or hang.
+
+#include "EncoderTestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace EncoderTestKit;
+
+namespace {
+
+// Lines of the encoder's standard error that are not progress reports.
+QList<QByteArray> MessageLines(const QByteArray &err)
+{
+    QList<QByteArray> lines;
+    for (QByteArray line : err.split('\n')) {
+        const int cr = line.lastIndexOf('\r');
+        if (cr >= 0)
+            line = line.mid(cr + 1);
+        if (!line.isEmpty())
+            lines << line;
+    }
+    return lines;
+}
+
+void Overwrite(const QString &path, qint64 at, qint64 count, quint32 seed)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray junk(count, '\0');
+    QRandomGenerator random(seed);
+    for (char &c : junk)
+        c = char(random.bounded(256));
+    file.seek(at);
+    file.write(junk);
+}
+
+void Truncate(const QString &from, const QString &to, double fraction)
+{
+    QFile::remove(to);
+    QVERIFY(QFile::copy(from, to));
+    QFile file(to);
+    QVERIFY(file.resize(qint64(QFileInfo(from).size() * fraction)));
+}
+
+} // namespace
+
+class TestLibm9sFailures : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void failsAndLeavesOutputAsFound_data();
+    void failsAndLeavesOutputAsFound();
+    void convertsWhatDamagedInputHolds_data();
+    void convertsWhatDamagedInputHolds();
+    void survivesGarbage_data();
+    void survivesGarbage();
+    void refusesBadCommandLines_data();
+    void refusesBadCommandLines();
+    void reportsUnwritableOutput_data();
+    void reportsUnwritableOutput();
+    void writesProgressMarkers_data();
+    void writesProgressMarkers();
+    void usesNearestMp3Rate_data();
+    void usesNearestMp3Rate();
+    void keepsRoomForRf64Header();
+    void trimsWithStartAndDuration();
+
+private:
+    QString Path(const QString &name) const { return dir_.filePath(name); }
+
+    QTemporaryDir dir_;
+};
+
+void TestLibm9sFailures::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    for (const ContainerFixture &f : ContainerFixtures())
+        if (f.file == "clip.avi" || f.file == "clip.mpg" || f.file == "clip.mkv" || f.file == "clip.mp4" ||
+            f.file == "clip.swf")
+            QVERIFY(MakeWithFfmpeg(f.args, Path(f.file)));
+    QVERIFY(MakeWithFfmpeg(VideoSource(1) + QStringList{"-c:v", "mpeg4"}, Path("noaudio.mp4")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.mkv")));
+    // QuickTime keeps time in samples, so a cut can be checked to the sample.
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.mov")));
+    QFile empty(Path("empty.avi"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QFile text(Path("text.avi"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("This is not a video.\nJust some text in a file called .avi\n");
+    text.close();
+    // An mp4 cut before its index (which ffmpeg writes at the end).
+    Truncate(Path("clip.mp4"), Path("cut-index.mp4"), 0.5);
+}
+
+void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("placeholder");  // false: no file at the output path before
+    QTest::addColumn<QString>("message");
+
+    struct Case {
+        const char *name, *input, *message;
+    };
+    for (Case c : {Case{"empty file", "empty.avi", "Cannot open input"},
+                   Case{"text file named .avi", "text.avi", "Cannot open input"},
+                   Case{"no audio stream", "noaudio.mp4", "No audio stream"},
+                   Case{"missing file", "missing.avi", "No such file"},
+                   Case{"mp4 cut before its index", "cut-index.mp4", "Cannot open input"}}) {
+        QTest::addRow("%s, placeholder", c.name) << c.input << true << c.message;
+        QTest::addRow("%s, no file", c.name) << c.input << false << c.message;
+    }
+}
+
+void TestLibm9sFailures::failsAndLeavesOutputAsFound()
+{
+    QFETCH(QString, input);
+    QFETCH(bool, placeholder);
+    QFETCH(QString, message);
+    for (const QString format : {"wav", "mp3"}) {
+        const QString output = Path("failed." + format);
+        QFile::remove(output);
+        if (placeholder)
+            WritePlaceholder(output);
+
+        const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 44100, 2, output), 30000);
+        QVERIFY(r.finished);
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QCOMPARE(r.exitCode, 1);
+        const QList<QByteArray> lines = MessageLines(r.err);
+        QVERIFY2(lines.size() == 1 && r.err.endsWith('\n'), Visible(r.err).constData());
+        QVERIFY2(lines[0].contains(message.toUtf8()) && lines[0].contains(input.toUtf8()), lines[0].constData());
+        QVERIFY(!r.err.contains("ffmpeg_release"));
+        if (placeholder)
+            QCOMPARE(ReadAll(output), Placeholder());
+        else
+            QVERIFY(!QFileInfo::exists(output));
+    }
+}
+
+void TestLibm9sFailures::convertsWhatDamagedInputHolds_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("damage");  // "cut" or "overwrite"
+    QTest::addColumn<double>("minSeconds");
+    for (const char *source : {"clip.avi", "clip.mpg", "clip.mkv"}) {
+        QTest::addRow("%s cut in half", source) << source << "cut" << 0.3;
+        QTest::addRow("%s with garbage inside", source) << source << "overwrite" << 0.5;
+    }
+    QTest::newRow("clip.mp4 with garbage inside") << "clip.mp4" << "overwrite" << 0.5;
+}
+
+void TestLibm9sFailures::convertsWhatDamagedInputHolds()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, damage);
+    QFETCH(double, minSeconds);
+    const QString input = Path("damaged-" + source);
+    if (damage == "cut") {
+        Truncate(Path(source), input, 0.5);
+    } else {
+        QFile::remove(input);
+        QVERIFY(QFile::copy(Path(source), input));
+        const qint64 size = QFileInfo(input).size();
+        Overwrite(input, size * 2 / 5, size / 10, 7);
+    }
+
+    for (const QString format : {"wav", "mp3"}) {
+        const QString output = Path("damaged-out." + format);
+        WritePlaceholder(output);
+        const RunResult r = RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output), 30000);
+        QVERIFY2(r.finished, "hangs");
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+        const AudioInfo info = Probe(output);
+        QVERIFY2(info.opened, qPrintable(info.error));
+        QCOMPARE(info.decodeErrors, 0);
+        QVERIFY2(info.samples >= qint64(minSeconds * 44100), qPrintable(QString::number(info.samples)));
+    }
+}
+
+void TestLibm9sFailures::survivesGarbage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<QString>("header");  // bytes to start with, so probing gets further
+    QTest::newRow("random bytes as .mpg") << "garbage.mpg" << 1u << QString();
+    QTest::newRow("random bytes after a RIFF AVI header") << "garbage.avi" << 2u << QString("RIFF\x10\0\0\0AVI LIST");
+    QTest::newRow("random bytes after an EBML header") << "garbage.mkv" << 3u << QString("\x1a\x45\xdf\xa3");
+    QTest::newRow("random bytes after an ftyp box") << "garbage.mp4" << 4u << QString("\0\0\0\x18" "ftypisom");
+}
+
+void TestLibm9sFailures::survivesGarbage()
+{
+    QFETCH(QString, name);
+    QFETCH(quint32, seed);
+    QFETCH(QString, header);
+    const QString input = Path(name);
+    {
+        QFile file(input);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(header.toLatin1());
+        file.write(QByteArray(256 * 1024, '\0'));
+    }
+    Overwrite(input, header.size(), 256 * 1024, seed);
+
+    const QString output = Path("garbage-out.wav");
+    WritePlaceholder(output);
+    const RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, 44100, 2, output), 30000);
+    QVERIFY2(r.finished, "hangs");
+    QCOMPARE(r.exitStatus, QProcess::NormalExit);
+    QVERIFY(r.exitCode == 0 || r.exitCode == 1);
+    if (r.exitCode == 1)
+        QCOMPARE(ReadAll(output), Placeholder());
+    else
+        QVERIFY(ReadWav(output).ok);
+}
+
+void TestLibm9sFailures::refusesBadCommandLines_data()
+{
+    QTest::addColumn<QStringList>("extra");   // put before the output path
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"-acodec", "copy"} << true << "'-acodec'";
+    QTest::newRow("bit rate with a unit") << QStringList{"-ab", "128k"} << true << "'128k'";
+    QTest::newRow("existing output without -y") << QStringList{} << false << "already exists";
+}
+
+void TestLibm9sFailures::refusesBadCommandLines()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(bool, overwrite);
+    QFETCH(QString, message);
+    const QString output = Path("refused.mp3");
+    WritePlaceholder(output);
+    QStringList args{"-i", Path("clip.avi")};
+    if (overwrite)
+        args << "-y";
+    args << "-f" << "mp3" << extra << output;
+
+    const RunResult r = RunEncoder(args, 30000);
+    QCOMPARE(r.exitCode, 1);
+    const QList<QByteArray> lines = MessageLines(r.err);
+    QVERIFY2(lines.size() == 1 && lines[0].contains(message.toUtf8()), Visible(r.err).constData());
+    QCOMPARE(ReadAll(output), Placeholder());
+}
+
+void TestLibm9sFailures::reportsUnwritableOutput_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing folder") << "no-such-folder/out.wav" << "Cannot write output";
+    QTest::newRow("a folder") << "." << "Cannot write output";
+    QTest::newRow("the input itself") << "tone.mkv" << "is the input";
+}
+
+void TestLibm9sFailures::reportsUnwritableOutput()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, message);
+    const QByteArray inputBefore = ReadAll(Path("tone.mkv"));
+    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)), 30000);
+    QCOMPARE(r.exitCode, 1);
+    const QList<QByteArray> lines = MessageLines(r.err);
+    QVERIFY2(!lines.isEmpty() && lines.last().contains(message.toUtf8()), Visible(r.err).constData());
+    QCOMPARE(ReadAll(Path("tone.mkv")), inputBefore);
+}
+
+void TestLibm9sFailures::writesProgressMarkers_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("duration");  // empty: the input does not tell
+    QTest::newRow("mkv to wav") << "tone.mkv" << "wav" << "00:00:01.50";
+    QTest::newRow("mkv to mp3") << "tone.mkv" << "mp3" << "00:00:01.50";
+    QTest::newRow("swf, no duration known") << "clip.swf" << "wav" << "";
+}
+
+void TestLibm9sFailures::writesProgressMarkers()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, format);
+    QFETCH(QString, duration);
+    const QString output = Path("markers." + format);
+    WritePlaceholder(output);
+    const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 22050, 1, output), 30000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.out.isEmpty());
+
+    const QByteArray durationMarker = "ffmpeg_release_duration=" + duration.toUtf8() + "=ffmpeg_release_duration\n";
+    if (duration.isEmpty()) {
+        QVERIFY(!r.err.contains("ffmpeg_release_duration"));
+    } else {
+        QVERIFY2(r.err.startsWith(durationMarker), Visible(r.err).constData());
+        QCOMPARE(r.err.count("ffmpeg_release_duration="), 1);
+    }
+
+    // Every time report ends in a carriage return; the last one is the end.
+    static const QRegularExpression report("ffmpeg_release_time=(\\d+\\.\\d\\d)=ffmpeg_release_time\r");
+    QRegularExpressionMatchIterator it = report.globalMatch(QString::fromUtf8(r.err));
+    QString last;
+    int count = 0;
+    while (it.hasNext()) {
+        last = it.next().captured(1);
+        ++count;
+    }
+    QVERIFY2(count >= 1, Visible(r.err).constData());
+    QCOMPARE(r.err.count("ffmpeg_release_time="), count);
+    QVERIFY(r.err.endsWith("=ffmpeg_release_time\r"));
+    if (format == "wav") {
+        const WavData wav = ReadWav(output);
+        QCOMPARE(last, QString::number(double(wav.samples.size()) / 22050, 'f', 2));
+    } else {
+        QVERIFY(qAbs(last.toDouble() - 1.5) < 0.02);
+    }
+}
+
+void TestLibm9sFailures::usesNearestMp3Rate_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("written");
+    QTest::newRow("mp3 6000") << "mp3" << 6000 << 8000;
+    QTest::newRow("mp3 88200") << "mp3" << 88200 << 48000;
+    QTest::newRow("mp3 96000") << "mp3" << 96000 << 48000;
+    QTest::newRow("mp3 44100 says nothing") << "mp3" << 44100 << 44100;
+    QTest::newRow("wav 6000 as asked") << "wav" << 6000 << 6000;
+    QTest::newRow("wav 96000 as asked") << "wav" << 96000 << 96000;
+}
+
+void TestLibm9sFailures::usesNearestMp3Rate()
+{
+    QFETCH(QString, format);
+    QFETCH(int, asked);
+    QFETCH(int, written);
+    const QString output = Path("rate." + format);
+    WritePlaceholder(output);
+    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), format, 128, asked, 2, output), 30000);
+    QCOMPARE(r.exitCode, 0);
+    const QList<QByteArray> lines = MessageLines(r.err);
+    const QByteArray note = QByteArray::number(asked) + " Hz";
+    const QList<QByteArray> notes = [&] {
+        QList<QByteArray> found;
+        for (const QByteArray &line : lines)
+            if (!line.startsWith("ffmpeg_release"))
+                found << line;
+        return found;
+    }();
+    if (asked == written) {
+        QVERIFY2(notes.isEmpty(), Visible(r.err).constData());
+    } else {
+        QVERIFY2(notes.size() == 1 && notes[0].contains(note) && notes[0].contains(QByteArray::number(written)),
+                 Visible(r.err).constData());
+    }
+    const AudioInfo info = Probe(output);
+    QCOMPARE(info.sampleRate, written);
+    QCOMPARE(info.decodeErrors, 0);
+}
+
+void TestLibm9sFailures::keepsRoomForRf64Header()
+{
+    // Files past 4 GiB turn into RF64; the room for that header is kept from
+    // the start, so even a short file carries it.
+    const QString output = Path("room.wav");
+    WritePlaceholder(output);
+    QCOMPARE(RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, output)).exitCode, 0);
+    const WavData wav = ReadWav(output);
+    QVERIFY(wav.ok);
+    QCOMPARE(wav.riffTag, QByteArray("RIFF"));
+    QVERIFY(wav.hasJunkChunk);
+    QVERIFY(wav.sizesConsistent);
+}
+
+void TestLibm9sFailures::trimsWithStartAndDuration()
+{
+    const QString whole = Path("whole.wav");
+    const QString part = Path("part.wav");
+    WritePlaceholder(whole);
+    WritePlaceholder(part);
+    QCOMPARE(RunEncoder(EncoderArgs(Path("tone.mov"), "wav", 128, 44100, 2, whole)).exitCode, 0);
+    QStringList args = EncoderArgs(Path("tone.mov"), "wav", 128, 44100, 2, part);
+    args.insert(args.size() - 1, "-ss");
+    args.insert(args.size() - 1, "0.5");
+    args.insert(args.size() - 1, "-t");
+    args.insert(args.size() - 1, "00:00:00.40");
+    const RunResult r = RunEncoder(args);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.startsWith("ffmpeg_release_duration=00:00:00.40=ffmpeg_release_duration\n"),
+             Visible(r.err).constData());
+
+    const WavData a = ReadWav(whole);
+    const WavData b = ReadWav(part);
+    QCOMPARE(qint64(b.samples.size()), qint64(44100 * 2 * 4 / 10));
+    const std::vector<int16_t> slice(a.samples.begin() + 44100, a.samples.begin() + 44100 + qsizetype(b.samples.size()));
+    QCOMPARE(MaxSampleDifference(slice, b.samples), 0);
+}
+
+QTEST_GUILESS_MAIN(TestLibm9sFailures)
+#include "tst_libm9s_failures.moc"
