@@ -3,6 +3,7 @@
 
 #include "ActionBinding.h"
 #include "IniFile.h"
+#include "ProductLinks.h"
 #include "Unit_common.h"
 
 #include <QCloseEvent>
@@ -94,6 +95,7 @@ void TfrmMain::ConnectActions()
     connect(ui->N_Support, &QAction::triggered, this, &TfrmMain::N_SupportClick);
     connect(ui->N_FeedBack, &QAction::triggered, this, &TfrmMain::N_FeedBackClick);
     connect(ui->N_Update, &QAction::triggered, this, &TfrmMain::N_UpdateClick);
+    ConnectProductLinks(ui->N_OtherProducts);
 
     connect(ui->N_Skin1, &QAction::triggered, this, &TfrmMain::N_Skin1Click);
     connect(ui->N_Skin2, &QAction::triggered, this, &TfrmMain::N_Skin2Click);

@@ -1,9 +1,283 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
-void TfrmMain::LoadLanguage(const QString &) {}
+#include "ErrorReport.h"
+#include "LanguageFile.h"
+#include "UnitCloseWindows.h"
+#include "UnitOverWrite.h"
+#include "UnitSetting.h"
+#include "Unit_batch.h"
+#include "Unit_common_directory.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTableWidget>
+
+#include <vector>
+
+namespace {
+
+// Where a language text goes.
+enum class TTarget {
+    Control,          // the caption of the control named like the key (or `control`)
+    WindowTitle,      // the window's title
+    ApplicationTitle, // message box captions and the name the desktop shows
+    ColumnHeader,     // the queue's only column
+    Stored,           // a text the main window keeps for later
+    StatusReady,      // stored, and shown in the status label at once
+    YesCaption,       // the countdown's Yes button and its base text
+    ToolsItem,        // a Tools menu entry: hidden while its caption is empty
+};
+
+struct TLanguageKey {
+    QString section;
+    QString key;
+    TTarget target = TTarget::Control;
+    QString control;                      // object name when it differs from the key
+    QString TfrmMain::*stored = nullptr;  // Stored and StatusReady only
+};
+
+// Every key of the language file in the order it is applied: App, the main
+// window, then each dialog. Keys that name a control differently say so.
+std::vector<TLanguageKey> LanguageKeys()
+{
+    const QString app = QStringLiteral("App");
+    const QString main = QStringLiteral("frmMain");
+    std::vector<TLanguageKey> keys;
+    const auto control = [&keys](const QString &section, const char *key, const char *name = nullptr) {
+        keys.push_back({section, QLatin1String(key), TTarget::Control,
+                        name ? QLatin1String(name) : QLatin1String(key), nullptr});
+    };
+    const auto special = [&keys](const QString &section, const char *key, TTarget target) {
+        keys.push_back({section, QLatin1String(key), target, QString(), nullptr});
+    };
+    const auto stored = [&keys, &main](const char *key, QString TfrmMain::*text, TTarget target = TTarget::Stored) {
+        keys.push_back({main, QLatin1String(key), target, QString(), text});
+    };
+
+    special(app, "Title", TTarget::ApplicationTitle);
+
+    special(main, "caption", TTarget::WindowTitle);
+    for (const char *action : {"ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete",
+                               "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
+                               "ActionSetDirectory"})
+        control(main, action);
+    special(main, "ListViewItem0", TTarget::ColumnHeader);
+    control(main, "groupBoxStatus");
+    control(main, "groupBoxSettings");
+    control(main, "groupBoxSettingsAudio", "GroupBoxSettingsAudio");
+    control(main, "groupBoxOutput");
+    control(main, "labelCurrentDecrption");
+    control(main, "labelCurrentProgress");
+    control(main, "labelOutput");
+    control(main, "labelAudioBitrate");
+    control(main, "labelSampleRate");
+    control(main, "labelChannel", "groupBoxChannel");
+    stored("StringStartCaption", &TfrmMain::StringStartCaption);
+    stored("StringStopCaption", &TfrmMain::StringStopCaption);
+    stored("msgStatusReady", &TfrmMain::msgStatusReady, TTarget::StatusReady);
+    stored("msgStatusRun", &TfrmMain::msgStatusRun);
+    stored("msgClearAll", &TfrmMain::msgClearAll);
+    stored("msgFolderView", &TfrmMain::msgFolderView);
+    stored("msgFinishInfo", &TfrmMain::msgFinishInfo);
+    stored("msgNoOutputFolder", &TfrmMain::msgNoOutputFolder);
+    stored("msgFailedFiles", &TfrmMain::msgFailedFiles);
+    control(main, "radioButtonChannelMono");
+    control(main, "radioButtonChannelStereo");
+    control(main, "N_1");
+    control(main, "N_Skin");
+    for (int i = 1; i <= 18; ++i) {
+        const QByteArray name = "N_Skin" + QByteArray::number(i);
+        control(main, name.constData());
+    }
+    for (const char *item : {"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update",
+                             "N_Options", "N_Setting"})
+        control(main, item);
+    special(main, "N_Tools", TTarget::ToolsItem);
+    special(main, "N_OtherProducts", TTarget::ToolsItem);
+    for (int i = 1; i <= 10; ++i) {
+        const QByteArray name = "N_Product" + QByteArray::number(i);
+        special(main, name.constData(), TTarget::ToolsItem);
+    }
+
+    const QString directory = QStringLiteral("frmDirectory");
+    special(directory, "caption", TTarget::WindowTitle);
+    control(directory, "labelDiretroy", "LabelDirectory");
+    control(directory, "buttonOK", "ButtonOK");
+    control(directory, "buttonCancel", "ButtonCancel");
+
+    const QString batch = QStringLiteral("frmBatchAdd");
+    special(batch, "caption", TTarget::WindowTitle);
+    for (const char *name : {"labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt",
+                             "labelNoticeFileNameExt", "buttonOK", "buttonCancel"})
+        control(batch, name);
+
+    const QString overwrite = QStringLiteral("frmOverWrite");
+    special(overwrite, "caption", TTarget::WindowTitle);
+    for (const char *name : {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"})
+        control(overwrite, name);
+
+    const QString powerOff = QStringLiteral("frmPowerOffWindows");
+    special(powerOff, "caption", TTarget::WindowTitle);
+    control(powerOff, "labelNotice");
+    special(powerOff, "buttonYes", TTarget::YesCaption);
+    control(powerOff, "buttonNo");
+
+    const QString setting = QStringLiteral("frmSetting");
+    special(setting, "caption", TTarget::WindowTitle);
+    for (const char *name : {"checkBoxAutoPowerOff", "labelWaitTime", "ButtonOK", "ButtonCancel"})
+        control(setting, name);
+    return keys;
+}
+
+// The window a section belongs to; null when it does not exist (yet).
+QWidget *WindowOfSection(const QString &section)
+{
+    if (section == QLatin1String("frmMain"))
+        return frmMain;
+    if (section == QLatin1String("frmDirectory"))
+        return FrmDirectory;
+    if (section == QLatin1String("frmBatchAdd"))
+        return FrmBatchAdd;
+    if (section == QLatin1String("frmOverWrite"))
+        return frmOverWrite;
+    if (section == QLatin1String("frmPowerOffWindows"))
+        return frmPowerOffWindows;
+    if (section == QLatin1String("frmSetting"))
+        return frmSetting;
+    return nullptr;
+}
+
+// The caption of any kind of control, menu or action.
+void SetCaption(QObject *target, const QString &text)
+{
+    if (auto *label = qobject_cast<QLabel *>(target))
+        label->setText(text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(target))
+        button->setText(text);
+    else if (auto *group = qobject_cast<QGroupBox *>(target))
+        group->setTitle(text);
+    else if (auto *menu = qobject_cast<QMenu *>(target))
+        menu->setTitle(text);
+    else if (auto *action = qobject_cast<QAction *>(target))
+        action->setText(text);
+}
+
+QObject *FindNamed(QWidget *window, const QString &name)
+{
+    if (!window)
+        return nullptr;
+    QObject *found = window->findChild<QObject *>(name);
+    if (!found)
+        qWarning("LoadLanguage: %s has no control %s", qPrintable(window->objectName()), qPrintable(name));
+    return found;
+}
+
+// A menu shows through its action; a plain action is its own entry.
+QAction *EntryOf(QObject *item)
+{
+    if (auto *menu = qobject_cast<QMenu *>(item))
+        return menu->menuAction();
+    return qobject_cast<QAction *>(item);
+}
+
+// Japanese glyphs come from this family (Debian's fonts-noto-cjk); Chinese
+// text finds a CJK font through fontconfig's fallback without help.
+const QString JapaneseFontFamily = QStringLiteral("Noto Sans CJK JP");
+
+void UseJapaneseFont(QWidget *widget)
+{
+    if (!widget)
+        return;
+    QFont font = widget->font();
+    font.setFamilies({JapaneseFontFamily});
+    widget->setFont(font);
+}
+
+} // namespace
+
+void TfrmMain::LoadLanguage(const QString &languageFile)
+{
+    const TLanguageFile file(languageFile);
+    for (const TLanguageKey &entry : LanguageKeys()) {
+        // Every key is applied, even when it is missing: the form's text never survives.
+        const QString text = file.ReadString(entry.section, entry.key);
+        QWidget *window = WindowOfSection(entry.section);
+        switch (entry.target) {
+        case TTarget::Control:
+            if (QObject *control = FindNamed(window, entry.control))
+                SetCaption(control, text);
+            break;
+        case TTarget::WindowTitle:
+            if (window)
+                window->setWindowTitle(text);
+            break;
+        case TTarget::ApplicationTitle:
+            SetApplicationTitle(text);
+            QGuiApplication::setApplicationDisplayName(text);
+            break;
+        case TTarget::ColumnHeader:
+            if (QTableWidgetItem *header = ui->listViewFiles->horizontalHeaderItem(0))
+                header->setText(text);
+            else
+                ui->listViewFiles->setHorizontalHeaderItem(0, new QTableWidgetItem(text));
+            break;
+        case TTarget::Stored:
+            this->*entry.stored = text;
+            break;
+        case TTarget::StatusReady:
+            this->*entry.stored = text;
+            ui->labelCurrentInfo->setText(text);
+            ui->labelCurrentInfo->setToolTip(text);
+            break;
+        case TTarget::YesCaption:
+            if (frmPowerOffWindows) {
+                frmPowerOffWindows->yesCaption = text;
+                if (QObject *button = FindNamed(frmPowerOffWindows, entry.key))
+                    SetCaption(button, text);
+            }
+            break;
+        case TTarget::ToolsItem:
+            if (QObject *item = FindNamed(window, entry.key)) {
+                SetCaption(item, text);
+                // Only ever hide: Japanese has the whole menu hidden before this runs.
+                if (QAction *shown = EntryOf(item); shown && text.isEmpty())
+                    shown->setVisible(false);
+            }
+            break;
+        }
+    }
+}
 
 void TfrmMain::ApplyJapaneseCharset()
 {
+    const QList<QWidget *> mainControls{
+        ui->groupBoxButtons,       ui->groupBoxStatus,          ui->groupBoxSettings,      ui->GroupBoxSettingsAudio,
+        ui->groupBoxOutput,        ui->groupBoxChannel,         ui->labelCurrentDecrption, ui->labelCurrentProgress,
+        ui->labelCurrentInfo,      ui->labelAudioBitrate,       ui->labelSampleRate,       ui->radioButtonChannelMono,
+        ui->radioButtonChannelStereo, ui->labelOutput,          ui->buttonAdd,             ui->buttonDelete,
+        ui->buttonClearAll,        ui->buttonMoveUp,            ui->buttonMoveDown,        ui->buttonConvert,
+        ui->listViewFiles};
+    for (QWidget *control : mainControls)
+        UseJapaneseFont(control); // children without a font of their own follow
+
+    // In the dialogs only the captioned controls change; edit fields and folder trees keep theirs.
+    const std::vector<std::pair<QWidget *, QStringList>> dialogControls{
+        {FrmBatchAdd, {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
+                       "checkBoxIsSubDirectorie"}},
+        {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
+        {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
+        {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+        {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
+    };
+    for (const auto &[dialog, names] : dialogControls)
+        if (dialog)
+            for (const QString &name : names)
+                UseJapaneseFont(dialog->findChild<QWidget *>(name));
+
     ui->N_Tools->menuAction()->setVisible(false);
 }

@@ -46,6 +46,18 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+QStringList splitLines(const QString &text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    // A final line ending leaves one empty piece behind; it is not a line.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
 // The file's lines; a missing or unreadable file has none.
 QStringList readLines(const QString &fileName, QString *lineEnding = nullptr)
 {
@@ -55,14 +67,7 @@ QStringList readLines(const QString &fileName, QString *lineEnding = nullptr)
     const QString text = QString::fromUtf8(file.readAll());
     if (lineEnding)
         *lineEnding = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString &line : lines)
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    // A final line ending leaves one empty piece behind; it is not a line.
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    return splitLines(text);
 }
 
 std::optional<QString> findValue(const QStringList &lines, const QString &section, const QString &key)
@@ -100,6 +105,14 @@ bool isReadOnlyFile(const QString &fileName)
 }
 
 } // namespace
+
+TIniText::TIniText(const QString &text) : m_lines(splitLines(text)) {}
+
+QString TIniText::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const std::optional<QString> value = findValue(m_lines, section, key);
+    return value ? unquoted(*value) : defaultValue;
+}
 
 TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {}
 

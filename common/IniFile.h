@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // A Windows-style INI file read and written the way the platform's
 // private-profile service does it: names match without regard to case, a
@@ -28,6 +29,19 @@ public:
 
 private:
     QString m_fileName;
+};
+
+// INI text already read and decoded by the caller (the language files, which
+// are not always UTF-8), searched by the same rules as TIniFile.
+class TIniText
+{
+public:
+    explicit TIniText(const QString &text);
+
+    QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
+
+private:
+    QStringList m_lines;
 };
 
 // Integer text as the settings file accepts it: optional blanks and sign,

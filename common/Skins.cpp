@@ -8,6 +8,14 @@
 
 #include <array>
 
+namespace {
+void setApplicationStyleSheet(const QString &sheet)
+{
+    if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance()))
+        app->setStyleSheet(sheet);
+}
+}
+
 QString SkinFileName(int skinIndex)
 {
     static const std::array<const char *, 18> names{
@@ -21,12 +29,18 @@ QString SkinFileName(int skinIndex)
 
 void ApplyStyleSheetFile(const QString &file)
 {
-    if (!QFileInfo::exists(file))
+    const QFileInfo info(file);
+    if (!info.exists())
         return;
     QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        throw TolvaneError(QStringLiteral("Cannot open file \"%1\". %2").arg(file, in.errorString()));
-    const QString sheet = QString::fromUtf8(in.readAll());
-    if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance()))
-        app->setStyleSheet(sheet);
+    // A folder of that name opens on Linux but reads as nothing; it is no skin.
+    const bool opened = !info.isDir() && in.open(QIODevice::ReadOnly);
+    const QByteArray bytes = opened ? in.readAll() : QByteArray();
+    if (!opened || in.error() != QFileDevice::NoError) {
+        // Like the skin engine, forget the skin that was in use before saying so.
+        setApplicationStyleSheet(QString());
+        const QString reason = info.isDir() ? QStringLiteral("Is a directory") : in.errorString();
+        throw TolvaneError(QStringLiteral("Cannot open file \"%1\". %2").arg(file, reason));
+    }
+    setApplicationStyleSheet(QString::fromUtf8(bytes));
 }

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "IniFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Text of a language file: UTF-8 when its bytes are valid UTF-8 (a byte-order
+// mark is dropped), otherwise the legacy code page the file was written in.
+QString DecodeLanguageText(const QByteArray &bytes, const QByteArray &legacyEncoding);
+
+// The legacy code page of a language file, by its name: GBK for gb.ini,
+// Shift-JIS for jp.ini and Windows-1252 for anything else (en.ini).
+QByteArray LegacyEncodingOf(const QString &languageFile);
+
+// A language file read once and decoded; keys are looked up by the INI rules
+// of config.ini. A missing or unreadable file reads as empty, so every lookup
+// gives its default.
+class TLanguageFile
+{
+public:
+    explicit TLanguageFile(const QString &fileName);
+
+    QString ReadString(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+
+private:
+    TIniText m_text;
+};
