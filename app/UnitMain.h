@@ -54,6 +54,10 @@ public:
     // the prepared dialog and returns the chosen files. Empty: the real dialog.
     using TOpenDialogRunner = std::function<QStringList(QFileDialog &dialog)>;
     static TOpenDialogRunner OpenDialogRunner;
+    // File queue: the folder search handles the window's events at the first
+    // entry after this many milliseconds (0: after every entry). Handling them
+    // after every entry would repaint the window once per row.
+    static int SearchYieldIntervalMs;
 
 public slots:
     void FormShow();

@@ -8,6 +8,7 @@
 #include "Unit_common_directory.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
@@ -15,6 +16,7 @@
 #include <QTableWidgetItem>
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
+int TfrmMain::SearchYieldIntervalMs = 10;
 
 void TfrmMain::SetupFileQueue()
 {
@@ -61,10 +63,15 @@ void TfrmMain::AddFolder(const QString &folder, bool includeSubfolders, const QS
     // The search lets the window handle its events after every entry, so the
     // user can work meanwhile; closing the shown window ends the search.
     const bool shownAtStart = isVisible();
+    QElapsedTimer sinceYield;
+    sinceYield.start();
     TFolderSearch search;
     search.addEntry = [this](const QString &path) { AddFile(path); };
-    search.keepGoing = [this, shownAtStart] {
+    search.keepGoing = [this, shownAtStart, &sinceYield] {
+        if (sinceYield.elapsed() < SearchYieldIntervalMs)
+            return true;
         QCoreApplication::processEvents();
+        sinceYield.restart();
         return !shownAtStart || isVisible();
     };
     search.Run(folder, includeSubfolders, extension);

@@ -7,12 +7,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -301,6 +303,7 @@ private slots:
     {
         // Events are handled between entries: a command given meanwhile runs
         // inside the search and the search goes on afterwards.
+        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
         int rowsWhenTimerRan = -1;
         QTimer::singleShot(0, this, [&] {
             rowsWhenTimerRan = list()->rowCount();
@@ -312,8 +315,33 @@ private slots:
                                       tree(QStringLiteral("sub/s1.avi"))}));
     }
 
+    void longSearchHandlesEventsOnTheWay()
+    {
+        // With the usual pace the window still gets its turn while a long
+        // search goes on, and sees the rows found so far.
+        QTemporaryDir big;
+        for (int i = 0; i < 20000; ++i)
+            touch(big.filePath(QStringLiteral("clip%1.avi").arg(i, 5, 10, QLatin1Char('0'))));
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        QList<int> rowsSeen;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] { rowsSeen << list()->rowCount(); });
+        ticker.start(1);
+        QElapsedTimer clock;
+        clock.start();
+        frmMain->AddFolder(big.path(), false, QStringLiteral("*"));
+        ticker.stop();
+        QCOMPARE(list()->rowCount(), 20000);
+        if (clock.elapsed() < 3 * TfrmMain::SearchYieldIntervalMs)
+            QSKIP("the search ended before the window's turn came");
+        QVERIFY(!rowsSeen.isEmpty());
+        QVERIFY(rowsSeen.first() > 0 && rowsSeen.first() < 20000);
+    }
+
     void closingTheWindowEndsTheSearch()
     {
+        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
         frmMain->show();
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
         QTimer::singleShot(0, frmMain, [] { frmMain->close(); });

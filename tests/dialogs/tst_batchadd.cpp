@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -51,6 +52,10 @@ private:
 
     void open()
     {
+        if (!frmMain->isVisible()) {
+            frmMain->show();
+            QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        }
         frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->trigger();
         QVERIFY(QTest::qWaitForWindowExposed(FrmBatchAdd));
     }
@@ -72,8 +77,6 @@ private slots:
     {
         m_program = std::make_unique<QTemporaryDir>();
         CreateApplicationForms(m_program->path());
-        frmMain->show();
-        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
     }
 
     void cleanup()
@@ -85,6 +88,7 @@ private slots:
 
     void formAndDefaults()
     {
+        // As the form is made, before the language file has its say.
         QVERIFY(FrmBatchAdd);
         QCOMPARE(FrmBatchAdd->objectName(), QStringLiteral("FrmBatchAdd"));
         QCOMPARE(FrmBatchAdd->parentWidget(), frmMain);
@@ -164,6 +168,7 @@ private slots:
 
     void dialogIsGoneBeforeRowsArrive()
     {
+        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
         open();
         QVERIFY(ClickFolder(tree(), videos()));
         bool visibleDuringSearch = true;
