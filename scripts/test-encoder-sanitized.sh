@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Builds the encoder libm9s on its own with AddressSanitizer and
+# UndefinedBehaviorSanitizer (in build-asan/, or $TOLVANE_ASAN_BUILD_DIR)
+# and runs it on damaged, truncated, empty, mislabelled and audio-less files,
+# plus normal ones and a stopped conversion. Fails on any sanitizer report,
+# on a crash, and on an exit status other than the expected one.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${TOLVANE_ASAN_BUILD_DIR:-$ROOT/build-asan}"
+
+if [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$ROOT/encoder/libm9s" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=ON >/dev/null
+fi
+cmake --build "$BUILD" --target libm9s -j2 >/dev/null
+ENCODER="$BUILD/libm9s"
+
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:exitcode=86:detect_stack_use_after_return=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:exitcode=86"
+
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+VIDEO=(-f lavfi -i "testsrc=size=176x144:rate=25:duration=1.5")
+tone() { echo "aevalsrc=0.4*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):s=$1:d=1.5"; }
+# Deterministic noise bytes (the same in every run) for damaging files.
+noise() { ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=seed=$2:r=44100:d=60" -af "atrim=end_sample=$1" -f u8 -ac 1 -; }
+damage() {  # file seed: overwrite a tenth of the file from 40 % on
+  local size; size=$(stat -c %s "$1")
+  noise $((size / 10)) "$2" | dd of="$1" bs=1 seek=$((size * 2 / 5)) conv=notrunc status=none
+}
+cut_half() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"$2"; }
+
+echo "Making fixtures in $WORK"
+ff "${VIDEO[@]}" -f lavfi -i "$(tone 44100)" -c:v mpeg4 -c:a libmp3lame clip.avi
+ff "${VIDEO[@]}" -f lavfi -i "$(tone 44100)" -c:v mpeg1video -c:a mp2 -f mpeg clip.mpg
+ff "${VIDEO[@]}" -f lavfi -i "$(tone 48000)" -c:v mpeg4 -c:a libvorbis clip.mkv
+ff "${VIDEO[@]}" -f lavfi -i "$(tone 48000)" -c:v mpeg4 -c:a aac clip.mp4
+ff "${VIDEO[@]}" -f lavfi -i "$(tone 44100)" -c:v wmv2 -c:a wmav2 -f asf clip.wmv
+ff -f lavfi -i "aevalsrc=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*550*t)|0.3*sin(2*PI*660*t)|0.1*sin(2*PI*60*t)|0.3*sin(2*PI*770*t)|0.3*sin(2*PI*880*t):s=48000:d=1.5" \
+   -c:a ac3 -channel_layout 5.1 surround.mkv
+ff "${VIDEO[@]}" -c:v mpeg4 noaudio.mp4
+ff -f lavfi -i "sine=f=440:r=8000:d=120" -c:a pcm_s16le long.mkv
+for f in clip.avi clip.mpg clip.mkv clip.mp4; do
+  cut_half "$f" "cut-$f"
+  cp "$f" "damaged-$f"; damage "damaged-$f" 7
+done
+: >empty.avi
+printf 'This is not a video.\n' >text.avi
+noise 262144 1 >garbage.mpg
+{ printf 'RIFF\x10\0\0\0AVI LIST'; noise 262144 2; } >garbage.avi
+{ printf '\x1a\x45\xdf\xa3'; noise 262144 3; } >garbage.mkv
+
+failures=0
+check() {  # expected-status(0|1|any) description command...
+  local expected="$1" what="$2"; shift 2
+  local status=0
+  "$@" 2>err.txt || status=$?
+  if grep -qE "AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:" err.txt; then
+    echo "FAIL  $what: sanitizer report"; sed -n '1,60p' err.txt; failures=$((failures + 1)); return
+  fi
+  if [ "$status" -ne 0 ] && [ "$status" -ne 1 ]; then
+    echo "FAIL  $what: exit status $status"; tail -5 err.txt; failures=$((failures + 1)); return
+  fi
+  if [ "$expected" != any ] && [ "$status" -ne "$expected" ]; then
+    echo "FAIL  $what: exit status $status, expected $expected"; tail -3 err.txt; failures=$((failures + 1)); return
+  fi
+  echo "ok    $what (exit $status)"
+}
+
+run() {  # input format
+  printf 'temp\r\n' >"out.$2"
+  "$ENCODER" -i "$1" -y -f "$2" -vn -ab 128 -ar 44100 -ac 2 "out.$2" </dev/null
+}
+
+for fmt in wav mp3; do
+  for f in clip.avi clip.mpg clip.mkv clip.mp4 clip.wmv surround.mkv cut-clip.avi cut-clip.mpg cut-clip.mkv \
+           damaged-clip.avi damaged-clip.mpg damaged-clip.mkv damaged-clip.mp4; do
+    check 0 "$f to $fmt" run "$f" "$fmt"
+  done
+  for f in empty.avi text.avi noaudio.mp4 missing.avi cut-clip.mp4; do
+    check 1 "$f to $fmt" run "$f" "$fmt"
+  done
+  for f in garbage.mpg garbage.avi garbage.mkv; do
+    check any "$f to $fmt" run "$f" "$fmt"
+  done
+done
+
+stop_by_quit() { printf 'temp\r\n' >stop.mp3; (sleep 1; echo quit; sleep 2) | "$ENCODER" -i long.mkv -y -f mp3 -ab 128 -ar 44100 -ac 2 stop.mp3; }
+stop_by_term() {
+  printf 'temp\r\n' >stop.wav
+  "$ENCODER" -i long.mkv -y -f wav -ab 128 -ar 96000 -ac 2 stop.wav </dev/null 2>err-term.txt & local pid=$!
+  sleep 0.5; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
+  cat err-term.txt >&2; return "$status"
+}
+bad_option() { "$ENCODER" -i clip.avi -y -f mp3 -acodec copy out.mp3 </dev/null; }
+check 0 "quit during an MP3 conversion" stop_by_quit
+check 0 "SIGTERM during a WAV conversion" stop_by_term
+check 1 "unknown option" bad_option
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures sanitized encoder run(s) failed"
+  exit 1
+fi
+echo "All sanitized encoder runs clean."
