@@ -20,8 +20,12 @@ int TfrmMain::SearchYieldIntervalMs = 10;
 
 void TfrmMain::SetupFileQueue()
 {
-    // Rows never change height; a fixed header keeps a long queue cheap to lay out.
-    ui->listViewFiles->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Rows never change height; a fixed header keeps a long queue cheap to lay
+    // out. One line of text each, as in a list view, so more files are in sight.
+    QHeaderView *rows = ui->listViewFiles->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(ui->listViewFiles->fontMetrics().height() + 4);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));

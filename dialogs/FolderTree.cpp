@@ -54,6 +54,7 @@ TFolderTree::TFolderTree(QTreeView *view, const QString &topFolder)
       m_model(new QFileSystemModel(this)), m_proxy(new TTopFolderFilter(m_topFolder, this))
 {
     m_model->setOption(QFileSystemModel::DontWatchForChanges);
+    m_model->setIconProvider(&m_icons);
     m_model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     m_model->setReadOnly(true);
     m_model->setRootPath(m_topFolder);

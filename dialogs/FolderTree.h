@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileIconProvider>
 #include <QObject>
 #include <QString>
 
@@ -39,6 +40,9 @@ private:
 
     QTreeView *m_view;
     QString m_topFolder;
+    // Asks the style when the desktop has no icon theme, so folders always
+    // show a folder icon.
+    QFileIconProvider m_icons;
     QFileSystemModel *m_model;
     QSortFilterProxyModel *m_proxy;
     bool m_filled = false;
