@@ -22,6 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kReportInterval = std::chrono::milliseconds(250);
+// Input samples converted per step. A damaged file can make a decoder
+// return one enormous frame; taken in slices, the output buffers stay small.
+constexpr int kSliceSamples = 16384;
 
 class Conversion {
 public:
@@ -234,11 +237,16 @@ void Conversion::HandleFrame(const AVFrame &frame)
     const bool planar = av_sample_fmt_is_planar(format);
     const int channels = frame.ch_layout.nb_channels;
     const size_t offset = size_t(skip) * size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : channels);
+    const size_t sliceBytes = size_t(kSliceSamples) * size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : channels);
     planes_.resize(planar ? channels : 1);
     for (size_t i = 0; i < planes_.size(); ++i)
         planes_[i] = frame.extended_data[i] + offset;
 
-    ConvertSamples(planes_.data(), frame.nb_samples - skip);
+    for (int left = frame.nb_samples - skip; left > 0 && !limitReached_; left -= kSliceSamples) {
+        ConvertSamples(planes_.data(), std::min(left, kSliceSamples));
+        for (const uint8_t *&plane : planes_)
+            plane += sliceBytes;
+    }
     ReportProgress(false);
 }
 
