@@ -93,21 +93,6 @@ QString TFolderTree::SelectedPath() const
     return m_model->filePath(m_proxy->mapToSource(selected.first()));
 }
 
-void TFolderTree::SelectPath(const QString &folder)
-{
-    const QString path = QDir::cleanPath(folder);
-    if (path != m_topFolder && !isBelow(path, m_topFolder))
-        return;
-    // Loading the folder makes the model create the nodes on its way.
-    m_model->setRootPath(path);
-    const QModelIndex index = m_proxy->mapFromSource(m_model->index(path));
-    if (!index.isValid())
-        return;
-    m_filled = true;
-    m_view->setCurrentIndex(index);
-    m_view->scrollTo(index);
-}
-
 bool TFolderTree::eventFilter(QObject *watched, QEvent *event)
 {
     // A right click picks the folder under the mouse, as a left click does.

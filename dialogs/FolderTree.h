@@ -27,11 +27,6 @@ public:
     // when nothing is selected.
     QString SelectedPath() const;
 
-    // Selects folder and opens its parents (for restoring a choice).
-    void SelectPath(const QString &folder);
-
-    const QString &TopFolder() const { return m_topFolder; }
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

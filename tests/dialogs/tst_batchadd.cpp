@@ -139,6 +139,7 @@ private slots:
         QTest::newRow("all, with subfolders")
             << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "season/extra/x.mp4", "season/s1.avi"};
         QTest::newRow("blanks around avi") << " \tavi  " << true << "avi" << QStringList{"a.avi"};
+        QTest::newRow("control characters around avi") << "\x01" "avi\r\n" << true << "avi" << QStringList{"a.avi"};
         QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("mkv in capitals") << "MKV" << false << "MKV" << QStringList{"b.MKV"};
