@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QLayout>
 #include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
@@ -41,7 +42,10 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     frmMain = this;
     ui->setupUi(this);
     ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
-    setFixedSize(ClientWidth, ClientHeight + ui->MainMenu->sizeHint().height());
+    // Fixed to the client area plus the menu bar, whose height changes with
+    // the language's font and the skin; the layout keeps the window fitted.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
                    & ~Qt::WindowMaximizeButtonHint);
     ConnectActions();

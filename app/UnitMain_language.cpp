@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QFont>
 #include <QGroupBox>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QTranslator>
 #include <QLabel>
 #include <QMenu>
 #include <QTableWidget>
@@ -30,7 +33,7 @@ enum class TTarget {
     Stored,           // a text the main window keeps for later
     StatusReady,      // stored, and shown in the status label at once
     YesCaption,       // the countdown's Yes button and its base text
-    ToolsItem,        // a Tools menu entry: hidden while its caption is empty
+    ProductItem,      // a product link of the Tools menu: hidden while its caption is empty
 };
 
 struct TLanguageKey {
@@ -97,11 +100,11 @@ std::vector<TLanguageKey> LanguageKeys()
     for (const char *item : {"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update",
                              "N_Options", "N_Setting"})
         control(main, item);
-    special(main, "N_Tools", TTarget::ToolsItem);
-    special(main, "N_OtherProducts", TTarget::ToolsItem);
+    control(main, "N_Tools");
+    control(main, "N_OtherProducts");
     for (int i = 1; i <= 10; ++i) {
         const QByteArray name = "N_Product" + QByteArray::number(i);
-        special(main, name.constData(), TTarget::ToolsItem);
+        special(main, name.constData(), TTarget::ProductItem);
     }
 
     const QString directory = QStringLiteral("frmDirectory");
@@ -177,14 +180,6 @@ QObject *FindNamed(QWidget *window, const QString &name)
     return found;
 }
 
-// A menu shows through its action; a plain action is its own entry.
-QAction *EntryOf(QObject *item)
-{
-    if (auto *menu = qobject_cast<QMenu *>(item))
-        return menu->menuAction();
-    return qobject_cast<QAction *>(item);
-}
-
 // Japanese glyphs come from this family (Debian's fonts-noto-cjk); Chinese
 // text finds a CJK font through fontconfig's fallback without help.
 const QString JapaneseFontFamily = QStringLiteral("Noto Sans CJK JP");
@@ -198,10 +193,33 @@ void UseJapaneseFont(QWidget *widget)
     widget->setFont(font);
 }
 
+// Message boxes' standard buttons and the open-file dialog come from Qt; its
+// own translations (Debian's qt6-translations-l10n) make them match the
+// program's language. Without them they stay English.
+void InstallQtTranslation(const QString &languageFile)
+{
+    static QPointer<QTranslator> installed;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+    const QString name = QtTranslationOf(languageFile);
+    if (name.isEmpty() || !QCoreApplication::instance())
+        return;
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+        installed = translator;
+    } else {
+        delete translator;
+    }
+}
+
 } // namespace
 
 void TfrmMain::LoadLanguage(const QString &languageFile)
 {
+    InstallQtTranslation(languageFile);
     const TLanguageFile file(languageFile);
     for (const TLanguageKey &entry : LanguageKeys()) {
         // Every key is applied, even when it is missing: the form's text never survives.
@@ -241,12 +259,11 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
                     SetCaption(button, text);
             }
             break;
-        case TTarget::ToolsItem:
-            if (QObject *item = FindNamed(window, entry.key)) {
-                SetCaption(item, text);
-                // Only ever hide: Japanese has the whole menu hidden before this runs.
-                if (QAction *shown = EntryOf(item); shown && text.isEmpty())
-                    shown->setVisible(false);
+        case TTarget::ProductItem:
+            // A language lists as many products as it has; the rest stay out of the menu.
+            if (auto *item = qobject_cast<QAction *>(FindNamed(window, entry.key))) {
+                item->setText(text);
+                item->setVisible(!text.isEmpty());
             }
             break;
         }

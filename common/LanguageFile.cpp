@@ -39,6 +39,16 @@ QByteArray LegacyEncodingOf(const QString &languageFile)
     return QByteArrayLiteral("windows-1252");
 }
 
+QString QtTranslationOf(const QString &languageFile)
+{
+    const QString name = QFileInfo(languageFile).fileName();
+    if (name.compare(QLatin1String("gb.ini"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("qtbase_zh_CN");
+    if (name.compare(QLatin1String("jp.ini"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("qtbase_ja");
+    return QString();
+}
+
 TLanguageFile::TLanguageFile(const QString &fileName) : m_text(readDecoded(fileName)) {}
 
 QString TLanguageFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const

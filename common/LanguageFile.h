@@ -13,6 +13,11 @@ QString DecodeLanguageText(const QByteArray &bytes, const QByteArray &legacyEnco
 // Shift-JIS for jp.ini and Windows-1252 for anything else (en.ini).
 QByteArray LegacyEncodingOf(const QString &languageFile);
 
+// Base name of Qt's own translation for the language of a language file
+// ("qtbase_zh_CN" for gb.ini, "qtbase_ja" for jp.ini), so that standard
+// buttons and dialogs match it; empty for English.
+QString QtTranslationOf(const QString &languageFile);
+
 // A language file read once and decoded; keys are looked up by the INI rules
 // of config.ini. A missing or unreadable file reads as empty, so every lookup
 // gives its default.

@@ -9,7 +9,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   ffmpeg
   xvfb xauth imagemagick
-  fonts-noto-cjk fonts-dejavu-core
+  fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
   hyperfine time
 )
 

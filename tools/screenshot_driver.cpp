@@ -1,0 +1,182 @@
+// Takes pictures of every window of the real program for scripts/screenshots.sh:
+// the forms are created as at start-up from a program folder whose config.ini
+// picks the language and the skin, each window is shown in turn and saved as a
+// PNG with QWidget::grab(). A power-off request is only recorded.
+//
+//   tolvane_screenshots <program folder> <output folder> <name prefix> [main|all]
+//
+// "main" takes the main window only (idle with a queue, and during a run);
+// "all" adds every dialog, an open menu and the end-of-run message box.
+
+#include "Application.h"
+#include "CaptionFit.h"
+#include "EncoderOutput.h"
+#include "ErrorReport.h"
+#include "PowerOff.h"
+#include "Startup.h"
+#include "UnitCloseWindows.h"
+#include "UnitMain.h"
+#include "UnitOverWrite.h"
+#include "UnitSetting.h"
+#include "Unit_batch.h"
+#include "Unit_common_directory.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+QString g_outputFolder;
+QString g_prefix;
+int g_saved = 0;
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+}
+
+void save(QWidget *widget, const QString &name)
+{
+    settle();
+    for (const QString &line : ClippedCaptions(widget))
+        std::fprintf(stderr, "%s: CLIPPED %s\n", qPrintable(g_prefix), qPrintable(line));
+    const QString file = QDir(g_outputFolder).filePath(g_prefix + QLatin1Char('-') + name + QStringLiteral(".png"));
+    if (!widget->grab().save(file))
+        std::fprintf(stderr, "cannot save %s\n", qPrintable(file));
+    else
+        ++g_saved;
+}
+
+// A window with its menu bar and one open menu drawn below it, as the user sees them.
+void saveWithMenu(QMenu *menu, const QString &name)
+{
+    QMenuBar *bar = frmMain->findChild<QMenuBar *>(QStringLiteral("MainMenu"));
+    menu->popup(frmMain->mapToGlobal(QPoint(bar->actionGeometry(menu->menuAction()).left(), bar->height())));
+    settle();
+    const QPixmap window = frmMain->grab();
+    const QPixmap open = menu->grab();
+    const int left = bar->actionGeometry(menu->menuAction()).left();
+    QPixmap both(window.width(), qMax(window.height(), bar->height() + open.height()));
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, window);
+    painter.drawPixmap(left, bar->height(), open);
+    painter.end();
+    menu->hide();
+    const QString file = QDir(g_outputFolder).filePath(g_prefix + QLatin1Char('-') + name + QStringLiteral(".png"));
+    if (both.save(file))
+        ++g_saved;
+}
+
+void fillQueue()
+{
+    for (const char *path : {"/home/user/Videos/Holiday 2023/beach.mp4", "/home/user/Videos/Holiday 2023/harbour.mov",
+                             "/home/user/Videos/concert_recording.mkv", "/home/user/Videos/interview-part1.avi",
+                             "/home/user/Videos/interview-part2.avi"})
+        frmMain->AddFile(QString::fromLatin1(path));
+}
+
+// The run's look without an encoder: controls disabled, the second file
+// selected, its progress and the status line as the run shows them.
+void showRunState()
+{
+    auto *list = frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"));
+    list->selectRow(1);
+    frmMain->SetControlsEnabled(false);
+    const QString status = ProgressStatusText(frmMain->msgStatusRun, 2, list->rowCount(), QStringLiteral("00:01:17"),
+                                              list->item(1, 0)->text());
+    auto *info = frmMain->findChild<QLabel *>(QStringLiteral("labelCurrentInfo"));
+    info->setText(status);
+    info->setToolTip(status);
+    frmMain->findChild<QProgressBar *>(QStringLiteral("progressBarCurrent"))->setValue(42);
+}
+
+void showRunEnd()
+{
+    frmMain->SetControlsEnabled(true);
+    frmMain->ResetStatus();
+}
+
+void saveDialog(QWidget *dialog, const QString &name)
+{
+    dialog->show();
+    dialog->raise();
+    save(dialog, name);
+    dialog->hide();
+}
+
+void saveMessageBox(const QString &text, QMessageBox::StandardButtons buttons, const QString &name)
+{
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, buttons, frmMain);
+    box.show();
+    save(&box, name);
+    box.hide();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: tolvane_screenshots <program folder> <output folder> <prefix> [main|all]\n");
+        return 2;
+    }
+    g_outputFolder = args[2];
+    g_prefix = args[3];
+    const bool all = args.size() < 5 || args[4] != QLatin1String("main");
+    QDir().mkpath(g_outputFolder);
+
+    SetPowerOffHandler([] { std::fprintf(stderr, "power-off requested (recorded only)\n"); });
+    SetErrorReporter([](const QString &text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
+
+    CreateApplicationForms(args[1]);
+    frmMain->show();
+    settle();
+    fillQueue();
+    frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"))->selectRow(0);
+    save(frmMain, QStringLiteral("main"));
+    showRunState();
+    save(frmMain, QStringLiteral("main-run"));
+    showRunEnd();
+
+    if (all) {
+        saveWithMenu(frmMain->findChild<QMenu *>(QStringLiteral("N_1")), QStringLiteral("menu-file"));
+        saveWithMenu(frmMain->findChild<QMenu *>(QStringLiteral("N_Skin")), QStringLiteral("menu-skin"));
+        saveWithMenu(frmMain->findChild<QMenu *>(QStringLiteral("N_Help")), QStringLiteral("menu-help"));
+        if (QMenu *tools = frmMain->findChild<QMenu *>(QStringLiteral("N_Tools")); tools->menuAction()->isVisible())
+            saveWithMenu(tools, QStringLiteral("menu-tools"));
+        saveDialog(frmSetting, QStringLiteral("setting"));
+        // The Yes button as the first tick of the countdown shows it.
+        frmPowerOffWindows->show();
+        frmPowerOffWindows->TimerTimer();
+        save(frmPowerOffWindows, QStringLiteral("poweroff"));
+        frmPowerOffWindows->buttonNoClick();
+        saveDialog(frmOverWrite, QStringLiteral("overwrite"));
+        saveDialog(FrmBatchAdd, QStringLiteral("batchadd"));
+        saveDialog(FrmDirectory, QStringLiteral("directory"));
+        saveMessageBox(frmMain->msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, QStringLiteral("msg-clearall"));
+        saveMessageBox(frmMain->msgFolderView + QStringLiteral("\r\n\r\n") + frmMain->msgFinishInfo + QStringLiteral("\r\n\r\n")
+                           + frmMain->msgFailedFiles + QStringLiteral("\r\n/home/user/Videos/broken.avi"),
+                       QMessageBox::Yes | QMessageBox::No, QStringLiteral("msg-finish"));
+    }
+
+    QTextStream(stdout) << g_saved << " pictures in " << g_outputFolder << '\n';
+    frmMain->close();
+    DestroyApplicationForms();
+    return 0;
+}
