@@ -1,0 +1,601 @@
+#include "Application.h"
+#include "CaptionFit.h"
+#include "ErrorReport.h"
+#include "LanguageFile.h"
+#include "ProductLinks.h"
+#include "ProgramFolder.h"
+#include "Startup.h"
+#include "UnitCloseWindows.h"
+#include "UnitMain.h"
+#include "UnitOverWrite.h"
+#include "UnitSetting.h"
+#include "Unit_batch.h"
+#include "Unit_common.h"
+#include "Unit_common_directory.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMap>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+// Every key of the language files, section by section, as the program's
+// language tables list them.
+const QList<QPair<QString, QStringList>> &LanguageKeys()
+{
+    static const QList<QPair<QString, QStringList>> keys = [] {
+        QStringList main{"caption", "ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete",
+                         "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
+                         "ActionSetDirectory", "ListViewItem0", "groupBoxStatus", "groupBoxSettings",
+                         "groupBoxSettingsAudio", "groupBoxOutput", "labelCurrentDecrption", "labelCurrentProgress",
+                         "labelOutput", "labelAudioBitrate", "labelSampleRate", "labelChannel", "StringStartCaption",
+                         "StringStopCaption", "msgStatusReady", "msgStatusRun", "msgClearAll", "msgFolderView",
+                         "msgFinishInfo", "msgNoOutputFolder", "msgFailedFiles", "radioButtonChannelMono",
+                         "radioButtonChannelStereo", "N_1", "N_Skin"};
+        for (int i = 1; i <= 18; ++i)
+            main << QStringLiteral("N_Skin%1").arg(i);
+        main << QStringList{"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update",
+                            "N_Options", "N_Setting", "N_Tools", "N_OtherProducts"};
+        for (int i = 1; i <= 10; ++i)
+            main << QStringLiteral("N_Product%1").arg(i);
+        return QList<QPair<QString, QStringList>>{
+            {"App", {"Title"}},
+            {"frmMain", main},
+            {"frmDirectory", {"caption", "labelDiretroy", "buttonOK", "buttonCancel"}},
+            {"frmBatchAdd",
+             {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
+              "buttonOK", "buttonCancel"}},
+            {"frmOverWrite",
+             {"caption", "labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
+            {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
+            {"frmSetting", {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "ButtonOK", "ButtonCancel"}},
+        };
+    }();
+    return keys;
+}
+
+// The text a test language file gives each key: its own name.
+QString Marker(const QString &section, const QString &key) { return section + QLatin1Char('.') + key; }
+
+// A language file with every key, section names in capitals and key names in
+// small letters, so that only a match without regard to case finds them.
+QByteArray MarkerFile(const QStringList &leaveOut = {})
+{
+    QByteArray text;
+    for (const auto &[section, keys] : LanguageKeys()) {
+        text += '[' + section.toUpper().toUtf8() + "]\r\n";
+        for (const QString &key : keys)
+            if (!leaveOut.contains(Marker(section, key)))
+                text += key.toLower().toUtf8() + '=' + Marker(section, key).toUtf8() + "\r\n";
+        text += "\r\n";
+    }
+    return text;
+}
+
+struct TWindow {
+    QString section;
+    QWidget *window;
+};
+
+QList<TWindow> Windows()
+{
+    return {{"frmMain", frmMain},         {"frmDirectory", FrmDirectory},
+            {"frmBatchAdd", FrmBatchAdd}, {"frmOverWrite", frmOverWrite},
+            {"frmPowerOffWindows", frmPowerOffWindows}, {"frmSetting", frmSetting}};
+}
+
+// The program's window an object belongs to: the dialogs are children of the
+// main window, but their controls are theirs.
+QWidget *OwningWindow(QObject *o)
+{
+    const QList<TWindow> windows = Windows();
+    for (QObject *p = o->parent(); p; p = p->parent())
+        for (const TWindow &w : windows)
+            if (w.window == p)
+                return w.window;
+    return nullptr;
+}
+
+// Every caption the user can see, by "section/object": window titles, labels,
+// buttons, group boxes, menus, menu entries and the queue's column header.
+QMap<QString, QString> Captions()
+{
+    QMap<QString, QString> captions;
+    for (const TWindow &w : Windows()) {
+        const QString prefix = w.section + QLatin1Char('/');
+        captions[prefix + "#title"] = w.window->windowTitle();
+        for (QObject *o : w.window->findChildren<QObject *>()) {
+            const QString name = o->objectName();
+            if (name.isEmpty() || name.startsWith(QLatin1String("qt_")) || OwningWindow(o) != w.window)
+                continue;
+            if (auto *label = qobject_cast<QLabel *>(o))
+                captions[prefix + name] = label->text();
+            else if (auto *button = qobject_cast<QAbstractButton *>(o))
+                captions[prefix + name] = button->text();
+            else if (auto *group = qobject_cast<QGroupBox *>(o))
+                captions[prefix + name] = group->title();
+            else if (auto *menu = qobject_cast<QMenu *>(o))
+                captions[prefix + name] = menu->title();
+            else if (auto *action = qobject_cast<QAction *>(o); action && !action->isSeparator())
+                captions[prefix + name] = action->text();
+        }
+    }
+    auto *list = frmMain->findChild<QTableWidget *>("listViewFiles");
+    captions["frmMain/#header"] = list->horizontalHeaderItem(0)->text();
+    return captions;
+}
+
+// The key that captions an object whose name is not the key itself; an empty
+// key for the few captions that the form keeps.
+const QMap<QString, QString> &KeyOfObject()
+{
+    static const QMap<QString, QString> keys{
+        {"frmMain/#title", "caption"},
+        {"frmMain/#header", "ListViewItem0"},
+        {"frmMain/buttonAdd", "ActionFileAdd"},
+        {"frmMain/buttonDelete", "ActionFileDelete"},
+        {"frmMain/buttonClearAll", "ActionFileClearAll"},
+        {"frmMain/buttonMoveUp", "ActionFileMoveUp"},
+        {"frmMain/buttonMoveDown", "ActionFileMoveDown"},
+        {"frmMain/BitBtnOutput", "ActionSetDirectory"},
+        {"frmMain/buttonConvert", "ActionConvertNow"},
+        {"frmMain/N1_1", "ActionFileAdd"},
+        {"frmMain/N1_11", "ActionFileBatchAdd"},
+        {"frmMain/N1_2", "ActionFileDelete"},
+        {"frmMain/N1_3", "ActionFileClearAll"},
+        {"frmMain/N1_5", "ActionFileMoveUp"},
+        {"frmMain/N1_6", "ActionFileMoveDown"},
+        {"frmMain/N1_8", "ActionConvertNow"},
+        {"frmMain/N1_10", "ActionExit"},
+        {"frmMain/popMenu1", "ActionFileAdd"},
+        {"frmMain/popMenu2", "ActionFileBatchAdd"},
+        {"frmMain/popMenu3", "ActionFileDelete"},
+        {"frmMain/popMenu4", "ActionFileClearAll"},
+        {"frmMain/popMenu6", "ActionFileMoveUp"},
+        {"frmMain/popMenu7", "ActionFileMoveDown"},
+        {"frmMain/groupBoxChannel", "labelChannel"},
+        {"frmMain/labelCurrentInfo", "msgStatusReady"},
+        {"frmMain/groupBoxButtons", ""},
+        {"frmMain/PopupMenu", ""},
+        {"frmMain/radioButtonFormatWAV", ""},
+        {"frmMain/radioButtonFormatMP3", ""},
+        {"frmDirectory/LabelDirectory", "labelDiretroy"},
+        {"frmSetting/LabelSecond", ""},
+    };
+    return keys;
+}
+
+// The canonical spelling of a key named in any capitals; empty when no section has it.
+QString CanonicalKey(const QString &section, const QString &key)
+{
+    for (const auto &[s, keys] : LanguageKeys())
+        if (s == section)
+            for (const QString &k : keys)
+                if (k.compare(key, Qt::CaseInsensitive) == 0)
+                    return k;
+    return QString();
+}
+
+// What each caption shows when the language file holds the markers; the form
+// keeps "WAV", "MP3", "(s)" and the caption-less button group. leftOut keys give "".
+QMap<QString, QString> ExpectedMarkers(const QMap<QString, QString> &captions, const QStringList &leftOut = {})
+{
+    QMap<QString, QString> expected;
+    for (auto it = captions.cbegin(); it != captions.cend(); ++it) {
+        const QString section = it.key().section('/', 0, 0);
+        const QString object = it.key().section('/', 1);
+        QString key = KeyOfObject().value(it.key(), object == "#title" ? "caption" : object);
+        if (KeyOfObject().contains(it.key()) && key.isEmpty()) {
+            expected[it.key()] = it.value(); // a form text, checked elsewhere
+            continue;
+        }
+        key = CanonicalKey(section, key);
+        if (key.isEmpty()) {
+            expected[it.key()] = QStringLiteral("<no key captions this>");
+            continue;
+        }
+        expected[it.key()] = leftOut.contains(Marker(section, key)) ? QString() : Marker(section, key);
+    }
+    return expected;
+}
+
+} // namespace
+
+// Records what the program asks the desktop to open.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestProgramFolder> m_folder;
+    QStringList m_errors;
+    ErrorReporter m_previousReporter;
+
+    // Starts the program in a fresh folder; the language file (if any) must be there first.
+    void start(int language, const QByteArray &languageFile = QByteArray(), const QString &fileName = "en.ini")
+    {
+        if (!m_folder)
+            m_folder = std::make_unique<TestProgramFolder>();
+        // A stored folder equal to the form's text keeps the start from writing.
+        m_folder->writeConfig("[common]\nlanguage=" + QByteArray::number(language)
+                              + "\n[setting]\noutputFolder=C:\\\n");
+        if (!languageFile.isNull())
+            m_folder->write("language/" + fileName, languageFile);
+        CreateApplicationForms(m_folder->path());
+        frmMain->show();
+    }
+
+    template <typename T> T *control(QWidget *window, const char *name)
+    {
+        T *found = window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qWarning("control %s not found", name);
+        return found;
+    }
+
+    static QStringList StoredTexts()
+    {
+        return {frmMain->StringStartCaption, frmMain->StringStopCaption, frmMain->msgStatusReady,
+                frmMain->msgStatusRun,       frmMain->msgClearAll,       frmMain->msgFolderView,
+                frmMain->msgFinishInfo,      frmMain->msgNoOutputFolder, frmMain->msgFailedFiles};
+    }
+
+    static QStringList StoredMarkers()
+    {
+        QStringList markers;
+        for (const char *key : {"StringStartCaption", "StringStopCaption", "msgStatusReady", "msgStatusRun",
+                                "msgClearAll", "msgFolderView", "msgFinishInfo", "msgNoOutputFolder", "msgFailedFiles"})
+            markers << Marker("frmMain", key);
+        return markers;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
+    }
+
+    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
+
+    void cleanup()
+    {
+        DestroyApplicationForms();
+        m_folder.reset();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        m_errors.clear();
+    }
+
+    void everyCaptionComesFromItsKey_data()
+    {
+        QTest::addColumn<QStringList>("leftOut");
+        QTest::newRow("complete file") << QStringList();
+        QTest::newRow("no msgStatusReady") << QStringList{"frmMain.msgStatusReady"};
+        QTest::newRow("no labelChannel") << QStringList{"frmMain.labelChannel"};
+        QTest::newRow("no App Title") << QStringList{"App.Title"};
+        QTest::newRow("no directory label, no setting OK")
+            << QStringList{"frmDirectory.labelDiretroy", "frmSetting.ButtonOK"};
+        QTest::newRow("no action caption") << QStringList{"frmMain.ActionFileClearAll"};
+    }
+
+    void everyCaptionComesFromItsKey()
+    {
+        QFETCH(QStringList, leftOut);
+        start(2, MarkerFile(leftOut));
+
+        const QMap<QString, QString> captions = Captions();
+        const QMap<QString, QString> expected = ExpectedMarkers(captions, leftOut);
+        for (auto it = captions.cbegin(); it != captions.cend(); ++it)
+            QVERIFY2(it.value() == expected[it.key()],
+                     qPrintable(it.key() + ": \"" + it.value() + "\", expected \"" + expected[it.key()] + '"'));
+        // Every key that captions something reached a control.
+        for (const auto &[section, keys] : LanguageKeys())
+            for (const QString &key : keys) {
+                const QString marker = Marker(section, key);
+                const bool elsewhere = section == "App" || StoredMarkers().contains(marker)
+                                       || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker);
+                QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
+            }
+
+        QCOMPARE(control<QAbstractButton>(frmMain, "radioButtonFormatWAV")->text(), QStringLiteral("WAV"));
+        QCOMPARE(control<QAbstractButton>(frmMain, "radioButtonFormatMP3")->text(), QStringLiteral("MP3"));
+        QCOMPARE(control<QLabel>(frmSetting, "LabelSecond")->text(), QStringLiteral("(s)"));
+
+        QStringList stored = StoredMarkers();
+        for (QString &marker : stored)
+            if (leftOut.contains(marker))
+                marker.clear();
+        QCOMPARE(StoredTexts(), stored);
+        auto *status = control<QLabel>(frmMain, "labelCurrentInfo");
+        QCOMPARE(status->text(), frmMain->msgStatusReady);
+        QCOMPARE(status->toolTip(), frmMain->msgStatusReady);
+        QCOMPARE(frmPowerOffWindows->yesCaption, Marker("frmPowerOffWindows", "buttonYes"));
+        const QString title = leftOut.contains("App.Title") ? QString() : Marker("App", "Title");
+        QCOMPARE(ApplicationTitle(), title);
+        QCOMPARE(QGuiApplication::applicationDisplayName(), title);
+    }
+
+    void missingOrUnreadableFileEmptiesEveryCaption_data()
+    {
+        QTest::addColumn<bool>("folderInItsPlace");
+        QTest::newRow("missing") << false;
+        QTest::newRow("folder named en.ini") << true;
+    }
+
+    void missingOrUnreadableFileEmptiesEveryCaption()
+    {
+        QFETCH(bool, folderInItsPlace);
+        m_folder = std::make_unique<TestProgramFolder>();
+        if (folderInItsPlace)
+            QVERIFY(QDir(m_folder->path()).mkpath("language/en.ini"));
+        start(2);
+
+        const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
+                                          {"frmMain/radioButtonFormatMP3", "MP3"},
+                                          {"frmSetting/LabelSecond", "(s)"}};
+        const QMap<QString, QString> captions = Captions();
+        for (auto it = captions.cbegin(); it != captions.cend(); ++it)
+            QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
+        QCOMPARE(StoredTexts(), QStringList(9, QString()));
+        QCOMPARE(frmPowerOffWindows->yesCaption, QString());
+        QCOMPARE(ApplicationTitle(), QString());
+        // The menus still hold their entries, only without captions; products without a name stay out.
+        QVERIFY(control<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible());
+        QVERIFY(!control<QAction>(frmMain, "N_Product1")->isVisible());
+    }
+
+    void shippedFilesHaveEveryKey_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("gb") << "gb.ini";
+        QTest::newRow("en") << "en.ini";
+        QTest::newRow("jp") << "jp.ini";
+    }
+
+    void shippedFilesHaveEveryKey()
+    {
+        QFETCH(QString, file);
+        const QString path = QStringLiteral(TOLVANE_SOURCE_DIR "/data/language/") + file;
+        QFile raw(path);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        utf8.decode(raw.readAll());
+        QVERIFY2(!utf8.hasError(), "shipped language files are UTF-8");
+
+        const TLanguageFile language(path);
+        const QString missing = QStringLiteral("\x01missing");
+        for (const auto &[section, keys] : LanguageKeys())
+            for (const QString &key : keys) {
+                const QString value = language.ReadString(section, key, missing);
+                QVERIFY2(value != missing, qPrintable(Marker(section, key) + " is missing"));
+                // Only the product list may end early.
+                if (!key.startsWith("N_Product"))
+                    QVERIFY2(!value.trimmed().isEmpty(), qPrintable(Marker(section, key) + " is empty"));
+            }
+        // The status line is built from this pattern with one string: the file's position.
+        const QString run = language.ReadString("frmMain", "msgStatusRun");
+        QCOMPARE(run.count("%s"), 1);
+        QCOMPARE(run.count('%'), 1);
+        // The countdown appends "(29)" to the Yes caption: that must be the same word.
+        QVERIFY(!language.ReadString("frmPowerOffWindows", "buttonYes").contains('('));
+    }
+
+    void shippedFileIsShown_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("chinese") << 1 << "gb.ini";
+        QTest::newRow("english") << 2 << "en.ini";
+        QTest::newRow("japanese") << 3 << "jp.ini";
+    }
+
+    void shippedFileIsShown()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, file);
+        m_folder = std::make_unique<TestProgramFolder>();
+        m_folder->installData();
+        const QByteArray config = "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
+        start(language);
+        const TLanguageFile shipped(m_folder->file("language/" + file));
+        QCOMPARE(frmMain->windowTitle(), shipped.ReadString("frmMain", "caption"));
+        QCOMPARE(control<QAbstractButton>(frmMain, "buttonConvert")->text(), shipped.ReadString("frmMain", "ActionConvertNow"));
+        QCOMPARE(control<QLabel>(frmMain, "labelCurrentInfo")->text(), shipped.ReadString("frmMain", "msgStatusReady"));
+        QCOMPARE(FrmBatchAdd->windowTitle(), shipped.ReadString("frmBatchAdd", "caption"));
+        QCOMPARE(frmPowerOffWindows->yesCaption, shipped.ReadString("frmPowerOffWindows", "buttonYes"));
+        QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));
+        // Loading the language writes nothing.
+        QCOMPARE(m_folder->read("config.ini"), config);
+    }
+
+    void shippedTextsFitEveryWindowAndSkin_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("skin");
+        for (const auto &[language, name] : {std::pair{1, "gb"}, std::pair{2, "en"}, std::pair{3, "jp"}})
+            for (int skin = 1; skin <= 18; ++skin)
+                QTest::addRow("%s, skin %d", name, skin) << language << skin;
+    }
+
+    void shippedTextsFitEveryWindowAndSkin()
+    {
+        QFETCH(int, language);
+        QFETCH(int, skin);
+        m_folder = std::make_unique<TestProgramFolder>();
+        m_folder->installData();
+        m_folder->writeConfig("[common]\nlanguage=" + QByteArray::number(language) + "\n[skin]\nskin="
+                              + QByteArray::number(skin) + "\n[setting]\noutputFolder=C:\\\n");
+        CreateApplicationForms(m_folder->path());
+        frmMain->show();
+        QCoreApplication::processEvents(); // the layouts take the new captions in
+        QStringList clipped = ClippedCaptions(frmMain);
+        // While a run goes the convert button carries the stop caption.
+        frmMain->SetControlsEnabled(false);
+        QCoreApplication::processEvents();
+        clipped << ClippedCaptions(frmMain);
+        frmMain->SetControlsEnabled(true);
+        for (const TWindow &w : Windows().mid(1)) {
+            w.window->show();
+            if (w.window == frmPowerOffWindows)
+                frmPowerOffWindows->TimerTimer(); // the Yes caption with its countdown
+            QCoreApplication::processEvents();
+            clipped << ClippedCaptions(w.window);
+            w.window->hide();
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
+        qApp->setStyleSheet(QString());
+    }
+
+    void legacyEncodedFiles_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("caption");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("gbk") << 1 << "gb.ini" << QByteArray::fromHex("cec4bcfec1d0b1ed") << QStringLiteral("文件列表");
+        QTest::newRow("shift-jis") << 3 << "jp.ini" << QByteArray::fromHex("8f8094f58aae97b9")
+                                   << QStringLiteral("準備完了");
+        QTest::newRow("windows-1252") << 2 << "en.ini" << QByteArray::fromHex("436166e920932294")
+                                      << QStringLiteral("Café “\"”");
+    }
+
+    void legacyEncodedFiles()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, caption);
+        QFETCH(QString, shown);
+        start(language, "[frmMain]\r\ncaption=" + caption + "\r\nmsgStatusReady=" + caption + "\r\n", file);
+        QCOMPARE(frmMain->windowTitle(), shown);
+        QCOMPARE(frmMain->msgStatusReady, shown);
+    }
+
+    void japaneseFonts_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("chinese") << 1;
+        QTest::newRow("english") << 2;
+        QTest::newRow("japanese") << 3;
+    }
+
+    void japaneseFonts()
+    {
+        QFETCH(int, language);
+        start(language, MarkerFile(), language == 1 ? "gb.ini" : language == 3 ? "jp.ini" : "en.ini");
+        const QString japanese = QStringLiteral("Noto Sans CJK JP");
+        const QString plain = QApplication::font().family();
+        const QString changed = language == 3 ? japanese : plain;
+
+        const QList<QPair<QWidget *, QStringList>> switched{
+            {frmMain,
+             {"groupBoxButtons", "groupBoxStatus", "groupBoxSettings", "GroupBoxSettingsAudio", "groupBoxOutput",
+              "groupBoxChannel", "labelCurrentDecrption", "labelCurrentProgress", "labelCurrentInfo",
+              "labelAudioBitrate", "labelSampleRate", "radioButtonChannelMono", "radioButtonChannelStereo",
+              "labelOutput", "buttonAdd", "buttonDelete", "buttonClearAll", "buttonMoveUp", "buttonMoveDown",
+              "buttonConvert", "listViewFiles",
+              // inside the listed group boxes: they follow their parents
+              "radioButtonFormatWAV", "radioButtonFormatMP3", "comboBoxAudioBitrate", "comboBoxSampleRate",
+              "editOutputFolder", "BitBtnOutput", "progressBarCurrent"}},
+            {FrmBatchAdd,
+             {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
+              "checkBoxIsSubDirectorie"}},
+            {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
+            {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
+            {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+            {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
+        };
+        for (const auto &[window, names] : switched)
+            for (const QString &name : names) {
+                QWidget *w = window->findChild<QWidget *>(name);
+                QVERIFY2(w, qPrintable(name));
+                QVERIFY2(w->font().family() == changed, qPrintable(name + ": " + w->font().family()));
+            }
+        // Edit fields, folder trees, window titles and menus keep the default font.
+        const QList<QPair<QWidget *, const char *>> kept{{frmSetting, "editWaitTime"}, {FrmBatchAdd, "editExt"},
+                                                         {FrmBatchAdd, "ShellTreeView"}, {FrmDirectory, "ShellTreeView1"},
+                                                         {frmMain, "N_1"}, {frmMain, "MainMenu"}};
+        for (const auto &[window, name] : kept)
+            QCOMPARE(control<QWidget>(window, name)->font().family(), plain);
+        QCOMPARE(frmMain->font().family(), plain);
+
+        QCOMPARE(control<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), language != 3);
+
+        if (language == 3) {
+            if (!QFontDatabase::families().contains(japanese))
+                QSKIP("Noto Sans CJK JP is not installed (fonts-noto-cjk)");
+            QCOMPARE(QFontInfo(control<QWidget>(frmMain, "buttonAdd")->font()).family(), japanese);
+        }
+    }
+
+    void productLinks()
+    {
+        QByteArray file = MarkerFile();
+        for (int i = 3; i <= 10; ++i)
+            file.replace(QStringLiteral("n_product%1=frmMain.N_Product%1\r\n").arg(i).toUtf8(),
+                         QStringLiteral("n_product%1=\r\n").arg(i).toUtf8());
+        start(2, file);
+        for (int i = 1; i <= 10; ++i) {
+            auto *item = control<QAction>(frmMain, qPrintable(QStringLiteral("N_Product%1").arg(i)));
+            QCOMPARE(item->isVisible(), i <= 2);
+        }
+        UrlSink sink;
+        QDesktopServices::setUrlHandler("https", &sink, "open");
+        control<QAction>(frmMain, "N_Product2")->trigger();
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(sink.opened, QList<QUrl>{QUrl("https://tolvane.example/en/products/2/")});
+        QCOMPARE(ProductPage("https://tolvane.example/ja", 10), QStringLiteral("https://tolvane.example/ja/products/10/"));
+    }
+
+    void standardButtonsSpeakTheLanguage_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("qtFile");
+        QTest::addColumn<QString>("cancel");
+        QTest::newRow("chinese") << 1 << "gb.ini" << "qtbase_zh_CN" << QStringLiteral("取消");
+        QTest::newRow("english") << 2 << "en.ini" << "" << QStringLiteral("Cancel");
+        QTest::newRow("japanese") << 3 << "jp.ini" << "qtbase_ja" << QStringLiteral("キャンセル");
+    }
+
+    void standardButtonsSpeakTheLanguage()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, file);
+        QFETCH(QString, qtFile);
+        QFETCH(QString, cancel);
+        const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (!qtFile.isEmpty() && !QFile::exists(translations + '/' + qtFile + ".qm"))
+            QSKIP("Qt's translations are not installed (qt6-translations-l10n)");
+        start(language, MarkerFile(), file);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    TestLanguage test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_language.moc"
