@@ -42,7 +42,7 @@ ff "${VIDEO[@]}" -f lavfi -i "$(tone 44100)" -c:v wmv2 -c:a wmav2 -f asf clip.wm
 ff -f lavfi -i "aevalsrc=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*550*t)|0.3*sin(2*PI*660*t)|0.1*sin(2*PI*60*t)|0.3*sin(2*PI*770*t)|0.3*sin(2*PI*880*t):s=48000:d=1.5" \
    -c:a ac3 -channel_layout 5.1 surround.mkv
 ff "${VIDEO[@]}" -c:v mpeg4 noaudio.mp4
-ff -f lavfi -i "sine=f=440:r=8000:d=120" -c:a pcm_s16le long.mkv
+ff -f lavfi -i "sine=f=440:r=8000:d=600" -c:a pcm_s16le long.mkv
 for f in clip.avi clip.mpg clip.mkv clip.mp4; do
   cut_half "$f" "cut-$f"
   cp "$f" "damaged-$f"; damage "damaged-$f" 7
@@ -88,7 +88,10 @@ for fmt in wav mp3; do
   done
 done
 
-stop_by_quit() { printf 'temp\r\n' >stop.mp3; (sleep 1; echo quit; sleep 2) | "$ENCODER" -i long.mkv -y -f mp3 -ab 128 -ar 44100 -ac 2 stop.mp3; }
+stop_by_quit() {  # the pipeline's status is the encoder's, whatever happens to the writer
+  printf 'temp\r\n' >stop.mp3
+  (set +o pipefail; { sleep 0.5; echo quit; sleep 1; } 2>/dev/null | "$ENCODER" -i long.mkv -y -f mp3 -ab 128 -ar 44100 -ac 2 stop.mp3)
+}
 stop_by_term() {
   printf 'temp\r\n' >stop.wav
   "$ENCODER" -i long.mkv -y -f wav -ab 128 -ar 96000 -ac 2 stop.wav </dev/null 2>err-term.txt & local pid=$!

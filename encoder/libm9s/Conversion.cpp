@@ -2,6 +2,7 @@
 
 #include "AvHandles.h"
 #include "EncoderError.h"
+#include "FrameQueue.h"
 #include "InputMedia.h"
 #include "Messages.h"
 #include "OutputFile.h"
@@ -15,6 +16,8 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -25,6 +28,10 @@ constexpr auto kReportInterval = std::chrono::milliseconds(250);
 // Input samples converted per step. A damaged file can make a decoder
 // return one enormous frame; taken in slices, the output buffers stay small.
 constexpr int kSliceSamples = 16384;
+// Decoded audio the reading thread may keep ready: a few hundred
+// milliseconds, enough to ride out uneven decoding.
+constexpr size_t kQueueFrames = 64;
+constexpr int64_t kQueueSamples = 1 << 17;
 
 class Conversion {
 public:
@@ -38,8 +45,7 @@ private:
     void OpenOutput();
     void SeekToStart();
     void Transcode();
-    void DecodePacket(const AVPacket *packet);
-    void ReceiveFrames();
+    void ReadAndDecode(FrameQueue &queue);
     void HandleFrame(const AVFrame &frame);
     int SamplesToSkip(const AVFrame &frame);
     void ConvertSamples(const uint8_t *const *planes, int samples);
@@ -60,7 +66,6 @@ private:
     std::unique_ptr<OutputMedia> output_;
     std::unique_ptr<OutputFile> file_;
     std::unique_ptr<Resampler> resampler_;
-    FramePtr frame_;
     std::vector<const uint8_t *> planes_;
     Clock::time_point lastReport_ = Clock::now();
 };
@@ -79,6 +84,7 @@ void Conversion::Run()
         SeekToStart();
         Transcode();
     }
+    stopped_ = stopped_ || StopControl::Requested();
     Finish();
 }
 
@@ -142,7 +148,6 @@ void Conversion::OpenOutput()
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
     output_->Attach(file_.get());
     resampler_ = std::make_unique<Resampler>(output_->Layout(), output_->SampleFormat(), output_->SampleRate());
-    frame_ = MakeFrame();
 
     if (options_.durationUs)
         limitSamples_ = av_rescale(*options_.durationUs, output_->SampleRate(), AV_TIME_BASE);
@@ -162,59 +167,84 @@ void Conversion::SeekToStart()
 
 void Conversion::Transcode()
 {
-    AVFormatContext *format = input_.Format();
-    const int audioIndex = input_.Audio()->index;
-    PacketPtr packet = MakePacket();
+    // Reading and decoding run on a thread of their own, resampling,
+    // encoding and writing on this one: on two cores a WAV conversion takes
+    // little more than the decoding.
+    FrameQueue queue(kQueueFrames, kQueueSamples);
+    std::thread reader([&] { ReadAndDecode(queue); });
+    StopControl::SetReadingThread(reader.native_handle());
+    auto joinReader = [&] {
+        queue.Cancel();
+        StopControl::SetReadingThread(pthread_self());
+        reader.join();
+    };
 
-    while (!limitReached_) {
-        if (StopControl::Requested()) {
-            stopped_ = true;
-            break;
+    try {
+        while (FramePtr frame = queue.Pop()) {
+            HandleFrame(*frame);
+            if (limitReached_)
+                break;
         }
-        int ret = av_read_frame(format, packet.get());
-        if (ret == AVERROR(EAGAIN)) {
-            usleep(10 * 1000);
-            continue;
-        }
-        if (ret < 0) {
-            if (StopControl::Requested()) {
-                stopped_ = true;
-            } else if (ret != AVERROR_EOF) {
+    } catch (...) {
+        joinReader();
+        throw;
+    }
+    joinReader();
+
+    // What the resampler still holds is converted audio too, also after a
+    // stop request.
+    if (!limitReached_)
+        DrainResampler();
+}
+
+void Conversion::ReadAndDecode(FrameQueue &queue)
+{
+    try {
+        AVFormatContext *format = input_.Format();
+        AVCodecContext *decoder = input_.Decoder();
+        const int audioIndex = input_.Audio()->index;
+        PacketPtr packet = MakePacket();
+        FramePtr frame = MakeFrame();
+
+        // Hands every frame the decoder has ready to the converting thread;
+        // false once that one wants no more.
+        auto deliver = [&] {
+            for (;;) {
+                // A frame the decoder cannot make (a damaged packet) is skipped,
+                // as the ffmpeg program does.
+                if (avcodec_receive_frame(decoder, frame.get()) < 0)
+                    return true;
+                if (!queue.Push(std::exchange(frame, MakeFrame())))
+                    return false;
+            }
+        };
+
+        bool wanted = true;
+        while (wanted && !StopControl::Requested()) {
+            int ret = av_read_frame(format, packet.get());
+            if (ret == AVERROR(EAGAIN)) {
+                usleep(10 * 1000);
+                continue;
+            }
+            if (ret < 0) {
                 // As the ffmpeg program does: a read error ends the input, and
                 // what was converted so far makes the output.
-                WriteLine("Error reading input '" + options_.inputPath + "': " + AvErrorText(ret));
+                if (ret != AVERROR_EOF && !StopControl::Requested())
+                    WriteLine("Error reading input '" + options_.inputPath + "': " + AvErrorText(ret));
+                break;
             }
-            break;
+            if (packet->stream_index == audioIndex && avcodec_send_packet(decoder, packet.get()) >= 0)
+                wanted = deliver();
+            av_packet_unref(packet.get());
         }
-        if (packet->stream_index == audioIndex)
-            DecodePacket(packet.get());
-        av_packet_unref(packet.get());
-    }
 
-    // What the decoder and the resampler still hold is converted audio too,
-    // also after a stop request.
-    if (!limitReached_) {
-        DecodePacket(nullptr);
-        DrainResampler();
-    }
-}
-
-void Conversion::DecodePacket(const AVPacket *packet)
-{
-    // A packet the decoder rejects is skipped, as the ffmpeg program does.
-    if (avcodec_send_packet(input_.Decoder(), packet) < 0)
-        return;
-    ReceiveFrames();
-}
-
-void Conversion::ReceiveFrames()
-{
-    while (!limitReached_) {
-        int ret = avcodec_receive_frame(input_.Decoder(), frame_.get());
-        if (ret < 0)
-            return;  // needs more input, drained, or a damaged packet: go on reading
-        HandleFrame(*frame_);
-        av_frame_unref(frame_.get());
+        // What the decoder still holds is converted audio too, also after a
+        // stop request.
+        if (wanted && avcodec_send_packet(decoder, nullptr) >= 0)
+            deliver();
+        queue.Finish();
+    } catch (...) {
+        queue.Finish(std::current_exception());
     }
 }
 

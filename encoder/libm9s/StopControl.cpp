@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <thread>
@@ -13,7 +14,10 @@ namespace {
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> finished{false};
 std::atomic<int> signalCount{0};
-pthread_t convertingThread;
+// Guarded, so that a thread is never poked after it has been replaced (and
+// then perhaps joined).
+std::mutex readingThreadMutex;
+pthread_t readingThread;
 
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the flags are set from signal handlers");
@@ -28,7 +32,7 @@ void OnStopSignal(int)
 
 void OnNudge(int)
 {
-    // Only there to interrupt a blocking system call of the converting thread.
+    // Only there to interrupt a blocking system call of the reading thread.
 }
 
 void InstallHandler(int signal, void (*handler)(int))
@@ -41,7 +45,7 @@ void InstallHandler(int signal, void (*handler)(int))
 }
 
 // Reads standard input until end of file; once a stop is requested (from
-// here or by a signal) it keeps poking the converting thread with SIGUSR1,
+// here or by a signal) it keeps poking the reading thread with SIGUSR1,
 // so that a read blocked on a slow or stalled input returns and the
 // interrupt callback gets its turn.
 void WatchInput()
@@ -51,7 +55,11 @@ void WatchInput()
     char buffer[256];
     while (!finished.load()) {
         if (stopRequested.load()) {
-            pthread_kill(convertingThread, SIGUSR1);
+            {
+                std::lock_guard lock(readingThreadMutex);
+                if (!finished.load())
+                    pthread_kill(readingThread, SIGUSR1);
+            }
             usleep(100 * 1000);
             continue;
         }
@@ -90,14 +98,14 @@ namespace StopControl {
 
 void Install()
 {
-    convertingThread = pthread_self();
+    SetReadingThread(pthread_self());
     std::signal(SIGPIPE, SIG_IGN);
     InstallHandler(SIGUSR1, OnNudge);
     InstallHandler(SIGTERM, OnStopSignal);
     InstallHandler(SIGINT, OnStopSignal);
 
-    // The watcher takes no process signals, so they reach the converting
-    // thread and interrupt whatever it waits for.
+    // The watcher takes no process signals, so they reach a thread of the
+    // conversion and interrupt whatever it waits for.
     sigset_t blocked, previous;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
@@ -116,6 +124,12 @@ bool Requested()
 void Request()
 {
     stopRequested.store(true);
+}
+
+void SetReadingThread(pthread_t thread)
+{
+    std::lock_guard lock(readingThreadMutex);
+    readingThread = thread;
 }
 
 void Finished()

@@ -5,6 +5,7 @@
 // is not a request.
 
 #include <cstddef>
+#include <pthread.h>
 
 namespace StopControl {
 
@@ -15,7 +16,13 @@ void Install();
 bool Requested();
 void Request();
 
-// The conversion is done: no more nudges at the converting thread.
+// The thread that may sit in a blocking read of the input: once a stop is
+// requested it gets SIGUSR1 every 100 ms until Finished(), so such a read
+// returns and the interrupt callback gets its turn. Install() names the
+// calling thread; the thread must stay joinable while it is named.
+void SetReadingThread(pthread_t thread);
+
+// The conversion is done: no more nudges.
 void Finished();
 
 // For AVFormatContext::interrupt_callback: stops opening, probing and reading.
