@@ -2,6 +2,7 @@
 // choice, the stop text and the tags taken over.
 
 #include "EncoderError.h"
+#include "FrameQueue.h"
 #include "Options.h"
 #include "StopControl.h"
 #include "StreamChoice.h"
@@ -9,6 +10,9 @@
 #include "TimeText.h"
 
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -18,6 +22,13 @@ std::vector<std::string> ToArgs(const QStringList &list)
     for (const QString &s : list)
         args.push_back(s.toStdString());
     return args;
+}
+
+FramePtr FrameOf(int samples)
+{
+    FramePtr frame = MakeFrame();
+    frame->nb_samples = samples;
+    return frame;
 }
 
 AudioCandidate Candidate(int index, int channels, bool isDefault = false, bool decodable = true, bool hadPackets = true)
@@ -56,6 +67,9 @@ private slots:
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
+    void queueHoldsProducerBackWhenFull();
+    void queueCancelReleasesProducer();
+    void queueDeliversFramesThenError();
 };
 
 void TestLibm9sUnits::parsesOptions_data()
@@ -311,6 +325,57 @@ void TestLibm9sUnits::copiesTags()
     av_dict_free(&out);
     av_dict_free(&file);
     av_dict_free(&stream);
+}
+
+void TestLibm9sUnits::queueHoldsProducerBackWhenFull()
+{
+    // Two frames or 1000 samples, whichever comes first; one frame always fits.
+    FrameQueue queue(2, 1000);
+    std::atomic<int> pushed{0};
+    std::thread producer([&] {
+        for (int samples : {5000, 10, 10, 10}) {
+            queue.Push(FrameOf(samples));
+            ++pushed;
+        }
+        queue.Finish();
+    });
+    QTRY_COMPARE(pushed.load(), 1);  // the big one went in alone...
+    QTest::qWait(50);
+    QCOMPARE(pushed.load(), 1);      // ...and holds the rest back
+    QCOMPARE(queue.Pop()->nb_samples, 5000);
+    QTRY_COMPARE(pushed.load(), 3);  // two small ones fill it
+    QTest::qWait(50);
+    QCOMPARE(pushed.load(), 3);
+    int total = 0;
+    while (FramePtr frame = queue.Pop())
+        total += frame->nb_samples;
+    QCOMPARE(total, 30);
+    producer.join();
+}
+
+void TestLibm9sUnits::queueCancelReleasesProducer()
+{
+    FrameQueue queue(1, 1000);
+    std::atomic<bool> refused{false};
+    std::thread producer([&] {
+        queue.Push(FrameOf(1));
+        refused = !queue.Push(FrameOf(1));  // waits: the queue is full
+    });
+    QTest::qWait(50);
+    QVERIFY(!refused);
+    queue.Cancel();
+    producer.join();
+    QVERIFY(refused);
+    QVERIFY(queue.Cancelled());
+}
+
+void TestLibm9sUnits::queueDeliversFramesThenError()
+{
+    FrameQueue queue(8, 1000);
+    QVERIFY(queue.Push(FrameOf(3)));
+    queue.Finish(std::make_exception_ptr(EncoderError("read failed")));
+    QCOMPARE(queue.Pop()->nb_samples, 3);
+    QVERIFY_THROWS_EXCEPTION(EncoderError, queue.Pop());
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sUnits)
