@@ -39,6 +39,7 @@ private:
     void start(int waitSeconds)
     {
         m_folder = std::make_unique<TestProgramFolder>();
+        m_folder->write("language/en.ini", "[frmPowerOffWindows]\nbuttonYes=Yes\nbuttonNo=No\n");
         setWait(waitSeconds);
         CreateApplicationForms(m_folder->path());
         frmMain->show();

@@ -32,6 +32,7 @@ private:
     void start(const QByteArray &config = QByteArray())
     {
         m_folder = std::make_unique<TestProgramFolder>();
+        m_folder->installData(); // the captions come from the language file; clicks need them
         if (!config.isEmpty())
             m_folder->writeConfig(config);
         CreateApplicationForms(m_folder->path());
