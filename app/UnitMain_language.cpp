@@ -236,6 +236,8 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
             break;
         case TTarget::ApplicationTitle:
             SetApplicationTitle(text);
+            // The name the desktop shows for the program: Qt adds it to the
+            // dialogs' titles, where the taskbar used to show it.
             QGuiApplication::setApplicationDisplayName(text);
             break;
         case TTarget::ColumnHeader:
