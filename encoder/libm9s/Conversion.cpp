@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -50,7 +51,10 @@ private:
     int SamplesToSkip(const AVFrame &frame);
     void ConvertSamples(const uint8_t *const *planes, int samples);
     void DrainResampler();
-    void CommitLimited(int samples);
+    uint8_t **ReserveConverted(int samples);
+    void CommitConverted(int samples);
+    bool ConvertedEnough() const;
+    void WriteLimited(const uint8_t *const *planes, int samples);
     void Finish();
     void ReportProgress(bool final);
 
@@ -67,6 +71,13 @@ private:
     std::unique_ptr<OutputFile> file_;
     std::unique_ptr<Resampler> resampler_;
     std::vector<const uint8_t *> planes_;
+
+    // With MP3 the encoder alone keeps the converting thread busy, so the
+    // reading thread resamples too and hands over audio in the output's
+    // format through this queue. With WAV it hands over decoded frames.
+    FrameQueue *resampledQueue_ = nullptr;
+    FramePtr resampled_;       // reading thread: the frame being filled
+    bool abandoned_ = false;   // reading thread: the converting one wants no more
     Clock::time_point lastReport_ = Clock::now();
 };
 
@@ -171,29 +182,43 @@ void Conversion::Transcode()
     // encoding and writing on this one: on two cores a WAV conversion takes
     // little more than the decoding.
     FrameQueue queue(kQueueFrames, kQueueSamples);
+    if (options_.format == OutputFormat::Mp3)
+        resampledQueue_ = &queue;
     std::thread reader([&] { ReadAndDecode(queue); });
     StopControl::SetReadingThread(reader.native_handle());
-    auto joinReader = [&] {
-        queue.Cancel();
+    // When this side gives up early (the -t limit, a write error) the reader
+    // may sit in a read of a stalled input: the stop request interrupts it.
+    // It stays the target of the stop nudges until it has let go of the
+    // input, and is joined only after that.
+    auto joinReader = [&](bool abandon) {
+        if (abandon) {
+            queue.Cancel();
+            StopControl::Request();
+        }
+        queue.WaitFinished();
         StopControl::SetReadingThread(pthread_self());
         reader.join();
     };
 
     try {
         while (FramePtr frame = queue.Pop()) {
-            HandleFrame(*frame);
+            if (resampledQueue_)
+                WriteLimited(frame->extended_data, frame->nb_samples);
+            else
+                HandleFrame(*frame);
+            ReportProgress(false);
             if (limitReached_)
                 break;
         }
     } catch (...) {
-        joinReader();
+        joinReader(true);
         throw;
     }
-    joinReader();
+    joinReader(limitReached_);
 
     // What the resampler still holds is converted audio too, also after a
     // stop request.
-    if (!limitReached_)
+    if (!limitReached_ && !resampledQueue_)
         DrainResampler();
 }
 
@@ -214,8 +239,14 @@ void Conversion::ReadAndDecode(FrameQueue &queue)
                 // as the ffmpeg program does.
                 if (avcodec_receive_frame(decoder, frame.get()) < 0)
                     return true;
-                if (!queue.Push(std::exchange(frame, MakeFrame())))
+                if (resampledQueue_) {
+                    HandleFrame(*frame);
+                    av_frame_unref(frame.get());
+                    if (abandoned_)
+                        return false;
+                } else if (!queue.Push(std::exchange(frame, MakeFrame()))) {
                     return false;
+                }
             }
         };
 
@@ -241,7 +272,9 @@ void Conversion::ReadAndDecode(FrameQueue &queue)
         // What the decoder still holds is converted audio too, also after a
         // stop request.
         if (wanted && avcodec_send_packet(decoder, nullptr) >= 0)
-            deliver();
+            wanted = deliver();
+        if (wanted && resampledQueue_)
+            DrainResampler();
         queue.Finish();
     } catch (...) {
         queue.Finish(std::current_exception());
@@ -272,12 +305,11 @@ void Conversion::HandleFrame(const AVFrame &frame)
     for (size_t i = 0; i < planes_.size(); ++i)
         planes_[i] = frame.extended_data[i] + offset;
 
-    for (int left = frame.nb_samples - skip; left > 0 && !limitReached_; left -= kSliceSamples) {
+    for (int left = frame.nb_samples - skip; left > 0 && !ConvertedEnough(); left -= kSliceSamples) {
         ConvertSamples(planes_.data(), std::min(left, kSliceSamples));
         for (const uint8_t *&plane : planes_)
             plane += sliceBytes;
     }
-    ReportProgress(false);
 }
 
 int Conversion::SamplesToSkip(const AVFrame &frame)
@@ -299,25 +331,60 @@ int Conversion::SamplesToSkip(const AVFrame &frame)
 void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)
 {
     const int capacity = std::max(1, resampler_->MaxOutput(samples));
-    uint8_t **out = output_->Reserve(capacity);
-    CommitLimited(resampler_->Convert(out, capacity, planes, samples));
+    uint8_t **out = ReserveConverted(capacity);
+    CommitConverted(resampler_->Convert(out, capacity, planes, samples));
 }
 
 void Conversion::DrainResampler()
 {
     if (!resampler_->Ready())
         return;
-    for (int round = 0; round < 16 && !limitReached_; ++round) {
+    for (int round = 0; round < 16 && !ConvertedEnough(); ++round) {
         const int capacity = std::max(1, resampler_->MaxOutput(0));
-        uint8_t **out = output_->Reserve(capacity);
+        uint8_t **out = ReserveConverted(capacity);
         const int got = resampler_->Convert(out, capacity, nullptr, 0);
         if (got <= 0)
             break;
-        CommitLimited(got);
+        CommitConverted(got);
     }
 }
 
-void Conversion::CommitLimited(int samples)
+uint8_t **Conversion::ReserveConverted(int samples)
+{
+    if (!resampledQueue_)
+        return output_->Reserve(samples);
+    resampled_ = MakeFrame();
+    resampled_->format = output_->SampleFormat();
+    resampled_->sample_rate = output_->SampleRate();
+    resampled_->nb_samples = samples;
+    if (av_channel_layout_copy(&resampled_->ch_layout, &output_->Layout()) < 0 ||
+        av_frame_get_buffer(resampled_.get(), 0) < 0)
+        throw std::bad_alloc();
+    return resampled_->extended_data;
+}
+
+void Conversion::CommitConverted(int samples)
+{
+    if (!resampledQueue_) {
+        WriteLimited(nullptr, samples);
+        return;
+    }
+    if (samples <= 0)
+        return;
+    resampled_->nb_samples = samples;
+    if (!resampledQueue_->Push(std::move(resampled_)))
+        abandoned_ = true;
+}
+
+bool Conversion::ConvertedEnough() const
+{
+    // Each flag belongs to the thread that does the resampling.
+    return resampledQueue_ ? abandoned_ : limitReached_;
+}
+
+// Hands samples to the output, up to the -t limit. planes == nullptr: they
+// are in the room output_->Reserve() gave.
+void Conversion::WriteLimited(const uint8_t *const *planes, int samples)
 {
     if (limitSamples_) {
         const int64_t room = *limitSamples_ - output_->SamplesWritten();
@@ -326,7 +393,10 @@ void Conversion::CommitLimited(int samples)
             limitReached_ = true;
         }
     }
-    output_->Commit(samples);
+    if (planes)
+        output_->Write(planes, samples);
+    else
+        output_->Commit(samples);
 }
 
 void Conversion::Finish()

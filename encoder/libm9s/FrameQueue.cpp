@@ -2,18 +2,33 @@
 
 FrameQueue::FrameQueue(size_t maxFrames, int64_t maxSamples) : maxFrames_(maxFrames), maxSamples_(maxSamples) {}
 
+bool FrameQueue::Full() const
+{
+    // One frame always fits, however large, so that nothing can stall.
+    return !frames_.empty() && (frames_.size() >= maxFrames_ || samples_ >= maxSamples_);
+}
+
+bool FrameQueue::BelowHalf() const
+{
+    return frames_.size() <= maxFrames_ / 2 && samples_ <= maxSamples_ / 2;
+}
+
 bool FrameQueue::Push(FramePtr frame)
 {
     std::unique_lock lock(mutex_);
-    // One frame always fits, however large, so that nothing can stall.
-    changed_.wait(lock, [&] {
-        return cancelled_ || frames_.empty() || (frames_.size() < maxFrames_ && samples_ < maxSamples_);
-    });
+    if (!cancelled_ && Full()) {
+        // Woken only once the consumer has emptied half the queue, so the
+        // two threads do not hand over every single frame.
+        producerWaiting_ = true;
+        changed_.wait(lock, [&] { return cancelled_ || BelowHalf(); });
+        producerWaiting_ = false;
+    }
     if (cancelled_)
         return false;
     samples_ += frame->nb_samples;
     frames_.push_back(std::move(frame));
-    changed_.notify_all();
+    if (consumerWaiting_)
+        changed_.notify_all();
     return true;
 }
 
@@ -34,7 +49,11 @@ bool FrameQueue::Cancelled()
 FramePtr FrameQueue::Pop()
 {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !frames_.empty() || finished_; });
+    if (frames_.empty() && !finished_) {
+        consumerWaiting_ = true;
+        changed_.wait(lock, [&] { return !frames_.empty() || finished_; });
+        consumerWaiting_ = false;
+    }
     if (frames_.empty()) {
         if (error_)
             std::rethrow_exception(std::exchange(error_, nullptr));
@@ -43,7 +62,8 @@ FramePtr FrameQueue::Pop()
     FramePtr frame = std::move(frames_.front());
     frames_.pop_front();
     samples_ -= frame->nb_samples;
-    changed_.notify_all();
+    if (producerWaiting_ && BelowHalf())
+        changed_.notify_all();
     return frame;
 }
 
@@ -54,4 +74,10 @@ void FrameQueue::Cancel()
     frames_.clear();
     samples_ = 0;
     changed_.notify_all();
+}
+
+void FrameQueue::WaitFinished()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return finished_; });
 }

@@ -27,8 +27,13 @@ public:
     FramePtr Pop();
     // Consumer: wants no more frames; a waiting producer returns.
     void Cancel();
+    // Consumer: waits until the producer has called Finish().
+    void WaitFinished();
 
 private:
+    bool Full() const;
+    bool BelowHalf() const;
+
     const size_t maxFrames_;
     const int64_t maxSamples_;
     std::mutex mutex_;
@@ -37,5 +42,7 @@ private:
     int64_t samples_ = 0;
     bool finished_ = false;
     bool cancelled_ = false;
+    bool producerWaiting_ = false;
+    bool consumerWaiting_ = false;
     std::exception_ptr error_;
 };

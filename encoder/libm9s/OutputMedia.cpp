@@ -176,6 +176,25 @@ void OutputMedia::Commit(int n)
     EncodeFromFifo(false);
 }
 
+void OutputMedia::Write(const uint8_t *const *planes, int n)
+{
+    if (n <= 0)
+        return;
+    const int channels = encoder_->ch_layout.nb_channels;
+    if (directPcm_) {
+        uint8_t **out = Reserve(n);
+        av_samples_copy(out, const_cast<uint8_t *const *>(planes), 0, 0, n, channels, encoder_->sample_fmt);
+        Commit(n);
+        return;
+    }
+    // Straight into the encoder's queue, without a staging copy.
+    Start();
+    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(const_cast<uint8_t **>(planes)), n) < n)
+        throw std::bad_alloc();
+    samplesIn_ += n;
+    EncodeFromFifo(false);
+}
+
 void OutputMedia::EncodeFromFifo(bool final)
 {
     const AVCodec *codec = encoder_->codec;

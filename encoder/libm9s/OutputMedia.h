@@ -36,6 +36,8 @@ public:
     uint8_t **Reserve(int n);
     // The first n samples of the reserved room are audio to write.
     void Commit(int n);
+    // Writes n samples in SampleFormat() from planes (one pointer per plane).
+    void Write(const uint8_t *const *planes, int n);
 
     bool Started() const { return started_; }
     // Takes over the file and writes the header.

@@ -401,6 +401,16 @@ void TestLibm9sFailures::trimsWithStartAndDuration()
     QCOMPARE(qint64(b.samples.size()), qint64(44100 * 2 * 4 / 10));
     const std::vector<int16_t> slice(a.samples.begin() + 44100, a.samples.begin() + 44100 + qsizetype(b.samples.size()));
     QCOMPARE(MaxSampleDifference(slice, b.samples), 0);
+
+    // The same cut for MP3, where the resampling runs on the reading thread.
+    const QString mp3 = Path("part.mp3");
+    WritePlaceholder(mp3);
+    args.last() = mp3;
+    args[args.indexOf("wav")] = "mp3";
+    QCOMPARE(RunEncoder(args).exitCode, 0);
+    const AudioInfo info = Probe(mp3);
+    QCOMPARE(info.decodeErrors, 0);
+    QVERIFY2(qAbs(info.samples - 44100 * 4 / 10) <= 1152, qPrintable(QString::number(info.samples)));
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sFailures)
