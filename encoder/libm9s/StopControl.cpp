@@ -44,15 +44,47 @@ void InstallHandler(int signal, void (*handler)(int))
     sigaction(signal, &action, nullptr);
 }
 
+// What has been read of standard input so far.
+struct InputState {
+    StopLineScanner scanner;
+    bool open = true;
+};
+
+// One look at standard input, waiting at most timeoutMs for something to
+// arrive; sets the stop request when a stop line has come.
+void ReadInput(InputState &input, int timeoutMs)
+{
+    pollfd fd{STDIN_FILENO, POLLIN, 0};
+    int ready = poll(&fd, 1, timeoutMs);
+    if (ready < 0) {
+        if (errno != EINTR)
+            input.open = false;
+        return;
+    }
+    if (ready == 0)
+        return;
+    if (fd.revents & POLLNVAL) {
+        input.open = false;
+        return;
+    }
+    char buffer[256];
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+        return;
+    if (n <= 0) {
+        input.open = false;  // end of file is not a stop
+        return;
+    }
+    if (input.scanner.Feed(buffer, size_t(n)))
+        stopRequested.store(true);
+}
+
 // Reads standard input until end of file; once a stop is requested (from
 // here or by a signal) it keeps poking the reading thread with SIGUSR1,
 // so that a read blocked on a slow or stalled input returns and the
 // interrupt callback gets its turn.
-void WatchInput()
+void WatchInput(InputState input)
 {
-    StopLineScanner scanner;
-    bool inputOpen = true;
-    char buffer[256];
     while (!finished.load()) {
         if (stopRequested.load()) {
             {
@@ -61,34 +93,11 @@ void WatchInput()
                     pthread_kill(readingThread, SIGUSR1);
             }
             usleep(100 * 1000);
-            continue;
-        }
-        if (!inputOpen) {
+        } else if (input.open) {
+            ReadInput(input, 50);
+        } else {
             usleep(50 * 1000);
-            continue;
         }
-        pollfd fd{STDIN_FILENO, POLLIN, 0};
-        int ready = poll(&fd, 1, 50);
-        if (ready < 0) {
-            if (errno != EINTR)
-                inputOpen = false;
-            continue;
-        }
-        if (ready == 0)
-            continue;
-        if (fd.revents & POLLNVAL) {
-            inputOpen = false;
-            continue;
-        }
-        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            inputOpen = false;  // end of file is not a stop
-            continue;
-        }
-        if (scanner.Feed(buffer, size_t(n)))
-            stopRequested.store(true);
     }
 }
 
@@ -111,8 +120,13 @@ void Install()
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
     sigaddset(&blocked, SIGUSR1);
+    // A stop text already waiting counts before anything is opened, however
+    // late the watcher gets a processor.
+    InputState input;
+    ReadInput(input, 0);
+
     pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    std::thread(WatchInput).detach();
+    std::thread(WatchInput, input).detach();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

@@ -1,0 +1,66 @@
+#pragma once
+// The steps of one conversion, shared by Conversion.cpp (setting up and
+// finishing), ConversionThreads.cpp (the reading thread and the hand-over)
+// and ConversionAudio.cpp (trimming, resampling and writing the samples).
+
+#include "AvHandles.h"
+#include "FrameQueue.h"
+#include "InputMedia.h"
+#include "Options.h"
+#include "OutputFile.h"
+#include "OutputMedia.h"
+#include "Resampler.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Conversion {
+public:
+    explicit Conversion(const EncoderOptions &options) : options_(options) {}
+    void Run();
+
+private:
+    void OpenInput();
+    void AnnounceDuration();
+    OutputSettings ChooseOutputSettings();
+    void OpenOutput();
+    void SeekToStart();
+    void Transcode();
+    void ReadAndDecode(FrameQueue &queue);
+    void HandleFrame(const AVFrame &frame);
+    int SamplesToSkip(const AVFrame &frame);
+    void ConvertSamples(const uint8_t *const *planes, int samples);
+    void DrainResampler();
+    uint8_t **ReserveConverted(int samples);
+    void CommitConverted(int samples);
+    bool ConvertedEnough() const;
+    void WriteLimited(const uint8_t *const *planes, int samples);
+    void Finish();
+    void ReportProgress(bool final);
+
+    const EncoderOptions &options_;
+    InputMedia input_;
+    bool opened_ = false;
+    bool stopped_ = false;
+    bool limitReached_ = false;
+    std::optional<int64_t> limitSamples_;
+    int64_t framesDecoded_ = 0;
+    int64_t nextInputSample_ = 0;
+
+    std::unique_ptr<OutputMedia> output_;
+    std::unique_ptr<OutputFile> file_;
+    std::unique_ptr<Resampler> resampler_;
+    std::vector<const uint8_t *> planes_;
+
+    // With MP3 the encoder alone keeps the converting thread busy, so the
+    // reading thread resamples too and hands over audio in the output's
+    // format through this queue. With WAV it hands over decoded frames.
+    FrameQueue *resampledQueue_ = nullptr;
+    FramePtr resampled_;       // reading thread: the frame being filled
+    bool abandoned_ = false;   // reading thread: the converting one wants no more
+    std::chrono::steady_clock::time_point lastReport_ = std::chrono::steady_clock::now();
+};
+
