@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
@@ -112,6 +115,12 @@ void Install()
     InstallHandler(SIGUSR1, OnNudge);
     InstallHandler(SIGTERM, OnStopSignal);
     InstallHandler(SIGINT, OnStopSignal);
+#ifdef __linux__
+    // When the program that started us dies without a word (killed or
+    // crashed), finish the file as on SIGTERM rather than convert on as an
+    // orphan that nobody will ever stop.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
 
     // The watcher takes no process signals, so they reach a thread of the
     // conversion and interrupt whatever it waits for.

@@ -131,6 +131,7 @@ private slots:
     void reportsProgressWhileRunning();
     void endOfInputIsNoStop();
     void survivesClosedErrorPipe();
+    void stopsWhenItsParentDies();
 
 private:
     QString Path(const QString &name) const { return dir_.filePath(name); }
@@ -284,6 +285,32 @@ void TestLibm9sStop::survivesClosedErrorPipe()
     QCOMPARE(encoder.Process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(encoder.Process().exitCode(), 0);
     QCOMPARE(qint64(ReadWav(output).samples.size()), qint64(kLongSeconds * 8000));
+}
+
+void TestLibm9sStop::stopsWhenItsParentDies()
+{
+    // A shell starts the encoder, tells us its process id and is then killed
+    // outright, as a crashed program would be.
+    const QString output = Path("orphan.mp3");
+    WritePlaceholder(output);
+    QStringList args = EncoderArgs(Path("long.mkv"), "mp3", 128, 44100, 2, output);
+    QProcess parent;
+    parent.start("sh", QStringList{"-c", "\"$0\" \"$@\" 2>/dev/null </dev/null & echo $!; sleep 0.5; kill -KILL $$", EncoderPath()} + args);
+    QVERIFY(parent.waitForFinished(10000));
+    bool ok = false;
+    const pid_t encoder = pid_t(parent.readAllStandardOutput().trimmed().toInt(&ok));
+    QVERIFY(ok && encoder > 0);
+
+    QElapsedTimer waited;
+    waited.start();
+    while (::kill(encoder, 0) == 0 && waited.elapsed() < 5000)
+        QTest::qWait(20);
+    QVERIFY2(::kill(encoder, 0) != 0, "the orphaned encoder went on converting");
+
+    qint64 samples = 0;
+    VerifyValidOutput(output, "mp3", &samples);
+    QVERIFY(samples > 0);
+    QVERIFY2(samples < qint64(kLongSeconds * 44100 * 0.9), "the conversion was not stopped");
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sStop)
