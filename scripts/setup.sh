@@ -25,5 +25,5 @@ if ((${#missing[@]})); then
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   echo "Installing: ${missing[*]}"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
