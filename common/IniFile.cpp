@@ -46,9 +46,17 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// A byte-order mark some editors put at the start is no part of the first line.
+QString withoutByteOrderMark(QString text)
+{
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
+
 QStringList splitLines(const QString &text)
 {
-    QStringList lines = text.split(QLatin1Char('\n'));
+    QStringList lines = withoutByteOrderMark(text).split(QLatin1Char('\n'));
     for (QString &line : lines)
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
@@ -59,15 +67,37 @@ QStringList splitLines(const QString &text)
 }
 
 // The file's lines; a missing or unreadable file has none.
-QStringList readLines(const QString &fileName, QString *lineEnding = nullptr)
+QStringList readLines(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QString text = QString::fromUtf8(file.readAll());
-    if (lineEnding)
-        *lineEnding = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    return splitLines(text);
+    return splitLines(QString::fromUtf8(file.readAll()));
+}
+
+// A line as the file holds it, for writing: the bytes of the lines a write
+// does not change go back exactly as they were, whatever their encoding.
+struct StoredLine {
+    QByteArray bytes; // without the line end
+    QByteArray end;   // "\n", "\r\n" or empty for a last line without one
+    QString text() const { return QString::fromUtf8(bytes); }
+};
+
+QList<StoredLine> splitStoredLines(const QByteArray &content)
+{
+    QList<StoredLine> lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        const qsizetype newline = content.indexOf('\n', start);
+        if (newline < 0) {
+            lines.append({content.mid(start), QByteArray()});
+            break;
+        }
+        const qsizetype stop = newline > start && content[newline - 1] == '\r' ? newline - 1 : newline;
+        lines.append({content.mid(start, stop - start), content.mid(stop, newline + 1 - stop)});
+        start = newline + 1;
+    }
+    return lines;
 }
 
 std::optional<QString> findValue(const QStringList &lines, const QString &section, const QString &key)
@@ -102,6 +132,18 @@ bool isReadOnlyFile(const QString &fileName)
         return true;
     // The owner's write bit is the user's "read-only" mark; honour it even for root.
     return !(info.permissions() & QFileDevice::WriteOwner);
+}
+
+// The text a write stores for value so that a read gives value back.
+QString storedValue(const QString &value)
+{
+    // Reading trims blanks and takes off one pair of quotes; a value that
+    // would lose something that way is stored in double quotes.
+    const bool quoted = value.size() >= 2 && value.front() == value.back()
+                        && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''));
+    if (quoted || value != value.trimmed())
+        return QLatin1Char('"') + value + QLatin1Char('"');
+    return value;
 }
 
 } // namespace
@@ -140,19 +182,33 @@ void TIniFile::WriteInteger(const QString &section, const QString &key, int valu
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) const
 {
+    // A line break would end the value early and slip the rest of it into
+    // the file as lines of their own (a folder name may hold one on Linux).
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
     if (isReadOnlyFile(m_fileName))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
 
-    QString eol = QStringLiteral("\n");
-    QStringList lines = readLines(m_fileName, &eol);
-    const QString newLine = key + QLatin1Char('=') + value;
+    QByteArray content;
+    QFile current(m_fileName);
+    if (current.exists()) {
+        // Never replace a file whose lines could not be read: they would be lost.
+        if (!current.open(QIODevice::ReadOnly))
+            throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+        content = current.readAll();
+        current.close();
+    }
+    QList<StoredLine> lines = splitStoredLines(content);
+    const QByteArray eol = content.contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+    const StoredLine newLine{(key + QLatin1Char('=') + storedValue(value)).toUtf8(), eol};
 
     qsizetype sectionLine = -1;  // header of the first matching section
     qsizetype lastInSection = -1; // last non-empty line of that section
     bool written = false;
     bool inSection = false;
     for (qsizetype i = 0; i < lines.size() && !written; ++i) {
-        const ParsedLine parsed = parseLine(lines[i]);
+        const QString text = i == 0 ? withoutByteOrderMark(lines[i].text()) : lines[i].text();
+        const ParsedLine parsed = parseLine(text);
         if (parsed.kind == ParsedLine::Section) {
             if (inSection)
                 break; // the matching section ended without the key
@@ -161,9 +217,9 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
                 sectionLine = lastInSection = i;
         } else if (inSection) {
             if (parsed.kind == ParsedLine::Key && sameName(parsed.name, key)) {
-                lines[i] = newLine;
+                lines[i].bytes = newLine.bytes;
                 written = true;
-            } else if (!lines[i].trimmed().isEmpty()) {
+            } else if (!text.trimmed().isEmpty()) {
                 lastInSection = i;
             }
         }
@@ -172,17 +228,19 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         if (sectionLine >= 0) {
             lines.insert(lastInSection + 1, newLine);
         } else {
-            if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
-                lines.append(QString());
-            lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
+            if (!lines.isEmpty() && !lines.last().text().trimmed().isEmpty())
+                lines.append({QByteArray(), eol});
+            lines.append({(QLatin1Char('[') + section + QLatin1Char(']')).toUtf8(), eol});
             lines.append(newLine);
         }
     }
 
+    QByteArray bytes;
+    for (const StoredLine &line : lines)
+        bytes += line.bytes + (line.end.isEmpty() ? eol : line.end);
     QSaveFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-    const QByteArray bytes = (lines.join(eol) + eol).toUtf8();
     if (file.write(bytes) != bytes.size() || !file.commit())
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
 }

@@ -23,7 +23,8 @@ public:
     int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
     bool ValueExists(const QString &section, const QString &key) const;
 
-    // Raises TolvaneError "Unable to write to <file>" when the file cannot be written.
+    // Raises TolvaneError "Unable to write to <file>" when the file cannot be
+    // read and written, or when value holds a line break.
     void WriteString(const QString &section, const QString &key, const QString &value) const;
     void WriteInteger(const QString &section, const QString &key, int value) const;
 

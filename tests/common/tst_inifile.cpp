@@ -55,6 +55,7 @@ private slots:
         QTest::newRow("first of two sections") << QByteArray("[s]\nk=1\n[S]\nk=2\n") << "s" << "k" << "1";
         QTest::newRow("comment line") << QByteArray("[s]\n;k=1\nk=2\n") << "s" << "k" << "2";
         QTest::newRow("equals in value") << QByteArray("[s]\nk=a=b\n") << "s" << "k" << "a=b";
+        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[s]\nk=v\n") << "s" << "k" << "v";
         QTest::newRow("UTF-8 value") << QByteArray("[s]\nk=/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90\n") << "s" << "k"
                                      << QString::fromUtf8("/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90");
     }
@@ -137,6 +138,12 @@ private slots:
                                     << "outputFolder" << QByteArray("[setting]\r\noutputFolder=V\r\n");
         QTest::newRow("no final newline") << QByteArray("[setting]\nx=1") << "setting" << "outputFolder"
                                           << QByteArray("[setting]\nx=1\noutputFolder=V\n");
+        // Lines the write does not touch keep their bytes, even when they are no UTF-8.
+        QTest::newRow("other lines byte for byte")
+            << QByteArray("; caf\xe9\r\n[setting]\noutputFolder=/m\xfcsik\r\nx=1\n") << "setting" << "x"
+            << QByteArray("; caf\xe9\r\n[setting]\noutputFolder=/m\xfcsik\r\nx=V\n");
+        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[setting]\noutputFolder=old\n") << "setting"
+                                         << "outputFolder" << QByteArray("\xef\xbb\xbf[setting]\noutputFolder=V\n");
     }
 
     void write()
@@ -163,6 +170,44 @@ private slots:
         QCOMPARE(ini.ReadString("setting", "outputFolder", QString()), QString::fromUtf8("/tmp/M\xc3\xbcsik & \"Co\""));
     }
 
+    void valueReadsBackAsWritten_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("plain") << "/music" << QByteArray("k=/music");
+        QTest::newRow("blank at the end") << "/music " << QByteArray("k=\"/music \"");
+        QTest::newRow("blank at the start") << " /music" << QByteArray("k=\" /music\"");
+        QTest::newRow("tab at the end") << "/music\t" << QByteArray("k=\"/music\t\"");
+        QTest::newRow("in double quotes") << "\"x\"" << QByteArray("k=\"\"x\"\"");
+        QTest::newRow("in single quotes") << "'x'" << QByteArray("k=\"'x'\"");
+        QTest::newRow("one quote only") << "\"x" << QByteArray("k=\"x");
+        QTest::newRow("quotes inside") << "a \"b\" c" << QByteArray("k=a \"b\" c");
+        QTest::newRow("empty") << "" << QByteArray("k=");
+    }
+
+    void valueReadsBackAsWritten()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, line);
+        QTemporaryDir dir;
+        const TIniFile ini(dir.filePath(QStringLiteral("config.ini")));
+        ini.WriteString("s", "k", value);
+        QCOMPARE(ini.ReadString("s", "k", QStringLiteral("default")), value);
+        QCOMPARE(readFile(ini.FileName()), "[s]\n" + line + "\n");
+    }
+
+    void writeKeepsPermissions()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("config.ini"));
+        const TIniFile ini(path);
+        ini.WriteInteger("skin", "skin", 1);
+        const auto permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+        QVERIFY(QFile::setPermissions(path, permissions));
+        ini.WriteInteger("skin", "skin", 2);
+        QCOMPARE(QFile::permissions(path) & 0x7077, permissions);
+    }
+
     void writeLeavesNoTemporaryFiles()
     {
         QTemporaryDir dir;
@@ -178,6 +223,8 @@ private slots:
         QTest::newRow("read-only file") << "readonly";
         QTest::newRow("missing folder") << "missingfolder";
         QTest::newRow("path is a folder") << "folder";
+        QTest::newRow("unreadable file") << "unreadable";
+        QTest::newRow("line break in the value") << "linebreak";
     }
 
     void failedWriteRaises()
@@ -186,25 +233,37 @@ private slots:
         QTemporaryDir dir;
         QString path = dir.filePath(QStringLiteral("config.ini"));
         QByteArray original = "[setting]\noutputFolder=old\n";
-        if (kind == QLatin1String("readonly")) {
+        QString value = QStringLiteral("new");
+        const bool keepsFile = kind == QLatin1String("readonly") || kind == QLatin1String("linebreak")
+                               || kind == QLatin1String("unreadable");
+        if (keepsFile) {
             QFile file(path);
             file.open(QIODevice::WriteOnly);
             file.write(original);
-            file.close();
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        }
+        if (kind == QLatin1String("readonly")) {
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        } else if (kind == QLatin1String("unreadable")) {
+            QFile::setPermissions(path, QFileDevice::WriteOwner);
+            if (QFile(path).open(QIODevice::ReadOnly))
+                QSKIP("the file can be read all the same (running as root)");
+        } else if (kind == QLatin1String("linebreak")) {
+            value = QStringLiteral("/music\n[common]\nlanguage=3");
         } else if (kind == QLatin1String("missingfolder")) {
             path = dir.filePath(QStringLiteral("gone/config.ini"));
         } else {
             QDir(dir.path()).mkdir(QStringLiteral("config.ini"));
         }
         try {
-            TIniFile(path).WriteString("setting", "outputFolder", "new");
+            TIniFile(path).WriteString("setting", "outputFolder", value);
             QFAIL("no error raised");
         } catch (const TolvaneError &e) {
             QCOMPARE(e.text(), QStringLiteral("Unable to write to %1").arg(path));
         }
-        if (kind == QLatin1String("readonly"))
+        if (keepsFile) {
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             QCOMPARE(readFile(path), original);
+        }
     }
 };
 
