@@ -1,6 +1,6 @@
-#include "AnswerModal.h"
 #include "ErrorReport.h"
 #include "FileQueueRules.h"
+#include "ModalAnswerer.h"
 #include "Startup.h"
 #include "UnitMain.h"
 
@@ -378,6 +378,23 @@ private slots:
                                       longPath, tree(QStringLiteral("A.MPG"))}));
     }
 
+    void dropsAnywhereReachTheWindow()
+    {
+        // A drag goes to the widget under the mouse, or the nearest parent of
+        // it that takes drops; for files that must be the window itself, so
+        // no control may take drops on its own (a line edit does by default).
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        for (QWidget *widget : frmMain->findChildren<QWidget *>()) {
+            if (!widget->isVisible() || widget->isWindow() || widget->window() != frmMain)
+                continue;
+            QWidget *target = widget;
+            while (!target->isWindow() && !target->acceptDrops())
+                target = target->parentWidget();
+            QVERIFY2(target == frmMain, qPrintable(widget->objectName() + QStringLiteral(" takes drops")));
+        }
+    }
+
     void deleteSelected_data()
     {
         QTest::addColumn<int>("selected");
@@ -459,16 +476,19 @@ private slots:
         QString text, caption;
         QMessageBox::Icon icon = QMessageBox::Critical;
         QWidget *owner = nullptr;
-        auto answered = AnswerModal<QMessageBox>([&](QMessageBox *box) {
+        ModalAnswerer answers;
+        answers.expect([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            QVERIFY(box && box->button(QMessageBox::Ok) && box->button(QMessageBox::Cancel));
             text = box->text();
             caption = box->windowTitle();
             icon = box->icon();
             owner = box->parentWidget();
-            QVERIFY(box->button(QMessageBox::Ok) && box->button(QMessageBox::Cancel));
             box->button(answer)->click();
         });
         action("ActionFileClearAll")->trigger();
-        QVERIFY(*answered);
+        QVERIFY(answers.allUsed());
+        QVERIFY(answers.unexpected.isEmpty());
         QCOMPARE(text, frmMain->msgClearAll);
         QCOMPARE(caption, QStringLiteral("Tolvane title"));
         QCOMPARE(icon, QMessageBox::NoIcon);
