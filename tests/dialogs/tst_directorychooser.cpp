@@ -1,7 +1,7 @@
-#include "AnswerModal.h"
 #include "ErrorReport.h"
 #include "FolderTreeDriver.h"
 #include "IniFile.h"
+#include "ModalAnswerer.h"
 #include "Startup.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
@@ -50,9 +50,15 @@ private:
     // on it; returns when the modal wait has ended.
     void choose(const std::function<void(TFrmDirectory *)> &answer)
     {
-        auto answered = AnswerModal<TFrmDirectory>([answer](TFrmDirectory *dialog) { answer(dialog); });
+        ModalAnswerer answers;
+        answers.expect([answer](QWidget *modal) {
+            auto *dialog = qobject_cast<TFrmDirectory *>(modal);
+            QVERIFY(dialog);
+            answer(dialog);
+        });
         frmMain->findChild<QAction *>(QStringLiteral("ActionSetDirectory"))->trigger();
-        QVERIFY(*answered);
+        QVERIFY(answers.allUsed());
+        QVERIFY(answers.unexpected.isEmpty());
         QVERIFY(!FrmDirectory->isVisible());
     }
 
