@@ -71,9 +71,22 @@ void WritePlaceholder(const QString &path)
 {
     // Plain POSIX calls, so that the error of each step is the system's own.
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Created here (rather than emptied) tells whether a failed write may
+    // take the file away again: an empty file of the output's name would
+    // only raise the file-exists question at the next run.
+    bool created = true;
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
     if (fd < 0)
         RaiseWriteError(errno, path);
+    const auto fail = [&](int code) {
+        if (created)
+            ::unlink(name.constData());
+        RaiseWriteError(code, path);
+    };
     qsizetype written = 0;
     while (written < PlaceholderSize) {
         const ssize_t n = ::write(fd, PlaceholderContent + written, PlaceholderSize - written);
@@ -82,12 +95,12 @@ void WritePlaceholder(const QString &path)
         if (n <= 0) {
             const int code = n < 0 ? errno : ENOSPC;
             ::close(fd);
-            RaiseWriteError(code, path);
+            fail(code);
         }
         written += n;
     }
     if (::close(fd) != 0 && errno != EINTR)
-        RaiseWriteError(errno, path);
+        fail(errno);
 }
 
 bool IsBarePlaceholder(const QString &path)

@@ -25,7 +25,8 @@ void ForceOutputFolder(const QString &folder);
 QString FileWriteErrorText(int code, bool folderExists);
 
 // Creates or empties path and writes the placeholder. Raises TolvaneError
-// with FileWriteErrorText when any step fails.
+// with FileWriteErrorText when any step fails; a file this call created is
+// removed again then, one that existed stays (emptied).
 void WritePlaceholder(const QString &path);
 
 // True when path holds exactly the placeholder: the encoder never wrote it.

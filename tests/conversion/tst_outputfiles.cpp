@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -208,6 +210,36 @@ private slots:
             target = "/dev/full";
         }
         QCOMPARE(errorOf([&] { WritePlaceholder(target); }), error);
+    }
+
+    // A write that fails after the file was opened: the file size limit makes
+    // every write fail with EFBIG, like a full disk would with ENOSPC.
+    void failedPlaceholderLeavesNoNewFile_data()
+    {
+        QTest::addColumn<bool>("existed");
+        QTest::newRow("new file is removed") << false;
+        QTest::newRow("existing file stays") << true;
+    }
+
+    void failedPlaceholderLeavesNoNewFile()
+    {
+        QFETCH(bool, existed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("clip.mp3");
+        if (existed)
+            touch(path, "old");
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = before;
+        none.rlim_cur = 0;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
+        const QString error = errorOf([&] { WritePlaceholder(path); });
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QCOMPARE(error, QStringLiteral("I/O error %1").arg(EFBIG));
+        QCOMPARE(QFile::exists(path), existed);
     }
 
     void fileWriteErrorText_data()
