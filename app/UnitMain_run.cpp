@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTableWidgetItem>
+#include <QTextDocument>
 
 namespace {
 // Sets text unless the language file already gave one.
@@ -24,6 +25,15 @@ void DefaultText(QString &text, const char *fallback)
 {
     if (text.isEmpty())
         text = QString::fromUtf8(fallback);
+}
+
+// Tool tips render anything that looks like markup as rich text; a file
+// named "<b>x</b>.avi" must still show its name as it is.
+QString PlainToolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 // Keeps a flag set while a scope runs, however it is left.
@@ -44,6 +54,9 @@ void TfrmMain::SetupConversionRun()
 {
     FOverwriteChoice = ocAsk;
     FContinue = true;
+
+    // The status line carries file names, which may look like markup.
+    ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
 
     ConsoleIO = new TConsoleIO(this);
     ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
@@ -108,6 +121,10 @@ void TfrmMain::RunConversion()
 
         folder = WithTrailingSlash(folder);
         const QString target = ResolveTargetFile(OutputFilePath(folder, source, GetOutputExt()));
+        // The question is modal and runs its own event loop: a close or stop
+        // that came meanwhile must not start another file.
+        if (!FContinue || m_closing)
+            return;
         if (target.isEmpty())
             continue;
 
@@ -265,5 +282,5 @@ void TfrmMain::ParseEncoderOutput(const QString &Text)
     const QString status =
         ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, current);
     ui->labelCurrentInfo->setText(status);
-    ui->labelCurrentInfo->setToolTip(status);
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
 }

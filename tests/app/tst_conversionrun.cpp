@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 namespace {
 QString ffmpegProgram() { return QStandardPaths::findExecutable(QStringLiteral("ffmpeg")); }
@@ -579,6 +581,93 @@ private slots:
         const qint64 size = QFileInfo(out("long.mp3")).size();
         QTest::qWait(300);
         QCOMPARE(QFileInfo(out("long.mp3")).size(), size);
+    }
+
+    // The file-exists question runs its own event loop; a close that comes
+    // meanwhile ends the run there: the answer starts no encoder.
+    void closingDuringTheQuestionStartsNothing()
+    {
+        start();
+        queue({"a.avi", "b.mp4"});
+        writeFile(out("a.mp3"), "old a");
+        ModalAnswerer modal;
+        modal.expect([](QWidget *question) {
+            frmMain->close();
+            ModalAnswerer::overwriteAnswer("buttonOverWrite", false)(question);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        convert();
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!frmMain->isVisible());
+        QCOMPARE(modal.seenNames(), QStringList{"frmOverWrite"});
+        QVERIFY(modal.unexpected.isEmpty());
+        QCOMPARE(contentOf(out("a.mp3")), QByteArray("old a"));
+        QVERIFY(!QFile::exists(out("b.mp3")));
+        QVERIFY(!frmMain->ConsoleIO || !frmMain->ConsoleIO->IsRunning());
+    }
+
+    // Files dropped on the window while it converts join the queue but not the run.
+    void droppedDuringARunWaitForTheNext()
+    {
+        start();
+        queue({"a.avi"});
+        QMetaObject::Connection dropper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            disconnect(dropper);
+            auto *data = new QMimeData;
+            data->setUrls({QUrl::fromLocalFile(clip("b.mp4"))});
+            const QPoint at = frmMain->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(frmMain, &enter);
+            QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(frmMain, &drop);
+            delete data;
+        });
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(list()->rowCount(), 2);
+        QCOMPARE(list()->item(1, 0)->text(), clip("b.mp4"));
+        QVERIFY(probe(out("a.mp3")).valid);
+        QVERIFY(!QFile::exists(out("b.mp3")));
+        QCOMPARE(modal.seenNames(), QStringList{"msgFinishInfo"});
+    }
+
+    // File names go into the status line as they are: no format, no markup.
+    void statusLineShowsOddNamesAsTheyAre_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("percent signs") << "/v/100% %s %d %1.avi";
+        QTest::newRow("quotes") << "/v/\"it's\".avi";
+        QTest::newRow("markup") << "/v/<b>bold</b> &amp; <i>.avi";
+        QTest::newRow("very long") << "/v/" + QString(600, 'x') + ".avi";
+    }
+
+    void statusLineShowsOddNamesAsTheyAre()
+    {
+        QFETCH(QString, source);
+        start();
+        frmMain->msgStatusRun = "Converting file %s";
+        queue({source});
+        QCOMPARE(list()->rowCount(), 1);
+        list()->selectRow(0);
+        const QSize windowSize = frmMain->size();
+        const int labelWidth = status()->width();
+        frmMain->ParseEncoderOutput("ffmpeg_release_time=1.0=ffmpeg_release_time");
+        QApplication::processEvents();
+
+        const QString expected = "Converting file 1/1 [-00:00:01] " + source;
+        QCOMPARE(status()->text(), expected);
+        // A label shows text that looks like markup as rich text unless told not to.
+        QVERIFY(status()->textFormat() == Qt::PlainText || !Qt::mightBeRichText(expected));
+        QTextDocument tip;
+        if (Qt::mightBeRichText(status()->toolTip()))
+            tip.setHtml(status()->toolTip());
+        else
+            tip.setPlainText(status()->toolTip());
+        QCOMPARE(tip.toPlainText(), expected);
+        QCOMPARE(status()->width(), labelWidth);
+        QCOMPARE(frmMain->size(), windowSize);
     }
 
     // With automatic power-off the countdown comes before the end message.
