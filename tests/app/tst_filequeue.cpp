@@ -1,7 +1,7 @@
 #include "ErrorReport.h"
 #include "FileQueueRules.h"
 #include "ModalAnswerer.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitMain.h"
 
 #include <QAbstractButton>
@@ -51,9 +51,8 @@ class TestFileQueue : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_program; // the program folder: config.ini lands here
+    ProgramFixture m_program;
     QTemporaryDir m_tree;
-    QStringList m_errors;
 
     QTableWidget *list() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
     QAction *action(const char *name) { return frmMain->findChild<QAction *>(QLatin1String(name)); }
@@ -88,7 +87,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setQuitOnLastWindowClosed(false);
-        SetErrorReporter([this](const QString &text) { m_errors << text; });
 
         // A folder tree with every kind of entry the search has to tell apart.
         QDir root(tree());
@@ -103,17 +101,16 @@ private slots:
 
     void init()
     {
-        m_program = std::make_unique<QTemporaryDir>();
-        CreateApplicationForms(m_program->path());
+        m_program.start(QByteArray(), ProgramFixture::Hidden);
         TfrmMain::OpenDialogRunner = nullptr;
     }
 
     void cleanup()
     {
         TfrmMain::OpenDialogRunner = nullptr;
-        DestroyApplicationForms();
-        m_program.reset();
-        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+        const QStringList errors = m_program.errors;
+        m_program.stop();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
     void acceptedExtensions_data()

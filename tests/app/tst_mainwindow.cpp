@@ -1,15 +1,14 @@
 #include "Application.h"
 #include "ErrorReport.h"
 #include "IniFile.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "TolvaneError.h"
 #include "UnitMain.h"
+#include "UrlRecorder.h"
 #include "Unit_common.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -25,23 +24,12 @@
 #include <QTest>
 #include <QTimer>
 
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestProgramFolder> m_folder;
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
 
     template <typename T> T *control(const char *name)
     {
@@ -53,29 +41,13 @@ private:
 
     void start(const QByteArray &config = QByteArray(), bool show = true)
     {
-        m_folder = std::make_unique<TestProgramFolder>();
-        if (!config.isEmpty())
-            m_folder->writeConfig(config);
-        CreateApplicationForms(m_folder->path());
-        if (show)
-            frmMain->show();
+        m_program.start(config, show ? ProgramFixture::Shown : ProgramFixture::Hidden);
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
-
-    void cleanup()
-    {
-        DestroyApplicationForms();
-        m_folder.reset();
-        m_errors.clear();
-    }
+    void cleanup() { m_program.stop(); }
 
     void structureAndDefaults()
     {
@@ -210,14 +182,14 @@ private slots:
         start();
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
         QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), music);
-        QCOMPARE(TIniFile(m_folder->configFile()).ReadString("setting", "outputFolder", QString()), music);
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "outputFolder", QString()), music);
     }
 
     void storedFolderIsShown()
     {
         start("[Setting]\nOutputFolder=/srv/audio out\n");
         QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), QStringLiteral("/srv/audio out"));
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
     }
 
     void startWithFormTextWritesNothing()
@@ -225,16 +197,14 @@ private slots:
         // The form's own text stands there until the first show; an equal stored value changes nothing.
         const QByteArray config = "; hand-written\n[setting]\noutputFolder=C:\\\n";
         start(config);
-        QCOMPARE(m_folder->read("config.ini"), config);
+        QCOMPARE(m_program.folder().read("config.ini"), config);
     }
 
     void unwritableConfigIsReported()
     {
-        m_folder = std::make_unique<TestProgramFolder>();
-        QDir(m_folder->path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
-        CreateApplicationForms(m_folder->path());
-        frmMain->show(); // the show event reaches FormShow through the application object
-        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_folder->configFile())});
+        QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
+        start(); // the show event reaches FormShow through the application object
+        QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QCOMPARE(control<QLineEdit>("editOutputFolder")->text(),
                  QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     }
@@ -257,7 +227,7 @@ private slots:
         control<QAction>("ActionExit")->trigger();
         QVERIFY(!frmMain->isVisible());
         QVERIFY(!QFileInfo::exists(TemporaryScriptPath()));
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
     }
 
     void helpMenu_data()
@@ -281,11 +251,7 @@ private slots:
         QFETCH(QString, target);
         start("[common]\nlanguage=" + QByteArray::number(language) + "\n", false);
         UrlRecorder urls;
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::setUrlHandler(QLatin1String(scheme), &urls, "open");
         control<QAction>(item.toLatin1().constData())->trigger();
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
         QCOMPARE(urls.opened.size(), 1);
         if (target == QLatin1String("file"))
             QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));
@@ -300,7 +266,7 @@ private slots:
         connect(&button, &QPushButton::clicked, [] { throw TolvaneError(QStringLiteral("'x' is not a valid integer value")); });
         QTest::mouseClick(&button, Qt::LeftButton);
         QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(m_errors, (QStringList{"'x' is not a valid integer value.", "'x' is not a valid integer value."}));
+        QCOMPARE(m_program.errors, (QStringList{"'x' is not a valid integer value.", "'x' is not a valid integer value."}));
     }
 };
 
@@ -312,3 +278,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_mainwindow.moc"
+#include "moc_UrlRecorder.cpp"

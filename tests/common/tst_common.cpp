@@ -1,23 +1,15 @@
 #include "ErrorReport.h"
 #include "IniFile.h"
+#include "ModalAnswerer.h"
 #include "PowerOff.h"
+#include "UrlRecorder.h"
 #include "Unit_common.h"
 
-#include <QDesktopServices>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
-
-// Records what the program hands to the desktop's URL handlers.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class TestCommon : public QObject
 {
@@ -34,18 +26,6 @@ private:
     UrlRecorder m_urls;
 
 private slots:
-    void initTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_urls, "open");
-    }
-
-    void cleanupTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
-    }
-
     void languageTable_data()
     {
         QTest::addColumn<QByteArray>("config");
@@ -200,7 +180,37 @@ private slots:
         SetErrorReporter(previous);
         QCOMPARE(reported, QStringList{shown});
     }
+
+    void errorBox()
+    {
+        // Without a recorder the text goes to the real box: the application
+        // title, an error icon, OK only; the program goes on once it is closed.
+        SetApplicationTitle(QStringLiteral("Tolvane title"));
+        const ErrorReporter previous = SetErrorReporter({});
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+        ModalAnswerer answers;
+        answers.expect([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = box->standardButtons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        ReportError(QStringLiteral("Unable to write to /x/config.ini"));
+        SetErrorReporter(previous);
+        SetApplicationTitle(QString());
+        QVERIFY(answers.allUsed());
+        QCOMPARE(title, QStringLiteral("Tolvane title"));
+        QCOMPARE(text, QStringLiteral("Unable to write to /x/config.ini."));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
 };
 
 QTEST_MAIN(TestCommon)
 #include "tst_common.moc"
+#include "moc_UrlRecorder.cpp"

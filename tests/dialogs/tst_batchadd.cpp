@@ -1,6 +1,5 @@
-#include "ErrorReport.h"
 #include "FolderTreeDriver.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitMain.h"
 #include "Unit_batch.h"
 
@@ -24,9 +23,8 @@ class TestBatchAdd : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_program;
+    ProgramFixture m_program;
     QTemporaryDir m_videos;
-    QStringList m_errors;
 
     template <typename T> T *control(const char *name)
     {
@@ -65,7 +63,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setQuitOnLastWindowClosed(false);
-        SetErrorReporter([this](const QString &text) { m_errors << text; });
         QVERIFY(QDir(videos()).mkpath(QStringLiteral("season/extra")));
         for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4"}) {
             QFile file(videos(QLatin1String(name)));
@@ -73,17 +70,13 @@ private slots:
         }
     }
 
-    void init()
-    {
-        m_program = std::make_unique<QTemporaryDir>();
-        CreateApplicationForms(m_program->path());
-    }
+    void init() { m_program.start(QByteArray(), ProgramFixture::Hidden); }
 
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_program.reset();
-        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+        const QStringList errors = m_program.errors;
+        m_program.stop();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
     void formAndDefaults()

@@ -1,8 +1,7 @@
-#include "ErrorReport.h"
 #include "FolderTreeDriver.h"
 #include "IniFile.h"
 #include "ModalAnswerer.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
 #include "Unit_common_directory.h"
@@ -22,8 +21,7 @@ class TestDirectoryChooser : public QObject
 
 private:
     QTemporaryDir m_home;
-    std::unique_ptr<QTemporaryDir> m_program;
-    QStringList m_errors;
+    ProgramFixture m_program;
 
     template <typename T> T *control(const char *name)
     {
@@ -64,12 +62,7 @@ private:
 
     void start(bool show = true)
     {
-        m_program = std::make_unique<QTemporaryDir>();
-        CreateApplicationForms(m_program->path());
-        if (!show)
-            return;
-        frmMain->show();
-        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        m_program.start(QByteArray(), show ? ProgramFixture::Shown : ProgramFixture::Hidden);
     }
 
 private slots:
@@ -79,16 +72,15 @@ private slots:
         qputenv("HOME", m_home.path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toLocal8Bit());
         QApplication::setQuitOnLastWindowClosed(false);
-        SetErrorReporter([this](const QString &text) { m_errors << text; });
         QVERIFY(QDir(desktop()).mkpath(QStringLiteral("out/mp3")));
         QVERIFY(QDir(desktop()).mkpath(QStringLiteral("other")));
     }
 
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_program.reset();
-        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+        const QStringList errors = m_program.errors;
+        m_program.stop();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
     void formAndDefaults()

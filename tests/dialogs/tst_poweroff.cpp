@@ -1,8 +1,6 @@
 #include "Application.h"
-#include "ErrorReport.h"
 #include "PowerOff.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
@@ -19,9 +17,7 @@ class TestPowerOff : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestProgramFolder> m_folder;
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
     PowerOffHandler m_previousPowerOff;
     int m_requests = 0;
 
@@ -30,7 +26,7 @@ private:
 
     void setWait(int seconds, int on = 1)
     {
-        m_folder->writeConfig(QStringLiteral("[setting]\nautoPowerOff=%1\nautoPowerOff_WaitTime=%2\n")
+        m_program.folder().writeConfig(QStringLiteral("[setting]\nautoPowerOff=%1\nautoPowerOff_WaitTime=%2\n")
                                   .arg(on)
                                   .arg(seconds)
                                   .toUtf8());
@@ -38,11 +34,9 @@ private:
 
     void start(int waitSeconds)
     {
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->write("language/en.ini", "[frmPowerOffWindows]\nbuttonYes=Yes\nbuttonNo=No\n");
+        m_program.folder().write("language/en.ini", "[frmPowerOffWindows]\nbuttonYes=Yes\nbuttonNo=No\n");
         setWait(waitSeconds);
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
+        m_program.start();
         // As the language file sets it.
         frmPowerOffWindows->yesCaption = QStringLiteral("Yes ");
     }
@@ -60,22 +54,17 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
         m_previousPowerOff = SetPowerOffHandler([this] { ++m_requests; });
     }
 
-    void cleanupTestCase()
-    {
-        SetErrorReporter(m_previousReporter);
-        SetPowerOffHandler(m_previousPowerOff);
-    }
+    void cleanupTestCase() { SetPowerOffHandler(m_previousPowerOff); }
 
     void cleanup()
     {
-        QVERIFY(m_errors.isEmpty());
-        DestroyApplicationForms();
-        m_folder.reset();
+        const QStringList errors = m_program.errors;
+        m_program.stop();
         m_requests = 0;
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
     void showingStartsTheTimer()
@@ -218,7 +207,7 @@ private slots:
         QFETCH(bool, shown);
 
         start(30);
-        m_folder->writeConfig(config);
+        m_program.folder().writeConfig(config);
         bool sawDialog = false;
         QTimer::singleShot(0, frmPowerOffWindows, [&] {
             sawDialog = frmPowerOffWindows->isVisible() && QApplication::activeModalWidget() == frmPowerOffWindows;

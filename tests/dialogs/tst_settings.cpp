@@ -1,8 +1,6 @@
 #include "Application.h"
-#include "ErrorReport.h"
 #include "IniFile.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "UnitSetting.h"
@@ -21,9 +19,7 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestProgramFolder> m_folder;
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
 
     template <typename T> T *control(const char *name) { return frmSetting->findChild<T *>(QLatin1String(name)); }
     QCheckBox *checkBox() { return control<QCheckBox>("checkBoxAutoPowerOff"); }
@@ -31,36 +27,22 @@ private:
 
     void start(const QByteArray &config = QByteArray())
     {
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->installData(); // the captions come from the language file; clicks need them
-        if (!config.isEmpty())
-            m_folder->writeConfig(config);
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
+        m_program.folder().installData(); // the captions come from the language file; clicks need them
+        m_program.start(config);
     }
 
     void openSettings() { frmMain->findChild<QAction *>(QStringLiteral("N_Setting"))->trigger(); }
 
-    QString setting(const char *key) const
+    QString setting(const char *key)
     {
-        return TIniFile(m_folder->configFile()).ReadString(QStringLiteral("setting"), QLatin1String(key), QStringLiteral("<none>"));
+        return TIniFile(m_program.folder().configFile())
+            .ReadString(QStringLiteral("setting"), QLatin1String(key), QStringLiteral("<none>"));
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
-
-    void cleanup()
-    {
-        DestroyApplicationForms();
-        m_folder.reset();
-        m_errors.clear();
-    }
+    void cleanup() { m_program.stop(); }
 
     void createdAtStartAndPlaced()
     {
@@ -122,7 +104,7 @@ private slots:
     {
         QFETCH(QString, leaveBy);
         start("[setting]\nautoPowerOff=0\nautoPowerOff_WaitTime=30\n");
-        const QByteArray before = m_folder->read(QStringLiteral("config.ini"));
+        const QByteArray before = m_program.folder().read(QStringLiteral("config.ini"));
         openSettings();
 
         QTest::mouseClick(checkBox(), Qt::LeftButton);
@@ -141,7 +123,7 @@ private slots:
             frmSetting->close();
 
         QVERIFY(!frmSetting->isVisible());
-        QCOMPARE(m_folder->read(QStringLiteral("config.ini")), before);
+        QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
         QVERIFY(!frmCommon->IsAutoPowerOff());
 
         // The next showing forgets what was typed and shows config.ini again.
@@ -183,7 +165,7 @@ private slots:
         else
             QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
 
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
         QVERIFY(!frmSetting->isVisible());
         QCOMPARE(setting("autoPowerOff"), storedOn);
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
@@ -212,28 +194,28 @@ private slots:
         QFETCH(QString, text);
 
         start("[setting]\nautoPowerOff=0\nautoPowerOff_WaitTime=30\n");
-        const QByteArray before = m_folder->read(QStringLiteral("config.ini"));
+        const QByteArray before = m_program.folder().read(QStringLiteral("config.ini"));
         openSettings();
         if (checked)
             QTest::mouseClick(checkBox(), Qt::LeftButton);
         edit()->setText(text);
         QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
 
-        QCOMPARE(m_errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(text)});
+        QCOMPARE(m_program.errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(text)});
         QVERIFY(frmSetting->isVisible());
         QCOMPARE(edit()->text(), text);
-        QCOMPARE(m_folder->read(QStringLiteral("config.ini")), before);
+        QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
     }
 
     void readOnlyConfigKeepsDialogOpen()
     {
         start("[setting]\nautoPowerOff=0\n");
-        QFile::setPermissions(m_folder->configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        QFile::setPermissions(m_program.folder().configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
         openSettings();
         QTest::mouseClick(checkBox(), Qt::LeftButton);
         QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
 
-        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_folder->configFile())});
+        QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QVERIFY(frmSetting->isVisible());
         QVERIFY(!frmCommon->IsAutoPowerOff());
     }

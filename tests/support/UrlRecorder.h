@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDesktopServices>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+// Takes the place of the desktop's handlers for the given URL schemes while it
+// lives and records every address the program asks to open.
+// A test that uses it ends with #include "moc_UrlRecorder.cpp" (the class needs moc).
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+
+    explicit UrlRecorder(const QStringList &schemes = {"http", "https", "mailto", "file"}) : m_schemes(schemes)
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlRecorder() override
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
+    QStringList m_schemes;
+};
