@@ -564,12 +564,18 @@ private slots:
         writeFile(QDir(QDir::tempPath()).filePath("v9i.avs"), "script");
         start(true, QString(), "autoPowerOff=1\n");
         queue({"long.mkv", "a.avi"});
+        QElapsedTimer sinceClose;
         QMetaObject::Connection closer = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(closer);
-            QTimer::singleShot(0, frmMain, [] { frmMain->close(); });
+            QTimer::singleShot(0, frmMain, [&] {
+                sinceClose.start();
+                frmMain->close();
+            });
         });
         ModalAnswerer modal;
         convert();
+        // The encoder ends on "quit" at once; only a deaf one would take the 1 s of WaitTimeout.
+        QVERIFY2(sinceClose.elapsed() < 1500, qPrintable(QString::number(sinceClose.elapsed())));
         QVERIFY(!frmMain->isVisible());
         QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
         QCOMPARE(m_powerOffs, 0);
