@@ -22,7 +22,14 @@ done
 
 if ((${#missing[@]})); then
   SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "These packages are missing: ${missing[*]}" >&2
+      echo "Run this script as root, or install sudo, to install them." >&2
+      exit 1
+    fi
+    SUDO="sudo"
+  fi
   echo "Installing: ${missing[*]}"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
