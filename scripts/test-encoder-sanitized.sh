@@ -32,6 +32,15 @@ damage() {  # file seed: overwrite a tenth of the file from 40 % on
   noise $((size / 10)) "$2" | dd of="$1" bs=1 seek=$((size * 2 / 5)) conv=notrunc status=none
 }
 cut_half() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"$2"; }
+le() {  # value bytes: little-endian bytes on standard output
+  local i; for ((i = 0; i < $2; i++)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done
+}
+hostile_wav() {  # from to rate channels: a WAV header claiming another rate or channel count
+  local fmt; fmt=$(grep -obUa 'fmt ' "$1" | head -1 | cut -d: -f1)
+  cp "$1" "$2"
+  { le "$4" 2; le "$3" 4; le $(($3 * $4 * 2)) 4; le $(($4 * 2)) 2; } |
+    dd of="$2" bs=1 seek=$((fmt + 10)) conv=notrunc status=none
+}
 
 echo "Making fixtures in $WORK"
 ff "${VIDEO[@]}" -f lavfi -i "$(tone 44100)" -c:v mpeg4 -c:a libmp3lame clip.avi
@@ -52,6 +61,13 @@ printf 'This is not a video.\n' >text.avi
 noise 262144 1 >garbage.mpg
 { printf 'RIFF\x10\0\0\0AVI LIST'; noise 262144 2; } >garbage.avi
 { printf '\x1a\x45\xdf\xa3'; noise 262144 3; } >garbage.mkv
+ff -f lavfi -i "$(tone 44100)" -c:a pcm_s16le tone.wav
+hostile_wav tone.wav rate-1hz.wav 1 2
+hostile_wav tone.wav rate-2ghz.wav 2000000000 2
+hostile_wav tone.wav channels-100.wav 44100 100
+hostile_wav tone.wav channels-65535.wav 44100 65535
+# Timestamps 60 years into the file, read with a start offset.
+ff -f lavfi -i "$(tone 44100)" -output_ts_offset 2000000000 -c:a pcm_s16le late.mkv
 
 failures=0
 check() {  # expected-status(0|1|any) description command...
@@ -80,7 +96,8 @@ for fmt in wav mp3; do
            damaged-clip.avi damaged-clip.mpg damaged-clip.mkv damaged-clip.mp4; do
     check 0 "$f to $fmt" run "$f" "$fmt"
   done
-  for f in empty.avi text.avi noaudio.mp4 missing.avi cut-clip.mp4; do
+  for f in empty.avi text.avi noaudio.mp4 missing.avi cut-clip.mp4 rate-1hz.wav rate-2ghz.wav channels-100.wav \
+           channels-65535.wav; do
     check 1 "$f to $fmt" run "$f" "$fmt"
   done
   for f in garbage.mpg garbage.avi garbage.mkv; do
@@ -98,9 +115,11 @@ stop_by_term() {
   sleep 0.5; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
   cat err-term.txt >&2; return "$status"
 }
+late_start() { printf 'temp\r\n' >late.wav; "$ENCODER" -i late.mkv -y -f wav -ss 0.5 -t 0.5 late.wav </dev/null; }
 bad_option() { "$ENCODER" -i clip.avi -y -f mp3 -acodec copy out.mp3 </dev/null; }
 check 0 "quit during an MP3 conversion" stop_by_quit
 check 0 "SIGTERM during a WAV conversion" stop_by_term
+check 0 "start offset on far-off timestamps" late_start
 check 1 "unknown option" bad_option
 
 if [ "$failures" -ne 0 ]; then

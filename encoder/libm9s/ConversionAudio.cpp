@@ -1,13 +1,18 @@
 #include "ConversionSteps.h"
 
+extern "C" {
+#include <libavutil/common.h>
+}
+
 #include <algorithm>
 #include <new>
 #include <utility>
 
 namespace {
 
-// Input samples converted per step. A damaged file can make a decoder
-// return one enormous frame; taken in slices, the output buffers stay small.
+// Samples converted per step, counted at the faster of the two rates. A
+// damaged file can make a decoder return one enormous frame, and a large
+// upsampling multiplies it; taken in slices, the output buffers stay small.
 constexpr int kSliceSamples = 16384;
 
 } // namespace
@@ -30,14 +35,15 @@ void Conversion::HandleFrame(const AVFrame &frame)
     const auto format = AVSampleFormat(frame.format);
     const bool planar = av_sample_fmt_is_planar(format);
     const int channels = frame.ch_layout.nb_channels;
+    const int slice = resampler_->InputSlice(kSliceSamples);
     const size_t offset = size_t(skip) * size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : channels);
-    const size_t sliceBytes = size_t(kSliceSamples) * size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : channels);
+    const size_t sliceBytes = size_t(slice) * size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : channels);
     planes_.resize(planar ? channels : 1);
     for (size_t i = 0; i < planes_.size(); ++i)
         planes_[i] = frame.extended_data[i] + offset;
 
-    for (int left = frame.nb_samples - skip; left > 0 && !ConvertedEnough(); left -= kSliceSamples) {
-        ConvertSamples(planes_.data(), std::min(left, kSliceSamples));
+    for (int left = frame.nb_samples - skip; left > 0 && !ConvertedEnough(); left -= slice) {
+        ConvertSamples(planes_.data(), std::min(left, slice));
         for (const uint8_t *&plane : planes_)
             plane += sliceBytes;
     }
@@ -47,16 +53,17 @@ int Conversion::SamplesToSkip(const AVFrame &frame)
 {
     if (options_.startUs <= 0)
         return 0;
+    // Saturating: a damaged file may carry any timestamp at all.
     int64_t first = nextInputSample_;
     if (frame.pts != AV_NOPTS_VALUE) {
-        int64_t us = av_rescale_q(frame.pts, input_.Audio()->time_base, AV_TIME_BASE_Q) - input_.StartUs();
+        int64_t us = av_sat_sub64(av_rescale_q(frame.pts, input_.Audio()->time_base, AV_TIME_BASE_Q), input_.StartUs());
         first = av_rescale(us, frame.sample_rate, AV_TIME_BASE);
     }
-    nextInputSample_ = first + frame.nb_samples;
+    nextInputSample_ = av_sat_add64(first, frame.nb_samples);
     const int64_t wanted = av_rescale(options_.startUs, frame.sample_rate, AV_TIME_BASE);
     if (first >= wanted)
         return 0;
-    return int(std::min<int64_t>(wanted - first, frame.nb_samples));
+    return int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));
 }
 
 void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)

@@ -6,7 +6,10 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
+#include <string>
 
 void FrameLayout(const AVFrame &frame, AVChannelLayout *layout)
 {
@@ -42,6 +45,9 @@ bool Resampler::Differs(const AVFrame &frame) const
 
 void Resampler::Setup(const AVFrame &frame)
 {
+    if (frame.sample_rate < kMinInputRate || frame.sample_rate > kMaxInputRate)
+        throw EncoderError("Cannot convert audio of " + std::to_string(frame.sample_rate) + " Hz: the rate must be " +
+                           std::to_string(kMinInputRate) + " to " + std::to_string(kMaxInputRate) + " Hz");
     swr_.reset();
     av_channel_layout_uninit(&inLayout_);
     FrameLayout(frame, &inLayout_);
@@ -64,6 +70,13 @@ void Resampler::Setup(const AVFrame &frame)
                            ": " + AvErrorText(ret));
     }
     swr_ = std::move(owned);
+}
+
+int Resampler::InputSlice(int maxOutput) const
+{
+    if (inRate_ <= 0 || outRate_ <= 0)
+        return 1;
+    return int(std::clamp<int64_t>(int64_t(maxOutput) * inRate_ / outRate_, 1, maxOutput));
 }
 
 int Resampler::MaxOutput(int inSamples) const

@@ -15,8 +15,12 @@ public:
     bool Ready() const { return swr_ != nullptr; }
     // True when frame does not match the input side of the current setup.
     bool Differs(const AVFrame &frame) const;
-    // (Re)creates the converter for frames like this one; throws EncoderError.
+    // (Re)creates the converter for frames like this one; throws EncoderError,
+    // also for a rate outside kMinInputRate to kMaxInputRate.
     void Setup(const AVFrame &frame);
+    // Input samples per conversion step so that one step yields at most
+    // about maxOutput samples (at least one).
+    int InputSlice(int maxOutput) const;
 
     // Upper bound of the samples that inSamples more input can yield.
     int MaxOutput(int inSamples) const;
@@ -34,6 +38,13 @@ private:
     AVSampleFormat inFormat_ = AV_SAMPLE_FMT_NONE;
     int inRate_ = 0;
 };
+
+// Input rates the encoder takes. Outside them the filter libswresample would
+// build (its length grows with the rate ratio) or the output a few samples
+// expand to becomes absurd: a damaged header claiming 2 GHz costs gigabytes,
+// one claiming 1 Hz turns a second of samples into a day of audio.
+constexpr int kMinInputRate = 1000;
+constexpr int kMaxInputRate = 1536000;
 
 // The layout to read a frame with: its own, or the usual one for its
 // channel count when the decoder did not name the channels.

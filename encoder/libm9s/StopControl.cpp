@@ -112,6 +112,9 @@ void Install()
 {
     SetReadingThread(pthread_self());
     std::signal(SIGPIPE, SIG_IGN);
+    // An output past the file-size limit fails its write with EFBIG and is
+    // reported like a full disk, instead of the signal killing us silently.
+    std::signal(SIGXFSZ, SIG_IGN);
     InstallHandler(SIGUSR1, OnNudge);
     InstallHandler(SIGTERM, OnStopSignal);
     InstallHandler(SIGINT, OnStopSignal);

@@ -9,7 +9,7 @@
 
 namespace StopControl {
 
-// Installs the signal handlers (SIGPIPE ignored) and starts the thread that
+// Installs the signal handlers (SIGPIPE and SIGXFSZ ignored) and starts the thread that
 // watches standard input. Call once, from the thread that converts.
 void Install();
 

@@ -11,6 +11,8 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <sys/resource.h>
 
 namespace EncoderTestKit {
 
@@ -22,12 +24,14 @@ QString EncoderPath()
 namespace {
 
 RunResult RunProcess(const QString &program, const QStringList &args, int timeoutMs, const QByteArray &input,
-                     const QString &workingDir)
+                     const QString &workingDir, const std::function<void()> &childSetup = {})
 {
     RunResult result;
     QProcess process;
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
+    if (childSetup)
+        process.setChildProcessModifier(childSetup);
     process.start(program, args);
     if (!process.waitForStarted(10000))
         return result;
@@ -61,6 +65,16 @@ RunResult RunEncoder(const QStringList &args, int timeoutMs)
 RunResult RunEncoderIn(const QString &workingDir, const QStringList &args, int timeoutMs)
 {
     return RunProcess(EncoderPath(), args, timeoutMs, QByteArray(), workingDir);
+}
+
+RunResult RunEncoderLimited(const QStringList &args, int resource, quint64 limit, int timeoutMs)
+{
+    // Runs in the forked child before exec: only async-signal-safe calls.
+    auto setLimit = [resource, limit] {
+        const rlimit value{rlim_t(limit), rlim_t(limit)};
+        setrlimit(resource, &value);
+    };
+    return RunProcess(EncoderPath(), args, timeoutMs, QByteArray(), QString(), setLimit);
 }
 
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,

@@ -29,6 +29,8 @@ struct RunResult {
 RunResult Run(const QString &program, const QStringList &args, int timeoutMs = 60000, const QByteArray &input = {});
 RunResult RunEncoder(const QStringList &args, int timeoutMs = 60000);
 RunResult RunEncoderIn(const QString &workingDir, const QStringList &args, int timeoutMs = 60000);
+// The encoder with a resource limit (setrlimit: RLIMIT_AS, RLIMIT_FSIZE, ...).
+RunResult RunEncoderLimited(const QStringList &args, int resource, quint64 limit, int timeoutMs = 60000);
 
 // The options in the order the program's command-line builder emits them.
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,

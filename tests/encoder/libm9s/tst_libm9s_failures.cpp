@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 using namespace EncoderTestKit;
 
 namespace {
@@ -27,6 +29,14 @@ QList<QByteArray> MessageLines(const QByteArray &err)
             lines << line;
     }
     return lines;
+}
+
+// The last line that is not a progress marker: the failure's own text.
+QByteArray LastMessage(const QByteArray &err)
+{
+    QList<QByteArray> lines = MessageLines(err);
+    lines.removeIf([](const QByteArray &line) { return line.startsWith("ffmpeg_release_"); });
+    return lines.isEmpty() ? QByteArray() : lines.last();
 }
 
 void Overwrite(const QString &path, qint64 at, qint64 count, quint32 seed)
@@ -47,6 +57,25 @@ void Truncate(const QString &from, const QString &to, double fraction)
     QVERIFY(QFile::copy(from, to));
     QFile file(to);
     QVERIFY(file.resize(qint64(QFileInfo(from).size() * fraction)));
+}
+
+// A copy of a 16-bit PCM WAV whose header claims another rate or channel count.
+void PatchWavHeader(const QString &from, const QString &to, quint32 rate, quint16 channels)
+{
+    QByteArray data = ReadAll(from);
+    const qsizetype fmt = data.indexOf("fmt ");
+    QVERIFY(fmt > 0 && data.size() > fmt + 24);
+    auto put = [&](qsizetype at, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            data[at + i] = char((value >> (8 * i)) & 0xff);
+    };
+    put(fmt + 10, channels, 2);
+    put(fmt + 12, rate, 4);
+    put(fmt + 16, rate * channels * 2, 4);
+    put(fmt + 20, channels * 2u, 2);
+    QFile file(to);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
 }
 
 } // namespace
@@ -70,6 +99,10 @@ private slots:
     void writesProgressMarkers();
     void usesNearestMp3Rate_data();
     void usesNearestMp3Rate();
+    void boundsHostileHeaders_data();
+    void boundsHostileHeaders();
+    void reportsWriteFailureMidFile_data();
+    void reportsWriteFailureMidFile();
     void keepsRoomForRf64Header();
     void trimsWithStartAndDuration();
 
@@ -88,6 +121,7 @@ void TestLibm9sFailures::initTestCase()
             QVERIFY(MakeWithFfmpeg(f.args, Path(f.file)));
     QVERIFY(MakeWithFfmpeg(VideoSource(1) + QStringList{"-c:v", "mpeg4"}, Path("noaudio.mp4")));
     QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.mkv")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.wav")));
     // QuickTime keeps time in samples, so a cut can be checked to the sample.
     QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.mov")));
     QFile empty(Path("empty.avi"));
@@ -363,6 +397,79 @@ void TestLibm9sFailures::usesNearestMp3Rate()
     const AudioInfo info = Probe(output);
     QCOMPARE(info.sampleRate, written);
     QCOMPARE(info.decodeErrors, 0);
+}
+
+void TestLibm9sFailures::boundsHostileHeaders_data()
+{
+    QTest::addColumn<quint32>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    // Rates whose resampling filter or output would be absurd are refused;
+    // the ends of the range convert.
+    QTest::newRow("1 Hz: a second of samples would make a day") << 1u << 2 << 1 << "1 Hz";
+    QTest::newRow("999 Hz") << 999u << 2 << 1 << "999 Hz";
+    QTest::newRow("2 GHz: the filter alone would take gigabytes") << 2000000000u << 2 << 1 << "2000000000 Hz";
+    QTest::newRow("1000 Hz converts") << 1000u << 2 << 0 << "";
+    QTest::newRow("1536000 Hz converts") << 1536000u << 2 << 0 << "";
+    QTest::newRow("65535 channels") << 44100u << 65535 << 1 << "Cannot decode";
+    QTest::newRow("100 channels") << 44100u << 100 << 1 << "100 channels";
+}
+
+void TestLibm9sFailures::boundsHostileHeaders()
+{
+    QFETCH(quint32, rate);
+    QFETCH(int, channels);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString input = Path("hostile.wav");
+    PatchWavHeader(Path("tone.wav"), input, rate, quint16(channels));
+
+    for (const QString format : {"wav", "mp3"}) {
+        const QString output = Path("hostile-out." + format);
+        WritePlaceholder(output);
+        // Half a gigabyte of address space is plenty for any input.
+        const RunResult r =
+            RunEncoderLimited(EncoderArgs(input, format, 128, 44100, 2, output), RLIMIT_AS, 512u << 20, 20000);
+        QVERIFY2(r.finished, "no result within 20 s");
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QVERIFY2(r.exitCode == exitCode, Visible(r.err).constData());
+        if (exitCode == 0) {
+            const AudioInfo info = Probe(output);
+            QCOMPARE(info.sampleRate, 44100);
+            QCOMPARE(info.decodeErrors, 0);
+            QVERIFY(info.samples > 0);
+        } else {
+            QVERIFY2(r.err.endsWith('\n') && LastMessage(r.err).contains(message.toUtf8()), Visible(r.err).constData());
+            QCOMPARE(ReadAll(output), Placeholder());
+        }
+    }
+}
+
+void TestLibm9sFailures::reportsWriteFailureMidFile_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("wav") << "wav";
+    QTest::newRow("mp3") << "mp3";
+}
+
+void TestLibm9sFailures::reportsWriteFailureMidFile()
+{
+    // A file-size limit stands in for a disk that fills up mid-file: the
+    // write fails, and the encoder must say so and exit 1, not die of the
+    // signal or report success.
+    QFETCH(QString, format);
+    const QString output = Path("full." + format);
+    WritePlaceholder(output);
+    const RunResult r = RunEncoderLimited(EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output),
+                                          RLIMIT_FSIZE, 8192, 20000);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitStatus, QProcess::NormalExit);
+    QCOMPARE(r.exitCode, 1);
+    const QByteArray last = LastMessage(r.err);
+    QVERIFY2(r.err.endsWith('\n') && last.contains("Cannot write output") && last.contains("File too large"),
+             Visible(r.err).constData());
 }
 
 void TestLibm9sFailures::keepsRoomForRf64Header()
