@@ -134,6 +134,16 @@ bool isReadOnlyFile(const QString &fileName)
     return !(info.permissions() & QFileDevice::WriteOwner);
 }
 
+// The file a write replaces: a config.ini that is a symbolic link stays one,
+// and the file it points to gets the new content.
+QString fileBehindLinks(const QString &fileName)
+{
+    QFileInfo info(fileName);
+    for (int depth = 0; depth < 32 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? fileName : info.filePath();
+}
+
 // The text a write stores for value so that a read gives value back.
 QString storedValue(const QString &value)
 {
@@ -186,11 +196,12 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     // the file as lines of their own (a folder name may hold one on Linux).
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-    if (isReadOnlyFile(m_fileName))
+    const QString target = fileBehindLinks(m_fileName);
+    if (isReadOnlyFile(target))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
 
     QByteArray content;
-    QFile current(m_fileName);
+    QFile current(target);
     if (current.exists()) {
         // Never replace a file whose lines could not be read: they would be lost.
         if (!current.open(QIODevice::ReadOnly))
@@ -238,7 +249,7 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     QByteArray bytes;
     for (const StoredLine &line : lines)
         bytes += line.bytes + (line.end.isEmpty() ? eol : line.end);
-    QSaveFile file(m_fileName);
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
     if (file.write(bytes) != bytes.size() || !file.commit())

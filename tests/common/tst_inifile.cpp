@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -206,6 +207,29 @@ private slots:
         QVERIFY(QFile::setPermissions(path, permissions));
         ini.WriteInteger("skin", "skin", 2);
         QCOMPARE(QFile::permissions(path) & 0x7077, permissions);
+    }
+
+    void writeThroughSymbolicLink_data()
+    {
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("to a file") << true;
+        QTest::newRow("to a file not made yet") << false;
+    }
+
+    void writeThroughSymbolicLink()
+    {
+        // A config.ini that links to a file kept elsewhere stays a link.
+        QFETCH(bool, targetExists);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("kept/tolvane.ini"));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kept")));
+        if (targetExists)
+            QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+        const QString link = dir.filePath(QStringLiteral("config.ini"));
+        QVERIFY(QFile::link(QStringLiteral("kept/tolvane.ini"), link));
+        TIniFile(link).WriteInteger("skin", "skin", 3);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readFile(target), QByteArray("[skin]\nskin=3\n"));
     }
 
     void writeLeavesNoTemporaryFiles()
