@@ -143,15 +143,20 @@ void TfrmMain::RunConversion()
         // user; nothing is polled.
         while (ConsoleIO && ConsoleIO->IsRunning())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A target still holding only the placeholder was never written: an
+        // encoder that failed, or one killed by a stop before its first
+        // bytes. Whatever the encoder did write stays as it left it.
+        const bool neverWritten = RemoveBarePlaceholder(target);
         if (m_closing || !ConsoleIO)
             return;
-
-        // A stopped file is not a failure; its output stays as the encoder left it.
-        if (FContinue && (ConsoleIO->LastExitCode() != 0 || IsBarePlaceholder(target))) {
-            RemoveBarePlaceholder(target);
+        // A stopped file is not a failure.
+        if (FContinue && (neverWritten || ConsoleIO->LastExitCode() != 0))
             m_failedSources.append(source);
-        }
     }
+    // A stop during the last file ends the run like one during any other:
+    // without the countdown and the end message.
+    if (!FContinue)
+        return;
 
     ResetStatus();
     FContinue = true;

@@ -373,6 +373,29 @@ private slots:
         verifyIdle();
     }
 
+    // A stop during the last file is a stop too: no countdown, no end message.
+    void stopDuringTheLastFile()
+    {
+        start(true, QString(), "autoPowerOff=1\nautoPowerOff_WaitTime=30\n");
+        queue({"a.avi", "long.mkv"});
+        bool stopped = false;
+        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            if (!stopped && list()->selectionModel()->selectedRows().value(0).row() == 1) {
+                stopped = true;
+                clickLater(control<QPushButton>("buttonConvert"));
+            }
+        });
+        ModalAnswerer modal;
+        convert();
+        QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
+        QCOMPARE(m_powerOffs, 0);
+        QCOMPARE(m_errors, QStringList());
+        QVERIFY(probe(out("a.mp3")).valid);
+        const AudioInfo partial = probe(out("long.mp3"));
+        QVERIFY(partial.valid && partial.duration < 900);
+        verifyIdle();
+    }
+
     // An existing output with each answer of the dialog, with and without the check box.
     void existingOutputs_data()
     {
@@ -495,6 +518,54 @@ private slots:
         QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(list()->isEnabled());
+    }
+
+    // Stand-in encoders that never write their target, or write and fail.
+    void encoderThatFails_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QByteArray>("left");  // the target afterwards; empty: gone
+        QTest::addColumn<bool>("named");       // named as failed in the end message
+        QTest::newRow("ends at once with an error")
+            << QByteArray("exit 3") << false << QByteArray() << true;
+        QTest::newRow("ends well but writes nothing")
+            << QByteArray("exit 0") << false << QByteArray() << true;
+        QTest::newRow("writes, then fails")
+            << QByteArray("for last; do :; done\nprintf partial > \"$last\"\nexit 1") << false
+            << QByteArray("partial") << true;
+        QTest::newRow("deaf to quit, killed by a stop")
+            << QByteArray("exec sleep 30") << true << QByteArray() << false;
+    }
+
+    void encoderThatFails()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, stop);
+        QFETCH(QByteArray, left);
+        QFETCH(bool, named);
+        start(false);
+        m_folder->write("libm9s", "#!/bin/sh\n" + script + "\n");
+        QVERIFY(QFile::setPermissions(m_folder->file("libm9s"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        queue({"a.avi"});
+        if (stop)
+            connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
+                if (running)
+                    clickLater(control<QPushButton>("buttonConvert"));
+            });
+        ModalAnswerer modal;
+        if (!stop)
+            modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QCOMPARE(m_errors, QStringList());
+        QVERIFY(modal.allUsed() && modal.unexpected.isEmpty());
+        if (!stop)
+            QCOMPARE(modal.seen.value(0).text, endMessage(named ? QStringList{clip("a.avi")} : QStringList{}));
+        QCOMPARE(QFile::exists(out("a.mp3")), !left.isEmpty());
+        if (!left.isEmpty())
+            QCOMPARE(contentOf(out("a.mp3")), left);
+        verifyIdle();
     }
 
     // Output folders: missing ones are made; an unusable one stops the run.
