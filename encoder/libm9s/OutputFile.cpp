@@ -35,8 +35,12 @@ OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
     } else if (errno == EEXIST) {
         if (!overwrite)
             throw EncoderError("Output file '" + path + "' already exists");
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        // O_NONBLOCK: a FIFO at the output path must not stall us in open()
+        // until somebody reads it; it is refused below like any other non-file.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     }
+    if (fd_ < 0 && errno == ENXIO)
+        throw EncoderError("Cannot write output '" + path + "': not a regular file");
     if (fd_ < 0)
         throw EncoderError("Cannot write output '" + path + "': " + SystemText(errno));
 
@@ -46,6 +50,7 @@ OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
         fd_ = -1;
         throw EncoderError("Cannot write output '" + path + "': not a regular file");
     }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 
     auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
     if (buffer)

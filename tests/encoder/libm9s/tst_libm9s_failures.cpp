@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace EncoderTestKit;
 
@@ -131,6 +132,7 @@ void TestLibm9sFailures::initTestCase()
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("This is not a video.\nJust some text in a file called .avi\n");
     text.close();
+    QCOMPARE(mkfifo(QFile::encodeName(Path("fifo.wav")).constData(), 0600), 0);
     // An mp4 cut before its index (which ffmpeg writes at the end).
     Truncate(Path("clip.mp4"), Path("cut-index.mp4"), 0.5);
 }
@@ -294,6 +296,7 @@ void TestLibm9sFailures::reportsUnwritableOutput_data()
     QTest::newRow("missing folder") << "no-such-folder/out.wav" << "Cannot write output";
     QTest::newRow("a folder") << "." << "Cannot write output";
     QTest::newRow("the input itself") << "tone.mkv" << "is the input";
+    QTest::newRow("a FIFO nobody reads") << "fifo.wav" << "not a regular file";
 }
 
 void TestLibm9sFailures::reportsUnwritableOutput()
@@ -301,7 +304,8 @@ void TestLibm9sFailures::reportsUnwritableOutput()
     QFETCH(QString, output);
     QFETCH(QString, message);
     const QByteArray inputBefore = ReadAll(Path("tone.mkv"));
-    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)), 30000);
+    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)), 10000);
+    QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 1);
     const QList<QByteArray> lines = MessageLines(r.err);
     QVERIFY2(!lines.isEmpty() && lines.last().contains(message.toUtf8()), Visible(r.err).constData());
