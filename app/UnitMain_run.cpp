@@ -36,6 +36,18 @@ QString PlainToolTip(const QString &text)
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+// The status line has room for one line: a line break in a file name would
+// push the rest of the window about, so it shows as a replacement character.
+QString OneLine(QString text)
+{
+    for (QChar &c : text)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\v') || c == QLatin1Char('\f')
+            || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph
+            || c.unicode() == 0x85)
+            c = QChar::ReplacementCharacter;
+    return text;
+}
+
 // Keeps a flag set while a scope runs, however it is left.
 class TFlagGuard
 {
@@ -286,6 +298,6 @@ void TfrmMain::ParseEncoderOutput(const QString &Text)
     ui->progressBarCurrent->setValue(view.Percent);
     const QString status =
         ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, current);
-    ui->labelCurrentInfo->setText(status);
+    ui->labelCurrentInfo->setText(OneLine(status));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
 }
