@@ -15,7 +15,6 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,7 +84,6 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         QApplication::setQuitOnLastWindowClosed(false);
 
         // A folder tree with every kind of entry the search has to tell apart.
@@ -108,8 +106,7 @@ private slots:
     void cleanup()
     {
         TfrmMain::OpenDialogRunner = nullptr;
-        const QStringList errors = m_program.errors;
-        m_program.stop();
+        const QStringList errors = m_program.stop();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 

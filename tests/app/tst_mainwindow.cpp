@@ -45,8 +45,6 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void cleanup() { m_program.stop(); }
 
     void structureAndDefaults()

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,7 +60,6 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(QDir(videos()).mkpath(QStringLiteral("season/extra")));
         for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4"}) {
@@ -74,8 +72,7 @@ private slots:
 
     void cleanup()
     {
-        const QStringList errors = m_program.errors;
-        m_program.stop();
+        const QStringList errors = m_program.stop();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 

@@ -78,8 +78,7 @@ private slots:
 
     void cleanup()
     {
-        const QStringList errors = m_program.errors;
-        m_program.stop();
+        const QStringList errors = m_program.stop();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 

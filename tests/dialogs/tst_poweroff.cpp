@@ -1,12 +1,10 @@
 #include "Application.h"
-#include "PowerOff.h"
 #include "ProgramFixture.h"
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
 
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -18,8 +16,6 @@ class TestPowerOff : public QObject
 
 private:
     ProgramFixture m_program;
-    PowerOffHandler m_previousPowerOff;
-    int m_requests = 0;
 
     QPushButton *yes() { return frmPowerOffWindows->findChild<QPushButton *>(QStringLiteral("buttonYes")); }
     QPushButton *no() { return frmPowerOffWindows->findChild<QPushButton *>(QStringLiteral("buttonNo")); }
@@ -51,19 +47,9 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousPowerOff = SetPowerOffHandler([this] { ++m_requests; });
-    }
-
-    void cleanupTestCase() { SetPowerOffHandler(m_previousPowerOff); }
-
     void cleanup()
     {
-        const QStringList errors = m_program.errors;
-        m_program.stop();
-        m_requests = 0;
+        const QStringList errors = m_program.stop();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
@@ -106,19 +92,19 @@ private slots:
         start(wait);
         frmPowerOffWindows->show();
         for (qsizetype tick = 0; tick < captions.size(); ++tick) {
-            QCOMPARE(m_requests, 0);
+            QCOMPARE(m_program.powerOffs, 0);
             frmPowerOffWindows->TimerTimer();
             QCOMPARE(yes()->text(), captions[tick]);
         }
         // Requested at the tick that shows the last number, and only then.
-        QCOMPARE(m_requests, 1);
+        QCOMPARE(m_program.powerOffs, 1);
         QVERIFY(!frmPowerOffWindows->Timer->isActive());
         // The dialog stays up, in case the machine does not go off.
         QVERIFY(frmPowerOffWindows->isVisible());
 
         // Yes after the request does not ask a second time in this showing.
         QTest::mouseClick(yes(), Qt::LeftButton);
-        QCOMPARE(m_requests, 1);
+        QCOMPARE(m_program.powerOffs, 1);
         QVERIFY(!frmPowerOffWindows->isVisible());
     }
 
@@ -159,7 +145,7 @@ private slots:
         else
             frmPowerOffWindows->close();
 
-        QCOMPARE(m_requests, requests);
+        QCOMPARE(m_program.powerOffs, requests);
         QVERIFY(!frmPowerOffWindows->isVisible());
         QCOMPARE(frmPowerOffWindows->result(), result);
         QVERIFY(!frmPowerOffWindows->Timer->isActive());
@@ -172,7 +158,7 @@ private slots:
         frmPowerOffWindows->TimerTimer();
         frmPowerOffWindows->TimerTimer();
         QTest::mouseClick(yes(), Qt::LeftButton);
-        QCOMPARE(m_requests, 1);
+        QCOMPARE(m_program.powerOffs, 1);
 
         // The wait stored now counts, and the last text stays until the first tick.
         setWait(2);
@@ -183,11 +169,11 @@ private slots:
         QVERIFY(frmPowerOffWindows->Timer->isActive());
         frmPowerOffWindows->TimerTimer();
         QCOMPARE(yes()->text(), QStringLiteral("Yes (1)"));
-        QCOMPARE(m_requests, 1);
+        QCOMPARE(m_program.powerOffs, 1);
         frmPowerOffWindows->TimerTimer();
         QCOMPARE(yes()->text(), QStringLiteral("Yes (0)"));
         // A new showing may ask again.
-        QCOMPARE(m_requests, 2);
+        QCOMPARE(m_program.powerOffs, 2);
     }
 
     void endOfRunStep_data()
@@ -219,7 +205,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(sawDialog, shown);
         QVERIFY(!frmPowerOffWindows->isVisible());
-        QCOMPARE(m_requests, 0);
+        QCOMPARE(m_program.powerOffs, 0);
     }
 
     // The whole round trip on the real timer, sped up: the modal wait ends
@@ -231,13 +217,13 @@ private slots:
         QStringList seen;
         connect(frmPowerOffWindows->Timer, &QTimer::timeout, frmPowerOffWindows, [&] {
             seen << yes()->text();
-            if (m_requests > 0)
+            if (m_program.powerOffs > 0)
                 QTimer::singleShot(100, no(), [this] { QTest::mouseClick(no(), Qt::LeftButton); });
         });
         guardModalWait();
         ShowPowerOffCountdownIfEnabled();
         QCOMPARE(seen, (QStringList{"Yes (2)", "Yes (1)", "Yes (0)"}));
-        QCOMPARE(m_requests, 1);
+        QCOMPARE(m_program.powerOffs, 1);
         QCOMPARE(frmPowerOffWindows->result(), int(QDialog::Rejected));
     }
 };

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTest>
 
 class TestSettings : public QObject
@@ -40,8 +39,6 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void cleanup() { m_program.stop(); }
 
     void createdAtStartAndPlaced()

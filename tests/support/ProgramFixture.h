@@ -1,32 +1,40 @@
 #pragma once
 
 #include "ErrorReport.h"
+#include "PowerOff.h"
 #include "ProgramFolder.h"
 #include "Startup.h"
 #include "UnitMain.h"
 
 #include <QByteArray>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 // The program as main() starts it (frmCommon, then every window) on a
-// throw-away program folder, with errors recorded instead of shown. Write
-// into folder() before start(); stop() ends it and the next start gets a
-// fresh folder.
+// throw-away program folder, with errors and power-off requests recorded
+// instead of acted on, and Qt's standard folders kept apart from the user's.
+// Write into folder() before start(); stop() ends it and the next start gets
+// a fresh folder.
 class ProgramFixture
 {
 public:
     QStringList errors;
+    int powerOffs = 0;
 
     ProgramFixture()
     {
+        QStandardPaths::setTestModeEnabled(true);
         m_previousReporter = SetErrorReporter([this](const QString &text) { errors << text; });
+        m_previousPowerOff = SetPowerOffHandler([this] { ++powerOffs; });
     }
     ~ProgramFixture()
     {
         stop();
+        SetPowerOffHandler(m_previousPowerOff);
         SetErrorReporter(m_previousReporter);
     }
     ProgramFixture(const ProgramFixture &) = delete;
@@ -53,15 +61,19 @@ public:
         }
     }
 
-    void stop()
+    // Returns the errors reported since the last stop, so that a cleanup can
+    // check them after the windows are gone.
+    QStringList stop()
     {
         if (frmMain)
             DestroyApplicationForms();
         m_folder.reset();
-        errors.clear();
+        powerOffs = 0;
+        return std::exchange(errors, QStringList());
     }
 
 private:
     std::unique_ptr<TestProgramFolder> m_folder;
     ErrorReporter m_previousReporter;
+    PowerOffHandler m_previousPowerOff;
 };
