@@ -1,9 +1,7 @@
 #include "Application.h"
-#include "ErrorReport.h"
 #include "IniFile.h"
-#include "ProgramFolder.h"
+#include "ProgramFixture.h"
 #include "Skins.h"
-#include "Startup.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
 
@@ -11,7 +9,6 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -30,26 +27,20 @@ class TestSkins : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestProgramFolder> m_folder;
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
 
     // A program folder with stand-in skins and config; output folder as in the
     // form, so that only the skin could make the start write.
     void prepare(const QByteArray &skinLines = QByteArray(), bool withSkins = true)
     {
-        m_folder = std::make_unique<TestProgramFolder>();
         if (withSkins)
             for (const QString &name : SkinNames)
-                m_folder->write("skins/" + name + ".ssk", FakeSkin(name));
-        m_folder->writeConfig("[setting]\noutputFolder=C:\\\n" + skinLines);
+                folder().write("skins/" + name + ".ssk", FakeSkin(name));
+        folder().writeConfig("[setting]\noutputFolder=C:\\\n" + skinLines);
     }
 
-    void start()
-    {
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
-    }
+    void start() { m_program.start(); }
+    TestProgramFolder &folder() { return m_program.folder(); }
 
     // Chooses skin item n as a click does: through the event loop, where the
     // application's handler catches what the handler raises.
@@ -61,22 +52,12 @@ private:
         QCoreApplication::processEvents();
     }
 
-    QString storedSkin() const { return TIniFile(m_folder->configFile()).ReadString("skin", "skin", "<none>"); }
+    QString storedSkin() { return TIniFile(folder().configFile()).ReadString("skin", "skin", "<none>"); }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
-    }
-
-    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
-
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_folder.reset();
-        m_errors.clear();
+        m_program.stop();
         qApp->setStyleSheet(QString());
     }
 
@@ -116,11 +97,11 @@ private slots:
         QFETCH(QByteArray, skinLines);
         QFETCH(QString, shown);
         prepare(skinLines);
-        const QByteArray config = m_folder->read("config.ini");
+        const QByteArray config = folder().read("config.ini");
         start();
         QCOMPARE(qApp->styleSheet().toUtf8(), FakeSkin(shown));
-        QCOMPARE(m_folder->read("config.ini"), config);
-        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(folder().read("config.ini"), config);
+        QVERIFY(m_program.errors.isEmpty());
     }
 
     void menuChoiceAppliesAndStores_data()
@@ -141,11 +122,11 @@ private slots:
         start();
         // A changed file shows that choosing reloads it, even when it is already in use.
         const QString name = SkinNames[choice - 1];
-        m_folder->write("skins/" + name + ".ssk", FakeSkin(name + " again"));
+        folder().write("skins/" + name + ".ssk", FakeSkin(name + " again"));
         chooseSkin(choice);
         QCOMPARE(qApp->styleSheet().toUtf8(), FakeSkin(name + " again"));
         QCOMPARE(storedSkin(), QString::number(choice));
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
     }
 
     void missingFileKeepsTheLookAndStillStores_data()
@@ -162,54 +143,54 @@ private slots:
         start();
         qApp->setStyleSheet(QStringLiteral("/* in use */"));
         if (skinsFolder)
-            QVERIFY(QFile::remove(m_folder->file("skins/MSN.ssk")));
+            QVERIFY(QFile::remove(folder().file("skins/MSN.ssk")));
         chooseSkin(8);
         QCOMPARE(qApp->styleSheet(), QStringLiteral("/* in use */"));
         QCOMPARE(storedSkin(), QStringLiteral("8"));
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
     }
 
     void unreadableFileFromTheMenuIsReportedAndNotStored()
     {
         prepare("[skin]\nskin=2\n");
         start();
-        QVERIFY(QFile::remove(m_folder->file("skins/Warm.ssk")));
-        QVERIFY(QDir(m_folder->path()).mkpath("skins/Warm.ssk")); // exists, but cannot be read, even by root
-        const QByteArray config = m_folder->read("config.ini");
+        QVERIFY(QFile::remove(folder().file("skins/Warm.ssk")));
+        QVERIFY(QDir(folder().path()).mkpath("skins/Warm.ssk")); // exists, but cannot be read, even by root
+        const QByteArray config = folder().read("config.ini");
         chooseSkin(15);
-        QCOMPARE(m_errors.size(), 1);
-        QVERIFY2(m_errors[0].startsWith(QStringLiteral("Cannot open file \"%1\".").arg(m_folder->file("skins/Warm.ssk"))),
-                 qPrintable(m_errors[0]));
+        QCOMPARE(m_program.errors.size(), 1);
+        QVERIFY2(m_program.errors[0].startsWith(QStringLiteral("Cannot open file \"%1\".").arg(folder().file("skins/Warm.ssk"))),
+                 qPrintable(m_program.errors[0]));
         // The skin in use is forgotten, the choice not stored.
         QCOMPARE(qApp->styleSheet(), QString());
-        QCOMPARE(m_folder->read("config.ini"), config);
+        QCOMPARE(folder().read("config.ini"), config);
     }
 
     void unreadableFileAtStartUpSkipsTheRestOfTheShow()
     {
         prepare("[skin]\nskin=4\n");
-        QVERIFY(QFile::remove(m_folder->file("skins/GlassGreen.ssk")));
-        QVERIFY(QDir(m_folder->path()).mkpath("skins/GlassGreen.ssk"));
-        m_folder->writeConfig("[skin]\nskin=4\n"); // no output folder: a finished show would store one
-        m_folder->write("language/en.ini", "[frmMain]\ncaption=Loaded\n");
+        QVERIFY(QFile::remove(folder().file("skins/GlassGreen.ssk")));
+        QVERIFY(QDir(folder().path()).mkpath("skins/GlassGreen.ssk"));
+        folder().writeConfig("[skin]\nskin=4\n"); // no output folder: a finished show would store one
+        folder().write("language/en.ini", "[frmMain]\ncaption=Loaded\n");
         start();
-        QCOMPARE(m_errors.size(), 1);
-        QVERIFY(m_errors[0].startsWith(QStringLiteral("Cannot open file")));
+        QCOMPARE(m_program.errors.size(), 1);
+        QVERIFY(m_program.errors[0].startsWith(QStringLiteral("Cannot open file")));
         // The language came first; the output folder never got loaded.
         QCOMPARE(frmMain->windowTitle(), QStringLiteral("Loaded"));
         QCOMPARE(frmMain->findChild<QLineEdit *>("editOutputFolder")->text(), QStringLiteral("C:\\"));
-        QCOMPARE(m_folder->read("config.ini"), QByteArray("[skin]\nskin=4\n"));
+        QCOMPARE(folder().read("config.ini"), QByteArray("[skin]\nskin=4\n"));
     }
 
     void failedWriteKeepsTheAppliedSkin()
     {
         prepare();
         start();
-        QVERIFY(QFile::remove(m_folder->configFile()));
-        QVERIFY(QDir(m_folder->path()).mkdir("config.ini")); // cannot be written as a file
+        QVERIFY(QFile::remove(folder().configFile()));
+        QVERIFY(QDir(folder().path()).mkdir("config.ini")); // cannot be written as a file
         chooseSkin(6);
         QCOMPARE(qApp->styleSheet().toUtf8(), FakeSkin("MacOS"));
-        QCOMPARE(m_errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_folder->configFile())});
+        QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(folder().configFile())});
     }
 
     // Every shipped skin is a style sheet Qt can read, applied to every window.
@@ -224,10 +205,9 @@ private slots:
     {
         QFETCH(int, index);
         QTest::failOnWarning(QRegularExpression(QStringLiteral("[Ss]tyle ?[Ss]heet")));
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->installData();
-        m_folder->writeConfig("[skin]\nskin=" + QByteArray::number(index) + "\n[setting]\noutputFolder=C:\\\n");
-        QVERIFY(QFileInfo(m_folder->file("skins/" + SkinFileName(index))).isFile());
+        folder().installData();
+        folder().writeConfig("[skin]\nskin=" + QByteArray::number(index) + "\n[setting]\noutputFolder=C:\\\n");
+        QVERIFY(QFileInfo(folder().file("skins/" + SkinFileName(index))).isFile());
         start();
         QVERIFY(qApp->styleSheet().size() > 1000);
         // Polishing each dialog parses the rules that apply to it.
@@ -236,7 +216,7 @@ private slots:
             QCoreApplication::processEvents();
             dialog->hide();
         }
-        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_program.errors.isEmpty());
     }
 };
 
