@@ -1,10 +1,8 @@
 #include "Application.h"
 #include "CaptionFit.h"
-#include "ErrorReport.h"
 #include "LanguageFile.h"
 #include "ProductLinks.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "UnitOverWrite.h"
@@ -12,10 +10,10 @@
 #include "Unit_batch.h"
 #include "Unit_common.h"
 #include "Unit_common_directory.h"
+#include "UrlRecorder.h"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -23,7 +21,6 @@
 #include <QLibraryInfo>
 #include <QMap>
 #include <QMenu>
-#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTableWidget>
 #include <QTest>
@@ -212,37 +209,21 @@ QMap<QString, QString> ExpectedMarkers(const QMap<QString, QString> &captions, c
 
 } // namespace
 
-// Records what the program asks the desktop to open.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 class TestLanguage : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestProgramFolder> m_folder;
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
 
-    // Starts the program in a fresh folder; the language file (if any) must be there first.
+    // Starts the program with the given language; anything else the folder
+    // needs must be there first.
     void start(int language, const QByteArray &languageFile = QByteArray(), const QString &fileName = "en.ini")
     {
-        if (!m_folder)
-            m_folder = std::make_unique<TestProgramFolder>();
-        // A stored folder equal to the form's text keeps the start from writing.
-        m_folder->writeConfig("[common]\nlanguage=" + QByteArray::number(language)
-                              + "\n[setting]\noutputFolder=C:\\\n");
         if (!languageFile.isNull())
-            m_folder->write("language/" + fileName, languageFile);
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
+            m_program.folder().write("language/" + fileName, languageFile);
+        // A stored folder equal to the form's text keeps the start from writing.
+        m_program.start("[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n");
     }
 
     template <typename T> T *control(QWidget *window, const char *name)
@@ -270,20 +251,10 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
-    }
-
-    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
-
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_folder.reset();
-        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
-        m_errors.clear();
+        const QStringList errors = m_program.stop();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
     }
 
     void everyCaptionComesFromItsKey_data()
@@ -345,9 +316,8 @@ private slots:
     void missingOrUnreadableFileEmptiesEveryCaption()
     {
         QFETCH(bool, folderInItsPlace);
-        m_folder = std::make_unique<TestProgramFolder>();
         if (folderInItsPlace)
-            QVERIFY(QDir(m_folder->path()).mkpath("language/en.ini"));
+            QVERIFY(QDir(m_program.folder().path()).mkpath("language/en.ini"));
         start(2);
 
         const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
@@ -413,11 +383,10 @@ private slots:
     {
         QFETCH(int, language);
         QFETCH(QString, file);
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->installData();
+        m_program.folder().installData();
         const QByteArray config = "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
         start(language);
-        const TLanguageFile shipped(m_folder->file("language/" + file));
+        const TLanguageFile shipped(m_program.folder().file("language/" + file));
         QCOMPARE(frmMain->windowTitle(), shipped.ReadString("frmMain", "caption"));
         QCOMPARE(control<QAbstractButton>(frmMain, "buttonConvert")->text(), shipped.ReadString("frmMain", "ActionConvertNow"));
         QCOMPARE(control<QLabel>(frmMain, "labelCurrentInfo")->text(), shipped.ReadString("frmMain", "msgStatusReady"));
@@ -425,7 +394,7 @@ private slots:
         QCOMPARE(frmPowerOffWindows->yesCaption, shipped.ReadString("frmPowerOffWindows", "buttonYes"));
         QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));
         // Loading the language writes nothing.
-        QCOMPARE(m_folder->read("config.ini"), config);
+        QCOMPARE(m_program.folder().read("config.ini"), config);
     }
 
     void shippedTextsFitEveryWindowAndSkin_data()
@@ -441,12 +410,9 @@ private slots:
     {
         QFETCH(int, language);
         QFETCH(int, skin);
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->installData();
-        m_folder->writeConfig("[common]\nlanguage=" + QByteArray::number(language) + "\n[skin]\nskin="
-                              + QByteArray::number(skin) + "\n[setting]\noutputFolder=C:\\\n");
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
+        m_program.folder().installData();
+        m_program.start("[common]\nlanguage=" + QByteArray::number(language) + "\n[skin]\nskin="
+                        + QByteArray::number(skin) + "\n[setting]\noutputFolder=C:\\\n");
         QCoreApplication::processEvents(); // the layouts take the new captions in
         QStringList clipped = ClippedCaptions(frmMain);
         // While a run goes the convert button carries the stop caption.
@@ -558,11 +524,9 @@ private slots:
             auto *item = control<QAction>(frmMain, qPrintable(QStringLiteral("N_Product%1").arg(i)));
             QCOMPARE(item->isVisible(), i <= 2);
         }
-        UrlSink sink;
-        QDesktopServices::setUrlHandler("https", &sink, "open");
+        UrlRecorder urls({"https"});
         control<QAction>(frmMain, "N_Product2")->trigger();
-        QDesktopServices::unsetUrlHandler("https");
-        QCOMPARE(sink.opened, QList<QUrl>{QUrl("https://tolvane.example/en/products/2/")});
+        QCOMPARE(urls.opened, QList<QUrl>{QUrl("https://tolvane.example/en/products/2/")});
         QCOMPARE(ProductPage("https://tolvane.example/ja", 10), QStringLiteral("https://tolvane.example/ja/products/10/"));
     }
 
@@ -599,3 +563,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_language.moc"
+#include "moc_UrlRecorder.cpp"
