@@ -2,18 +2,15 @@
 // real encoder on short clips that ffmpeg makes at test time.
 #include "Application.h"
 #include "ConsoleIO.h"
-#include "ErrorReport.h"
 #include "ModalAnswerer.h"
-#include "PowerOff.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "TolvaneError.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
+#include "UrlRecorder.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -93,15 +90,6 @@ void writeFile(const QString &path, const QByteArray &content)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(content);
 }
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
 }
 
 class TestConversionRun : public QObject
@@ -110,13 +98,9 @@ class TestConversionRun : public QObject
 
 private:
     QTemporaryDir m_clips;     // fixtures, made once
-    std::unique_ptr<TestProgramFolder> m_folder;
+    ProgramFixture m_program;
     std::unique_ptr<QTemporaryDir> m_output;
     QString m_outputFolder;    // as written to config.ini
-    QStringList m_errors;
-    ErrorReporter m_previousReporter;
-    PowerOffHandler m_previousPowerOff;
-    int m_powerOffs = 0;
 
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
@@ -136,15 +120,12 @@ private:
     // A program folder with the real encoder and the output folder in config.ini.
     void start(bool withEncoder = true, const QString &outputFolder = QString(), const QByteArray &extraConfig = {})
     {
-        m_folder = std::make_unique<TestProgramFolder>();
-        m_folder->installData();
+        m_program.folder().installData();
         if (withEncoder)
-            QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), m_folder->file("libm9s")));
+            QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), m_program.folder().file("libm9s")));
         m_output = std::make_unique<QTemporaryDir>();
         m_outputFolder = outputFolder.isNull() ? m_output->path() : outputFolder;
-        m_folder->writeConfig("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\n" + extraConfig);
-        CreateApplicationForms(m_folder->path());
-        frmMain->show();
+        m_program.start("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\n" + extraConfig);
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
     }
 
@@ -183,12 +164,9 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         if (ffmpegProgram().isEmpty() || QStandardPaths::findExecutable("ffprobe").isEmpty())
             QSKIP("ffmpeg and ffprobe are needed to make and check the clips");
         QVERIFY(QFileInfo(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s")).isExecutable());
-        m_previousReporter = SetErrorReporter([this](const QString &text) { m_errors << text; });
-        m_previousPowerOff = SetPowerOffHandler([this] { ++m_powerOffs; });
 
         const QString ffmpeg = ffmpegProgram();
         const auto make = [&](const QString &name, const QStringList &options) {
@@ -211,18 +189,10 @@ private slots:
                                                "-c:v", "mpeg4", "-c:a", "mp3"});
     }
 
-    void cleanupTestCase()
-    {
-        SetErrorReporter(m_previousReporter);
-        SetPowerOffHandler(m_previousPowerOff);
-    }
-
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_folder.reset();
+        m_program.stop();
         m_output.reset();
-        m_errors.clear();
     }
 
     // Three files in the chosen format, rate and channels.
@@ -256,7 +226,7 @@ private slots:
         answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
 
-        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(answers.seen.size(), 1);
         QCOMPARE(answers.seen[0].text, endMessage());
         QVERIFY(answers.unexpected.isEmpty());
@@ -349,7 +319,7 @@ private slots:
 
         QVERIFY(answers.seen.isEmpty());
         QVERIFY(answers.unexpected.isEmpty());
-        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(m_program.errors, QStringList());
         const AudioInfo partial = probe(out("long.mp3"));
         QVERIFY(partial.valid);
         QVERIFY2(partial.duration < 900, qPrintable(QString::number(partial.duration)));
@@ -388,8 +358,8 @@ private slots:
         ModalAnswerer modal;
         convert();
         QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
-        QCOMPARE(m_powerOffs, 0);
-        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(m_program.powerOffs, 0);
+        QCOMPARE(m_program.errors, QStringList());
         QVERIFY(probe(out("a.mp3")).valid);
         const AudioInfo partial = probe(out("long.mp3"));
         QVERIFY(partial.valid && partial.duration < 900);
@@ -500,7 +470,7 @@ private slots:
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
-        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(modal.seen.value(0).text, endMessage({missing}));
         QVERIFY(probe(out("a.mp3")).valid);
         QVERIFY(probe(out("b.mp3")).valid);
@@ -514,7 +484,7 @@ private slots:
         queue({"a.avi", "b.mp4"});
         ModalAnswerer modal;
         convert();
-        QCOMPARE(m_errors, QStringList{"System Error.  Code: 2.\r\nNo such file or directory."});
+        QCOMPARE(m_program.errors, QStringList{"System Error.  Code: 2.\r\nNo such file or directory."});
         QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(list()->isEnabled());
@@ -545,8 +515,8 @@ private slots:
         QFETCH(QByteArray, left);
         QFETCH(bool, named);
         start(false);
-        m_folder->write("libm9s", "#!/bin/sh\n" + script + "\n");
-        QVERIFY(QFile::setPermissions(m_folder->file("libm9s"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        m_program.folder().write("libm9s", "#!/bin/sh\n" + script + "\n");
+        QVERIFY(QFile::setPermissions(m_program.folder().file("libm9s"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         queue({"a.avi"});
         if (stop)
             connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
@@ -558,7 +528,7 @@ private slots:
             modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
 
-        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(m_program.errors, QStringList());
         QVERIFY(modal.allUsed() && modal.unexpected.isEmpty());
         if (!stop)
             QCOMPARE(modal.seen.value(0).text, endMessage(named ? QStringList{clip("a.avi")} : QStringList{}));
@@ -590,22 +560,20 @@ private slots:
         const QString setting = folder == "-" ? QString("") : base.filePath(folder);
         start(true, setting);
         queue({"a.avi"});
-        UrlRecorder urls;
-        QDesktopServices::setUrlHandler("file", &urls, "open");
+        UrlRecorder urls({"file"});
         ModalAnswerer modal;
         if (error.isEmpty())
             modal.expect(ModalAnswerer::messageBox(QMessageBox::Yes));
         convert();
-        QDesktopServices::unsetUrlHandler("file");
 
         QVERIFY(modal.allUsed() && modal.unexpected.isEmpty());
         if (error.isEmpty()) {
-            QCOMPARE(m_errors, QStringList());
+            QCOMPARE(m_program.errors, QStringList());
             QVERIFY(probe(base.filePath(opened) + "a.mp3").valid);
             QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(base.filePath(opened))});
         } else {
             const QString expected = error == "msgNoOutputFolder" ? WithFullStop(frmMain->msgNoOutputFolder) : error;
-            QCOMPARE(m_errors, QStringList{expected});
+            QCOMPARE(m_program.errors, QStringList{expected});
             QVERIFY(urls.opened.isEmpty());
             QVERIFY(!QFile::exists(base.filePath("file/out")));
         }
@@ -649,7 +617,7 @@ private slots:
         QVERIFY2(sinceClose.elapsed() < 1500, qPrintable(QString::number(sinceClose.elapsed())));
         QVERIFY(!frmMain->isVisible());
         QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
-        QCOMPARE(m_powerOffs, 0);
+        QCOMPARE(m_program.powerOffs, 0);
         QVERIFY(!QFile::exists(QDir(QDir::tempPath()).filePath("v9i.avs")));
         QVERIFY(!QFile::exists(out("a.mp3")));
         const AudioInfo partial = probe(out("long.mp3"));
@@ -763,7 +731,7 @@ private slots:
         convert();
         QCOMPARE(modal.seenNames(), (QStringList{"frmPowerOffWindows", "msgFinishInfo"}));
         QCOMPARE(modal.seen[1].text, endMessage());
-        QCOMPARE(m_powerOffs, 0);
+        QCOMPARE(m_program.powerOffs, 0);
         verifyIdle();
     }
 
@@ -834,3 +802,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_conversionrun.moc"
+#include "moc_UrlRecorder.cpp"
