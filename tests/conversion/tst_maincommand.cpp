@@ -1,43 +1,27 @@
-#include "ErrorReport.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
+#include "ProgramFixture.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
 
 #include <QComboBox>
 #include <QRadioButton>
-#include <QStandardPaths>
 #include <QTest>
-
-#include <memory>
 
 // The main window's side of the encoder command: the values come from the
 // controls as they are at the moment of each call.
 class TestMainCommand : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<TestProgramFolder> m_folder;
-    ErrorReporter m_previousReporter;
+    ProgramFixture m_program;
 
     template <typename T>
     T *control(const char *name) { return frmMain->findChild<T *>(QLatin1String(name)); }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        m_previousReporter = SetErrorReporter([](const QString &text) { qWarning("error box: %s", qPrintable(text)); });
-    }
-    void cleanupTestCase() { SetErrorReporter(m_previousReporter); }
-    void init()
-    {
-        m_folder = std::make_unique<TestProgramFolder>();
-        CreateApplicationForms(m_folder->path());
-    }
+    void init() { m_program.start(QByteArray(), ProgramFixture::Hidden); }
     void cleanup()
     {
-        DestroyApplicationForms();
-        m_folder.reset();
+        for (const QString &text : m_program.stop())
+            qWarning("error box: %s", qPrintable(text));
     }
 
     void controlsGiveTheOptions_data();
@@ -82,7 +66,7 @@ void TestMainCommand::controlsGiveTheOptions()
     const TEncoderCommand command = frmMain->BuildEncoderCommand(source, target);
 
     const QString program = frmCommon->AppFolder + QStringLiteral("libm9s");
-    QVERIFY(program.startsWith(m_folder->path()));
+    QVERIFY(program.startsWith(m_program.folder().path()));
     QCOMPARE(command.Program, program);
     QCOMPARE(command.CommandLine, program + " -i " + source + " " + options + " " + target);
     QCOMPARE(command.Arguments.constFirst(), QStringLiteral("-i"));
