@@ -3,26 +3,29 @@
 #include <QAbstractButton>
 #include <QAction>
 
-void BindButtonToAction(QAbstractButton *button, QAction *action)
+namespace {
+// Copies the action's caption and state to the stand-in now and whenever
+// the action changes. Buttons and actions share the setters, not a base.
+template <typename StandIn> void FollowAction(StandIn *standIn, QAction *action)
 {
-    const auto sync = [button, action] {
-        button->setText(action->text());
-        button->setEnabled(action->isEnabled());
-        button->setVisible(action->isVisible());
+    const auto sync = [standIn, action] {
+        standIn->setText(action->text());
+        standIn->setEnabled(action->isEnabled());
+        standIn->setVisible(action->isVisible());
     };
     sync();
-    QObject::connect(action, &QAction::changed, button, sync);
+    QObject::connect(action, &QAction::changed, standIn, sync);
+}
+}
+
+void BindButtonToAction(QAbstractButton *button, QAction *action)
+{
+    FollowAction(button, action);
     QObject::connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
 }
 
 void BindProxyToAction(QAction *proxy, QAction *action)
 {
-    const auto sync = [proxy, action] {
-        proxy->setText(action->text());
-        proxy->setEnabled(action->isEnabled());
-        proxy->setVisible(action->isVisible());
-    };
-    sync();
-    QObject::connect(action, &QAction::changed, proxy, sync);
+    FollowAction(proxy, action);
     QObject::connect(proxy, &QAction::triggered, action, &QAction::trigger);
 }
