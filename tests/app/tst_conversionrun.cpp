@@ -2,6 +2,7 @@
 // real encoder on short clips that ffmpeg makes at test time.
 #include "Application.h"
 #include "ConsoleIO.h"
+#include "FindControl.h"
 #include "ModalAnswerer.h"
 #include "ProgramFixture.h"
 #include "TolvaneError.h"
@@ -105,13 +106,7 @@ private:
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
 
-    template <typename T> T *control(const char *name)
-    {
-        T *found = frmMain->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("control %s not found", name);
-        return found;
-    }
+    template <typename T> T *control(const char *name) { return FindControl<T>(frmMain, name); }
 
     QTableWidget *list() { return control<QTableWidget>("listViewFiles"); }
     QLabel *status() { return control<QLabel>("labelCurrentInfo"); }

@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "CaptionFit.h"
+#include "FindControl.h"
 #include "LanguageFile.h"
 #include "ProductLinks.h"
 #include "ProgramFixture.h"
@@ -226,13 +227,7 @@ private:
         m_program.start("[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n");
     }
 
-    template <typename T> T *control(QWidget *window, const char *name)
-    {
-        T *found = window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("control %s not found", name);
-        return found;
-    }
+    template <typename T> T *control(QWidget *window, const char *name) { return FindControl<T>(window, name); }
 
     static QStringList StoredTexts()
     {

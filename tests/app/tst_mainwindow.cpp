@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "ErrorReport.h"
+#include "FindControl.h"
 #include "IniFile.h"
 #include "ProgramFixture.h"
 #include "TolvaneError.h"
@@ -31,13 +32,7 @@ class TestMainWindow : public QObject
 private:
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name)
-    {
-        T *found = frmMain->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("control %s not found", name);
-        return found;
-    }
+    template <typename T> T *control(const char *name) { return FindControl<T>(frmMain, name); }
 
     void start(const QByteArray &config = QByteArray(), bool show = true)
     {

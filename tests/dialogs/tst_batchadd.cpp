@@ -1,3 +1,4 @@
+#include "FindControl.h"
 #include "FolderTreeDriver.h"
 #include "ProgramFixture.h"
 #include "UnitMain.h"
@@ -25,13 +26,7 @@ private:
     ProgramFixture m_program;
     QTemporaryDir m_videos;
 
-    template <typename T> T *control(const char *name)
-    {
-        T *found = FrmBatchAdd->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("control %s not found", name);
-        return found;
-    }
+    template <typename T> T *control(const char *name) { return FindControl<T>(FrmBatchAdd, name); }
     QTreeView *tree() { return control<QTreeView>("ShellTreeView"); }
     QString videos(const QString &relative = QString()) const
     {

@@ -1,3 +1,4 @@
+#include "FindControl.h"
 #include "FolderTreeDriver.h"
 #include "IniFile.h"
 #include "ModalAnswerer.h"
@@ -23,13 +24,7 @@ private:
     QTemporaryDir m_home;
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name)
-    {
-        T *found = FrmDirectory->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("control %s not found", name);
-        return found;
-    }
+    template <typename T> T *control(const char *name) { return FindControl<T>(FrmDirectory, name); }
     QTreeView *tree() { return control<QTreeView>("ShellTreeView1"); }
     QString desktop(const QString &relative = QString()) const
     {
