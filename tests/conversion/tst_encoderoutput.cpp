@@ -1,5 +1,5 @@
 #include "EncoderOutput.h"
-#include "TolvaneError.h"
+#include "ErrorOf.h"
 
 #include <QLocale>
 #include <QTest>
@@ -13,18 +13,6 @@ QString durationMarker(const QString &value)
 QString timeMarker(const QString &value)
 {
     return QStringLiteral("ffmpeg_release_time=") + value + QStringLiteral("=ffmpeg_release_time");
-}
-
-// The text of the error a call raises; empty when it raises none.
-template <typename Call>
-QString errorOf(Call &&call)
-{
-    try {
-        call();
-    } catch (const TolvaneError &e) {
-        return e.text();
-    }
-    return QString();
 }
 }
 
@@ -118,7 +106,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, error);
-        QCOMPARE(errorOf([&] { ClockToSeconds(text); }), error);
+        QCOMPARE(ErrorOf([&] { ClockToSeconds(text); }), error);
     }
 
     void secondsToClock_data()
@@ -164,7 +152,7 @@ private slots:
         const QLocale previous;
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         const qint64 seconds = RoundedSeconds(QStringLiteral("12.75"));
-        const QString error = errorOf([] { RoundedSeconds(QStringLiteral("12,75")); });
+        const QString error = ErrorOf([] { RoundedSeconds(QStringLiteral("12,75")); });
         QLocale::setDefault(previous);
         QCOMPARE(seconds, qint64(13));
         QCOMPARE(error, QStringLiteral("'12,75' is not a valid floating point value"));
@@ -183,7 +171,7 @@ private slots:
     void roundedSecondsRejectsNonNumbers()
     {
         QFETCH(QString, text);
-        QCOMPARE(errorOf([&] { RoundedSeconds(text); }), QStringLiteral("'%1' is not a valid floating point value").arg(text));
+        QCOMPARE(ErrorOf([&] { RoundedSeconds(text); }), QStringLiteral("'%1' is not a valid floating point value").arg(text));
     }
 
     void progressChunk_data()
@@ -240,7 +228,7 @@ private slots:
     {
         TProgressState state;
         const QString chunk = durationMarker("00:01:00.00") + timeMarker("12:5");
-        QCOMPARE(errorOf([&] { ReadProgressChunk(chunk, state); }),
+        QCOMPARE(ErrorOf([&] { ReadProgressChunk(chunk, state); }),
                  QStringLiteral("'12:5' is not a valid floating point value"));
         QCOMPARE(state.Duration, qint64(60));
         QCOMPARE(state.MaxTime, qint64(0));
@@ -281,7 +269,7 @@ private slots:
     {
         QFETCH(QString, format);
         QFETCH(QString, error);
-        QCOMPARE(errorOf([&] { FormatText(format, {QStringLiteral("2/5")}); }), error);
+        QCOMPARE(ErrorOf([&] { FormatText(format, {QStringLiteral("2/5")}); }), error);
     }
 
     void statusText()

@@ -1,6 +1,6 @@
+#include "ErrorOf.h"
 #include "OutputFiles.h"
 #include "OutputNames.h"
-#include "TolvaneError.h"
 #include "UnitOverWrite.h"
 
 #include <QCheckBox>
@@ -31,16 +31,6 @@ QByteArray contentOf(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArrayLiteral("<missing>");
     return file.readAll();
-}
-
-QString errorOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const TolvaneError &e) {
-        return e.text();
-    }
-    return QString();
 }
 }
 
@@ -209,7 +199,7 @@ private slots:
                 QSKIP("no /dev/full");
             target = "/dev/full";
         }
-        QCOMPARE(errorOf([&] { WritePlaceholder(target); }), error);
+        QCOMPARE(ErrorOf([&] { WritePlaceholder(target); }), error);
     }
 
     // A write that fails after the file was opened: the file size limit makes
@@ -234,7 +224,7 @@ private slots:
         rlimit none = before;
         none.rlim_cur = 0;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
-        const QString error = errorOf([&] { WritePlaceholder(path); });
+        const QString error = ErrorOf([&] { WritePlaceholder(path); });
         ::setrlimit(RLIMIT_FSIZE, &before);
         std::signal(SIGXFSZ, previousHandler);
 
