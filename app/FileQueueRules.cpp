@@ -2,18 +2,37 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 const QString AcceptedExtensionList = QStringLiteral(
     "*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.rm;*.rmvb;*.qt;*.mp4;*.3gp;*.dat;*.vob;*.smk;*.swf;*.nsv;*.mkv");
 
 namespace {
-// Only A to Z change, as the original rule did; other letters stay as they are.
-QString lowerAsciiLetters(QString text)
+// "avi", "mpg", ... without "*." in front.
+const QStringList &acceptedExtensions()
 {
-    for (QChar &c : text)
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + ('a' - 'A'));
-    return text;
+    static const QStringList extensions = [] {
+        QStringList list;
+        for (const QString &entry : AcceptedExtensionList.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            list << entry.mid(2);
+        return list;
+    }();
+    return extensions;
+}
+
+// Only A to Z count as the same letter in both cases, as the original rule
+// had it: ".ÄVI" is no ".avi".
+bool sameAsciiText(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const char16_t x = a[i].unicode(), y = b[i].unicode();
+        const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c; };
+        if (lower(x) != lower(y))
+            return false;
+    }
+    return true;
 }
 
 // "*.avi" becomes "*.[aA][vV][iI]" so that the dialog finds CLIP.AVI on a
@@ -63,8 +82,40 @@ QString FileNameExtension(const QString &path)
 
 bool IsAcceptedVideoPath(const QString &path)
 {
-    const QString extension = lowerAsciiLetters(FileNameExtension(path));
-    return !extension.isEmpty() && AcceptedExtensionList.contains(extension);
+    const QString extension = FileNameExtension(path).mid(1);
+    for (const QString &accepted : acceptedExtensions())
+        if (sameAsciiText(extension, accepted))
+            return true;
+    return false;
+}
+
+bool IsPseudoFileSystemPath(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (clean.startsWith(QLatin1String("/run/media/")))
+        return false;
+    for (const char *pseudo : {"/proc", "/sys", "/dev", "/run"})
+        if (clean == QLatin1String(pseudo) || clean.startsWith(QLatin1String(pseudo) + QLatin1Char('/')))
+            return true;
+    return false;
+}
+
+QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder)
+{
+    QStringList paths;
+    bool optionsEnded = false;
+    for (const QString &argument : arguments) {
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-'))))
+            continue;
+        const QUrl url(argument);
+        const QString path = url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
+        paths << QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
+    }
+    return paths;
 }
 
 QStringList OpenDialogNameFilters()
@@ -110,13 +161,13 @@ bool MatchesNamePattern(const QString &name, const QString &pattern)
     return p == pattern.size();
 }
 
-void TFolderSearch::Run(const QString &folder, bool includeSubfolders, const QString &extension) const
+bool TFolderSearch::Run(const QString &folder, bool includeSubfolders, const QString &extension) const
 {
     // An empty folder would list the working folder but name root entries.
-    if (folder.isEmpty())
-        return;
+    if (folder.isEmpty() || IsPseudoFileSystemPath(folder))
+        return true;
     const QString pattern = QStringLiteral("*.") + (extension.isEmpty() ? QStringLiteral("*") : extension);
-    Search(folder, includeSubfolders, pattern);
+    return Search(folder, includeSubfolders, pattern);
 }
 
 bool TFolderSearch::Search(const QString &folder, bool includeSubfolders, const QString &pattern) const
@@ -126,12 +177,15 @@ bool TFolderSearch::Search(const QString &folder, bool includeSubfolders, const 
                                    QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
-        if (!MatchesNamePattern(name, pattern))
-            continue;
         const QString path = folder + QLatin1Char('/') + name;
+        // The extension filters files only: every plain subfolder is searched.
         if (includeSubfolders && isPlainFolder(entry)) {
+            if (IsPseudoFileSystemPath(path))
+                continue;
             if (!Search(path, includeSubfolders, pattern))
                 return false;
+        } else if (!MatchesNamePattern(name, pattern)) {
+            continue;
         } else if (addEntry) {
             addEntry(path);
         }

@@ -14,10 +14,20 @@ extern const QString AcceptedExtensionList;
 // from its last "." on, dot included; empty when the name has no ".".
 QString FileNameExtension(const QString &path);
 
-// A path is accepted when its extension, lower-cased in A to Z only, occurs
-// anywhere in AcceptedExtensionList. This is a plain substring search, so a
-// prefix of a listed type (".mp", ".rmv") passes too.
+// A path is accepted when its extension is one of the entries of
+// AcceptedExtensionList as a whole, compared without regard to case: ".mp",
+// ".a" or a bare "." are no video types.
 bool IsAcceptedVideoPath(const QString &path);
+
+// Folders that hold no files of the user's but the kernel's views of itself
+// (/proc, /sys, /dev, /run and below), where a search never goes. Removable
+// drives mounted below /run/media are real folders.
+bool IsPseudoFileSystemPath(const QString &path);
+
+// The files and folders named on the command line (arguments without the
+// program), made absolute against workingFolder; "file:" URLs become paths.
+// Options (starting with "-") are left out, except after "--".
+QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder);
 
 // The open-file dialog's nine filter entries in Qt's syntax. Each entry keeps
 // its description and ends in a hidden pattern group that matches the
@@ -28,19 +38,20 @@ QStringList OpenDialogNameFilters();
 // case. "*.*" matches every name, with or without a dot.
 bool MatchesNamePattern(const QString &name, const QString &pattern);
 
-// The folder search of batch add. Lists folder's entries that match
-// "*." + extension ("*" when extension is empty) in name order and, depth
-// first, searches plain subfolders (real directories, no links, names not
-// starting with ".") when includeSubfolders is set; every other entry goes to
-// addEntry as folder + "/" + name. After each entry keepGoing is asked; when
-// it returns false the whole search stops. A missing or unreadable folder
-// yields nothing.
+// The folder search of batch add. Lists folder's entries in name order and,
+// depth first, searches every plain subfolder (real directories, no links,
+// names not starting with ".", no pseudo file systems) when includeSubfolders
+// is set, whatever the extension; every other entry that matches
+// "*." + extension ("*" when extension is empty) goes to addEntry as
+// folder + "/" + name. After each entry keepGoing is asked; when it returns
+// false the whole search stops and Run returns false. A missing or unreadable
+// folder, or one in a pseudo file system, yields nothing.
 struct TFolderSearch
 {
     std::function<void(const QString &path)> addEntry;
     std::function<bool()> keepGoing;
 
-    void Run(const QString &folder, bool includeSubfolders, const QString &extension) const;
+    bool Run(const QString &folder, bool includeSubfolders, const QString &extension) const;
 
 private:
     bool Search(const QString &folder, bool includeSubfolders, const QString &pattern) const;

@@ -7,6 +7,7 @@
 #include "Unit_batch.h"
 #include "Unit_common_directory.h"
 #include "Unit_common.h"
+#include "SearchProgress.h"
 
 #include <QString>
 
@@ -19,12 +20,14 @@ void CreateApplicationForms(const QString &appFolder)
     new TfrmOverWrite(frmMain);
     new TFrmBatchAdd(frmMain);
     new TFrmDirectory(frmMain);
+    new TfrmSearchProgress(frmMain);
     // Batch add hands its folder to the main window's search.
     QObject::connect(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested, frmMain, &TfrmMain::AddFolder);
 }
 
 void DestroyApplicationForms()
 {
+    delete frmSearchProgress;
     delete FrmDirectory;
     delete FrmBatchAdd;
     delete frmOverWrite;

@@ -124,6 +124,7 @@ void TfrmMain::ConnectActions()
 void TfrmMain::FormCreate()
 {
     setAcceptDrops(true);
+    SetupOutputSettings();
     SetupConversionRun();
 }
 
@@ -191,11 +192,13 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 
 void TfrmMain::dropEvent(QDropEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    for (const QUrl &url : urls)
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
         if (url.isLocalFile())
-            AddFile(url.toLocalFile());
+            paths << url.toLocalFile();
+    // Accepted first: the drag source is not kept waiting while folders are searched.
     event->acceptProposedAction();
+    AddPaths(paths);
 }
 
 void TfrmMain::N_LocalHelpClick()

@@ -47,8 +47,13 @@ public:
     void ApplyJapaneseCharset();
 
     // The file queue.
-    void AddFile(const QString &path);
+    // True when the path was taken into the queue.
+    bool AddFile(const QString &path);
     void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
+    // Files and folders given at once (dropped, or on the command line), in
+    // their order: files through AddFile, folders searched with their
+    // subfolders for every accepted file.
+    void AddPaths(const QStringList &paths);
 
     // File queue: tests answer the open-file dialog through this hook; it gets
     // the prepared dialog and returns the chosen files. Empty: the real dialog.
@@ -111,6 +116,9 @@ private:
     void FormClose();
     void ConnectActions();
     void SkinMenuClick(int skinIndex);
+    // Format, bit rate, sample rate and channels: restored from config.ini,
+    // written back when the user changes them.
+    void SetupOutputSettings();
 
     Ui::TfrmMain *ui;
     bool m_shown = false;
@@ -122,6 +130,8 @@ private:
     void MoveSelectedUp();
     void MoveSelectedDown();
     void SwapRowTexts(int from, int to);
+    // False when the search was cancelled or the window closed.
+    bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     void listViewFilesContextPopup(const QPoint &pos);
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;

@@ -2,12 +2,14 @@
 #include "ui_UnitMain.h"
 
 #include "ErrorReport.h"
+#include "FolderPlaces.h"
 #include "LanguageFile.h"
 #include "UnitCloseWindows.h"
 #include "UnitOverWrite.h"
 #include "UnitSetting.h"
 #include "Unit_batch.h"
 #include "Unit_common_directory.h"
+#include "SearchProgress.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -34,6 +36,7 @@ enum class TTarget {
     StatusReady,      // stored, and shown in the status label at once
     YesCaption,       // the countdown's Yes button and its base text
     ProductItem,      // a product link of the Tools menu: hidden while its caption is empty
+    PlaceCaption,     // the caption of a place at the top of the folder trees
 };
 
 struct TLanguageKey {
@@ -119,6 +122,15 @@ std::vector<TLanguageKey> LanguageKeys()
                              "labelNoticeFileNameExt", "buttonOK", "buttonCancel"})
         control(batch, name);
 
+    const QString progress = QStringLiteral("frmSearchProgress");
+    special(progress, "caption", TTarget::WindowTitle);
+    for (const char *name : {"labelSearching", "labelFound", "buttonCancel"})
+        control(progress, name);
+
+    const QString places = QStringLiteral("Places");
+    for (const char *name : {"Home", "Desktop", "Music", "Videos", "FileSystem"})
+        special(places, name, TTarget::PlaceCaption);
+
     const QString overwrite = QStringLiteral("frmOverWrite");
     special(overwrite, "caption", TTarget::WindowTitle);
     for (const char *name : {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"})
@@ -146,6 +158,8 @@ QWidget *WindowOfSection(const QString &section)
         return FrmDirectory;
     if (section == QLatin1String("frmBatchAdd"))
         return FrmBatchAdd;
+    if (section == QLatin1String("frmSearchProgress"))
+        return frmSearchProgress;
     if (section == QLatin1String("frmOverWrite"))
         return frmOverWrite;
     if (section == QLatin1String("frmPowerOffWindows"))
@@ -153,6 +167,21 @@ QWidget *WindowOfSection(const QString &section)
     if (section == QLatin1String("frmSetting"))
         return frmSetting;
     return nullptr;
+}
+
+// Where a Places key goes; the trees read the captions when they are shown.
+QString &PlaceCaptionOf(const QString &key)
+{
+    TPlaceCaptions &captions = PlaceCaptions();
+    if (key == QLatin1String("Home"))
+        return captions.home;
+    if (key == QLatin1String("Desktop"))
+        return captions.desktop;
+    if (key == QLatin1String("Music"))
+        return captions.music;
+    if (key == QLatin1String("Videos"))
+        return captions.videos;
+    return captions.fileSystem;
 }
 
 // The caption of any kind of control, menu or action.
@@ -261,6 +290,9 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
                     SetCaption(button, text);
             }
             break;
+        case TTarget::PlaceCaption:
+            PlaceCaptionOf(entry.key) = text;
+            break;
         case TTarget::ProductItem:
             // A language lists as many products as it has; the rest stay out of the menu.
             if (auto *item = qobject_cast<QAction *>(FindNamed(window, entry.key))) {
@@ -289,6 +321,7 @@ void TfrmMain::ApplyJapaneseCharset()
         {FrmBatchAdd, {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
                        "checkBoxIsSubDirectorie"}},
         {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
+        {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
         {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},

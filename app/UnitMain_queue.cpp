@@ -6,10 +6,12 @@
 #include "FileQueueRules.h"
 #include "Unit_batch.h"
 #include "Unit_common_directory.h"
+#include "SearchProgress.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -50,35 +52,68 @@ void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
     PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
 }
 
-void TfrmMain::AddFile(const QString &path)
+bool TfrmMain::AddFile(const QString &path)
 {
     if (!IsAcceptedVideoPath(path))
-        return;
+        return false;
     // The view repaints on its own once the event loop runs; forcing a paint
     // per row would make long folder searches crawl.
     QTableWidget *list = ui->listViewFiles;
     const int row = list->rowCount();
     list->setRowCount(row + 1);
     list->setItem(row, 0, new QTableWidgetItem(path));
+    return true;
 }
 
 void TfrmMain::AddFolder(const QString &folder, bool includeSubfolders, const QString &extension)
 {
+    SearchFolder(folder, includeSubfolders, extension);
+}
+
+bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension)
+{
     // The search lets the window handle its events after every entry, so the
-    // user can work meanwhile; closing the shown window ends the search.
+    // user can work meanwhile; closing the shown window or the progress box's
+    // Cancel ends the search, and what it found so far stays.
     const bool shownAtStart = isVisible();
     QElapsedTimer sinceYield;
     sinceYield.start();
+    if (frmSearchProgress)
+        frmSearchProgress->Begin();
     TFolderSearch search;
-    search.addEntry = [this](const QString &path) { AddFile(path); };
+    search.addEntry = [this](const QString &path) {
+        if (AddFile(path) && frmSearchProgress)
+            frmSearchProgress->Found();
+    };
     search.keepGoing = [this, shownAtStart, &sinceYield] {
         if (sinceYield.elapsed() < SearchYieldIntervalMs)
             return true;
+        if (frmSearchProgress)
+            frmSearchProgress->ShowProgress();
         QCoreApplication::processEvents();
         sinceYield.restart();
+        if (frmSearchProgress && frmSearchProgress->Cancelled())
+            return false;
         return !shownAtStart || isVisible();
     };
-    search.Run(folder, includeSubfolders, extension);
+    const bool complete = search.Run(folder, includeSubfolders, extension);
+    if (frmSearchProgress)
+        frmSearchProgress->End();
+    return complete;
+}
+
+void TfrmMain::AddPaths(const QStringList &paths)
+{
+    // A folder is searched as batch add does with subfolders and every
+    // extension; a cancelled search ends the whole list.
+    for (const QString &path : paths) {
+        if (QFileInfo(path).isDir()) {
+            if (!SearchFolder(path, true, QStringLiteral("*")))
+                return;
+        } else {
+            AddFile(path);
+        }
+    }
 }
 
 void TfrmMain::ActionFileAddExecute()
@@ -192,6 +227,7 @@ void TfrmMain::ActionSetDirectoryExecute()
 {
     if (!FrmDirectory)
         return;
+    FrmDirectory->currentFolder = ui->editOutputFolder->text();
     if (FrmDirectory->exec() == QDialog::Accepted)
         ui->editOutputFolder->setText(FrmDirectory->chosenFolder);
 }

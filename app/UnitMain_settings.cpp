@@ -1,7 +1,12 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
+#include "OutputSettings.h"
 #include "UnitSetting.h"
+#include "Unit_common.h"
+
+#include <QComboBox>
+#include <QRadioButton>
 
 void TfrmMain::N_SettingClick()
 {
@@ -10,4 +15,29 @@ void TfrmMain::N_SettingClick()
         frmSetting->show();
     frmSetting->raise();
     frmSetting->activateWindow();
+}
+
+void TfrmMain::SetupOutputSettings()
+{
+    // Restored before the controls report changes, so starting writes nothing.
+    const QString config = frmCommon->ConfigFile;
+    const TOutputSettings stored =
+        ReadOutputSettings(config, ui->comboBoxAudioBitrate->count(), ui->comboBoxSampleRate->count());
+    (stored.wav ? ui->radioButtonFormatWAV : ui->radioButtonFormatMP3)->setChecked(true);
+    ui->comboBoxAudioBitrate->setCurrentIndex(stored.bitratePosition);
+    ui->comboBoxSampleRate->setCurrentIndex(stored.sampleRatePosition);
+    (stored.channels == 1 ? ui->radioButtonChannelMono : ui->radioButtonChannelStereo)->setChecked(true);
+
+    connect(ui->radioButtonFormatWAV, &QRadioButton::toggled, this, [this](bool wav) {
+        WriteOutputFormat(frmCommon->ConfigFile, wav);
+    });
+    connect(ui->comboBoxAudioBitrate, &QComboBox::currentIndexChanged, this, [this](int position) {
+        WriteOutputBitrate(frmCommon->ConfigFile, position);
+    });
+    connect(ui->comboBoxSampleRate, &QComboBox::currentIndexChanged, this, [this](int position) {
+        WriteOutputSampleRate(frmCommon->ConfigFile, position);
+    });
+    connect(ui->radioButtonChannelMono, &QRadioButton::toggled, this, [this](bool mono) {
+        WriteOutputChannels(frmCommon->ConfigFile, mono ? 1 : 2);
+    });
 }

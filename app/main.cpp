@@ -1,10 +1,13 @@
 #include "Application.h"
+#include "FileQueueRules.h"
 #include "LogindPowerOff.h"
 #include "PowerOff.h"
 #include "Startup.h"
 #include "UnitMain.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTimer>
 #include <QString>
 
 int main(int argc, char *argv[])
@@ -26,6 +29,11 @@ int main(int argc, char *argv[])
 
     CreateApplicationForms(QString());
     frmMain->show();
+    // Files and folders from the command line (a file manager's "Open with")
+    // are queued once the window is up, so a long folder search shows.
+    const QStringList paths = CommandLinePaths(app.arguments().mid(1), QDir::currentPath());
+    if (!paths.isEmpty())
+        QTimer::singleShot(0, frmMain, [paths] { frmMain->AddPaths(paths); });
     const int result = app.exec();
     DestroyApplicationForms();
     return result;

@@ -4,46 +4,45 @@
 #include <QObject>
 #include <QString>
 
-class QFileSystemModel;
 class QModelIndex;
-class QSortFilterProxyModel;
 class QTreeView;
+class TFolderModel;
 
-// The folder tree of batch add and of the directory chooser: folders only,
-// below one top node, with the platform's folder icons, each node filled when
-// it is expanded. It does not watch the disk while it is shown.
+// The folder tree of batch add and of the directory chooser: a top level of
+// places (home, the user's folders, the file system, drives), folders only
+// below them, with folder icons, each node filled when it is expanded. It does
+// not watch the disk while it is shown.
 class TFolderTree : public QObject
 {
     Q_OBJECT
 public:
-    // Sets view up to show topFolder as its one top node.
-    TFolderTree(QTreeView *view, const QString &topFolder);
+    explicit TFolderTree(QTreeView *view);
 
-    // On the first call the top node is expanded one level and selected, so a
-    // folder is always selected; later calls keep what the user chose.
-    void FillOnce();
+    // Reads the places afresh (a drive may have come or gone), then opens the
+    // tree down to folder, selects it and scrolls it into view. A folder that
+    // cannot be reached selects its nearest shown parent; one outside every
+    // place keeps the selection of the last showing, or the first place.
+    void ShowFolder(const QString &folder);
 
-    // Full path of the selected folder ("/" for the file-system root); empty
-    // when nothing is selected.
+    // Brings the selected node into view once the view has its size.
+    void ScrollToSelected();
+
+    // Full path of the selected folder or place ("/" for the file system);
+    // empty when nothing is selected.
     QString SelectedPath() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QModelIndex TopIndex() const;
+    QModelIndex OpenDownTo(const QString &folder);
 
     QTreeView *m_view;
-    QString m_topFolder;
     // Asks the style when the desktop has no icon theme, so folders always
     // show a folder icon.
     QFileIconProvider m_icons;
-    QFileSystemModel *m_model;
-    QSortFilterProxyModel *m_proxy;
-    bool m_filled = false;
+    TFolderModel *m_model;
 };
 
-// "The computer": the file system's root.
-QString ComputerFolder();
-// "The desktop": the user's desktop folder, or home when there is none.
-QString DesktopFolder();
+// The folder batch add opens at: the user's videos, else home.
+QString VideosOrHomeFolder();

@@ -29,7 +29,7 @@ TFrmBatchAdd::TFrmBatchAdd(QWidget *parent) : QDialog(parent), ui(new Ui::TFrmBa
     FrmBatchAdd = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
-    m_tree = new TFolderTree(ui->ShellTreeView, ComputerFolder());
+    m_tree = new TFolderTree(ui->ShellTreeView);
 
     connect(ui->buttonOK, &QPushButton::clicked, this, &TFrmBatchAdd::buttonOKClick);
     connect(ui->buttonCancel, &QPushButton::clicked, this, &TFrmBatchAdd::buttonCancelClick);
@@ -46,9 +46,12 @@ void TFrmBatchAdd::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
         CentreOnOwner(this);
-        m_tree->FillOnce();
+        // The first showing opens at the videos; later ones where the user left off.
+        const QString selected = m_tree->SelectedPath();
+        m_tree->ShowFolder(selected.isEmpty() ? VideosOrHomeFolder() : selected);
     }
     QDialog::showEvent(event);
+    m_tree->ScrollToSelected();
 }
 
 void TFrmBatchAdd::keyPressEvent(QKeyEvent *event)
@@ -65,6 +68,8 @@ void TFrmBatchAdd::buttonOKClick()
     const QString folder = m_tree->SelectedPath();
     // Hidden first, so the rows can be seen arriving in the main window.
     hide();
+    if (folder.isEmpty())
+        return;
     const QString extension = TrimBlanksAndControls(ui->editExt->text());
     const bool includeSubfolders = ui->checkBoxIsSubDirectorie->isChecked();
     emit AddFolderRequested(folder, includeSubfolders, extension);

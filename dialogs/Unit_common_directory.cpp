@@ -19,7 +19,7 @@ TFrmDirectory::TFrmDirectory(QWidget *parent) : QDialog(parent), ui(new Ui::TFrm
     FrmDirectory = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
-    m_tree = new TFolderTree(ui->ShellTreeView1, DesktopFolder());
+    m_tree = new TFolderTree(ui->ShellTreeView1);
 
     connect(ui->ButtonOK, &QPushButton::clicked, this, &TFrmDirectory::ButtonOKClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFrmDirectory::ButtonCancelClick);
@@ -36,9 +36,10 @@ void TFrmDirectory::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
         CentreOnOwner(this);
-        m_tree->FillOnce();
+        m_tree->ShowFolder(currentFolder);
     }
     QDialog::showEvent(event);
+    m_tree->ScrollToSelected();
 }
 
 void TFrmDirectory::keyPressEvent(QKeyEvent *event)

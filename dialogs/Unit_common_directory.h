@@ -19,6 +19,8 @@ public:
 
     // The folder chosen by the last OK; emptied by Cancel.
     QString chosenFolder;
+    // The output folder as it stands; the tree opens at it.
+    QString currentFolder;
 
 public slots:
     void ButtonOKClick();

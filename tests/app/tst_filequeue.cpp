@@ -1,6 +1,7 @@
 #include "ErrorReport.h"
 #include "FileQueueRules.h"
 #include "ModalAnswerer.h"
+#include "SearchProgress.h"
 #include "ProgramFixture.h"
 #include "UnitMain.h"
 
@@ -10,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -91,7 +94,8 @@ private slots:
         for (const char *dir : {"sub/deep", ".hidden", "movie.avi", "plainfolder"})
             QVERIFY(root.mkpath(QLatin1String(dir)));
         for (const char *file : {"b.avi", "A.MPG", "c.mp3", "notes.txt", "z.mkv", "sub/s1.avi", "sub/deep/d.mkv",
-                                 ".hidden/h.avi", "movie.avi/inner.avi", "plainfolder/p.avi"})
+                                 ".hidden/h.avi", "movie.avi/inner.avi", "plainfolder/p.avi", "plainfolder/lib.a",
+                                 "sub/deep/x.mo"})
             touch(tree(QLatin1String(file)));
         QVERIFY(QFile::link(tree(QStringLiteral("sub")), tree(QStringLiteral("link"))));
         QVERIFY(QFile::link(tree(QStringLiteral("movie.avi")), tree(QStringLiteral("linked.avi"))));
@@ -115,9 +119,16 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("capitals kept") << "/videos/CLIP.AVI" << true;
-        QTest::newRow("prefix of mpeg") << "/videos/clip.mp" << true;
-        QTest::newRow("prefix of rmvb") << "clip.rmv" << true;
-        QTest::newRow("single letter prefix") << "clip.a" << true;
+        QTest::newRow("capitals in the extension only") << "/videos/clip.AVI" << true;
+        QTest::newRow("prefix of mpeg") << "/videos/clip.mp" << false;
+        QTest::newRow("prefix of rmvb") << "clip.rmv" << false;
+        QTest::newRow("single letter prefix") << "clip.a" << false;
+        QTest::newRow("single letters of the list") << "/v/x.d" << false;
+        QTest::newRow("part of an entry") << "/v/x.vi" << false;
+        QTest::newRow("name ending in a dot") << "/v/name." << false;
+        QTest::newRow("bare dot") << "/v/." << false;
+        QTest::newRow("two extensions") << "/v/clip.avi.part" << false;
+        QTest::newRow("no extension, plain name") << "noext" << false;
         QTest::newRow("3gp") << "/v/phone.3GP" << true;
         QTest::newRow("avs offered by dialog") << "/v/clip.avs" << false;
         QTest::newRow("psp offered by dialog") << "/v/clip.psp" << false;
@@ -252,15 +263,19 @@ private slots:
                                                    << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
         QTest::newRow("all, own files only") << "" << false << "*"
                                              << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
-        QTest::newRow("avi searches only .avi folders")
-            << "" << true << "avi" << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi"};
-        QTest::newRow("extension in capitals") << "" << true << "AVI"
-                                               << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi"};
+        QTest::newRow("avi searches every plain folder")
+            << "" << true << "avi"
+            << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi", "sub/s1.avi"};
+        QTest::newRow("extension in capitals")
+            << "" << true << "AVI"
+            << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi", "sub/s1.avi"};
+        QTest::newRow("avi, own files only") << "" << false << "avi" << QStringList{"b.avi", "linked.avi", "movie.avi"};
         QTest::newRow("mpg matches capitals") << "" << false << "mpg" << QStringList{"A.MPG"};
         QTest::newRow("mp3 passes the pattern, not the list") << "" << true << "mp3" << QStringList{};
         QTest::newRow("subfolder as start") << "sub" << true << "*" << QStringList{"sub/deep/d.mkv", "sub/s1.avi"};
         QTest::newRow("link as start is searched") << "link" << false << "*" << QStringList{"link/s1.avi"};
         QTest::newRow("missing folder") << "nowhere" << true << "*" << QStringList{};
+        QTest::newRow("pseudo file system") << "/proc" << true << "*" << QStringList{};
     }
 
     void addFolder()
@@ -269,7 +284,7 @@ private slots:
         QFETCH(bool, includeSubfolders);
         QFETCH(QString, extension);
         QFETCH(QStringList, expected);
-        const QString start = tree(folder);
+        const QString start = folder.startsWith(QLatin1Char('/')) ? folder : tree(folder);
         QStringList expectedPaths;
         for (const QString &relative : expected)
             expectedPaths << tree(relative);
@@ -343,6 +358,91 @@ private slots:
         QCOMPARE(rows().size(), 1);
     }
 
+    void cancelKeepsTheRowsFound_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("title bar") << "close";
+    }
+
+    void cancelKeepsTheRowsFound()
+    {
+        QFETCH(QString, how);
+        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
+        const QScopedValueRollback showAtOnce(TfrmSearchProgress::ShowAfterMs, 0);
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frmMain));
+        int shownCount = -1;
+        bool boxShown = false;
+        // The box's Cancel ends a search; the folders dropped after it are not searched.
+        QTimer::singleShot(0, this, [&] {
+            boxShown = frmSearchProgress->isVisible();
+            shownCount = frmSearchProgress->findChild<QLabel *>(QStringLiteral("labelFoundCount"))->text().toInt();
+            if (how == QLatin1String("cancel"))
+                frmSearchProgress->findChild<QPushButton *>(QStringLiteral("buttonCancel"))->click();
+            else if (how == QLatin1String("escape"))
+                QTest::keyClick(frmSearchProgress, Qt::Key_Escape);
+            else
+                frmSearchProgress->close();
+        });
+        frmMain->AddPaths({tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub")), tree(QStringLiteral("plainfolder"))});
+        QVERIFY(boxShown);
+        QCOMPARE(shownCount, 1);
+        QCOMPARE(rows(), QStringList({tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub/deep/d.mkv"))}));
+        QVERIFY(!frmSearchProgress->isVisible());
+
+        // The next search starts afresh.
+        frmMain->AddFolder(tree(QStringLiteral("plainfolder")), true, QStringLiteral("*"));
+        QCOMPARE(rows().last(), tree(QStringLiteral("plainfolder/p.avi")));
+        QCOMPARE(frmSearchProgress->FoundCount(), 1);
+    }
+
+    void pseudoFileSystems_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("pseudo");
+        for (const char *path : {"/proc", "/proc/1/root", "/sys", "/dev/", "/dev/shm", "/run", "/run/user/1000", "/sys/../proc"})
+            QTest::newRow(path) << path << true;
+        for (const char *path : {"/", "/home", "/devices", "/running", "/run/media/ann/USB", "/media/usb", "/mnt/proc"})
+            QTest::newRow(path) << path << false;
+    }
+
+    void pseudoFileSystems()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, pseudo);
+        QCOMPARE(IsPseudoFileSystemPath(path), pseudo);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("nothing") << QStringList{} << QStringList{};
+        QTest::newRow("relative file and folder")
+            << QStringList{"b.avi", "sub/"} << QStringList{"b.avi", "sub/deep/d.mkv", "sub/s1.avi"};
+        QTest::newRow("absolute, order kept")
+            << QStringList{"@/plainfolder", "@/A.MPG", "c.mp3"} << QStringList{"plainfolder/p.avi", "A.MPG"};
+        QTest::newRow("file URL") << QStringList{"file://@/z.mkv"} << QStringList{"z.mkv"};
+        QTest::newRow("options left out") << QStringList{"--new-window", "-x", "b.avi"} << QStringList{"b.avi"};
+        QTest::newRow("after --, a name with a dash")
+            << QStringList{"--", "-clip.avi"} << QStringList{"-clip.avi"};
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, expected);
+        for (QString &argument : arguments)
+            argument.replace(QLatin1Char('@'), tree());
+        QStringList expectedRows;
+        for (const QString &relative : expected)
+            expectedRows << tree(relative);
+        frmMain->AddPaths(CommandLinePaths(arguments, tree()));
+        QCOMPARE(rows(), expectedRows);
+    }
+
     void drop_data()
     {
         QTest::addColumn<bool>("duringRun");
@@ -368,7 +468,9 @@ private slots:
         QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(frmMain, &event);
 
-        QCOMPARE(rows(), QStringList({"/v/already.avi", tree(QStringLiteral("b.avi")), tree(QStringLiteral("movie.avi")),
+        // Folders are searched with their subfolders, in the drop's order.
+        QCOMPARE(rows(), QStringList({"/v/already.avi", tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub/deep/d.mkv")),
+                                      tree(QStringLiteral("sub/s1.avi")), tree(QStringLiteral("movie.avi/inner.avi")),
                                       longPath, tree(QStringLiteral("A.MPG"))}));
     }
 

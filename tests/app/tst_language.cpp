@@ -1,9 +1,11 @@
 #include "Application.h"
 #include "CaptionFit.h"
 #include "FindControl.h"
+#include "FolderPlaces.h"
 #include "LanguageFile.h"
 #include "ProductLinks.h"
 #include "ProgramFixture.h"
+#include "SearchProgress.h"
 #include "UnitCloseWindows.h"
 #include "UnitMain.h"
 #include "UnitOverWrite.h"
@@ -54,6 +56,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmBatchAdd",
              {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
               "buttonOK", "buttonCancel"}},
+            {"frmSearchProgress", {"caption", "labelSearching", "labelFound", "buttonCancel"}},
+            {"Places", {"Home", "Desktop", "Music", "Videos", "FileSystem"}},
             {"frmOverWrite",
              {"caption", "labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
@@ -89,7 +93,7 @@ struct TWindow {
 QList<TWindow> Windows()
 {
     return {{"frmMain", frmMain},         {"frmDirectory", FrmDirectory},
-            {"frmBatchAdd", FrmBatchAdd}, {"frmOverWrite", frmOverWrite},
+            {"frmBatchAdd", FrmBatchAdd}, {"frmSearchProgress", frmSearchProgress}, {"frmOverWrite", frmOverWrite},
             {"frmPowerOffWindows", frmPowerOffWindows}, {"frmSetting", frmSetting}};
 }
 
@@ -170,6 +174,7 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/radioButtonFormatMP3", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSetting/LabelSecond", ""},
+        {"frmSearchProgress/labelFoundCount", ""},
     };
     return keys;
 }
@@ -278,7 +283,7 @@ private slots:
         for (const auto &[section, keys] : LanguageKeys())
             for (const QString &key : keys) {
                 const QString marker = Marker(section, key);
-                const bool elsewhere = section == "App" || StoredMarkers().contains(marker)
+                const bool elsewhere = section == "App" || section == "Places" || StoredMarkers().contains(marker)
                                        || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker);
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
@@ -299,6 +304,10 @@ private slots:
         const QString title = leftOut.contains("App.Title") ? QString() : Marker("App", "Title");
         QCOMPARE(ApplicationTitle(), title);
         QCOMPARE(QGuiApplication::applicationDisplayName(), title);
+        const TPlaceCaptions &places = PlaceCaptions();
+        QCOMPARE(QStringList({places.home, places.desktop, places.music, places.videos, places.fileSystem}),
+                 QStringList({Marker("Places", "Home"), Marker("Places", "Desktop"), Marker("Places", "Music"),
+                              Marker("Places", "Videos"), Marker("Places", "FileSystem")}));
     }
 
     void missingOrUnreadableFileEmptiesEveryCaption_data()
@@ -317,7 +326,8 @@ private slots:
 
         const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
                                           {"frmMain/radioButtonFormatMP3", "MP3"},
-                                          {"frmSetting/LabelSecond", "(s)"}};
+                                          {"frmSetting/LabelSecond", "(s)"},
+                                          {"frmSearchProgress/labelFoundCount", "0"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
@@ -481,6 +491,7 @@ private slots:
              {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
               "checkBoxIsSubDirectorie"}},
             {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
+            {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},

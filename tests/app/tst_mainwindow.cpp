@@ -193,6 +193,68 @@ private slots:
         QCOMPARE(m_program.folder().read("config.ini"), config);
     }
 
+    void outputChoicesAreRestored_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("bitrate");
+        QTest::addColumn<QString>("sampleRate");
+        QTest::addColumn<bool>("mono");
+        QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 Kbits" << "44100 Hz" << false;
+        QTest::newRow("every choice")
+            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 Kbits"
+            << "22050 Hz" << true;
+        QTest::newRow("hexadecimal and blanks")
+            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 Kbits" << "8000 Hz" << false;
+        QTest::newRow("bad values: defaults")
+            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 Kbits"
+            << "44100 Hz" << false;
+        QTest::newRow("empty values: defaults")
+            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 Kbits" << "44100 Hz" << false;
+    }
+
+    void outputChoicesAreRestored()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, format);
+        QFETCH(QString, bitrate);
+        QFETCH(QString, sampleRate);
+        QFETCH(bool, mono);
+        const QByteArray config = "[setting]\noutputFolder=C:\\\n" + stored;
+        start(config);
+        QVERIFY(control<QRadioButton>(format == "WAV" ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->isChecked());
+        QCOMPARE(control<QComboBox>("comboBoxAudioBitrate")->currentText(), bitrate);
+        QCOMPARE(control<QComboBox>("comboBoxSampleRate")->currentText(), sampleRate);
+        QCOMPARE(control<QRadioButton>("radioButtonChannelMono")->isChecked(), mono);
+        QCOMPARE(control<QRadioButton>("radioButtonChannelStereo")->isChecked(), !mono);
+        // Restoring writes nothing.
+        QCOMPARE(m_program.folder().read("config.ini"), config);
+    }
+
+    void changedOutputChoicesAreKept()
+    {
+        const QByteArray config = "; hand-written\n[setting]\noutputFolder=C:\\\n[other]\nkey=1\n";
+        start(config);
+        control<QRadioButton>("radioButtonFormatWAV")->click();
+        control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(16);
+        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(9);
+        control<QRadioButton>("radioButtonChannelMono")->click();
+        QCOMPARE(m_program.folder().read("config.ini"),
+                 "; hand-written\n[setting]\noutputFolder=C:\\\nformat=wav\nbitrate=320\nsampleRate=48000\n"
+                 "channels=1\n[other]\nkey=1\n");
+
+        // A second start shows them again.
+        m_program.stop();
+        start("[setting]\nformat=wav\nbitrate=320\nsampleRate=48000\nchannels=1\n");
+        control<QRadioButton>("radioButtonFormatMP3")->click();
+        control<QRadioButton>("radioButtonChannelStereo")->click();
+        const TIniFile ini(m_program.folder().configFile());
+        QCOMPARE(ini.ReadString("setting", "format", QString()), QStringLiteral("mp3"));
+        QCOMPARE(ini.ReadString("setting", "channels", QString()), QStringLiteral("2"));
+        QCOMPARE(control<QComboBox>("comboBoxAudioBitrate")->currentText(), QStringLiteral("320 Kbits"));
+        QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("mp3"));
+    }
+
     void unwritableConfigIsReported()
     {
         QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file

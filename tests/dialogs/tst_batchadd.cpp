@@ -1,4 +1,5 @@
 #include "FindControl.h"
+#include "FolderPlaces.h"
 #include "FolderTreeDriver.h"
 #include "ProgramFixture.h"
 #include "UnitMain.h"
@@ -25,6 +26,8 @@ class TestBatchAdd : public QObject
 private:
     ProgramFixture m_program;
     QTemporaryDir m_videos;
+    QTemporaryDir m_home;
+    bool m_haveVideos = true;
 
     template <typename T> T *control(const char *name) { return FindControl<T>(FrmBatchAdd, name); }
     QTreeView *tree() { return control<QTreeView>("ShellTreeView"); }
@@ -56,8 +59,15 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
+        // A home of our own whose videos folder holds the test's files.
+        SetPlaceSourcesProvider([this] {
+            TPlaceSources sources;
+            sources.home = m_home.path();
+            sources.videos = m_haveVideos ? videos() : QString();
+            return sources;
+        });
         QVERIFY(QDir(videos()).mkpath(QStringLiteral("season/extra")));
-        for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4"}) {
+        for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4", "lib.a", "season/x.d"}) {
             QFile file(videos(QLatin1String(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -91,27 +101,53 @@ private slots:
         QVERIFY(!FrmBatchAdd->isVisible());
     }
 
-    void firstShowSelectsTheComputer()
+    void cleanupTestCase() { SetPlaceSourcesProvider(nullptr); }
+
+    void firstShowSelectsTheVideos_data()
     {
+        QTest::addColumn<bool>("haveVideos");
+        QTest::newRow("videos folder") << true;
+        QTest::newRow("no videos folder: home") << false;
+    }
+
+    void firstShowSelectsTheVideos()
+    {
+        QFETCH(bool, haveVideos);
+        const QScopedValueRollback videosFolder(m_haveVideos, haveVideos);
+        const QString start = haveVideos ? videos() : m_home.path();
         open();
         QCOMPARE(FrmBatchAdd->size(), QSize(402, 271));
         QCOMPARE(control<QLineEdit>("editExt")->width(), 35);
         // Modeless: the main window stays usable.
         QVERIFY(!FrmBatchAdd->isModal());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        // Folders only, one top node for the root, opened one level and selected.
-        QCOMPARE(tree()->model()->rowCount(tree()->rootIndex()), 1);
-        QCOMPARE(FolderOfNode(TopNode(tree())), QStringLiteral("/"));
-        QVERIFY(tree()->isExpanded(TopNode(tree())));
-        QCOMPARE(SelectedFolder(tree()), QStringLiteral("/"));
-        QTRY_VERIFY(tree()->model()->rowCount(TopNode(tree())) > 0);
-        for (int row = 0; row < tree()->model()->rowCount(TopNode(tree())); ++row)
-            QVERIFY(QFileInfo(FolderOfNode(tree()->model()->index(row, 0, TopNode(tree())))).isDir());
+        // The places on top, then folders only below them.
+        QStringList places{m_home.path(), videos(), QStringLiteral("/")};
+        if (!haveVideos)
+            places.removeAt(1);
+        QCOMPARE(TopFolders(tree()), places);
+        QCOMPARE(SelectedFolder(tree()), start);
+        const QModelIndex root = tree()->model()->index(places.indexOf("/"), 0);
+        tree()->expand(root);
+        QVERIFY(tree()->model()->rowCount(root) > 0);
+        for (int row = 0; row < tree()->model()->rowCount(root); ++row)
+            QVERIFY(QFileInfo(FolderOfNode(tree()->model()->index(row, 0, root))).isDir());
 
         QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
         control<QPushButton>("buttonOK")->click();
         QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first(), QVariantList({QStringLiteral("/"), false, QStringLiteral("*")}));
+        QCOMPARE(requests.first(), QVariantList({start, false, QStringLiteral("*")}));
+    }
+
+    void okWithNothingSelectedAddsNothing()
+    {
+        open();
+        tree()->selectionModel()->clear();
+        QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
+        control<QPushButton>("buttonOK")->click();
+        QVERIFY(!FrmBatchAdd->isVisible());
+        QCOMPARE(requests.size(), 0);
+        QVERIFY(queue().isEmpty());
     }
 
     void okSearchesTheChosenFolder_data()
@@ -123,8 +159,10 @@ private slots:
         QTest::newRow("all, own files") << "*" << false << "*" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("all, with subfolders")
             << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "season/extra/x.mp4", "season/s1.avi"};
-        QTest::newRow("blanks around avi") << " \tavi  " << true << "avi" << QStringList{"a.avi"};
-        QTest::newRow("control characters around avi") << "\x01" "avi\r\n" << true << "avi" << QStringList{"a.avi"};
+        QTest::newRow("blanks around avi, subfolders searched")
+            << " \tavi  " << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
+        QTest::newRow("control characters around avi")
+            << "\x01" "avi\r\n" << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
         QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("mkv in capitals") << "MKV" << false << "MKV" << QStringList{"b.MKV"};

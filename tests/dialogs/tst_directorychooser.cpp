@@ -1,4 +1,5 @@
 #include "FindControl.h"
+#include "FolderPlaces.h"
 #include "FolderTreeDriver.h"
 #include "IniFile.h"
 #include "ModalAnswerer.h"
@@ -92,54 +93,125 @@ private slots:
         QVERIFY(FrmDirectory->chosenFolder.isEmpty());
     }
 
-    void okWithoutTouchingGivesTheTopFolder_data()
+    void places_data()
     {
-        QTest::addColumn<bool>("haveDesktop");
-        QTest::newRow("desktop folder") << true;
-        QTest::newRow("no desktop: home") << false;
+        QTest::addColumn<QStringList>("userFolders"); // desktop, music, videos below home; "" when missing
+        QTest::addColumn<QStringList>("expected");    // caption=path, "~" for home
+        const QStringList usual{"~/Desktop", "~/Music", "~/Videos"};
+        const QStringList drives{"USB STICK=/media/ann/USB STICK", "backup=/mnt/backup", "Disk=/run/media/ann/Disk"};
+        QTest::newRow("every place")
+            << usual
+            << QStringList{"Home=~", "Desktop=~/Desktop", "Music=~/Music", "Videos=~/Videos", "File system=/"} + drives;
+        QTest::newRow("desktop is home, no videos")
+            << QStringList{"~", "~/Music", "~/Gone"}
+            << QStringList{"Home=~", "Music=~/Music", "File system=/"} + drives;
+        QTest::newRow("no user folders") << QStringList{"", "", ""} << QStringList{"Home=~", "File system=/"} + drives;
     }
 
-    void okWithoutTouchingGivesTheTopFolder()
+    void places()
     {
-        QFETCH(bool, haveDesktop);
-        const QString hidden = m_home.filePath(QStringLiteral("Desktop-away"));
-        if (!haveDesktop)
-            QVERIFY(QDir().rename(desktop(), hidden));
-        start();
-        const QString expected = haveDesktop ? desktop() : m_home.path();
-        QString top;
-        bool modal = false;
-        choose([&](TFrmDirectory *dialog) {
-            modal = dialog->isModal();
-            top = FolderOfNode(TopNode(tree()));
-            QCOMPARE(tree()->model()->rowCount(tree()->rootIndex()), 1);
-            dialog->findChild<QPushButton *>(QStringLiteral("ButtonOK"))->click();
+        QFETCH(QStringList, userFolders);
+        QFETCH(QStringList, expected);
+        for (const char *folder : {"Music", "Videos"})
+            QVERIFY(QDir(m_home.path()).mkpath(QLatin1String(folder)));
+        const auto inHome = [this](QString text) { return text.replace(QLatin1Char('~'), m_home.path()); };
+        PlaceCaptions() = TPlaceCaptions(); // the captions the language file gives
+        TPlaceSources sources;
+        sources.home = m_home.path();
+        sources.desktop = inHome(userFolders[0]);
+        sources.music = inHome(userFolders[1]);
+        sources.videos = inHome(userFolders[2]);
+        sources.userName = QStringLiteral("ann");
+        // Only what a file manager shows as a drive stays.
+        sources.volumes = {{"/", "ext4", ""},
+                           {"/proc", "proc", ""},
+                           {"/run/user/1000", "tmpfs", ""},
+                           {"/mnt/backup/", "ext4", ""},
+                           {"/mnt/ram", "tmpfs", ""},
+                           {"/run/media/bob/Other", "ext4", "Other"},
+                           {"/run/media/ann/Disk", "ext4", ""},
+                           {"/media/ann/USB STICK", "vfat", "USB STICK"},
+                           {"/boot", "ext4", ""},
+                           {"/snap/core/1", "squashfs", ""}};
+        QStringList shown;
+        for (const TPlace &place : PlacesOf(sources))
+            shown << CaptionOf(place) + QLatin1Char('=') + place.path;
+        QStringList wanted;
+        for (const QString &entry : expected)
+            wanted << inHome(entry);
+        QCOMPARE(shown, wanted);
+    }
+
+    void opensAtTheOutputFolder_data()
+    {
+        QTest::addColumn<QString>("outputFolder"); // "~" for home; empty: none stored
+        QTest::addColumn<QString>("opensAt");
+        QTest::newRow("deep folder") << "~/Desktop/out/mp3" << "~/Desktop/out/mp3";
+        QTest::newRow("default: the music folder") << "" << "~/Music";
+        QTest::newRow("hidden folder") << "~/.cache/out" << "~/.cache/out";
+        QTest::newRow("missing folder: nearest parent") << "~/Desktop/out/gone/deeper" << "~/Desktop/out";
+        QTest::newRow("file system") << "/" << "/";
+        QTest::newRow("no path: first place") << "C:\\" << "~";
+    }
+
+    void opensAtTheOutputFolder()
+    {
+        QFETCH(QString, outputFolder);
+        QFETCH(QString, opensAt);
+        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("Music")));
+        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral(".cache/out")));
+        // Enough folders beside the way down that the tree must scroll.
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(QDir(desktop()).mkpath(QStringLiteral("filler%1").arg(i, 2, 10, QLatin1Char('0'))));
+        outputFolder.replace(QLatin1Char('~'), m_home.path());
+        opensAt.replace(QLatin1Char('~'), m_home.path());
+        m_program.start(outputFolder.isEmpty() ? QByteArray() : "[setting]\noutputFolder=" + outputFolder.toUtf8() + "\n");
+        QString selected;
+        QStringList top;
+        bool inView = false;
+        choose([&](TFrmDirectory *) {
+            top = TopFolders(tree());
+            selected = SelectedFolder(tree());
+            const QRect shown = tree()->visualRect(tree()->currentIndex());
+            inView = tree()->viewport()->rect().contains(shown.center());
+            control<QPushButton>("ButtonOK")->click();
         });
-        if (!haveDesktop)
-            QVERIFY(QDir().rename(hidden, desktop()));
-        QVERIFY(modal);
-        QCOMPARE(top, expected);
-        QCOMPARE(FrmDirectory->chosenFolder, expected);
-        QCOMPARE(outputField(), expected);
-        QCOMPARE(storedFolder(), expected);
+        QCOMPARE(top.mid(0, 3), QStringList({m_home.path(), desktop(), m_home.filePath("Music")}));
+        QVERIFY(top.contains("/"));
+        QCOMPARE(selected, opensAt);
+        QVERIFY(inView);
+        QCOMPARE(outputField(), opensAt);
+    }
+
+    void chosenFolderReachesConfigAndIsShownAgain_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("on the desktop") << "~/Desktop/out/mp3";
+        QTest::newRow("the music place") << "~/Music";
+        QTest::newRow("the file system") << "/";
+        QTest::newRow("outside home") << "@";
     }
 
     void chosenFolderReachesConfigAndIsShownAgain()
     {
+        QFETCH(QString, folder);
+        QTemporaryDir outside;
+        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("Music")));
+        folder.replace(QLatin1Char('~'), m_home.path()).replace(QLatin1Char('@'), outside.path());
         start();
         choose([&](TFrmDirectory *) {
-            QVERIFY(ClickFolder(tree(), desktop("out/mp3")));
+            QVERIFY(ClickFolder(tree(), folder));
             control<QPushButton>("ButtonOK")->click();
         });
-        QCOMPARE(outputField(), desktop("out/mp3"));
-        QCOMPARE(storedFolder(), desktop("out/mp3"));
+        QCOMPARE(outputField(), folder);
+        QCOMPARE(storedFolder(), folder);
 
         QString shownAgain;
         choose([&](TFrmDirectory *) {
             shownAgain = SelectedFolder(tree());
             control<QPushButton>("ButtonOK")->click();
         });
-        QCOMPARE(shownAgain, desktop("out/mp3"));
+        QCOMPARE(shownAgain, folder);
     }
 
     void leavingChangesNothing_data()
@@ -181,8 +253,12 @@ private slots:
         QCOMPARE(config.readAll(), configBefore);
         QCOMPARE(FrmDirectory->chosenFolder, forgetsChoice ? QString() : desktop("out"));
 
-        // The next OK works as usual.
-        choose([&](TFrmDirectory *) { control<QPushButton>("ButtonOK")->click(); });
+        // The chooser opens at the output folder again; the next OK works as usual.
+        choose([&](TFrmDirectory *) {
+            QCOMPARE(SelectedFolder(tree()), desktop("out"));
+            QVERIFY(ClickFolder(tree(), desktop("other")));
+            control<QPushButton>("ButtonOK")->click();
+        });
         QCOMPARE(outputField(), desktop("other"));
         QCOMPARE(storedFolder(), desktop("other"));
     }

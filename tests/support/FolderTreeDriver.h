@@ -22,19 +22,37 @@ inline QString SelectedFolder(QTreeView *tree)
     return selected.isEmpty() ? QString() : FolderOfNode(selected.first());
 }
 
-// The one top node of the tree.
+// The first top node of the tree.
 inline QModelIndex TopNode(QTreeView *tree)
 {
     return tree->model()->index(0, 0, tree->rootIndex());
 }
 
-// Opens the nodes from the top down to folder and returns folder's node
+// The folders of the tree's top level, in order.
+inline QStringList TopFolders(QTreeView *tree)
+{
+    QStringList folders;
+    for (int row = 0; row < tree->model()->rowCount(tree->rootIndex()); ++row)
+        folders << FolderOfNode(tree->model()->index(row, 0, tree->rootIndex()));
+    return folders;
+}
+
+// Opens the nodes from the top level down to folder and returns folder's node
 // (invalid when it does not show up in time).
 inline QModelIndex OpenDownTo(QTreeView *tree, const QString &folder, int timeoutMs = 5000)
 {
     QAbstractItemModel *model = tree->model();
-    QPersistentModelIndex node = TopNode(tree);
     const QString target = QDir::cleanPath(folder);
+    const auto holds = [&target](const QString &path) {
+        return target == path || target.startsWith(path == QLatin1String("/") ? path : path + QLatin1Char('/'));
+    };
+    // The top node that holds the folder most closely.
+    QPersistentModelIndex node;
+    for (int row = 0; row < model->rowCount(tree->rootIndex()); ++row) {
+        const QModelIndex top = model->index(row, 0, tree->rootIndex());
+        if (holds(FolderOfNode(top)) && (!node.isValid() || FolderOfNode(top).size() > FolderOfNode(node).size()))
+            node = top;
+    }
     while (node.isValid() && FolderOfNode(node) != target) {
         tree->expand(node);
         QPersistentModelIndex next;
@@ -44,8 +62,7 @@ inline QModelIndex OpenDownTo(QTreeView *tree, const QString &folder, int timeou
                 model->fetchMore(node);
             for (int row = 0; row < model->rowCount(node); ++row) {
                 const QModelIndex child = model->index(row, 0, node);
-                const QString path = FolderOfNode(child);
-                if (target == path || target.startsWith(path == QLatin1String("/") ? path : path + QLatin1Char('/'))) {
+                if (holds(FolderOfNode(child))) {
                     next = child;
                     break;
                 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The output choices of the main window as config.ini keeps them in
+// [setting]: format=wav|mp3, bitrate= (kbit/s), sampleRate= (Hz),
+// channels=1|2. A missing or unknown value gives the default: MP3,
+// 128 kbit/s, 44100 Hz, stereo.
+struct TOutputSettings
+{
+    bool wav = false;
+    int bitratePosition = 11;   // in the bit-rate list
+    int sampleRatePosition = 8; // in the sample-rate list
+    int channels = 2;
+};
+
+// bitrates and sampleRates: how many entries each list has.
+TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int sampleRates);
+
+// Each writes its own key only.
+void WriteOutputFormat(const QString &configFile, bool wav);
+void WriteOutputBitrate(const QString &configFile, int bitratePosition);
+void WriteOutputSampleRate(const QString &configFile, int sampleRatePosition);
+void WriteOutputChannels(const QString &configFile, int channels);
