@@ -24,8 +24,7 @@ private:
     QTemporaryDir m_home;
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name) { return FindControl<T>(FrmDirectory, name); }
-    QTreeView *tree() { return control<QTreeView>("ShellTreeView1"); }
+    QTreeView *tree() { return FindControl<QTreeView>(FrmDirectory, "ShellTreeView1"); }
     QString desktop(const QString &relative = QString()) const
     {
         const QString folder = m_home.filePath(QStringLiteral("Desktop"));
@@ -86,9 +85,9 @@ private slots:
         QCOMPARE(FrmDirectory->windowTitle(), QStringLiteral("Choose a directory"));
         QCOMPARE(FrmDirectory->minimumSize(), QSize(401, 306));
         QCOMPARE(FrmDirectory->maximumSize(), QSize(401, 306));
-        QCOMPARE(control<QLabel>("LabelDirectory")->text(), QStringLiteral("Directory"));
-        QCOMPARE(control<QPushButton>("ButtonOK")->text(), QStringLiteral("&OK"));
-        QCOMPARE(control<QPushButton>("ButtonCancel")->text(), QStringLiteral("&Cancel"));
+        QCOMPARE(FindControl<QLabel>(FrmDirectory, "LabelDirectory")->text(), QStringLiteral("Directory"));
+        QCOMPARE(FindControl<QPushButton>(FrmDirectory, "ButtonOK")->text(), QStringLiteral("&OK"));
+        QCOMPARE(FindControl<QPushButton>(FrmDirectory, "ButtonCancel")->text(), QStringLiteral("&Cancel"));
         QVERIFY(FrmDirectory->chosenFolder.isEmpty());
     }
 
@@ -129,7 +128,7 @@ private slots:
         start();
         choose([&](TFrmDirectory *) {
             QVERIFY(ClickFolder(tree(), desktop("out/mp3")));
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(outputField(), desktop("out/mp3"));
         QCOMPARE(storedFolder(), desktop("out/mp3"));
@@ -137,7 +136,7 @@ private slots:
         QString shownAgain;
         choose([&](TFrmDirectory *) {
             shownAgain = SelectedFolder(tree());
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(shownAgain, desktop("out/mp3"));
     }
@@ -158,7 +157,7 @@ private slots:
         start();
         choose([&](TFrmDirectory *) {
             QVERIFY(ClickFolder(tree(), desktop("out")));
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         const QByteArray configBefore = [&] {
             QFile file(frmCommon->ConfigFile);
@@ -169,7 +168,7 @@ private slots:
         choose([&](TFrmDirectory *dialog) {
             QVERIFY(ClickFolder(tree(), desktop("other")));
             if (how == QLatin1String("cancel"))
-                control<QPushButton>("ButtonCancel")->click();
+                FindControl<QPushButton>(FrmDirectory, "ButtonCancel")->click();
             else if (how == QLatin1String("escape"))
                 QTest::keyClick(dialog, Qt::Key_Escape);
             else
@@ -182,7 +181,7 @@ private slots:
         QCOMPARE(FrmDirectory->chosenFolder, forgetsChoice ? QString() : desktop("out"));
 
         // The next OK works as usual.
-        choose([&](TFrmDirectory *) { control<QPushButton>("ButtonOK")->click(); });
+        choose([&](TFrmDirectory *) { FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click(); });
         QCOMPARE(outputField(), desktop("other"));
         QCOMPARE(storedFolder(), desktop("other"));
     }
