@@ -213,7 +213,8 @@ private slots:
         queue({"a.avi", "b.mp4", "c.mkv"});
         FindControl<QRadioButton>(frmMain, wav ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->setChecked(true);
         FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->setCurrentIndex(rateIndex);
-        FindControl<QRadioButton>(frmMain, mono ? "radioButtonChannelMono" : "radioButtonChannelStereo")->setChecked(true);
+        FindControl<QRadioButton>(frmMain, mono ? "radioButtonChannelMono" : "radioButtonChannelStereo")
+            ->setChecked(true);
 
         ModalAnswerer answers;
         answers.expect(ModalAnswerer::messageBox(QMessageBox::No));

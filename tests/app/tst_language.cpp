@@ -381,8 +381,10 @@ private slots:
         start(language);
         const TLanguageFile shipped(m_program.folder().file("language/" + file));
         QCOMPARE(frmMain->windowTitle(), shipped.ReadString("frmMain", "caption"));
-        QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(), shipped.ReadString("frmMain", "ActionConvertNow"));
-        QCOMPARE(FindControl<QLabel>(frmMain, "labelCurrentInfo")->text(), shipped.ReadString("frmMain", "msgStatusReady"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(),
+                 shipped.ReadString("frmMain", "ActionConvertNow"));
+        QCOMPARE(FindControl<QLabel>(frmMain, "labelCurrentInfo")->text(),
+                 shipped.ReadString("frmMain", "msgStatusReady"));
         QCOMPARE(FrmBatchAdd->windowTitle(), shipped.ReadString("frmBatchAdd", "caption"));
         QCOMPARE(frmPowerOffWindows->yesCaption, shipped.ReadString("frmPowerOffWindows", "buttonYes"));
         QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));

@@ -80,7 +80,8 @@ private slots:
         QCOMPARE(FrmBatchAdd->minimumSize(), QSize(402, 271));
         QCOMPARE(FrmBatchAdd->maximumSize(), QSize(402, 271));
         QCOMPARE(FindControl<QLabel>(FrmBatchAdd, "labelDirectory")->text(), QStringLiteral("Directory"));
-        QCOMPARE(FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->text(), QStringLiteral("Include Sub Directorie"));
+        QCOMPARE(FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->text(),
+                 QStringLiteral("Include Sub Directorie"));
         QVERIFY(!FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->isChecked());
         QCOMPARE(FindControl<QLineEdit>(FrmBatchAdd, "editExt")->text(), QStringLiteral("*"));
         QVERIFY(FindControl<QLabel>(FrmBatchAdd, "labelFileNameExt"));
