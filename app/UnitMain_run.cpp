@@ -3,6 +3,7 @@
 
 #include "ConsoleIO.h"
 #include "EncoderCommand.h"
+#include "EncoderContract.h"
 #include "EncoderOutput.h"
 #include "ErrorReport.h"
 #include "OutputFiles.h"
@@ -72,9 +73,9 @@ void TfrmMain::SetupConversionRun()
 
     ConsoleIO = new TConsoleIO(this);
     ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
-    ConsoleIO->TerminateCommand = QByteArrayLiteral("quit");
+    ConsoleIO->TerminateCommand = QByteArray(EncoderContract::StopCommand);
     ConsoleIO->SplitMode = TSplitMode::smSplitchar;
-    ConsoleIO->SplitChar = '\n';
+    ConsoleIO->SplitChar = EncoderContract::LineEnd;
     ConsoleIO->WaitTimeout = 1000;
     ConsoleIO->EnableKill = true;
     ConsoleIO->StopProcessOnFree = true;
@@ -162,7 +163,7 @@ void TfrmMain::RunConversion()
         if (m_closing || !ConsoleIO)
             return;
         // A stopped file is not a failure.
-        if (FContinue && (neverWritten || ConsoleIO->LastExitCode() != 0))
+        if (FContinue && (neverWritten || ConsoleIO->LastExitCode() != EncoderContract::ExitDone))
             m_failedSources.append(source);
     }
     // A stop during the last file ends the run like one during any other:

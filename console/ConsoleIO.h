@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EncoderContract.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -64,7 +66,7 @@ public:
     // crashed or was killed, so that a failed conversion can be told apart.
     int LastExitCode() const { return m_lastExitCode; }
 
-    QByteArray TerminateCommand = QByteArrayLiteral("quit");
+    QByteArray TerminateCommand = QByteArray(EncoderContract::StopCommand);
     bool StopProcessOnFree = true;
     bool EnableKill = false;
     int WaitTimeout = 1000; // milliseconds

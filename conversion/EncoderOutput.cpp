@@ -1,5 +1,6 @@
 #include "EncoderOutput.h"
 
+#include "EncoderContract.h"
 #include "TolvaneError.h"
 
 #include <QLocale>
@@ -9,10 +10,10 @@
 #include <limits>
 
 namespace {
-const QString DurationOpen = QStringLiteral("ffmpeg_release_duration=");
-const QString DurationClose = QStringLiteral("=ffmpeg_release_duration");
-const QString TimeOpen = QStringLiteral("ffmpeg_release_time=");
-const QString TimeClose = QStringLiteral("=ffmpeg_release_time");
+const QString DurationOpen = QString::fromLatin1(EncoderContract::DurationOpen);
+const QString DurationClose = QString::fromLatin1(EncoderContract::DurationClose);
+const QString TimeOpen = QString::fromLatin1(EncoderContract::TimeOpen);
+const QString TimeClose = QString::fromLatin1(EncoderContract::TimeClose);
 
 // A whole decimal number as the runtime's integer conversion accepts it: an
 // optional sign and digits, within 32 bits.

@@ -1,5 +1,6 @@
 #include "Messages.h"
 
+#include "EncoderContract.h"
 #include "EncoderError.h"
 
 extern "C" {
@@ -80,12 +81,12 @@ void WriteLine(std::string_view text)
 
 void WriteDurationMarker(const std::string &clock)
 {
-    WriteAll("ffmpeg_release_duration=" + clock + "=ffmpeg_release_duration\n");
+    WriteAll(EncoderContract::DurationOpen + clock + EncoderContract::DurationClose + EncoderContract::LineEnd);
 }
 
 void WriteTimeMarker(const std::string &seconds)
 {
-    WriteAll("ffmpeg_release_time=" + seconds + "=ffmpeg_release_time\r");
+    WriteAll(EncoderContract::TimeOpen + seconds + EncoderContract::TimeClose + EncoderContract::ReportEnd);
 }
 
 void InstallLibraryLog()

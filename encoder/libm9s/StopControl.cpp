@@ -1,5 +1,7 @@
 #include "StopControl.h"
 
+#include "EncoderContract.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -174,7 +176,7 @@ bool StopLineScanner::Feed(const char *data, size_t size)
 {
     bool stop = false;
     for (size_t i = 0; i < size; ++i) {
-        if (atLineStart_ && data[i] == 'q')
+        if (atLineStart_ && data[i] == EncoderContract::StopLineStart)
             stop = true;
         atLineStart_ = data[i] == '\n';
     }

@@ -7,6 +7,7 @@
 // file was converted or stopped on request, 1 on any failure.
 
 #include "Conversion.h"
+#include "EncoderContract.h"
 #include "EncoderError.h"
 #include "Messages.h"
 #include "Options.h"
@@ -26,19 +27,19 @@ int main(int argc, char **argv)
     InstallLibraryLog();
     StopControl::Install();
 
-    int status = 0;
+    int status = EncoderContract::ExitDone;
     try {
         const EncoderOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
         RunConversion(options);
     } catch (const EncoderError &e) {
         WriteLine(e.what());
-        status = 1;
+        status = EncoderContract::ExitFailed;
     } catch (const std::bad_alloc &) {
         WriteLine("Out of memory");
-        status = 1;
+        status = EncoderContract::ExitFailed;
     } catch (const std::exception &e) {
         WriteLine(std::string("Internal error: ") + e.what());
-        status = 1;
+        status = EncoderContract::ExitFailed;
     }
     StopControl::Finished();
     return status;

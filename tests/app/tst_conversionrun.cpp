@@ -106,11 +106,9 @@ private:
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
 
-    template <typename T> T *control(const char *name) { return FindControl<T>(frmMain, name); }
-
-    QTableWidget *list() { return control<QTableWidget>("listViewFiles"); }
-    QLabel *status() { return control<QLabel>("labelCurrentInfo"); }
-    QProgressBar *bar() { return control<QProgressBar>("progressBarCurrent"); }
+    QTableWidget *list() { return FindControl<QTableWidget>(frmMain, "listViewFiles"); }
+    QLabel *status() { return FindControl<QLabel>(frmMain, "labelCurrentInfo"); }
+    QProgressBar *bar() { return FindControl<QProgressBar>(frmMain, "progressBarCurrent"); }
 
     // A program folder with the real encoder and the output folder in config.ini.
     void start(bool withEncoder = true, const QString &outputFolder = QString(), const QByteArray &extraConfig = {})
@@ -131,7 +129,7 @@ private:
     }
 
     // Clicks Convert; returns when the run has ended.
-    void convert() { QTest::mouseClick(control<QPushButton>("buttonConvert"), Qt::LeftButton); }
+    void convert() { QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton); }
 
     void clickLater(QWidget *widget)
     {
@@ -152,7 +150,7 @@ private:
         QCOMPARE(status()->text(), frmMain->msgStatusReady);
         QCOMPARE(bar()->value(), 0);
         QVERIFY(list()->isEnabled());
-        QVERIFY(control<QAction>("ActionFileAdd")->isEnabled());
+        QVERIFY(FindControl<QAction>(frmMain, "ActionFileAdd")->isEnabled());
         QVERIFY(!frmMain->ConsoleIO->IsRunning());
     }
 
@@ -213,9 +211,10 @@ private slots:
         QFETCH(int, rate);
         start();
         queue({"a.avi", "b.mp4", "c.mkv"});
-        control<QRadioButton>(wav ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->setChecked(true);
-        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(rateIndex);
-        control<QRadioButton>(mono ? "radioButtonChannelMono" : "radioButtonChannelStereo")->setChecked(true);
+        FindControl<QRadioButton>(frmMain, wav ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->setChecked(true);
+        FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->setCurrentIndex(rateIndex);
+        FindControl<QRadioButton>(frmMain, mono ? "radioButtonChannelMono" : "radioButtonChannelStereo")
+            ->setChecked(true);
 
         ModalAnswerer answers;
         answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
@@ -236,7 +235,7 @@ private slots:
         }
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files).size(), 3);
         verifyIdle();
-        QCOMPARE(control<QAction>("ActionConvertNow")->text(), frmMain->StringStartCaption);
+        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->StringStartCaption);
         QCOMPARE(list()->selectionModel()->selectedRows().value(0).row(), 2); // the last row stays selected
     }
 
@@ -258,10 +257,10 @@ private slots:
         const auto look = [&] {
             looks.append({bar()->value(), status()->text(), status()->toolTip(),
                           list()->selectionModel()->selectedRows().value(0).row(), list()->isEnabled(),
-                          control<QRadioButton>("radioButtonFormatWAV")->isEnabled(),
-                          control<QAction>("ActionExit")->isEnabled(),
-                          control<QComboBox>("comboBoxAudioBitrate")->isEnabled(),
-                          control<QAction>("ActionConvertNow")->text()});
+                          FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->isEnabled(),
+                          FindControl<QAction>(frmMain, "ActionExit")->isEnabled(),
+                          FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->isEnabled(),
+                          FindControl<QAction>(frmMain, "ActionConvertNow")->text()});
         };
         // Connected after the window's own handlers, so each sees the display they made.
         connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
@@ -307,7 +306,7 @@ private slots:
         queue({"long.mkv", "a.avi", "b.mp4"});
         QMetaObject::Connection stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(stopper);
-            clickLater(control<QPushButton>("buttonConvert"));
+            clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
         });
         ModalAnswerer answers;
         convert();
@@ -321,14 +320,14 @@ private slots:
         QVERIFY(!QFile::exists(out("a.mp3")));
         QVERIFY(!QFile::exists(out("b.mp3")));
         verifyIdle();
-        QCOMPARE(control<QAction>("ActionConvertNow")->text(), frmMain->StringStartCaption);
+        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->StringStartCaption);
 
         // The next run starts from the first row again; long.mp3 now exists.
         QString firstSource;
         stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(stopper);
             firstSource = list()->item(list()->selectionModel()->selectedRows().value(0).row(), 0)->text();
-            clickLater(control<QPushButton>("buttonConvert"));
+            clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
         });
         answers.expect(ModalAnswerer::overwriteAnswer("buttonOverWrite", false));
         convert();
@@ -347,7 +346,7 @@ private slots:
         connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             if (!stopped && list()->selectionModel()->selectedRows().value(0).row() == 1) {
                 stopped = true;
-                clickLater(control<QPushButton>("buttonConvert"));
+                clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             }
         });
         ModalAnswerer modal;
@@ -516,7 +515,7 @@ private slots:
         if (stop)
             connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
                 if (running)
-                    clickLater(control<QPushButton>("buttonConvert"));
+                    clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
         ModalAnswerer modal;
         if (!stop)
@@ -581,7 +580,7 @@ private slots:
         queue({"a.avi", "b.mp4", "c.mkv"});
         connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
             if (running && list()->selectionModel()->selectedRows().value(0).row() == 1)
-                clickLater(control<QRadioButton>("radioButtonFormatWAV"));
+                clickLater(FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV"));
         });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));

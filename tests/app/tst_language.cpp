@@ -232,8 +232,6 @@ private:
         m_program.start("[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n");
     }
 
-    template <typename T> T *control(QWidget *window, const char *name) { return FindControl<T>(window, name); }
-
     static QStringList StoredTexts()
     {
         return {frmMain->StringStartCaption, frmMain->StringStopCaption, frmMain->msgStatusReady,
@@ -288,16 +286,16 @@ private slots:
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
-        QCOMPARE(control<QAbstractButton>(frmMain, "radioButtonFormatWAV")->text(), QStringLiteral("WAV"));
-        QCOMPARE(control<QAbstractButton>(frmMain, "radioButtonFormatMP3")->text(), QStringLiteral("MP3"));
-        QCOMPARE(control<QLabel>(frmSetting, "LabelSecond")->text(), QStringLiteral("(s)"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "radioButtonFormatWAV")->text(), QStringLiteral("WAV"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "radioButtonFormatMP3")->text(), QStringLiteral("MP3"));
+        QCOMPARE(FindControl<QLabel>(frmSetting, "LabelSecond")->text(), QStringLiteral("(s)"));
 
         QStringList stored = StoredMarkers();
         for (QString &marker : stored)
             if (leftOut.contains(marker))
                 marker.clear();
         QCOMPARE(StoredTexts(), stored);
-        auto *status = control<QLabel>(frmMain, "labelCurrentInfo");
+        auto *status = FindControl<QLabel>(frmMain, "labelCurrentInfo");
         QCOMPARE(status->text(), frmMain->msgStatusReady);
         QCOMPARE(status->toolTip(), frmMain->msgStatusReady);
         QCOMPARE(frmPowerOffWindows->yesCaption, Marker("frmPowerOffWindows", "buttonYes"));
@@ -335,8 +333,8 @@ private slots:
         QCOMPARE(frmPowerOffWindows->yesCaption, QString());
         QCOMPARE(ApplicationTitle(), QString());
         // The menus still hold their entries, only without captions; products without a name stay out.
-        QVERIFY(control<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible());
-        QVERIFY(!control<QAction>(frmMain, "N_Product1")->isVisible());
+        QVERIFY(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible());
+        QVERIFY(!FindControl<QAction>(frmMain, "N_Product1")->isVisible());
     }
 
     void shippedFilesHaveEveryKey_data()
@@ -393,8 +391,10 @@ private slots:
         start(language);
         const TLanguageFile shipped(m_program.folder().file("language/" + file));
         QCOMPARE(frmMain->windowTitle(), shipped.ReadString("frmMain", "caption"));
-        QCOMPARE(control<QAbstractButton>(frmMain, "buttonConvert")->text(), shipped.ReadString("frmMain", "ActionConvertNow"));
-        QCOMPARE(control<QLabel>(frmMain, "labelCurrentInfo")->text(), shipped.ReadString("frmMain", "msgStatusReady"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(),
+                 shipped.ReadString("frmMain", "ActionConvertNow"));
+        QCOMPARE(FindControl<QLabel>(frmMain, "labelCurrentInfo")->text(),
+                 shipped.ReadString("frmMain", "msgStatusReady"));
         QCOMPARE(FrmBatchAdd->windowTitle(), shipped.ReadString("frmBatchAdd", "caption"));
         QCOMPARE(frmPowerOffWindows->yesCaption, shipped.ReadString("frmPowerOffWindows", "buttonYes"));
         QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));
@@ -507,15 +507,15 @@ private slots:
                                                          {FrmBatchAdd, "ShellTreeView"}, {FrmDirectory, "ShellTreeView1"},
                                                          {frmMain, "N_1"}, {frmMain, "MainMenu"}};
         for (const auto &[window, name] : kept)
-            QCOMPARE(control<QWidget>(window, name)->font().family(), plain);
+            QCOMPARE(FindControl<QWidget>(window, name)->font().family(), plain);
         QCOMPARE(frmMain->font().family(), plain);
 
-        QCOMPARE(control<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), language != 3);
+        QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), language != 3);
 
         if (language == 3) {
             if (!QFontDatabase::families().contains(japanese))
                 QSKIP("Noto Sans CJK JP is not installed (fonts-noto-cjk)");
-            QCOMPARE(QFontInfo(control<QWidget>(frmMain, "buttonAdd")->font()).family(), japanese);
+            QCOMPARE(QFontInfo(FindControl<QWidget>(frmMain, "buttonAdd")->font()).family(), japanese);
         }
     }
 
@@ -527,11 +527,11 @@ private slots:
                          QStringLiteral("n_product%1=\r\n").arg(i).toUtf8());
         start(2, file);
         for (int i = 1; i <= 10; ++i) {
-            auto *item = control<QAction>(frmMain, qPrintable(QStringLiteral("N_Product%1").arg(i)));
+            auto *item = FindControl<QAction>(frmMain, qPrintable(QStringLiteral("N_Product%1").arg(i)));
             QCOMPARE(item->isVisible(), i <= 2);
         }
         UrlRecorder urls({"https"});
-        control<QAction>(frmMain, "N_Product2")->trigger();
+        FindControl<QAction>(frmMain, "N_Product2")->trigger();
         QCOMPARE(urls.opened, QList<QUrl>{QUrl("https://tolvane.example/en/products/2/")});
         QCOMPARE(ProductPage("https://tolvane.example/ja", 10), QStringLiteral("https://tolvane.example/ja/products/10/"));
     }

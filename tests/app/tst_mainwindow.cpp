@@ -32,8 +32,6 @@ class TestMainWindow : public QObject
 private:
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name) { return FindControl<T>(frmMain, name); }
-
     void start(const QByteArray &config = QByteArray(), bool show = true)
     {
         m_program.start(config, show ? ProgramFixture::Shown : ProgramFixture::Hidden);
@@ -49,7 +47,7 @@ private slots:
         QCOMPARE(frmMain->centralWidget()->size(), QSize(414, 423));
         QVERIFY(frmMain->minimumSize() == frmMain->maximumSize());
 
-        auto *bitrate = control<QComboBox>("comboBoxAudioBitrate");
+        auto *bitrate = FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate");
         QCOMPARE(bitrate->count(), 18);
         QCOMPARE(bitrate->itemText(0), QStringLiteral("8 Kbits"));
         QCOMPARE(bitrate->itemText(17), QStringLiteral("350 Kbits"));
@@ -57,29 +55,29 @@ private slots:
         QCOMPARE(bitrate->currentIndex(), 11);
         QVERIFY(!bitrate->isEditable());
 
-        auto *rate = control<QComboBox>("comboBoxSampleRate");
+        auto *rate = FindControl<QComboBox>(frmMain, "comboBoxSampleRate");
         QCOMPARE(rate->count(), 12);
         QCOMPARE(rate->itemText(0), QStringLiteral("6000 Hz"));
         QCOMPARE(rate->itemText(11), QStringLiteral("96000 Hz"));
         QCOMPARE(rate->currentText(), QStringLiteral("44100 Hz"));
         QVERIFY(!rate->isEditable());
 
-        QVERIFY(control<QRadioButton>("radioButtonFormatMP3")->isChecked());
-        QVERIFY(!control<QRadioButton>("radioButtonFormatWAV")->isChecked());
-        QVERIFY(control<QRadioButton>("radioButtonChannelStereo")->isChecked());
-        QVERIFY(!control<QRadioButton>("radioButtonChannelMono")->isChecked());
-        QCOMPARE(control<QProgressBar>("progressBarCurrent")->value(), 0);
-        QCOMPARE(control<QProgressBar>("progressBarCurrent")->maximum(), 100);
-        QVERIFY(control<QLineEdit>("editOutputFolder")->isReadOnly());
+        QVERIFY(FindControl<QRadioButton>(frmMain, "radioButtonFormatMP3")->isChecked());
+        QVERIFY(!FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->isChecked());
+        QVERIFY(FindControl<QRadioButton>(frmMain, "radioButtonChannelStereo")->isChecked());
+        QVERIFY(!FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->isChecked());
+        QCOMPARE(FindControl<QProgressBar>(frmMain, "progressBarCurrent")->value(), 0);
+        QCOMPARE(FindControl<QProgressBar>(frmMain, "progressBarCurrent")->maximum(), 100);
+        QVERIFY(FindControl<QLineEdit>(frmMain, "editOutputFolder")->isReadOnly());
 
-        auto *list = control<QTableWidget>("listViewFiles");
+        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
         QCOMPARE(list->columnCount(), 1);
         QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
         QVERIFY(list->showGrid());
 
         for (const char *name : {"groupBoxButtons", "groupBoxStatus", "groupBoxSettings", "GroupBoxSettingsAudio",
                                  "groupBoxChannel", "groupBoxOutput"})
-            QVERIFY2(control<QGroupBox>(name), name);
+            QVERIFY2(FindControl<QGroupBox>(frmMain, name), name);
         for (const char *name : {"labelCurrentDecrption", "labelCurrentInfo", "labelCurrentProgress",
                                  "labelAudioBitrate", "labelSampleRate", "labelOutput"})
             QVERIFY2(frmMain->findChild<QWidget *>(QLatin1String(name)), name);
@@ -124,26 +122,26 @@ private slots:
     void menus()
     {
         start(QByteArray(), false);
-        auto *menuBar = control<QMenuBar>("MainMenu");
+        auto *menuBar = FindControl<QMenuBar>(frmMain, "MainMenu");
         QStringList titles;
         for (QAction *a : menuBar->actions())
             titles << a->menu()->objectName();
         QCOMPARE(titles, (QStringList{"N_1", "N_Options", "N_Skin", "N_Tools", "N_Help"}));
 
         QStringList fileItems;
-        for (QAction *a : control<QMenu>("N_1")->actions())
+        for (QAction *a : FindControl<QMenu>(frmMain, "N_1")->actions())
             fileItems << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
         QCOMPARE(fileItems, (QStringList{"N1_1", "N1_11", "N1_2", "N1_3", "-", "N1_5", "N1_6", "-", "N1_8", "-", "N1_10"}));
-        QCOMPARE(control<QMenu>("N_Skin")->actions().size(), 18);
+        QCOMPARE(FindControl<QMenu>(frmMain, "N_Skin")->actions().size(), 18);
 
         QStringList helpItems;
-        for (QAction *a : control<QMenu>("N_Help")->actions())
+        for (QAction *a : FindControl<QMenu>(frmMain, "N_Help")->actions())
             helpItems << a->objectName();
         QCOMPARE(helpItems, (QStringList{"N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update"}));
 
         // A menu entry stands for its action: disabled with it, and triggering it.
-        auto *convert = control<QAction>("ActionConvertNow");
-        auto *entry = control<QAction>("N1_8");
+        auto *convert = FindControl<QAction>(frmMain, "ActionConvertNow");
+        auto *entry = FindControl<QAction>(frmMain, "N1_8");
         convert->setEnabled(false);
         QVERIFY(!entry->isEnabled());
         convert->setEnabled(true);
@@ -167,21 +165,21 @@ private slots:
         QFETCH(int, language);
         QFETCH(bool, visible);
         start("[common]\nlanguage=" + QByteArray::number(language) + "\n");
-        QCOMPARE(control<QMenu>("N_Tools")->menuAction()->isVisible(), visible);
+        QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), visible);
     }
 
     void firstStartWritesOutputFolder()
     {
         start();
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), music);
+        QCOMPARE(FindControl<QLineEdit>(frmMain, "editOutputFolder")->text(), music);
         QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "outputFolder", QString()), music);
     }
 
     void storedFolderIsShown()
     {
         start("[Setting]\nOutputFolder=/srv/audio out\n");
-        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(), QStringLiteral("/srv/audio out"));
+        QCOMPARE(FindControl<QLineEdit>(frmMain, "editOutputFolder")->text(), QStringLiteral("/srv/audio out"));
         QVERIFY(m_program.errors.isEmpty());
     }
 
@@ -222,11 +220,11 @@ private slots:
         QFETCH(bool, mono);
         const QByteArray config = "[setting]\noutputFolder=C:\\\n" + stored;
         start(config);
-        QVERIFY(control<QRadioButton>(format == "WAV" ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->isChecked());
-        QCOMPARE(control<QComboBox>("comboBoxAudioBitrate")->currentText(), bitrate);
-        QCOMPARE(control<QComboBox>("comboBoxSampleRate")->currentText(), sampleRate);
-        QCOMPARE(control<QRadioButton>("radioButtonChannelMono")->isChecked(), mono);
-        QCOMPARE(control<QRadioButton>("radioButtonChannelStereo")->isChecked(), !mono);
+        QVERIFY(FindControl<QRadioButton>(frmMain, format == "WAV" ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->isChecked());
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), bitrate);
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->currentText(), sampleRate);
+        QCOMPARE(FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->isChecked(), mono);
+        QCOMPARE(FindControl<QRadioButton>(frmMain, "radioButtonChannelStereo")->isChecked(), !mono);
         // Restoring writes nothing.
         QCOMPARE(m_program.folder().read("config.ini"), config);
     }
@@ -235,10 +233,10 @@ private slots:
     {
         const QByteArray config = "; hand-written\n[setting]\noutputFolder=C:\\\n[other]\nkey=1\n";
         start(config);
-        control<QRadioButton>("radioButtonFormatWAV")->click();
-        control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(16);
-        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(9);
-        control<QRadioButton>("radioButtonChannelMono")->click();
+        FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->click();
+        FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->setCurrentIndex(16);
+        FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->setCurrentIndex(9);
+        FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->click();
         QCOMPARE(m_program.folder().read("config.ini"),
                  "; hand-written\n[setting]\noutputFolder=C:\\\nformat=wav\nbitrate=320\nsampleRate=48000\n"
                  "channels=1\n[other]\nkey=1\n");
@@ -246,12 +244,12 @@ private slots:
         // A second start shows them again.
         m_program.stop();
         start("[setting]\nformat=wav\nbitrate=320\nsampleRate=48000\nchannels=1\n");
-        control<QRadioButton>("radioButtonFormatMP3")->click();
-        control<QRadioButton>("radioButtonChannelStereo")->click();
+        FindControl<QRadioButton>(frmMain, "radioButtonFormatMP3")->click();
+        FindControl<QRadioButton>(frmMain, "radioButtonChannelStereo")->click();
         const TIniFile ini(m_program.folder().configFile());
         QCOMPARE(ini.ReadString("setting", "format", QString()), QStringLiteral("mp3"));
         QCOMPARE(ini.ReadString("setting", "channels", QString()), QStringLiteral("2"));
-        QCOMPARE(control<QComboBox>("comboBoxAudioBitrate")->currentText(), QStringLiteral("320 Kbits"));
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 Kbits"));
         QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("mp3"));
     }
 
@@ -260,7 +258,7 @@ private slots:
         QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
         start(); // the show event reaches FormShow through the application object
         QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
-        QCOMPARE(control<QLineEdit>("editOutputFolder")->text(),
+        QCOMPARE(FindControl<QLineEdit>(frmMain, "editOutputFolder")->text(),
                  QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     }
 
@@ -279,7 +277,7 @@ private slots:
             QFile f(TemporaryScriptPath());
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        control<QAction>("ActionExit")->trigger();
+        FindControl<QAction>(frmMain, "ActionExit")->trigger();
         QVERIFY(!frmMain->isVisible());
         QVERIFY(!QFileInfo::exists(TemporaryScriptPath()));
         QVERIFY(m_program.errors.isEmpty());
@@ -306,7 +304,7 @@ private slots:
         QFETCH(QString, target);
         start("[common]\nlanguage=" + QByteArray::number(language) + "\n", false);
         UrlRecorder urls;
-        control<QAction>(item.toLatin1().constData())->trigger();
+        FindControl<QAction>(frmMain, item.toLatin1().constData())->trigger();
         QCOMPARE(urls.opened.size(), 1);
         if (target == QLatin1String("file"))
             QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));

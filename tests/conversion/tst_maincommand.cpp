@@ -1,3 +1,4 @@
+#include "FindControl.h"
 #include "ProgramFixture.h"
 #include "UnitMain.h"
 #include "Unit_common.h"
@@ -12,9 +13,6 @@ class TestMainCommand : public QObject
 {
     Q_OBJECT
     ProgramFixture m_program;
-
-    template <typename T>
-    T *control(const char *name) { return frmMain->findChild<T *>(QLatin1String(name)); }
 
 private slots:
     void init() { m_program.start(QByteArray(), ProgramFixture::Hidden); }
@@ -50,13 +48,13 @@ void TestMainCommand::controlsGiveTheOptions()
     QFETCH(QString, options);
 
     if (wav)
-        control<QRadioButton>("radioButtonFormatWAV")->setChecked(true);
+        FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->setChecked(true);
     if (mono)
-        control<QRadioButton>("radioButtonChannelMono")->setChecked(true);
+        FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->setChecked(true);
     if (bitratePosition >= 0)
-        control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(bitratePosition);
+        FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->setCurrentIndex(bitratePosition);
     if (ratePosition >= 0)
-        control<QComboBox>("comboBoxSampleRate")->setCurrentIndex(ratePosition);
+        FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->setCurrentIndex(ratePosition);
 
     const QString ext = wav ? "wav" : "mp3";
     QCOMPARE(frmMain->GetOutputExt(), ext);
@@ -77,8 +75,8 @@ void TestMainCommand::controlsGiveTheOptions()
 void TestMainCommand::aSwitchAppliesToTheNextCall()
 {
     QCOMPARE(frmMain->BuildEncoderCommand("/v/1.avi", "/m/1.mp3").Arguments.mid(3, 2), (QStringList{"-f", "mp3"}));
-    control<QRadioButton>("radioButtonFormatWAV")->setChecked(true);
-    control<QComboBox>("comboBoxAudioBitrate")->setCurrentIndex(16);
+    FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->setChecked(true);
+    FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->setCurrentIndex(16);
     QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("wav"));
     const QStringList next = frmMain->BuildEncoderCommand("/v/2.avi", "/m/2.wav").Arguments;
     QCOMPARE(next.mid(3, 2), (QStringList{"-f", "wav"}));

@@ -29,8 +29,7 @@ private:
     QTemporaryDir m_home;
     bool m_haveVideos = true;
 
-    template <typename T> T *control(const char *name) { return FindControl<T>(FrmBatchAdd, name); }
-    QTreeView *tree() { return control<QTreeView>("ShellTreeView"); }
+    QTreeView *tree() { return FindControl<QTreeView>(FrmBatchAdd, "ShellTreeView"); }
     QString videos(const QString &relative = QString()) const
     {
         return relative.isEmpty() ? m_videos.path() : m_videos.filePath(relative);
@@ -90,14 +89,15 @@ private slots:
         QCOMPARE(FrmBatchAdd->windowTitle(), QStringLiteral("Add Files"));
         QCOMPARE(FrmBatchAdd->minimumSize(), QSize(402, 271));
         QCOMPARE(FrmBatchAdd->maximumSize(), QSize(402, 271));
-        QCOMPARE(control<QLabel>("labelDirectory")->text(), QStringLiteral("Directory"));
-        QCOMPARE(control<QCheckBox>("checkBoxIsSubDirectorie")->text(), QStringLiteral("Include Sub Directorie"));
-        QVERIFY(!control<QCheckBox>("checkBoxIsSubDirectorie")->isChecked());
-        QCOMPARE(control<QLineEdit>("editExt")->text(), QStringLiteral("*"));
-        QVERIFY(control<QLabel>("labelFileNameExt"));
-        QVERIFY(control<QLabel>("labelNoticeFileNameExt"));
-        QCOMPARE(control<QPushButton>("buttonOK")->text(), QStringLiteral("&OK"));
-        QCOMPARE(control<QPushButton>("buttonCancel")->text(), QStringLiteral("&Cancel"));
+        QCOMPARE(FindControl<QLabel>(FrmBatchAdd, "labelDirectory")->text(), QStringLiteral("Directory"));
+        QCOMPARE(FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->text(),
+                 QStringLiteral("Include Sub Directorie"));
+        QVERIFY(!FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->isChecked());
+        QCOMPARE(FindControl<QLineEdit>(FrmBatchAdd, "editExt")->text(), QStringLiteral("*"));
+        QVERIFY(FindControl<QLabel>(FrmBatchAdd, "labelFileNameExt"));
+        QVERIFY(FindControl<QLabel>(FrmBatchAdd, "labelNoticeFileNameExt"));
+        QCOMPARE(FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->text(), QStringLiteral("&OK"));
+        QCOMPARE(FindControl<QPushButton>(FrmBatchAdd, "buttonCancel")->text(), QStringLiteral("&Cancel"));
         QVERIFY(!FrmBatchAdd->isVisible());
     }
 
@@ -117,7 +117,7 @@ private slots:
         const QString start = haveVideos ? videos() : m_home.path();
         open();
         QCOMPARE(FrmBatchAdd->size(), QSize(402, 271));
-        QCOMPARE(control<QLineEdit>("editExt")->width(), 35);
+        QCOMPARE(FindControl<QLineEdit>(FrmBatchAdd, "editExt")->width(), 35);
         // Modeless: the main window stays usable.
         QVERIFY(!FrmBatchAdd->isModal());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -134,7 +134,7 @@ private slots:
             QVERIFY(QFileInfo(FolderOfNode(tree()->model()->index(row, 0, root))).isDir());
 
         QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first(), QVariantList({start, false, QStringLiteral("*")}));
     }
@@ -144,7 +144,7 @@ private slots:
         open();
         tree()->selectionModel()->clear();
         QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QVERIFY(!FrmBatchAdd->isVisible());
         QCOMPARE(requests.size(), 0);
         QVERIFY(queue().isEmpty());
@@ -178,11 +178,11 @@ private slots:
         open();
         QVERIFY(ClickFolder(tree(), videos()));
         QCOMPARE(SelectedFolder(tree()), videos());
-        control<QLineEdit>("editExt")->setText(extension);
-        control<QCheckBox>("checkBoxIsSubDirectorie")->setChecked(includeSubfolders);
+        FindControl<QLineEdit>(FrmBatchAdd, "editExt")->setText(extension);
+        FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->setChecked(includeSubfolders);
 
         QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QCOMPARE(requests.first(), QVariantList({videos(), includeSubfolders, searchedFor}));
         QStringList paths;
         for (const QString &relative : expected)
@@ -201,7 +201,7 @@ private slots:
             visibleDuringSearch = FrmBatchAdd->isVisible();
             rowsDuringSearch = queue().size();
         });
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QVERIFY(!visibleDuringSearch);
         QCOMPARE(rowsDuringSearch, 1);
         QCOMPARE(queue().size(), 2);
@@ -211,9 +211,9 @@ private slots:
     {
         open();
         QVERIFY(ClickFolder(tree(), videos()));
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         open();
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QCOMPARE(queue(), QStringList({videos("a.avi"), videos("b.MKV"), videos("a.avi"), videos("b.MKV")}));
     }
 
@@ -230,11 +230,11 @@ private slots:
         QFETCH(QString, how);
         open();
         QVERIFY(ClickFolder(tree(), videos("season")));
-        control<QLineEdit>("editExt")->setText(QStringLiteral("avi"));
-        control<QCheckBox>("checkBoxIsSubDirectorie")->setChecked(true);
+        FindControl<QLineEdit>(FrmBatchAdd, "editExt")->setText(QStringLiteral("avi"));
+        FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->setChecked(true);
         QSignalSpy requests(FrmBatchAdd, &TFrmBatchAdd::AddFolderRequested);
         if (how == QLatin1String("cancel"))
-            control<QPushButton>("buttonCancel")->click();
+            FindControl<QPushButton>(FrmBatchAdd, "buttonCancel")->click();
         else if (how == QLatin1String("escape"))
             QTest::keyClick(FrmBatchAdd, Qt::Key_Escape);
         else
@@ -245,9 +245,9 @@ private slots:
 
         open();
         QCOMPARE(SelectedFolder(tree()), videos("season"));
-        QCOMPARE(control<QLineEdit>("editExt")->text(), QStringLiteral("avi"));
-        QVERIFY(control<QCheckBox>("checkBoxIsSubDirectorie")->isChecked());
-        control<QPushButton>("buttonOK")->click();
+        QCOMPARE(FindControl<QLineEdit>(FrmBatchAdd, "editExt")->text(), QStringLiteral("avi"));
+        QVERIFY(FindControl<QCheckBox>(FrmBatchAdd, "checkBoxIsSubDirectorie")->isChecked());
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QCOMPARE(queue(), QStringList{videos("season/s1.avi")});
     }
 
@@ -266,7 +266,7 @@ private slots:
         frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"))->setEnabled(false);
         frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->setEnabled(false);
         frmMain->AddFile(QStringLiteral("/v/being-converted.avi"));
-        control<QPushButton>("buttonOK")->click();
+        FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QCOMPARE(queue(), QStringList({"/v/being-converted.avi", videos("a.avi"), videos("b.MKV")}));
     }
 };

@@ -25,8 +25,7 @@ private:
     QTemporaryDir m_home;
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name) { return FindControl<T>(FrmDirectory, name); }
-    QTreeView *tree() { return control<QTreeView>("ShellTreeView1"); }
+    QTreeView *tree() { return FindControl<QTreeView>(FrmDirectory, "ShellTreeView1"); }
     QString desktop(const QString &relative = QString()) const
     {
         const QString folder = m_home.filePath(QStringLiteral("Desktop"));
@@ -87,9 +86,9 @@ private slots:
         QCOMPARE(FrmDirectory->windowTitle(), QStringLiteral("Choose a directory"));
         QCOMPARE(FrmDirectory->minimumSize(), QSize(401, 306));
         QCOMPARE(FrmDirectory->maximumSize(), QSize(401, 306));
-        QCOMPARE(control<QLabel>("LabelDirectory")->text(), QStringLiteral("Directory"));
-        QCOMPARE(control<QPushButton>("ButtonOK")->text(), QStringLiteral("&OK"));
-        QCOMPARE(control<QPushButton>("ButtonCancel")->text(), QStringLiteral("&Cancel"));
+        QCOMPARE(FindControl<QLabel>(FrmDirectory, "LabelDirectory")->text(), QStringLiteral("Directory"));
+        QCOMPARE(FindControl<QPushButton>(FrmDirectory, "ButtonOK")->text(), QStringLiteral("&OK"));
+        QCOMPARE(FindControl<QPushButton>(FrmDirectory, "ButtonCancel")->text(), QStringLiteral("&Cancel"));
         QVERIFY(FrmDirectory->chosenFolder.isEmpty());
     }
 
@@ -174,7 +173,7 @@ private slots:
             selected = SelectedFolder(tree());
             const QRect shown = tree()->visualRect(tree()->currentIndex());
             inView = tree()->viewport()->rect().contains(shown.center());
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(top.mid(0, 3), QStringList({m_home.path(), desktop(), m_home.filePath("Music")}));
         QVERIFY(top.contains("/"));
@@ -201,7 +200,7 @@ private slots:
         start();
         choose([&](TFrmDirectory *) {
             QVERIFY(ClickFolder(tree(), folder));
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(outputField(), folder);
         QCOMPARE(storedFolder(), folder);
@@ -209,7 +208,7 @@ private slots:
         QString shownAgain;
         choose([&](TFrmDirectory *) {
             shownAgain = SelectedFolder(tree());
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(shownAgain, folder);
     }
@@ -230,7 +229,7 @@ private slots:
         start();
         choose([&](TFrmDirectory *) {
             QVERIFY(ClickFolder(tree(), desktop("out")));
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         const QByteArray configBefore = [&] {
             QFile file(frmCommon->ConfigFile);
@@ -241,7 +240,7 @@ private slots:
         choose([&](TFrmDirectory *dialog) {
             QVERIFY(ClickFolder(tree(), desktop("other")));
             if (how == QLatin1String("cancel"))
-                control<QPushButton>("ButtonCancel")->click();
+                FindControl<QPushButton>(FrmDirectory, "ButtonCancel")->click();
             else if (how == QLatin1String("escape"))
                 QTest::keyClick(dialog, Qt::Key_Escape);
             else
@@ -257,7 +256,7 @@ private slots:
         choose([&](TFrmDirectory *) {
             QCOMPARE(SelectedFolder(tree()), desktop("out"));
             QVERIFY(ClickFolder(tree(), desktop("other")));
-            control<QPushButton>("ButtonOK")->click();
+            FindControl<QPushButton>(FrmDirectory, "ButtonOK")->click();
         });
         QCOMPARE(outputField(), desktop("other"));
         QCOMPARE(storedFolder(), desktop("other"));

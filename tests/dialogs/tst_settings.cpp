@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "FindControl.h"
 #include "IniFile.h"
 #include "ProgramFixture.h"
 #include "UnitCloseWindows.h"
@@ -20,9 +21,8 @@ class TestSettings : public QObject
 private:
     ProgramFixture m_program;
 
-    template <typename T> T *control(const char *name) { return frmSetting->findChild<T *>(QLatin1String(name)); }
-    QCheckBox *checkBox() { return control<QCheckBox>("checkBoxAutoPowerOff"); }
-    QLineEdit *edit() { return control<QLineEdit>("editWaitTime"); }
+    QCheckBox *checkBox() { return FindControl<QCheckBox>(frmSetting, "checkBoxAutoPowerOff"); }
+    QLineEdit *edit() { return FindControl<QLineEdit>(frmSetting, "editWaitTime"); }
 
     void start(const QByteArray &config = QByteArray())
     {
@@ -113,7 +113,7 @@ private slots:
         edit()->setText(QStringLiteral("5"));
 
         if (leaveBy == QLatin1String("cancel"))
-            QTest::mouseClick(control<QPushButton>("ButtonCancel"), Qt::LeftButton);
+            QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonCancel"), Qt::LeftButton);
         else if (leaveBy == QLatin1String("escape"))
             QTest::keyClick(edit(), Qt::Key_Escape);
         else
@@ -160,7 +160,7 @@ private slots:
         if (byEnter)
             QTest::keyClick(edit(), Qt::Key_Return);
         else
-            QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+            QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
 
         QVERIFY(m_program.errors.isEmpty());
         QVERIFY(!frmSetting->isVisible());
@@ -196,7 +196,7 @@ private slots:
         if (checked)
             QTest::mouseClick(checkBox(), Qt::LeftButton);
         edit()->setText(text);
-        QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+        QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
 
         QCOMPARE(m_program.errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(text)});
         QVERIFY(frmSetting->isVisible());
@@ -210,7 +210,7 @@ private slots:
         QFile::setPermissions(m_program.folder().configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
         openSettings();
         QTest::mouseClick(checkBox(), Qt::LeftButton);
-        QTest::mouseClick(control<QPushButton>("ButtonOK"), Qt::LeftButton);
+        QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
 
         QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QVERIFY(frmSetting->isVisible());

@@ -35,10 +35,11 @@ public:
         return in.readAll();
     }
 
-    // Copies the shipped language files and skins into the folder.
+    // Copies the shipped language files and skins into the folder, from the
+    // built program folder, where the skins are written from their template.
     void installData() const
     {
-        const QString source = QStringLiteral(TOLVANE_SOURCE_DIR "/data");
+        const QString source = QStringLiteral(TOLVANE_PROGRAM_DIR);
         for (const QString &sub : {QStringLiteral("language"), QStringLiteral("skins")}) {
             QDir(m_dir.path()).mkpath(sub);
             const QDir from(source + QLatin1Char('/') + sub);
