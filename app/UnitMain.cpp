@@ -3,6 +3,7 @@
 
 #include "ActionBinding.h"
 #include "IniFile.h"
+#include "KeptOriginal.h"
 #include "ProductLinks.h"
 #include "Unit_common.h"
 
@@ -148,6 +149,9 @@ void TfrmMain::FormShow()
     const QString folder = LoadOutputFolder();
     if (ui->editOutputFolder->text() != folder)
         ui->editOutputFolder->setText(folder);
+    // A run cut short by a crash may have left an overwritten file under its
+    // hidden name; the last output folder is where the run wrote.
+    RecoverKeptOriginals(folder);
 }
 
 QString TfrmMain::LoadOutputFolder() const

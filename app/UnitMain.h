@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -15,6 +16,7 @@ class QAction;
 class QFileDialog;
 class QMenu;
 class TConsoleIO;
+class TKeptOriginal;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
@@ -162,9 +164,13 @@ private:
     void SetupConversionRun();
     void CloseConversionRun();
     void ShowEndOfRun(const QString &folder);
+    // Keeps or drops the original moved aside for target once its encoder
+    // ended; true when the encoder wrote nothing into target.
+    bool SettleTarget(const QString &target, TKeptOriginal &original, bool stopped, bool failed);
     bool m_runActive = false;   // RunConversion is on the stack (no nested run)
     bool m_closing = false;     // the window is closing: the run must end at once
     QStringList m_failedSources; // sources of this run whose encoder failed
+    QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.
@@ -179,6 +185,9 @@ public:
 };
 
 extern TfrmMain *frmMain;
+
+// The English status line, also used in place of a language's unusable one.
+extern const char DefaultStatusRunText[];
 
 // Name of the file that is removed from the temporary folder when the main window closes.
 QString TemporaryScriptPath();

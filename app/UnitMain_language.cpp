@@ -1,6 +1,7 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
+#include "EncoderOutput.h"
 #include "ErrorReport.h"
 #include "FolderPlaces.h"
 #include "LanguageFile.h"
@@ -302,6 +303,12 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
             break;
         }
     }
+    // Checked here, once: the user is not told (a translator's slip is no
+    // fault of theirs), the status line simply stays English.
+    const QString statusRun = UsableStatusRunText(msgStatusRun, QString::fromUtf8(DefaultStatusRunText));
+    if (statusRun != msgStatusRun)
+        qWarning("LoadLanguage: msgStatusRun cannot be formatted; the English text is used");
+    msgStatusRun = statusRun;
 }
 
 void TfrmMain::ApplyJapaneseCharset()

@@ -6,6 +6,7 @@
 #include "EncoderContract.h"
 #include "EncoderOutput.h"
 #include "ErrorReport.h"
+#include "KeptOriginal.h"
 #include "OutputFiles.h"
 #include "OutputNames.h"
 #include "TolvaneError.h"
@@ -19,6 +20,8 @@
 #include <QMessageBox>
 #include <QTableWidgetItem>
 #include <QTextDocument>
+
+const char DefaultStatusRunText[] = "Converting file %s";
 
 namespace {
 // Sets text unless the language file already gave one.
@@ -87,7 +90,7 @@ void TfrmMain::SetupConversionRun()
     DefaultText(StringStartCaption, "Convert");
     DefaultText(StringStopCaption, "Stop");
     DefaultText(msgStatusReady, "Ready");
-    DefaultText(msgStatusRun, "Converting file %s");
+    DefaultText(msgStatusRun, DefaultStatusRunText);
     DefaultText(msgFolderView, "Conversion finished.");
     DefaultText(msgFinishInfo, "Do you want to open the output folder?");
     DefaultText(msgNoOutputFolder, "No output folder is set. Please choose one before converting.");
@@ -116,7 +119,10 @@ void TfrmMain::RunConversion()
     const TFlagGuard active(m_runActive);
     FContinue = true;
     m_failedSources.clear();
+    m_writtenThisRun.clear();
     ForceOutputFolder(folder);
+    // What a crashed run of another program left here goes back first.
+    RecoverKeptOriginals(folder);
 
     QTableWidget *list = ui->listViewFiles;
     const int count = list->rowCount();
@@ -141,29 +147,33 @@ void TfrmMain::RunConversion()
         if (target.isEmpty())
             continue;
 
+        // An existing file is moved aside, not emptied: it comes back unless
+        // the encoder leaves something better in its place.
+        TKeptOriginal original(target);
         WritePlaceholder(target);
+        m_writtenThisRun.insert(target);
         const TEncoderCommand command = BuildEncoderCommand(inputFile, target);
         FDuration = 0;
         FMaxTime = 0;
         try {
             ConsoleIO->StartProcess(command.Program, command.Arguments, QString(), false);
         } catch (...) {
-            RemoveBarePlaceholder(target);
-            throw;
+            if (!original.IsHeld())
+                RemoveBarePlaceholder(target);
+            throw; // a kept original goes back as it leaves scope
         }
 
         // Sleeps until the next event: the encoder's output, its end or the
         // user; nothing is polled.
         while (ConsoleIO && ConsoleIO->IsRunning())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // A target still holding only the placeholder was never written: an
-        // encoder that failed, or one killed by a stop before its first
-        // bytes. Whatever the encoder did write stays as it left it.
-        const bool neverWritten = RemoveBarePlaceholder(target);
+        const bool stopped = !FContinue || m_closing || !ConsoleIO;
+        const bool failed = !stopped && ConsoleIO->LastExitCode() != EncoderContract::ExitDone;
+        const bool neverWritten = SettleTarget(target, original, stopped, failed);
         if (m_closing || !ConsoleIO)
             return;
         // A stopped file is not a failure.
-        if (FContinue && (neverWritten || ConsoleIO->LastExitCode() != EncoderContract::ExitDone))
+        if (FContinue && (neverWritten || failed))
             m_failedSources.append(source);
     }
     // A stop during the last file ends the run like one during any other:
@@ -177,6 +187,26 @@ void TfrmMain::RunConversion()
     if (m_closing)
         return;
     ShowEndOfRun(folder);
+}
+
+bool TfrmMain::SettleTarget(const QString &target, TKeptOriginal &original, bool stopped, bool failed)
+{
+    // A target still holding only the placeholder was never written: an
+    // encoder that failed, or one killed by a stop before its first bytes.
+    // Whatever the encoder did write stays as it left it, unless it only
+    // stands in the way of the file it was to replace.
+    if (!original.IsHeld())
+        return RemoveBarePlaceholder(target);
+    const QFileInfo info(target);
+    const bool holdsAudio = info.exists() && !IsBarePlaceholder(target);
+    const TEncoderEnd end = stopped ? TEncoderEnd::Stopped : failed ? TEncoderEnd::Failed : TEncoderEnd::Succeeded;
+    if (ReplacementWins(end, holdsAudio)) {
+        original.Discard();
+    } else {
+        original.Restore();
+        m_writtenThisRun.remove(target); // the user's file again, not the run's
+    }
+    return !holdsAudio;
 }
 
 void TfrmMain::ShowEndOfRun(const QString &folder)
@@ -248,12 +278,15 @@ void TfrmMain::ForceOutputFolder(const QString &Folder)
 
 QString TfrmMain::ResolveTargetFile(const QString &Path)
 {
-    return ::ResolveTargetFile(Path, FOverwriteChoice, [] {
-        if (!frmOverWrite)
-            return quint8(ocAsk);
-        frmOverWrite->exec();
-        return frmOverWrite->FChoice;
-    });
+    return ::ResolveTargetFile(
+        Path, FOverwriteChoice,
+        [] {
+            if (!frmOverWrite)
+                return quint8(ocAsk);
+            frmOverWrite->exec();
+            return frmOverWrite->FChoice;
+        },
+        m_writtenThisRun);
 }
 
 void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning)

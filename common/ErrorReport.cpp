@@ -47,7 +47,10 @@ ErrorReporter SetErrorReporter(ErrorReporter reporter)
 
 QString WithFullStop(const QString &text)
 {
-    if (text.endsWith(QLatin1Char('.')))
+    // A text that already ends a sentence, in any of the program's
+    // languages, gets no second mark ("。." looks like a typo).
+    static const QString sentenceEnds = QStringLiteral(".!?\u3002\uFF01\uFF1F");
+    if (!text.isEmpty() && sentenceEnds.contains(text.back()))
         return text;
     return text + QLatin1Char('.');
 }

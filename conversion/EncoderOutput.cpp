@@ -243,3 +243,13 @@ QString ProgressStatusText(const QString &msgStatusRun, int row, int count, cons
     status += QLatin1Char(' ') + source;
     return status;
 }
+
+QString UsableStatusRunText(const QString &text, const QString &fallback)
+{
+    try {
+        FormatText(text, {QStringLiteral("1/1")});
+        return text;
+    } catch (const TolvaneError &) {
+        return fallback;
+    }
+}

@@ -60,6 +60,11 @@ TProgressView ReadProgressChunk(const QString &text, TProgressState &state);
 // argument, raises "Format '%s' invalid or incompatible with argument".
 QString FormatText(const QString &format, const QStringList &arguments);
 
+// text when the status line can be made from it, otherwise fallback. A
+// language file's msgStatusRun is checked once when it is loaded: a text
+// FormatText refuses would otherwise raise at every progress chunk.
+QString UsableStatusRunText(const QString &text, const QString &fallback);
+
 // The status line: msgStatusRun filled with "row/count", then " [-End]" and
 // the source's full path. row counts from 1.
 QString ProgressStatusText(const QString &msgStatusRun, int row, int count, const QString &endClock,

@@ -48,10 +48,13 @@ QString AutoRenameTarget(const QString &path)
     return candidate;
 }
 
-QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask)
+QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask,
+                          const QSet<QString> &writtenThisRun)
 {
     if (!PathExists(path))
         return path;
+    if (writtenThisRun.contains(path))
+        return AutoRenameTarget(path);
     if (choice == ocAsk)
         choice = ask();
     switch (choice) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QtGlobal>
 
@@ -39,4 +40,7 @@ using TOverwriteQuestion = std::function<quint8()>;
 // The path to write for path, or empty when the source is to be skipped.
 // Asks only when the file exists and choice is ocAsk; choice keeps what is
 // to be remembered (the answers for this file only fall back to ocAsk).
-QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask);
+// A path in writtenThisRun is the run's own output from an earlier source of
+// the same name: it always gets a free name, without a question.
+QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask,
+                          const QSet<QString> &writtenThisRun = {});

@@ -47,6 +47,15 @@ void TfrmOverWrite::Answer(quint8 once, quint8 always)
     accept();
 }
 
+void TfrmOverWrite::done(int result)
+{
+    // Every way out but the three buttons ends here as a rejection; the
+    // answer of an earlier showing must not decide about this file.
+    if (result != QDialog::Accepted)
+        FChoice = ocAsk;
+    QDialog::done(result);
+}
+
 void TfrmOverWrite::buttonOverWriteClick() { Answer(ocOverwriteOnce, ocOverwriteAll); }
 void TfrmOverWrite::buttonIgnoreClick() { Answer(ocAsk, ocSkipAll); }
 void TfrmOverWrite::buttonAutoNameClick() { Answer(ocRenameOnce, ocRenameAll); }

@@ -10,7 +10,8 @@ class TfrmOverWrite;
 // The file-exists question, shown modally before an existing output file
 // would be written. Its answer is one of the TOverwriteChoice codes in
 // FChoice; the check box turns an answer for this file into one for every
-// later collision. Closing it by the title bar leaves FChoice as it was.
+// later collision. Closing it any other way (title bar, Escape, the window
+// manager) skips this one file: FChoice is ocAsk then, the check box ignored.
 class TfrmOverWrite : public QDialog
 {
     Q_OBJECT
@@ -24,6 +25,7 @@ public slots:
     void buttonOverWriteClick();
     void buttonIgnoreClick();
     void buttonAutoNameClick();
+    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent *event) override;

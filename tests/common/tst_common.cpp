@@ -168,6 +168,12 @@ private slots:
         QTest::newRow("multi-line") << "System Error.  Code: 2.\r\nNo such file or directory"
                                     << "System Error.  Code: 2.\r\nNo such file or directory.";
         QTest::newRow("empty") << "" << ".";
+        QTest::newRow("question") << "Really?" << "Really?";
+        QTest::newRow("exclamation") << "Stop!" << "Stop!";
+        QTest::newRow("ideographic full stop") << "请先选择输出目录。" << "请先选择输出目录。";
+        QTest::newRow("full-width marks") << "本当？" << "本当？";
+        QTest::newRow("full-width exclamation") << "注意！" << "注意！";
+        QTest::newRow("comma is no end") << "a," << "a,.";
     }
 
     void fullStop()

@@ -272,6 +272,26 @@ private slots:
         QCOMPARE(ErrorOf([&] { FormatText(format, {QStringLiteral("2/5")}); }), error);
     }
 
+    // A language's status text is used only when it can be formatted.
+    void usableStatusRunText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("one %s") << "Converting file %s" << true;
+        QTest::newRow("no placeholder") << "Converting" << true;
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("number") << "%d" << false;
+        QTest::newRow("two arguments") << "%s of %s" << false;
+        QTest::newRow("lone percent") << "100%" << false;
+    }
+
+    void usableStatusRunText()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, usable);
+        QCOMPARE(UsableStatusRunText(text, QStringLiteral("fallback %s")), usable ? text : QStringLiteral("fallback %s"));
+    }
+
     void statusText()
     {
         QCOMPARE(ProgressStatusText(QStringLiteral("Converting file %s"), 2, 5, QStringLiteral("00:03:25"),

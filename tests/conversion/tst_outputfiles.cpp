@@ -1,4 +1,5 @@
 #include "ErrorOf.h"
+#include "KeptOriginal.h"
 #include "OutputFiles.h"
 #include "OutputNames.h"
 #include "UnitOverWrite.h"
@@ -146,6 +147,32 @@ private slots:
             QCOMPARE(result, dir.filePath("free.mp3"));
             QCOMPARE(choice, before);
         }
+    }
+
+    // The run's own earlier output gets a free name whatever is remembered.
+    void runsOwnOutputIsNeverWrittenOver_data()
+    {
+        QTest::addColumn<quint8>("choice");
+        for (quint8 choice : {quint8(ocAsk), quint8(ocSkipAll), quint8(ocOverwriteAll), quint8(ocRenameAll)})
+            QTest::addRow("remembered %d", int(choice)) << choice;
+    }
+
+    void runsOwnOutputIsNeverWrittenOver()
+    {
+        QFETCH(quint8, choice);
+        QTemporaryDir dir;
+        touch(dir.filePath("clip.mp3"));
+        touch(dir.filePath("clip.mp3(1).mp3"));
+        const quint8 before = choice;
+        const QString result = ResolveTargetFile(
+            dir.filePath("clip.mp3"), choice,
+            [] {
+                qFatal("asked about the run's own output");
+                return quint8(ocAsk);
+            },
+            {dir.filePath("clip.mp3")});
+        QCOMPARE(result, dir.filePath("clip.mp3(1).mp3(1).mp3"));
+        QCOMPARE(choice, before);
     }
 
     void placeholderIsWrittenOverAnExistingFile()
@@ -343,19 +370,35 @@ private slots:
         QVERIFY(!dialog.isVisible());
     }
 
-    void overwriteDialogCloseKeepsTheLastAnswer()
+    // Any way out but the buttons skips this file, whatever came before.
+    void overwriteDialogClosedOtherwiseSkips_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("title bar") << "close";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("window manager") << "reject";
+    }
+
+    void overwriteDialogClosedOtherwiseSkips()
+    {
+        QFETCH(QString, how);
         QWidget owner;
         TfrmOverWrite dialog(&owner);
-        QTimer::singleShot(0, [&] { dialog.close(); });
-        dialog.exec();
-        QCOMPARE(dialog.FChoice, quint8(ocAsk));
-
         QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>("buttonOverWrite")->click(); });
         dialog.exec();
-        QTimer::singleShot(0, [&] { dialog.close(); });
-        dialog.exec();
         QCOMPARE(dialog.FChoice, quint8(ocOverwriteOnce));
+
+        dialog.findChild<QCheckBox *>("checkBoxNotice")->setChecked(true);
+        QTimer::singleShot(0, [&] {
+            if (how == "close")
+                dialog.close();
+            else if (how == "escape")
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.reject();
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QCOMPARE(dialog.FChoice, quint8(ocAsk));
     }
 
     void overwriteDialogLooks()

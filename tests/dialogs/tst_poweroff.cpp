@@ -40,7 +40,7 @@ private:
     // Never let a modal wait outlive a broken test.
     void guardModalWait()
     {
-        QTimer::singleShot(5000, frmPowerOffWindows, [] {
+        QTimer::singleShot(60000, frmPowerOffWindows, [] {
             if (frmPowerOffWindows->isVisible())
                 frmPowerOffWindows->done(-1);
         });

@@ -2,6 +2,8 @@
 //   out:TEXT      write TEXT to standard output in one write
 //   err:TEXT      write TEXT to standard error in one write
 //   sleep:MS      sleep MS milliseconds
+//   drained:FD    wait until the parent has read everything written to FD
+//                 (1 or 2), so that the next write comes in a read of its own
 //   bulk:N        write N lines "line <i>\n" (i from 0) to standard output
 //   pid           write "pid <id>\n" to standard output
 //   cwd           write the working folder and "\n" to standard output
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -93,6 +96,14 @@ std::string collectStdin(int quietMs)
 void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 }
 
+// The bytes still in the pipe behind fd, whichever end fd is.
+void waitUntilDrained(int fd)
+{
+    int pending = 0;
+    while (::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0)
+        sleepMs(1);
+}
+
 int main(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -104,6 +115,8 @@ int main(int argc, char **argv)
             writeAll(2, unescape(value(4)));
         } else if (step.rfind("sleep:", 0) == 0) {
             sleepMs(std::atol(value(6)));
+        } else if (step.rfind("drained:", 0) == 0) {
+            waitUntilDrained(std::atoi(value(8)));
         } else if (step.rfind("bulk:", 0) == 0) {
             const long count = std::atol(value(5));
             std::string text;

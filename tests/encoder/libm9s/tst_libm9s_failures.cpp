@@ -167,7 +167,7 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
         if (placeholder)
             WritePlaceholder(output);
 
-        const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 44100, 2, output), 30000);
+        const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 44100, 2, output));
         QVERIFY(r.finished);
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QCOMPARE(r.exitCode, 1);
@@ -212,7 +212,7 @@ void TestLibm9sFailures::convertsWhatDamagedInputHolds()
     for (const QString format : {"wav", "mp3"}) {
         const QString output = Path("damaged-out." + format);
         WritePlaceholder(output);
-        const RunResult r = RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output), 30000);
+        const RunResult r = RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output));
         QVERIFY2(r.finished, "hangs");
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
@@ -250,7 +250,7 @@ void TestLibm9sFailures::survivesGarbage()
 
     const QString output = Path("garbage-out.wav");
     WritePlaceholder(output);
-    const RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, 44100, 2, output), 30000);
+    const RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, 44100, 2, output));
     QVERIFY2(r.finished, "hangs");
     QCOMPARE(r.exitStatus, QProcess::NormalExit);
     QVERIFY(r.exitCode == 0 || r.exitCode == 1);
@@ -282,7 +282,7 @@ void TestLibm9sFailures::refusesBadCommandLines()
         args << "-y";
     args << "-f" << "mp3" << extra << output;
 
-    const RunResult r = RunEncoder(args, 30000);
+    const RunResult r = RunEncoder(args);
     QCOMPARE(r.exitCode, 1);
     const QList<QByteArray> lines = MessageLines(r.err);
     QVERIFY2(lines.size() == 1 && lines[0].contains(message.toUtf8()), Visible(r.err).constData());
@@ -304,7 +304,7 @@ void TestLibm9sFailures::reportsUnwritableOutput()
     QFETCH(QString, output);
     QFETCH(QString, message);
     const QByteArray inputBefore = ReadAll(Path("tone.mkv"));
-    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)), 10000);
+    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)));
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 1);
     const QList<QByteArray> lines = MessageLines(r.err);
@@ -329,7 +329,7 @@ void TestLibm9sFailures::writesProgressMarkers()
     QFETCH(QString, duration);
     const QString output = Path("markers." + format);
     WritePlaceholder(output);
-    const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 22050, 1, output), 30000);
+    const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 22050, 1, output));
     QCOMPARE(r.exitCode, 0);
     QVERIFY(r.out.isEmpty());
 
@@ -381,7 +381,7 @@ void TestLibm9sFailures::usesNearestMp3Rate()
     QFETCH(int, written);
     const QString output = Path("rate." + format);
     WritePlaceholder(output);
-    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), format, 128, asked, 2, output), 30000);
+    const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), format, 128, asked, 2, output));
     QCOMPARE(r.exitCode, 0);
     const QList<QByteArray> lines = MessageLines(r.err);
     const QByteArray note = QByteArray::number(asked) + " Hz";
@@ -435,8 +435,8 @@ void TestLibm9sFailures::boundsHostileHeaders()
         WritePlaceholder(output);
         // Half a gigabyte of address space is plenty for any input.
         const RunResult r =
-            RunEncoderLimited(EncoderArgs(input, format, 128, 44100, 2, output), RLIMIT_AS, 512u << 20, 20000);
-        QVERIFY2(r.finished, "no result within 20 s");
+            RunEncoderLimited(EncoderArgs(input, format, 128, 44100, 2, output), RLIMIT_AS, 512u << 20);
+        QVERIFY2(r.finished, "no result: the encoder hangs");
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QVERIFY2(r.exitCode == exitCode, Visible(r.err).constData());
         if (exitCode == 0) {
@@ -467,7 +467,7 @@ void TestLibm9sFailures::reportsWriteFailureMidFile()
     const QString output = Path("full." + format);
     WritePlaceholder(output);
     const RunResult r = RunEncoderLimited(EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output),
-                                          RLIMIT_FSIZE, 8192, 20000);
+                                          RLIMIT_FSIZE, 8192);
     QVERIFY(r.finished);
     QCOMPARE(r.exitStatus, QProcess::NormalExit);
     QCOMPARE(r.exitCode, 1);
