@@ -65,7 +65,8 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::ConnectActions()
 {
-    BindButtonToAction(ui->buttonAdd, ui->ActionFileAdd);
+    // The menus say what the command opens; the button has room for a word.
+    BindButtonToAction(ui->buttonAdd, ui->ActionFileAdd, TButtonCaption::OwnCaption);
     BindButtonToAction(ui->buttonDelete, ui->ActionFileDelete);
     BindButtonToAction(ui->buttonClearAll, ui->ActionFileClearAll);
     BindButtonToAction(ui->buttonMoveUp, ui->ActionFileMoveUp);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "EncoderCommand.h"
+#include "FileQueueRules.h"
 #include "FFMpegVCL.h"
 
 namespace Ui {
@@ -40,6 +41,10 @@ public:
     QString msgFinishInfo;
     QString msgNoOutputFolder;
     QString msgFailedFiles;
+    // The open-file dialog's title and filter descriptions, English where the
+    // language file lacks them.
+    QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
+    QStringList OpenDialogFilterTexts;
 
     QString LoadOutputFolder() const;
     void SaveOutputFolder();
