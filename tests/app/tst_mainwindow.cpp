@@ -201,17 +201,17 @@ private slots:
         QTest::addColumn<QString>("bitrate");
         QTest::addColumn<QString>("sampleRate");
         QTest::addColumn<bool>("mono");
-        QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 Kbits" << "44100 Hz" << false;
+        QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 kbit/s" << "44100 Hz" << false;
         QTest::newRow("every choice")
-            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 Kbits"
+            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 kbit/s"
             << "22050 Hz" << true;
         QTest::newRow("hexadecimal and blanks")
-            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 Kbits" << "8000 Hz" << false;
+            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 kbit/s" << "8000 Hz" << false;
         QTest::newRow("bad values: defaults")
-            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 Kbits"
+            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 kbit/s"
             << "44100 Hz" << false;
         QTest::newRow("empty values: defaults")
-            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 Kbits" << "44100 Hz" << false;
+            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 kbit/s" << "44100 Hz" << false;
     }
 
     void outputChoicesAreRestored()
@@ -252,7 +252,7 @@ private slots:
         const TIniFile ini(m_program.folder().configFile());
         QCOMPARE(ini.ReadString("setting", "format", QString()), QStringLiteral("mp3"));
         QCOMPARE(ini.ReadString("setting", "channels", QString()), QStringLiteral("2"));
-        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 Kbits"));
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 kbit/s"));
         QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("mp3"));
     }
 
