@@ -252,6 +252,14 @@ private slots:
             QCOMPARE(urls.opened[0].toString(), target);
     }
 
+    void programIconHasEveryRender()
+    {
+        const QIcon icon = ProgramIcon();
+        QCOMPARE(icon.availableSizes().size(), 8);
+        for (const QSize &size : icon.availableSizes())
+            QCOMPARE(icon.pixmap(size).size(), size);
+    }
+
     void exceptionInHandlerIsReportedAndProgramGoesOn()
     {
         start(QByteArray(), false);
