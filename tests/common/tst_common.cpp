@@ -70,6 +70,7 @@ private slots:
         QCOMPARE(common.LanguageCode, code);
         QCOMPARE(common.LanguageFile, common.AppFolder + languageFile);
         QCOMPARE(common.HelpFile, common.AppFolder + helpFile);
+        QVERIFY2(QFile::exists(QStringLiteral(TOLVANE_SOURCE_DIR "/data/help/") + helpFile), "every language ships its help page");
         QCOMPARE(common.HomePage, homePage);
         QVERIFY(common.SupportMail.startsWith(QLatin1String("mailto:")));
         QVERIFY(common.FeedbackPage.startsWith(QLatin1String("https://tolvane.example/")));
