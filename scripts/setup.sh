@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth imagemagick
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
   hyperfine time
-  dpkg-dev desktop-file-utils appstream librsvg2-bin man-db
+  dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info
 )
 
 missing=()
