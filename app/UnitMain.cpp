@@ -206,13 +206,8 @@ void TfrmMain::dropEvent(QDropEvent *event)
     AddPaths(paths);
 }
 
-void TfrmMain::N_LocalHelpClick()
-{
-    if (frmCommon->LanguageCode == 3)
-        frmCommon->OpenHomePage();
-    else
-        frmCommon->OpenHelpFile();
-}
+// Every language has a local help page of its own.
+void TfrmMain::N_LocalHelpClick() { frmCommon->OpenHelpFile(); }
 
 void TfrmMain::N_HomePageClick() { frmCommon->OpenHomePage(); }
 void TfrmMain::N_SupportClick() { frmCommon->OpenSupportMail(); }

@@ -293,7 +293,7 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::newRow("local help, english") << 2 << "N_LocalHelp" << "file";
         QTest::newRow("local help, chinese") << 1 << "N_LocalHelp" << "file";
-        QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "https://tolvane.example/ja/";
+        QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "file";
         QTest::newRow("home page") << 2 << "N_HomePage" << "https://tolvane.example/en/";
         QTest::newRow("update") << 1 << "N_Update" << "https://tolvane.example/zh/";
         QTest::newRow("support") << 2 << "N_Support" << "mailto:support@tolvane.example";
@@ -313,6 +313,14 @@ private slots:
             QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));
         else
             QCOMPARE(urls.opened[0].toString(), target);
+    }
+
+    void programIconHasEveryRender()
+    {
+        const QIcon icon = ProgramIcon();
+        QCOMPARE(icon.availableSizes().size(), 8);
+        for (const QSize &size : icon.availableSizes())
+            QCOMPARE(icon.pixmap(size).size(), size);
     }
 
     void exceptionInHandlerIsReportedAndProgramGoesOn()
