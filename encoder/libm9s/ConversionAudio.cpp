@@ -1,5 +1,7 @@
 #include "ConversionSteps.h"
 
+#include "SampleGuard.h"
+
 extern "C" {
 #include <libavutil/common.h>
 }
@@ -17,7 +19,7 @@ constexpr int kSliceSamples = 16384;
 
 } // namespace
 
-void Conversion::HandleFrame(const AVFrame &frame)
+void Conversion::HandleFrame(AVFrame &frame)
 {
     if (frame.nb_samples <= 0 || frame.sample_rate <= 0 || frame.ch_layout.nb_channels <= 0 || frame.format < 0)
         return;
@@ -26,6 +28,7 @@ void Conversion::HandleFrame(const AVFrame &frame)
     const int skip = SamplesToSkip(frame);
     if (skip >= frame.nb_samples)
         return;
+    GuardFrame(frame);
 
     if (resampler_->Differs(frame)) {
         DrainResampler();

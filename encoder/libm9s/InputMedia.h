@@ -29,8 +29,17 @@ public:
     int64_t StartUs() const;
 
 private:
+    std::optional<int64_t> FileSize() const;
+
     std::string path_;
     InputContextPtr format_;
     AVStream *audio_ = nullptr;
     CodecContextPtr decoder_;
 };
+
+// A claimed length (microseconds) that can be right for a file of that many
+// bytes (unknown for a pipe), else empty: overflowed, negative or zero, or
+// longer than any audio codec could fill with those bytes. Short files get
+// kMinPlausibleSeconds whatever their size.
+constexpr int64_t kMinPlausibleSeconds = 3600;
+std::optional<int64_t> PlausibleDurationUs(int64_t us, std::optional<int64_t> fileBytes);
