@@ -128,3 +128,8 @@ int64_t InputMedia::StartUs() const
         return format_->start_time;
     return 0;
 }
+
+int64_t InputMedia::StartTs() const
+{
+    return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base);
+}

@@ -27,6 +27,8 @@ public:
     std::optional<int64_t> DurationUs() const;
     // Where the file's timeline starts (microseconds).
     int64_t StartUs() const;
+    // The same in the time base of the selected audio stream.
+    int64_t StartTs() const;
 
 private:
     std::optional<int64_t> FileSize() const;
