@@ -106,7 +106,7 @@ std::optional<int64_t> InputMedia::DurationUs() const
 std::optional<int64_t> InputMedia::FileSize() const
 {
     const int64_t size = format_ && format_->pb ? avio_size(format_->pb) : -1;
-    return size >= 0 ? std::optional<int64_t>(size) : std::nullopt;
+    return size > 0 ? std::optional<int64_t>(size) : std::nullopt;  // a FIFO says 0
 }
 
 std::optional<int64_t> PlausibleDurationUs(int64_t us, std::optional<int64_t> fileBytes)
