@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth imagemagick
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
   hyperfine time
+  python3
 )
 
 missing=()
