@@ -17,11 +17,43 @@ namespace {
 // Frame size for encoders that take any size (PCM on a big-endian machine).
 constexpr int kVariableChunk = 4096;
 
-const AVCodec *FindMp3Encoder()
+const AVCodec *FindEncoder(OutputFormat format)
 {
-    if (const AVCodec *lame = avcodec_find_encoder_by_name("libmp3lame"))
-        return lame;
-    return avcodec_find_encoder(AV_CODEC_ID_MP3);
+    switch (format) {
+    case OutputFormat::Wav:
+        return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    case OutputFormat::Mp3:
+        if (const AVCodec *lame = avcodec_find_encoder_by_name("libmp3lame"))
+            return lame;
+        return avcodec_find_encoder(AV_CODEC_ID_MP3);
+    case OutputFormat::Flac:
+        return avcodec_find_encoder(AV_CODEC_ID_FLAC);
+    case OutputFormat::M4a:
+        return avcodec_find_encoder_by_name("aac");  // FFmpeg's own; the only AAC encoder Debian ships
+    case OutputFormat::Opus:
+        return avcodec_find_encoder_by_name("libopus");
+    case OutputFormat::Ogg:
+        return avcodec_find_encoder_by_name("libvorbis");
+    }
+    return nullptr;
+}
+
+const char *MuxerName(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Wav: return "wav";
+    case OutputFormat::Mp3: return "mp3";
+    case OutputFormat::Flac: return "flac";
+    case OutputFormat::M4a: return "ipod";  // MP4 with the .m4a brand
+    case OutputFormat::Opus: return "opus";
+    case OutputFormat::Ogg: return "ogg";
+    }
+    return "mp3";
+}
+
+bool HasBitrate(OutputFormat format)
+{
+    return format != OutputFormat::Wav && format != OutputFormat::Flac;
 }
 
 AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
@@ -64,27 +96,56 @@ OutputMedia::~OutputMedia()
     av_freep(&staging_);
 }
 
-void OutputMedia::OpenEncoder(const OutputSettings &settings)
+CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits,
+                                        int *error) const
 {
-    const bool wav = settings.format == OutputFormat::Wav;
-    const AVCodec *codec = wav ? avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE) : FindMp3Encoder();
-    if (!codec)
-        throw EncoderError(wav ? "No 16-bit PCM encoder available" : "No MP3 encoder available");
-
     CodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder)
         throw std::bad_alloc();
-    encoder->sample_fmt = wav ? AV_SAMPLE_FMT_S16 : PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
+    const bool wav = settings.format == OutputFormat::Wav;
+    const bool flac = settings.format == OutputFormat::Flac;
+    if (wav)
+        encoder->sample_fmt = AV_SAMPLE_FMT_S16;
+    else if (flac)
+        encoder->sample_fmt = settings.deepSamples ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    else
+        encoder->sample_fmt = PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
+    if (flac && settings.deepSamples)
+        encoder->bits_per_raw_sample = 24;  // 24 significant bits in the s32 samples
     encoder->sample_rate = PickSampleRate(codec, settings.sampleRate);
     av_channel_layout_default(&encoder->ch_layout, settings.channels);
     encoder->time_base = AVRational{1, encoder->sample_rate};
-    if (!wav)
-        encoder->bit_rate = int64_t(settings.bitrateKbits) * 1000;
+    if (HasBitrate(settings.format))
+        encoder->bit_rate = int64_t(kbits) * 1000;
 
-    int ret = avcodec_open2(encoder.get(), codec, nullptr);
-    if (ret < 0)
+    *error = avcodec_open2(encoder.get(), codec, nullptr);
+    if (*error < 0)
+        encoder.reset();
+    return encoder;
+}
+
+void OutputMedia::OpenEncoder(const OutputSettings &settings)
+{
+    const AVCodec *codec = FindEncoder(settings.format);
+    if (!codec)
+        throw EncoderError(std::string("No ") + FormatName(settings.format) + " encoder available");
+
+    int ret = 0;
+    CodecContextPtr encoder = TryEncoder(codec, settings, settings.bitrateKbits, &ret);
+    if (!encoder && HasBitrate(settings.format)) {
+        // libopus and libvorbis refuse bit rates out of their range for the
+        // rate and channels rather than taking the nearest, as LAME does.
+        const int fitted = FitBitrate(settings.bitrateKbits, [&](int kbits) {
+            int error = 0;
+            return TryEncoder(codec, settings, kbits, &error) != nullptr;
+        });
+        if (fitted != settings.bitrateKbits)
+            encoder = TryEncoder(codec, settings, fitted, &ret);
+    }
+    if (!encoder)
         throw EncoderError(std::string("Cannot set up the ") + codec->name + " encoder: " + AvErrorText(ret));
     encoder_ = std::move(encoder);
+    const bool wav = settings.format == OutputFormat::Wav;
 
     directPcm_ = wav && std::endian::native == std::endian::little;
     if (!directPcm_) {
@@ -97,7 +158,7 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
 
 void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *tags)
 {
-    const char *name = settings.format == OutputFormat::Wav ? "wav" : "mp3";
+    const char *name = MuxerName(settings.format);
     AVFormatContext *context = nullptr;
     int ret = avformat_alloc_output_context2(&context, nullptr, name, nullptr);
     if (ret < 0 || !context)
@@ -301,4 +362,27 @@ void OutputMedia::FinishPartial() noexcept
         file_->Close();
     } catch (...) {
     }
+}
+
+int FitBitrate(int wanted, const std::function<bool(int)> &accepts)
+{
+    constexpr int kLowest = 1;
+    constexpr int kHighest = 100000;
+    // Find one accepted rate, trying outwards from the wanted one.
+    int known = 0;
+    for (int step = 1; step <= kHighest && !known; step *= 2) {
+        for (int candidate : {std::max(kLowest, wanted - step), std::min(kHighest, wanted + step)})
+            if (!known && candidate >= kLowest && candidate <= kHighest && accepts(candidate))
+                known = candidate;
+    }
+    if (!known)
+        return wanted;
+    // The accepted range's edge between wanted and the rate found is the
+    // nearest accepted one.
+    int refused = wanted;
+    while (std::abs(known - refused) > 1) {
+        const int middle = refused + (known - refused) / 2;
+        (accepts(middle) ? known : refused) = middle;
+    }
+    return known;
 }
