@@ -108,9 +108,11 @@ OutputSettings Conversion::ChooseOutputSettings()
                   std::to_string(nearest) + " Hz instead");
         settings.sampleRate = nearest;
     }
-    if (settings.format == OutputFormat::Opus) {
-        ReportFitted("Hz", settings.sampleRate, OpusSampleRate(settings.sampleRate));
-        settings.sampleRate = OpusSampleRate(settings.sampleRate);
+    if (settings.format == OutputFormat::Opus || settings.format == OutputFormat::Ogg) {
+        const int fitted = settings.format == OutputFormat::Opus ? OpusSampleRate(settings.sampleRate)
+                                                                 : VorbisSampleRate(settings.sampleRate);
+        ReportFitted("Hz", settings.sampleRate, fitted);
+        settings.sampleRate = fitted;
     }
     settings.deepSamples = decoder && SourceBits(*decoder) > 16;
     return settings;

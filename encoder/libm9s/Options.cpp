@@ -3,6 +3,7 @@
 #include "EncoderError.h"
 #include "TimeText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
@@ -105,7 +106,7 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
         } else if (arg == "-acodec") {
             const std::string &codec = value();
             if (codec != "copy")
-                throw OptionError("Unknown audio codec '" + codec + "' (only copy; -f chooses the encoder)");
+                throw OptionError("Invalid value '" + codec + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
         } else if (arg == "-probe") {
             options.probePath = value();
@@ -193,4 +194,9 @@ int OpusSampleRate(int rate)
         if (r <= rate)
             return r;
     return 8000;
+}
+
+int VorbisSampleRate(int rate)
+{
+    return std::clamp(rate, 8000, 48000);
 }

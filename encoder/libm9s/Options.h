@@ -40,3 +40,5 @@ int NearestMp3SampleRate(int rate);
 // (Opus is a 48 kHz codec and keeps everything a 44.1 kHz file holds), else
 // the nearest rate libopus supports below it, at least 8000.
 int OpusSampleRate(int rate);
+// libvorbis sets up for 8000 to 48000 Hz only; rates outside get the nearest end.
+int VorbisSampleRate(int rate);

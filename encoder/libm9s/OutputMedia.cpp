@@ -1,6 +1,7 @@
 #include "OutputMedia.h"
 
 #include "EncoderError.h"
+#include "Messages.h"
 #include "OutputFile.h"
 #include "SampleGuard.h"
 
@@ -11,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -131,6 +133,7 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
         throw EncoderError(std::string("No ") + FormatName(settings.format) + " encoder available");
 
     int ret = 0;
+    const LibraryLogPause quiet;
     CodecContextPtr encoder = TryEncoder(codec, settings, settings.bitrateKbits, &ret);
     if (!encoder && HasBitrate(settings.format)) {
         // libopus and libvorbis refuse bit rates out of their range for the
@@ -368,17 +371,26 @@ int FitBitrate(int wanted, const std::function<bool(int)> &accepts)
 {
     constexpr int kLowest = 1;
     constexpr int kHighest = 100000;
-    // Find one accepted rate, trying outwards from the wanted one.
+    if (accepts(wanted))
+        return wanted;
+    // Rates a quarter apart across the whole span, nearest to the wanted
+    // one first: the first accepted lies in the accepted range, on the side
+    // nearest the wanted rate.
+    std::vector<int> grid;
+    for (double r = kLowest; r <= kHighest; r = std::max(r * 1.25, r + 1))
+        grid.push_back(int(r));
+    std::stable_sort(grid.begin(), grid.end(),
+                     [wanted](int a, int b) { return std::abs(a - wanted) < std::abs(b - wanted); });
     int known = 0;
-    for (int step = 1; step <= kHighest && !known; step *= 2) {
-        for (int candidate : {std::max(kLowest, wanted - step), std::min(kHighest, wanted + step)})
-            if (!known && candidate >= kLowest && candidate <= kHighest && accepts(candidate))
-                known = candidate;
-    }
+    for (int candidate : grid)
+        if (accepts(candidate)) {
+            known = candidate;
+            break;
+        }
     if (!known)
         return wanted;
-    // The accepted range's edge between wanted and the rate found is the
-    // nearest accepted one.
+    // The range's edge between the wanted rate and the one found is the
+    // nearest accepted rate.
     int refused = wanted;
     while (std::abs(known - refused) > 1) {
         const int middle = refused + (known - refused) / 2;

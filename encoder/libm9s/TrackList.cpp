@@ -77,7 +77,7 @@ std::string TrackLine(int index, const AudioTrack &track)
     for (const std::string &field : {track.codec, Number(track.channels), Number(track.sampleRate), track.language,
                                      track.title, std::string(track.isDefault ? "1" : "0"),
                                      Seconds(track.durationUs), track.layout})
-        line += '\t' + field;
+        line += '\t' + Field(field.c_str());
     return line;
 }
 
