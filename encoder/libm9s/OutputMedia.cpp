@@ -199,6 +199,12 @@ void OutputMedia::Start()
     started_ = true;
 }
 
+int OutputMedia::BitrateKbits() const
+{
+    // The PCM and FLAC encoders report what they produce; nobody chose it.
+    return HasBitrate(format_) ? int(encoder_->bit_rate / 1000) : 0;
+}
+
 uint8_t **OutputMedia::Reserve(int n)
 {
     const int channels = encoder_->ch_layout.nb_channels;

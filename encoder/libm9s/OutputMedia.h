@@ -61,7 +61,7 @@ public:
 
     int64_t SamplesWritten() const { return samplesIn_; }
     // The bit rate the encoder was opened with (kbit/s); 0 for WAV and FLAC.
-    int BitrateKbits() const { return int(encoder_->bit_rate / 1000); }
+    int BitrateKbits() const;
 
 private:
     void OpenEncoder(const OutputSettings &settings);

@@ -179,9 +179,11 @@ bool StreamCopy::Keep(AVPacket &packet)
 {
     if (packet.size <= 0)
         return false;
-    // As the ffmpeg program does: -ss drops the packets that begin before it.
+    // As the ffmpeg program does: the first packet kept is the one that
+    // holds the -ss point; those that end before it are dropped.
     const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    return options_.startUs <= 0 || packets_ > 0 || (ts != AV_NOPTS_VALUE && ts >= startTs_);
+    return options_.startUs <= 0 || packets_ > 0 ||
+           (ts != AV_NOPTS_VALUE && av_sat_add64(ts, std::max<int64_t>(packet.duration, 0)) > startTs_);
 }
 
 void StreamCopy::Start()
