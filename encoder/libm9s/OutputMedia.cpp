@@ -332,9 +332,10 @@ void OutputMedia::Finish()
 {
     Start();
     if (!directPcm_) {
-        if (samplesIn_ == 0 && format_ == OutputFormat::Mp3) {
-            // Players and probes reject an MP3 without a single audio frame
-            // (a stop before the first packet): give it one frame of silence.
+        if (samplesIn_ == 0 && format_ != OutputFormat::Flac) {
+            // Players and probes reject an MP3, MP4 or Ogg file without a
+            // single audio frame (a stop before the first packet): give it
+            // one frame of silence. An empty FLAC file is valid as it is.
             const int n = std::max(encoder_->frame_size, 1);
             uint8_t **planes = Reserve(n);
             av_samples_set_silence(planes, 0, n, encoder_->ch_layout.nb_channels, encoder_->sample_fmt);
