@@ -16,6 +16,7 @@ extern "C" {
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -137,6 +138,14 @@ void StreamCopy::OpenOutput()
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
+    // A codec the container cannot hold shows here, while the output is
+    // still untouched: setting up the muxer writes nothing.
+    context->pb = file_->Io();
+    ret = avformat_init_output(context, nullptr);
+    if (ret < 0)
+        throw EncoderError(std::string("Cannot copy the ") + avcodec_get_name(audio->codecpar->codec_id) +
+                           " audio of input '" + options_.inputPath + "' into " + container.muxer + ": " +
+                           AvErrorText(ret));
 }
 
 void StreamCopy::SeekToStart()
@@ -158,8 +167,10 @@ void StreamCopy::CopyPackets()
     PacketPtr packet = MakePacket();
     while (!StopControl::Requested()) {
         int ret = av_read_frame(format, packet.get());
-        if (ret == AVERROR(EAGAIN))
+        if (ret == AVERROR(EAGAIN)) {
+            usleep(10 * 1000);
             continue;
+        }
         if (ret < 0) {
             if (ret != AVERROR_EOF && !StopControl::Requested())
                 WriteLine("Error reading input '" + options_.inputPath + "': " + AvErrorText(ret));
@@ -191,7 +202,6 @@ void StreamCopy::Start()
     if (started_)
         return;
     file_->Commit();
-    muxer_->pb = file_->Io();
     int ret = avformat_write_header(muxer_.get(), nullptr);
     if (ret < 0)
         throw EncoderError(file_->WriteErrorText(ret));
@@ -211,7 +221,7 @@ void StreamCopy::Write(AVPacket &packet)
     // so such a packet follows its predecessor, as in the ffmpeg program.
     if (packet.dts != AV_NOPTS_VALUE) {
         if (lastDts_ != INT64_MIN && packet.dts <= lastDts_) {
-            packet.dts = lastDts_ + 1;
+            packet.dts = av_sat_add64(lastDts_, 1);
             if (packet.pts != AV_NOPTS_VALUE && packet.pts < packet.dts)
                 packet.pts = packet.dts;
         }
@@ -230,13 +240,16 @@ void StreamCopy::Write(AVPacket &packet)
 
 void StreamCopy::Finish()
 {
-    // A source whose audio never showed a packet is a failure, and the
-    // output stays as it was found; a stop or a trim that leaves nothing
-    // still makes a valid, empty file.
-    const bool stopped = StopControl::Requested();
-    if (packets_ == 0 && !stopped && options_.startUs <= 0)
+    // Without a single packet there is nothing to put in a container (an
+    // MP4 or Matroska file without one is not even readable): the output
+    // stays as it was found. After a stop request that is success.
+    if (packets_ == 0) {
+        if (StopControl::Requested())
+            return;
+        if (options_.startUs > 0)
+            throw EncoderError("Nothing to copy: input '" + options_.inputPath + "' has no audio after the start offset");
         throw EncoderError("No audio could be read from input '" + options_.inputPath + "'");
-    Start();
+    }
     trailerWritten_ = true;
     int ret = av_write_trailer(muxer_.get());
     if (ret < 0)

@@ -742,6 +742,13 @@ void TestLibm9sFailures::trimsWithStartAndDuration()
     QVERIFY(MakeWithFfmpeg({"-ss", "0.5", "-t", "0.4", "-i", Path("tone.mov"), "-vn", "-acodec", "copy"}, theirs));
     QCOMPARE(PacketChecksums(copy), PacketChecksums(theirs));
     QVERIFY(qAbs(double(ReadWav(copy).samples.size()) / 2 - 44100 * 0.4) <= 2 * 1024);
+
+    // A copy that would hold no packet at all leaves the output as it was.
+    WritePlaceholder(copy);
+    const RunResult past = RunEncoder(CopyArgs(Path("tone.mov"), copy, {"-ss", "50"}));
+    QCOMPARE(past.exitCode, 1);
+    QVERIFY2(LastMessage(past.err).contains("Nothing to copy"), Visible(past.err).constData());
+    QCOMPARE(ReadAll(copy), Placeholder());
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sFailures)
