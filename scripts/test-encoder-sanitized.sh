@@ -200,7 +200,8 @@ check 0 "copy of aac from ts" copy limit.ts copy-ts.m4a
 check 0 "copy of mp2 into Matroska" copy clip.mpg copy.mka
 check 0 "copy from damaged mkv" copy damaged-clip.mkv copy-damaged.ogg
 check 0 "copy from cut avi" copy cut-clip.avi copy-cut.mp3
-check 0 "copy near the 64-bit limit" copy limit.mkv copy-limit.wav -ss 1.9
+check 0 "copy near the 64-bit limit" copy limit.mkv copy-limit.wav -ss 0.9
+check 1 "copy past the end near the 64-bit limit" copy limit.mkv copy-limit.wav -ss 1.9
 check 1 "copy of aac into .mp3" copy clip.mp4 wrong.mp3
 check 1 "copy of a file without audio" copy noaudio.mp4 none.m4a
 check any "copy of garbage" copy garbage.mkv garbage-copy.mka
