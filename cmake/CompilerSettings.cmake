@@ -13,5 +13,10 @@ if(TOLVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 add_compile_options(-Wall -Wextra)
+# CI and scripts/build.sh turn warnings into errors; a local build only shows them.
+option(TOLVANE_WERROR "Treat compiler warnings as errors" OFF)
+if(TOLVANE_WERROR)
+  add_compile_options(-Werror)
+endif()
 
 set(TOLVANE_INSTALL_DIR "." CACHE STRING "Folder below the install prefix that receives the program folder")

@@ -1,9 +1,10 @@
-#include "ErrorReport.h"
-#include "IniFile.h"
-#include "ModalAnswerer.h"
-#include "PowerOff.h"
-#include "UrlRecorder.h"
-#include "Unit_common.h"
+#include "common/ErrorReport.h"
+#include "common/IniFile.h"
+#include "support/ModalAnswerer.h"
+#include "common/PowerOff.h"
+#include "support/UrlRecorder.h"
+#include "gui/CommonServices.h"
+#include "gui/ErrorBox.h"
 
 #include <QFile>
 #include <QMessageBox>
@@ -192,6 +193,7 @@ private slots:
         // Without a recorder the text goes to the real box: the application
         // title, an error icon, OK only; the program goes on once it is closed.
         SetApplicationTitle(QStringLiteral("Tolvane title"));
+        InstallErrorBox();
         const ErrorReporter previous = SetErrorReporter({});
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -218,5 +220,5 @@ private slots:
 };
 
 QTEST_MAIN(TestCommon)
-#include "tst_common.moc"
-#include "moc_UrlRecorder.cpp"
+#include "tst_commonservices.moc"
+#include "support/moc_UrlRecorder.cpp"

@@ -1,16 +1,16 @@
-#include "UnitMain.h"
-#include "ui_UnitMain.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include "EncoderOutput.h"
-#include "ErrorReport.h"
-#include "FolderPlaces.h"
-#include "LanguageFile.h"
-#include "UnitCloseWindows.h"
-#include "UnitOverWrite.h"
-#include "UnitSetting.h"
-#include "Unit_batch.h"
-#include "Unit_common_directory.h"
-#include "SearchProgress.h"
+#include "conversion/EncoderOutput.h"
+#include "common/ErrorReport.h"
+#include "dialogs/FolderPlaces.h"
+#include "common/LanguageFile.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/SettingsDialog.h"
+#include "dialogs/BatchAddDialog.h"
+#include "dialogs/DirectoryChooser.h"
+#include "dialogs/SearchProgress.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "Unit_common.h"
+#include "gui/CommonServices.h"
 
-#include "IniFile.h"
-#include "PowerOff.h"
-#include "Skins.h"
+#include "common/IniFile.h"
+#include "common/PowerOff.h"
+#include "gui/Skins.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
