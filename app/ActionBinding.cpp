@@ -6,10 +6,11 @@
 namespace {
 // Copies the action's caption and state to the stand-in now and whenever
 // the action changes. Buttons and actions share the setters, not a base.
-template <typename StandIn> void FollowAction(StandIn *standIn, QAction *action)
+template <typename StandIn> void FollowAction(StandIn *standIn, QAction *action, bool followText = true)
 {
-    const auto sync = [standIn, action] {
-        standIn->setText(action->text());
+    const auto sync = [standIn, action, followText] {
+        if (followText)
+            standIn->setText(action->text());
         standIn->setEnabled(action->isEnabled());
         standIn->setVisible(action->isVisible());
     };
@@ -18,9 +19,9 @@ template <typename StandIn> void FollowAction(StandIn *standIn, QAction *action)
 }
 }
 
-void BindButtonToAction(QAbstractButton *button, QAction *action)
+void BindButtonToAction(QAbstractButton *button, QAction *action, TButtonCaption caption)
 {
-    FollowAction(button, action);
+    FollowAction(button, action, caption == TButtonCaption::FollowAction);
     QObject::connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
 }
 

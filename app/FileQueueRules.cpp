@@ -118,22 +118,38 @@ QStringList CommandLinePaths(const QStringList &arguments, const QString &workin
     return paths;
 }
 
-QStringList OpenDialogNameFilters()
+const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 {
-    return {
-        filterEntry(QStringLiteral("Support files"),
-                    QStringLiteral("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.avs;*.vob;*.dat;*.mp4;*.psp;*.rm;*.rmvb;"
-                                   "*.smk;*.swf;*.nsv;*.mov;*.qt;*.mkv")),
-        filterEntry(QStringLiteral("RM files (*.rm;*.rmvb)"), QStringLiteral("*.rm;*.rmvb")),
-        filterEntry(QStringLiteral("AVI files (*.avi)"), QStringLiteral("*.avi")),
-        filterEntry(QStringLiteral("MPEG files (*.mpg;*.mpeg)"), QStringLiteral("*.mpg;*.mpeg")),
-        filterEntry(QStringLiteral("WMV files (*.wmv;*.asf)"), QStringLiteral("*.wmv;*.asf")),
-        filterEntry(QStringLiteral("Portable device files (*.3gp;*.mp4;*.avs;*.psp;*.mkv)"),
-                    QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv")),
-        filterEntry(QStringLiteral("DVD VCD Files (*.vob;*.dat)"), QStringLiteral("*.vob;*.dat")),
-        filterEntry(QStringLiteral("Quick Time Files (*.mov;*.qt)"), QStringLiteral("*.mov;*.qt")),
-        filterEntry(QStringLiteral("All files (*.*)"), QStringLiteral("*.*")),
+    static const QList<TOpenDialogFilterName> names{
+        {"filterSupported", "Supported files"},   {"filterRM", "RM files"},
+        {"filterAVI", "AVI files"},               {"filterMPEG", "MPEG files"},
+        {"filterWMV", "WMV files"},               {"filterPortable", "Portable device files"},
+        {"filterDVD", "DVD and VCD files"},       {"filterQuickTime", "QuickTime files"},
+        {"filterAll", "All files"},
     };
+    return names;
+}
+
+QStringList OpenDialogNameFilters(const QStringList &descriptions)
+{
+    // The list of supported files is too long to show; the others name their types.
+    static const QStringList patterns{
+        QStringLiteral("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.avs;*.vob;*.dat;*.mp4;*.psp;*.rm;*.rmvb;"
+                       "*.smk;*.swf;*.nsv;*.mov;*.qt;*.mkv"),
+        QStringLiteral("*.rm;*.rmvb"), QStringLiteral("*.avi"), QStringLiteral("*.mpg;*.mpeg"),
+        QStringLiteral("*.wmv;*.asf"), QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv"),
+        QStringLiteral("*.vob;*.dat"), QStringLiteral("*.mov;*.qt"), QStringLiteral("*.*"),
+    };
+    QStringList filters;
+    for (qsizetype i = 0; i < patterns.size(); ++i) {
+        QString description = descriptions.value(i);
+        if (description.isEmpty())
+            description = QLatin1String(OpenDialogFilterNames().at(i).english);
+        if (i > 0)
+            description += QStringLiteral(" (") + patterns[i] + QLatin1Char(')');
+        filters += filterEntry(description, patterns[i]);
+    }
+    return filters;
 }
 
 bool MatchesNamePattern(const QString &name, const QString &pattern)

@@ -29,10 +29,23 @@ bool IsPseudoFileSystemPath(const QString &path);
 // Options (starting with "-") are left out, except after "--".
 QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder);
 
-// The open-file dialog's nine filter entries in Qt's syntax. Each entry keeps
-// its description and ends in a hidden pattern group that matches the
-// extensions whatever their case (show them with HideNameFilterDetails).
-QStringList OpenDialogNameFilters();
+// The open-file dialog's title where no language file gives one.
+inline const char *const OpenDialogEnglishTitle = "Open Video Files";
+
+// The open-file dialog's nine filter entries: the language key of each
+// description and the English description a missing key falls back to.
+struct TOpenDialogFilterName {
+    const char *key;
+    const char *english;
+};
+const QList<TOpenDialogFilterName> &OpenDialogFilterNames();
+
+// The open-file dialog's nine filter entries in Qt's syntax, described by
+// descriptions (in the order of OpenDialogFilterNames; English where one is
+// missing). Every entry but the first shows its patterns after the
+// description, and each ends in a hidden pattern group that matches the
+// extensions whatever their case (hide it with HideNameFilterDetails).
+QStringList OpenDialogNameFilters(const QStringList &descriptions = {});
 
 // Matches a file name against a pattern with "*" and "?" without regard to
 // case. "*.*" matches every name, with or without a dot.

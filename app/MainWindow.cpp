@@ -65,7 +65,8 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::ConnectActions()
 {
-    BindButtonToAction(ui->buttonAdd, ui->ActionFileAdd);
+    // The menus say what the command opens; the button has room for a word.
+    BindButtonToAction(ui->buttonAdd, ui->ActionFileAdd, TButtonCaption::OwnCaption);
     BindButtonToAction(ui->buttonDelete, ui->ActionFileDelete);
     BindButtonToAction(ui->buttonClearAll, ui->ActionFileClearAll);
     BindButtonToAction(ui->buttonMoveUp, ui->ActionFileMoveUp);
@@ -205,13 +206,8 @@ void TfrmMain::dropEvent(QDropEvent *event)
     AddPaths(paths);
 }
 
-void TfrmMain::N_LocalHelpClick()
-{
-    if (frmCommon->LanguageCode == 3)
-        frmCommon->OpenHomePage();
-    else
-        frmCommon->OpenHelpFile();
-}
+// Every language has a local help page of its own.
+void TfrmMain::N_LocalHelpClick() { frmCommon->OpenHelpFile(); }
 
 void TfrmMain::N_HomePageClick() { frmCommon->OpenHomePage(); }
 void TfrmMain::N_SupportClick() { frmCommon->OpenSupportMail(); }

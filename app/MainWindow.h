@@ -8,6 +8,7 @@
 
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
+#include "app/FileQueueRules.h"
 
 namespace Ui {
 class TfrmMain;
@@ -42,6 +43,10 @@ public:
     QString msgFinishInfo;
     QString msgNoOutputFolder;
     QString msgFailedFiles;
+    // The open-file dialog's title and filter descriptions, English where the
+    // language file lacks them.
+    QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
+    QStringList OpenDialogFilterTexts;
 
     QString LoadOutputFolder() const;
     void SaveOutputFolder();

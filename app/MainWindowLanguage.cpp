@@ -11,6 +11,7 @@
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/SearchProgress.h"
+#include "app/FileQueueRules.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -38,14 +39,20 @@ enum class TTarget {
     YesCaption,       // the countdown's Yes button and its base text
     ProductItem,      // a product link of the Tools menu: hidden while its caption is empty
     PlaceCaption,     // the caption of a place at the top of the folder trees
+    BitrateUnit,      // the unit after each bit rate in its drop-down list
+    OpenDialogFilter, // the next filter description of the open-file dialog
+    ShortCaption,     // a button's own caption; a missing key gives its action's
 };
 
 struct TLanguageKey {
     QString section;
     QString key;
     TTarget target = TTarget::Control;
-    QString control;                      // object name when it differs from the key
+    QString control;                      // object name when it differs from the key; an action for ShortCaption
     QString TfrmMain::*stored = nullptr;  // Stored and StatusReady only
+    // What a missing key gives. Texts the first language files did not carry
+    // fall back to English, so that no caption of theirs is ever empty.
+    QString fallback;
 };
 
 // Every key of the language file in the order it is applied: App, the main
@@ -57,13 +64,18 @@ std::vector<TLanguageKey> LanguageKeys()
     std::vector<TLanguageKey> keys;
     const auto control = [&keys](const QString &section, const char *key, const char *name = nullptr) {
         keys.push_back({section, QLatin1String(key), TTarget::Control,
-                        name ? QLatin1String(name) : QLatin1String(key), nullptr});
+                        name ? QLatin1String(name) : QLatin1String(key), nullptr, QString()});
     };
     const auto special = [&keys](const QString &section, const char *key, TTarget target) {
-        keys.push_back({section, QLatin1String(key), target, QString(), nullptr});
+        keys.push_back({section, QLatin1String(key), target, QString(), nullptr, QString()});
     };
     const auto stored = [&keys, &main](const char *key, QString TfrmMain::*text, TTarget target = TTarget::Stored) {
-        keys.push_back({main, QLatin1String(key), target, QString(), text});
+        keys.push_back({main, QLatin1String(key), target, QString(), text, QString()});
+    };
+    const auto withFallback = [&keys](TTarget target, const QString &section, const char *key, const char *english,
+                                      const char *name = nullptr) {
+        keys.push_back({section, QLatin1String(key), target, name ? QLatin1String(name) : QLatin1String(key),
+                        nullptr, QLatin1String(english)});
     };
 
     special(app, "Title", TTarget::ApplicationTitle);
@@ -73,6 +85,8 @@ std::vector<TLanguageKey> LanguageKeys()
                                "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
                                "ActionSetDirectory"})
         control(main, action);
+    keys.push_back({main, QStringLiteral("buttonAdd"), TTarget::ShortCaption, QStringLiteral("ActionFileAdd"),
+                    nullptr, QString()});
     special(main, "ListViewItem0", TTarget::ColumnHeader);
     control(main, "groupBoxStatus");
     control(main, "groupBoxSettings");
@@ -82,6 +96,7 @@ std::vector<TLanguageKey> LanguageKeys()
     control(main, "labelCurrentProgress");
     control(main, "labelOutput");
     control(main, "labelAudioBitrate");
+    withFallback(TTarget::BitrateUnit, main, "comboBoxAudioBitrate", "kbit/s");
     control(main, "labelSampleRate");
     control(main, "labelChannel", "groupBoxChannel");
     stored("StringStartCaption", &TfrmMain::StringStartCaption);
@@ -110,6 +125,12 @@ std::vector<TLanguageKey> LanguageKeys()
         const QByteArray name = "N_Product" + QByteArray::number(i);
         special(main, name.constData(), TTarget::ProductItem);
     }
+
+    const QString openDialog = QStringLiteral("OpenDialog");
+    keys.push_back({openDialog, QStringLiteral("caption"), TTarget::Stored, QString(), &TfrmMain::OpenDialogCaption,
+                    QLatin1String(OpenDialogEnglishTitle)});
+    for (const TOpenDialogFilterName &filter : OpenDialogFilterNames())
+        withFallback(TTarget::OpenDialogFilter, openDialog, filter.key, filter.english);
 
     const QString directory = QStringLiteral("frmDirectory");
     special(directory, "caption", TTarget::WindowTitle);
@@ -145,8 +166,11 @@ std::vector<TLanguageKey> LanguageKeys()
 
     const QString setting = QStringLiteral("frmSetting");
     special(setting, "caption", TTarget::WindowTitle);
-    for (const char *name : {"checkBoxAutoPowerOff", "labelWaitTime", "ButtonOK", "ButtonCancel"})
-        control(setting, name);
+    control(setting, "checkBoxAutoPowerOff");
+    control(setting, "labelWaitTime");
+    withFallback(TTarget::Control, setting, "LabelSecond", "seconds");
+    control(setting, "ButtonOK");
+    control(setting, "ButtonCancel");
     return keys;
 }
 
@@ -251,9 +275,10 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
 {
     InstallQtTranslation(languageFile);
     const TLanguageFile file(languageFile);
+    OpenDialogFilterTexts.clear();
     for (const TLanguageKey &entry : LanguageKeys()) {
         // Every key is applied, even when it is missing: the form's text never survives.
-        const QString text = file.ReadString(entry.section, entry.key);
+        const QString text = file.ReadString(entry.section, entry.key, entry.fallback);
         QWidget *window = WindowOfSection(entry.section);
         switch (entry.target) {
         case TTarget::Control:
@@ -300,6 +325,18 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
                 item->setText(text);
                 item->setVisible(!text.isEmpty());
             }
+            break;
+        case TTarget::BitrateUnit:
+            for (int i = 0; i < ui->comboBoxAudioBitrate->count(); ++i)
+                ui->comboBoxAudioBitrate->setItemText(i, QString::number(BitrateOfIndex(i)) + QLatin1Char(' ') + text);
+            break;
+        case TTarget::ShortCaption:
+            if (auto *action = qobject_cast<QAction *>(FindNamed(window, entry.control)))
+                if (QObject *button = FindNamed(window, entry.key))
+                    SetCaption(button, file.ReadString(entry.section, entry.key, action->text()));
+            break;
+        case TTarget::OpenDialogFilter:
+            OpenDialogFilterTexts += text;
             break;
         }
     }

@@ -124,9 +124,9 @@ void TfrmMain::ActionFileAddExecute()
         OpenDialog->setFileMode(QFileDialog::ExistingFiles);
         OpenDialog->setOption(QFileDialog::HideNameFilterDetails);
         // Set once: the dialog then opens with the filter chosen last time.
-        OpenDialog->setNameFilters(OpenDialogNameFilters());
+        OpenDialog->setNameFilters(OpenDialogNameFilters(OpenDialogFilterTexts));
     }
-    OpenDialog->setWindowTitle(QStringLiteral("Open video files"));
+    OpenDialog->setWindowTitle(OpenDialogCaption);
     OpenDialog->selectFile(QString());
 
     QStringList files;

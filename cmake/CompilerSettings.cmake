@@ -19,4 +19,6 @@ if(TOLVANE_WERROR)
   add_compile_options(-Werror)
 endif()
 
-set(TOLVANE_INSTALL_DIR "." CACHE STRING "Folder below the install prefix that receives the program folder")
+# The program folder below the install prefix: /usr/lib/tolvane in the package.
+# A plain variable, so that a cache entry left by an older tree cannot move it.
+set(TOLVANE_INSTALL_DIR "lib/tolvane")

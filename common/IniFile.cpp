@@ -4,7 +4,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringConverter>
 #include <QStringList>
 
 #include <climits>
@@ -25,11 +27,12 @@ ParsedLine parseLine(const QString &line)
     if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')))
         return parsed;
     if (trimmed.startsWith(QLatin1Char('['))) {
+        // A header whose closing bracket was lost still opens its section, as
+        // on Windows; otherwise its keys would vanish and a write would add a
+        // second section of the same name.
         const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
-        if (close > 0) {
-            parsed.kind = ParsedLine::Section;
-            parsed.name = trimmed.mid(1, close - 1).trimmed();
-        }
+        parsed.kind = ParsedLine::Section;
+        parsed.name = trimmed.mid(1, close < 0 ? -1 : close - 1).trimmed();
         return parsed;
     }
     const qsizetype eq = trimmed.indexOf(QLatin1Char('='));
@@ -54,16 +57,29 @@ QString withoutByteOrderMark(QString text)
     return text;
 }
 
+// Lines end in LF, CR LF or a CR alone (older Mac editors).
 QStringList splitLines(const QString &text)
 {
-    QStringList lines = withoutByteOrderMark(text).split(QLatin1Char('\n'));
-    for (QString &line : lines)
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    static const QRegularExpression lineEnd(QStringLiteral("\\r\\n|\\n|\\r"));
+    QStringList lines = withoutByteOrderMark(text).split(lineEnd);
     // A final line ending leaves one empty piece behind; it is not a line.
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+const QByteArray Utf16Mark = QByteArrayLiteral("\xff\xfe");
+
+// A file that starts with FF FE is UTF-16LE, what Windows' Notepad saves as
+// "Unicode"; anything else is taken as UTF-8.
+bool isUtf16(const QByteArray &content)
+{
+    return content.startsWith(Utf16Mark);
+}
+
+QString fromUtf16(const QByteArray &content)
+{
+    return QStringDecoder(QStringDecoder::Utf16LE).decode(content.mid(Utf16Mark.size()));
 }
 
 // The file's lines; a missing or unreadable file has none.
@@ -72,7 +88,8 @@ QStringList readLines(const QString &fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return splitLines(QString::fromUtf8(file.readAll()));
+    const QByteArray content = file.readAll();
+    return splitLines(isUtf16(content) ? fromUtf16(content) : QString::fromUtf8(content));
 }
 
 // A line as the file holds it, for writing: the bytes of the lines a write
@@ -88,16 +105,28 @@ QList<StoredLine> splitStoredLines(const QByteArray &content)
     QList<StoredLine> lines;
     qsizetype start = 0;
     while (start < content.size()) {
-        const qsizetype newline = content.indexOf('\n', start);
-        if (newline < 0) {
+        qsizetype stop = start;
+        while (stop < content.size() && content[stop] != '\n' && content[stop] != '\r')
+            ++stop;
+        if (stop == content.size()) {
             lines.append({content.mid(start), QByteArray()});
             break;
         }
-        const qsizetype stop = newline > start && content[newline - 1] == '\r' ? newline - 1 : newline;
-        lines.append({content.mid(start, stop - start), content.mid(stop, newline + 1 - stop)});
-        start = newline + 1;
+        const qsizetype endSize = content.mid(stop, 2) == "\r\n" ? 2 : 1;
+        lines.append({content.mid(start, stop - start), content.mid(stop, endSize)});
+        start = stop + endSize;
     }
     return lines;
+}
+
+// The line end a write uses for lines it adds: the one the file already has.
+QByteArray lineEndOf(const QByteArray &content)
+{
+    if (content.contains("\r\n"))
+        return QByteArrayLiteral("\r\n");
+    if (!content.contains('\n') && content.contains('\r'))
+        return QByteArrayLiteral("\r");
+    return QByteArrayLiteral("\n");
 }
 
 std::optional<QString> findValue(const QStringList &lines, const QString &section, const QString &key)
@@ -209,8 +238,13 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         content = current.readAll();
         current.close();
     }
+    // A UTF-16 file is edited as UTF-8 and stored as UTF-16 again, so that
+    // its lines never mix two encodings.
+    const bool utf16 = isUtf16(content);
+    if (utf16)
+        content = fromUtf16(content).toUtf8();
     QList<StoredLine> lines = splitStoredLines(content);
-    const QByteArray eol = content.contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+    const QByteArray eol = lineEndOf(content);
     const StoredLine newLine{(key + QLatin1Char('=') + storedValue(value)).toUtf8(), eol};
 
     qsizetype sectionLine = -1;  // header of the first matching section
@@ -249,6 +283,8 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     QByteArray bytes;
     for (const StoredLine &line : lines)
         bytes += line.bytes + (line.end.isEmpty() ? eol : line.end);
+    if (utf16)
+        bytes = Utf16Mark + QStringEncoder(QStringEncoder::Utf16LE).encode(QString::fromUtf8(bytes));
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         throw TolvaneError(ErrorText::UnableToWrite(m_fileName));

@@ -7,6 +7,8 @@
 // private-profile service does it: names match without regard to case, a
 // value in a pair of quotes is read without them, values are cut at 2047
 // characters, and a missing file, section or key yields the caller's default.
+// Files are UTF-8, or UTF-16LE when they start with the mark FF FE (a write
+// keeps them so); lines may end in LF, CR LF or CR alone.
 // Nothing is cached: every call opens the file afresh. A write replaces the
 // file atomically (temporary file in the same folder, then rename) and keeps
 // every other line as it was.

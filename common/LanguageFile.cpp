@@ -18,6 +18,9 @@ QString readDecoded(const QString &fileName)
 
 QString DecodeLanguageText(const QByteArray &bytes, const QByteArray &legacyEncoding)
 {
+    // Saved as "Unicode" by Windows' Notepad: UTF-16LE behind the mark FF FE.
+    if (bytes.startsWith("\xff\xfe"))
+        return QStringDecoder(QStringDecoder::Utf16LE).decode(bytes.mid(2));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8.decode(bytes);
     if (!utf8.hasError())

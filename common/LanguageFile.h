@@ -5,8 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Text of a language file: UTF-8 when its bytes are valid UTF-8 (a byte-order
-// mark is dropped), otherwise the legacy code page the file was written in.
+// Text of a language file: UTF-16LE after the byte-order mark FF FE, UTF-8
+// when its bytes are valid UTF-8 (a byte-order mark is dropped), otherwise the
+// legacy code page the file was written in.
 QString DecodeLanguageText(const QByteArray &bytes, const QByteArray &legacyEncoding);
 
 // The legacy code page of a language file, by its name: GBK for gb.ini,

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 // One file goes through these steps, top to bottom:
 //   ConvertRow      takes the row and its source
@@ -254,9 +255,13 @@ void TConversionRun::ReceiveError(TConsoleIO *, const QByteArray &Cmd)
     if (!FContinue)
         return;
     const QString text = QString::fromUtf8(Cmd);
-    // libm9s says why it failed in its last line on standard error.
-    const QString line = text.trimmed();
-    if (!line.isEmpty() && !IsProgressReport(line))
-        m_file.LastErrorLine = line;
+    // libm9s says why it failed in its last line on standard error; one
+    // chunk may carry several lines.
+    static const QRegularExpression lineEnds(QStringLiteral("[\\r\\n]"));
+    for (const QString &piece : text.split(lineEnds, Qt::SkipEmptyParts)) {
+        const QString line = piece.trimmed();
+        if (!line.isEmpty() && !IsProgressReport(line))
+            m_file.LastErrorLine = line;
+    }
     emit FileProgress(m_file.Row, ParseEncoderOutput(text));
 }

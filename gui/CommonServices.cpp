@@ -3,6 +3,7 @@
 #include "common/IniFile.h"
 #include "common/PowerOff.h"
 #include "gui/Skins.h"
+#include "common/ConfigLocation.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -26,8 +27,7 @@ const LanguageLinks &linksFor(int languageCode)
                                        "mailto:support-cn@tolvane.example", "https://tolvane.example/zh/contact/"};
     static const LanguageLinks english{"language/en.ini", "Tolvane.html", "https://tolvane.example/en/",
                                        "mailto:support@tolvane.example", "https://tolvane.example/en/feedback/"};
-    // Japanese has no local help of its own; the help item opens the home page.
-    static const LanguageLinks japanese{"language/jp.ini", "Tolvane.html", "https://tolvane.example/ja/",
+    static const LanguageLinks japanese{"language/jp.ini", "Tolvane_jp.html", "https://tolvane.example/ja/",
                                         "mailto:support-jp@tolvane.example", "https://tolvane.example/ja/questions/"};
     switch (languageCode) {
     case 1:
@@ -66,7 +66,7 @@ void TfrmCommon::FormCreate(const QString &appFolder)
     AppFolder = appFolder.isEmpty() ? programFolder() : appFolder;
     if (!AppFolder.endsWith(QLatin1Char('/')))
         AppFolder += QLatin1Char('/');
-    ConfigFile = AppFolder + QStringLiteral("config.ini");
+    ConfigFile = ChooseConfigFile(AppFolder);
     LanguageCode = TIniFile(ConfigFile).ReadInteger(QStringLiteral("common"), QStringLiteral("language"), 2);
 
     const LanguageLinks &links = linksFor(LanguageCode);

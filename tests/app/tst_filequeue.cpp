@@ -187,17 +187,17 @@ private slots:
         QTest::addColumn<QString>("shownText");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("support files, capitals") << 0 << "Support files" << "CLIP.AVI" << true;
-        QTest::newRow("support files offer avs") << 0 << "Support files" << "clip.avs" << true;
-        QTest::newRow("support files lack 3gp") << 0 << "Support files" << "clip.3gp" << false;
+        QTest::newRow("supported files, capitals") << 0 << "Supported files" << "CLIP.AVI" << true;
+        QTest::newRow("supported files offer avs") << 0 << "Supported files" << "clip.avs" << true;
+        QTest::newRow("supported files lack 3gp") << 0 << "Supported files" << "clip.3gp" << false;
         QTest::newRow("rm") << 1 << "RM files (*.rm;*.rmvb)" << "Clip.RmVb" << true;
         QTest::newRow("rm not mp4") << 1 << "RM files (*.rm;*.rmvb)" << "clip.mp4" << false;
         QTest::newRow("avi") << 2 << "AVI files (*.avi)" << "clip.avi" << true;
         QTest::newRow("mpeg") << 3 << "MPEG files (*.mpg;*.mpeg)" << "clip.MPEG" << true;
         QTest::newRow("wmv") << 4 << "WMV files (*.wmv;*.asf)" << "clip.asf" << true;
         QTest::newRow("portable") << 5 << "Portable device files (*.3gp;*.mp4;*.avs;*.psp;*.mkv)" << "a.3gp" << true;
-        QTest::newRow("dvd") << 6 << "DVD VCD Files (*.vob;*.dat)" << "VTS_01_1.VOB" << true;
-        QTest::newRow("quick time") << 7 << "Quick Time Files (*.mov;*.qt)" << "a.qt" << true;
+        QTest::newRow("dvd") << 6 << "DVD and VCD files (*.vob;*.dat)" << "VTS_01_1.VOB" << true;
+        QTest::newRow("quick time") << 7 << "QuickTime files (*.mov;*.qt)" << "a.qt" << true;
         QTest::newRow("all files without dot") << 8 << "All files (*.*)" << "README" << true;
     }
 
@@ -215,6 +215,18 @@ private slots:
         QCOMPARE(filterShows(filter, fileName), listed);
     }
 
+    void openDialogFilterTexts()
+    {
+        // A language's descriptions go first; its patterns follow; a missing one stays English.
+        const QStringList filters = OpenDialogNameFilters({"対応ファイル", "", "AVI ファイル"});
+        QCOMPARE(filters.size(), 9);
+        QVERIFY(filters.at(0).startsWith(QStringLiteral("対応ファイル (")));
+        QVERIFY(filters.at(1).startsWith(QStringLiteral("RM files (*.rm;*.rmvb) (")));
+        QVERIFY(filters.at(2).startsWith(QStringLiteral("AVI ファイル (*.avi) (")));
+        QVERIFY(filterShows(filters.at(2), "clip.AVI"));
+        QVERIFY(filters.at(8).startsWith(QStringLiteral("All files (*.*) (")));
+    }
+
     void openDialog()
     {
         int calls = 0;
@@ -222,12 +234,12 @@ private slots:
         TfrmMain::OpenDialogRunner = [&](QFileDialog &dialog) -> QStringList {
             ++calls;
             [&] {
-                QCOMPARE(dialog.windowTitle(), QStringLiteral("Open video files"));
+                QCOMPARE(dialog.windowTitle(), QStringLiteral("Open Video Files"));
                 QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFiles);
                 QCOMPARE(dialog.nameFilters(), OpenDialogNameFilters());
             }();
             if (calls == 1) {
-                [&] { QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("Support files")); }();
+                [&] { QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("Supported files")); }();
                 dialog.selectNameFilter(OpenDialogNameFilters().at(2));
                 return {"/v/2.avi", "/v/1.mkv", "/v/skip.avs", "/v/3.MP4"};
             }

@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -37,9 +38,9 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
     static const QList<QPair<QString, QStringList>> keys = [] {
         QStringList main{"caption", "ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete",
                          "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
-                         "ActionSetDirectory", "ListViewItem0", "groupBoxStatus", "groupBoxSettings",
+                         "ActionSetDirectory", "buttonAdd", "ListViewItem0", "groupBoxStatus", "groupBoxSettings",
                          "groupBoxSettingsAudio", "groupBoxOutput", "labelCurrentDecrption", "labelCurrentProgress",
-                         "labelOutput", "labelAudioBitrate", "labelSampleRate", "labelChannel", "StringStartCaption",
+                         "labelOutput", "labelAudioBitrate", "comboBoxAudioBitrate", "labelSampleRate", "labelChannel", "StringStartCaption",
                          "StringStopCaption", "msgStatusReady", "msgStatusRun", "msgClearAll", "msgFolderView",
                          "msgFinishInfo", "msgNoOutputFolder", "msgFailedFiles", "radioButtonChannelMono",
                          "radioButtonChannelStereo", "N_1", "N_Skin"};
@@ -52,6 +53,9 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
+            {"OpenDialog",
+             {"caption", "filterSupported", "filterRM", "filterAVI", "filterMPEG", "filterWMV", "filterPortable",
+              "filterDVD", "filterQuickTime", "filterAll"}},
             {"frmDirectory", {"caption", "labelDiretroy", "buttonOK", "buttonCancel"}},
             {"frmBatchAdd",
              {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
@@ -61,7 +65,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmOverWrite",
              {"caption", "labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
-            {"frmSetting", {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "ButtonOK", "ButtonCancel"}},
+            {"frmSetting", {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "ButtonOK", "ButtonCancel"}},
         };
     }();
     return keys;
@@ -69,6 +73,27 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
 
 // The text a test language file gives each key: its own name.
 QString Marker(const QString &section, const QString &key) { return section + QLatin1Char('.') + key; }
+
+// The English a key added after the first language files gives when it is missing.
+const QMap<QString, QString> &Fallbacks()
+{
+    static const QMap<QString, QString> fallbacks{
+        {"frmMain.comboBoxAudioBitrate", "kbit/s"}, {"frmSetting.LabelSecond", "seconds"},
+        {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
+        {"OpenDialog.caption", "Open Video Files"},  {"OpenDialog.filterSupported", "Supported files"},
+        {"OpenDialog.filterRM", "RM files"},         {"OpenDialog.filterAVI", "AVI files"},
+        {"OpenDialog.filterMPEG", "MPEG files"},     {"OpenDialog.filterWMV", "WMV files"},
+        {"OpenDialog.filterPortable", "Portable device files"}, {"OpenDialog.filterDVD", "DVD and VCD files"},
+        {"OpenDialog.filterQuickTime", "QuickTime files"},      {"OpenDialog.filterAll", "All files"}};
+    return fallbacks;
+}
+
+// What a key gives: its marker, or when left out its fallback (mostly none).
+QString Given(const QString &section, const QString &key, const QStringList &leftOut)
+{
+    const QString marker = Marker(section, key);
+    return leftOut.contains(marker) ? Fallbacks().value(marker) : marker;
+}
 
 // A language file with every key, section names in capitals and key names in
 // small letters, so that only a match without regard to case finds them.
@@ -145,7 +170,6 @@ const QMap<QString, QString> &KeyOfObject()
     static const QMap<QString, QString> keys{
         {"frmMain/#title", "caption"},
         {"frmMain/#header", "ListViewItem0"},
-        {"frmMain/buttonAdd", "ActionFileAdd"},
         {"frmMain/buttonDelete", "ActionFileDelete"},
         {"frmMain/buttonClearAll", "ActionFileClearAll"},
         {"frmMain/buttonMoveUp", "ActionFileMoveUp"},
@@ -173,7 +197,6 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/radioButtonFormatWAV", ""},
         {"frmMain/radioButtonFormatMP3", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
-        {"frmSetting/LabelSecond", ""},
         {"frmSearchProgress/labelFoundCount", ""},
     };
     return keys;
@@ -191,7 +214,7 @@ QString CanonicalKey(const QString &section, const QString &key)
 }
 
 // What each caption shows when the language file holds the markers; the form
-// keeps "WAV", "MP3", "(s)" and the caption-less button group. leftOut keys give "".
+// keeps "WAV", "MP3" and the caption-less button group. leftOut keys give "" or their fallback.
 QMap<QString, QString> ExpectedMarkers(const QMap<QString, QString> &captions, const QStringList &leftOut = {})
 {
     QMap<QString, QString> expected;
@@ -208,7 +231,7 @@ QMap<QString, QString> ExpectedMarkers(const QMap<QString, QString> &captions, c
             expected[it.key()] = QStringLiteral("<no key captions this>");
             continue;
         }
-        expected[it.key()] = leftOut.contains(Marker(section, key)) ? QString() : Marker(section, key);
+        expected[it.key()] = Given(section, key, leftOut);
     }
     return expected;
 }
@@ -265,6 +288,9 @@ private slots:
         QTest::newRow("no directory label, no setting OK")
             << QStringList{"frmDirectory.labelDiretroy", "frmSetting.ButtonOK"};
         QTest::newRow("no action caption") << QStringList{"frmMain.ActionFileClearAll"};
+        QTest::newRow("no units, no open-dialog title and filter")
+            << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd", "OpenDialog.caption",
+                           "OpenDialog.filterAVI"};
     }
 
     void everyCaptionComesFromItsKey()
@@ -281,14 +307,22 @@ private slots:
         for (const auto &[section, keys] : LanguageKeys())
             for (const QString &key : keys) {
                 const QString marker = Marker(section, key);
-                const bool elsewhere = section == "App" || section == "Places" || StoredMarkers().contains(marker)
+                const bool elsewhere = section == "App" || section == "Places" || section == "OpenDialog"
+                                       || StoredMarkers().contains(marker) || marker == "frmMain.comboBoxAudioBitrate"
                                        || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker);
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
         QCOMPARE(FindControl<QAbstractButton>(frmMain, "radioButtonFormatWAV")->text(), QStringLiteral("WAV"));
         QCOMPARE(FindControl<QAbstractButton>(frmMain, "radioButtonFormatMP3")->text(), QStringLiteral("MP3"));
-        QCOMPARE(FindControl<QLabel>(frmSetting, "LabelSecond")->text(), QStringLiteral("(s)"));
+        auto *bitrate = FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate");
+        QCOMPARE(bitrate->itemText(0), "8 " + Given("frmMain", "comboBoxAudioBitrate", leftOut));
+        QCOMPARE(bitrate->itemText(17), "350 " + Given("frmMain", "comboBoxAudioBitrate", leftOut));
+        QCOMPARE(frmMain->OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
+        QStringList filters;
+        for (const QString &key : LanguageKeys().at(2).second.mid(1))
+            filters << Given("OpenDialog", key, leftOut);
+        QCOMPARE(frmMain->OpenDialogFilterTexts, filters);
 
         QStringList stored = StoredMarkers();
         for (QString &marker : stored)
@@ -324,7 +358,7 @@ private slots:
 
         const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
                                           {"frmMain/radioButtonFormatMP3", "MP3"},
-                                          {"frmSetting/LabelSecond", "(s)"},
+                                          {"frmSetting/LabelSecond", "seconds"},
                                           {"frmSearchProgress/labelFoundCount", "0"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
@@ -332,6 +366,10 @@ private slots:
         QCOMPARE(StoredTexts(), QStringList(9, QString()));
         QCOMPARE(frmPowerOffWindows->yesCaption, QString());
         QCOMPARE(ApplicationTitle(), QString());
+        // Texts the first language files lacked fall back to English.
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
+        QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video Files"));
+        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Supported files"));
         // The menus still hold their entries, only without captions; products without a name stay out.
         QVERIFY(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible());
         QVERIFY(!FindControl<QAction>(frmMain, "N_Product1")->isVisible());
@@ -369,8 +407,10 @@ private slots:
         const QString run = language.ReadString("frmMain", "msgStatusRun");
         QCOMPARE(run.count("%s"), 1);
         QCOMPARE(run.count('%'), 1);
-        // The countdown appends "(29)" to the Yes caption: that must be the same word.
-        QVERIFY(!language.ReadString("frmPowerOffWindows", "buttonYes").contains('('));
+        // The countdown appends "(29)" to the Yes caption, which ends in a blank to keep them apart.
+        const QString yes = language.ReadString("frmPowerOffWindows", "buttonYes");
+        QVERIFY(!yes.contains('('));
+        QVERIFY(yes.endsWith(' ') && !yes.trimmed().isEmpty());
     }
 
     void shippedFileIsShown_data()

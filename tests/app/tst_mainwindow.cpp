@@ -49,9 +49,9 @@ private slots:
 
         auto *bitrate = FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate");
         QCOMPARE(bitrate->count(), 18);
-        QCOMPARE(bitrate->itemText(0), QStringLiteral("8 Kbits"));
-        QCOMPARE(bitrate->itemText(17), QStringLiteral("350 Kbits"));
-        QCOMPARE(bitrate->currentText(), QStringLiteral("128 Kbits"));
+        QCOMPARE(bitrate->itemText(0), QStringLiteral("8 kbit/s"));
+        QCOMPARE(bitrate->itemText(17), QStringLiteral("350 kbit/s"));
+        QCOMPARE(bitrate->currentText(), QStringLiteral("128 kbit/s"));
         QCOMPARE(bitrate->currentIndex(), 11);
         QVERIFY(!bitrate->isEditable());
 
@@ -88,13 +88,15 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("add") << "buttonAdd" << "ActionFileAdd" << "Add";
-        QTest::newRow("delete") << "buttonDelete" << "ActionFileDelete" << "Remove";
-        QTest::newRow("clear") << "buttonClearAll" << "ActionFileClearAll" << "ClearAll";
-        QTest::newRow("up") << "buttonMoveUp" << "ActionFileMoveUp" << "MoveUp";
-        QTest::newRow("down") << "buttonMoveDown" << "ActionFileMoveDown" << "MoveDown";
-        QTest::newRow("output") << "BitBtnOutput" << "ActionSetDirectory" << "ActionSetDirectory";
-        QTest::newRow("convert") << "buttonConvert" << "ActionConvertNow" << "ConvertNow";
+        QTest::addColumn<bool>("followsCaption");
+        // The add button keeps a short caption of its own; the menus name the files.
+        QTest::newRow("add") << "buttonAdd" << "ActionFileAdd" << "Add" << false;
+        QTest::newRow("delete") << "buttonDelete" << "ActionFileDelete" << "Remove" << true;
+        QTest::newRow("clear") << "buttonClearAll" << "ActionFileClearAll" << "ClearAll" << true;
+        QTest::newRow("up") << "buttonMoveUp" << "ActionFileMoveUp" << "MoveUp" << true;
+        QTest::newRow("down") << "buttonMoveDown" << "ActionFileMoveDown" << "MoveDown" << true;
+        QTest::newRow("output") << "BitBtnOutput" << "ActionSetDirectory" << "ActionSetDirectory" << true;
+        QTest::newRow("convert") << "buttonConvert" << "ActionConvertNow" << "ConvertNow" << true;
     }
 
     void buttonsFollowTheirActions()
@@ -102,6 +104,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, action);
         QFETCH(QString, caption);
+        QFETCH(bool, followsCaption);
         start(QByteArray(), false);
         auto *b = frmMain->findChild<QPushButton *>(button);
         auto *a = frmMain->findChild<QAction *>(action);
@@ -110,7 +113,7 @@ private slots:
         QCOMPARE(b->text(), caption);
         a->setText(QStringLiteral("Changed"));
         a->setEnabled(false);
-        QCOMPARE(b->text(), QStringLiteral("Changed"));
+        QCOMPARE(b->text(), followsCaption ? QStringLiteral("Changed") : caption);
         QVERIFY(!b->isEnabled());
         a->setEnabled(true);
         QObject::disconnect(a, nullptr, frmMain, nullptr); // only the binding is under test here
@@ -198,17 +201,17 @@ private slots:
         QTest::addColumn<QString>("bitrate");
         QTest::addColumn<QString>("sampleRate");
         QTest::addColumn<bool>("mono");
-        QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 Kbits" << "44100 Hz" << false;
+        QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 kbit/s" << "44100 Hz" << false;
         QTest::newRow("every choice")
-            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 Kbits"
+            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 kbit/s"
             << "22050 Hz" << true;
         QTest::newRow("hexadecimal and blanks")
-            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 Kbits" << "8000 Hz" << false;
+            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 kbit/s" << "8000 Hz" << false;
         QTest::newRow("bad values: defaults")
-            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 Kbits"
+            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 kbit/s"
             << "44100 Hz" << false;
         QTest::newRow("empty values: defaults")
-            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 Kbits" << "44100 Hz" << false;
+            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 kbit/s" << "44100 Hz" << false;
     }
 
     void outputChoicesAreRestored()
@@ -249,7 +252,7 @@ private slots:
         const TIniFile ini(m_program.folder().configFile());
         QCOMPARE(ini.ReadString("setting", "format", QString()), QStringLiteral("mp3"));
         QCOMPARE(ini.ReadString("setting", "channels", QString()), QStringLiteral("2"));
-        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 Kbits"));
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 kbit/s"));
         QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("mp3"));
     }
 
@@ -290,7 +293,7 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::newRow("local help, english") << 2 << "N_LocalHelp" << "file";
         QTest::newRow("local help, chinese") << 1 << "N_LocalHelp" << "file";
-        QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "https://tolvane.example/ja/";
+        QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "file";
         QTest::newRow("home page") << 2 << "N_HomePage" << "https://tolvane.example/en/";
         QTest::newRow("update") << 1 << "N_Update" << "https://tolvane.example/zh/";
         QTest::newRow("support") << 2 << "N_Support" << "mailto:support@tolvane.example";
@@ -310,6 +313,14 @@ private slots:
             QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));
         else
             QCOMPARE(urls.opened[0].toString(), target);
+    }
+
+    void programIconHasEveryRender()
+    {
+        const QIcon icon = ProgramIcon();
+        QCOMPARE(icon.availableSizes().size(), 8);
+        for (const QSize &size : icon.availableSizes())
+            QCOMPARE(icon.pixmap(size).size(), size);
     }
 
     void exceptionInHandlerIsReportedAndProgramGoesOn()

@@ -30,6 +30,12 @@ private:
         return file.readAll();
     }
 
+    // The bytes Windows' Notepad saves as "Unicode": mark FF FE, then UTF-16LE.
+    static QByteArray utf16(const QString &text)
+    {
+        return QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    }
+
 private slots:
     void readString_data()
     {
@@ -59,6 +65,14 @@ private slots:
         QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[s]\nk=v\n") << "s" << "k" << "v";
         QTest::newRow("UTF-8 value") << QByteArray("[s]\nk=/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90\n") << "s" << "k"
                                      << QString::fromUtf8("/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90");
+        QTest::newRow("UTF-16LE with its mark") << utf16(QStringLiteral("[s]\r\nk=/home/音乐\r\n")) << "s" << "k"
+                                                << QStringLiteral("/home/音乐");
+        QTest::newRow("UTF-16LE, second section") << utf16(QStringLiteral("[a]\r\nk=1\r\n[s]\r\nk=2\r\n")) << "s"
+                                                  << "k" << "2";
+        QTest::newRow("section without closing bracket") << QByteArray("[s\nk=v\n[t]\nk=w\n") << "s" << "k" << "v";
+        QTest::newRow("unclosed section ends at the next") << QByteArray("[s\nk=v\n[t]\nk=w\n") << "t" << "k" << "w";
+        QTest::newRow("CR-only lines") << QByteArray("[a]\rk=1\r[s]\rk=2\r") << "s" << "k" << "2";
+        QTest::newRow("mixed line ends") << QByteArray("[a]\r\nk=1\n[s]\rk=2") << "s" << "k" << "2";
     }
 
     void readString()
@@ -145,6 +159,22 @@ private slots:
             << QByteArray("; caf\xe9\r\n[setting]\noutputFolder=/m\xfcsik\r\nx=V\n");
         QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[setting]\noutputFolder=old\n") << "setting"
                                          << "outputFolder" << QByteArray("\xef\xbb\xbf[setting]\noutputFolder=V\n");
+        // A UTF-16 file stays UTF-16, every line of it.
+        QTest::newRow("UTF-16 value replaced")
+            << utf16(QStringLiteral("; 设置\r\n[setting]\r\noutputFolder=old\r\n")) << "setting" << "outputFolder"
+            << utf16(QStringLiteral("; 设置\r\n[setting]\r\noutputFolder=V\r\n"));
+        QTest::newRow("UTF-16 section appended") << utf16(QStringLiteral("[skin]\r\nskin=3\r\n")) << "setting"
+                                                 << "outputFolder"
+                                                 << utf16(QStringLiteral("[skin]\r\nskin=3\r\n\r\n[setting]\r\noutputFolder=V\r\n"));
+        QTest::newRow("section without closing bracket")
+            << QByteArray("[setting\noutputFolder=old\n[skin]\nskin=3\n") << "setting" << "outputFolder"
+            << QByteArray("[setting\noutputFolder=V\n[skin]\nskin=3\n");
+        QTest::newRow("key added under unclosed section")
+            << QByteArray("[setting\nx=1\n") << "setting" << "outputFolder" << QByteArray("[setting\nx=1\noutputFolder=V\n");
+        QTest::newRow("keeps CR-only lines") << QByteArray("[setting]\routputFolder=old\r[skin]\rskin=3\r") << "setting"
+                                             << "outputFolder" << QByteArray("[setting]\routputFolder=V\r[skin]\rskin=3\r");
+        QTest::newRow("CR-only, section appended") << QByteArray("[skin]\rskin=3\r") << "setting" << "outputFolder"
+                                                   << QByteArray("[skin]\rskin=3\r\r[setting]\routputFolder=V\r");
     }
 
     void write()

@@ -34,6 +34,10 @@ private slots:
         QTest::newRow("one bad byte makes the whole file legacy")
             << QStringLiteral("Größe ").toUtf8() + QByteArray::fromHex("e9") << QByteArray("windows-1252")
             << QStringLiteral("GrÃ¶ÃŸe é");
+        const QString unicode = QStringLiteral("[App]\r\nTitle=音声抽出");
+        QTest::newRow("utf-16le with byte-order mark, as Notepad saves it")
+            << QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(unicode.utf16()), unicode.size() * 2)
+            << QByteArray("Shift_JIS") << unicode;
         QTest::newRow("empty") << QByteArray() << QByteArray("GBK") << QString();
     }
 

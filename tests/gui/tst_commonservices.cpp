@@ -5,12 +5,16 @@
 #include "support/UrlRecorder.h"
 #include "gui/CommonServices.h"
 #include "gui/ErrorBox.h"
+#include "common/ConfigLocation.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <unistd.h>
 
 class TestCommon : public QObject
 {
@@ -41,7 +45,7 @@ private slots:
         QTest::newRow("english") << QByteArray("[common]\nlanguage=2\n") << 2 << "language/en.ini" << "Tolvane.html"
                                  << "https://tolvane.example/en/";
         QTest::newRow("japanese hex") << QByteArray("[Common]\nLANGUAGE=0x3\n") << 3 << "language/jp.ini"
-                                      << "Tolvane.html" << "https://tolvane.example/ja/";
+                                      << "Tolvane_jp.html" << "https://tolvane.example/ja/";
         QTest::newRow("zero acts as english") << QByteArray("[common]\nlanguage=0\n") << 0 << "language/en.ini"
                                               << "Tolvane.html" << "https://tolvane.example/en/";
         QTest::newRow("seven acts as english") << QByteArray("[common]\nlanguage=7\n") << 7 << "language/en.ini"
@@ -67,9 +71,118 @@ private slots:
         QCOMPARE(common.LanguageCode, code);
         QCOMPARE(common.LanguageFile, common.AppFolder + languageFile);
         QCOMPARE(common.HelpFile, common.AppFolder + helpFile);
+        QVERIFY2(QFile::exists(QStringLiteral(TOLVANE_SOURCE_DIR "/data/help/") + helpFile), "every language ships its help page");
         QCOMPARE(common.HomePage, homePage);
         QVERIFY(common.SupportMail.startsWith(QLatin1String("mailto:")));
         QVERIFY(common.FeedbackPage.startsWith(QLatin1String("https://tolvane.example/")));
+    }
+
+    void userConfigFolder_data()
+    {
+        QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.config/Tolvane/";
+        QTest::newRow("absolute") << QByteArray("/srv/cfg/") << "/srv/cfg/Tolvane/";
+        QTest::newRow("relative is ignored") << QByteArray("cfg") << QDir::homePath() + "/.config/Tolvane/";
+    }
+
+    void userConfigFolder()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(QString, expected);
+        const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", xdg);
+        const QString folder = UserConfigFolder();
+        qputenv("XDG_CONFIG_HOME", previous);
+        QCOMPARE(folder, expected);
+    }
+
+    void folderWritable_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("folder") << "folder" << true;
+        QTest::newRow("missing") << "missing" << false;
+        QTest::newRow("plain file") << "file" << false;
+        QTest::newRow("read-only folder") << "read-only" << false;
+    }
+
+    void folderWritable()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, writable);
+        if (kind == QLatin1String("read-only") && ::geteuid() == 0)
+            QSKIP("root writes to a read-only folder; the settings location tests use the seam instead");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("probe"));
+        if (kind == QLatin1String("file")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (kind != QLatin1String("missing")) {
+            QDir(dir.path()).mkdir(QStringLiteral("probe"));
+        }
+        if (kind == QLatin1String("read-only"))
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QCOMPARE(IsFolderWritable(path), writable);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    // A program folder the user cannot write to keeps settings in the user's
+    // folder, started from the shipped config.ini; every read and write goes there.
+    void configLocation_data()
+    {
+        QTest::addColumn<bool>("programWritable");
+        QTest::addColumn<QByteArray>("shipped");
+        QTest::addColumn<QByteArray>("userCopy");
+        QTest::addColumn<bool>("inUserFolder");
+        QTest::addColumn<QByteArray>("startsWith");
+
+        const QByteArray japanese("[common]\nlanguage=3\n");
+        const QByteArray chinese("[common]\nlanguage=1\n");
+        QTest::newRow("writable: beside the program") << true << japanese << chinese << false << japanese;
+        QTest::newRow("read-only, nothing shipped") << false << QByteArray() << QByteArray() << true << QByteArray();
+        QTest::newRow("read-only, first start copies") << false << japanese << QByteArray() << true << japanese;
+        QTest::newRow("read-only, user copy kept") << false << japanese << chinese << true << chinese;
+    }
+
+    void configLocation()
+    {
+        QFETCH(bool, programWritable);
+        QFETCH(QByteArray, shipped);
+        QFETCH(QByteArray, userCopy);
+        QFETCH(bool, inUserFolder);
+        QFETCH(QByteArray, startsWith);
+
+        QTemporaryDir program;
+        QTemporaryDir xdg;
+        const QByteArray previousXdg = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+        const FolderWritableCheck previous = SetFolderWritableCheck([&](const QString &folder) {
+            return folder == program.path() + QLatin1Char('/') ? programWritable : true;
+        });
+        const QString userFile = xdg.path() + QStringLiteral("/Tolvane/config.ini");
+        if (!shipped.isEmpty())
+            writeConfig(program.path(), shipped);
+        if (!userCopy.isEmpty()) {
+            QDir(xdg.path()).mkdir(QStringLiteral("Tolvane"));
+            writeConfig(xdg.path() + QStringLiteral("/Tolvane"), userCopy);
+        }
+
+        TfrmCommon common(program.path());
+        SetFolderWritableCheck(previous);
+        qputenv("XDG_CONFIG_HOME", previousXdg);
+
+        QCOMPARE(common.ConfigFile, inUserFolder ? userFile : program.filePath(QStringLiteral("config.ini")));
+        QCOMPARE(common.LanguageCode, startsWith.isEmpty() ? 2 : startsWith.at(startsWith.size() - 2) - '0');
+        common.SaveSkinIndex(4);
+        QCOMPARE(common.ReadSkinIndex(), 4);
+        QFile chosen(common.ConfigFile);
+        QVERIFY(chosen.open(QIODevice::ReadOnly));
+        QVERIFY(chosen.readAll().startsWith(startsWith));
+        // The other file is left as it was.
+        QFile other(inUserFolder ? program.filePath(QStringLiteral("config.ini")) : userFile);
+        other.open(QIODevice::ReadOnly);
+        QCOMPARE(other.readAll(), inUserFolder ? shipped : userCopy);
     }
 
     void languageIsReadOnce()
@@ -118,7 +231,7 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("localHelpTarget");
         QTest::newRow("english help file") << 2 << "file";
-        QTest::newRow("japanese has only the home page") << 3 << "https";
+        QTest::newRow("japanese help file") << 3 << "file";
     }
 
     void linksOpen()
