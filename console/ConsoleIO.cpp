@@ -24,17 +24,29 @@
 #include "common/ErrorReport.h"
 #include "common/TolvaneError.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+
+void HoldStopSignalsInChild()
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+}
 
 namespace {
 // Reads are handed on in pieces of at most this size, so standard error
@@ -147,6 +159,11 @@ void TConsoleIO::StartProcess(const QString &program, const QStringList &argumen
     if (!currentDirectory.isEmpty())
         process->setWorkingDirectory(currentDirectory);
     process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setChildProcessModifier(HoldStopSignalsInChild);
+    // The encoder asks for PR_SET_PDEATHSIG, which fires when the thread that
+    // forked it ends, not the program: children are started from the GUI
+    // thread only, which lives as long as the program.
+    Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
     process->start(QIODevice::ReadWrite);
     if (!process->waitForStarted(-1)) {
         const QString message = process->errorString();

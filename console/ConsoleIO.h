@@ -10,6 +10,13 @@
 
 #include <deque>
 
+// For QProcess::setChildProcessModifier (runs in the child between fork and
+// exec, so async-signal-safe calls only): the child starts with SIGTERM and
+// SIGINT blocked. Our encoder unblocks them once its handlers are installed,
+// so a stop in its first milliseconds, while its libraries are still loading,
+// ends it cleanly instead of killing it.
+void HoldStopSignalsInChild();
+
 // How received standard output is cut into lines, and what follows a command
 // written to the child: nothing, carriage return + line feed, or SplitChar.
 enum class TSplitMode : quint8 { smNone = 0, sm0D0A = 1, smSplitchar = 2 };

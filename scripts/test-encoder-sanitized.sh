@@ -68,6 +68,39 @@ hostile_wav tone.wav channels-100.wav 44100 100
 hostile_wav tone.wav channels-65535.wav 44100 65535
 # Timestamps 60 years into the file, read with a start offset.
 ff -f lavfi -i "$(tone 44100)" -output_ts_offset 2000000000 -c:a pcm_s16le late.mkv
+# Timestamps at the 64-bit limit: a timeline starting just short of it, an
+# Ogg whose last granule is absurd (checksum put right, so the page counts).
+ff -f lavfi -i "$(tone 44100)" -output_ts_offset 9223372036853 -c:a pcm_s16le limit.mkv
+ff -f lavfi -i "$(tone 44100)" -c:a aac limit.ts
+ff -f lavfi -i "$(tone 48000)" -c:a libvorbis granule.ogg
+last_granule() {  # ogg granule: the last page claims granule
+  local page; page=$(grep -obUa 'OggS' "$1" | tail -1 | cut -d: -f1)
+  le "$2" 8 | dd of="$1" bs=1 seek=$((page + 6)) conv=notrunc status=none
+  printf '\0\0\0\0' | dd of="$1" bs=1 seek=$((page + 22)) conv=notrunc status=none
+  le "$(tail -c +$((page + 1)) "$1" | ogg_crc)" 4 | dd of="$1" bs=1 seek=$((page + 22)) conv=notrunc status=none
+}
+ogg_crc() {  # CRC-32 of standard input, polynomial 0x04c11db7, not reflected
+  od -An -v -tu1 | tr -s ' ' '\n' | grep -v '^$' | {
+    local crc=0 byte i
+    while read -r byte; do
+      crc=$((crc ^ (byte << 24)))
+      for ((i = 0; i < 8; i++)); do
+        if ((crc & 0x80000000)); then crc=$((((crc << 1) ^ 0x04c11db7) & 0xffffffff)); else crc=$(((crc << 1) & 0xffffffff)); fi
+      done
+    done
+    echo "$crc"
+  }
+}
+last_granule granule.ogg $((0x7ffffffffffffff0))
+# Float samples no encoder may see: a NaN in the middle, a sine at 1e8.
+ff -f lavfi -i "$(tone 44100)" -c:a pcm_f32le float.wav
+cp float.wav nan.wav
+printf '\0\0\xc0\x7f' | dd of=nan.wav bs=1 seek=$(($(grep -obUa data float.wav | head -1 | cut -d: -f1) + 8 + 4 * 44100)) conv=notrunc status=none
+ff -f lavfi -i "aevalsrc=1e8*sin(2*PI*440*t)|1e8*sin(2*PI*660*t):s=44100:d=1" -c:a pcm_f32le loud.wav
+# A stream that turns into 500 Hz (refused) after its first second.
+ff -f lavfi -i "$(tone 44100)" -c:a flac first.flac
+ff -f lavfi -i "$(tone 500)" -c:a flac second.flac
+cat first.flac second.flac >changing.flac
 
 failures=0
 check() {  # expected-status(0|1|any) description command...
@@ -100,6 +133,10 @@ for fmt in wav mp3; do
            channels-65535.wav; do
     check 1 "$f to $fmt" run "$f" "$fmt"
   done
+  for f in nan.wav loud.wav granule.ogg; do
+    check 0 "$f to $fmt" run "$f" "$fmt"
+  done
+  check 1 "changing.flac to $fmt" run changing.flac "$fmt"
   for f in garbage.mpg garbage.avi garbage.mkv; do
     check any "$f to $fmt" run "$f" "$fmt"
   done
@@ -116,10 +153,18 @@ stop_by_term() {
   cat err-term.txt >&2; return "$status"
 }
 late_start() { printf 'temp\r\n' >late.wav; "$ENCODER" -i late.mkv -y -f wav -ss 0.5 -t 0.5 late.wav </dev/null; }
+late_limit() {  # input start-offset format
+  printf 'temp\r\n' >"limit.$3"; "$ENCODER" -i "$1" -y -f "$3" -ss "$2" "limit.$3" </dev/null
+}
 bad_option() { "$ENCODER" -i clip.avi -y -f mp3 -acodec copy out.mp3 </dev/null; }
 check 0 "quit during an MP3 conversion" stop_by_quit
 check 0 "SIGTERM during a WAV conversion" stop_by_term
 check 0 "start offset on far-off timestamps" late_start
+for fmt in wav mp3; do
+  check 0 "start offset near the limit, mkv to $fmt" late_limit limit.mkv 1.9 "$fmt"
+  check 0 "start offset at the limit, ts to $fmt" late_limit limit.ts 9223372036854 "$fmt"
+  check 0 "absurd last granule with a start offset to $fmt" late_limit granule.ogg 0.5 "$fmt"
+done
 check 1 "unknown option" bad_option
 
 if [ "$failures" -ne 0 ]; then

@@ -7,6 +7,10 @@
 #include "Tags.h"
 #include "TimeText.h"
 
+extern "C" {
+#include <libavutil/common.h>
+}
+
 #include <algorithm>
 
 namespace {
@@ -26,12 +30,20 @@ void Conversion::Run()
     AnnounceDuration();
     EnableLibraryLog();
     OpenOutput();
-    if (opened_) {
-        SeekToStart();
-        Transcode();
+    try {
+        if (opened_) {
+            SeekToStart();
+            Transcode();
+        }
+        stopped_ = stopped_ || StopControl::Requested();
+        Finish();
+    } catch (...) {
+        // A failure after the first audio (a stream that changes into
+        // something unconvertible, a full disk) still leaves what was
+        // converted as a valid file; the error is reported all the same.
+        output_->FinishPartial();
+        throw;
     }
-    stopped_ = stopped_ || StopControl::Requested();
-    Finish();
 }
 
 void Conversion::OpenInput()
@@ -52,7 +64,7 @@ void Conversion::AnnounceDuration()
     std::optional<int64_t> duration = input_.DurationUs();
     if (!duration)
         return;
-    int64_t us = std::max<int64_t>(0, *duration - options_.startUs);
+    int64_t us = std::max<int64_t>(0, av_sat_sub64(*duration, options_.startUs));
     if (options_.durationUs)
         us = std::min(us, *options_.durationUs);
     WriteDurationMarker(FormatClock(us));
@@ -106,8 +118,13 @@ void Conversion::SeekToStart()
     if (options_.startUs <= 0)
         return;
     // Land on or before the start; HandleFrame() trims to the exact sample.
-    int64_t target = input_.StartUs() + options_.startUs;
-    if (avformat_seek_file(input_.Format(), -1, INT64_MIN, target, target, 0) >= 0)
+    // Reckoned in the stream's own time base: a file whose timeline starts
+    // near the 64-bit limit in microseconds may still fit in it.
+    const AVStream *audio = input_.Audio();
+    const int64_t target = av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
+    if (target == INT64_MAX)
+        return;  // beyond any timestamp: trimming alone finds out what is left
+    if (avformat_seek_file(input_.Format(), audio->index, INT64_MIN, target, target, 0) >= 0)
         avcodec_flush_buffers(input_.Decoder());
 }
 

@@ -1,5 +1,7 @@
 #include "ConversionSteps.h"
 
+#include "SampleGuard.h"
+
 extern "C" {
 #include <libavutil/common.h>
 }
@@ -17,7 +19,7 @@ constexpr int kSliceSamples = 16384;
 
 } // namespace
 
-void Conversion::HandleFrame(const AVFrame &frame)
+void Conversion::HandleFrame(AVFrame &frame)
 {
     if (frame.nb_samples <= 0 || frame.sample_rate <= 0 || frame.ch_layout.nb_channels <= 0 || frame.format < 0)
         return;
@@ -26,6 +28,7 @@ void Conversion::HandleFrame(const AVFrame &frame)
     const int skip = SamplesToSkip(frame);
     if (skip >= frame.nb_samples)
         return;
+    GuardFrame(frame);
 
     if (resampler_->Differs(frame)) {
         DrainResampler();
@@ -56,8 +59,10 @@ int Conversion::SamplesToSkip(const AVFrame &frame)
     // Saturating: a damaged file may carry any timestamp at all.
     int64_t first = nextInputSample_;
     if (frame.pts != AV_NOPTS_VALUE) {
-        int64_t us = av_sat_sub64(av_rescale_q(frame.pts, input_.Audio()->time_base, AV_TIME_BASE_Q), input_.StartUs());
-        first = av_rescale(us, frame.sample_rate, AV_TIME_BASE);
+        // The difference first, in the stream's time base, where both ends
+        // fit; only then the rescaling, of a small number.
+        const int64_t sinceStart = av_sat_sub64(frame.pts, input_.StartTs());
+        first = av_rescale_q(sinceStart, input_.Audio()->time_base, AVRational{1, frame.sample_rate});
     }
     nextInputSample_ = av_sat_add64(first, frame.nb_samples);
     const int64_t wanted = av_rescale(options_.startUs, frame.sample_rate, AV_TIME_BASE);

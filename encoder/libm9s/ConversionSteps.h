@@ -30,7 +30,7 @@ private:
     void SeekToStart();
     void Transcode();
     void ReadAndDecode(FrameQueue &queue);
-    void HandleFrame(const AVFrame &frame);
+    void HandleFrame(AVFrame &frame);
     int SamplesToSkip(const AVFrame &frame);
     void ConvertSamples(const uint8_t *const *planes, int samples);
     void DrainResampler();

@@ -4,6 +4,7 @@
 #include "StopControl.h"
 #include "StreamChoice.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -91,11 +92,34 @@ void InputMedia::OpenDecoder()
 
 std::optional<int64_t> InputMedia::DurationUs() const
 {
-    if (audio_ && audio_->duration != AV_NOPTS_VALUE && audio_->duration > 0)
-        return av_rescale_q(audio_->duration, audio_->time_base, AV_TIME_BASE_Q);
-    if (format_ && format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
-        return format_->duration;
+    // The stream's own length first, else the container's; a value that
+    // cannot be right (see PlausibleDurationUs) is no answer at all.
+    if (audio_ && audio_->duration != AV_NOPTS_VALUE && audio_->duration > 0) {
+        const int64_t us = av_rescale_q(audio_->duration, audio_->time_base, AV_TIME_BASE_Q);
+        return PlausibleDurationUs(us, FileSize());
+    }
+    if (format_ && format_->duration != AV_NOPTS_VALUE)
+        return PlausibleDurationUs(format_->duration, FileSize());
     return std::nullopt;
+}
+
+std::optional<int64_t> InputMedia::FileSize() const
+{
+    const int64_t size = format_ && format_->pb ? avio_size(format_->pb) : -1;
+    return size > 0 ? std::optional<int64_t>(size) : std::nullopt;  // a FIFO says 0
+}
+
+std::optional<int64_t> PlausibleDurationUs(int64_t us, std::optional<int64_t> fileBytes)
+{
+    // av_rescale_q() answers INT64_MIN when the result does not fit.
+    if (us <= 0)
+        return std::nullopt;
+    // No audio codec gets below a byte a second, so a file claiming to last
+    // longer than its size in seconds carries a damaged timestamp (an Ogg
+    // granule near the 64-bit limit, for one).
+    if (fileBytes && us / AV_TIME_BASE > std::max<int64_t>(*fileBytes, kMinPlausibleSeconds))
+        return std::nullopt;
+    return us;
 }
 
 int64_t InputMedia::StartUs() const
@@ -103,4 +127,9 @@ int64_t InputMedia::StartUs() const
     if (format_ && format_->start_time != AV_NOPTS_VALUE)
         return format_->start_time;
     return 0;
+}
+
+int64_t InputMedia::StartTs() const
+{
+    return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base);
 }

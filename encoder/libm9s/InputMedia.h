@@ -27,10 +27,21 @@ public:
     std::optional<int64_t> DurationUs() const;
     // Where the file's timeline starts (microseconds).
     int64_t StartUs() const;
+    // The same in the time base of the selected audio stream.
+    int64_t StartTs() const;
 
 private:
+    std::optional<int64_t> FileSize() const;
+
     std::string path_;
     InputContextPtr format_;
     AVStream *audio_ = nullptr;
     CodecContextPtr decoder_;
 };
+
+// A claimed length (microseconds) that can be right for a file of that many
+// bytes (unknown for a pipe), else empty: overflowed, negative or zero, or
+// longer than any audio codec could fill with those bytes. Short files get
+// kMinPlausibleSeconds whatever their size.
+constexpr int64_t kMinPlausibleSeconds = 3600;
+std::optional<int64_t> PlausibleDurationUs(int64_t us, std::optional<int64_t> fileBytes);

@@ -2,6 +2,7 @@
 
 #include "EncoderError.h"
 #include "OutputFile.h"
+#include "SampleGuard.h"
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -217,6 +218,7 @@ void OutputMedia::EncodeFromFifo(bool final)
             throw std::bad_alloc();
         if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
             throw EncoderError("Cannot read buffered audio");
+        GuardSamples(frame_->extended_data, encoder_->ch_layout.nb_channels, n, encoder_->sample_fmt);
 
         frame_->nb_samples = n;
         if (n < chunk && !variable && !(codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
@@ -271,8 +273,32 @@ void OutputMedia::Finish()
         EncodeFromFifo(true);
         SendFrame(nullptr);
     }
+    trailerWritten_ = true;  // a second try would find the muxer taken apart
     int ret = av_write_trailer(muxer_.get());
     if (ret < 0)
         throw EncoderError(file_->WriteErrorText(ret));
     file_->Close();
+}
+
+void OutputMedia::FinishPartial() noexcept
+{
+    if (!started_ || !file_)
+        return;
+    // Each step on its own: an encoder that failed may refuse to drain, and
+    // the trailer and the buffered bytes must reach the file regardless.
+    if (!directPcm_) {
+        try {
+            EncodeFromFifo(true);
+            SendFrame(nullptr);
+        } catch (...) {
+        }
+    }
+    if (!trailerWritten_) {
+        trailerWritten_ = true;
+        av_write_trailer(muxer_.get());
+    }
+    try {
+        file_->Close();
+    } catch (...) {
+    }
 }

@@ -44,6 +44,11 @@ public:
     void Start();
     // Flushes the encoder, writes the trailer and closes the file.
     void Finish();
+    // After a failure: does as much of Finish() as still works, so the audio
+    // written so far ends up in a file with complete headers (WAV sizes, the
+    // MP3 Info frame). Does nothing before Start(); never throws, since the
+    // first error is the one to report.
+    void FinishPartial() noexcept;
 
     int64_t SamplesWritten() const { return samplesIn_; }
 
@@ -60,6 +65,7 @@ private:
     AVStream *stream_ = nullptr;
     OutputFile *file_ = nullptr;
     bool started_ = false;
+    bool trailerWritten_ = false;
 
     // WAV on a little-endian machine: the resampler writes the packet's
     // bytes directly, which is all a 16-bit PCM encoder would do.

@@ -40,6 +40,12 @@ void OnNudge(int)
     // Only there to interrupt a blocking system call of the reading thread.
 }
 
+bool InheritedIgnored(int signal)
+{
+    struct sigaction current {};
+    return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 void InstallHandler(int signal, void (*handler)(int))
 {
     struct sigaction action {};
@@ -119,7 +125,10 @@ void Install()
     std::signal(SIGXFSZ, SIG_IGN);
     InstallHandler(SIGUSR1, OnNudge);
     InstallHandler(SIGTERM, OnStopSignal);
-    InstallHandler(SIGINT, OnStopSignal);
+    // A background job of a non-interactive shell inherits SIGINT ignored,
+    // and POSIX means it to stay so; every other disposition becomes ours.
+    if (!InheritedIgnored(SIGINT))
+        InstallHandler(SIGINT, OnStopSignal);
 #ifdef __linux__
     // When the program that started us dies without a word (killed or
     // crashed), finish the file as on SIGTERM rather than convert on as an
@@ -142,6 +151,15 @@ void Install()
     pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     std::thread(WatchInput, input).detach();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+    // The program starts us with SIGTERM and SIGINT blocked, so that a stop
+    // sent while the libraries were still loading waits for the handlers
+    // instead of killing us; now they stand, and a waiting stop arrives here.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 bool Requested()

@@ -9,8 +9,11 @@
 
 namespace StopControl {
 
-// Installs the signal handlers (SIGPIPE and SIGXFSZ ignored) and starts the thread that
-// watches standard input. Call once, from the thread that converts.
+// Installs the signal handlers (SIGPIPE and SIGXFSZ ignored; SIGINT left
+// alone when it came ignored), starts the thread that watches standard input
+// and then unblocks SIGTERM and SIGINT in the calling thread, so a stop the
+// program sent while they were blocked is taken now. Call once, from the
+// thread that converts.
 void Install();
 
 bool Requested();

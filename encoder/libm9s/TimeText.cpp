@@ -1,6 +1,7 @@
 #include "TimeText.h"
 
 extern "C" {
+#include <libavutil/mathematics.h>
 #include <libavutil/parseutils.h>
 }
 
@@ -37,7 +38,7 @@ std::string FormatSeconds(int64_t samples, int sampleRate)
 {
     if (samples < 0 || sampleRate <= 0)
         samples = 0;
-    int64_t hundredths = sampleRate > 0 ? (samples * 100 + sampleRate / 2) / sampleRate : 0;
+    const int64_t hundredths = sampleRate > 0 ? av_rescale(samples, 100, sampleRate) : 0;
     char text[48];
     std::snprintf(text, sizeof text, "%" PRId64 ".%02" PRId64, hundredths / 100, hundredths % 100);
     return text;

@@ -89,6 +89,7 @@ private slots:
     void everythingArrivesBeforeTheEnd();
     void workingFolder_data();
     void workingFolder();
+    void childStartsWithStopSignalsHeld();
 
     void sendCommandAppendsTheDelimiter_data();
     void sendCommandAppendsTheDelimiter();
@@ -271,6 +272,22 @@ void TestConsoleIO::workingFolder()
     io.StartProcess(Helper, {"cwd"}, ownFolder ? folder.path() : QString(), false);
     QVERIFY(waitForEnd(io));
     QCOMPARE(log.of("out:").join().trimmed(), QFile::encodeName(expected));
+}
+
+void TestConsoleIO::childStartsWithStopSignalsHeld()
+{
+    // The encoder takes them once its handlers stand; until then a stop
+    // must wait rather than kill it.
+    TConsoleIO io;
+    EventLog log;
+    log.watch(io);
+    io.StartProcess("grep", {"SigBlk", "/proc/self/status"}, QString(), false);
+    QVERIFY(waitForEnd(io));
+    const QByteArray line = log.of("out:").join().trimmed();
+    bool ok = false;
+    const quint64 blocked = line.mid(line.indexOf(':') + 1).trimmed().toULongLong(&ok, 16);
+    QVERIFY2(ok, line.constData());
+    QCOMPARE(blocked & ((1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1))), (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)));
 }
 
 void TestConsoleIO::sendCommandAppendsTheDelimiter_data()

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -79,6 +80,61 @@ void PatchWavHeader(const QString &from, const QString &to, quint32 rate, quint1
     file.write(data);
 }
 
+// A copy of from with bytes put at offset at (negative: from the end).
+void PatchCopy(const QString &from, const QString &to, qsizetype at, const QByteArray &bytes)
+{
+    QByteArray data = ReadAll(from);
+    if (at < 0)
+        at += data.size();
+    QVERIFY(at >= 0 && at + bytes.size() <= data.size());
+    data.replace(at, bytes.size(), bytes);
+    QFile file(to);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+}
+
+QByteArray LittleEndian(quint64 value, int bytes)
+{
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xff);
+    return out;
+}
+
+// Ogg's page checksum: CRC-32, polynomial 0x04c11db7, not reflected, over
+// the page with its checksum field zeroed.
+quint32 OggCrc(const QByteArray &page)
+{
+    quint32 crc = 0;
+    for (char byte : page) {
+        crc ^= quint32(quint8(byte)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+    }
+    return crc;
+}
+
+// A copy of an Ogg file whose last page claims the granule position given.
+void SetLastGranule(const QString &from, const QString &to, quint64 granule)
+{
+    QByteArray data = ReadAll(from);
+    const qsizetype page = data.lastIndexOf("OggS");
+    QVERIFY(page >= 0 && data.size() > page + 27);
+    data.replace(page + 6, 8, LittleEndian(granule, 8));
+    data.replace(page + 22, 4, QByteArray(4, '\0'));
+    data.replace(page + 22, 4, LittleEndian(OggCrc(data.mid(page)), 4));
+    QFile file(to);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+}
+
+QStringList WithOptions(QStringList args, const QStringList &extra)
+{
+    for (const QString &option : extra)
+        args.insert(args.size() - 1, option);
+    return args;
+}
+
 } // namespace
 
 class TestLibm9sFailures : public QObject {
@@ -104,6 +160,12 @@ private slots:
     void boundsHostileHeaders();
     void reportsWriteFailureMidFile_data();
     void reportsWriteFailureMidFile();
+    void guardsSamplesOutOfRange_data();
+    void guardsSamplesOutOfRange();
+    void survivesAbsurdTimestamps_data();
+    void survivesAbsurdTimestamps();
+    void keepsAudioBeforeFailure_data();
+    void keepsAudioBeforeFailure();
     void keepsRoomForRf64Header();
     void trimsWithStartAndDuration();
 
@@ -135,6 +197,33 @@ void TestLibm9sFailures::initTestCase()
     QCOMPARE(mkfifo(QFile::encodeName(Path("fifo.wav")).constData(), 0600), 0);
     // An mp4 cut before its index (which ffmpeg writes at the end).
     Truncate(Path("clip.mp4"), Path("cut-index.mp4"), 0.5);
+
+    // Float samples no encoder may see: a NaN, infinities, a sine at 1e8.
+    const QStringList stereoFloat{"-c:a", "pcm_f32le", "-ac", "2"};
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1) + stereoFloat, Path("float.wav")));
+    const qsizetype middle = ReadAll(Path("float.wav")).indexOf("data") + 8 + 44100 * 4;
+    PatchCopy(Path("float.wav"), Path("nan.wav"), middle, LittleEndian(0x7fc00000, 4));
+    PatchCopy(Path("float.wav"), Path("inf.wav"), middle, LittleEndian(0x7f800000, 4));
+    PatchCopy(Path("float.wav"), Path("minus-inf.wav"), middle + 4, LittleEndian(0xff800000, 4));
+    QVERIFY(MakeWithFfmpeg(QStringList{"-f", "lavfi", "-i", "aevalsrc=1e8*sin(2*PI*440*t)|1e8*sin(2*PI*440*t):s=44100:d=1"} + stereoFloat,
+                           Path("loud.wav")));
+
+    // Timestamps near the 64-bit limit: an Ogg whose last granule is absurd,
+    // a Matroska timeline that starts just short of it, an MPEG-TS file.
+    QVERIFY(MakeWithFfmpeg(ToneSource(48000, 2, 2) + QStringList{"-c:a", "libvorbis"}, Path("tone.ogg")));
+    SetLastGranule(Path("tone.ogg"), Path("huge-granule.ogg"), 0x7ffffffffffffff0ull);
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 2) + QStringList{"-c:a", "pcm_s16le", "-output_ts_offset",
+                                                                 "9223372036853"},
+                           Path("late.mkv")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 2) + QStringList{"-c:a", "aac"}, Path("tone.ts")));
+
+    // A FLAC stream that turns into 500 Hz after a second, a rate the
+    // encoder refuses: a failure after the first audio.
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1) + QStringList{"-c:a", "flac"}, Path("first.flac")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(500, 2, 1) + QStringList{"-c:a", "flac"}, Path("second.flac")));
+    QFile changing(Path("changing.flac"));
+    QVERIFY(changing.open(QIODevice::WriteOnly));
+    changing.write(ReadAll(Path("first.flac")) + ReadAll(Path("second.flac")));
 }
 
 void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
@@ -474,6 +563,106 @@ void TestLibm9sFailures::reportsWriteFailureMidFile()
     const QByteArray last = LastMessage(r.err);
     QVERIFY2(r.err.endsWith('\n') && last.contains("Cannot write output") && last.contains("File too large"),
              Visible(r.err).constData());
+}
+
+void TestLibm9sFailures::guardsSamplesOutOfRange_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<int>("minPeak");  // of the WAV's 16-bit samples
+    QTest::addColumn<int>("maxPeak");
+    // LAME aborts on any of these; the WAV must not turn them into
+    // full-scale clicks of the wrong sign either.
+    QTest::newRow("one NaN sample") << "nan.wav" << 13000 << 13200;
+    QTest::newRow("one +Inf sample") << "inf.wav" << 13000 << 13200;
+    QTest::newRow("one -Inf sample") << "minus-inf.wav" << 13000 << 13200;
+    QTest::newRow("sine at amplitude 1e8") << "loud.wav" << 32767 << 32768;
+}
+
+void TestLibm9sFailures::guardsSamplesOutOfRange()
+{
+    QFETCH(QString, input);
+    QFETCH(int, minPeak);
+    QFETCH(int, maxPeak);
+    for (const QString format : {"mp3", "wav"}) {
+        const QString output = Path("guarded." + format);
+        WritePlaceholder(output);
+        const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 44100, 2, output), 30000);
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+        const AudioInfo info = Probe(output);
+        QCOMPARE(info.decodeErrors, 0);
+        QVERIFY2(qAbs(info.samples - 44100) <= 1152, qPrintable(QString::number(info.samples)));
+    }
+    const WavData wav = ReadWav(Path("guarded.wav"));
+    const auto [low, high] = std::minmax_element(wav.samples.begin(), wav.samples.end());
+    QVERIFY2(*high >= minPeak && *high <= maxPeak && -int(*low) >= minPeak && -int(*low) <= maxPeak,
+             qPrintable(QString("%1 to %2").arg(*low).arg(*high)));
+}
+
+void TestLibm9sFailures::survivesAbsurdTimestamps_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("seconds");  // of audio expected
+    QTest::addColumn<QString>("duration");  // how the marker begins, empty: no marker
+    // A last granule near the limit: the length is unknown, not absurd.
+    QTest::newRow("ogg, absurd last granule") << "huge-granule.ogg" << QStringList{} << 2.0 << "";
+    QTest::newRow("ogg, absurd last granule, -ss 0.5") << "huge-granule.ogg" << QStringList{"-ss", "0.5"} << 1.5 << "";
+    QTest::newRow("mkv starting near the limit, -ss 1.9") << "late.mkv" << QStringList{"-ss", "1.9"} << 0.1
+                                                         << "00:00:00.1";
+    QTest::newRow("ts, -ss at the limit") << "tone.ts" << QStringList{"-ss", "9223372036854"} << 0.0
+                                          << "00:00:00.00=";
+}
+
+void TestLibm9sFailures::survivesAbsurdTimestamps()
+{
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(double, seconds);
+    QFETCH(QString, duration);
+    const QString output = Path("timestamps.wav");
+    WritePlaceholder(output);
+    const RunResult r = RunEncoder(WithOptions(EncoderArgs(Path(input), "wav", 128, 44100, 2, output), options));
+    QCOMPARE(r.exitStatus, QProcess::NormalExit);
+    QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+    if (duration.isEmpty())
+        QVERIFY2(!r.err.contains("ffmpeg_release_duration"), Visible(r.err).constData());
+    else
+        QVERIFY2(r.err.startsWith(("ffmpeg_release_duration=" + duration).toUtf8()),
+                 Visible(r.err).constData());
+    const WavData wav = ReadWav(output);
+    QVERIFY(wav.sizesConsistent);
+    // Vorbis pads its last block, so allow a few hundredths.
+    const double got = double(wav.samples.size()) / 2 / 44100;
+    QVERIFY2(qAbs(got - seconds) < 0.03, qPrintable(QString::number(got)));
+}
+
+void TestLibm9sFailures::keepsAudioBeforeFailure_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("wav") << "wav";
+    QTest::newRow("mp3") << "mp3";
+}
+
+void TestLibm9sFailures::keepsAudioBeforeFailure()
+{
+    // The stream fails after a second of audio: that second stays in a
+    // valid file with finished headers, and the failure is still reported.
+    QFETCH(QString, format);
+    const QString output = Path("partial." + format);
+    WritePlaceholder(output);
+    const RunResult r = RunEncoder(EncoderArgs(Path("changing.flac"), format, 128, 44100, 2, output));
+    QCOMPARE(r.exitStatus, QProcess::NormalExit);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.endsWith('\n') && LastMessage(r.err).contains("500 Hz"), Visible(r.err).constData());
+    const AudioInfo info = Probe(output);
+    QVERIFY2(info.opened, qPrintable(info.error));
+    QCOMPARE(info.decodeErrors, 0);
+    QVERIFY2(qAbs(info.samples - 44100) <= 1152, qPrintable(QString::number(info.samples)));
+    // The headers were finished: WAV sizes, the MP3 Info frame's length.
+    QVERIFY2(qAbs(info.duration - 1.0) < 0.1, qPrintable(QString::number(info.duration)));
+    if (format == "wav")
+        QVERIFY(ReadWav(output).sizesConsistent);
 }
 
 void TestLibm9sFailures::keepsRoomForRf64Header()

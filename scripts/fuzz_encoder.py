@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Mutates seed files and runs the encoder on each mutant (see fuzz-encoder.sh).
+
+Mutant i depends only on the random seed, i and the seed files, so a finding
+is reproduced with the same --seed, whatever --jobs was.
+"""
+
+import argparse
+import concurrent.futures
+import os
+import random
+import resource
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+SANITIZER_MARKS = (b"AddressSanitizer", b"LeakSanitizer", b"UndefinedBehaviorSanitizer",
+                   b"runtime error:", b"rss limit exhausted", b"allocation-size-too-big")
+HUGE_VALUES = (0x7fffffff, 0x80000000, 0xffffffff, 0x7ffffffffffffff0, 0x8000000000000000, 1 << 40)
+SAMPLE_RATES = ("8000", "11025", "22050", "32000", "44100", "48000", "96000")
+
+
+# --- mutations -------------------------------------------------------------
+
+def flip_bits(rng, data, _other):
+    for _ in range(rng.randint(1, 32)):
+        i = rng.randrange(len(data))
+        data[i] ^= 1 << rng.randrange(8)
+
+
+def byte_run(rng, data, _other):
+    start = rng.randrange(len(data))
+    length = min(rng.randint(1, 256), len(data) - start)
+    if rng.random() < 0.5:
+        data[start:start + length] = bytes([rng.choice((0, 0xff, rng.randrange(256)))]) * length
+    else:
+        data[start:start + length] = rng.randbytes(length)
+
+
+def copy_chunk(rng, data, _other):
+    start = rng.randrange(len(data))
+    chunk = data[start:start + rng.randint(1, 4096)]
+    at = rng.randrange(len(data))
+    if rng.random() < 0.5:
+        data[at:at + len(chunk)] = chunk  # overwrite
+    else:
+        data[at:at] = chunk  # insert
+
+
+def cut(rng, data, _other):
+    if rng.random() < 0.4:
+        del data[rng.randrange(1, len(data)):]  # truncate
+    else:
+        start = rng.randrange(len(data))
+        del data[start:start + rng.randint(1, 8192)]
+
+
+def header_field(rng, data, _other):
+    # Fields of most containers sit in the first few kilobytes, and again at
+    # packet or page starts further on.
+    limit = len(data) if rng.random() < 0.3 else min(len(data), 4096)
+    at = rng.randrange(limit)
+    width = rng.choice((1, 2, 4, 8))
+    kind = rng.randrange(3)
+    if kind == 0:
+        value = b"\0" * width
+    elif kind == 1:
+        value = b"\xff" * width
+    else:
+        huge = rng.choice(HUGE_VALUES) & ((1 << (8 * width)) - 1)
+        value = huge.to_bytes(width, rng.choice(("little", "big")))
+    data[at:at + width] = value
+
+
+def splice(rng, data, other):
+    head = rng.randrange(1, len(data) + 1)
+    tail = rng.randrange(len(other))
+    data[head:] = other[tail:]
+
+
+MUTATIONS = (flip_bits, byte_run, copy_chunk, cut, header_field, splice)
+
+
+def make_mutant(seed_value, index, seeds):
+    rng = random.Random(f"{seed_value}:{index}")
+    name, content = seeds[rng.randrange(len(seeds))]
+    data = bytearray(content)
+    for _ in range(rng.randint(1, 3)):
+        if len(data) < 2:
+            break
+        mutation = rng.choice(MUTATIONS)
+        mutation(rng, data, seeds[rng.randrange(len(seeds))][1])
+    options = ["-ar", rng.choice(SAMPLE_RATES), "-ac", rng.choice(("1", "2"))]
+    if rng.random() < 0.15:
+        options += ["-ss", rng.choice(("0.1", "0.3", "5", "9223372036854"))]
+    if rng.random() < 0.15:
+        options += ["-t", rng.choice(("0", "0.05", "0.2"))]
+    return name, bytes(data), options
+
+
+# --- runs ------------------------------------------------------------------
+
+class Fuzzer:
+    def __init__(self, args):
+        self.args = args
+        self.seeds = []
+        for name in sorted(os.listdir(args.seeds)):
+            with open(os.path.join(args.seeds, name), "rb") as f:
+                content = f.read()
+            if content:
+                self.seeds.append((name, content))
+        self.sanitized = b"libasan" in subprocess.run(["ldd", args.encoder], capture_output=True).stdout
+        self.lock = threading.Lock()
+        self.counts = {k: 0 for k in ("runs", "exit 0", "exit 1", "crashes", "hangs", "odd exits", "bad outputs")}
+        self.done = 0
+        self.started = time.monotonic()
+        os.makedirs(args.findings, exist_ok=True)
+
+    def limit_memory(self):
+        # An address-space limit breaks AddressSanitizer's shadow memory; the
+        # sanitized build gets hard_rss_limit_mb instead (fuzz-encoder.sh).
+        if not self.sanitized:
+            limit = self.args.memory * 1024 * 1024
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+    def decodes(self, path, fmt):
+        # The demuxer named, not probed: ffmpeg's MP3 probe turns down some
+        # valid files of a few frames (LAME's own output of stock ffmpeg too).
+        result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-f", fmt, "-i", path, "-f", "null", "-"],
+                                capture_output=True, timeout=120)
+        return result.returncode == 0 and not result.stderr.strip()
+
+    def run_one(self, index):
+        name, data, options = make_mutant(self.args.seed, index, self.seeds)
+        folder = os.path.join(self.args.work, f"m{index}")
+        os.makedirs(folder, exist_ok=True)
+        source = os.path.join(folder, "in-" + name)
+        with open(source, "wb") as f:
+            f.write(data)
+        try:
+            for fmt in ("mp3", "wav"):
+                self.convert(index, source, fmt, options, folder)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        with self.lock:
+            self.done += 1
+            if self.done % 100 == 0 or self.done == self.args.mutants:
+                self.report_progress()
+
+    def convert(self, index, source, fmt, options, folder):
+        output = os.path.join(folder, "out." + fmt)
+        with open(output, "wb") as f:
+            f.write(b"temp\r\n")  # as the program leaves it
+        command = [self.args.encoder, "-i", source, "-y", "-f", fmt, "-vn", "-ab", "128"] + options + [output]
+        kind = None
+        try:
+            result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=self.args.timeout, preexec_fn=self.limit_memory)
+            status, err = result.returncode, result.stderr
+        except subprocess.TimeoutExpired as e:
+            status, err, kind = None, e.stderr or b"", "hangs"
+        if kind is None:
+            if any(mark in err for mark in SANITIZER_MARKS) or status < 0:
+                kind = "crashes"
+            elif status not in (0, 1):
+                kind = "odd exits"
+            elif status == 0 and not self.decodes(output, fmt):
+                kind = "bad outputs"
+        with self.lock:
+            self.counts["runs"] += 1
+            if kind:
+                self.counts[kind] += 1
+            elif status in (0, 1):
+                self.counts[f"exit {status}"] += 1
+        if kind:
+            self.keep(index, source, fmt, command, status, err, kind)
+
+    def keep(self, index, source, fmt, command, status, err, kind):
+        base = os.path.join(self.args.findings, f"{kind.replace(' ', '-')}-{index}-{fmt}")
+        shutil.copy(source, base + os.path.splitext(source)[1])
+        with open(base + ".txt", "w", encoding="utf-8", errors="replace") as f:
+            f.write(" ".join(command) + f"\nexit status: {status}\n\n")
+            f.write(err[-8000:].decode("utf-8", "replace"))
+        print(f"FOUND {kind}: mutant {index} to {fmt} (exit {status}), kept as {base}.*", flush=True)
+
+    def report_progress(self):
+        elapsed = time.monotonic() - self.started
+        figures = ", ".join(f"{k} {v}" for k, v in self.counts.items())
+        print(f"{self.done} mutants in {elapsed:.0f} s: {figures}", flush=True)
+
+    def run(self):
+        print(f"{len(self.seeds)} seeds, {self.args.mutants} mutants from random seed {self.args.seed}, "
+              f"{self.args.jobs} jobs, {'sanitized' if self.sanitized else 'plain'} encoder", flush=True)
+        with concurrent.futures.ThreadPoolExecutor(self.args.jobs) as pool:
+            for future in [pool.submit(self.run_one, i) for i in range(self.args.mutants)]:
+                future.result()
+        found = sum(self.counts[k] for k in ("crashes", "hangs", "odd exits", "bad outputs"))
+        print("Findings: none" if not found else f"Findings: {found}, kept in {self.args.findings}")
+        return 1 if found else 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--encoder", required=True)
+    parser.add_argument("--seeds", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--findings", required=True)
+    parser.add_argument("--mutants", type=int, default=300)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--timeout", type=float, default=20)
+    parser.add_argument("--memory", type=int, default=2048)
+    return Fuzzer(parser.parse_args()).run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
