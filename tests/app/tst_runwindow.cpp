@@ -1,5 +1,6 @@
-// The conversion run end to end: the real window, the real runner and the
-// real encoder on short clips that ffmpeg makes at test time.
+// The conversion run end to end through the window: the real window, the
+// real runner and the real encoder on short clips that ffmpeg makes at test
+// time. The run's own rules are tested without a window in tests/conversion/.
 #include "app/Application.h"
 #include "console/ConsoleIO.h"
 #include "support/FindControl.h"
@@ -95,7 +96,7 @@ void writeFile(const QString &path, const QByteArray &content)
 }
 }
 
-class TestConversionRun : public QObject
+class TestRunWindow : public QObject
 {
     Q_OBJECT
 
@@ -911,7 +912,7 @@ int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // one test closes the main window
-    TestConversionRun test;
+    TestRunWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
