@@ -1,4 +1,4 @@
-#include "ActionBinding.h"
+#include "app/ActionBinding.h"
 
 #include <QAbstractButton>
 #include <QAction>

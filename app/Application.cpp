@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "app/Application.h"
 
-#include "ErrorReport.h"
+#include "common/ErrorReport.h"
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {

@@ -1,4 +1,4 @@
-#include "FileQueueRules.h"
+#include "app/FileQueueRules.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "LogindPowerOff.h"
+#include "app/LogindPowerOff.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

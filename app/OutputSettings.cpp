@@ -1,7 +1,7 @@
-#include "OutputSettings.h"
+#include "app/OutputSettings.h"
 
-#include "EncoderCommand.h"
-#include "IniFile.h"
+#include "conversion/EncoderCommand.h"
+#include "common/IniFile.h"
 
 #include <functional>
 

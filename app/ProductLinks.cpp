@@ -1,6 +1,6 @@
-#include "ProductLinks.h"
+#include "app/ProductLinks.h"
 
-#include "Unit_common.h"
+#include "gui/CommonServices.h"
 
 #include <QAction>
 #include <QMenu>

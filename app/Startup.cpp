@@ -1,13 +1,14 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
-#include "UnitCloseWindows.h"
-#include "UnitMain.h"
-#include "UnitOverWrite.h"
-#include "UnitSetting.h"
-#include "Unit_batch.h"
-#include "Unit_common_directory.h"
-#include "Unit_common.h"
-#include "SearchProgress.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "app/MainWindow.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/SettingsDialog.h"
+#include "dialogs/BatchAddDialog.h"
+#include "dialogs/DirectoryChooser.h"
+#include "gui/CommonServices.h"
+#include "gui/ErrorBox.h"
+#include "dialogs/SearchProgress.h"
 
 #include <QString>
 
@@ -15,6 +16,8 @@ void CreateApplicationForms(const QString &appFolder)
 {
     frmCommon = new TfrmCommon(appFolder);
     new TfrmMain();
+    // Errors with no active window show in front of the main window.
+    InstallErrorBox(frmMain);
     new TfrmSetting(frmMain);
     new TfrmPowerOffWindows(frmMain);
     new TfrmOverWrite(frmMain);

@@ -1,9 +1,9 @@
-#include "Application.h"
-#include "FileQueueRules.h"
-#include "LogindPowerOff.h"
-#include "PowerOff.h"
-#include "Startup.h"
-#include "UnitMain.h"
+#include "app/Application.h"
+#include "app/FileQueueRules.h"
+#include "app/LogindPowerOff.h"
+#include "common/PowerOff.h"
+#include "app/Startup.h"
+#include "app/MainWindow.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,10 +3,10 @@
 //   queue_bench_driver rows N [DIR]        fill the queue with N rows, time the
 //                                          queue commands on it, then search DIR
 // Prints one "name: value" line per figure.
-#include "Application.h"
-#include "ErrorReport.h"
-#include "Startup.h"
-#include "UnitMain.h"
+#include "app/Application.h"
+#include "common/ErrorReport.h"
+#include "app/Startup.h"
+#include "app/MainWindow.h"
 
 #include <QAction>
 #include <QElapsedTimer>

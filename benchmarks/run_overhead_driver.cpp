@@ -5,10 +5,10 @@
 //   run_overhead_driver PROGRAM_FOLDER OUTPUT_FOLDER CLIP...
 //
 // PROGRAM_FOLDER must hold libm9s; its config.ini is written here.
-#include "Application.h"
-#include "ErrorReport.h"
-#include "Startup.h"
-#include "UnitMain.h"
+#include "app/Application.h"
+#include "common/ErrorReport.h"
+#include "app/Startup.h"
+#include "app/MainWindow.h"
 
 #include <QAction>
 #include <QElapsedTimer>

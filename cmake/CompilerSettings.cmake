@@ -13,6 +13,11 @@ if(TOLVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 add_compile_options(-Wall -Wextra)
+# CI and scripts/build.sh turn warnings into errors; a local build only shows them.
+option(TOLVANE_WERROR "Treat compiler warnings as errors" OFF)
+if(TOLVANE_WERROR)
+  add_compile_options(-Werror)
+endif()
 
 # The program folder below the install prefix: /usr/lib/tolvane in the package.
 # A plain variable, so that a cache entry left by an older tree cannot move it.

@@ -1,4 +1,4 @@
-#include "ConfigLocation.h"
+#include "common/ConfigLocation.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,8 @@
-#include "ErrorReport.h"
+#include "common/ErrorReport.h"
 
-#include "TolvaneError.h"
+#include "common/TolvaneError.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QWidget>
+#include <QDebug>
 
 namespace {
 ErrorReporter &installedReporter()
@@ -19,24 +17,14 @@ QString &applicationTitle()
     return title;
 }
 
-QWidget *ownerWindow()
+ErrorReporter &installedDisplay()
 {
-    if (QWidget *active = QApplication::activeModalWidget())
-        return active;
-    if (QWidget *active = QApplication::activeWindow())
-        return active;
-    for (QWidget *top : QApplication::topLevelWidgets())
-        if (top->objectName() == QLatin1String("frmMain"))
-            return top;
-    return nullptr;
+    static ErrorReporter display;
+    return display;
+}
 }
 
-void showErrorBox(const QString &text)
-{
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, ownerWindow());
-    box.exec();
-}
-}
+void SetErrorDisplay(ErrorReporter display) { installedDisplay() = std::move(display); }
 
 ErrorReporter SetErrorReporter(ErrorReporter reporter)
 {
@@ -60,8 +48,10 @@ void ReportError(const QString &text)
     const QString shown = WithFullStop(text);
     if (installedReporter())
         installedReporter()(shown);
+    else if (installedDisplay())
+        installedDisplay()(shown);
     else
-        showErrorBox(shown);
+        qCritical().noquote() << shown; // no window side: the console runner or a tool
 }
 
 void ReportCurrentException()

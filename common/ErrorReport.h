@@ -3,12 +3,16 @@
 #include <QString>
 #include <functional>
 
-// The one place where errors reach the user. By default a message box with the
-// application title, an error icon and an OK button; tests put a recorder in.
+// The one place where errors reach the user. The window side installs its
+// error box as the display (gui/ErrorBox.h); without one the text goes to the
+// standard error stream. Tests put a recorder in front of either.
 using ErrorReporter = std::function<void(const QString &text)>;
 
-// Installs a reporter and returns the previous one (an empty function restores the box).
+// Installs a reporter and returns the previous one (an empty function restores the display).
 ErrorReporter SetErrorReporter(ErrorReporter reporter);
+
+// The display used while no reporter is installed.
+void SetErrorDisplay(ErrorReporter display);
 
 // Shows text (with a full stop added when it does not end in one).
 void ReportError(const QString &text);

@@ -1,6 +1,6 @@
-#include "IniFile.h"
+#include "common/IniFile.h"
 
-#include "TolvaneError.h"
+#include "common/TolvaneError.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "LanguageFile.h"
+#include "common/LanguageFile.h"
 
 #include <QFile>
 #include <QFileInfo>

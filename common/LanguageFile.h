@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile.h"
+#include "common/IniFile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "PowerOff.h"
+#include "common/PowerOff.h"
 
 namespace {
 PowerOffHandler &installed()

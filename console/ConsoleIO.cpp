@@ -1,4 +1,4 @@
-#include "ConsoleIO.h"
+#include "console/ConsoleIO.h"
 
 // How the Windows runner's machinery maps onto QProcess:
 // - three anonymous pipes, duplicated non-inheritable ends, STARTUPINFO with
@@ -21,8 +21,8 @@
 // - CloseHandle of the process and pipes at the end: the QProcess is released
 //   once the end has been reported.
 
-#include "ErrorReport.h"
-#include "TolvaneError.h"
+#include "common/ErrorReport.h"
+#include "common/TolvaneError.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EncoderContract.h"
+#include "encoder/libm9s/EncoderContract.h"
 
 #include <QByteArray>
 #include <QObject>

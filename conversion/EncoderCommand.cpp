@@ -1,6 +1,6 @@
-#include "EncoderCommand.h"
+#include "conversion/EncoderCommand.h"
 
-#include "FFMpegVCL.h"
+#include "encoder/CommandLineBuilder.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "EncoderOutput.h"
+#include "conversion/EncoderOutput.h"
 
-#include "EncoderContract.h"
-#include "TolvaneError.h"
+#include "encoder/libm9s/EncoderContract.h"
+#include "common/TolvaneError.h"
 
 #include <QLocale>
 

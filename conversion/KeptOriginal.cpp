@@ -1,8 +1,8 @@
-#include "KeptOriginal.h"
+#include "conversion/KeptOriginal.h"
 
-#include "OutputFiles.h"
-#include "OutputNames.h"
-#include "TolvaneError.h"
+#include "conversion/OutputFiles.h"
+#include "conversion/OutputNames.h"
+#include "common/TolvaneError.h"
 
 #include <QDir>
 #include <QFile>

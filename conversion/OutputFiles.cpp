@@ -1,6 +1,6 @@
-#include "OutputFiles.h"
+#include "conversion/OutputFiles.h"
 
-#include "TolvaneError.h"
+#include "common/TolvaneError.h"
 
 #include <QDir>
 #include <QFile>

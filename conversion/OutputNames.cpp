@@ -1,4 +1,4 @@
-#include "OutputNames.h"
+#include "conversion/OutputNames.h"
 
 #include <QFileInfo>
 

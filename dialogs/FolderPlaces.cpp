@@ -1,4 +1,4 @@
-#include "FolderPlaces.h"
+#include "dialogs/FolderPlaces.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "FolderTree.h"
+#include "dialogs/FolderTree.h"
 
-#include "FolderPlaces.h"
+#include "dialogs/FolderPlaces.h"
 
 #include <QAbstractItemModel>
 #include <QDir>

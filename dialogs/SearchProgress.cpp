@@ -1,6 +1,6 @@
-#include "SearchProgress.h"
+#include "dialogs/SearchProgress.h"
 
-#include "DialogPlacement.h"
+#include "gui/DialogPlacement.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

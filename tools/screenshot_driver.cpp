@@ -8,18 +8,18 @@
 // "main" takes the main window only (idle with a queue, and during a run);
 // "all" adds every dialog, an open menu and the end-of-run message box.
 
-#include "Application.h"
-#include "CaptionFit.h"
-#include "EncoderOutput.h"
-#include "ErrorReport.h"
-#include "PowerOff.h"
-#include "Startup.h"
-#include "UnitCloseWindows.h"
-#include "UnitMain.h"
-#include "UnitOverWrite.h"
-#include "UnitSetting.h"
-#include "Unit_batch.h"
-#include "Unit_common_directory.h"
+#include "app/Application.h"
+#include "support/CaptionFit.h"
+#include "conversion/EncoderOutput.h"
+#include "common/ErrorReport.h"
+#include "common/PowerOff.h"
+#include "app/Startup.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "app/MainWindow.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/SettingsDialog.h"
+#include "dialogs/BatchAddDialog.h"
+#include "dialogs/DirectoryChooser.h"
 
 #include <QDir>
 #include <QLabel>

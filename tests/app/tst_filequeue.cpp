@@ -1,9 +1,9 @@
-#include "ErrorReport.h"
-#include "FileQueueRules.h"
-#include "ModalAnswerer.h"
-#include "SearchProgress.h"
-#include "ProgramFixture.h"
-#include "UnitMain.h"
+#include "common/ErrorReport.h"
+#include "app/FileQueueRules.h"
+#include "support/ModalAnswerer.h"
+#include "dialogs/SearchProgress.h"
+#include "support/ProgramFixture.h"
+#include "app/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QAction>

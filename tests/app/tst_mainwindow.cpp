@@ -1,12 +1,12 @@
-#include "Application.h"
-#include "ErrorReport.h"
-#include "FindControl.h"
-#include "IniFile.h"
-#include "ProgramFixture.h"
-#include "TolvaneError.h"
-#include "UnitMain.h"
-#include "UrlRecorder.h"
-#include "Unit_common.h"
+#include "app/Application.h"
+#include "common/ErrorReport.h"
+#include "support/FindControl.h"
+#include "common/IniFile.h"
+#include "support/ProgramFixture.h"
+#include "common/TolvaneError.h"
+#include "app/MainWindow.h"
+#include "support/UrlRecorder.h"
+#include "gui/CommonServices.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -342,4 +342,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_mainwindow.moc"
-#include "moc_UrlRecorder.cpp"
+#include "support/moc_UrlRecorder.cpp"

@@ -1,9 +1,9 @@
-#include "Application.h"
-#include "IniFile.h"
-#include "ProgramFixture.h"
-#include "Skins.h"
-#include "UnitMain.h"
-#include "Unit_common.h"
+#include "app/Application.h"
+#include "common/IniFile.h"
+#include "support/ProgramFixture.h"
+#include "gui/Skins.h"
+#include "app/MainWindow.h"
+#include "gui/CommonServices.h"
 
 #include <QAction>
 #include <QDialog>

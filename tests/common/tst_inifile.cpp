@@ -1,5 +1,5 @@
-#include "IniFile.h"
-#include "TolvaneError.h"
+#include "common/IniFile.h"
+#include "common/TolvaneError.h"
 
 #include <QDir>
 #include <QFile>

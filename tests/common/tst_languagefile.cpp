@@ -1,5 +1,5 @@
-#include "LanguageFile.h"
-#include "ProgramFolder.h"
+#include "common/LanguageFile.h"
+#include "support/ProgramFolder.h"
 
 #include <QTest>
 

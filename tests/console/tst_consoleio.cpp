@@ -1,6 +1,6 @@
-#include "ConsoleIO.h"
-#include "ErrorReport.h"
-#include "TolvaneError.h"
+#include "console/ConsoleIO.h"
+#include "common/ErrorReport.h"
+#include "common/TolvaneError.h"
 
 #include <QDir>
 #include <QElapsedTimer>

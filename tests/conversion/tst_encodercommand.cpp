@@ -1,5 +1,5 @@
-#include "EncoderCommand.h"
-#include "FFMpegVCL.h"
+#include "conversion/EncoderCommand.h"
+#include "encoder/CommandLineBuilder.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "EncoderOutput.h"
-#include "ErrorOf.h"
+#include "conversion/EncoderOutput.h"
+#include "support/ErrorOf.h"
 
 #include <QLocale>
 #include <QTest>

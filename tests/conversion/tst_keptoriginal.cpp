@@ -1,7 +1,7 @@
 // Existing outputs moved aside while the run writes their replacement.
-#include "ErrorOf.h"
-#include "KeptOriginal.h"
-#include "OutputFiles.h"
+#include "support/ErrorOf.h"
+#include "conversion/KeptOriginal.h"
+#include "conversion/OutputFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "FindControl.h"
-#include "FolderPlaces.h"
-#include "FolderTreeDriver.h"
-#include "ProgramFixture.h"
-#include "UnitMain.h"
-#include "Unit_batch.h"
+#include "support/FindControl.h"
+#include "dialogs/FolderPlaces.h"
+#include "support/FolderTreeDriver.h"
+#include "support/ProgramFixture.h"
+#include "app/MainWindow.h"
+#include "dialogs/BatchAddDialog.h"
 
 #include <QAction>
 #include <QApplication>

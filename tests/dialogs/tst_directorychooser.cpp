@@ -1,12 +1,12 @@
-#include "FindControl.h"
-#include "FolderPlaces.h"
-#include "FolderTreeDriver.h"
-#include "IniFile.h"
-#include "ModalAnswerer.h"
-#include "ProgramFixture.h"
-#include "UnitMain.h"
-#include "Unit_common.h"
-#include "Unit_common_directory.h"
+#include "support/FindControl.h"
+#include "dialogs/FolderPlaces.h"
+#include "support/FolderTreeDriver.h"
+#include "common/IniFile.h"
+#include "support/ModalAnswerer.h"
+#include "support/ProgramFixture.h"
+#include "app/MainWindow.h"
+#include "gui/CommonServices.h"
+#include "dialogs/DirectoryChooser.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "Application.h"
-#include "ProgramFixture.h"
-#include "UnitCloseWindows.h"
-#include "UnitMain.h"
-#include "Unit_common.h"
+#include "app/Application.h"
+#include "support/ProgramFixture.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "app/MainWindow.h"
+#include "gui/CommonServices.h"
 
 #include <QPushButton>
 #include <QTest>

@@ -1,11 +1,11 @@
-#include "Application.h"
-#include "FindControl.h"
-#include "IniFile.h"
-#include "ProgramFixture.h"
-#include "UnitCloseWindows.h"
-#include "UnitMain.h"
-#include "UnitSetting.h"
-#include "Unit_common.h"
+#include "app/Application.h"
+#include "support/FindControl.h"
+#include "common/IniFile.h"
+#include "support/ProgramFixture.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "app/MainWindow.h"
+#include "dialogs/SettingsDialog.h"
+#include "gui/CommonServices.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvaneError.h"
+#include "common/TolvaneError.h"
 
 #include <QString>
 

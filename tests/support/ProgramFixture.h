@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ErrorReport.h"
-#include "PowerOff.h"
-#include "ProgramFolder.h"
-#include "Startup.h"
-#include "UnitMain.h"
+#include "common/ErrorReport.h"
+#include "common/PowerOff.h"
+#include "support/ProgramFolder.h"
+#include "app/Startup.h"
+#include "app/MainWindow.h"
 
 #include <QByteArray>
 #include <QStandardPaths>

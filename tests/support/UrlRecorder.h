@@ -8,7 +8,7 @@
 
 // Takes the place of the desktop's handlers for the given URL schemes while it
 // lives and records every address the program asks to open.
-// A test that uses it ends with #include "moc_UrlRecorder.cpp" (the class needs moc).
+// A test that uses it ends with #include "support/moc_UrlRecorder.cpp" (the class needs moc).
 class UrlRecorder : public QObject
 {
     Q_OBJECT

@@ -9,7 +9,7 @@
 // feeds and holds open, so the conversion cannot end before the test says.
 
 #include "EncoderTestKit.h"
-#include "ConsoleIO.h"
+#include "console/ConsoleIO.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
-#include "FindControl.h"
-#include "ProgramFixture.h"
-#include "UnitMain.h"
-#include "Unit_common.h"
+#include "support/FindControl.h"
+#include "support/ProgramFixture.h"
+#include "app/MainWindow.h"
+#include "gui/CommonServices.h"
 
 #include <QComboBox>
 #include <QRadioButton>

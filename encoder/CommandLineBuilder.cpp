@@ -1,4 +1,4 @@
-#include "FFMpegVCL.h"
+#include "encoder/CommandLineBuilder.h"
 
 #include <array>
 

@@ -1,9 +1,9 @@
-#include "Unit_common.h"
+#include "gui/CommonServices.h"
 
-#include "ConfigLocation.h"
-#include "IniFile.h"
-#include "PowerOff.h"
-#include "Skins.h"
+#include "common/IniFile.h"
+#include "common/PowerOff.h"
+#include "gui/Skins.h"
+#include "common/ConfigLocation.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

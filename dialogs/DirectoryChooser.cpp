@@ -1,8 +1,8 @@
-#include "Unit_common_directory.h"
-#include "ui_Unit_common_directory.h"
+#include "dialogs/DirectoryChooser.h"
+#include "ui_DirectoryChooser.h"
 
-#include "DialogPlacement.h"
-#include "FolderTree.h"
+#include "gui/DialogPlacement.h"
+#include "dialogs/FolderTree.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>

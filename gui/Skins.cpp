@@ -1,6 +1,6 @@
-#include "Skins.h"
+#include "gui/Skins.h"
 
-#include "TolvaneError.h"
+#include "common/TolvaneError.h"
 
 #include <QApplication>
 #include <QFile>

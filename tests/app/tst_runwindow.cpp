@@ -1,14 +1,15 @@
-// The conversion run end to end: the real window, the real runner and the
-// real encoder on short clips that ffmpeg makes at test time.
-#include "Application.h"
-#include "ConsoleIO.h"
-#include "FindControl.h"
-#include "ModalAnswerer.h"
-#include "ProgramFixture.h"
-#include "TolvaneError.h"
-#include "UnitMain.h"
-#include "Unit_common.h"
-#include "UrlRecorder.h"
+// The conversion run end to end through the window: the real window, the
+// real runner and the real encoder on short clips that ffmpeg makes at test
+// time. The run's own rules are tested without a window in tests/conversion/.
+#include "app/Application.h"
+#include "console/ConsoleIO.h"
+#include "support/FindControl.h"
+#include "support/ModalAnswerer.h"
+#include "support/ProgramFixture.h"
+#include "common/TolvaneError.h"
+#include "app/MainWindow.h"
+#include "gui/CommonServices.h"
+#include "support/UrlRecorder.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -95,7 +96,7 @@ void writeFile(const QString &path, const QByteArray &content)
 }
 }
 
-class TestConversionRun : public QObject
+class TestRunWindow : public QObject
 {
     Q_OBJECT
 
@@ -185,7 +186,7 @@ private:
         QCOMPARE(bar()->value(), 0);
         QVERIFY(list()->isEnabled());
         QVERIFY(FindControl<QAction>(frmMain, "ActionFileAdd")->isEnabled());
-        QVERIFY(!frmMain->ConsoleIO->IsRunning());
+        QVERIFY(!frmMain->ConversionRun->ConsoleIO->IsRunning());
     }
 
 private slots:
@@ -300,8 +301,8 @@ private slots:
                           FindControl<QAction>(frmMain, "ActionConvertNow")->text()});
         };
         // Connected after the window's own handlers, so each sees the display they made.
-        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
-        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveOutput, this, look);
+        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
+        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveOutput, this, look);
         QList<int> barValues;
         connect(bar(), &QProgressBar::valueChanged, this, [&](int value) { barValues << value; });
 
@@ -342,7 +343,7 @@ private slots:
         start(false);
         useBlockingEncoder();
         queue({"long.mkv", "a.avi", "b.mp4"});
-        QMetaObject::Connection stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        QMetaObject::Connection stopper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(stopper);
             clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
         });
@@ -362,7 +363,7 @@ private slots:
 
         // The next run starts from the first row again; long.mp3 now exists.
         QString firstSource;
-        stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        stopper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(stopper);
             firstSource = list()->item(list()->selectionModel()->selectedRows().value(0).row(), 0)->text();
             clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
@@ -382,7 +383,7 @@ private slots:
         useBlockingEncoder();
         queue({"a.avi", "long.mkv"});
         bool stopped = false;
-        connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             if (!stopped && list()->selectionModel()->selectedRows().value(0).row() == 1) {
                 stopped = true;
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
@@ -461,7 +462,7 @@ private slots:
             QVERIFY2(probe(out(name)).valid, qPrintable(name));
         for (const QString &name : untouched)
             QCOMPARE(contentOf(out(name)), QByteArray("old ") + name.at(0).toLatin1());
-        QCOMPARE(int(frmMain->FOverwriteChoice), remembered);
+        QCOMPARE(int(frmMain->ConversionRun->FOverwriteChoice), remembered);
         QCOMPARE(outputEntries().size(), 2 + int(std::count_if(
             converted.begin(), converted.end(), [](const QString &n) { return n.contains("(1)"); })));
     }
@@ -622,7 +623,7 @@ private slots:
             writeFile(out("a.mp3"), "old a");
         QMetaObject::Connection stopper;
         if (stop)
-            stopper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            stopper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
                 disconnect(stopper);
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
@@ -689,7 +690,7 @@ private slots:
     {
         start();
         queue({"a.avi", "b.mp4", "c.mkv"});
-        connect(frmMain->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
+        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
             if (running && list()->selectionModel()->selectedRows().value(0).row() == 1)
                 clickLater(FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV"));
         });
@@ -709,7 +710,7 @@ private slots:
         start(false, QString(), "autoPowerOff=1\n");
         useBlockingEncoder();
         queue({"long.mkv", "a.avi"});
-        QMetaObject::Connection closer = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        QMetaObject::Connection closer = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(closer);
             QTimer::singleShot(0, frmMain, [&] { frmMain->close(); });
         });
@@ -746,7 +747,7 @@ private slots:
         QVERIFY(modal.unexpected.isEmpty());
         QCOMPARE(contentOf(out("a.mp3")), QByteArray("old a"));
         QVERIFY(!QFile::exists(out("b.mp3")));
-        QVERIFY(!frmMain->ConsoleIO || !frmMain->ConsoleIO->IsRunning());
+        QVERIFY(!frmMain->ConversionRun->ConsoleIO || !frmMain->ConversionRun->ConsoleIO->IsRunning());
     }
 
     // Files dropped on the window while it converts join the queue but not the run.
@@ -754,7 +755,7 @@ private slots:
     {
         start();
         queue({"a.avi"});
-        QMetaObject::Connection dropper = connect(frmMain->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        QMetaObject::Connection dropper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             disconnect(dropper);
             auto *data = new QMimeData;
             data->setUrls({QUrl::fromLocalFile(clip("b.mp4"))});
@@ -865,7 +866,7 @@ private slots:
         QCOMPARE(this->bar()->value(), bar);
         QCOMPARE(status()->text(), text);
         if (selected < 0)
-            QCOMPARE(frmMain->FDuration, qint64(0));
+            QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
         else
             QCOMPARE(status()->toolTip(), text);
     }
@@ -901,7 +902,7 @@ private slots:
         } catch (const TolvaneError &e) {
             QCOMPARE(e.text(), QStringLiteral("'x' is not a valid floating point value"));
         }
-        QCOMPARE(frmMain->FDuration, qint64(60));
+        QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(60));
         QCOMPARE(bar()->value(), 7);
         QCOMPARE(status()->text(), QStringLiteral("before"));
     }
@@ -911,9 +912,9 @@ int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // one test closes the main window
-    TestConversionRun test;
+    TestRunWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_conversionrun.moc"
-#include "moc_UrlRecorder.cpp"
+#include "tst_runwindow.moc"
+#include "support/moc_UrlRecorder.cpp"

@@ -1,8 +1,8 @@
-#include "UnitOverWrite.h"
-#include "ui_UnitOverWrite.h"
+#include "dialogs/FileExistsDialog.h"
+#include "ui_FileExistsDialog.h"
 
-#include "DialogPlacement.h"
-#include "OutputNames.h"
+#include "gui/DialogPlacement.h"
+#include "conversion/OutputNames.h"
 
 #include <QShowEvent>
 

@@ -1,10 +1,10 @@
-#include "UnitSetting.h"
-#include "ui_UnitSetting.h"
+#include "dialogs/SettingsDialog.h"
+#include "ui_SettingsDialog.h"
 
-#include "DialogPlacement.h"
-#include "IniFile.h"
-#include "TolvaneError.h"
-#include "Unit_common.h"
+#include "gui/DialogPlacement.h"
+#include "common/IniFile.h"
+#include "common/TolvaneError.h"
+#include "gui/CommonServices.h"
 
 #include <QShowEvent>
 

@@ -6,9 +6,9 @@
 #include <QStringList>
 #include <functional>
 
-#include "EncoderCommand.h"
-#include "FileQueueRules.h"
-#include "FFMpegVCL.h"
+#include "conversion/ConversionRun.h"
+#include "conversion/EncoderCommand.h"
+#include "app/FileQueueRules.h"
 
 namespace Ui {
 class TfrmMain;
@@ -17,14 +17,16 @@ class QAction;
 class QFileDialog;
 class QMenu;
 class TConsoleIO;
-class TKeptOriginal;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
-// UnitMain.cpp (start-up, output folder, help, skins), UnitMain_queue.cpp
-// (the file queue), UnitMain_run.cpp (the conversion run) and
-// UnitMain_language.cpp (captions and texts from the language file).
-class TfrmMain : public QMainWindow
+// MainWindow.cpp (start-up, output folder, help, skins), MainWindowQueue.cpp
+// (the file queue), MainWindowRun.cpp (what the conversion run reports),
+// MainWindowOptions.cpp (format and options of the encoder command),
+// MainWindowSettings.cpp (options kept in config.ini) and
+// MainWindowLanguage.cpp (captions and texts from the language file).
+// The run itself is TConversionRun; the window answers its questions.
+class TfrmMain : public QMainWindow, public IConversionOwner
 {
     Q_OBJECT
 public:
@@ -143,14 +145,9 @@ private:
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;
 
-    // Conversion run
+    // Conversion run: the engine runs it, the window draws what it reports.
 public:
-    TConsoleIO *ConsoleIO = nullptr; // runs the encoder; released when the window closes
-    TFFMpeg FFMpeg;                  // builds the encoder's command for each file
-    bool FContinue = true;           // a run may go on; cleared by a stop
-    quint8 FOverwriteChoice = 0;     // remembered file-exists answer (ocAsk until answered)
-    qint64 FDuration = 0;            // duration of the file being converted, in seconds
-    qint64 FMaxTime = 0;             // highest encoder time seen for that file, in seconds
+    TConversionRun *ConversionRun = nullptr; // owns the runner, the choices and the file being converted
 
     void RunConversion();
     void StopConversion();
@@ -160,22 +157,22 @@ public:
     QString ResolveTargetFile(const QString &Path);
     void ParseEncoderOutput(const QString &Text);
 
+    // What the run asks of the window.
+    int RowCount() const override;
+    QString SourceOfRow(int row) const override;
+    TOutputOptions CurrentOptions() const override;
+    QString EncoderFolder() const override;
+    quint8 AskFileExists(const QString &target) override;
+
 public slots:
-    void ConsoleIOReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
-    void ConsoleIOReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
     void ConsoleIOProcessStatusChange(TConsoleIO *Sender, bool IsRunning);
 
 private:
     void SetupConversionRun();
     void CloseConversionRun();
-    void ShowEndOfRun(const QString &folder);
-    // Keeps or drops the original moved aside for target once its encoder
-    // ended; true when the encoder wrote nothing into target.
-    bool SettleTarget(const QString &target, TKeptOriginal &original, bool stopped, bool failed);
-    bool m_runActive = false;   // RunConversion is on the stack (no nested run)
-    bool m_closing = false;     // the window is closing: the run must end at once
-    QStringList m_failedSources; // sources of this run whose encoder failed
-    QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
+    void ShowFileStarted(int row);
+    void ShowProgress(const TProgressView &view);
+    void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -1,8 +1,8 @@
-#include "UnitCloseWindows.h"
-#include "ui_UnitCloseWindows.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "ui_PowerOffCountdown.h"
 
-#include "DialogPlacement.h"
-#include "Unit_common.h"
+#include "gui/DialogPlacement.h"
+#include "gui/CommonServices.h"
 
 #include <QShowEvent>
 #include <QTimer>

@@ -1,11 +1,11 @@
-#include "UnitMain.h"
-#include "ui_UnitMain.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include "ActionBinding.h"
-#include "IniFile.h"
-#include "KeptOriginal.h"
-#include "ProductLinks.h"
-#include "Unit_common.h"
+#include "app/ActionBinding.h"
+#include "common/IniFile.h"
+#include "conversion/KeptOriginal.h"
+#include "app/ProductLinks.h"
+#include "gui/CommonServices.h"
 
 #include <QCloseEvent>
 #include <QDir>

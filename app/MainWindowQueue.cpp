@@ -1,12 +1,12 @@
-#include "UnitMain.h"
-#include "ui_UnitMain.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include "ActionBinding.h"
-#include "ErrorReport.h"
-#include "FileQueueRules.h"
-#include "Unit_batch.h"
-#include "Unit_common_directory.h"
-#include "SearchProgress.h"
+#include "app/ActionBinding.h"
+#include "common/ErrorReport.h"
+#include "app/FileQueueRules.h"
+#include "dialogs/BatchAddDialog.h"
+#include "dialogs/DirectoryChooser.h"
+#include "dialogs/SearchProgress.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,11 @@
-#include "ConfigLocation.h"
-#include "ErrorReport.h"
-#include "IniFile.h"
-#include "ModalAnswerer.h"
-#include "PowerOff.h"
-#include "UrlRecorder.h"
-#include "Unit_common.h"
+#include "common/ErrorReport.h"
+#include "common/IniFile.h"
+#include "support/ModalAnswerer.h"
+#include "common/PowerOff.h"
+#include "support/UrlRecorder.h"
+#include "gui/CommonServices.h"
+#include "gui/ErrorBox.h"
+#include "common/ConfigLocation.h"
 
 #include <QDir>
 #include <QFile>
@@ -305,6 +306,7 @@ private slots:
         // Without a recorder the text goes to the real box: the application
         // title, an error icon, OK only; the program goes on once it is closed.
         SetApplicationTitle(QStringLiteral("Tolvane title"));
+        InstallErrorBox();
         const ErrorReporter previous = SetErrorReporter({});
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -331,5 +333,5 @@ private slots:
 };
 
 QTEST_MAIN(TestCommon)
-#include "tst_common.moc"
-#include "moc_UrlRecorder.cpp"
+#include "tst_commonservices.moc"
+#include "support/moc_UrlRecorder.cpp"

@@ -1,8 +1,8 @@
-#include "Unit_batch.h"
-#include "ui_Unit_batch.h"
+#include "dialogs/BatchAddDialog.h"
+#include "ui_BatchAddDialog.h"
 
-#include "DialogPlacement.h"
-#include "FolderTree.h"
+#include "gui/DialogPlacement.h"
+#include "dialogs/FolderTree.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>

@@ -1,4 +1,4 @@
-#include "DialogPlacement.h"
+#include "gui/DialogPlacement.h"
 
 #include <QScreen>
 #include <QWidget>

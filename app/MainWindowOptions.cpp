@@ -1,7 +1,7 @@
-#include "UnitMain.h"
-#include "ui_UnitMain.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include "Unit_common.h"
+#include "gui/CommonServices.h"
 
 // The encoder command for one file. Every value is taken from the position of
 // the selected item, never from its text, and read afresh for each file, so a
@@ -18,10 +18,13 @@ int TfrmMain::SampleRateOfIndex(int Position) const { return ::SampleRateOfIndex
 
 int TfrmMain::ChannelCount() const { return ui->radioButtonChannelMono->isChecked() ? 1 : 2; }
 
+TOutputOptions TfrmMain::CurrentOptions() const
+{
+    return {GetOutputExt(), BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
+            SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()), ChannelCount()};
+}
+
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)
 {
-    const int bitrate = BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex());
-    const int sampleRate = SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex());
-    return ::BuildEncoderCommand(FFMpeg, frmCommon->AppFolder, Source, Target, GetOutputExt(), bitrate, sampleRate,
-                                 ChannelCount());
+    return ConversionRun->BuildEncoderCommand(Source, Target);
 }

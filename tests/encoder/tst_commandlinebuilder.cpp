@@ -1,4 +1,4 @@
-#include "FFMpegVCL.h"
+#include "encoder/CommandLineBuilder.h"
 
 #include <QTest>
 
@@ -283,4 +283,4 @@ void TestFFMpeg::lastSetWinsAndBuildingChangesNothing()
 }
 
 QTEST_GUILESS_MAIN(TestFFMpeg)
-#include "tst_ffmpeg.moc"
+#include "tst_commandlinebuilder.moc"

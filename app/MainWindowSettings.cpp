@@ -1,9 +1,9 @@
-#include "UnitMain.h"
-#include "ui_UnitMain.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include "OutputSettings.h"
-#include "UnitSetting.h"
-#include "Unit_common.h"
+#include "app/OutputSettings.h"
+#include "dialogs/SettingsDialog.h"
+#include "gui/CommonServices.h"
 
 #include <QComboBox>
 #include <QRadioButton>

@@ -1,0 +1,188 @@
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "common/ErrorReport.h"
+#include "common/TolvaneError.h"
+#include "console/ConsoleIO.h"
+#include "conversion/OutputFiles.h"
+#include "conversion/OutputNames.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "gui/CommonServices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTableWidgetItem>
+#include <QTextDocument>
+
+const char DefaultStatusRunText[] = "Converting file %s";
+
+namespace {
+// Sets text unless the language file already gave one.
+void DefaultText(QString &text, const char *fallback)
+{
+    if (text.isEmpty())
+        text = QString::fromUtf8(fallback);
+}
+
+// Tool tips render anything that looks like markup as rich text; a file
+// named "<b>x</b>.avi" must still show its name as it is.
+QString PlainToolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+// The status line has room for one line: a line break in a file name would
+// push the rest of the window about, so it shows as a replacement character.
+QString OneLine(QString text)
+{
+    for (QChar &c : text)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\v') || c == QLatin1Char('\f')
+            || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph
+            || c.unicode() == 0x85)
+            c = QChar::ReplacementCharacter;
+    return text;
+}
+}
+
+void TfrmMain::SetupConversionRun()
+{
+    // The status line carries file names, which may look like markup.
+    ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
+
+    ConversionRun = new TConversionRun(*this, this);
+    ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
+    connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
+    connect(ConversionRun, &TConversionRun::FileProgress, this,
+            [this](int, const TProgressView &view) { ShowProgress(view); });
+    connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
+            [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
+    connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
+
+    // English until the language file is loaded, which replaces them all.
+    DefaultText(StringStartCaption, "Convert");
+    DefaultText(StringStopCaption, "Stop");
+    DefaultText(msgStatusReady, "Ready");
+    DefaultText(msgStatusRun, DefaultStatusRunText);
+    DefaultText(msgFolderView, "Conversion finished.");
+    DefaultText(msgFinishInfo, "Do you want to open the output folder?");
+    DefaultText(msgNoOutputFolder, "No output folder is set. Please choose one before converting.");
+    DefaultText(msgFailedFiles, "These files could not be converted:");
+}
+
+void TfrmMain::ActionConvertNowExecute()
+{
+    if (ConversionRun->IsEncoderRunning())
+        StopConversion();
+    else if (!ConversionRun->IsActive()) // a click between two files of a run starts nothing
+        RunConversion();
+}
+
+void TfrmMain::RunConversion()
+{
+    if (ConversionRun->IsActive() || !ConversionRun->ConsoleIO)
+        return;
+    const QString folder = ui->editOutputFolder->text();
+    // Without a folder the targets would land in whatever folder the program
+    // was started from.
+    if (!IsOutputFolderSet(folder))
+        throw TolvaneError(msgNoOutputFolder);
+    ConversionRun->Run(folder);
+}
+
+void TfrmMain::ShowFileStarted(int row) { ui->listViewFiles->selectRow(row); }
+
+void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
+{
+    ResetStatus();
+    ShowPowerOffCountdownIfEnabled();
+    if (ConversionRun->IsClosing())
+        return;
+    QString text = msgFolderView + QStringLiteral("\r\n\r\n") + msgFinishInfo;
+    if (!failedSources.isEmpty())
+        text += QStringLiteral("\r\n\r\n") + msgFailedFiles + QStringLiteral("\r\n")
+                + failedSources.join(QStringLiteral("\r\n"));
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("msgFinishInfo"));
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));
+}
+
+void TfrmMain::StopConversion()
+{
+    ConversionRun->StopConversion();
+    ResetStatus();
+}
+
+void TfrmMain::CloseConversionRun() { ConversionRun->Close(); }
+
+void TfrmMain::SetControlsEnabled(bool Enabled)
+{
+    const QList<QWidget *> widgets{ui->listViewFiles,          ui->buttonAdd,          ui->buttonDelete,
+                                   ui->buttonClearAll,         ui->buttonMoveUp,       ui->buttonMoveDown,
+                                   ui->comboBoxAudioBitrate,   ui->comboBoxSampleRate, ui->radioButtonChannelMono,
+                                   ui->radioButtonChannelStereo};
+    for (QWidget *widget : widgets)
+        widget->setEnabled(Enabled);
+    const QList<QAction *> actions{ui->ActionFileAdd,      ui->ActionFileDelete,   ui->ActionFileClearAll,
+                                   ui->ActionFileMoveUp,   ui->ActionFileMoveDown, ui->ActionSetDirectory,
+                                   ui->ActionFileBatchAdd};
+    for (QAction *action : actions)
+        action->setEnabled(Enabled);
+    ui->editOutputFolder->setEnabled(Enabled);
+    ui->ActionConvertNow->setText(Enabled ? StringStartCaption : StringStopCaption);
+}
+
+void TfrmMain::ResetStatus()
+{
+    ui->labelCurrentInfo->setText(msgStatusReady);
+    ui->progressBarCurrent->setValue(0);
+}
+
+void TfrmMain::ForceOutputFolder(const QString &Folder) { ::ForceOutputFolder(Folder); }
+
+QString TfrmMain::ResolveTargetFile(const QString &Path) { return ConversionRun->ResolveTargetFile(Path); }
+
+void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning) { SetControlsEnabled(!IsRunning); }
+
+int TfrmMain::RowCount() const { return ui->listViewFiles->rowCount(); }
+
+QString TfrmMain::SourceOfRow(int row) const
+{
+    const QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
+    return item ? item->text() : QString();
+}
+
+QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }
+
+quint8 TfrmMain::AskFileExists(const QString &)
+{
+    if (!frmOverWrite)
+        return quint8(ocAsk);
+    frmOverWrite->exec();
+    return frmOverWrite->FChoice;
+}
+
+void TfrmMain::ParseEncoderOutput(const QString &Text)
+{
+    if (ui->listViewFiles->selectionModel()->selectedRows().isEmpty())
+        return;
+    ShowProgress(ConversionRun->ParseEncoderOutput(Text));
+}
+
+void TfrmMain::ShowProgress(const TProgressView &view)
+{
+    const QModelIndexList selected = ui->listViewFiles->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first().row();
+    ui->progressBarCurrent->setValue(view.Percent);
+    const QString status =
+        ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, SourceOfRow(row));
+    ui->labelCurrentInfo->setText(OneLine(status));
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "conversion/EncoderCommand.h"
+#include "conversion/EncoderOutput.h"
+#include "encoder/CommandLineBuilder.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class TConsoleIO;
+class TKeptOriginal;
+
+// The format and options a file is converted with, read from the owner at
+// the moment they are needed, so a change during a run applies to the next file.
+struct TOutputOptions
+{
+    QString Extension = QStringLiteral("mp3");
+    int Bitrate = 128;
+    int SampleRate = 44100;
+    int Channels = 2;
+};
+
+// What the run asks of whoever owns it (the main window, or a test). The run
+// itself knows no widget.
+class IConversionOwner
+{
+public:
+    virtual ~IConversionOwner() = default;
+    // The queue, read afresh at every file: rows may go while the controls are enabled.
+    virtual int RowCount() const = 0;
+    virtual QString SourceOfRow(int row) const = 0;
+    virtual TOutputOptions CurrentOptions() const = 0;
+    // The folder holding libm9s, ending in "/".
+    virtual QString EncoderFolder() const = 0;
+    // The file-exists question for target: one of the TOverwriteChoice codes,
+    // ocAsk when the question was closed without an answer.
+    virtual quint8 AskFileExists(const QString &target) = 0;
+};
+
+// How one file of a run ended.
+enum class TFileOutcome { Converted, Failed, Stopped, Skipped };
+
+// The file an encoder is working on. One per running encoder: what belongs to
+// a file lives here, not in the run.
+struct TRunningFile
+{
+    int Row = -1;
+    QString Source;
+    QString Target;
+    qint64 FDuration = 0; // the source's duration, in seconds
+    qint64 FMaxTime = 0;  // highest encoder time seen, in seconds
+    QString LastErrorLine; // the encoder's last message that was not progress
+};
+
+// The conversion run: takes the queue's rows one after another, resolves each
+// target, writes its placeholder, starts libm9s, waits for it and settles what
+// it left. Everything runs on the thread that calls Run (the GUI thread): the
+// encoder is tied to the thread that starts it and dies with it.
+class TConversionRun : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TConversionRun(IConversionOwner &owner, QObject *parent = nullptr);
+    ~TConversionRun() override;
+
+    TConsoleIO *ConsoleIO = nullptr; // runs the encoder; released by Close
+    TFFMpeg FFMpeg;                  // builds the encoder's command for each file
+    bool FContinue = true;           // a run may go on; cleared by a stop
+    quint8 FOverwriteChoice = 0;     // remembered file-exists answer (ocAsk until answered)
+
+    // Converts every row into folder. Returns false when the run was stopped
+    // or closed, true when it went through every row (RunFinished was sent).
+    // A nested call, or one after Close, does nothing. Raises the step's
+    // error (a placeholder that cannot be written, an encoder that cannot start).
+    bool Run(QString folder);
+    // Asks the running encoder to stop; the run ends after it.
+    void StopConversion();
+    // The owner goes: the running encoder is stopped and released, and
+    // nothing more of this run is reported.
+    void Close();
+
+    bool IsActive() const { return m_runActive; }
+    bool IsClosing() const { return m_closing; }
+    bool IsEncoderRunning() const;
+    const TRunningFile &File() const { return m_file; }
+    QStringList FailedSources() const { return m_failedSources; }
+
+    // The encoder's command for source into target with the owner's options now.
+    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target);
+    // target, or the name the file-exists rules give it; empty to skip it.
+    QString ResolveTargetFile(const QString &Path);
+    // Folds a chunk of encoder output into the running file's progress.
+    // Raises on a bad value after storing what was read before it.
+    TProgressView ParseEncoderOutput(const QString &Text);
+
+signals:
+    // A row is taken: its file is the next one to be converted.
+    void FileStarted(int row, const QString &source);
+    void FileProgress(int row, const TProgressView &view);
+    void FileFinished(int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine);
+    // Every row was taken; failedSources could not be converted. folder
+    // ends in "/" once a row was taken.
+    void RunFinished(const QString &folder, const QStringList &failedSources);
+    // The encoder started or ended.
+    void EncoderRunningChanged(bool running);
+
+private:
+    // The steps of one file, in order.
+    bool ConvertRow(int row, const QString &folder);
+    bool ResolveTarget(const QString &folder);
+    void StartEncoder(TKeptOriginal &original);
+    void WaitForEncoder();
+    TFileOutcome FinishFile(TKeptOriginal &original);
+    bool SettleTarget(TKeptOriginal &original, bool stopped, bool failed);
+    bool Interrupted() const { return !FContinue || m_closing; }
+
+    void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
+    void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
+
+    IConversionOwner &m_owner;
+    TRunningFile m_file;
+    bool m_runActive = false;        // Run is on the stack (no nested run)
+    bool m_closing = false;          // the owner is closing: the run must end at once
+    QStringList m_failedSources;     // sources of this run whose encoder failed
+    QSet<QString> m_writtenThisRun;  // targets this run wrote: never written over by a later source
+};

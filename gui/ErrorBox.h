@@ -1,0 +1,8 @@
+#pragma once
+
+class QWidget;
+
+// The error box: every error the program reports shows in a message box with
+// the application title, an error icon and an OK button, in front of the
+// active window, else in front of owner (the main window).
+void InstallErrorBox(QWidget *owner = nullptr);
