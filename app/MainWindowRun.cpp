@@ -57,7 +57,11 @@ void TfrmMain::SetupConversionRun()
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this,
-            [this](int, const TProgressView &view) { ShowProgress(view); });
+            [this](int row, const TProgressView &view) {
+                // The bar and the status line follow the file that started last.
+                if (row == ConversionRun->File().Row)
+                    ShowProgress(view);
+            });
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
