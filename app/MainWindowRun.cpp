@@ -8,6 +8,7 @@
 #include "conversion/OutputNames.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
+#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 #include <QDir>
@@ -94,6 +95,7 @@ void TfrmMain::RunConversion()
     // was started from.
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
+    ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
     ConversionRun->Run(folder);
 }
 

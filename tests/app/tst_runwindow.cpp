@@ -121,7 +121,7 @@ private:
             QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), m_program.folder().file("libm9s")));
         m_output = std::make_unique<QTemporaryDir>();
         m_outputFolder = outputFolder.isNull() ? m_output->path() : outputFolder;
-        m_program.start("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\n" + extraConfig);
+        m_program.start("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\nparallelFiles=1\n" + extraConfig);
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
     }
 
