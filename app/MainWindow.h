@@ -173,6 +173,7 @@ private:
     void ShowFileStarted(int row);
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
+    QStringList FailureReasons; // "name: the encoder's last error line", one per failed file of the run
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -65,6 +65,12 @@ void TfrmMain::SetupConversionRun()
             });
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
+    connect(ConversionRun, &TConversionRun::FileFinished, this,
+            [this](int, const QString &source, TFileOutcome outcome, const QString &lastErrorLine) {
+                if (outcome == TFileOutcome::Failed)
+                    FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
+                                          + lastErrorLine;
+            });
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
     // English until the language file is loaded, which replaces them all.
@@ -96,6 +102,7 @@ void TfrmMain::RunConversion()
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
     ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
+    FailureReasons.clear();
     ConversionRun->Run(folder);
 }
 
@@ -113,6 +120,10 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
                 + failedSources.join(QStringLiteral("\r\n"));
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
+    // Why each file failed goes into the scrollable detail area, so a long
+    // list never grows the box off the screen.
+    if (!FailureReasons.isEmpty())
+        box.setDetailedText(FailureReasons.join(QLatin1Char('\n')));
     if (box.exec() != QMessageBox::Yes)
         return;
     ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));

@@ -532,6 +532,9 @@ private slots:
         convert();
         QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
+        // The reason stands in the detail area, behind the file's name.
+        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
+        QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
         QCOMPARE(contentOf(out("damaged.mp3")), old);
         QVERIFY(probe(out("a.mp3")).valid);
         QCOMPARE(outputEntries(), (QStringList{"a.mp3", "damaged.mp3"}));
