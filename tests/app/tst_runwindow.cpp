@@ -535,6 +535,12 @@ private slots:
         // The reason stands in the detail area, behind the file's name.
         QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
         QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
+        // Each row shows how its file fared; a failure says why in its tool tip.
+        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
+        QCOMPARE(list->item(0, 1)->text(), QString(QChar(0x2717)));
+        QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
+        QCOMPARE(list->item(1, 1)->text(), QString(QChar(0x2713)));
+        QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
         QCOMPARE(contentOf(out("damaged.mp3")), old);
         QVERIFY(probe(out("a.mp3")).valid);
         QCOMPARE(outputEntries(), (QStringList{"a.mp3", "damaged.mp3"}));
