@@ -173,6 +173,12 @@ private:
     void ShowFileStarted(int row);
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
+    static const QString RowStateWaiting, RowStateDone, RowStateFailed, RowStateStopped, RowStateSkipped;
+    void SetupStateColumn();
+    void SetRowState(int row, const QString &state, const QString &toolTip = QString());
+    void ResetRowStates(const QString &state = QString());
+    void ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine);
+    QStringList FailureReasons; // "name: the encoder's last error line", one per failed file of the run
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -169,6 +169,7 @@ std::vector<TLanguageKey> LanguageKeys()
     control(setting, "checkBoxAutoPowerOff");
     control(setting, "labelWaitTime");
     withFallback(TTarget::Control, setting, "LabelSecond", "seconds");
+    control(setting, "labelParallelFiles");
     control(setting, "ButtonOK");
     control(setting, "ButtonCancel");
     return keys;
@@ -367,7 +368,8 @@ void TfrmMain::ApplyJapaneseCharset()
         {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
         {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
-        {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+        {frmSetting, {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK",
+                       "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

@@ -219,6 +219,9 @@ void TfrmMain::SwapRowTexts(int from, int to)
         other->setText(movingText);
     else
         list->setItem(to, 0, new QTableWidgetItem(movingText));
+    // A moved row's state belonged to the last run's order.
+    SetRowState(from, QString());
+    SetRowState(to, QString());
     list->setCurrentCell(to, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     list->scrollToItem(list->item(to, 0));
 }

@@ -8,15 +8,24 @@
 #include "conversion/OutputNames.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
+#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTableWidgetItem>
 #include <QTextDocument>
 
 const char DefaultStatusRunText[] = "Converting file %s";
+
+// The row states are signs, the same in every language.
+const QString TfrmMain::RowStateWaiting = QStringLiteral("\u2026");
+const QString TfrmMain::RowStateDone = QStringLiteral("\u2713");
+const QString TfrmMain::RowStateFailed = QStringLiteral("\u2717");
+const QString TfrmMain::RowStateStopped = QStringLiteral("\u25A0");
+const QString TfrmMain::RowStateSkipped = QStringLiteral("\u2013");
 
 namespace {
 // Sets text unless the language file already gave one.
@@ -53,13 +62,27 @@ void TfrmMain::SetupConversionRun()
     // The status line carries file names, which may look like markup.
     ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
 
+    SetupStateColumn();
     ConversionRun = new TConversionRun(*this, this);
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this,
-            [this](int, const TProgressView &view) { ShowProgress(view); });
+            [this](int row, const TProgressView &view) {
+                // The bar and the status line follow the file that started last.
+                if (view.Percent > 0)
+                    SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
+                if (row == ConversionRun->File().Row)
+                    ShowProgress(view);
+            });
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
+    connect(ConversionRun, &TConversionRun::FileFinished, this,
+            [this](int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine) {
+                ShowFileOutcome(row, outcome, lastErrorLine);
+                if (outcome == TFileOutcome::Failed)
+                    FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
+                                          + lastErrorLine;
+            });
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
     // English until the language file is loaded, which replaces them all.
@@ -90,10 +113,66 @@ void TfrmMain::RunConversion()
     // was started from.
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
+    ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
+    FailureReasons.clear();
+    ResetRowStates(RowStateWaiting);
     ConversionRun->Run(folder);
 }
 
-void TfrmMain::ShowFileStarted(int row) { ui->listViewFiles->selectRow(row); }
+void TfrmMain::ShowFileStarted(int row)
+{
+    ui->listViewFiles->selectRow(row);
+    SetRowState(row, QStringLiteral("0%"));
+}
+
+// The queue's second, narrow column: how each file of the run fares. The
+// first column keeps the source path alone.
+void TfrmMain::SetupStateColumn()
+{
+    QTableWidget *list = ui->listViewFiles;
+    list->setColumnCount(2);
+    list->setHorizontalHeaderItem(1, new QTableWidgetItem(QString()));
+    QHeaderView *header = list->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::Fixed);
+    header->resizeSection(1, list->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 16);
+}
+
+void TfrmMain::SetRowState(int row, const QString &state, const QString &toolTip)
+{
+    QTableWidget *list = ui->listViewFiles;
+    if (row < 0 || row >= list->rowCount())
+        return;
+    QTableWidgetItem *item = list->item(row, 1);
+    if (!item) {
+        item = new QTableWidgetItem;
+        item->setTextAlignment(Qt::AlignCenter);
+        list->setItem(row, 1, item);
+    }
+    item->setText(state);
+    item->setToolTip(PlainToolTip(toolTip));
+}
+
+void TfrmMain::ResetRowStates(const QString &state)
+{
+    for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
+        SetRowState(row, state);
+}
+
+void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine)
+{
+    switch (outcome) {
+    case TFileOutcome::Converted:
+        return SetRowState(row, RowStateDone);
+    case TFileOutcome::Failed:
+        return SetRowState(row, RowStateFailed, lastErrorLine);
+    case TFileOutcome::Stopped:
+        return SetRowState(row, RowStateStopped);
+    case TFileOutcome::Skipped:
+        return SetRowState(row, RowStateSkipped);
+    }
+}
 
 void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
 {
@@ -107,6 +186,10 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
                 + failedSources.join(QStringLiteral("\r\n"));
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
+    // Why each file failed goes into the scrollable detail area, so a long
+    // list never grows the box off the screen.
+    if (!FailureReasons.isEmpty())
+        box.setDetailedText(FailureReasons.join(QLatin1Char('\n')));
     if (box.exec() != QMessageBox::Yes)
         return;
     ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));

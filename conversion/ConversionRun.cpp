@@ -10,13 +10,15 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 // One file goes through these steps, top to bottom:
-//   ConvertRow      takes the row and its source
+//   StartRow        takes the row and its source
 //   ResolveTarget   the output name, after the file-exists question
 //   (TKeptOriginal) an existing file is moved aside, not emptied
 //   WritePlaceholder the target exists from the moment its name is chosen
 //   StartEncoder    libm9s with the owner's options of this moment
-//   WaitForEncoder  the event loop runs until the encoder ended
+//   WaitForAnEncoder the event loop runs until an encoder ended
 //   FinishFile      keeps the new file or brings the old one back
 
 namespace {
@@ -43,23 +45,40 @@ bool IsProgressReport(const QString &line)
 TConversionRun::TConversionRun(IConversionOwner &owner, QObject *parent) : QObject(parent), m_owner(owner)
 {
     FOverwriteChoice = ocAsk;
-    ConsoleIO = new TConsoleIO(this);
+    ConsoleIO = NewConsoleIO();
     ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
-    ConsoleIO->TerminateCommand = QByteArray(EncoderContract::StopCommand);
-    ConsoleIO->SplitMode = TSplitMode::smSplitchar;
-    ConsoleIO->SplitChar = EncoderContract::LineEnd;
-    ConsoleIO->WaitTimeout = 1000;
-    ConsoleIO->EnableKill = true;
-    ConsoleIO->StopProcessOnFree = true;
-    connect(ConsoleIO, &TConsoleIO::OnReceiveOutput, this, &TConversionRun::ReceiveOutput);
-    connect(ConsoleIO, &TConsoleIO::OnReceiveError, this, &TConversionRun::ReceiveError);
-    connect(ConsoleIO, &TConsoleIO::OnProcessStatusChange, this,
-            [this](TConsoleIO *, bool running) { emit EncoderRunningChanged(running); });
+    m_slots.resize(1);
+    m_slots[0].Io = ConsoleIO;
 }
 
 TConversionRun::~TConversionRun() = default;
 
-bool TConversionRun::IsEncoderRunning() const { return ConsoleIO && ConsoleIO->IsRunning(); }
+TConsoleIO *TConversionRun::NewConsoleIO()
+{
+    auto *io = new TConsoleIO(this);
+    io->TerminateCommand = QByteArray(EncoderContract::StopCommand);
+    io->SplitMode = TSplitMode::smSplitchar;
+    io->SplitChar = EncoderContract::LineEnd;
+    io->WaitTimeout = 1000;
+    io->EnableKill = true;
+    io->StopProcessOnFree = true;
+    connect(io, &TConsoleIO::OnReceiveOutput, this, &TConversionRun::ReceiveOutput);
+    connect(io, &TConsoleIO::OnReceiveError, this, &TConversionRun::ReceiveError);
+    connect(io, &TConsoleIO::OnProcessStatusChange, this, &TConversionRun::ProcessStatusChanged);
+    return io;
+}
+
+bool TConversionRun::IsEncoderRunning() const { return RunningCount() > 0; }
+
+int TConversionRun::RunningCount() const
+{
+    int running = 0;
+    for (const TSlot &slot : m_slots)
+        running += slot.Io && slot.Io->IsRunning() ? 1 : 0;
+    return running;
+}
+
+const TRunningFile &TConversionRun::File() const { return m_slots[size_t(m_lastStarted)].File; }
 
 bool TConversionRun::Run(QString folder)
 {
@@ -70,105 +89,160 @@ bool TConversionRun::Run(QString folder)
     FContinue = true;
     m_failedSources.clear();
     m_writtenThisRun.clear();
+    // Encoders beyond the first are made when a run needs them and stay.
+    const size_t wanted = size_t(std::clamp(ParallelFiles, 1, 64));
+    while (m_slots.size() < wanted)
+        m_slots.emplace_back().Io = NewConsoleIO();
+    for (size_t i = wanted; i < m_slots.size(); ++i)
+        m_slots[i].Io->deleteLater();
+    m_slots.resize(wanted);
     ForceOutputFolder(folder);
     // What a crashed run of another program left here goes back first.
     RecoverKeptOriginals(folder);
 
     const int count = m_owner.RowCount();
-    for (int row = 0; row < count; ++row) {
-        if (Interrupted())
-            return false;
-        if (row >= m_owner.RowCount())
-            break; // rows removed while the controls were enabled
-        folder = WithTrailingSlash(folder);
-        if (!ConvertRow(row, folder))
-            return false;
+    int row = 0;
+    try {
+        for (;;) {
+            // Rows are taken top to bottom into every free encoder; each
+            // target is resolved (and perhaps asked about) before the next.
+            for (TSlot *slot = FreeSlot(); slot && !Interrupted() && row < count; slot = FreeSlot()) {
+                if (row >= m_owner.RowCount())
+                    break; // rows removed while the controls were enabled
+                folder = WithTrailingSlash(folder);
+                StartRow(*slot, row++, folder);
+            }
+            if (!AnyBusy())
+                break;
+            WaitForAnEncoder();
+            if (!FinishEndedFiles())
+                return false;
+        }
+    } catch (...) {
+        // An encoder that cannot start ends the run: the others stop and
+        // their files are settled before the error goes up.
+        StopConversion();
+        while (AnyBusy()) {
+            WaitForAnEncoder();
+            FinishEndedFiles();
+        }
+        throw;
     }
     // A stop during the last file ends the run like one during any other:
     // without the end report.
-    if (!FContinue)
+    if (Interrupted())
         return false;
     FContinue = true;
     emit RunFinished(folder, m_failedSources);
     return true;
 }
 
-bool TConversionRun::ConvertRow(int row, const QString &folder)
+TConversionRun::TSlot *TConversionRun::FreeSlot()
 {
-    m_file = TRunningFile{};
-    m_file.Row = row;
-    m_file.Source = m_owner.SourceOfRow(row);
-    emit FileStarted(row, m_file.Source);
+    for (TSlot &slot : m_slots)
+        if (slot.Io && !slot.Busy())
+            return &slot;
+    return nullptr;
+}
 
-    const bool named = ResolveTarget(folder);
+bool TConversionRun::AnyBusy() const
+{
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
+}
+
+bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
+{
+    slot.File = TRunningFile{};
+    slot.File.Row = row;
+    slot.File.Source = m_owner.SourceOfRow(row);
+    m_lastStarted = int(&slot - m_slots.data());
+    emit FileStarted(row, slot.File.Source);
+
+    const bool named = ResolveTarget(slot.File, folder);
     // The question is modal and runs its own event loop: a close or stop
     // that came meanwhile must not start another file.
     if (Interrupted())
         return false;
     if (!named) {
-        emit FileFinished(row, m_file.Source, TFileOutcome::Skipped, QString());
-        return true;
+        emit FileFinished(row, slot.File.Source, TFileOutcome::Skipped, QString());
+        return false;
     }
 
-    TKeptOriginal original(m_file.Target);
-    WritePlaceholder(m_file.Target);
-    m_writtenThisRun.insert(m_file.Target);
-    StartEncoder(original);
-    WaitForEncoder();
-    const TFileOutcome outcome = FinishFile(original);
-    if (m_closing || !ConsoleIO)
-        return false;
-    emit FileFinished(row, m_file.Source, outcome, m_file.LastErrorLine);
+    slot.Original = std::make_unique<TKeptOriginal>(slot.File.Target);
+    WritePlaceholder(slot.File.Target);
+    // From here the target is reserved: another file of this run that
+    // wants the same name gets a new one.
+    m_writtenThisRun.insert(slot.File.Target);
+    StartEncoder(slot);
     return true;
 }
 
-bool TConversionRun::ResolveTarget(const QString &folder)
+bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
 {
-    const QString path = OutputFilePath(folder, m_file.Source, m_owner.CurrentOptions().Extension);
-    m_file.Target = ResolveTargetFile(path);
-    return !m_file.Target.isEmpty();
+    const QString path = OutputFilePath(folder, file.Source, m_owner.CurrentOptions().Extension);
+    file.Target = ResolveTargetFile(path);
+    return !file.Target.isEmpty();
 }
 
-void TConversionRun::StartEncoder(TKeptOriginal &original)
+void TConversionRun::StartEncoder(TSlot &slot)
 {
     // A missing source leaves the input out: the encoder fails on its own.
-    const QString inputFile = QFileInfo::exists(m_file.Source) ? m_file.Source : QString();
-    const TEncoderCommand command = BuildEncoderCommand(inputFile, m_file.Target);
+    const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
+    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Target);
     try {
-        ConsoleIO->StartProcess(command.Program, command.Arguments, QString(), false);
+        slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
     } catch (...) {
-        if (!original.IsHeld())
-            RemoveBarePlaceholder(m_file.Target);
-        throw; // a kept original goes back as it leaves scope
+        if (!slot.Original->IsHeld())
+            RemoveBarePlaceholder(slot.File.Target);
+        slot.Original.reset(); // a kept original goes back
+        throw;
     }
 }
 
-void TConversionRun::WaitForEncoder()
+void TConversionRun::WaitForAnEncoder()
 {
-    // Sleeps until the next event: the encoder's output, its end or the
+    // Sleeps until the next event: an encoder's output, its end or the
     // user; nothing is polled.
-    while (ConsoleIO && ConsoleIO->IsRunning())
+    const auto ended = [this] {
+        return std::any_of(m_slots.begin(), m_slots.end(),
+                           [](const TSlot &slot) { return slot.Busy() && !(slot.Io && slot.Io->IsRunning()); });
+    };
+    while (!ended())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-TFileOutcome TConversionRun::FinishFile(TKeptOriginal &original)
+bool TConversionRun::FinishEndedFiles()
 {
-    const bool stopped = Interrupted() || !ConsoleIO;
-    const bool failed = !stopped && ConsoleIO->LastExitCode() != EncoderContract::ExitDone;
-    const bool neverWritten = SettleTarget(original, stopped, failed);
+    for (TSlot &slot : m_slots) {
+        if (!slot.Busy() || (slot.Io && slot.Io->IsRunning()))
+            continue;
+        const TFileOutcome outcome = FinishFile(slot);
+        slot.Original.reset();
+        if (!m_closing)
+            emit FileFinished(slot.File.Row, slot.File.Source, outcome, slot.File.LastErrorLine);
+    }
+    return !m_closing && ConsoleIO;
+}
+
+TFileOutcome TConversionRun::FinishFile(TSlot &slot)
+{
+    const bool stopped = Interrupted() || !slot.Io;
+    const bool failed = !stopped && slot.Io->LastExitCode() != EncoderContract::ExitDone;
+    const bool neverWritten = SettleTarget(slot, stopped, failed);
     // A stopped file is not a failure.
     if (stopped)
         return TFileOutcome::Stopped;
     if (neverWritten || failed) {
-        m_failedSources.append(m_file.Source);
+        m_failedSources.append(slot.File.Source);
         return TFileOutcome::Failed;
     }
     return TFileOutcome::Converted;
 }
 
-bool TConversionRun::SettleTarget(TKeptOriginal &original, bool stopped, bool failed)
+bool TConversionRun::SettleTarget(TSlot &slot, bool stopped, bool failed)
 {
-    const QString &target = m_file.Target;
+    TKeptOriginal &original = *slot.Original;
+    const QString &target = slot.File.Target;
     // A target still holding only the placeholder was never written: an
     // encoder that failed, or one killed by a stop before its first bytes.
     // Whatever the encoder did write stays as it left it, unless it only
@@ -190,8 +264,9 @@ bool TConversionRun::SettleTarget(TKeptOriginal &original, bool stopped, bool fa
 void TConversionRun::StopConversion()
 {
     FContinue = false;
-    if (ConsoleIO)
-        ConsoleIO->StopProcess();
+    for (TSlot &slot : m_slots)
+        if (slot.Io)
+            slot.Io->StopProcess();
 }
 
 void TConversionRun::Close()
@@ -201,15 +276,28 @@ void TConversionRun::Close()
     // The waiting run sees this and ends without another file or report.
     m_closing = true;
     FContinue = false;
-    if (ConsoleIO && ConsoleIO->IsRunning()) {
-        ConsoleIO->StopProcess();
+    for (TSlot &slot : m_slots) {
+        if (!slot.Io || !slot.Io->IsRunning())
+            continue;
+        slot.Io->StopProcess();
         // Released: nothing of this run may reach the owner any more. The
         // object itself goes once control is back in the event loop, since
         // the close may have been reached from inside one of its own events.
-        ConsoleIO->disconnect(this);
-        ConsoleIO->deleteLater();
-        ConsoleIO = nullptr;
+        slot.Io->disconnect(this);
+        slot.Io->deleteLater();
+        if (slot.Io == ConsoleIO)
+            ConsoleIO = nullptr;
+        slot.Io = nullptr;
     }
+}
+
+void TConversionRun::ProcessStatusChanged()
+{
+    const bool running = IsEncoderRunning();
+    if (running == m_reportedRunning)
+        return;
+    m_reportedRunning = running;
+    emit EncoderRunningChanged(running);
 }
 
 TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target)
@@ -227,32 +315,47 @@ QString TConversionRun::ResolveTargetFile(const QString &Path)
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)
 {
+    return ParseInto(m_slots[size_t(m_lastStarted)].File, Text);
+}
+
+TProgressView TConversionRun::ParseInto(TRunningFile &file, const QString &Text)
+{
     // Values read before a bad one are kept, as the display of this chunk is dropped.
-    TProgressState state{m_file.FDuration, m_file.FMaxTime};
+    TProgressState state{file.FDuration, file.FMaxTime};
     TProgressView view;
     try {
         view = ReadProgressChunk(Text, state);
     } catch (...) {
-        m_file.FDuration = state.Duration;
-        m_file.FMaxTime = state.MaxTime;
+        file.FDuration = state.Duration;
+        file.FMaxTime = state.MaxTime;
         throw;
     }
-    m_file.FDuration = state.Duration;
-    m_file.FMaxTime = state.MaxTime;
+    file.FDuration = state.Duration;
+    file.FMaxTime = state.MaxTime;
     return view;
 }
 
-void TConversionRun::ReceiveOutput(TConsoleIO *, const QByteArray &Cmd)
+TConversionRun::TSlot *TConversionRun::SlotOf(const TConsoleIO *io)
 {
-    // After a stop nothing more of this file is reported.
-    if (!FContinue)
-        return;
-    emit FileProgress(m_file.Row, ParseEncoderOutput(QString::fromUtf8(Cmd)));
+    for (TSlot &slot : m_slots)
+        if (slot.Io == io && slot.Busy())
+            return &slot;
+    return nullptr;
 }
 
-void TConversionRun::ReceiveError(TConsoleIO *, const QByteArray &Cmd)
+void TConversionRun::ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd)
 {
-    if (!FContinue)
+    TSlot *slot = SlotOf(Sender);
+    // After a stop nothing more of this file is reported.
+    if (!FContinue || !slot)
+        return;
+    emit FileProgress(slot->File.Row, ParseInto(slot->File, QString::fromUtf8(Cmd)));
+}
+
+void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
+{
+    TSlot *slot = SlotOf(Sender);
+    if (!FContinue || !slot)
         return;
     const QString text = QString::fromUtf8(Cmd);
     // libm9s says why it failed in its last line on standard error; one
@@ -261,7 +364,7 @@ void TConversionRun::ReceiveError(TConsoleIO *, const QByteArray &Cmd)
     for (const QString &piece : text.split(lineEnds, Qt::SkipEmptyParts)) {
         const QString line = piece.trimmed();
         if (!line.isEmpty() && !IsProgressReport(line))
-            m_file.LastErrorLine = line;
+            slot->File.LastErrorLine = line;
     }
-    emit FileProgress(m_file.Row, ParseEncoderOutput(text));
+    emit FileProgress(slot->File.Row, ParseInto(slot->File, text));
 }

@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 class TConsoleIO;
 class TKeptOriginal;
 
@@ -54,10 +57,12 @@ struct TRunningFile
     QString LastErrorLine; // the encoder's last message that was not progress
 };
 
-// The conversion run: takes the queue's rows one after another, resolves each
+// The conversion run: takes the queue's rows top to bottom, resolves each
 // target, writes its placeholder, starts libm9s, waits for it and settles what
-// it left. Everything runs on the thread that calls Run (the GUI thread): the
-// encoder is tied to the thread that starts it and dies with it.
+// it left. Up to ParallelFiles encoders run at once, each its own TConsoleIO;
+// targets are still resolved one at a time in queue order. Everything runs on
+// the thread that calls Run (the GUI thread): an encoder is tied to the thread
+// that starts it and dies with it.
 class TConversionRun : public QObject
 {
     Q_OBJECT
@@ -65,33 +70,37 @@ public:
     explicit TConversionRun(IConversionOwner &owner, QObject *parent = nullptr);
     ~TConversionRun() override;
 
-    TConsoleIO *ConsoleIO = nullptr; // runs the encoder; released by Close
+    TConsoleIO *ConsoleIO = nullptr; // runs the first encoder; released by Close
     TFFMpeg FFMpeg;                  // builds the encoder's command for each file
     bool FContinue = true;           // a run may go on; cleared by a stop
     quint8 FOverwriteChoice = 0;     // remembered file-exists answer (ocAsk until answered)
+    int ParallelFiles = 1;           // encoders running at once, read when a run starts
 
     // Converts every row into folder. Returns false when the run was stopped
     // or closed, true when it went through every row (RunFinished was sent).
     // A nested call, or one after Close, does nothing. Raises the step's
     // error (a placeholder that cannot be written, an encoder that cannot start).
     bool Run(QString folder);
-    // Asks the running encoder to stop; the run ends after it.
+    // Asks every running encoder to stop; the run ends after them.
     void StopConversion();
-    // The owner goes: the running encoder is stopped and released, and
+    // The owner goes: the running encoders are stopped and released, and
     // nothing more of this run is reported.
     void Close();
 
     bool IsActive() const { return m_runActive; }
     bool IsClosing() const { return m_closing; }
     bool IsEncoderRunning() const;
-    const TRunningFile &File() const { return m_file; }
+    // The file that started last.
+    const TRunningFile &File() const;
+    // The encoders working now.
+    int RunningCount() const;
     QStringList FailedSources() const { return m_failedSources; }
 
     // The encoder's command for source into target with the owner's options now.
     TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target);
     // target, or the name the file-exists rules give it; empty to skip it.
     QString ResolveTargetFile(const QString &Path);
-    // Folds a chunk of encoder output into the running file's progress.
+    // Folds a chunk of encoder output into the progress of the file that started last.
     // Raises on a bad value after storing what was read before it.
     TProgressView ParseEncoderOutput(const QString &Text);
 
@@ -107,20 +116,38 @@ signals:
     void EncoderRunningChanged(bool running);
 
 private:
+    // One encoder and the file it works on.
+    struct TSlot
+    {
+        TConsoleIO *Io = nullptr;
+        TRunningFile File;
+        std::unique_ptr<TKeptOriginal> Original; // set while a file is on this encoder
+        bool Busy() const { return Original != nullptr; }
+    };
+
     // The steps of one file, in order.
-    bool ConvertRow(int row, const QString &folder);
-    bool ResolveTarget(const QString &folder);
-    void StartEncoder(TKeptOriginal &original);
-    void WaitForEncoder();
-    TFileOutcome FinishFile(TKeptOriginal &original);
-    bool SettleTarget(TKeptOriginal &original, bool stopped, bool failed);
+    bool StartRow(TSlot &slot, int row, const QString &folder);
+    bool ResolveTarget(TRunningFile &file, const QString &folder);
+    void StartEncoder(TSlot &slot);
+    void WaitForAnEncoder();
+    TFileOutcome FinishFile(TSlot &slot);
+    bool SettleTarget(TSlot &slot, bool stopped, bool failed);
     bool Interrupted() const { return !FContinue || m_closing; }
 
+    TConsoleIO *NewConsoleIO();
+    TSlot *FreeSlot();
+    bool AnyBusy() const;
+    bool FinishEndedFiles();
+    TProgressView ParseInto(TRunningFile &file, const QString &Text);
+    TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
     void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
+    void ProcessStatusChanged();
 
     IConversionOwner &m_owner;
-    TRunningFile m_file;
+    std::vector<TSlot> m_slots;      // [0] runs on ConsoleIO
+    int m_lastStarted = 0;           // the slot whose file started last
+    bool m_reportedRunning = false;  // what EncoderRunningChanged said last
     bool m_runActive = false;        // Run is on the stack (no nested run)
     bool m_closing = false;          // the owner is closing: the run must end at once
     QStringList m_failedSources;     // sources of this run whose encoder failed

@@ -7,12 +7,17 @@
 #include "gui/CommonServices.h"
 
 #include <QShowEvent>
+#include <QThread>
+
+#include <algorithm>
 
 TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
-constexpr int ClientHeight = 120;
+constexpr int ClientHeight = 152;
+constexpr int ParallelFilesCap = 16;
+constexpr int DefaultParallelFilesCap = 4;
 }
 
 int WaitTimeFromText(const QString &text)
@@ -30,12 +35,27 @@ void SaveAutoPowerOffSettings(const QString &configFile, bool autoPowerOff, int 
     ini.WriteInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff_WaitTime"), waitSeconds);
 }
 
+int MostParallelFiles() { return std::clamp(QThread::idealThreadCount(), 1, ParallelFilesCap); }
+
+int ReadParallelFiles(const QString &configFile)
+{
+    const int fallback = std::min(MostParallelFiles(), DefaultParallelFilesCap);
+    const int files = TIniFile(configFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), fallback);
+    return files >= 1 && files <= MostParallelFiles() ? files : fallback;
+}
+
+void SaveParallelFiles(const QString &configFile, int files)
+{
+    TIniFile(configFile).WriteInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), files);
+}
+
 TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSetting)
 {
     frmSetting = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(false);
+    ui->spinParallelFiles->setRange(1, MostParallelFiles());
 
     connect(ui->checkBoxAutoPowerOff, &QCheckBox::clicked, this, &TfrmSetting::checkBoxAutoPowerOffClick);
     connect(ui->ButtonOK, &QPushButton::clicked, this, &TfrmSetting::ButtonOKClick);
@@ -66,6 +86,7 @@ void TfrmSetting::FormShow()
     ui->checkBoxAutoPowerOff->setChecked(on);
     ui->editWaitTime->setText(QString::number(frmCommon->AutoPowerOffWaitTime()));
     ui->editWaitTime->setEnabled(on);
+    ui->spinParallelFiles->setValue(ReadParallelFiles(frmCommon->ConfigFile));
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick()
@@ -80,6 +101,7 @@ void TfrmSetting::ButtonOKClick()
     // bad wait time never reaches config.ini; the error leaves the dialog open.
     const int waitSeconds = WaitTimeFromText(ui->editWaitTime->text());
     SaveAutoPowerOffSettings(frmCommon->ConfigFile, on, waitSeconds);
+    SaveParallelFiles(frmCommon->ConfigFile, ui->spinParallelFiles->value());
     hide();
 }
 

@@ -7,8 +7,8 @@ namespace Ui {
 class TfrmSetting;
 }
 
-// The settings dialog: automatic power-off after a run and the length of its
-// countdown. Modeless; it is only hidden when closed, and every showing reads
+// The settings dialog: automatic power-off after a run, the length of its
+// countdown and how many files a run converts at once. Modeless; it is only hidden when closed, and every showing reads
 // config.ini afresh. Values reach config.ini only through OK.
 class TfrmSetting : public QDialog
 {
@@ -38,3 +38,9 @@ int WaitTimeFromText(const QString &text);
 
 // Writes [setting] autoPowerOff (1 or 0) and autoPowerOff_WaitTime, in this order.
 void SaveAutoPowerOffSettings(const QString &configFile, bool autoPowerOff, int waitSeconds);
+
+// How many files a run may convert at once: 1 to the number of cores, at most 16.
+int MostParallelFiles();
+// [setting] parallelFiles; missing or out of range gives the number of cores, at most 4.
+int ReadParallelFiles(const QString &configFile);
+void SaveParallelFiles(const QString &configFile, int files);

@@ -65,7 +65,9 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmOverWrite",
              {"caption", "labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
-            {"frmSetting", {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "ButtonOK", "ButtonCancel"}},
+            {"frmSetting",
+             {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles", "ButtonOK",
+              "ButtonCancel"}},
         };
     }();
     return keys;
@@ -533,7 +535,7 @@ private slots:
             {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
             {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
-            {frmSetting, {"labelWaitTime", "LabelSecond", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+            {frmSetting, {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
         };
         for (const auto &[window, names] : switched)

@@ -71,7 +71,7 @@ private slots:
         QVERIFY(FindControl<QLineEdit>(frmMain, "editOutputFolder")->isReadOnly());
 
         auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->columnCount(), 1);
+        QCOMPARE(list->columnCount(), 2); // the source path and its state in a run
         QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
         QVERIFY(list->showGrid());
 

@@ -121,7 +121,7 @@ private:
             QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), m_program.folder().file("libm9s")));
         m_output = std::make_unique<QTemporaryDir>();
         m_outputFolder = outputFolder.isNull() ? m_output->path() : outputFolder;
-        m_program.start("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\n" + extraConfig);
+        m_program.start("[setting]\noutputFolder=" + m_outputFolder.toUtf8() + "\nparallelFiles=1\n" + extraConfig);
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
     }
 
@@ -532,6 +532,15 @@ private slots:
         convert();
         QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
+        // The reason stands in the detail area, behind the file's name.
+        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
+        QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
+        // Each row shows how its file fared; a failure says why in its tool tip.
+        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
+        QCOMPARE(list->item(0, 1)->text(), QString(QChar(0x2717)));
+        QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
+        QCOMPARE(list->item(1, 1)->text(), QString(QChar(0x2713)));
+        QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
         QCOMPARE(contentOf(out("damaged.mp3")), old);
         QVERIFY(probe(out("a.mp3")).valid);
         QCOMPARE(outputEntries(), (QStringList{"a.mp3", "damaged.mp3"}));

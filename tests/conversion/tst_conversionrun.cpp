@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -254,6 +255,78 @@ private slots:
         QCOMPARE(m_owner.Asked.size(), asked);
         const QByteArray expected = events.contains("converted 0") ? "new" : "old b";
         QCOMPARE(contentOf(out("b.mp3")), expected);
+    }
+
+    // Several encoders at once: rows start top to bottom, never more than
+    // asked run together, questions come in queue order, a target another
+    // running file reserved gets a new name, a stop stops them all, the end
+    // is told once. The stand-in encoders wait on their input until the test
+    // has seen all it expects running.
+    void severalAtOnce_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("oldTargets"); // answered with overwrite once, each
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<int>("outputs");            // files in the output folder afterwards
+        QTest::newRow("one at a time") << 1 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
+        QTest::newRow("two of three") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
+        QTest::newRow("more encoders than rows") << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2;
+        QTest::newRow("questions in queue order")
+            << 3 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList{"b.mp3", "c.mp3"} << false << 3;
+        QTest::newRow("reserved target gets a new name")
+            << 2 << QStringList{"b.avi", "x/b.avi", "c.avi"} << QStringList() << false << 3;
+        QTest::newRow("stop stops all") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << true << 2;
+    }
+
+    void severalAtOnce()
+    {
+        QFETCH(int, parallel);
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, oldTargets);
+        QFETCH(bool, stop);
+        QFETCH(int, outputs);
+        useEncoder("printf partial > \"$last\"\necho waiting >&2\nread command\nexit 0");
+        QVERIFY(QDir(m_clips.path()).mkpath("x"));
+        for (const char *name : {"c.avi", "d.avi", "x/b.avi"})
+            writeFile(clip(name), "source");
+        for (const QString &source : sources)
+            m_owner.Rows << clip(source);
+        for (const QString &target : oldTargets) {
+            writeFile(out(target), "old");
+            m_owner.Answers << quint8(ocOverwriteOnce);
+        }
+        TConversionRun run(m_owner);
+        run.ParallelFiles = parallel;
+        TRunLog log;
+        log.listen(run);
+        int finished = 0;
+        int mostRunning = 0;
+        connect(&run, &TConversionRun::FileFinished, this, [&] { ++finished; });
+        connect(&run, &TConversionRun::FileProgress, this, [&] {
+            const int expected = std::min<int>(parallel, int(sources.size()) - finished);
+            mostRunning = std::max(mostRunning, run.RunningCount());
+            if (run.RunningCount() < expected)
+                return;
+            if (stop)
+                return run.StopConversion();
+            for (TConsoleIO *io : run.findChildren<TConsoleIO *>())
+                if (io->IsRunning())
+                    io->SendCommand("go\n");
+        });
+        QCOMPARE(run.Run(m_output->path()), !stop);
+
+        const int together = std::min<int>(parallel, int(sources.size()));
+        QCOMPARE(mostRunning, together);
+        QStringList started;
+        for (int row = 0; row < (stop ? together : sources.size()); ++row)
+            started << QStringLiteral("started %1").arg(row);
+        QCOMPARE(log.Events.filter("started"), started);
+        QCOMPARE(log.Events.filter(stop ? "stopped" : "converted").size(), started.size());
+        QCOMPARE(log.Events.filter("finished"), stop ? QStringList() : QStringList{"finished, 0 failed"});
+        QCOMPARE(m_owner.Asked, QStringList(oldTargets).replaceInStrings(QRegularExpression("^"), m_output->path() + '/'));
+        QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden).size(), outputs);
+        QVERIFY(!run.IsEncoderRunning());
     }
 
     // Options are read for every file: a change during the run applies to

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
+#include <QThread>
 
 class TestSettings : public QObject
 {
@@ -52,7 +54,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
 
         openSettings();
-        QCOMPARE(frmSetting->size(), QSize(307, 120));
+        QCOMPARE(frmSetting->size(), QSize(307, 152));
         QCOMPARE(frmSetting->minimumSize(), frmSetting->maximumSize());
         QVERIFY(!(frmSetting->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY((frmSetting->geometry().center() - frmMain->frameGeometry().center()).manhattanLength() <= 6);
@@ -63,13 +65,17 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<bool>("checked");
         QTest::addColumn<QString>("waitText");
+        QTest::addColumn<int>("parallel"); // 0: the number of cores, at most 4
 
-        QTest::newRow("no config.ini") << QByteArray() << false << "30";
-        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\n") << true << "45";
+        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0;
+        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n") << true
+                            << "45" << 1;
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
-                                         << "12";
+                                         << "12" << 0;
         QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n") << true
-                                        << "16";
+                                        << "16" << 0;
+        QTest::newRow("too many files at once") << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0;
+        QTest::newRow("files at once not a number") << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0;
     }
 
     void formShow()
@@ -77,6 +83,7 @@ private slots:
         QFETCH(QByteArray, config);
         QFETCH(bool, checked);
         QFETCH(QString, waitText);
+        QFETCH(int, parallel);
 
         start(config);
         openSettings();
@@ -85,6 +92,9 @@ private slots:
         QCOMPARE(checkBox()->isChecked(), checked);
         QCOMPARE(edit()->text(), waitText);
         QCOMPARE(edit()->isEnabled(), checked);
+        auto *spin = FindControl<QSpinBox>(frmSetting, "spinParallelFiles");
+        QCOMPARE(spin->value(), parallel ? parallel : std::min(MostParallelFiles(), 4));
+        QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
         // The main window stays usable beside the modeless dialog.
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -166,6 +176,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
         QCOMPARE(setting("autoPowerOff"), storedOn);
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
+        QCOMPARE(setting("parallelFiles"), QString::number(ReadParallelFiles(frmCommon->ConfigFile)));
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
         QCOMPARE(frmCommon->AutoPowerOffWaitTime(), storedWait.toInt());

@@ -28,6 +28,7 @@ public:
         QString objectName;
         QString title;
         QString text; // a message box's text; empty for other dialogs
+        QString detail; // a message box's detailed text
     };
 
     QList<Seen> seen;
@@ -92,9 +93,11 @@ private:
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal == m_handling)
             return;
-        Seen s{modal->objectName(), modal->windowTitle(), QString()};
-        if (auto *box = qobject_cast<QMessageBox *>(modal))
+        Seen s{modal->objectName(), modal->windowTitle(), QString(), QString()};
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             s.text = box->text();
+            s.detail = box->detailedText();
+        }
         m_handling = modal;
         if (m_answers.empty()) {
             unexpected << s;
