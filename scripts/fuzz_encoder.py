@@ -19,6 +19,11 @@ import time
 SANITIZER_MARKS = (b"AddressSanitizer", b"LeakSanitizer", b"UndefinedBehaviorSanitizer",
                    b"runtime error:", b"rss limit exhausted", b"allocation-size-too-big")
 HUGE_VALUES = (0x7fffffff, 0x80000000, 0xffffffff, 0x7ffffffffffffff0, 0x8000000000000000, 1 << 40)
+# Each mutant also goes to one of these, in turn, besides MP3 and WAV.
+ROTATING_TARGETS = ("flac", "m4a", "opus", "ogg", "copy")
+# The demuxer that reads each output back.
+DEMUXERS = {"mp3": "mp3", "wav": "wav", "flac": "flac", "m4a": "mov", "opus": "ogg", "ogg": "ogg",
+            "copy": "matroska"}
 SAMPLE_RATES = ("8000", "11025", "22050", "32000", "44100", "48000", "96000")
 
 
@@ -125,10 +130,13 @@ class Fuzzer:
             limit = self.args.memory * 1024 * 1024
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
-    def decodes(self, path, fmt):
+    def decodes(self, path, demuxer):
         # The demuxer named, not probed: ffmpeg's MP3 probe turns down some
         # valid files of a few frames (LAME's own output of stock ffmpeg too).
-        result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-f", fmt, "-i", path, "-f", "null", "-"],
+        # A copy keeps damaged packets as they were: it only has to read back.
+        work = ["-c", "copy"] if demuxer == "matroska" else []
+        result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-f", demuxer, "-i", path] + work +
+                                ["-f", "null", "-"],
                                 capture_output=True, timeout=120)
         return result.returncode == 0 and not result.stderr.strip()
 
@@ -140,7 +148,8 @@ class Fuzzer:
         with open(source, "wb") as f:
             f.write(data)
         try:
-            for fmt in ("mp3", "wav"):
+            # MP3 and WAV every time, one of the other targets in turn.
+            for fmt in ("mp3", "wav", ROTATING_TARGETS[index % len(ROTATING_TARGETS)]):
                 self.convert(index, source, fmt, options, folder)
         finally:
             shutil.rmtree(folder, ignore_errors=True)
@@ -150,10 +159,12 @@ class Fuzzer:
                 self.report_progress()
 
     def convert(self, index, source, fmt, options, folder):
-        output = os.path.join(folder, "out." + fmt)
+        # A copy goes to Matroska, which takes every codec.
+        output = os.path.join(folder, "out." + ("mka" if fmt == "copy" else fmt))
         with open(output, "wb") as f:
             f.write(b"temp\r\n")  # as the program leaves it
-        command = [self.args.encoder, "-i", source, "-y", "-f", fmt, "-vn", "-ab", "128"] + options + [output]
+        target = ["-acodec", "copy"] if fmt == "copy" else ["-f", fmt]
+        command = [self.args.encoder, "-i", source, "-y"] + target + ["-vn", "-ab", "128"] + options + [output]
         kind = None
         try:
             result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
@@ -166,7 +177,7 @@ class Fuzzer:
                 kind = "crashes"
             elif status not in (0, 1):
                 kind = "odd exits"
-            elif status == 0 and not self.decodes(output, fmt):
+            elif status == 0 and not self.decodes(output, DEMUXERS[fmt]):
                 kind = "bad outputs"
         with self.lock:
             self.counts["runs"] += 1

@@ -156,7 +156,20 @@ late_start() { printf 'temp\r\n' >late.wav; "$ENCODER" -i late.mkv -y -f wav -ss
 late_limit() {  # input start-offset format
   printf 'temp\r\n' >"limit.$3"; "$ENCODER" -i "$1" -y -f "$3" -ss "$2" "limit.$3" </dev/null
 }
-bad_option() { "$ENCODER" -i clip.avi -y -f mp3 -acodec copy out.mp3 </dev/null; }
+bad_option() { "$ENCODER" -i clip.avi -y -f mp3 -acodec mp3 out.mp3 </dev/null; }
+copy() {  # input output [options]: the audio as it is
+  printf 'temp\r\n' >"$2"; "$ENCODER" -i "$1" -y -acodec copy "${@:3}" "$2" </dev/null
+}
+track() {  # input N format: the N-th audio track
+  printf 'temp\r\n' >"out.$3"; "$ENCODER" -i "$1" -y -f "$3" -map "0:a:$2" "out.$3" </dev/null
+}
+probe() { "$ENCODER" -probe "$1" </dev/null >/dev/null; }
+stop_copy() {
+  printf 'temp\r\n' >stop.mka
+  "$ENCODER" -i long.mkv -y -acodec copy stop.mka </dev/null 2>err-copy.txt & local pid=$!
+  sleep 0.2; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
+  cat err-copy.txt >&2; return "$status"
+}
 check 0 "quit during an MP3 conversion" stop_by_quit
 check 0 "SIGTERM during a WAV conversion" stop_by_term
 check 0 "start offset on far-off timestamps" late_start
@@ -166,6 +179,42 @@ for fmt in wav mp3; do
   check 0 "absurd last granule with a start offset to $fmt" late_limit granule.ogg 0.5 "$fmt"
 done
 check 1 "unknown option" bad_option
+
+# The other formats, on the good, damaged and hostile files that reach
+# their encoders; the copy, the track choice and the track list.
+for fmt in flac m4a opus ogg; do
+  for f in clip.mkv clip.mp4 surround.mkv damaged-clip.mkv damaged-clip.mp4 cut-clip.mpg nan.wav loud.wav granule.ogg; do
+    check 0 "$f to $fmt" run "$f" "$fmt"
+  done
+  for f in empty.avi noaudio.mp4 rate-2ghz.wav channels-65535.wav; do
+    check 1 "$f to $fmt" run "$f" "$fmt"
+  done
+  check 1 "changing.flac to $fmt" run changing.flac "$fmt"
+  check any "garbage.mkv to $fmt" run garbage.mkv "$fmt"
+done
+check 0 "copy of mp3 from avi" copy clip.avi copy.mp3
+check 0 "copy of aac from mp4, cut" copy clip.mp4 copy.m4a -ss 0.3 -t 0.5
+check 0 "copy of vorbis from mkv" copy clip.mkv copy.ogg
+check 0 "copy of ac3 5.1" copy surround.mkv copy.ac3
+check 0 "copy of aac from ts" copy limit.ts copy-ts.m4a
+check 0 "copy of mp2 into Matroska" copy clip.mpg copy.mka
+check 0 "copy from damaged mkv" copy damaged-clip.mkv copy-damaged.ogg
+check 0 "copy from cut avi" copy cut-clip.avi copy-cut.mp3
+check 0 "copy near the 64-bit limit" copy limit.mkv copy-limit.wav -ss 0.9
+check 1 "copy past the end near the 64-bit limit" copy limit.mkv copy-limit.wav -ss 1.9
+check 1 "copy of aac into .mp3" copy clip.mp4 wrong.mp3
+check 1 "copy of a file without audio" copy noaudio.mp4 none.m4a
+check any "copy of garbage" copy garbage.mkv garbage-copy.mka
+check 0 "SIGTERM during a copy" stop_copy
+check 0 "the 5.1 track asked by number" track surround.mkv 0 mp3
+check 1 "track out of range" track clip.mkv 3 wav
+for f in clip.avi clip.mpg clip.mkv clip.mp4 clip.wmv surround.mkv damaged-clip.mp4 cut-clip.mkv limit.ts granule.ogg; do
+  check 0 "track list of $f" probe "$f"
+done
+for f in empty.avi text.avi missing.avi; do
+  check 1 "track list of $f" probe "$f"
+done
+for f in garbage.avi garbage.mkv garbage.mpg; do check any "track list of $f" probe "$f"; done
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures sanitized encoder run(s) failed"

@@ -12,11 +12,29 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kReportInterval = std::chrono::milliseconds(250);
+
+// Bits of precision the decoded source really has: a lossy codec's floats
+// carry no more than 16 bits of the original, a lossless one's as many as
+// its samples hold.
+int SourceBits(const AVCodecContext &decoder)
+{
+    if (decoder.bits_per_raw_sample > 0)
+        return decoder.bits_per_raw_sample;
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(decoder.codec_id);
+    const bool lossless = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
+    const auto format = AVSampleFormat(decoder.sample_fmt);
+    const bool floating = format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
+                          format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
+    if (floating && !lossless)
+        return 16;
+    return av_get_bytes_per_sample(format) * 8;
+}
 
 } // namespace
 
@@ -53,7 +71,7 @@ void Conversion::OpenInput()
         stopped_ = true;  // stopped while opening: the output is an empty, valid file
         return;
     }
-    input_.SelectAudio();
+    input_.SelectAudio(options_.audioTrack);
     input_.OpenDecoder();
 }
 
@@ -90,6 +108,13 @@ OutputSettings Conversion::ChooseOutputSettings()
                   std::to_string(nearest) + " Hz instead");
         settings.sampleRate = nearest;
     }
+    if (settings.format == OutputFormat::Opus || settings.format == OutputFormat::Ogg) {
+        const int fitted = settings.format == OutputFormat::Opus ? OpusSampleRate(settings.sampleRate)
+                                                                 : VorbisSampleRate(settings.sampleRate);
+        ReportFitted("Hz", settings.sampleRate, fitted);
+        settings.sampleRate = fitted;
+    }
+    settings.deepSamples = decoder && SourceBits(*decoder) > 16;
     return settings;
 }
 
@@ -100,7 +125,13 @@ void Conversion::OpenOutput()
         CopyTags(input_.Format()->metadata, input_.Audio()->metadata, &tags);
     std::unique_ptr<AVDictionary, DictionaryDeleter> ownedTags(tags);
 
-    output_ = std::make_unique<OutputMedia>(ChooseOutputSettings(), tags);
+    const OutputSettings settings = ChooseOutputSettings();
+    output_ = std::make_unique<OutputMedia>(settings, tags);
+    ReportFitted("Hz", settings.sampleRate, output_->SampleRate());
+    if (output_->BitrateKbits() && output_->BitrateKbits() != settings.bitrateKbits)
+        ReportFitted("kbit/s", settings.bitrateKbits, output_->BitrateKbits(),
+                     " at " + std::to_string(output_->SampleRate()) + " Hz with " +
+                         std::to_string(output_->Layout().nb_channels) + " channel(s)");
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (opened_ && file_->IsSameFileAs(options_.inputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
@@ -111,6 +142,14 @@ void Conversion::OpenOutput()
         limitSamples_ = av_rescale(*options_.durationUs, output_->SampleRate(), AV_TIME_BASE);
     if (limitSamples_ && *limitSamples_ <= 0)
         limitReached_ = true;
+}
+
+void Conversion::ReportFitted(const char *unit, int asked, int used, const std::string &where)
+{
+    if (asked == used)
+        return;
+    WriteLine(std::string(FormatDisplayName(options_.format)) + " cannot carry " + std::to_string(asked) + " " +
+              unit + where + "; writing " + std::to_string(used) + " " + unit + " instead");
 }
 
 void Conversion::SeekToStart()

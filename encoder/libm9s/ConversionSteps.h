@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class Conversion {
@@ -27,6 +28,7 @@ private:
     void AnnounceDuration();
     OutputSettings ChooseOutputSettings();
     void OpenOutput();
+    void ReportFitted(const char *unit, int asked, int used, const std::string &where = {});
     void SeekToStart();
     void Transcode();
     void ReadAndDecode(FrameQueue &queue);
@@ -55,9 +57,10 @@ private:
     std::unique_ptr<Resampler> resampler_;
     std::vector<const uint8_t *> planes_;
 
-    // With MP3 the encoder alone keeps the converting thread busy, so the
-    // reading thread resamples too and hands over audio in the output's
-    // format through this queue. With WAV it hands over decoded frames.
+    // With a real encoder (all but WAV) the encoding alone keeps the
+    // converting thread busy, so the reading thread resamples too and hands
+    // over audio in the output's format through this queue. With WAV it
+    // hands over decoded frames.
     FrameQueue *resampledQueue_ = nullptr;
     FramePtr resampled_;       // reading thread: the frame being filled
     bool abandoned_ = false;   // reading thread: the converting one wants no more

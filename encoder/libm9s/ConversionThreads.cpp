@@ -24,7 +24,7 @@ void Conversion::Transcode()
     // encoding and writing on this one: on two cores a WAV conversion takes
     // little more than the decoding.
     FrameQueue queue(kQueueFrames, kQueueSamples);
-    if (options_.format == OutputFormat::Mp3)
+    if (options_.format != OutputFormat::Wav)
         resampledQueue_ = &queue;
     std::thread reader([&] { ReadAndDecode(queue); });
     StopControl::SetReadingThread(reader.native_handle());

@@ -6,9 +6,19 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 #include <vector>
 
-bool InputMedia::Open(const std::string &path)
+namespace {
+
+// The quick probe's limits: enough for a transport stream's first audio
+// frames, far from the whole file.
+constexpr int64_t kQuickProbeBytes = 2 << 20;
+constexpr int64_t kQuickProbeUs = AV_TIME_BASE;
+
+} // namespace
+
+bool InputMedia::Open(const std::string &path, bool quick)
 {
     path_ = path;
     AVFormatContext *context = avformat_alloc_context();
@@ -31,6 +41,12 @@ bool InputMedia::Open(const std::string &path)
         throw EncoderError("Cannot open input '" + path + "': " + AvErrorText(ret));
     }
     format_.reset(context);
+    if (quick) {
+        if (HeaderTellsAll())
+            return true;
+        context->probesize = kQuickProbeBytes;
+        context->max_analyze_duration = kQuickProbeUs;
+    }
 
     ret = avformat_find_stream_info(context, nullptr);
     if (ret < 0) {
@@ -43,7 +59,22 @@ bool InputMedia::Open(const std::string &path)
     return true;
 }
 
-void InputMedia::SelectAudio()
+bool InputMedia::HeaderTellsAll() const
+{
+    // Containers without a header (MPEG program and transport streams) only
+    // learn of streams from their packets.
+    if (format_->ctx_flags & AVFMTCTX_NOHEADER)
+        return false;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVCodecParameters *par = format_->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO &&
+            (par->codec_id == AV_CODEC_ID_NONE || par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0))
+            return false;
+    }
+    return true;
+}
+
+void InputMedia::SelectAudio(std::optional<int> track)
 {
     AVFormatContext *context = format_.get();
     std::vector<AudioCandidate> candidates;
@@ -60,9 +91,12 @@ void InputMedia::SelectAudio()
         c.channels = par->ch_layout.nb_channels;
         candidates.push_back(c);
     }
-    int chosen = ChooseAudioStream(candidates);
-    if (chosen < 0)
+    if (candidates.empty())
         throw EncoderError("No audio stream in input '" + path_ + "'");
+    if (track && size_t(*track) >= candidates.size())
+        throw EncoderError("Input '" + path_ + "' has no audio track " + std::to_string(*track) + " (it has " +
+                           std::to_string(candidates.size()) + ", counted from 0)");
+    const int chosen = track ? candidates[size_t(*track)].index : ChooseAudioStream(candidates);
 
     for (unsigned i = 0; i < context->nb_streams; ++i)
         context->streams[i]->discard = int(i) == chosen ? AVDISCARD_DEFAULT : AVDISCARD_ALL;

@@ -12,10 +12,13 @@
 class InputMedia {
 public:
     // Opens and probes the input. False when a stop request cut this short;
-    // throws EncoderError when the input cannot be opened.
-    bool Open(const std::string &path);
-    // Throws when the input has no audio stream or it cannot be decoded.
-    void SelectAudio();
+    // throws EncoderError when the input cannot be opened. quick: the
+    // header alone where it names every audio stream's codec, channels and
+    // rate, else a probe of at most a second of the file.
+    bool Open(const std::string &path, bool quick = false);
+    // Throws when the input has no audio stream, or no audio track number
+    // track (counted among the audio streams) when one is asked for.
+    void SelectAudio(std::optional<int> track = std::nullopt);
     void OpenDecoder();
 
     AVFormatContext *Format() const { return format_.get(); }
@@ -32,6 +35,7 @@ public:
 
 private:
     std::optional<int64_t> FileSize() const;
+    bool HeaderTellsAll() const;
 
     std::string path_;
     InputContextPtr format_;

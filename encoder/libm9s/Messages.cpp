@@ -98,3 +98,12 @@ void EnableLibraryLog()
 {
     libraryLogEnabled.store(true);
 }
+
+LibraryLogPause::LibraryLogPause() : wasEnabled_(libraryLogEnabled.exchange(false))
+{
+}
+
+LibraryLogPause::~LibraryLogPause()
+{
+    libraryLogEnabled.store(wasEnabled_);
+}

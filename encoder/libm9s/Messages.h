@@ -15,3 +15,16 @@ void WriteTimeMarker(const std::string &seconds);
 // raise thousands of them, so after a few the rest are dropped.
 void InstallLibraryLog();
 void EnableLibraryLog();
+
+// Keeps FFmpeg's messages back while it lives: trying settings an encoder
+// may refuse is no error to report.
+class LibraryLogPause {
+public:
+    LibraryLogPause();
+    ~LibraryLogPause();
+    LibraryLogPause(const LibraryLogPause &) = delete;
+    LibraryLogPause &operator=(const LibraryLogPause &) = delete;
+
+private:
+    bool wasEnabled_;
+};

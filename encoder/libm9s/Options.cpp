@@ -3,6 +3,7 @@
 #include "EncoderError.h"
 #include "TimeText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
@@ -21,13 +22,24 @@ int ParseWholeNumber(const std::string &option, const std::string &text, int min
     return value;
 }
 
+constexpr std::array<OutputFormat, 6> kFormats{OutputFormat::Wav,  OutputFormat::Mp3,  OutputFormat::Flac,
+                                                OutputFormat::M4a,  OutputFormat::Opus, OutputFormat::Ogg};
+
 OutputFormat ParseFormat(const std::string &text)
 {
-    if (text == "wav")
-        return OutputFormat::Wav;
-    if (text == "mp3")
-        return OutputFormat::Mp3;
-    throw OptionError("Unknown output format '" + text + "' (wav or mp3)");
+    for (OutputFormat f : kFormats)
+        if (text == FormatName(f))
+            return f;
+    throw OptionError("Unknown output format '" + text + "' (wav, mp3, flac, m4a, opus or ogg)");
+}
+
+int ParseAudioTrack(const std::string &text)
+{
+    // Only the first input's audio streams can be meant: "0:a:N".
+    const std::string prefix = "0:a:";
+    if (text.compare(0, prefix.size(), prefix) != 0)
+        throw OptionError("Invalid value '" + text + "' for option '-map' (0:a:N)");
+    return ParseWholeNumber("-map", text.substr(prefix.size()), 0, 9999);
 }
 
 bool EndsWithNoCase(const std::string &text, const std::string &tail)
@@ -89,6 +101,15 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             options.durationUs = ParseTime(arg, value());
         } else if (arg == "-ss") {
             options.startUs = ParseTime(arg, value());
+        } else if (arg == "-map") {
+            options.audioTrack = ParseAudioTrack(value());
+        } else if (arg == "-acodec") {
+            const std::string &codec = value();
+            if (codec != "copy")
+                throw OptionError("Invalid value '" + codec + "' for option '-acodec' (only copy; -f chooses the encoder)");
+            options.copy = true;
+        } else if (arg == "-probe") {
+            options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {
             throw OptionError("Unrecognized option '" + arg + "'");
         } else {
@@ -99,19 +120,53 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
         }
     }
 
+    if (!options.probePath.empty()) {
+        if (haveInput || haveOutput)
+            throw OptionError("-probe takes a file of its own and no -i or output file");
+        return options;
+    }
     if (!haveInput || options.inputPath.empty())
         throw OptionError("No input file given (-i)");
     if (!haveOutput || options.outputPath.empty())
         throw OptionError("No output file given");
-    if (!haveFormat) {
-        if (EndsWithNoCase(options.outputPath, ".wav"))
-            options.format = OutputFormat::Wav;
-        else if (EndsWithNoCase(options.outputPath, ".mp3"))
-            options.format = OutputFormat::Mp3;
-        else
+    // A copy's container follows the source's codec; -f does not matter.
+    if (!haveFormat && !options.copy) {
+        bool found = false;
+        for (OutputFormat f : kFormats)
+            if (!found && EndsWithNoCase(options.outputPath, std::string(".") + FormatName(f))) {
+                options.format = f;
+                found = true;
+            }
+        if (!found)
             throw OptionError("No output format given (-f wav or -f mp3)");
     }
     return options;
+}
+
+const char *FormatName(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Wav: return "wav";
+    case OutputFormat::Mp3: return "mp3";
+    case OutputFormat::Flac: return "flac";
+    case OutputFormat::M4a: return "m4a";
+    case OutputFormat::Opus: return "opus";
+    case OutputFormat::Ogg: return "ogg";
+    }
+    return "mp3";
+}
+
+const char *FormatDisplayName(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Wav: return "WAV";
+    case OutputFormat::Mp3: return "MP3";
+    case OutputFormat::Flac: return "FLAC";
+    case OutputFormat::M4a: return "AAC";
+    case OutputFormat::Opus: return "Opus";
+    case OutputFormat::Ogg: return "Ogg Vorbis";
+    }
+    return "MP3";
 }
 
 bool IsMp3SampleRate(int rate)
@@ -129,4 +184,19 @@ int NearestMp3SampleRate(int rate)
         if (std::abs(r - rate) < std::abs(best - rate))
             best = r;
     return best;
+}
+
+int OpusSampleRate(int rate)
+{
+    if (rate >= 44100)
+        return 48000;
+    for (int r : {24000, 16000, 12000, 8000})
+        if (r <= rate)
+            return r;
+    return 8000;
+}
+
+int VorbisSampleRate(int rate)
+{
+    return std::clamp(rate, 8000, 48000);
 }

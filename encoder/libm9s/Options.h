@@ -1,13 +1,13 @@
 #pragma once
 // The encoder's command line: the options the program's builder emits,
-// each as its own argument, plus -t and -ss.
+// each as its own argument, plus -t, -ss, -map, -acodec copy and -probe.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-enum class OutputFormat { Wav, Mp3 };
+enum class OutputFormat { Wav, Mp3, Flac, M4a, Opus, Ogg };
 
 struct EncoderOptions {
     std::string inputPath;
@@ -19,12 +19,26 @@ struct EncoderOptions {
     int channels = 0;     // 0: the input's channels, at most two
     int64_t startUs = 0;  // -ss
     std::optional<int64_t> durationUs;  // -t
+    bool copy = false;                  // -acodec copy: the audio packets as they are
+    std::optional<int> audioTrack;      // -map 0:a:N, counted among the audio streams
+    std::string probePath;              // -probe FILE: list the audio tracks, convert nothing
 };
 
 // Throws OptionError with a one-line text naming the offending argument.
 EncoderOptions ParseOptions(const std::vector<std::string> &args);
 
+// The -f name of a format ("wav", "mp3", "flac", "m4a", "opus", "ogg").
+const char *FormatName(OutputFormat format);
+// Its name in messages ("MP3", "Ogg Vorbis", ...).
+const char *FormatDisplayName(OutputFormat format);
+
 // The rates an MP3 stream can carry.
 bool IsMp3SampleRate(int rate);
 // The MP3 rate nearest to rate (6000 gives 8000, 96000 gives 48000).
 int NearestMp3SampleRate(int rate);
+// The rate an Opus stream gets for the chosen one: 48000 from 44100 up
+// (Opus is a 48 kHz codec and keeps everything a 44.1 kHz file holds), else
+// the nearest rate libopus supports below it, at least 8000.
+int OpusSampleRate(int rate);
+// libvorbis sets up for 8000 to 48000 Hz only; rates outside get the nearest end.
+int VorbisSampleRate(int rate);

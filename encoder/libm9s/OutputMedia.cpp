@@ -1,6 +1,7 @@
 #include "OutputMedia.h"
 
 #include "EncoderError.h"
+#include "Messages.h"
 #include "OutputFile.h"
 #include "SampleGuard.h"
 
@@ -11,17 +12,50 @@ extern "C" {
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <vector>
 
 namespace {
 
 // Frame size for encoders that take any size (PCM on a big-endian machine).
 constexpr int kVariableChunk = 4096;
 
-const AVCodec *FindMp3Encoder()
+const AVCodec *FindEncoder(OutputFormat format)
 {
-    if (const AVCodec *lame = avcodec_find_encoder_by_name("libmp3lame"))
-        return lame;
-    return avcodec_find_encoder(AV_CODEC_ID_MP3);
+    switch (format) {
+    case OutputFormat::Wav:
+        return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    case OutputFormat::Mp3:
+        if (const AVCodec *lame = avcodec_find_encoder_by_name("libmp3lame"))
+            return lame;
+        return avcodec_find_encoder(AV_CODEC_ID_MP3);
+    case OutputFormat::Flac:
+        return avcodec_find_encoder(AV_CODEC_ID_FLAC);
+    case OutputFormat::M4a:
+        return avcodec_find_encoder_by_name("aac");  // FFmpeg's own; the only AAC encoder Debian ships
+    case OutputFormat::Opus:
+        return avcodec_find_encoder_by_name("libopus");
+    case OutputFormat::Ogg:
+        return avcodec_find_encoder_by_name("libvorbis");
+    }
+    return nullptr;
+}
+
+const char *MuxerName(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Wav: return "wav";
+    case OutputFormat::Mp3: return "mp3";
+    case OutputFormat::Flac: return "flac";
+    case OutputFormat::M4a: return "ipod";  // MP4 with the .m4a brand
+    case OutputFormat::Opus: return "opus";
+    case OutputFormat::Ogg: return "ogg";
+    }
+    return "mp3";
+}
+
+bool HasBitrate(OutputFormat format)
+{
+    return format != OutputFormat::Wav && format != OutputFormat::Flac;
 }
 
 AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
@@ -64,27 +98,57 @@ OutputMedia::~OutputMedia()
     av_freep(&staging_);
 }
 
-void OutputMedia::OpenEncoder(const OutputSettings &settings)
+CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits,
+                                        int *error) const
 {
-    const bool wav = settings.format == OutputFormat::Wav;
-    const AVCodec *codec = wav ? avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE) : FindMp3Encoder();
-    if (!codec)
-        throw EncoderError(wav ? "No 16-bit PCM encoder available" : "No MP3 encoder available");
-
     CodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder)
         throw std::bad_alloc();
-    encoder->sample_fmt = wav ? AV_SAMPLE_FMT_S16 : PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
+    const bool wav = settings.format == OutputFormat::Wav;
+    const bool flac = settings.format == OutputFormat::Flac;
+    if (wav)
+        encoder->sample_fmt = AV_SAMPLE_FMT_S16;
+    else if (flac)
+        encoder->sample_fmt = settings.deepSamples ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    else
+        encoder->sample_fmt = PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
+    if (flac && settings.deepSamples)
+        encoder->bits_per_raw_sample = 24;  // 24 significant bits in the s32 samples
     encoder->sample_rate = PickSampleRate(codec, settings.sampleRate);
     av_channel_layout_default(&encoder->ch_layout, settings.channels);
     encoder->time_base = AVRational{1, encoder->sample_rate};
-    if (!wav)
-        encoder->bit_rate = int64_t(settings.bitrateKbits) * 1000;
+    if (HasBitrate(settings.format))
+        encoder->bit_rate = int64_t(kbits) * 1000;
 
-    int ret = avcodec_open2(encoder.get(), codec, nullptr);
-    if (ret < 0)
+    *error = avcodec_open2(encoder.get(), codec, nullptr);
+    if (*error < 0)
+        encoder.reset();
+    return encoder;
+}
+
+void OutputMedia::OpenEncoder(const OutputSettings &settings)
+{
+    const AVCodec *codec = FindEncoder(settings.format);
+    if (!codec)
+        throw EncoderError(std::string("No ") + FormatName(settings.format) + " encoder available");
+
+    int ret = 0;
+    const LibraryLogPause quiet;
+    CodecContextPtr encoder = TryEncoder(codec, settings, settings.bitrateKbits, &ret);
+    if (!encoder && HasBitrate(settings.format)) {
+        // libopus and libvorbis refuse bit rates out of their range for the
+        // rate and channels rather than taking the nearest, as LAME does.
+        const int fitted = FitBitrate(settings.bitrateKbits, [&](int kbits) {
+            int error = 0;
+            return TryEncoder(codec, settings, kbits, &error) != nullptr;
+        });
+        if (fitted != settings.bitrateKbits)
+            encoder = TryEncoder(codec, settings, fitted, &ret);
+    }
+    if (!encoder)
         throw EncoderError(std::string("Cannot set up the ") + codec->name + " encoder: " + AvErrorText(ret));
     encoder_ = std::move(encoder);
+    const bool wav = settings.format == OutputFormat::Wav;
 
     directPcm_ = wav && std::endian::native == std::endian::little;
     if (!directPcm_) {
@@ -97,7 +161,7 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
 
 void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *tags)
 {
-    const char *name = settings.format == OutputFormat::Wav ? "wav" : "mp3";
+    const char *name = MuxerName(settings.format);
     AVFormatContext *context = nullptr;
     int ret = avformat_alloc_output_context2(&context, nullptr, name, nullptr);
     if (ret < 0 || !context)
@@ -133,6 +197,12 @@ void OutputMedia::Start()
     if (ret < 0)
         throw EncoderError(file_->WriteErrorText(ret));
     started_ = true;
+}
+
+int OutputMedia::BitrateKbits() const
+{
+    // The PCM and FLAC encoders report what they produce; nobody chose it.
+    return HasBitrate(format_) ? int(encoder_->bit_rate / 1000) : 0;
 }
 
 uint8_t **OutputMedia::Reserve(int n)
@@ -262,9 +332,10 @@ void OutputMedia::Finish()
 {
     Start();
     if (!directPcm_) {
-        if (samplesIn_ == 0 && format_ == OutputFormat::Mp3) {
-            // Players and probes reject an MP3 without a single audio frame
-            // (a stop before the first packet): give it one frame of silence.
+        if (samplesIn_ == 0 && format_ != OutputFormat::Flac) {
+            // Players and probes reject an MP3, MP4 or Ogg file without a
+            // single audio frame (a stop before the first packet): give it
+            // one frame of silence. An empty FLAC file is valid as it is.
             const int n = std::max(encoder_->frame_size, 1);
             uint8_t **planes = Reserve(n);
             av_samples_set_silence(planes, 0, n, encoder_->ch_layout.nb_channels, encoder_->sample_fmt);
@@ -301,4 +372,36 @@ void OutputMedia::FinishPartial() noexcept
         file_->Close();
     } catch (...) {
     }
+}
+
+int FitBitrate(int wanted, const std::function<bool(int)> &accepts)
+{
+    constexpr int kLowest = 1;
+    constexpr int kHighest = 100000;
+    if (accepts(wanted))
+        return wanted;
+    // Rates a quarter apart across the whole span, nearest to the wanted
+    // one first: the first accepted lies in the accepted range, on the side
+    // nearest the wanted rate.
+    std::vector<int> grid;
+    for (double r = kLowest; r <= kHighest; r = std::max(r * 1.25, r + 1))
+        grid.push_back(int(r));
+    std::stable_sort(grid.begin(), grid.end(),
+                     [wanted](int a, int b) { return std::abs(a - wanted) < std::abs(b - wanted); });
+    int known = 0;
+    for (int candidate : grid)
+        if (accepts(candidate)) {
+            known = candidate;
+            break;
+        }
+    if (!known)
+        return wanted;
+    // The range's edge between the wanted rate and the one found is the
+    // nearest accepted rate.
+    int refused = wanted;
+    while (std::abs(known - refused) > 1) {
+        const int middle = refused + (known - refused) / 2;
+        (accepts(middle) ? known : refused) = middle;
+    }
+    return known;
 }

@@ -1,12 +1,14 @@
 #pragma once
-// The output side: the encoder (16-bit PCM for WAV, LAME for MP3) and the
-// muxer, writing into an OutputFile. Nothing reaches the file before the
+// The output side: the encoder (16-bit PCM for WAV, LAME for MP3, FLAC,
+// AAC in MP4 for M4A, libopus, libvorbis in Ogg) and the muxer, writing
+// into an OutputFile. Nothing reaches the file before the
 // first audio (or the end of a stopped conversion) asks for Start().
 
 #include "AvHandles.h"
 #include "Options.h"
 
 #include <cstdint>
+#include <functional>
 
 class OutputFile;
 
@@ -15,7 +17,14 @@ struct OutputSettings {
     int sampleRate = 44100;
     int channels = 2;
     int bitrateKbits = 128;
+    bool deepSamples = false;  // FLAC: the source has more than 16 bits, keep 24
 };
+
+// The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,
+// given that the accepted ones form one range within 1 to 100000; wanted
+// itself when none is found. Encoders such as libvorbis only tell by
+// refusing to open.
+int FitBitrate(int wanted, const std::function<bool(int)> &accepts);
 
 class OutputMedia {
 public:
@@ -51,9 +60,12 @@ public:
     void FinishPartial() noexcept;
 
     int64_t SamplesWritten() const { return samplesIn_; }
+    // The bit rate the encoder was opened with (kbit/s); 0 for WAV and FLAC.
+    int BitrateKbits() const;
 
 private:
     void OpenEncoder(const OutputSettings &settings);
+    CodecContextPtr TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error) const;
     void OpenMuxer(const OutputSettings &settings, const AVDictionary *tags);
     void EncodeFromFifo(bool final);
     void SendFrame(const AVFrame *frame);

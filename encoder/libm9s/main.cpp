@@ -1,6 +1,10 @@
-// libm9s: extracts the sound track of a video into a WAV or MP3 file.
+// libm9s: extracts the sound track of a video into a WAV, MP3, FLAC, M4A,
+// Opus or Ogg Vorbis file, or copies it as it is.
 //
-//   libm9s -i INPUT -y -f wav|mp3 -vn -ab KBITS -ar HZ -ac 1|2 [-t T] [-ss T] OUTPUT
+//   libm9s -i INPUT -y -f wav|mp3|flac|m4a|opus|ogg -vn -ab KBITS -ar HZ -ac 1|2
+//          [-t T] [-ss T] [-map 0:a:N] OUTPUT
+//   libm9s -i INPUT -y -acodec copy [-t T] [-ss T] [-map 0:a:N] OUTPUT
+//   libm9s -probe FILE
 //
 // Progress goes to standard error; "quit" on standard input, SIGTERM or
 // SIGINT end the conversion early with a valid file. Exit status 0 when the
@@ -12,6 +16,8 @@
 #include "Messages.h"
 #include "Options.h"
 #include "StopControl.h"
+#include "StreamCopy.h"
+#include "TrackList.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -30,7 +36,12 @@ int main(int argc, char **argv)
     int status = EncoderContract::ExitDone;
     try {
         const EncoderOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-        RunConversion(options);
+        if (!options.probePath.empty())
+            PrintAudioTracks(options.probePath);
+        else if (options.copy)
+            RunStreamCopy(options);
+        else
+            RunConversion(options);
     } catch (const EncoderError &e) {
         WriteLine(e.what());
         status = EncoderContract::ExitFailed;

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <initializer_list>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -82,6 +84,24 @@ QStringList EncoderArgs(const QString &input, const QString &format, int kbits, 
 {
     return {"-i", input, "-y", "-f", format, "-vn", "-ab", QString::number(kbits), "-ar", QString::number(rate),
             "-ac", QString::number(channels), output};
+}
+
+QStringList CopyArgs(const QString &input, const QString &output, const QStringList &extra)
+{
+    return QStringList{"-i", input, "-y", "-vn", "-acodec", "copy"} + extra + QStringList{output};
+}
+
+QStringList PacketChecksums(const QString &path)
+{
+    const RunResult r = Run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-c", "copy", "-f",
+                                       "framemd5", "-"});
+    QStringList sums;
+    for (const QByteArray &line : r.out.split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        if (!line.startsWith('#') && fields.size() == 6)
+            sums << QString::fromUtf8(fields[4].trimmed() + " " + fields[5].trimmed());
+    }
+    return sums;
 }
 
 bool MakeWithFfmpeg(const QStringList &args, const QString &output)
@@ -235,9 +255,12 @@ AudioInfo Probe(const QString &path)
     info.bitRate = par->bit_rate;
     if (format->duration != AV_NOPTS_VALUE)
         info.duration = format->duration / double(AV_TIME_BASE);
-    const AVDictionaryEntry *tag = nullptr;
-    while ((tag = av_dict_get(format->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
-        info.tags.insert(QString::fromUtf8(tag->key).toLower(), QString::fromUtf8(tag->value));
+    // Ogg keeps its tags with the stream; the file's own come first.
+    for (const AVDictionary *tags : {format->streams[index]->metadata, format->metadata}) {
+        const AVDictionaryEntry *tag = nullptr;
+        while ((tag = av_dict_get(tags, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            info.tags.insert(QString::fromUtf8(tag->key).toLower(), QString::fromUtf8(tag->value));
+    }
     DecodeAll(format, index, info);
     avformat_close_input(&format);
     return info;
@@ -247,7 +270,8 @@ QMap<QString, QString> FfprobeAudio(const QString &path)
 {
     QMap<QString, QString> values;
     RunResult r = Run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                  "stream=sample_rate,channels,bit_rate:format=duration", "-of",
+                                  "stream=sample_rate,channels,bit_rate,sample_fmt,bits_per_raw_sample:format=duration",
+                                  "-of",
                                   "default=noprint_wrappers=1", path});
     for (const QByteArray &line : r.out.split('\n')) {
         int eq = line.indexOf('=');

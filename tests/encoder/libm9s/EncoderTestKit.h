@@ -36,6 +36,13 @@ RunResult RunEncoderLimited(const QStringList &args, int resource, quint64 limit
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
                         const QString &output);
 
+// -acodec copy in place of the format and its settings; extra before the output.
+QStringList CopyArgs(const QString &input, const QString &output, const QStringList &extra = {});
+
+// The audio packets' sizes and MD5 sums, in order, without their
+// timestamps (ffmpeg -map 0:a -c copy -f framemd5).
+QStringList PacketChecksums(const QString &path);
+
 // ffmpeg -nostdin -v error -y ARGS OUTPUT; true when it made a non-empty file.
 bool MakeWithFfmpeg(const QStringList &args, const QString &output);
 
@@ -64,7 +71,7 @@ struct AudioInfo {
     QString codec;
     int sampleRate = 0;
     int channels = 0;
-    int64_t bitRate = 0;
+    int64_t bitRate = 0;   // as the stream says; 0 when it does not (Ogg)
     double duration = 0;   // the container's, seconds
     int64_t samples = 0;   // per channel, after decoding everything
     int decodeErrors = 0;
@@ -74,7 +81,7 @@ struct AudioInfo {
 AudioInfo Probe(const QString &path);
 
 // ffprobe's view of the first audio stream: sample_rate, channels,
-// bit_rate and duration (format), as text.
+// bit_rate, sample_fmt, bits_per_raw_sample and duration (format), as text.
 QMap<QString, QString> FfprobeAudio(const QString &path);
 
 struct WavData {

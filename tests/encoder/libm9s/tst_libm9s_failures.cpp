@@ -231,17 +231,20 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("placeholder");  // false: no file at the output path before
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("extra");  // before the output path
 
     struct Case {
         const char *name, *input, *message;
+        QStringList extra;
     };
-    for (Case c : {Case{"empty file", "empty.avi", "Cannot open input"},
-                   Case{"text file named .avi", "text.avi", "Cannot open input"},
-                   Case{"no audio stream", "noaudio.mp4", "No audio stream"},
-                   Case{"missing file", "missing.avi", "No such file"},
-                   Case{"mp4 cut before its index", "cut-index.mp4", "Cannot open input"}}) {
-        QTest::addRow("%s, placeholder", c.name) << c.input << true << c.message;
-        QTest::addRow("%s, no file", c.name) << c.input << false << c.message;
+    for (const Case &c : {Case{"empty file", "empty.avi", "Cannot open input", {}},
+                          Case{"text file named .avi", "text.avi", "Cannot open input", {}},
+                          Case{"no audio stream", "noaudio.mp4", "No audio stream", {}},
+                          Case{"missing file", "missing.avi", "No such file", {}},
+                          Case{"mp4 cut before its index", "cut-index.mp4", "Cannot open input", {}},
+                          Case{"audio track out of range", "clip.mkv", "no audio track 1", {"-map", "0:a:1"}}}) {
+        QTest::addRow("%s, placeholder", c.name) << c.input << true << c.message << c.extra;
+        QTest::addRow("%s, no file", c.name) << c.input << false << c.message << c.extra;
     }
 }
 
@@ -250,13 +253,18 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
     QFETCH(QString, input);
     QFETCH(bool, placeholder);
     QFETCH(QString, message);
-    for (const QString format : {"wav", "mp3"}) {
-        const QString output = Path("failed." + format);
+    QFETCH(QStringList, extra);
+    for (const QString format : {"wav", "mp3", "flac", "m4a", "opus", "ogg", "copy"}) {
+        const QString output = Path("failed." + (format == "copy" ? QString("m4a") : format));
         QFile::remove(output);
         if (placeholder)
             WritePlaceholder(output);
 
-        const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 44100, 2, output));
+        QStringList args = format == "copy" ? CopyArgs(Path(input), output)
+                                            : EncoderArgs(Path(input), format, 128, 44100, 2, output);
+        for (const QString &arg : extra)
+            args.insert(args.size() - 1, arg);
+        const RunResult r = RunEncoder(args);
         QVERIFY(r.finished);
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QCOMPARE(r.exitCode, 1);
@@ -354,7 +362,8 @@ void TestLibm9sFailures::refusesBadCommandLines_data()
     QTest::addColumn<QStringList>("extra");   // put before the output path
     QTest::addColumn<bool>("overwrite");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unknown option") << QStringList{"-acodec", "copy"} << true << "'-acodec'";
+    QTest::newRow("unknown codec") << QStringList{"-acodec", "mp3"} << true << "'-acodec'";
+    QTest::newRow("copy of AAC into .mp3") << QStringList{"-acodec", "copy"} << true << "needs the extension .m4a";
     QTest::newRow("bit rate with a unit") << QStringList{"-ab", "128k"} << true << "'128k'";
     QTest::newRow("existing output without -y") << QStringList{} << false << "already exists";
 }
@@ -366,7 +375,7 @@ void TestLibm9sFailures::refusesBadCommandLines()
     QFETCH(QString, message);
     const QString output = Path("refused.mp3");
     WritePlaceholder(output);
-    QStringList args{"-i", Path("clip.avi")};
+    QStringList args{"-i", Path("clip.mp4")};
     if (overwrite)
         args << "-y";
     args << "-f" << "mp3" << extra << output;
@@ -408,6 +417,8 @@ void TestLibm9sFailures::writesProgressMarkers_data()
     QTest::addColumn<QString>("duration");  // empty: the input does not tell
     QTest::newRow("mkv to wav") << "tone.mkv" << "wav" << "00:00:01.50";
     QTest::newRow("mkv to mp3") << "tone.mkv" << "mp3" << "00:00:01.50";
+    for (const QString format : {"flac", "m4a", "opus", "ogg", "copy"})
+        QTest::addRow("mkv to %s", qPrintable(format)) << "tone.mkv" << format << "00:00:01.50";
     QTest::newRow("swf, no duration known") << "clip.swf" << "wav" << "";
 }
 
@@ -416,9 +427,11 @@ void TestLibm9sFailures::writesProgressMarkers()
     QFETCH(QString, input);
     QFETCH(QString, format);
     QFETCH(QString, duration);
-    const QString output = Path("markers." + format);
+    // The mkv holds 16-bit PCM: a copy of it is a WAV.
+    const QString output = Path("markers." + (format == "copy" ? QString("wav") : format));
     WritePlaceholder(output);
-    const RunResult r = RunEncoder(EncoderArgs(Path(input), format, 128, 22050, 1, output));
+    const RunResult r = RunEncoder(format == "copy" ? CopyArgs(Path(input), output)
+                                                    : EncoderArgs(Path(input), format, 128, 22050, 1, output));
     QCOMPARE(r.exitCode, 0);
     QVERIFY(r.out.isEmpty());
 
@@ -461,6 +474,11 @@ void TestLibm9sFailures::usesNearestMp3Rate_data()
     QTest::newRow("mp3 44100 says nothing") << "mp3" << 44100 << 44100;
     QTest::newRow("wav 6000 as asked") << "wav" << 6000 << 6000;
     QTest::newRow("wav 96000 as asked") << "wav" << 96000 << 96000;
+    QTest::newRow("flac 96000 as asked") << "flac" << 96000 << 96000;
+    QTest::newRow("m4a 96000 as asked") << "m4a" << 96000 << 96000;
+    QTest::newRow("ogg 96000") << "ogg" << 96000 << 48000;
+    QTest::newRow("opus 44100") << "opus" << 44100 << 48000;
+    QTest::newRow("opus 48000 says nothing") << "opus" << 48000 << 48000;
 }
 
 void TestLibm9sFailures::usesNearestMp3Rate()
@@ -545,6 +563,8 @@ void TestLibm9sFailures::reportsWriteFailureMidFile_data()
     QTest::addColumn<QString>("format");
     QTest::newRow("wav") << "wav";
     QTest::newRow("mp3") << "mp3";
+    for (const QString format : {"flac", "m4a", "opus", "ogg"})
+        QTest::newRow(qPrintable(format)) << format;
 }
 
 void TestLibm9sFailures::reportsWriteFailureMidFile()
@@ -658,7 +678,9 @@ void TestLibm9sFailures::keepsAudioBeforeFailure()
     const AudioInfo info = Probe(output);
     QVERIFY2(info.opened, qPrintable(info.error));
     QCOMPARE(info.decodeErrors, 0);
-    QVERIFY2(qAbs(info.samples - 44100) <= 1152, qPrintable(QString::number(info.samples)));
+    // A second of audio at the file's rate (Opus decodes at 48000 Hz).
+    const int frame = format == "wav" || format == "mp3" ? 1152 : 2048;
+    QVERIFY2(qAbs(info.samples - info.sampleRate) <= frame, qPrintable(QString::number(info.samples)));
     // The headers were finished: WAV sizes, the MP3 Info frame's length.
     QVERIFY2(qAbs(info.duration - 1.0) < 0.1, qPrintable(QString::number(info.duration)));
     if (format == "wav")
@@ -711,6 +733,22 @@ void TestLibm9sFailures::trimsWithStartAndDuration()
     const AudioInfo info = Probe(mp3);
     QCOMPARE(info.decodeErrors, 0);
     QVERIFY2(qAbs(info.samples - 44100 * 4 / 10) <= 1152, qPrintable(QString::number(info.samples)));
+
+    // A copy cuts on packet boundaries, as the ffmpeg program does.
+    const QString copy = Path("part-copy.wav");
+    const QString theirs = Path("part-copy-theirs.wav");
+    WritePlaceholder(copy);
+    QCOMPARE(RunEncoder(CopyArgs(Path("tone.mov"), copy, {"-ss", "0.5", "-t", "00:00:00.40"})).exitCode, 0);
+    QVERIFY(MakeWithFfmpeg({"-ss", "0.5", "-t", "0.4", "-i", Path("tone.mov"), "-vn", "-acodec", "copy"}, theirs));
+    QCOMPARE(PacketChecksums(copy), PacketChecksums(theirs));
+    QVERIFY(qAbs(double(ReadWav(copy).samples.size()) / 2 - 44100 * 0.4) <= 2 * 1024);
+
+    // A copy that would hold no packet at all leaves the output as it was.
+    WritePlaceholder(copy);
+    const RunResult past = RunEncoder(CopyArgs(Path("tone.mov"), copy, {"-ss", "50"}));
+    QCOMPARE(past.exitCode, 1);
+    QVERIFY2(LastMessage(past.err).contains("Nothing to copy"), Visible(past.err).constData());
+    QCOMPARE(ReadAll(copy), Placeholder());
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sFailures)

@@ -1,10 +1,15 @@
 // libm9s against the stock ffmpeg program on the same files: WAV sample for
-// sample, MP3 by what ffprobe reports; in every container the program
-// accepts, with surround sound, several audio tracks, tags and awkward paths.
+// sample, the other formats by what ffprobe reports and what they decode
+// to, copies packet for packet; in every container the program accepts,
+// with surround sound, several audio tracks, tags and awkward paths; and
+// the track list against ffprobe.
 
 #include "EncoderTestKit.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,6 +24,14 @@ private slots:
     void wavMatchesFfmpeg();
     void mp3MatchesFfmpeg_data();
     void mp3MatchesFfmpeg();
+    void newFormatsMatchFfmpeg_data();
+    void newFormatsMatchFfmpeg();
+    void copyKeepsPackets_data();
+    void copyKeepsPackets();
+    void mapPicksAskedTrack_data();
+    void mapPicksAskedTrack();
+    void probeListsTracks_data();
+    void probeListsTracks();
     void copiesTags_data();
     void copiesTags();
     void handlesAwkwardPaths_data();
@@ -62,6 +75,232 @@ void TestLibm9sReference::initTestCase()
     // ...unless the mono one is marked as the default.
     Make("two-tracks-default.mkv",
          twoTracks + QStringList{"-disposition:a:0", "default", "-disposition:a:1", "0"});
+    // Three languages, three codecs, three rates; the second is the default.
+    Make("three-tracks.mkv",
+         VideoSource(1.5) + ToneSource(44100, 1, 1.5) + ToneSource(48000, 2, 1.5) + ToneSource(22050, 6, 1.5) +
+             QStringList{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:a", "-c:v", "mpeg4", "-c:a:0", "aac",
+                         "-c:a:1", "ac3", "-c:a:2", "flac", "-metadata:s:a:0", "language=eng", "-metadata:s:a:0",
+                         "title=Director's commentary", "-metadata:s:a:1", "language=jpn", "-metadata:s:a:2",
+                         "language=fre", "-disposition:a:0", "0", "-disposition:a:1", "default",
+                         "-disposition:a:2", "0"});
+    Make("deep.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "pcm_s24le"});
+    Make("eac3.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "eac3"});
+    Make("opus.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "libopus"});
+    Make("pcm.mkv", ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"});
+}
+
+namespace {
+
+// What the ffmpeg program gets for the same output.
+QStringList FfmpegCodecArgs(const QString &format, int kbits, bool deep)
+{
+    const QString bitrate = QString("%1k").arg(kbits);
+    if (format == "flac")
+        return {"-c:a", "flac", "-sample_fmt", deep ? "s32" : "s16"};
+    if (format == "m4a")
+        return {"-c:a", "aac", "-b:a", bitrate, "-f", "ipod"};
+    if (format == "opus")
+        return {"-c:a", "libopus", "-b:a", bitrate};
+    return {"-c:a", "libvorbis", "-b:a", bitrate};
+}
+
+int FrameSize(const QString &format)
+{
+    static const QMap<QString, int> sizes{{"flac", 4608}, {"m4a", 1024}, {"opus", 960}, {"ogg", 2048}};
+    return sizes.value(format);
+}
+
+// The container a copy of each fixture's audio goes to.
+const QMap<QString, QString> kCopyExtension{
+    {"clip.avi", "mp3"},  {"clip.mpg", "mka"},  {"clip.mpeg", "mka"}, {"clip.dat", "mka"}, {"clip.vob", "ac3"},
+    {"clip.wmv", "mka"},  {"clip.asf", "mka"},  {"clip.mov", "m4a"},  {"clip.qt", "mka"},  {"clip.mp4", "m4a"},
+    {"clip.3gp", "m4a"},  {"clip.mkv", "ogg"},  {"clip.rm", "ac3"},   {"clip.rmvb", "ac3"}, {"clip.swf", "mp3"},
+    {"clip.flv", "mp3"},  {"eac3.mkv", "eac3"}, {"opus.mkv", "opus"}, {"pcm.mkv", "wav"}, {"deep.mkv", "wav"}};
+
+} // namespace
+
+void TestLibm9sReference::newFormatsMatchFfmpeg_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("kbits");
+    QTest::addColumn<int>("rate");      // asked
+    QTest::addColumn<int>("written");   // what the file says
+    QTest::addColumn<int>("channels");
+
+    for (const ContainerFixture &f : ContainerFixtures())
+        QTest::addRow("%s to flac", qPrintable(f.file)) << f.file << "flac" << 128 << 44100 << 44100 << 2;
+    for (const QString format : {"m4a", "opus", "ogg"})
+        for (const QString fixture : {"clip.mkv", "clip.mp4", "clip.avi", "clip.vob", "surround.mp4", "surround.mkv"})
+            QTest::addRow("%s to %s", qPrintable(fixture), qPrintable(format))
+                << fixture << format << 128 << 44100 << (format == "opus" ? 48000 : 44100) << 2;
+    QTest::newRow("24-bit PCM to flac") << "deep.mkv" << "flac" << 128 << 48000 << 48000 << 2;
+    QTest::newRow("flac, 8000 Hz mono") << "clip.mkv" << "flac" << 128 << 8000 << 8000 << 1;
+    QTest::newRow("m4a, 64 kbit/s, 22050 Hz mono") << "clip.mkv" << "m4a" << 64 << 22050 << 22050 << 1;
+    QTest::newRow("m4a, 320 kbit/s, 48000 Hz") << "clip.mp4" << "m4a" << 320 << 48000 << 48000 << 2;
+    QTest::newRow("opus, 32 kbit/s, 16000 Hz mono") << "clip.avi" << "opus" << 32 << 16000 << 48000 << 1;
+    QTest::newRow("ogg, 48 kbit/s, 22050 Hz mono") << "clip.avi" << "ogg" << 48 << 22050 << 22050 << 1;
+    QTest::newRow("ogg, 256 kbit/s, 48000 Hz") << "clip.mp4" << "ogg" << 256 << 48000 << 48000 << 2;
+}
+
+void TestLibm9sReference::newFormatsMatchFfmpeg()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, format);
+    QFETCH(int, kbits);
+    QFETCH(int, rate);
+    QFETCH(int, written);
+    QFETCH(int, channels);
+    const QString input = made_.value(fixture);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+    const bool deep = fixture == "deep.mkv";
+
+    const QString ours = Path("ours." + format);
+    const QString theirs = Path("theirs." + format);
+    WritePlaceholder(ours);
+    const RunResult r = RunEncoder(EncoderArgs(input, format, kbits, rate, channels, ours));
+    QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
+    // Opus encodes at its own rate for the asked one; the Ogg header says 48000 all the same.
+    const int encoderRate = format == "opus" ? (rate >= 44100 ? 48000 : 16000) : rate;
+    QVERIFY(MakeWithFfmpeg(QStringList{"-i", input, "-vn", "-ar", QString::number(encoderRate), "-ac",
+                                       QString::number(channels)} +
+                               FfmpegCodecArgs(format, kbits, deep),
+                           theirs));
+
+    const AudioInfo a = Probe(ours);
+    const AudioInfo b = Probe(theirs);
+    QVERIFY2(a.opened, qPrintable(a.error));
+    QCOMPARE(a.codec, b.codec);
+    QCOMPARE(a.container, b.container);
+    QCOMPARE(a.sampleRate, written);
+    QCOMPARE(b.sampleRate, written);
+    QCOMPARE(a.channels, channels);
+    QCOMPARE(b.channels, channels);
+    QCOMPARE(a.decodeErrors, 0);
+    QVERIFY2(qAbs(a.samples - b.samples) <= FrameSize(format) && a.samples > written,
+             qPrintable(QString("%1 against %2 samples").arg(a.samples).arg(b.samples)));
+    if (format == "flac") {
+        QCOMPARE(FfprobeAudio(ours).value("bits_per_raw_sample"), deep ? QString("24") : QString("16"));
+        QCOMPARE(FfprobeAudio(ours).value("bits_per_raw_sample"), FfprobeAudio(theirs).value("bits_per_raw_sample"));
+    } else {
+        // The same bit rate asked of the same encoder gives a file of about that size.
+        const double ratio = double(QFileInfo(ours).size()) / double(QFileInfo(theirs).size());
+        QVERIFY2(ratio > 0.8 && ratio < 1.25, qPrintable(QString("%1 times the size").arg(ratio)));
+    }
+}
+
+void TestLibm9sReference::copyKeepsPackets_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<int>("track");  // -1: the automatic choice
+    QTest::addColumn<QString>("extension");
+    for (auto it = kCopyExtension.begin(); it != kCopyExtension.end(); ++it)
+        QTest::addRow("%s", qPrintable(it.key())) << it.key() << -1 << it.value();
+    QTest::newRow("three tracks, aac") << "three-tracks.mkv" << 0 << "m4a";
+    QTest::newRow("three tracks, ac3") << "three-tracks.mkv" << 1 << "ac3";
+    QTest::newRow("three tracks, flac") << "three-tracks.mkv" << 2 << "flac";
+    QTest::newRow("aac asked into Matroska") << "clip.mp4" << -1 << "mka";
+}
+
+void TestLibm9sReference::copyKeepsPackets()
+{
+    QFETCH(QString, fixture);
+    QFETCH(int, track);
+    QFETCH(QString, extension);
+    const QString input = made_.value(fixture);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+
+    const QString ours = Path("copy-ours." + extension);
+    const QString theirs = Path("copy-theirs." + extension);
+    WritePlaceholder(ours);
+    const QStringList map = track >= 0 ? QStringList{"-map", QString("0:a:%1").arg(track)} : QStringList{};
+    const RunResult r = RunEncoder(CopyArgs(input, ours, map));
+    QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
+    QVERIFY2(r.err.contains("=ffmpeg_release_time\r"), Visible(r.err).constData());
+    QVERIFY(MakeWithFfmpeg(QStringList{"-i", input, "-vn"} + (map.isEmpty() ? QStringList{"-map", "0:a"} : map) +
+                               QStringList{"-acodec", "copy"},
+                           theirs));
+
+    const QStringList a = PacketChecksums(ours);
+    QVERIFY(!a.isEmpty());
+    QCOMPARE(a, PacketChecksums(theirs));
+    QCOMPARE(Probe(ours).decodeErrors, 0);
+}
+
+void TestLibm9sReference::mapPicksAskedTrack_data()
+{
+    QTest::addColumn<int>("track");
+    QTest::newRow("first, mono aac") << 0;
+    QTest::newRow("second, the default") << 1;
+    QTest::newRow("third, 5.1 flac") << 2;
+}
+
+void TestLibm9sReference::mapPicksAskedTrack()
+{
+    QFETCH(int, track);
+    const QString input = made_.value("three-tracks.mkv");
+    QVERIFY(!input.isEmpty());
+    const QString ours = Path("map-ours.wav");
+    const QString theirs = Path("map-theirs.wav");
+    WritePlaceholder(ours);
+    QStringList args = EncoderArgs(input, "wav", 128, 44100, 2, ours);
+    args.insert(args.size() - 1, "-map");
+    args.insert(args.size() - 1, QString("0:a:%1").arg(track));
+    const RunResult r = RunEncoder(args);
+    QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+    QVERIFY(MakeWithFfmpeg({"-i", input, "-map", QString("0:a:%1").arg(track), "-f", "wav", "-ar", "44100", "-ac", "2"},
+                           theirs));
+    const WavData a = ReadWav(ours);
+    const WavData b = ReadWav(theirs);
+    QVERIFY(a.ok && b.ok);
+    QVERIFY(qAbs(qsizetype(a.samples.size()) - qsizetype(b.samples.size())) <= 2 * 1152);
+    QVERIFY2(MaxSampleDifference(a.samples, b.samples) <= 1,
+             qPrintable(QString("samples differ by %1").arg(MaxSampleDifference(a.samples, b.samples))));
+}
+
+void TestLibm9sReference::probeListsTracks_data()
+{
+    QTest::addColumn<QString>("fixture");
+    for (const ContainerFixture &f : ContainerFixtures())
+        QTest::addRow("%s", qPrintable(f.file)) << f.file;
+    for (const QString fixture : {"three-tracks.mkv", "surround.mp4", "two-tracks-default.mkv", "deep.mkv"})
+        QTest::addRow("%s", qPrintable(fixture)) << fixture;
+}
+
+void TestLibm9sReference::probeListsTracks()
+{
+    QFETCH(QString, fixture);
+    const QString input = made_.value(fixture);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+    const RunResult r = RunEncoder({"-probe", input});
+    QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+    QList<QByteArray> lines = r.out.split('\n');
+    QVERIFY(r.out.endsWith('\n'));
+    lines.removeLast();
+    QCOMPARE(lines.value(0), QByteArray("libm9s-tracks 1"));
+
+    const RunResult probe = Run("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
+                                            "stream=codec_name,channels,sample_rate:stream_tags=language,title:"
+                                            "stream_disposition=default:format=duration",
+                                            "-of", "json", input});
+    const QJsonObject json = QJsonDocument::fromJson(probe.out).object();
+    const QJsonArray streams = json.value("streams").toArray();
+    QCOMPARE(lines.size() - 1, streams.size());
+    for (int i = 0; i < streams.size(); ++i) {
+        const QJsonObject s = streams[i].toObject();
+        const QStringList f = QString::fromUtf8(lines[i + 1]).split('\t');
+        QCOMPARE(f.size(), 9);
+        QCOMPARE(f[0], QString::number(i));
+        QCOMPARE(f[1], s.value("codec_name").toString());
+        QCOMPARE(f[2], QString::number(s.value("channels").toInt()));
+        QCOMPARE(f[3], s.value("sample_rate").toString());
+        const QString language = s.value("tags").toObject().value("language").toString();
+        QCOMPARE(f[4], language == "und" ? QString() : language);
+        QCOMPARE(f[5], s.value("tags").toObject().value("title").toString());
+        QCOMPARE(f[6], QString::number(s.value("disposition").toObject().value("default").toInt()));
+        if (fixture != "clip.swf")  // a Flash file does not say how long it is
+            QVERIFY2(qAbs(f[7].toDouble() - 1.5) < 0.1, qPrintable(f[7]));
+    }
 }
 
 void TestLibm9sReference::wavMatchesFfmpeg_data()
@@ -174,6 +413,8 @@ void TestLibm9sReference::copiesTags_data()
     QTest::newRow("mkv to mp3") << "mkv" << "mp3";
     QTest::newRow("mp4 to mp3") << "mp4" << "mp3";
     QTest::newRow("asf to wav") << "asf" << "wav";
+    for (const QString format : {"flac", "m4a", "opus", "ogg", "copy"})
+        QTest::addRow("mkv to %s", qPrintable(format)) << "mkv" << format;
 }
 
 void TestLibm9sReference::copiesTags()
@@ -187,9 +428,11 @@ void TestLibm9sReference::copiesTags()
                                                "-metadata", "album=An Album", "-metadata", "comment=A comment"},
                                input));
     }
-    const QString output = Path("tagged-out." + format);
+    // Matroska's audio is Vorbis unless told otherwise: a copy goes to Ogg.
+    const QString output = Path("tagged-out." + (format == "copy" ? QString("ogg") : format));
     WritePlaceholder(output);
-    RunResult r = RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output));
+    RunResult r = RunEncoder(format == "copy" ? CopyArgs(input, output)
+                                              : EncoderArgs(input, format, 128, 44100, 2, output));
     QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
 
     const AudioInfo info = Probe(output);

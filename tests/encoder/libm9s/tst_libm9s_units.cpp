@@ -1,17 +1,23 @@
 // The encoder's pieces that need no media: command line, times, stream
-// choice, the stop text and the tags taken over.
+// choice, the stop text, the tags taken over, the rates and bit rates fitted
+// to each encoder, a copy's container and the track list's lines.
 
 #include "EncoderError.h"
 #include "FrameQueue.h"
 #include "Options.h"
+#include "OutputMedia.h"
 #include "StopControl.h"
 #include "StreamChoice.h"
+#include "StreamCopy.h"
 #include "Tags.h"
 #include "TimeText.h"
+#include "TrackList.h"
 
 #include <QtTest>
 
 #include <atomic>
+#include <initializer_list>
+#include <utility>
 #include <thread>
 
 namespace {
@@ -52,10 +58,20 @@ class TestLibm9sUnits : public QObject {
 private slots:
     void parsesOptions_data();
     void parsesOptions();
+    void parsesFormatsCopyTrackAndProbe_data();
+    void parsesFormatsCopyTrackAndProbe();
     void rejectsBadCommandLines_data();
     void rejectsBadCommandLines();
     void mapsRatesMp3CannotCarry_data();
     void mapsRatesMp3CannotCarry();
+    void fitsOpusAndVorbisRate_data();
+    void fitsOpusAndVorbisRate();
+    void fitsBitrate_data();
+    void fitsBitrate();
+    void choosesCopyContainer_data();
+    void choosesCopyContainer();
+    void writesTrackLines_data();
+    void writesTrackLines();
     void formatsClock_data();
     void formatsClock();
     void formatsSeconds_data();
@@ -130,6 +146,149 @@ void TestLibm9sUnits::parsesOptions()
     QCOMPARE(o.durationUs ? qint64(*o.durationUs) : qint64(-1), durationUs);
 }
 
+void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("format");  // as -f names it
+    QTest::addColumn<bool>("copy");
+    QTest::addColumn<int>("track");       // -1: none asked
+    QTest::addColumn<QString>("probe");
+
+    for (const QString f : {"flac", "m4a", "opus", "ogg"}) {
+        QTest::addRow("-f %s", qPrintable(f)) << QStringList{"-i", "x", "-f", f, "o"} << f << false << -1 << "";
+        QTest::addRow("%s from the extension", qPrintable(f))
+            << QStringList{"-i", "x", "/o/A." + f.toUpper()} << f << false << -1 << "";
+    }
+    QTest::newRow("copy, no format needed") << QStringList{"-i", "x", "-y", "-vn", "-acodec", "copy", "o.m4a"} << "mp3"
+                                            << true << -1 << "";
+    QTest::newRow("copy with -f and rates, which it ignores")
+        << QStringList{"-i", "x", "-f", "wav", "-acodec", "copy", "-ab", "128", "-ar", "8000", "o"} << "wav" << true
+        << -1 << "";
+    QTest::newRow("third audio track") << QStringList{"-i", "x", "-map", "0:a:2", "o.mp3"} << "mp3" << false << 2
+                                       << "";
+    QTest::newRow("probe") << QStringList{"-probe", "/v/a b.mkv"} << "mp3" << false << -1 << "/v/a b.mkv";
+}
+
+void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, format);
+    QFETCH(bool, copy);
+    QFETCH(int, track);
+    QFETCH(QString, probe);
+    const EncoderOptions o = ParseOptions(ToArgs(args));
+    QCOMPARE(QString(FormatName(o.format)), format);
+    QCOMPARE(o.copy, copy);
+    QCOMPARE(o.audioTrack.value_or(-1), track);
+    QCOMPARE(QString::fromStdString(o.probePath), probe);
+}
+
+void TestLibm9sUnits::fitsOpusAndVorbisRate_data()
+{
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("used");
+    for (auto [asked, used] : std::initializer_list<std::pair<int, int>>{
+             {96000, 48000}, {48000, 48000}, {44100, 48000}, {32000, 24000}, {24000, 24000}, {22050, 16000},
+             {16000, 16000}, {12000, 12000}, {11025, 8000}, {8000, 8000}, {6000, 8000}})
+        QTest::addRow("%d", asked) << asked << used;
+}
+
+void TestLibm9sUnits::fitsOpusAndVorbisRate()
+{
+    QFETCH(int, asked);
+    QFETCH(int, used);
+    QCOMPARE(OpusSampleRate(asked), used);
+    QCOMPARE(VorbisSampleRate(asked), asked < 8000 ? 8000 : qMin(asked, 48000));
+}
+
+void TestLibm9sUnits::fitsBitrate_data()
+{
+    QTest::addColumn<int>("wanted");
+    QTest::addColumn<int>("low");   // the accepted range
+    QTest::addColumn<int>("high");
+    QTest::addColumn<int>("fitted");
+    QTest::newRow("inside") << 128 << 32 << 240 << 128;
+    QTest::newRow("above") << 350 << 32 << 240 << 240;
+    QTest::newRow("far above a narrow range") << 100000 << 8 << 9 << 9;
+    QTest::newRow("below") << 8 << 45 << 500 << 45;
+    QTest::newRow("nothing accepted") << 64 << 0 << -1 << 64;
+}
+
+void TestLibm9sUnits::fitsBitrate()
+{
+    QFETCH(int, wanted);
+    QFETCH(int, low);
+    QFETCH(int, high);
+    QFETCH(int, fitted);
+    QCOMPARE(FitBitrate(wanted, [&](int kbits) { return kbits >= low && kbits <= high; }), fitted);
+}
+
+void TestLibm9sUnits::choosesCopyContainer_data()
+{
+    QTest::addColumn<int>("codec");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("muxer");
+    QTest::addColumn<bool>("fits");
+    auto row = [](const char *name, AVCodecID codec, const char *output, const char *muxer, bool fits) {
+        QTest::newRow(name) << int(codec) << output << muxer << fits;
+    };
+    row("aac", AV_CODEC_ID_AAC, "/o/a.m4a", "ipod", true);
+    row("aac named .mp4", AV_CODEC_ID_AAC, "/o/a.MP4", "ipod", true);
+    row("aac named .mp3", AV_CODEC_ID_AAC, "/o/a.mp3", "ipod", false);
+    row("mp3", AV_CODEC_ID_MP3, "a.mp3", "mp3", true);
+    row("ac3", AV_CODEC_ID_AC3, "a.ac3", "ac3", true);
+    row("e-ac-3", AV_CODEC_ID_EAC3, "a.eac3", "eac3", true);
+    row("opus", AV_CODEC_ID_OPUS, "a.opus", "opus", true);
+    row("vorbis", AV_CODEC_ID_VORBIS, "a.ogg", "ogg", true);
+    row("vorbis named .opus", AV_CODEC_ID_VORBIS, "a.opus", "ogg", false);
+    row("flac", AV_CODEC_ID_FLAC, "a.flac", "flac", true);
+    row("16-bit pcm", AV_CODEC_ID_PCM_S16LE, "a.wav", "wav", true);
+    row("24-bit pcm", AV_CODEC_ID_PCM_S24LE, "a.wav", "wav", true);
+    row("big-endian pcm", AV_CODEC_ID_PCM_S16BE, "a.mka", "matroska", true);
+    row("big-endian pcm named .wav", AV_CODEC_ID_PCM_S16BE, "a.wav", "matroska", false);
+    row("dts", AV_CODEC_ID_DTS, "a.mka", "matroska", true);
+    row("mp2 named .mp3", AV_CODEC_ID_MP2, "a.mp3", "matroska", false);
+    row("aac asked into Matroska", AV_CODEC_ID_AAC, "a.mkv", "matroska", true);
+    row("unknown extension", AV_CODEC_ID_AC3, "/o.d/a.tmp", "ac3", true);
+    row("no extension", AV_CODEC_ID_AC3, "/o.d/a", "ac3", true);
+}
+
+void TestLibm9sUnits::choosesCopyContainer()
+{
+    QFETCH(int, codec);
+    QFETCH(QString, output);
+    QFETCH(QString, muxer);
+    QFETCH(bool, fits);
+    const CopyContainer container = ChooseCopyContainer(AVCodecID(codec), output.toStdString());
+    QCOMPARE(QString(container.muxer), muxer);
+    QCOMPARE(ExtensionFits(output.toStdString(), container), fits);
+}
+
+void TestLibm9sUnits::writesTrackLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    AudioTrack full;
+    full.codec = "aac";
+    full.channels = 6;
+    full.sampleRate = 48000;
+    full.layout = "5.1";
+    full.language = "jpn";
+    full.title = "Tab\there\nand line";
+    full.isDefault = true;
+    full.durationUs = 3723456789;
+    QTest::newRow("every field") << QString::fromStdString(TrackLine(2, full))
+                                 << "2\taac\t6\t48000\tjpn\tTab here and line\t1\t3723.456\t5.1";
+    QTest::newRow("nothing known") << QString::fromStdString(TrackLine(0, AudioTrack{})) << "0\t\t\t\t\t\t0\t\t";
+}
+
+void TestLibm9sUnits::writesTrackLines()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    QCOMPARE(line, expected);
+}
+
 void TestLibm9sUnits::rejectsBadCommandLines_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -143,14 +302,21 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("three channels") << QStringList{"-i", "x", "-ac", "3", "o.mp3"} << "'3'";
     QTest::newRow("rate not a number") << QStringList{"-i", "x", "-ar", "44.1k", "o.mp3"} << "'44.1k'";
     QTest::newRow("negative rate") << QStringList{"-i", "x", "-ar", "-8000", "o.mp3"} << "'-8000'";
-    QTest::newRow("unknown format") << QStringList{"-i", "x", "-f", "ogg", "o.ogg"} << "'ogg'";
+    QTest::newRow("unknown format") << QStringList{"-i", "x", "-f", "wma", "o.wma"} << "'wma'";
+    QTest::newRow("copy is the only codec") << QStringList{"-i", "x", "-acodec", "aac", "o.m4a"} << "'-acodec'";
+    QTest::newRow("map of a video stream") << QStringList{"-i", "x", "-map", "0:v:0", "o.mp3"} << "'0:v:0'";
+    QTest::newRow("map of a second input") << QStringList{"-i", "x", "-map", "1:a:0", "o.mp3"} << "'1:a:0'";
+    QTest::newRow("map without a number") << QStringList{"-i", "x", "-map", "0:a:", "o.mp3"} << "-map";
+    QTest::newRow("negative track") << QStringList{"-i", "x", "-map", "0:a:-1", "o.mp3"} << "-map";
+    QTest::newRow("probe with a conversion") << QStringList{"-probe", "x", "-i", "x", "o.mp3"} << "-probe";
+    QTest::newRow("probe without a file") << QStringList{"-probe"} << "'-probe'";
     QTest::newRow("bad duration") << QStringList{"-i", "x", "-t", "soon", "o.mp3"} << "'soon'";
     QTest::newRow("negative start") << QStringList{"-i", "x", "-ss", "-3", "o.mp3"} << "'-3'";
     QTest::newRow("two outputs") << QStringList{"-i", "x", "a.mp3", "b.mp3"} << "'b.mp3'";
     QTest::newRow("no input") << QStringList{"-y", "-f", "mp3", "o.mp3"} << "-i";
     QTest::newRow("empty input") << QStringList{"-i", "", "-f", "mp3", "o.mp3"} << "-i";
     QTest::newRow("no output") << QStringList{"-i", "x", "-f", "mp3"} << "output";
-    QTest::newRow("no format, other extension") << QStringList{"-i", "x", "o.ogg"} << "-f";
+    QTest::newRow("no format, other extension") << QStringList{"-i", "x", "o.wma"} << "-f";
 }
 
 void TestLibm9sUnits::rejectsBadCommandLines()
