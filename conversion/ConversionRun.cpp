@@ -1,6 +1,7 @@
 #include "conversion/ConversionRun.h"
 
 #include "console/ConsoleIO.h"
+#include "conversion/AudioTracks.h"
 #include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
@@ -124,7 +125,12 @@ bool TConversionRun::ConvertRow(int row, const QString &folder)
 
 bool TConversionRun::ResolveTarget(const QString &folder)
 {
-    const QString path = OutputFilePath(folder, m_file.Source, m_owner.CurrentOptions().Extension);
+    const TOutputOptions options = m_owner.CurrentOptions();
+    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(m_file.Row),
+                                        options.PreferredLanguage,
+                                        [this] { return ProbeAudioTracks(m_owner.EncoderFolder(), m_file.Source); });
+    m_file.AudioTrack = plan.AudioTrack;
+    const QString path = OutputFilePath(folder, m_file.Source, plan.Extension);
     m_file.Target = ResolveTargetFile(path);
     return !m_file.Target.isEmpty();
 }
@@ -216,7 +222,7 @@ TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const
 {
     const TOutputOptions options = m_owner.CurrentOptions();
     return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels);
+                                 options.SampleRate, options.Channels, m_file.AudioTrack);
 }
 
 QString TConversionRun::ResolveTargetFile(const QString &Path)

@@ -16,10 +16,11 @@ class TKeptOriginal;
 // the moment they are needed, so a change during a run applies to the next file.
 struct TOutputOptions
 {
-    QString Extension = QStringLiteral("mp3");
+    QString Extension = QStringLiteral("mp3"); // the format: one of OutputFormats
     int Bitrate = 128;
     int SampleRate = 44100;
     int Channels = 2;
+    QString PreferredLanguage; // the track Automatic takes when a file has it
 };
 
 // What the run asks of whoever owns it (the main window, or a test). The run
@@ -32,6 +33,8 @@ public:
     virtual int RowCount() const = 0;
     virtual QString SourceOfRow(int row) const = 0;
     virtual TOutputOptions CurrentOptions() const = 0;
+    // The audio track chosen for a row, -1 for Automatic.
+    virtual int AudioTrackOfRow(int row) const { Q_UNUSED(row); return -1; }
     // The folder holding libm9s, ending in "/".
     virtual QString EncoderFolder() const = 0;
     // The file-exists question for target: one of the TOverwriteChoice codes,
@@ -49,6 +52,7 @@ struct TRunningFile
     int Row = -1;
     QString Source;
     QString Target;
+    int AudioTrack = -1;  // asked of the encoder; -1 leaves the choice to it
     qint64 FDuration = 0; // the source's duration, in seconds
     qint64 FMaxTime = 0;  // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress

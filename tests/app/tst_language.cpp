@@ -196,6 +196,7 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/PopupMenu", ""},
         {"frmMain/radioButtonFormatWAV", ""},
         {"frmMain/radioButtonFormatMP3", ""},
+        {"frmMain/radioButtonFormatOther", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
     };
