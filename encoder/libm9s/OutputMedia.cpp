@@ -62,9 +62,12 @@ AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
 {
     if (!codec->sample_fmts)
         return preferred;
-    for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
-        if (*f == preferred)
-            return preferred;
+    // The preferred format, else its packed or planar twin (libopus takes
+    // packed floats only: 16-bit samples would cost precision and time).
+    for (AVSampleFormat wanted : {preferred, av_get_packed_sample_fmt(preferred), av_get_planar_sample_fmt(preferred)})
+        for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+            if (*f == wanted)
+                return wanted;
     return codec->sample_fmts[0];
 }
 
