@@ -128,6 +128,10 @@ private:
     // Format, bit rate, sample rate and channels: restored from config.ini,
     // written back when the user changes them.
     void SetupOutputSettings();
+    // Shows a stored format; the controls it does not use are disabled.
+    void ShowOutputFormat(const QString &format);
+    void OutputFormatChanged();
+    void ApplyFormatToControls();
 
     Ui::TfrmMain *ui;
     bool m_shown = false;

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "app/OutputSettings.h"
 #include "gui/CommonServices.h"
 
 // The encoder command for one file. Every value is taken from the position of
@@ -9,6 +10,8 @@
 
 QString TfrmMain::GetOutputExt() const
 {
+    if (ui->radioButtonFormatOther->isChecked())
+        return OutputFormats().value(ui->comboBoxFormatOther->currentIndex() + 1, QStringLiteral("mp3"));
     return OutputExtOf(ui->radioButtonFormatWAV->isChecked(), ui->radioButtonFormatMP3->isChecked());
 }
 
@@ -21,7 +24,8 @@ int TfrmMain::ChannelCount() const { return ui->radioButtonChannelMono->isChecke
 TOutputOptions TfrmMain::CurrentOptions() const
 {
     return {GetOutputExt(), BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
-            SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()), ChannelCount()};
+            SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()), ChannelCount(),
+            ReadPreferredAudioLanguage(frmCommon->ConfigFile)};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)

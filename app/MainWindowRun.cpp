@@ -217,6 +217,8 @@ void TfrmMain::SetControlsEnabled(bool Enabled)
     for (QAction *action : actions)
         action->setEnabled(Enabled);
     ui->editOutputFolder->setEnabled(Enabled);
+    if (Enabled)
+        ApplyFormatToControls();
     ui->ActionConvertNow->setText(Enabled ? StringStartCaption : StringStopCaption);
 }
 

@@ -29,8 +29,7 @@ TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int 
 {
     const TIniFile ini(configFile);
     TOutputSettings settings;
-    settings.wav = ini.ReadString(Section, QStringLiteral("format"), QString()).trimmed().compare(
-                       QLatin1String("wav"), Qt::CaseInsensitive) == 0;
+    settings.format = KnownOutputFormat(ini.ReadString(Section, QStringLiteral("format"), QString()));
     settings.bitratePosition = positionOf(storedNumber(ini, QStringLiteral("bitrate"), -1), bitrates,
                                           BitrateOfIndex, settings.bitratePosition);
     settings.sampleRatePosition = positionOf(storedNumber(ini, QStringLiteral("sampleRate"), -1), sampleRates,
@@ -39,9 +38,9 @@ TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int 
     return settings;
 }
 
-void WriteOutputFormat(const QString &configFile, bool wav)
+void WriteOutputFormat(const QString &configFile, const QString &format)
 {
-    TIniFile(configFile).WriteString(Section, QStringLiteral("format"), wav ? QStringLiteral("wav") : QStringLiteral("mp3"));
+    TIniFile(configFile).WriteString(Section, QStringLiteral("format"), KnownOutputFormat(format));
 }
 
 void WriteOutputBitrate(const QString &configFile, int bitratePosition)
@@ -57,4 +56,9 @@ void WriteOutputSampleRate(const QString &configFile, int sampleRatePosition)
 void WriteOutputChannels(const QString &configFile, int channels)
 {
     TIniFile(configFile).WriteInteger(Section, QStringLiteral("channels"), channels);
+}
+
+QString ReadPreferredAudioLanguage(const QString &configFile)
+{
+    return TIniFile(configFile).ReadString(Section, QStringLiteral("preferredAudioLanguage"), QString()).trimmed();
 }

@@ -3,12 +3,12 @@
 #include <QString>
 
 // The output choices of the main window as config.ini keeps them in
-// [setting]: format=wav|mp3, bitrate= (kbit/s), sampleRate= (Hz),
+// [setting]: format=wav|mp3|flac|m4a|opus|ogg|copy, bitrate= (kbit/s), sampleRate= (Hz),
 // channels=1|2. A missing or unknown value gives the default: MP3,
 // 128 kbit/s, 44100 Hz, stereo.
 struct TOutputSettings
 {
-    bool wav = false;
+    QString format = QStringLiteral("mp3"); // one of OutputFormats
     int bitratePosition = 11;   // in the bit-rate list
     int sampleRatePosition = 8; // in the sample-rate list
     int channels = 2;
@@ -18,7 +18,11 @@ struct TOutputSettings
 TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int sampleRates);
 
 // Each writes its own key only.
-void WriteOutputFormat(const QString &configFile, bool wav);
+void WriteOutputFormat(const QString &configFile, const QString &format);
 void WriteOutputBitrate(const QString &configFile, int bitratePosition);
 void WriteOutputSampleRate(const QString &configFile, int sampleRatePosition);
 void WriteOutputChannels(const QString &configFile, int channels);
+
+// [setting] preferredAudioLanguage: an ISO 639 code or a language name, empty
+// when the user has none.
+QString ReadPreferredAudioLanguage(const QString &configFile);

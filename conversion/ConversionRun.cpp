@@ -1,6 +1,7 @@
 #include "conversion/ConversionRun.h"
 
 #include "console/ConsoleIO.h"
+#include "conversion/AudioTracks.h"
 #include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
@@ -179,7 +180,12 @@ bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
 
 bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
 {
-    const QString path = OutputFilePath(folder, file.Source, m_owner.CurrentOptions().Extension);
+    const TOutputOptions options = m_owner.CurrentOptions();
+    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(file.Row),
+                                        options.PreferredLanguage,
+                                        [&] { return ProbeAudioTracks(m_owner.EncoderFolder(), file.Source); });
+    file.AudioTrack = plan.AudioTrack;
+    const QString path = OutputFilePath(folder, file.Source, plan.Extension);
     file.Target = ResolveTargetFile(path);
     return !file.Target.isEmpty();
 }
@@ -188,7 +194,7 @@ void TConversionRun::StartEncoder(TSlot &slot)
 {
     // A missing source leaves the input out: the encoder fails on its own.
     const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
-    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Target);
+    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Target, slot.File.AudioTrack);
     try {
         slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
     } catch (...) {
@@ -300,11 +306,11 @@ void TConversionRun::ProcessStatusChanged()
     emit EncoderRunningChanged(running);
 }
 
-TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target)
+TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack)
 {
     const TOutputOptions options = m_owner.CurrentOptions();
     return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels);
+                                 options.SampleRate, options.Channels, AudioTrack);
 }
 
 QString TConversionRun::ResolveTargetFile(const QString &Path)

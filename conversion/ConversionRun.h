@@ -19,10 +19,11 @@ class TKeptOriginal;
 // the moment they are needed, so a change during a run applies to the next file.
 struct TOutputOptions
 {
-    QString Extension = QStringLiteral("mp3");
+    QString Extension = QStringLiteral("mp3"); // the format: one of OutputFormats
     int Bitrate = 128;
     int SampleRate = 44100;
     int Channels = 2;
+    QString PreferredLanguage; // the track Automatic takes when a file has it
 };
 
 // What the run asks of whoever owns it (the main window, or a test). The run
@@ -35,6 +36,8 @@ public:
     virtual int RowCount() const = 0;
     virtual QString SourceOfRow(int row) const = 0;
     virtual TOutputOptions CurrentOptions() const = 0;
+    // The audio track chosen for a row, -1 for Automatic.
+    virtual int AudioTrackOfRow(int row) const { Q_UNUSED(row); return -1; }
     // The folder holding libm9s, ending in "/".
     virtual QString EncoderFolder() const = 0;
     // The file-exists question for target: one of the TOverwriteChoice codes,
@@ -52,6 +55,7 @@ struct TRunningFile
     int Row = -1;
     QString Source;
     QString Target;
+    int AudioTrack = -1;  // asked of the encoder; -1 leaves the choice to it
     qint64 FDuration = 0; // the source's duration, in seconds
     qint64 FMaxTime = 0;  // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
@@ -97,7 +101,7 @@ public:
     QStringList FailedSources() const { return m_failedSources; }
 
     // The encoder's command for source into target with the owner's options now.
-    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target);
+    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1);
     // target, or the name the file-exists rules give it; empty to skip it.
     QString ResolveTargetFile(const QString &Path);
     // Folds a chunk of encoder output into the progress of the file that started last.

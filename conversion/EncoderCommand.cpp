@@ -28,18 +28,45 @@ QString OutputExtOf(bool wavChecked, bool mp3Checked)
     return QStringLiteral("mp3");
 }
 
+const QStringList &OutputFormats()
+{
+    static const QStringList formats{"wav", "mp3", "flac", "m4a", "opus", "ogg", "copy"};
+    return formats;
+}
+
+QString KnownOutputFormat(const QString &format)
+{
+    for (const QString &known : OutputFormats())
+        if (known.compare(format.trimmed(), Qt::CaseInsensitive) == 0)
+            return known;
+    return QStringLiteral("mp3");
+}
+
+bool FormatUsesBitrate(const QString &format)
+{
+    const QString known = KnownOutputFormat(format);
+    return known != QLatin1String("wav") && known != QLatin1String("flac") && known != QLatin1String("copy");
+}
+
+bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat(format) != QLatin1String("copy"); }
+
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate,
-                                    int sampleRate, int channels)
+                                    int sampleRate, int channels, int audioTrack)
 {
+    const bool copy = extension == QLatin1String("copy");
     ffmpeg.Overwrite = true; // the placeholder is always there to be replaced
     ffmpeg.InputFile = source;
     ffmpeg.OutputFile = target;
     ffmpeg.DisableVideo = true;
-    ffmpeg.OutputFormat = extension;
-    ffmpeg.AudioSampleRate = QString::number(sampleRate);
-    ffmpeg.AudioBitrate = QString::number(bitrate);
-    ffmpeg.AudioChannels = QString::number(channels);
+    // A copy takes the codec, rate and channels of the source: the encoder
+    // refuses settings it cannot honour, so none is given.
+    ffmpeg.OutputFormat = copy ? QString() : extension;
+    ffmpeg.AudioSampleRate = copy ? QString() : QString::number(sampleRate);
+    ffmpeg.AudioBitrate = copy ? QString() : QString::number(bitrate);
+    ffmpeg.AudioChannels = copy ? QString() : QString::number(channels);
+    ffmpeg.AudioCodec = copy ? QStringLiteral("copy") : QString();
+    ffmpeg.Map = audioTrack >= 0 ? QStringLiteral("0:a:%1").arg(audioTrack) : QString();
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

@@ -198,6 +198,7 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/PopupMenu", ""},
         {"frmMain/radioButtonFormatWAV", ""},
         {"frmMain/radioButtonFormatMP3", ""},
+        {"frmMain/radioButtonFormatOther", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
     };

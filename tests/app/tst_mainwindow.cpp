@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "support/UrlRecorder.h"
 #include "gui/CommonServices.h"
+#include "conversion/EncoderCommand.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -208,10 +209,13 @@ private slots:
         QTest::newRow("hexadecimal and blanks")
             << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 kbit/s" << "8000 Hz" << false;
         QTest::newRow("bad values: defaults")
-            << QByteArray("format=ogg\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 kbit/s"
+            << QByteArray("format=aiff\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 kbit/s"
             << "44100 Hz" << false;
         QTest::newRow("empty values: defaults")
             << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 kbit/s" << "44100 Hz" << false;
+        QTest::newRow("FLAC") << QByteArray("format=flac\n") << "flac" << "128 kbit/s" << "44100 Hz" << false;
+        QTest::newRow("Opus") << QByteArray("format=Opus\n") << "opus" << "128 kbit/s" << "44100 Hz" << false;
+        QTest::newRow("original audio") << QByteArray("format=copy\n") << "copy" << "128 kbit/s" << "44100 Hz" << false;
     }
 
     void outputChoicesAreRestored()
@@ -223,7 +227,14 @@ private slots:
         QFETCH(bool, mono);
         const QByteArray config = "[setting]\noutputFolder=C:\\\n" + stored;
         start(config);
-        QVERIFY(FindControl<QRadioButton>(frmMain, format == "WAV" ? "radioButtonFormatWAV" : "radioButtonFormatMP3")->isChecked());
+        const QString button = format == "WAV" ? "radioButtonFormatWAV" : format == "MP3" ? "radioButtonFormatMP3"
+                                                                                         : "radioButtonFormatOther";
+        QVERIFY(FindControl<QRadioButton>(frmMain, button.toLatin1().constData())->isChecked());
+        QCOMPARE(frmMain->GetOutputExt(), format.toLower());
+        // Settings the format ignores are disabled.
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->isEnabled(), FormatUsesBitrate(format));
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->isEnabled(), format != "copy");
+        QCOMPARE(FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->isEnabled(), format != "copy");
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), bitrate);
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxSampleRate")->currentText(), sampleRate);
         QCOMPARE(FindControl<QRadioButton>(frmMain, "radioButtonChannelMono")->isChecked(), mono);
@@ -254,6 +265,17 @@ private slots:
         QCOMPARE(ini.ReadString("setting", "channels", QString()), QStringLiteral("2"));
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("320 kbit/s"));
         QCOMPARE(frmMain->GetOutputExt(), QStringLiteral("mp3"));
+
+        // A format of the combo box checks the radio button beside it.
+        auto *other = FindControl<QComboBox>(frmMain, "comboBoxFormatOther");
+        other->setCurrentIndex(2);
+        emit other->activated(2);
+        QVERIFY(FindControl<QRadioButton>(frmMain, "radioButtonFormatOther")->isChecked());
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()), QStringLiteral("m4a"));
+        FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->click();
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()), QStringLiteral("wav"));
+        QCOMPARE(other->currentIndex(), 0);
+        QVERIFY(!FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->isEnabled());
     }
 
     void unwritableConfigIsReported()

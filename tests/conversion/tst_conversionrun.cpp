@@ -150,6 +150,30 @@ private slots:
                                               << "converted" << "" << QByteArray("audio");
     }
 
+    // The real encoder in each format names its output by the format; the
+    // original audio by the probed codec (PCM of a.wav gives .wav).
+    void formatNamesTheOutput_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("name");
+        for (const char *format : {"flac", "m4a", "opus", "ogg"})
+            QTest::newRow(format) << format << QStringLiteral("a.") + format;
+        QTest::newRow("original audio") << "copy" << "a.wav";
+    }
+
+    void formatNamesTheOutput()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, name);
+        useEncoder(QByteArray());
+        m_owner.Rows = {clip("a.wav")};
+        m_owner.Options.Extension = format;
+        TConversionRun run(m_owner);
+        QVERIFY(run.Run(m_output->path()));
+        QVERIFY(run.FailedSources().isEmpty());
+        QVERIFY(QFileInfo(out(name)).size() > 100);
+    }
+
     void oneFile()
     {
         QFETCH(QByteArray, script);

@@ -13,6 +13,8 @@ private slots:
     void sampleRateOfIndex();
     void outputExt_data();
     void outputExt();
+    void formats_data();
+    void formats();
     void command_data();
     void command();
     void sameBuilderServesEveryFile();
@@ -73,6 +75,34 @@ void TestEncoderCommand::outputExt()
     QCOMPARE(OutputExtOf(wav, mp3), ext);
 }
 
+void TestEncoderCommand::formats_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("bitrate");
+    QTest::addColumn<bool>("rateAndChannels");
+    QTest::newRow("wav") << "wav" << "wav" << false << true;
+    QTest::newRow("mp3") << "mp3" << "mp3" << true << true;
+    QTest::newRow("flac") << "FLAC" << "flac" << false << true;
+    QTest::newRow("m4a") << " m4a " << "m4a" << true << true;
+    QTest::newRow("opus") << "opus" << "opus" << true << true;
+    QTest::newRow("ogg") << "Ogg" << "ogg" << true << true;
+    QTest::newRow("copy") << "copy" << "copy" << false << false;
+    QTest::newRow("unknown: mp3") << "aiff" << "mp3" << true << true;
+    QTest::newRow("empty: mp3") << "" << "mp3" << true << true;
+}
+
+void TestEncoderCommand::formats()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, format);
+    QFETCH(bool, bitrate);
+    QFETCH(bool, rateAndChannels);
+    QCOMPARE(KnownOutputFormat(stored), format);
+    QCOMPARE(FormatUsesBitrate(stored), bitrate);
+    QCOMPARE(FormatUsesRateAndChannels(stored), rateAndChannels);
+}
+
 void TestEncoderCommand::command_data()
 {
     QTest::addColumn<QString>("folder");
@@ -82,26 +112,34 @@ void TestEncoderCommand::command_data()
     QTest::addColumn<int>("bitrate");
     QTest::addColumn<int>("sampleRate");
     QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("track");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("defaults") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2
+    QTest::newRow("defaults") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2 << -1
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/clip.mp3"
         << QStringList{"-i", "/v/clip.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/clip.mp3"};
-    QTest::newRow("mono, 8 kbit/s, 6000 Hz, WAV") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1
+    QTest::newRow("mono, 8 kbit/s, 6000 Hz, WAV") << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1 << -1
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1  /m/clip.wav"
         << QStringList{"-i", "/v/clip.avi", "-y", "-f", "wav", "-vn", "-ab", "8", "-ar", "6000", "-ac", "1", "/m/clip.wav"};
     QTest::newRow("blanks stay inside one argument") << "/my apps/tolvane/" << "/my videos/a b.avi" << "/my music/a b.mp3"
-        << "mp3" << 350 << 96000 << 2
+        << "mp3" << 350 << 96000 << 2 << -1
         << "/my apps/tolvane/libm9s -i /my videos/a b.avi  -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2  /my music/a b.mp3"
         << QStringList{"-i", "/my videos/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "350", "-ar", "96000", "-ac", "2",
                        "/my music/a b.mp3"};
-    QTest::newRow("no source: no input option") << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2
+    QTest::newRow("no source: no input option") << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2 << -1
         << "/opt/tolvane/libm9s -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/gone.mp3"
         << QStringList{"-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/gone.mp3"};
-    QTest::newRow("folder without its slash") << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2
+    QTest::newRow("folder without its slash") << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1
         << "/opt/tolvane/libm9s -i /v/a.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
         << QStringList{"-i", "/v/a.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/a.mp3"};
+    QTest::newRow("FLAC, third track") << "/p/" << "/v/a.mkv" << "/m/a.flac" << "flac" << 128 << 48000 << 2 << 2
+        << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 48000  -ac 2  -map 0:a:2  /m/a.flac"
+        << QStringList{"-i", "/v/a.mkv", "-y", "-f", "flac", "-vn", "-ab", "128", "-ar", "48000", "-ac", "2",
+                       "-map", "0:a:2", "/m/a.flac"};
+    QTest::newRow("copy: no format, rate or channels") << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000
+        << 2 << 0 << "/p/libm9s -i /v/a.mp4  -y  -vn  -acodec copy  -map 0:a:0  /m/a.m4a"
+        << QStringList{"-i", "/v/a.mp4", "-y", "-vn", "-acodec", "copy", "-map", "0:a:0", "/m/a.m4a"};
 }
 
 void TestEncoderCommand::command()
@@ -113,12 +151,13 @@ void TestEncoderCommand::command()
     QFETCH(int, bitrate);
     QFETCH(int, sampleRate);
     QFETCH(int, channels);
+    QFETCH(int, track);
     QFETCH(QString, line);
     QFETCH(QStringList, arguments);
 
     TFFMpeg ffmpeg;
     const TEncoderCommand command =
-        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels);
+        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels, track);
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));
@@ -128,6 +167,7 @@ void TestEncoderCommand::sameBuilderServesEveryFile()
 {
     // Each call overwrites what the previous file set; nothing leaks across.
     TFFMpeg ffmpeg;
+    BuildEncoderCommand(ffmpeg, "/p/", "/v/zero.mkv", "/m/zero.ac3", "copy", 8, 6000, 1, 1);
     BuildEncoderCommand(ffmpeg, "/p/", "/v/first.avi", "/m/first.wav", "wav", 8, 6000, 1);
     const TEncoderCommand second = BuildEncoderCommand(ffmpeg, "/p/", "/v/second.avi", "/m/second.mp3", "mp3", 320, 48000, 2);
     QCOMPARE(second.CommandLine,

@@ -1,0 +1,196 @@
+#include "conversion/AudioTracks.h"
+
+#include <QLocale>
+#include <QProcess>
+
+#include <algorithm>
+
+#include "encoder/CommandLineBuilder.h"
+
+namespace {
+constexpr int KnownFields = 9;
+
+// The language a tag or a user's text names; AnyLanguage when none.
+QLocale::Language languageOf(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return QLocale::AnyLanguage;
+    if (trimmed.size() <= 3) {
+        // ISO 639-1, ISO 639-2/T and ISO 639-3 codes; the bibliographic
+        // 639-2/B codes Matroska files often carry are mapped by hand.
+        static const QList<std::pair<QString, QString>> bibliographic{
+            {"fre", "fra"}, {"ger", "deu"}, {"chi", "zho"}, {"dut", "nld"}, {"gre", "ell"}, {"cze", "ces"},
+            {"per", "fas"}, {"rum", "ron"}, {"slo", "slk"}, {"ice", "isl"}, {"arm", "hye"}, {"baq", "eus"},
+            {"bur", "mya"}, {"geo", "kat"}, {"mac", "mkd"}, {"mao", "mri"}, {"may", "msa"}, {"tib", "bod"},
+            {"wel", "cym"}, {"alb", "sqi"}};
+        QString code = trimmed.toLower();
+        for (const auto &[b, t] : bibliographic)
+            if (code == b)
+                code = t;
+        const QLocale::Language language = QLocale::codeToLanguage(code);
+        if (language != QLocale::AnyLanguage)
+            return language;
+    }
+    for (int value = QLocale::C + 1; value <= QLocale::LastLanguage; ++value) {
+        const auto language = QLocale::Language(value);
+        if (QLocale::languageToString(language).compare(trimmed, Qt::CaseInsensitive) == 0
+            || QLocale(language).nativeLanguageName().compare(trimmed, Qt::CaseInsensitive) == 0)
+            return language;
+    }
+    return QLocale::AnyLanguage;
+}
+
+QString codecCaption(const QString &codec)
+{
+    static const QList<std::pair<QString, QString>> names{
+        {"aac", "AAC"}, {"mp3", "MP3"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"}, {"opus", "Opus"}, {"vorbis", "Vorbis"},
+        {"flac", "FLAC"}, {"dts", "DTS"}, {"truehd", "TrueHD"}, {"alac", "ALAC"}, {"mp2", "MP2"}};
+    for (const auto &[name, caption] : names)
+        if (codec == name)
+            return caption;
+    return codec.startsWith(QLatin1String("pcm_")) ? QStringLiteral("PCM") : codec.toUpper();
+}
+
+QString channelsCaption(const TAudioTrack &track)
+{
+    if (track.Layout.startsWith(QLatin1String("5.1")) || track.Layout.startsWith(QLatin1String("7.1")))
+        return track.Layout.left(3);
+    if (track.Channels == 1)
+        return QStringLiteral("mono");
+    if (track.Channels == 2)
+        return QStringLiteral("stereo");
+    return QStringLiteral("%1 ch").arg(track.Channels);
+}
+}
+
+QList<TAudioTrack> ParseTrackList(const QString &text)
+{
+    QList<TAudioTrack> tracks;
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.isEmpty() || !lines.first().startsWith(QLatin1String("libm9s-tracks ")))
+        return tracks;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        QStringList fields = lines[i].split(QLatin1Char('\t'));
+        if (fields.size() < 2)
+            continue;
+        while (fields.size() < KnownFields)
+            fields.append(QString());
+        bool ok = false;
+        TAudioTrack track;
+        track.Index = fields[0].toInt(&ok);
+        if (!ok)
+            continue;
+        track.Codec = fields[1];
+        track.Channels = fields[2].toInt();
+        track.SampleRate = fields[3].toInt();
+        track.Language = fields[4];
+        track.Title = fields[5];
+        track.Default = fields[6] == QLatin1String("1");
+        track.Layout = fields[8].trimmed();
+        tracks.append(track);
+    }
+    return tracks;
+}
+
+QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs)
+{
+    QString folder = encoderFolder;
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::SeparateChannels);
+    probe.start(folder + TFFMpeg::ExecutableName(), {QStringLiteral("-probe"), source});
+    // The probe reads headers only; the bound is for a file on a hung drive.
+    if (!probe.waitForFinished(timeoutMs)) {
+        probe.kill();
+        probe.waitForFinished();
+        return {};
+    }
+    if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return {};
+    return ParseTrackList(QString::fromUtf8(probe.readAllStandardOutput()));
+}
+
+bool LanguageMatches(const QString &tag, const QString &wanted)
+{
+    if (tag.trimmed().isEmpty() || wanted.trimmed().isEmpty())
+        return false;
+    if (tag.trimmed().compare(wanted.trimmed(), Qt::CaseInsensitive) == 0)
+        return true;
+    const QLocale::Language language = languageOf(tag);
+    return language != QLocale::AnyLanguage && language == languageOf(wanted);
+}
+
+int AutomaticTrack(const QList<TAudioTrack> &tracks, const QString &preferredLanguage)
+{
+    for (const TAudioTrack &track : tracks)
+        if (LanguageMatches(track.Language, preferredLanguage))
+            return track.Index;
+    for (const TAudioTrack &track : tracks)
+        if (track.Default)
+            return track.Index;
+    int best = -1;
+    int bestChannels = -1;
+    for (const TAudioTrack &track : tracks)
+        if (track.Channels > bestChannels) {
+            best = track.Index;
+            bestChannels = track.Channels;
+        }
+    return best;
+}
+
+QString CopyExtensionOf(const QString &codec)
+{
+    static const QList<std::pair<QString, QString>> containers{
+        {"aac", "m4a"}, {"mp3", "mp3"}, {"ac3", "ac3"}, {"eac3", "eac3"}, {"opus", "opus"}, {"vorbis", "ogg"},
+        {"flac", "flac"}};
+    for (const auto &[name, extension] : containers)
+        if (codec == name)
+            return extension;
+    // The PCM kinds a WAV holds; big-endian and the rest go to Matroska.
+    static const QStringList wavPcm{"pcm_u8", "pcm_s16le", "pcm_s24le", "pcm_s32le", "pcm_f32le",
+                                    "pcm_f64le", "pcm_alaw", "pcm_mulaw"};
+    if (wavPcm.contains(codec))
+        return QStringLiteral("wav");
+    return QStringLiteral("mka");
+}
+
+QString TrackCaption(const TAudioTrack &track)
+{
+    const QLocale::Language language = languageOf(track.Language);
+    QString name = language != QLocale::AnyLanguage ? QLocale::languageToString(language) : track.Language;
+    if (!track.Title.isEmpty())
+        name = name.isEmpty() ? track.Title : name + QStringLiteral(" (") + track.Title + QLatin1Char(')');
+    QString caption = QString::number(track.Index) + QStringLiteral(": ");
+    if (!name.isEmpty())
+        caption += name + QStringLiteral(" \u2014 ");
+    caption += codecCaption(track.Codec) + QLatin1Char(' ') + channelsCaption(track);
+    if (track.SampleRate > 0)
+        caption += QStringLiteral(", ") + QLocale::c().toString(track.SampleRate / 1000.0, 'g', 4) + QStringLiteral(" kHz");
+    return caption;
+}
+
+TOutputPlan PlanOutput(const QString &format, int chosenTrack, const QString &preferredLanguage,
+                       const std::function<QList<TAudioTrack>()> &probe)
+{
+    const bool copy = format == QLatin1String("copy");
+    TOutputPlan plan{copy ? QStringLiteral("mka") : format, chosenTrack};
+    if (!copy && (chosenTrack >= 0 || preferredLanguage.trimmed().isEmpty()))
+        return plan;
+    const QList<TAudioTrack> tracks = probe();
+    if (chosenTrack < 0) {
+        // Without a track in the preferred language the encoder's own
+        // choice stands, except for a copy that needs to know the codec.
+        const bool preferred = std::any_of(tracks.begin(), tracks.end(), [&](const TAudioTrack &track) {
+            return LanguageMatches(track.Language, preferredLanguage);
+        });
+        if (preferred || copy)
+            plan.AudioTrack = AutomaticTrack(tracks, preferredLanguage);
+    }
+    if (copy)
+        for (const TAudioTrack &track : tracks)
+            if (track.Index == plan.AudioTrack)
+                plan.Extension = CopyExtensionOf(track.Codec);
+    return plan;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <functional>
+#include <QString>
+
+// One audio track of a source as `libm9s -probe` lists it.
+struct TAudioTrack
+{
+    int Index = 0; // among the audio tracks, from 0: what `-map 0:a:N` takes
+    QString Codec; // FFmpeg's short name: aac, ac3, pcm_s16le, ...
+    int Channels = 0;
+    int SampleRate = 0;
+    QString Language; // as tagged, usually ISO 639-2; empty when untagged
+    QString Title;
+    bool Default = false;
+    QString Layout; // stereo, 5.1(side), ...
+};
+
+// The tracks of a `-probe` listing; empty when the text is not one.
+QList<TAudioTrack> ParseTrackList(const QString &text);
+
+// Runs `libm9s -probe source` from encoderFolder and reads its list. Waits at
+// most timeoutMs; a probe that fails, cannot start or takes longer gives no track.
+QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs = 15000);
+
+// The track the encoder takes on its own when none is asked for: the default
+// one, else the one with most channels (the first of equals). With a preferred
+// language (ISO 639 code or English language name), a track in that language
+// wins. -1 when there is no track.
+int AutomaticTrack(const QList<TAudioTrack> &tracks, const QString &preferredLanguage);
+
+// Whether a track's language tag names the language the user wrote.
+bool LanguageMatches(const QString &tag, const QString &wanted);
+
+// The extension ("m4a", "mp3", ...) of the container a copy of codec goes into.
+QString CopyExtensionOf(const QString &codec);
+
+// The track as the queue's menu and tool tip show it: "2: Japanese — AAC 5.1, 48 kHz".
+QString TrackCaption(const TAudioTrack &track);
+
+// What a file is written as: the output's extension and the audio track to
+// ask the encoder for (-1: its own choice).
+struct TOutputPlan
+{
+    QString Extension;
+    int AudioTrack = -1;
+};
+
+// The plan for a file in format (see OutputFormats) with the track the user
+// chose for it (-1: Automatic). probe lists the source's tracks; it is called
+// only when the plan needs them: for a copy, whose container follows the
+// codec, and for Automatic with a preferred language. A copy always names
+// its track, so that the encoder copies the codec the name was chosen for.
+TOutputPlan PlanOutput(const QString &format, int chosenTrack, const QString &preferredLanguage,
+                       const std::function<QList<TAudioTrack>()> &probe);

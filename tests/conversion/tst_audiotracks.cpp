@@ -1,0 +1,114 @@
+#include "conversion/AudioTracks.h"
+
+#include <QtTest>
+
+namespace {
+// Three tracks as `libm9s -probe` lists them, with a field it may add later.
+const QString Listing = QStringLiteral(
+    "libm9s-tracks 1\n"
+    "0\taac\t2\t48000\teng\t\t0\t5400.032\tstereo\n"
+    "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)\textra\n"
+    "2\tpcm_s24le\t2\t96000\tfre\t\t1\t5400.000\tstereo\n");
+}
+
+class TestAudioTracks : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse()
+    {
+        const QList<TAudioTrack> tracks = ParseTrackList(Listing);
+        QCOMPARE(tracks.size(), 3);
+        QCOMPARE(tracks[1].Codec, QStringLiteral("ac3"));
+        QCOMPARE(tracks[1].Channels, 6);
+        QCOMPARE(tracks[1].Title, QStringLiteral("Japanese dub"));
+        QVERIFY(tracks[2].Default && !tracks[0].Default);
+        QCOMPARE(TrackCaption(tracks[1]), QStringLiteral("1: Japanese (Japanese dub) \u2014 AC-3 5.1, 48 kHz"));
+        QCOMPARE(TrackCaption(tracks[2]), QStringLiteral("2: French \u2014 PCM stereo, 96 kHz"));
+        QVERIFY(ParseTrackList(QStringLiteral("0\taac\t2\n")).isEmpty()); // no header: not a listing
+        QVERIFY(ParseTrackList(QStringLiteral("libm9s-tracks 1\n")).isEmpty());
+    }
+
+    void automatic_data()
+    {
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QString>("preferred");
+        QTest::addColumn<int>("track");
+        QTest::newRow("default flag") << Listing << "" << 2;
+        QTest::newRow("ISO 639-2 code") << Listing << "jpn" << 1;
+        QTest::newRow("ISO 639-1 code") << Listing << "ja" << 1;
+        QTest::newRow("language name, any case") << Listing << "japanese" << 1;
+        QTest::newRow("bibliographic code") << Listing << "FRE" << 2;
+        QTest::newRow("language not there") << Listing << "German" << 2;
+        const QString noDefault = QString(Listing).replace(QStringLiteral("\t1\t5400"), QStringLiteral("\t0\t5400"));
+        QTest::newRow("most channels") << noDefault << "" << 1;
+        QTest::newRow("no track") << "libm9s-tracks 1\n" << "eng" << -1;
+    }
+
+    void automatic()
+    {
+        QFETCH(QString, listing);
+        QFETCH(QString, preferred);
+        QFETCH(int, track);
+        QCOMPARE(AutomaticTrack(ParseTrackList(listing), preferred), track);
+    }
+
+    void plan_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("preferred");
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<int>("track");
+        QTest::addColumn<bool>("probed");
+        QTest::newRow("conversion, automatic") << "flac" << -1 << "" << Listing << "flac" << -1 << false;
+        QTest::newRow("conversion, chosen track") << "opus" << 1 << "jpn" << Listing << "opus" << 1 << false;
+        QTest::newRow("conversion, preferred language") << "ogg" << -1 << "en" << Listing << "ogg" << 0 << true;
+        QTest::newRow("preferred language missing") << "m4a" << -1 << "de" << Listing << "m4a" << -1 << true;
+        QTest::newRow("copy of AAC") << "copy" << 0 << "" << Listing << "m4a" << 0 << true;
+        QTest::newRow("copy of AC-3") << "copy" << 1 << "" << Listing << "ac3" << 1 << true;
+        QTest::newRow("copy, automatic names its track") << "copy" << -1 << "" << Listing << "wav" << 2 << true;
+        QTest::newRow("copy, unreadable source") << "copy" << -1 << "" << "" << "mka" << -1 << true;
+    }
+
+    void plan()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, chosen);
+        QFETCH(QString, preferred);
+        QFETCH(QString, listing);
+        QFETCH(QString, extension);
+        QFETCH(int, track);
+        QFETCH(bool, probed);
+        bool called = false;
+        const TOutputPlan plan = PlanOutput(format, chosen, preferred, [&] {
+            called = true;
+            return ParseTrackList(listing);
+        });
+        QCOMPARE(plan.Extension, extension);
+        QCOMPARE(plan.AudioTrack, track);
+        QCOMPARE(called, probed);
+    }
+
+    void copyContainers_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("extension");
+        for (const auto &[codec, extension] : QList<std::pair<const char *, const char *>>{
+                 {"aac", "m4a"}, {"mp3", "mp3"}, {"ac3", "ac3"}, {"eac3", "eac3"}, {"opus", "opus"},
+                 {"vorbis", "ogg"}, {"flac", "flac"}, {"pcm_s16le", "wav"}, {"pcm_s16be", "mka"}, {"dts", "mka"},
+                 {"mp2", "mka"}})
+            QTest::newRow(codec) << codec << extension;
+    }
+
+    void copyContainers()
+    {
+        QFETCH(QString, codec);
+        QFETCH(QString, extension);
+        QCOMPARE(CopyExtensionOf(codec), extension);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioTracks)
+#include "tst_audiotracks.moc"
