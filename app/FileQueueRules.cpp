@@ -62,10 +62,7 @@ QString filterEntry(const QString &description, const QString &patterns)
     return description + QStringLiteral(" (") + group.join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
-bool sameLetter(QChar a, QChar b)
-{
-    return a == b || a.toCaseFolded() == b.toCaseFolded();
-}
+bool sameLetter(QChar a, QChar b) { return a == b || a.toCaseFolded() == b.toCaseFolded(); }
 
 bool isPlainFolder(const QFileInfo &info)
 {
@@ -112,7 +109,8 @@ QStringList CommandLinePaths(const QStringList &arguments, const QString &workin
         if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-'))))
             continue;
         const QUrl url(argument);
-        const QString path = url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
+        const QString path =
+            url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
         paths << QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
     }
     return paths;
@@ -121,10 +119,14 @@ QStringList CommandLinePaths(const QStringList &arguments, const QString &workin
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 {
     static const QList<TOpenDialogFilterName> names{
-        {"filterSupported", "Supported files"},   {"filterRM", "RM files"},
-        {"filterAVI", "AVI files"},               {"filterMPEG", "MPEG files"},
-        {"filterWMV", "WMV files"},               {"filterPortable", "Portable device files"},
-        {"filterDVD", "DVD and VCD files"},       {"filterQuickTime", "QuickTime files"},
+        {"filterSupported", "Supported files"},
+        {"filterRM", "RM files"},
+        {"filterAVI", "AVI files"},
+        {"filterMPEG", "MPEG files"},
+        {"filterWMV", "WMV files"},
+        {"filterPortable", "Portable device files"},
+        {"filterDVD", "DVD and VCD files"},
+        {"filterQuickTime", "QuickTime files"},
         {"filterAll", "All files"},
     };
     return names;
@@ -136,9 +138,14 @@ QStringList OpenDialogNameFilters(const QStringList &descriptions)
     static const QStringList patterns{
         QStringLiteral("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.avs;*.vob;*.dat;*.mp4;*.psp;*.rm;*.rmvb;"
                        "*.smk;*.swf;*.nsv;*.mov;*.qt;*.mkv"),
-        QStringLiteral("*.rm;*.rmvb"), QStringLiteral("*.avi"), QStringLiteral("*.mpg;*.mpeg"),
-        QStringLiteral("*.wmv;*.asf"), QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv"),
-        QStringLiteral("*.vob;*.dat"), QStringLiteral("*.mov;*.qt"), QStringLiteral("*.*"),
+        QStringLiteral("*.rm;*.rmvb"),
+        QStringLiteral("*.avi"),
+        QStringLiteral("*.mpg;*.mpeg"),
+        QStringLiteral("*.wmv;*.asf"),
+        QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv"),
+        QStringLiteral("*.vob;*.dat"),
+        QStringLiteral("*.mov;*.qt"),
+        QStringLiteral("*.*"),
     };
     QStringList filters;
     for (qsizetype i = 0; i < patterns.size(); ++i) {
@@ -188,9 +195,8 @@ bool TFolderSearch::Run(const QString &folder, bool includeSubfolders, const QSt
 
 bool TFolderSearch::Search(const QString &folder, bool includeSubfolders, const QString &pattern) const
 {
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                   QDir::Name | QDir::IgnoreCase);
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
         const QString path = folder + QLatin1Char('/') + name;

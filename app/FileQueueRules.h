@@ -34,7 +34,8 @@ inline const char *const OpenDialogEnglishTitle = "Open Video Files";
 
 // The open-file dialog's nine filter entries: the language key of each
 // description and the English description a missing key falls back to.
-struct TOpenDialogFilterName {
+struct TOpenDialogFilterName
+{
     const char *key;
     const char *english;
 };

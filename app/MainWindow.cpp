@@ -2,9 +2,9 @@
 #include "ui_MainWindow.h"
 
 #include "app/ActionBinding.h"
+#include "app/ProductLinks.h"
 #include "common/IniFile.h"
 #include "conversion/KeptOriginal.h"
-#include "app/ProductLinks.h"
 #include "gui/CommonServices.h"
 
 #include <QCloseEvent>
@@ -27,16 +27,10 @@ namespace {
 constexpr int ClientWidth = 414;
 constexpr int ClientHeight = 423;
 
-QString defaultOutputFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-}
+QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
 }
 
-QString TemporaryScriptPath()
-{
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs"));
-}
+QString TemporaryScriptPath() { return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs")); }
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
@@ -167,15 +161,9 @@ void TfrmMain::SaveOutputFolder()
         .WriteString(QStringLiteral("setting"), QStringLiteral("outputFolder"), ui->editOutputFolder->text());
 }
 
-void TfrmMain::editOutputFolderChange()
-{
-    SaveOutputFolder();
-}
+void TfrmMain::editOutputFolderChange() { SaveOutputFolder(); }
 
-void TfrmMain::ActionExitExecute()
-{
-    close();
-}
+void TfrmMain::ActionExitExecute() { close(); }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {

@@ -6,9 +6,9 @@
 #include <QStringList>
 #include <functional>
 
+#include "app/FileQueueRules.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
-#include "app/FileQueueRules.h"
 
 namespace Ui {
 class TfrmMain;

@@ -1,28 +1,28 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "conversion/EncoderOutput.h"
+#include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
-#include "dialogs/FolderPlaces.h"
 #include "common/LanguageFile.h"
-#include "dialogs/PowerOffCountdown.h"
-#include "dialogs/FileExistsDialog.h"
-#include "dialogs/SettingsDialog.h"
+#include "conversion/EncoderOutput.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/FolderPlaces.h"
+#include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SearchProgress.h"
-#include "app/FileQueueRules.h"
+#include "dialogs/SettingsDialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFont>
 #include <QGroupBox>
-#include <QLibraryInfo>
-#include <QPointer>
-#include <QTranslator>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QTableWidget>
+#include <QTranslator>
 
 #include <vector>
 
@@ -44,12 +44,13 @@ enum class TTarget {
     ShortCaption,     // a button's own caption; a missing key gives its action's
 };
 
-struct TLanguageKey {
+struct TLanguageKey
+{
     QString section;
     QString key;
     TTarget target = TTarget::Control;
-    QString control;                      // object name when it differs from the key; an action for ShortCaption
-    QString TfrmMain::*stored = nullptr;  // Stored and StatusReady only
+    QString control;                     // object name when it differs from the key; an action for ShortCaption
+    QString TfrmMain::*stored = nullptr; // Stored and StatusReady only
     // What a missing key gives. Texts the first language files did not carry
     // fall back to English, so that no caption of theirs is ever empty.
     QString fallback;
@@ -63,8 +64,8 @@ std::vector<TLanguageKey> LanguageKeys()
     const QString main = QStringLiteral("frmMain");
     std::vector<TLanguageKey> keys;
     const auto control = [&keys](const QString &section, const char *key, const char *name = nullptr) {
-        keys.push_back({section, QLatin1String(key), TTarget::Control,
-                        name ? QLatin1String(name) : QLatin1String(key), nullptr, QString()});
+        keys.push_back({section, QLatin1String(key), TTarget::Control, name ? QLatin1String(name) : QLatin1String(key),
+                        nullptr, QString()});
     };
     const auto special = [&keys](const QString &section, const char *key, TTarget target) {
         keys.push_back({section, QLatin1String(key), target, QString(), nullptr, QString()});
@@ -74,19 +75,19 @@ std::vector<TLanguageKey> LanguageKeys()
     };
     const auto withFallback = [&keys](TTarget target, const QString &section, const char *key, const char *english,
                                       const char *name = nullptr) {
-        keys.push_back({section, QLatin1String(key), target, name ? QLatin1String(name) : QLatin1String(key),
-                        nullptr, QLatin1String(english)});
+        keys.push_back({section, QLatin1String(key), target, name ? QLatin1String(name) : QLatin1String(key), nullptr,
+                        QLatin1String(english)});
     };
 
     special(app, "Title", TTarget::ApplicationTitle);
 
     special(main, "caption", TTarget::WindowTitle);
-    for (const char *action : {"ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete",
-                               "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
-                               "ActionSetDirectory"})
+    for (const char *action :
+         {"ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete", "ActionFileClearAll",
+          "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit", "ActionSetDirectory"})
         control(main, action);
-    keys.push_back({main, QStringLiteral("buttonAdd"), TTarget::ShortCaption, QStringLiteral("ActionFileAdd"),
-                    nullptr, QString()});
+    keys.push_back({main, QStringLiteral("buttonAdd"), TTarget::ShortCaption, QStringLiteral("ActionFileAdd"), nullptr,
+                    QString()});
     special(main, "ListViewItem0", TTarget::ColumnHeader);
     control(main, "groupBoxStatus");
     control(main, "groupBoxSettings");
@@ -116,8 +117,8 @@ std::vector<TLanguageKey> LanguageKeys()
         const QByteArray name = "N_Skin" + QByteArray::number(i);
         control(main, name.constData());
     }
-    for (const char *item : {"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update",
-                             "N_Options", "N_Setting"})
+    for (const char *item :
+         {"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update", "N_Options", "N_Setting"})
         control(main, item);
     control(main, "N_Tools");
     control(main, "N_OtherProducts");
@@ -140,8 +141,8 @@ std::vector<TLanguageKey> LanguageKeys()
 
     const QString batch = QStringLiteral("frmBatchAdd");
     special(batch, "caption", TTarget::WindowTitle);
-    for (const char *name : {"labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt",
-                             "labelNoticeFileNameExt", "buttonOK", "buttonCancel"})
+    for (const char *name : {"labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
+                             "buttonOK", "buttonCancel"})
         control(batch, name);
 
     const QString progress = QStringLiteral("frmSearchProgress");
@@ -351,25 +352,40 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
 
 void TfrmMain::ApplyJapaneseCharset()
 {
-    const QList<QWidget *> mainControls{
-        ui->groupBoxButtons,       ui->groupBoxStatus,          ui->groupBoxSettings,      ui->GroupBoxSettingsAudio,
-        ui->groupBoxOutput,        ui->groupBoxChannel,         ui->labelCurrentDecrption, ui->labelCurrentProgress,
-        ui->labelCurrentInfo,      ui->labelAudioBitrate,       ui->labelSampleRate,       ui->radioButtonChannelMono,
-        ui->radioButtonChannelStereo, ui->labelOutput,          ui->buttonAdd,             ui->buttonDelete,
-        ui->buttonClearAll,        ui->buttonMoveUp,            ui->buttonMoveDown,        ui->buttonConvert,
-        ui->listViewFiles};
+    const QList<QWidget *> mainControls{ui->groupBoxButtons,
+                                        ui->groupBoxStatus,
+                                        ui->groupBoxSettings,
+                                        ui->GroupBoxSettingsAudio,
+                                        ui->groupBoxOutput,
+                                        ui->groupBoxChannel,
+                                        ui->labelCurrentDecrption,
+                                        ui->labelCurrentProgress,
+                                        ui->labelCurrentInfo,
+                                        ui->labelAudioBitrate,
+                                        ui->labelSampleRate,
+                                        ui->radioButtonChannelMono,
+                                        ui->radioButtonChannelStereo,
+                                        ui->labelOutput,
+                                        ui->buttonAdd,
+                                        ui->buttonDelete,
+                                        ui->buttonClearAll,
+                                        ui->buttonMoveUp,
+                                        ui->buttonMoveDown,
+                                        ui->buttonConvert,
+                                        ui->listViewFiles};
     for (QWidget *control : mainControls)
         UseJapaneseFont(control); // children without a font of their own follow
 
     // In the dialogs only the captioned controls change; edit fields and folder trees keep theirs.
     const std::vector<std::pair<QWidget *, QStringList>> dialogControls{
-        {FrmBatchAdd, {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
-                       "checkBoxIsSubDirectorie"}},
+        {FrmBatchAdd,
+         {"labelDirectory", "labelFileNameExt", "labelNoticeFileNameExt", "buttonCancel", "buttonOK",
+          "checkBoxIsSubDirectorie"}},
         {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
         {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
-        {frmSetting, {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK",
-                       "ButtonCancel"}},
+        {frmSetting,
+         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

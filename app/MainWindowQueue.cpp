@@ -2,8 +2,8 @@
 #include "ui_MainWindow.h"
 
 #include "app/ActionBinding.h"
-#include "common/ErrorReport.h"
 #include "app/FileQueueRules.h"
+#include "common/ErrorReport.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/SearchProgress.h"
@@ -156,10 +156,7 @@ int TfrmMain::SelectedRow() const
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void TfrmMain::ActionFileDeleteExecute()
-{
-    DeleteSelectedFile();
-}
+void TfrmMain::ActionFileDeleteExecute() { DeleteSelectedFile(); }
 
 void TfrmMain::DeleteSelectedFile()
 {
@@ -172,22 +169,15 @@ void TfrmMain::DeleteSelectedFile()
 
 void TfrmMain::ActionFileClearAllExecute()
 {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll,
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("msgClearAllBox"));
     if (box.exec() == QMessageBox::Ok)
         ui->listViewFiles->setRowCount(0);
 }
 
-void TfrmMain::ActionFileMoveUpExecute()
-{
-    MoveSelectedUp();
-}
+void TfrmMain::ActionFileMoveUpExecute() { MoveSelectedUp(); }
 
-void TfrmMain::ActionFileMoveDownExecute()
-{
-    MoveSelectedDown();
-}
+void TfrmMain::ActionFileMoveDownExecute() { MoveSelectedDown(); }
 
 void TfrmMain::MoveSelectedUp()
 {

@@ -12,8 +12,8 @@
 #include "gui/CommonServices.h"
 
 #include <QDir>
-#include <QHeaderView>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QTableWidgetItem>
 #include <QTextDocument>
@@ -66,14 +66,13 @@ void TfrmMain::SetupConversionRun()
     ConversionRun = new TConversionRun(*this, this);
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
-    connect(ConversionRun, &TConversionRun::FileProgress, this,
-            [this](int row, const TProgressView &view) {
-                // The bar and the status line follow the file that started last.
-                if (view.Percent > 0)
-                    SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
-                if (row == ConversionRun->File().Row)
-                    ShowProgress(view);
-            });
+    connect(ConversionRun, &TConversionRun::FileProgress, this, [this](int row, const TProgressView &view) {
+        // The bar and the status line follow the file that started last.
+        if (view.Percent > 0)
+            SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
+        if (row == ConversionRun->File().Row)
+            ShowProgress(view);
+    });
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::FileFinished, this,
@@ -205,14 +204,14 @@ void TfrmMain::CloseConversionRun() { ConversionRun->Close(); }
 
 void TfrmMain::SetControlsEnabled(bool Enabled)
 {
-    const QList<QWidget *> widgets{ui->listViewFiles,          ui->buttonAdd,          ui->buttonDelete,
-                                   ui->buttonClearAll,         ui->buttonMoveUp,       ui->buttonMoveDown,
-                                   ui->comboBoxAudioBitrate,   ui->comboBoxSampleRate, ui->radioButtonChannelMono,
+    const QList<QWidget *> widgets{ui->listViewFiles,           ui->buttonAdd,          ui->buttonDelete,
+                                   ui->buttonClearAll,          ui->buttonMoveUp,       ui->buttonMoveDown,
+                                   ui->comboBoxAudioBitrate,    ui->comboBoxSampleRate, ui->radioButtonChannelMono,
                                    ui->radioButtonChannelStereo};
     for (QWidget *widget : widgets)
         widget->setEnabled(Enabled);
-    const QList<QAction *> actions{ui->ActionFileAdd,      ui->ActionFileDelete,   ui->ActionFileClearAll,
-                                   ui->ActionFileMoveUp,   ui->ActionFileMoveDown, ui->ActionSetDirectory,
+    const QList<QAction *> actions{ui->ActionFileAdd,     ui->ActionFileDelete,   ui->ActionFileClearAll,
+                                   ui->ActionFileMoveUp,  ui->ActionFileMoveDown, ui->ActionSetDirectory,
                                    ui->ActionFileBatchAdd};
     for (QAction *action : actions)
         action->setEnabled(Enabled);

@@ -47,15 +47,12 @@ void TfrmMain::SetupOutputSettings()
         else
             ui->radioButtonFormatOther->setChecked(true);
     });
-    connect(ui->comboBoxAudioBitrate, &QComboBox::currentIndexChanged, this, [this](int position) {
-        WriteOutputBitrate(frmCommon->ConfigFile, position);
-    });
-    connect(ui->comboBoxSampleRate, &QComboBox::currentIndexChanged, this, [this](int position) {
-        WriteOutputSampleRate(frmCommon->ConfigFile, position);
-    });
-    connect(ui->radioButtonChannelMono, &QRadioButton::toggled, this, [this](bool mono) {
-        WriteOutputChannels(frmCommon->ConfigFile, mono ? 1 : 2);
-    });
+    connect(ui->comboBoxAudioBitrate, &QComboBox::currentIndexChanged, this,
+            [this](int position) { WriteOutputBitrate(frmCommon->ConfigFile, position); });
+    connect(ui->comboBoxSampleRate, &QComboBox::currentIndexChanged, this,
+            [this](int position) { WriteOutputSampleRate(frmCommon->ConfigFile, position); });
+    connect(ui->radioButtonChannelMono, &QRadioButton::toggled, this,
+            [this](bool mono) { WriteOutputChannels(frmCommon->ConfigFile, mono ? 1 : 2); });
 }
 
 void TfrmMain::ShowOutputFormat(const QString &format)
@@ -63,7 +60,9 @@ void TfrmMain::ShowOutputFormat(const QString &format)
     // The formats after WAV and MP3 are the combo box's items, in order.
     const int position = int(OutputFormats().indexOf(KnownOutputFormat(format)));
     ui->comboBoxFormatOther->setCurrentIndex(position >= 2 ? position - 1 : 0);
-    (position == 0 ? ui->radioButtonFormatWAV : position == 1 ? ui->radioButtonFormatMP3 : ui->radioButtonFormatOther)
+    (position == 0   ? ui->radioButtonFormatWAV
+     : position == 1 ? ui->radioButtonFormatMP3
+                     : ui->radioButtonFormatOther)
         ->setChecked(true);
     ApplyFormatToControls();
 }
@@ -80,7 +79,7 @@ void TfrmMain::ApplyFormatToControls()
     const QString format = GetOutputExt();
     const bool idle = ui->listViewFiles->isEnabled();
     ui->comboBoxAudioBitrate->setEnabled(idle && FormatUsesBitrate(format));
-    for (QWidget *widget : QList<QWidget *>{ui->comboBoxSampleRate, ui->radioButtonChannelMono,
-                                            ui->radioButtonChannelStereo})
+    for (QWidget *widget :
+         QList<QWidget *>{ui->comboBoxSampleRate, ui->radioButtonChannelMono, ui->radioButtonChannelStereo})
         widget->setEnabled(idle && FormatUsesRateAndChannels(format));
 }

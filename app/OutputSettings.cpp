@@ -1,7 +1,7 @@
 #include "app/OutputSettings.h"
 
-#include "conversion/EncoderCommand.h"
 #include "common/IniFile.h"
+#include "conversion/EncoderCommand.h"
 
 #include <functional>
 
@@ -30,8 +30,8 @@ TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int 
     const TIniFile ini(configFile);
     TOutputSettings settings;
     settings.format = KnownOutputFormat(ini.ReadString(Section, QStringLiteral("format"), QString()));
-    settings.bitratePosition = positionOf(storedNumber(ini, QStringLiteral("bitrate"), -1), bitrates,
-                                          BitrateOfIndex, settings.bitratePosition);
+    settings.bitratePosition = positionOf(storedNumber(ini, QStringLiteral("bitrate"), -1), bitrates, BitrateOfIndex,
+                                          settings.bitratePosition);
     settings.sampleRatePosition = positionOf(storedNumber(ini, QStringLiteral("sampleRate"), -1), sampleRates,
                                              SampleRateOfIndex, settings.sampleRatePosition);
     settings.channels = storedNumber(ini, QStringLiteral("channels"), 2) == 1 ? 1 : 2;

@@ -9,8 +9,8 @@
 struct TOutputSettings
 {
     QString format = QStringLiteral("mp3"); // one of OutputFormats
-    int bitratePosition = 11;   // in the bit-rate list
-    int sampleRatePosition = 8; // in the sample-rate list
+    int bitratePosition = 11;               // in the bit-rate list
+    int sampleRatePosition = 8;             // in the sample-rate list
     int channels = 2;
 };
 

@@ -1,14 +1,14 @@
 #include "app/Startup.h"
 
-#include "dialogs/PowerOffCountdown.h"
 #include "app/MainWindow.h"
-#include "dialogs/FileExistsDialog.h"
-#include "dialogs/SettingsDialog.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "dialogs/SearchProgress.h"
+#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 #include "gui/ErrorBox.h"
-#include "dialogs/SearchProgress.h"
 
 #include <QString>
 

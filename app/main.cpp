@@ -1,14 +1,14 @@
 #include "app/Application.h"
 #include "app/FileQueueRules.h"
 #include "app/LogindPowerOff.h"
-#include "common/PowerOff.h"
-#include "app/Startup.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "common/PowerOff.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTimer>
 #include <QString>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {

@@ -4,9 +4,9 @@
 //                                          queue commands on it, then search DIR
 // Prints one "name: value" line per figure.
 #include "app/Application.h"
-#include "common/ErrorReport.h"
-#include "app/Startup.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "common/ErrorReport.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -18,15 +18,9 @@
 #include <cstdio>
 
 namespace {
-QTableWidget *queueList()
-{
-    return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"));
-}
+QTableWidget *queueList() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
 
-void trigger(const char *action)
-{
-    frmMain->findChild<QAction *>(QLatin1String(action))->trigger();
-}
+void trigger(const char *action) { frmMain->findChild<QAction *>(QLatin1String(action))->trigger(); }
 
 // Runs step, lets the window handle everything it caused (including the
 // repaint), and returns the milliseconds it all took.

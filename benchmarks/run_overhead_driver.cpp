@@ -6,17 +6,17 @@
 //
 // PROGRAM_FOLDER must hold libm9s; its config.ini is written here.
 #include "app/Application.h"
-#include "common/ErrorReport.h"
-#include "app/Startup.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "common/ErrorReport.h"
 
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 #include <sys/resource.h>

@@ -41,10 +41,7 @@ FolderWritableCheck SetFolderWritableCheck(FolderWritableCheck check)
     return previous;
 }
 
-bool IsFolderWritable(const QString &folder)
-{
-    return installed()(folder);
-}
+bool IsFolderWritable(const QString &folder) { return installed()(folder); }
 
 QString UserConfigFolder()
 {

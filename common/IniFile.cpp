@@ -14,10 +14,11 @@
 
 namespace {
 
-struct ParsedLine {
+struct ParsedLine
+{
     enum Kind { Other, Section, Key } kind = Other;
-    QString name;   // section or key name, trimmed
-    QString value;  // raw value text, trimmed (keys only)
+    QString name;  // section or key name, trimmed
+    QString value; // raw value text, trimmed (keys only)
 };
 
 ParsedLine parseLine(const QString &line)
@@ -44,10 +45,7 @@ ParsedLine parseLine(const QString &line)
     return parsed;
 }
 
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 // A byte-order mark some editors put at the start is no part of the first line.
 QString withoutByteOrderMark(QString text)
@@ -72,10 +70,7 @@ const QByteArray Utf16Mark = QByteArrayLiteral("\xff\xfe");
 
 // A file that starts with FF FE is UTF-16LE, what Windows' Notepad saves as
 // "Unicode"; anything else is taken as UTF-8.
-bool isUtf16(const QByteArray &content)
-{
-    return content.startsWith(Utf16Mark);
-}
+bool isUtf16(const QByteArray &content) { return content.startsWith(Utf16Mark); }
 
 QString fromUtf16(const QByteArray &content)
 {
@@ -94,7 +89,8 @@ QStringList readLines(const QString &fileName)
 
 // A line as the file holds it, for writing: the bytes of the lines a write
 // does not change go back exactly as they were, whatever their encoding.
-struct StoredLine {
+struct StoredLine
+{
     QByteArray bytes; // without the line end
     QByteArray end;   // "\n", "\r\n" or empty for a last line without one
     QString text() const { return QString::fromUtf8(bytes); }
@@ -247,7 +243,7 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     const QByteArray eol = lineEndOf(content);
     const StoredLine newLine{(key + QLatin1Char('=') + storedValue(value)).toUtf8(), eol};
 
-    qsizetype sectionLine = -1;  // header of the first matching section
+    qsizetype sectionLine = -1;   // header of the first matching section
     qsizetype lastInSection = -1; // last non-empty line of that section
     bool written = false;
     bool inSection = false;

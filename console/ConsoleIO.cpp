@@ -84,7 +84,7 @@ void checkStartable(const QString &path, const QString &currentDirectory)
     if (path.isEmpty())
         raiseSystemError(ENOENT);
     const QByteArray program = QFile::encodeName(path);
-    struct stat info {};
+    struct stat info{};
     if (::access(program.constData(), X_OK) != 0 || ::stat(program.constData(), &info) != 0)
         raiseSystemError(errno);
     if (!S_ISREG(info.st_mode))
@@ -103,8 +103,7 @@ void checkStartable(const QString &path, const QString &currentDirectory)
 
 // Every event goes through here: an exception from a handler is reported and
 // the caller goes on. Returns false when the handler destroyed the runner.
-template <typename Emit>
-bool TConsoleIO::raise(Emit &&emitEvent)
+template <typename Emit> bool TConsoleIO::raise(Emit &&emitEvent)
 {
     QPointer<TConsoleIO> self(this);
     try {
@@ -144,8 +143,8 @@ TConsoleIO::~TConsoleIO()
     }
 }
 
-void TConsoleIO::StartProcess(const QString &program, const QStringList &arguments,
-                              const QString &currentDirectory, bool visible)
+void TConsoleIO::StartProcess(const QString &program, const QStringList &arguments, const QString &currentDirectory,
+                              bool visible)
 {
     Q_UNUSED(visible);
     if (m_held)

@@ -54,8 +54,8 @@ public:
     // console child has no window of its own here. Raises TolvaneError with
     // "System Error.  Code: %d.\r\n%s" when the child cannot be started, and
     // "Assertion failure" while a child is held (that child runs on).
-    void StartProcess(const QString &program, const QStringList &arguments,
-                      const QString &currentDirectory, bool visible);
+    void StartProcess(const QString &program, const QStringList &arguments, const QString &currentDirectory,
+                      bool visible);
 
     // Writes text and the send delimiter to the child's standard input.
     // Raises the system error for a bad file descriptor when no child is held.
@@ -112,8 +112,7 @@ private:
     bool handleEnd();
     QByteArray sendDelimiter() const;
     bool receivesOutput() const;
-    template <typename Emit>
-    bool raise(Emit &&emitEvent);
+    template <typename Emit> bool raise(Emit &&emitEvent);
 
     void releaseProcess();
     void forceEnd();
@@ -122,9 +121,9 @@ private:
     bool m_held = false;
     int m_lastExitCode = 0;
     bool m_delivering = false;
-    int m_holdDelivery = 0;      // > 0 while blocking calls run: news is only queued
-    std::deque<News> m_queue;    // news read but not yet handed to the handlers
-    QByteArray m_pending;        // standard output not yet delivered
-    qsizetype m_scanned = 0;     // leading bytes of m_pending searched for m_scannedFor in vain
+    int m_holdDelivery = 0;   // > 0 while blocking calls run: news is only queued
+    std::deque<News> m_queue; // news read but not yet handed to the handlers
+    QByteArray m_pending;     // standard output not yet delivered
+    qsizetype m_scanned = 0;  // leading bytes of m_pending searched for m_scannedFor in vain
     QByteArray m_scannedFor;
 };

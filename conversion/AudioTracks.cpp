@@ -20,10 +20,10 @@ QLocale::Language languageOf(const QString &text)
         // ISO 639-1, ISO 639-2/T and ISO 639-3 codes; the bibliographic
         // 639-2/B codes Matroska files often carry are mapped by hand.
         static const QList<std::pair<QString, QString>> bibliographic{
-            {"fre", "fra"}, {"ger", "deu"}, {"chi", "zho"}, {"dut", "nld"}, {"gre", "ell"}, {"cze", "ces"},
-            {"per", "fas"}, {"rum", "ron"}, {"slo", "slk"}, {"ice", "isl"}, {"arm", "hye"}, {"baq", "eus"},
-            {"bur", "mya"}, {"geo", "kat"}, {"mac", "mkd"}, {"mao", "mri"}, {"may", "msa"}, {"tib", "bod"},
-            {"wel", "cym"}, {"alb", "sqi"}};
+            {"fre", "fra"}, {"ger", "deu"}, {"chi", "zho"}, {"dut", "nld"}, {"gre", "ell"},
+            {"cze", "ces"}, {"per", "fas"}, {"rum", "ron"}, {"slo", "slk"}, {"ice", "isl"},
+            {"arm", "hye"}, {"baq", "eus"}, {"bur", "mya"}, {"geo", "kat"}, {"mac", "mkd"},
+            {"mao", "mri"}, {"may", "msa"}, {"tib", "bod"}, {"wel", "cym"}, {"alb", "sqi"}};
         QString code = trimmed.toLower();
         for (const auto &[b, t] : bibliographic)
             if (code == b)
@@ -43,9 +43,10 @@ QLocale::Language languageOf(const QString &text)
 
 QString codecCaption(const QString &codec)
 {
-    static const QList<std::pair<QString, QString>> names{
-        {"aac", "AAC"}, {"mp3", "MP3"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"}, {"opus", "Opus"}, {"vorbis", "Vorbis"},
-        {"flac", "FLAC"}, {"dts", "DTS"}, {"truehd", "TrueHD"}, {"alac", "ALAC"}, {"mp2", "MP2"}};
+    static const QList<std::pair<QString, QString>> names{{"aac", "AAC"},     {"mp3", "MP3"},   {"ac3", "AC-3"},
+                                                          {"eac3", "E-AC-3"}, {"opus", "Opus"}, {"vorbis", "Vorbis"},
+                                                          {"flac", "FLAC"},   {"dts", "DTS"},   {"truehd", "TrueHD"},
+                                                          {"alac", "ALAC"},   {"mp2", "MP2"}};
     for (const auto &[name, caption] : names)
         if (codec == name)
             return caption;
@@ -142,15 +143,15 @@ int AutomaticTrack(const QList<TAudioTrack> &tracks, const QString &preferredLan
 
 QString CopyExtensionOf(const QString &codec)
 {
-    static const QList<std::pair<QString, QString>> containers{
-        {"aac", "m4a"}, {"mp3", "mp3"}, {"ac3", "ac3"}, {"eac3", "eac3"}, {"opus", "opus"}, {"vorbis", "ogg"},
-        {"flac", "flac"}};
+    static const QList<std::pair<QString, QString>> containers{{"aac", "m4a"},   {"mp3", "mp3"},   {"ac3", "ac3"},
+                                                               {"eac3", "eac3"}, {"opus", "opus"}, {"vorbis", "ogg"},
+                                                               {"flac", "flac"}};
     for (const auto &[name, extension] : containers)
         if (codec == name)
             return extension;
     // The PCM kinds a WAV holds; big-endian and the rest go to Matroska.
-    static const QStringList wavPcm{"pcm_u8", "pcm_s16le", "pcm_s24le", "pcm_s32le", "pcm_f32le",
-                                    "pcm_f64le", "pcm_alaw", "pcm_mulaw"};
+    static const QStringList wavPcm{"pcm_u8",    "pcm_s16le", "pcm_s24le", "pcm_s32le",
+                                    "pcm_f32le", "pcm_f64le", "pcm_alaw",  "pcm_mulaw"};
     if (wavPcm.contains(codec))
         return QStringLiteral("wav");
     return QStringLiteral("mka");
@@ -167,7 +168,8 @@ QString TrackCaption(const TAudioTrack &track)
         caption += name + QStringLiteral(" \u2014 ");
     caption += codecCaption(track.Codec) + QLatin1Char(' ') + channelsCaption(track);
     if (track.SampleRate > 0)
-        caption += QStringLiteral(", ") + QLocale::c().toString(track.SampleRate / 1000.0, 'g', 4) + QStringLiteral(" kHz");
+        caption +=
+            QStringLiteral(", ") + QLocale::c().toString(track.SampleRate / 1000.0, 'g', 4) + QStringLiteral(" kHz");
     return caption;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QList>
-#include <functional>
 #include <QString>
+#include <functional>
 
 // One audio track of a source as `libm9s -probe` lists it.
 struct TAudioTrack

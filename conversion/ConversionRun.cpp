@@ -181,8 +181,7 @@ bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
 bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
 {
     const TOutputOptions options = m_owner.CurrentOptions();
-    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(file.Row),
-                                        options.PreferredLanguage,
+    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(file.Row), options.PreferredLanguage,
                                         [&] { return ProbeAudioTracks(m_owner.EncoderFolder(), file.Source); });
     file.AudioTrack = plan.AudioTrack;
     const QString path = OutputFilePath(folder, file.Source, plan.Extension);

@@ -37,7 +37,11 @@ public:
     virtual QString SourceOfRow(int row) const = 0;
     virtual TOutputOptions CurrentOptions() const = 0;
     // The audio track chosen for a row, -1 for Automatic.
-    virtual int AudioTrackOfRow(int row) const { Q_UNUSED(row); return -1; }
+    virtual int AudioTrackOfRow(int row) const
+    {
+        Q_UNUSED(row);
+        return -1;
+    }
     // The folder holding libm9s, ending in "/".
     virtual QString EncoderFolder() const = 0;
     // The file-exists question for target: one of the TOverwriteChoice codes,
@@ -55,9 +59,9 @@ struct TRunningFile
     int Row = -1;
     QString Source;
     QString Target;
-    int AudioTrack = -1;  // asked of the encoder; -1 leaves the choice to it
-    qint64 FDuration = 0; // the source's duration, in seconds
-    qint64 FMaxTime = 0;  // highest encoder time seen, in seconds
+    int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it
+    qint64 FDuration = 0;  // the source's duration, in seconds
+    qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
 };
 
@@ -149,11 +153,11 @@ private:
     void ProcessStatusChanged();
 
     IConversionOwner &m_owner;
-    std::vector<TSlot> m_slots;      // [0] runs on ConsoleIO
-    int m_lastStarted = 0;           // the slot whose file started last
-    bool m_reportedRunning = false;  // what EncoderRunningChanged said last
-    bool m_runActive = false;        // Run is on the stack (no nested run)
-    bool m_closing = false;          // the owner is closing: the run must end at once
-    QStringList m_failedSources;     // sources of this run whose encoder failed
-    QSet<QString> m_writtenThisRun;  // targets this run wrote: never written over by a later source
+    std::vector<TSlot> m_slots;     // [0] runs on ConsoleIO
+    int m_lastStarted = 0;          // the slot whose file started last
+    bool m_reportedRunning = false; // what EncoderRunningChanged said last
+    bool m_runActive = false;       // Run is on the stack (no nested run)
+    bool m_closing = false;         // the owner is closing: the run must end at once
+    QStringList m_failedSources;    // sources of this run whose encoder failed
+    QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
 };

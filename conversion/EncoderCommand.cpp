@@ -6,12 +6,12 @@
 
 namespace {
 constexpr std::array<int, 18> Bitrates{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 350};
-constexpr std::array<int, 12> SampleRates{6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+constexpr std::array<int, 12> SampleRates{6000,  8000,  11025, 12000, 16000, 22050,
+                                          24000, 32000, 44100, 48000, 88200, 96000};
 constexpr int DefaultBitrate = 128;
 constexpr int DefaultSampleRate = 44100;
 
-template <size_t N>
-int valueAt(const std::array<int, N> &values, int position, int fallback)
+template <size_t N> int valueAt(const std::array<int, N> &values, int position, int fallback)
 {
     return position >= 0 && position < int(N) ? values[size_t(position)] : fallback;
 }
@@ -51,8 +51,8 @@ bool FormatUsesBitrate(const QString &format)
 bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat(format) != QLatin1String("copy"); }
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
-                                    const QString &target, const QString &extension, int bitrate,
-                                    int sampleRate, int channels, int audioTrack)
+                                    const QString &target, const QString &extension, int bitrate, int sampleRate,
+                                    int channels, int audioTrack)
 {
     const bool copy = extension == QLatin1String("copy");
     ffmpeg.Overwrite = true; // the placeholder is always there to be replaced

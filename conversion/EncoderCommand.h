@@ -39,5 +39,5 @@ bool FormatUsesRateAndChannels(const QString &format);
 // options of a conversion are set; every other one is left as it is. The
 // encoder's existence is not checked: a missing one fails when it is started.
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
-                                    const QString &target, const QString &extension, int bitrate,
-                                    int sampleRate, int channels, int audioTrack = -1);
+                                    const QString &target, const QString &extension, int bitrate, int sampleRate,
+                                    int channels, int audioTrack = -1);

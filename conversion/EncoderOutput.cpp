@@ -1,7 +1,7 @@
 #include "conversion/EncoderOutput.h"
 
-#include "encoder/libm9s/EncoderContract.h"
 #include "common/TolvaneError.h"
+#include "encoder/libm9s/EncoderContract.h"
 
 #include <QLocale>
 
@@ -31,10 +31,7 @@ QString InvalidFormat(const QString &format)
     return QStringLiteral("Format '%1' invalid or incompatible with argument").arg(format);
 }
 
-QString ArgumentMissing(const QString &format)
-{
-    return QStringLiteral("No argument for format '%1'").arg(format);
-}
+QString ArgumentMissing(const QString &format) { return QStringLiteral("No argument for format '%1'").arg(format); }
 
 // Reads a run of digits at pos; -1 when there is none.
 int ReadDigits(const QString &text, qsizetype &pos)

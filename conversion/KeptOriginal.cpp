@@ -1,8 +1,8 @@
 #include "conversion/KeptOriginal.h"
 
+#include "common/TolvaneError.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
-#include "common/TolvaneError.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,10 +53,7 @@ int RenameNoReplace(const QByteArray &from, const QByteArray &to)
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
-bool ProcessRuns(qint64 pid)
-{
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
+bool ProcessRuns(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 }
 
 QString KeptName(const QString &fileName, qint64 pid, const QString &tag)
@@ -67,7 +64,7 @@ QString KeptName(const QString &fileName, qint64 pid, const QString &tag)
 QString OriginalNameOfKept(const QString &keptName, qint64 *pid)
 {
     static const QRegularExpression shape(QStringLiteral("^\\.(.+)") + QRegularExpression::escape(KeptMarker)
-                                          + QStringLiteral("([0-9]{1,10})-[a-z0-9]{%1}$").arg(TagLength),
+                                              + QStringLiteral("([0-9]{1,10})-[a-z0-9]{%1}$").arg(TagLength),
                                           QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch match = shape.match(keptName);
     if (!match.hasMatch())
@@ -77,10 +74,7 @@ QString OriginalNameOfKept(const QString &keptName, qint64 *pid)
     return match.captured(1);
 }
 
-bool ReplacementWins(TEncoderEnd end, bool targetHoldsAudio)
-{
-    return targetHoldsAudio && end != TEncoderEnd::Failed;
-}
+bool ReplacementWins(TEncoderEnd end, bool targetHoldsAudio) { return targetHoldsAudio && end != TEncoderEnd::Failed; }
 
 TKeptOriginal::TKeptOriginal(const QString &target) : m_target(target)
 {

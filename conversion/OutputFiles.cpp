@@ -31,10 +31,7 @@ QString WithoutTrailingSlashes(const QString &folder)
     return folder.left(end);
 }
 
-bool IsOutputFolderSet(const QString &folder)
-{
-    return !WithoutTrailingSlashes(folder).isEmpty();
-}
+bool IsOutputFolderSet(const QString &folder) { return !WithoutTrailingSlashes(folder).isEmpty(); }
 
 void ForceOutputFolder(const QString &folder)
 {
@@ -111,7 +108,4 @@ bool IsBarePlaceholder(const QString &path)
     return file.readAll() == QByteArray(PlaceholderContent, PlaceholderSize);
 }
 
-bool RemoveBarePlaceholder(const QString &path)
-{
-    return IsBarePlaceholder(path) && QFile::remove(path);
-}
+bool RemoveBarePlaceholder(const QString &path) { return IsBarePlaceholder(path) && QFile::remove(path); }

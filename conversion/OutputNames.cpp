@@ -5,10 +5,7 @@
 namespace {
 // A target counts as present when anything of that name is there; the run
 // must not write over a folder or a link either without asking.
-bool PathExists(const QString &path)
-{
-    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
-}
+bool PathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
 
 // The extension of the file-name part, "." included; empty when it has none.
 QString ExtensionOf(const QString &path)
@@ -19,10 +16,7 @@ QString ExtensionOf(const QString &path)
 }
 }
 
-QString FileNamePart(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString FileNamePart(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
 QString WithTrailingSlash(const QString &folder)
 {

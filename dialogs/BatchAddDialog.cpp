@@ -1,8 +1,8 @@
 #include "dialogs/BatchAddDialog.h"
 #include "ui_BatchAddDialog.h"
 
-#include "gui/DialogPlacement.h"
 #include "dialogs/FolderTree.h"
+#include "gui/DialogPlacement.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>
@@ -75,7 +75,4 @@ void TFrmBatchAdd::buttonOKClick()
     emit AddFolderRequested(folder, includeSubfolders, extension);
 }
 
-void TFrmBatchAdd::buttonCancelClick()
-{
-    hide();
-}
+void TFrmBatchAdd::buttonCancelClick() { hide(); }

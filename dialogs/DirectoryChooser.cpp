@@ -1,8 +1,8 @@
 #include "dialogs/DirectoryChooser.h"
 #include "ui_DirectoryChooser.h"
 
-#include "gui/DialogPlacement.h"
 #include "dialogs/FolderTree.h"
+#include "gui/DialogPlacement.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>

@@ -1,8 +1,8 @@
 #include "dialogs/FileExistsDialog.h"
 #include "ui_FileExistsDialog.h"
 
-#include "gui/DialogPlacement.h"
 #include "conversion/OutputNames.h"
+#include "gui/DialogPlacement.h"
 
 #include <QShowEvent>
 

@@ -20,19 +20,16 @@ QString existingFolder(const QString &path)
     return !path.isEmpty() && QFileInfo(path).isDir() ? QDir::cleanPath(path) : QString();
 }
 
-QString standardFolder(QStandardPaths::StandardLocation location)
-{
-    return QStandardPaths::writableLocation(location);
-}
+QString standardFolder(QStandardPaths::StandardLocation location) { return QStandardPaths::writableLocation(location); }
 
 // Kernel views and helpers that a file manager never lists as drives.
 bool isPseudoFileSystem(const QString &type)
 {
-    static const QStringList pseudo{"proc",      "sysfs",    "devtmpfs", "devpts",     "tmpfs",  "ramfs",
-                                    "cgroup",    "cgroup2",  "securityfs", "pstore",   "debugfs", "tracefs",
-                                    "configfs",  "fusectl",  "mqueue",   "hugetlbfs",  "autofs", "binfmt_misc",
-                                    "bpf",       "efivarfs", "nsfs",     "rpc_pipefs", "fuse.gvfsd-fuse",
-                                    "fuse.portal"};
+    static const QStringList pseudo{"proc",      "sysfs",      "devtmpfs",        "devpts",     "tmpfs",
+                                    "ramfs",     "cgroup",     "cgroup2",         "securityfs", "pstore",
+                                    "debugfs",   "tracefs",    "configfs",        "fusectl",    "mqueue",
+                                    "hugetlbfs", "autofs",     "binfmt_misc",     "bpf",        "efivarfs",
+                                    "nsfs",      "rpc_pipefs", "fuse.gvfsd-fuse", "fuse.portal"};
     return pseudo.contains(type);
 }
 
@@ -72,10 +69,7 @@ TPlaceSourcesProvider SetPlaceSourcesProvider(TPlaceSourcesProvider replacement)
     return std::exchange(provider(), std::move(replacement));
 }
 
-TPlaceSources CurrentPlaceSources()
-{
-    return provider() ? provider()() : SessionPlaceSources();
-}
+TPlaceSources CurrentPlaceSources() { return provider() ? provider()() : SessionPlaceSources(); }
 
 QList<TPlace> PlacesOf(const TPlaceSources &sources)
 {

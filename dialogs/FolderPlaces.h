@@ -10,13 +10,15 @@
 
 enum class TPlaceKind { Home, Desktop, Music, Videos, FileSystem, Drive };
 
-struct TPlace {
+struct TPlace
+{
     TPlaceKind kind;
     QString path;
     QString name; // a drive's label, else the name of its mount folder; empty for the others
 };
 
-struct TMountedVolume {
+struct TMountedVolume
+{
     QString rootPath;
     QString fileSystemType;
     QString label;
@@ -24,7 +26,8 @@ struct TMountedVolume {
 
 // Where the places come from: the home folder, the user's standard folders
 // (empty when unknown) and the mounted volumes.
-struct TPlaceSources {
+struct TPlaceSources
+{
     QString home;
     QString desktop;
     QString music;
@@ -49,7 +52,8 @@ QList<TPlace> PlacesOf(const TPlaceSources &sources);
 
 // The caption each kind of place shows, from the language file; a drive shows
 // its name.
-struct TPlaceCaptions {
+struct TPlaceCaptions
+{
     QString home = QStringLiteral("Home");
     QString desktop = QStringLiteral("Desktop");
     QString music = QStringLiteral("Music");

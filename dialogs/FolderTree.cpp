@@ -17,7 +17,8 @@
 class TFolderModel : public QAbstractItemModel
 {
 public:
-    struct TNode {
+    struct TNode
+    {
         QString path;
         QString caption;
         QIcon icon;
@@ -190,8 +191,7 @@ QString VideosOrHomeFolder()
     return places.isEmpty() ? QDir::homePath() : places.first().path;
 }
 
-TFolderTree::TFolderTree(QTreeView *view)
-    : QObject(view), m_view(view), m_model(new TFolderModel(m_icons, this))
+TFolderTree::TFolderTree(QTreeView *view) : QObject(view), m_view(view), m_model(new TFolderModel(m_icons, this))
 {
     m_view->setModel(m_model);
     m_view->setHeaderHidden(true);

@@ -1,8 +1,8 @@
 #include "dialogs/PowerOffCountdown.h"
 #include "ui_PowerOffCountdown.h"
 
-#include "gui/DialogPlacement.h"
 #include "gui/CommonServices.h"
+#include "gui/DialogPlacement.h"
 
 #include <QShowEvent>
 #include <QTimer>
@@ -102,10 +102,7 @@ void TfrmPowerOffWindows::buttonNoClick()
 
 // Escape and the title bar's close button cancel the countdown as No does,
 // rather than leaving it to run on towards a power-off nobody sees coming.
-void TfrmPowerOffWindows::reject()
-{
-    buttonNoClick();
-}
+void TfrmPowerOffWindows::reject() { buttonNoClick(); }
 
 // A refused request (no right to switch off, another program holding it up)
 // is not repeated: with polkit every repeat could raise a fresh password prompt.

@@ -65,10 +65,7 @@ void TfrmSearchProgress::End()
         hide();
 }
 
-void TfrmSearchProgress::Found()
-{
-    ++m_found;
-}
+void TfrmSearchProgress::Found() { ++m_found; }
 
 void TfrmSearchProgress::ShowProgress()
 {

@@ -1,10 +1,10 @@
 #include "dialogs/SettingsDialog.h"
 #include "ui_SettingsDialog.h"
 
-#include "gui/DialogPlacement.h"
 #include "common/IniFile.h"
 #include "common/TolvaneError.h"
 #include "gui/CommonServices.h"
+#include "gui/DialogPlacement.h"
 
 #include <QShowEvent>
 #include <QThread>
@@ -40,7 +40,8 @@ int MostParallelFiles() { return std::clamp(QThread::idealThreadCount(), 1, Para
 int ReadParallelFiles(const QString &configFile)
 {
     const int fallback = std::min(MostParallelFiles(), DefaultParallelFilesCap);
-    const int files = TIniFile(configFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), fallback);
+    const int files =
+        TIniFile(configFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), fallback);
     return files >= 1 && files <= MostParallelFiles() ? files : fallback;
 }
 
@@ -89,10 +90,7 @@ void TfrmSetting::FormShow()
     ui->spinParallelFiles->setValue(ReadParallelFiles(frmCommon->ConfigFile));
 }
 
-void TfrmSetting::checkBoxAutoPowerOffClick()
-{
-    ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked());
-}
+void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
 
 void TfrmSetting::ButtonOKClick()
 {
@@ -106,7 +104,4 @@ void TfrmSetting::ButtonOKClick()
 }
 
 // Escape and the title bar's close button come the same way through QDialog::reject().
-void TfrmSetting::ButtonCancelClick()
-{
-    hide();
-}
+void TfrmSetting::ButtonCancelClick() { hide(); }

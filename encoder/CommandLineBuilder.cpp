@@ -124,8 +124,7 @@ QString TFFMpeg::ExecutableName()
 #endif
 }
 
-template <typename Append>
-void TFFMpeg::forEachOption(Append &&append) const
+template <typename Append> void TFFMpeg::forEachOption(Append &&append) const
 {
     const auto visit = [&](const Option &option) {
         if (option.flag) {

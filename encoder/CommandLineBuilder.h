@@ -118,6 +118,5 @@ private:
     // Calls append(text, value) for every option that goes into the command
     // line, in order; text is the option's template and value the property
     // (cut at a zero character) or empty for a flag.
-    template <typename Append>
-    void forEachOption(Append &&append) const;
+    template <typename Append> void forEachOption(Append &&append) const;
 };

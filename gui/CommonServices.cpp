@@ -1,9 +1,9 @@
 #include "gui/CommonServices.h"
 
+#include "common/ConfigLocation.h"
 #include "common/IniFile.h"
 #include "common/PowerOff.h"
 #include "gui/Skins.h"
-#include "common/ConfigLocation.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -13,7 +13,8 @@ TfrmCommon *frmCommon = nullptr;
 
 namespace {
 
-struct LanguageLinks {
+struct LanguageLinks
+{
     const char *languageFile;
     const char *helpFile;
     const char *homePage;
@@ -87,10 +88,7 @@ void TfrmCommon::ApplySkin(int skinIndex)
     LoadSkinFile(AppFolder + QStringLiteral("skins/") + SkinFileName(skinIndex));
 }
 
-void TfrmCommon::LoadSkinFile(const QString &skinFile)
-{
-    ApplyStyleSheetFile(skinFile);
-}
+void TfrmCommon::LoadSkinFile(const QString &skinFile) { ApplyStyleSheetFile(skinFile); }
 
 void TfrmCommon::SaveSkinIndex(int skinIndex) const
 {
@@ -112,7 +110,4 @@ int TfrmCommon::AutoPowerOffWaitTime() const
     return TIniFile(ConfigFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff_WaitTime"), 30);
 }
 
-void TfrmCommon::PowerOff() const
-{
-    RequestPowerOff();
-}
+void TfrmCommon::PowerOff() const { RequestPowerOff(); }

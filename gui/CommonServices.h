@@ -14,7 +14,7 @@ public:
     explicit TfrmCommon(const QString &appFolder = QString(), QObject *parent = nullptr);
 
     // Fixed by FormCreate for the whole run.
-    QString AppFolder;   // ends in "/"
+    QString AppFolder; // ends in "/"
     QString ConfigFile;
     int LanguageCode = 2;
     QString LanguageFile;

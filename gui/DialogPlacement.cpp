@@ -6,9 +6,9 @@
 void FixClientSize(QWidget *dialog, int width, int height)
 {
     dialog->setFixedSize(width, height);
-    dialog->setWindowFlags((dialog->windowFlags() | Qt::MSWindowsFixedSizeDialogHint)
-                           & ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint
-                               | Qt::WindowContextHelpButtonHint));
+    dialog->setWindowFlags(
+        (dialog->windowFlags() | Qt::MSWindowsFixedSizeDialogHint)
+        & ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowContextHelpButtonHint));
 }
 
 void CentreOnOwner(QWidget *dialog)

@@ -19,9 +19,9 @@ void setApplicationStyleSheet(const QString &sheet)
 QString SkinFileName(int skinIndex)
 {
     static const std::array<const char *, 18> names{
-        "Calmness.ssk", "DiamondBlue.ssk", "DiamondGreen.ssk", "GlassGreen.ssk", "Longhorn.ssk", "MacOS.ssk",
-        "MP10.ssk",     "MSN.ssk",         "OneBlue.ssk",      "Silver.ssk",     "SportsBlack.ssk", "SportsBlue.ssk",
-        "Midsummer.ssk", "Emerald.ssk",    "Warm.ssk",         "XPBlue.ssk",     "XPGreen.ssk", "XPSilver.ssk"};
+        "Calmness.ssk",  "DiamondBlue.ssk", "DiamondGreen.ssk", "GlassGreen.ssk", "Longhorn.ssk",    "MacOS.ssk",
+        "MP10.ssk",      "MSN.ssk",         "OneBlue.ssk",      "Silver.ssk",     "SportsBlack.ssk", "SportsBlue.ssk",
+        "Midsummer.ssk", "Emerald.ssk",     "Warm.ssk",         "XPBlue.ssk",     "XPGreen.ssk",     "XPSilver.ssk"};
     if (skinIndex < 1 || skinIndex > 18)
         return QStringLiteral("Silver.ssk");
     return QLatin1String(names[static_cast<size_t>(skinIndex - 1)]);

@@ -9,17 +9,17 @@
 // "all" adds every dialog, an open menu and the end-of-run message box.
 
 #include "app/Application.h"
-#include "support/CaptionFit.h"
-#include "conversion/EncoderOutput.h"
+#include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "common/ErrorReport.h"
 #include "common/PowerOff.h"
-#include "app/Startup.h"
-#include "dialogs/PowerOffCountdown.h"
-#include "app/MainWindow.h"
-#include "dialogs/FileExistsDialog.h"
-#include "dialogs/SettingsDialog.h"
+#include "conversion/EncoderOutput.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "dialogs/SettingsDialog.h"
+#include "support/CaptionFit.h"
 
 #include <QDir>
 #include <QLabel>
@@ -170,8 +170,9 @@ int main(int argc, char **argv)
         saveDialog(FrmBatchAdd, QStringLiteral("batchadd"));
         saveDialog(FrmDirectory, QStringLiteral("directory"));
         saveMessageBox(frmMain->msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, QStringLiteral("msg-clearall"));
-        saveMessageBox(frmMain->msgFolderView + QStringLiteral("\r\n\r\n") + frmMain->msgFinishInfo + QStringLiteral("\r\n\r\n")
-                           + frmMain->msgFailedFiles + QStringLiteral("\r\n/home/user/Videos/broken.avi"),
+        saveMessageBox(frmMain->msgFolderView + QStringLiteral("\r\n\r\n") + frmMain->msgFinishInfo
+                           + QStringLiteral("\r\n\r\n") + frmMain->msgFailedFiles
+                           + QStringLiteral("\r\n/home/user/Videos/broken.avi"),
                        QMessageBox::Yes | QMessageBox::No, QStringLiteral("msg-finish"));
     }
 

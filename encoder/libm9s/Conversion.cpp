@@ -29,8 +29,8 @@ int SourceBits(const AVCodecContext &decoder)
     const AVCodecDescriptor *descriptor = avcodec_descriptor_get(decoder.codec_id);
     const bool lossless = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
     const auto format = AVSampleFormat(decoder.sample_fmt);
-    const bool floating = format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
-                          format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
+    const bool floating = format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_DBL
+                          || format == AV_SAMPLE_FMT_DBLP;
     if (floating && !lossless)
         return 16;
     return av_get_bytes_per_sample(format) * 8;
@@ -68,7 +68,7 @@ void Conversion::OpenInput()
 {
     opened_ = input_.Open(options_.inputPath);
     if (!opened_) {
-        stopped_ = true;  // stopped while opening: the output is an empty, valid file
+        stopped_ = true; // stopped while opening: the output is an empty, valid file
         return;
     }
     input_.SelectAudio(options_.audioTrack);
@@ -104,8 +104,8 @@ OutputSettings Conversion::ChooseOutputSettings()
 
     if (settings.format == OutputFormat::Mp3 && !IsMp3SampleRate(settings.sampleRate)) {
         int nearest = NearestMp3SampleRate(settings.sampleRate);
-        WriteLine("MP3 cannot carry " + std::to_string(settings.sampleRate) + " Hz; writing " +
-                  std::to_string(nearest) + " Hz instead");
+        WriteLine("MP3 cannot carry " + std::to_string(settings.sampleRate) + " Hz; writing " + std::to_string(nearest)
+                  + " Hz instead");
         settings.sampleRate = nearest;
     }
     if (settings.format == OutputFormat::Opus || settings.format == OutputFormat::Ogg) {
@@ -130,8 +130,8 @@ void Conversion::OpenOutput()
     ReportFitted("Hz", settings.sampleRate, output_->SampleRate());
     if (output_->BitrateKbits() && output_->BitrateKbits() != settings.bitrateKbits)
         ReportFitted("kbit/s", settings.bitrateKbits, output_->BitrateKbits(),
-                     " at " + std::to_string(output_->SampleRate()) + " Hz with " +
-                         std::to_string(output_->Layout().nb_channels) + " channel(s)");
+                     " at " + std::to_string(output_->SampleRate()) + " Hz with "
+                         + std::to_string(output_->Layout().nb_channels) + " channel(s)");
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (opened_ && file_->IsSameFileAs(options_.inputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
@@ -148,8 +148,8 @@ void Conversion::ReportFitted(const char *unit, int asked, int used, const std::
 {
     if (asked == used)
         return;
-    WriteLine(std::string(FormatDisplayName(options_.format)) + " cannot carry " + std::to_string(asked) + " " +
-              unit + where + "; writing " + std::to_string(used) + " " + unit + " instead");
+    WriteLine(std::string(FormatDisplayName(options_.format)) + " cannot carry " + std::to_string(asked) + " " + unit
+              + where + "; writing " + std::to_string(used) + " " + unit + " instead");
 }
 
 void Conversion::SeekToStart()
@@ -160,9 +160,10 @@ void Conversion::SeekToStart()
     // Reckoned in the stream's own time base: a file whose timeline starts
     // near the 64-bit limit in microseconds may still fit in it.
     const AVStream *audio = input_.Audio();
-    const int64_t target = av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
+    const int64_t target =
+        av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
     if (target == INT64_MAX)
-        return;  // beyond any timestamp: trimming alone finds out what is left
+        return; // beyond any timestamp: trimming alone finds out what is left
     if (avformat_seek_file(input_.Format(), audio->index, INT64_MIN, target, target, 0) >= 0)
         avcodec_flush_buffers(input_.Decoder());
 }
@@ -187,7 +188,4 @@ void Conversion::ReportProgress(bool final)
     WriteTimeMarker(FormatSeconds(output_->SamplesWritten(), output_->SampleRate()));
 }
 
-void RunConversion(const EncoderOptions &options)
-{
-    Conversion(options).Run();
-}
+void RunConversion(const EncoderOptions &options) { Conversion(options).Run(); }

@@ -100,8 +100,8 @@ uint8_t **Conversion::ReserveConverted(int samples)
     resampled_->format = output_->SampleFormat();
     resampled_->sample_rate = output_->SampleRate();
     resampled_->nb_samples = samples;
-    if (av_channel_layout_copy(&resampled_->ch_layout, &output_->Layout()) < 0 ||
-        av_frame_get_buffer(resampled_.get(), 0) < 0)
+    if (av_channel_layout_copy(&resampled_->ch_layout, &output_->Layout()) < 0
+        || av_frame_get_buffer(resampled_.get(), 0) < 0)
         throw std::bad_alloc();
     return resampled_->extended_data;
 }

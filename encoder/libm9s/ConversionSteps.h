@@ -62,8 +62,7 @@ private:
     // over audio in the output's format through this queue. With WAV it
     // hands over decoded frames.
     FrameQueue *resampledQueue_ = nullptr;
-    FramePtr resampled_;       // reading thread: the frame being filled
-    bool abandoned_ = false;   // reading thread: the converting one wants no more
+    FramePtr resampled_;     // reading thread: the frame being filled
+    bool abandoned_ = false; // reading thread: the converting one wants no more
     std::chrono::steady_clock::time_point lastReport_ = std::chrono::steady_clock::now();
 };
-

@@ -8,10 +8,7 @@ bool FrameQueue::Full() const
     return !frames_.empty() && (frames_.size() >= maxFrames_ || samples_ >= maxSamples_);
 }
 
-bool FrameQueue::BelowHalf() const
-{
-    return frames_.size() <= maxFrames_ / 2 && samples_ <= maxSamples_ / 2;
-}
+bool FrameQueue::BelowHalf() const { return frames_.size() <= maxFrames_ / 2 && samples_ <= maxSamples_ / 2; }
 
 bool FrameQueue::Push(FramePtr frame)
 {

@@ -67,8 +67,8 @@ bool InputMedia::HeaderTellsAll() const
         return false;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         const AVCodecParameters *par = format_->streams[i]->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO &&
-            (par->codec_id == AV_CODEC_ID_NONE || par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0))
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO
+            && (par->codec_id == AV_CODEC_ID_NONE || par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0))
             return false;
     }
     return true;
@@ -94,8 +94,8 @@ void InputMedia::SelectAudio(std::optional<int> track)
     if (candidates.empty())
         throw EncoderError("No audio stream in input '" + path_ + "'");
     if (track && size_t(*track) >= candidates.size())
-        throw EncoderError("Input '" + path_ + "' has no audio track " + std::to_string(*track) + " (it has " +
-                           std::to_string(candidates.size()) + ", counted from 0)");
+        throw EncoderError("Input '" + path_ + "' has no audio track " + std::to_string(*track) + " (it has "
+                           + std::to_string(candidates.size()) + ", counted from 0)");
     const int chosen = track ? candidates[size_t(*track)].index : ChooseAudioStream(candidates);
 
     for (unsigned i = 0; i < context->nb_streams; ++i)
@@ -108,8 +108,8 @@ void InputMedia::OpenDecoder()
     const AVCodecParameters *par = audio_->codecpar;
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
-        throw EncoderError(std::string("No decoder for the audio codec '") + avcodec_get_name(par->codec_id) +
-                           "' of input '" + path_ + "'");
+        throw EncoderError(std::string("No decoder for the audio codec '") + avcodec_get_name(par->codec_id)
+                           + "' of input '" + path_ + "'");
     CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder)
         throw std::bad_alloc();
@@ -119,8 +119,8 @@ void InputMedia::OpenDecoder()
         ret = avcodec_open2(decoder.get(), codec, nullptr);
     }
     if (ret < 0)
-        throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) +
-                           " audio of input '" + path_ + "': " + AvErrorText(ret));
+        throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) + " audio of input '"
+                           + path_ + "': " + AvErrorText(ret));
     decoder_ = std::move(decoder);
 }
 
@@ -140,7 +140,7 @@ std::optional<int64_t> InputMedia::DurationUs() const
 std::optional<int64_t> InputMedia::FileSize() const
 {
     const int64_t size = format_ && format_->pb ? avio_size(format_->pb) : -1;
-    return size > 0 ? std::optional<int64_t>(size) : std::nullopt;  // a FIFO says 0
+    return size > 0 ? std::optional<int64_t>(size) : std::nullopt; // a FIFO says 0
 }
 
 std::optional<int64_t> PlausibleDurationUs(int64_t us, std::optional<int64_t> fileBytes)
@@ -163,7 +163,4 @@ int64_t InputMedia::StartUs() const
     return 0;
 }
 
-int64_t InputMedia::StartTs() const
-{
-    return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base);
-}
+int64_t InputMedia::StartTs() const { return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base); }

@@ -33,7 +33,7 @@ void WriteAll(std::string_view text)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return;  // a closed pipe or a full disk: nobody to tell
+            return; // a closed pipe or a full disk: nobody to tell
         }
         data += n;
         left -= size_t(n);
@@ -89,21 +89,10 @@ void WriteTimeMarker(const std::string &seconds)
     WriteAll(EncoderContract::TimeOpen + seconds + EncoderContract::TimeClose + EncoderContract::ReportEnd);
 }
 
-void InstallLibraryLog()
-{
-    av_log_set_callback(LibraryLog);
-}
+void InstallLibraryLog() { av_log_set_callback(LibraryLog); }
 
-void EnableLibraryLog()
-{
-    libraryLogEnabled.store(true);
-}
+void EnableLibraryLog() { libraryLogEnabled.store(true); }
 
-LibraryLogPause::LibraryLogPause() : wasEnabled_(libraryLogEnabled.exchange(false))
-{
-}
+LibraryLogPause::LibraryLogPause() : wasEnabled_(libraryLogEnabled.exchange(false)) {}
 
-LibraryLogPause::~LibraryLogPause()
-{
-    libraryLogEnabled.store(wasEnabled_);
-}
+LibraryLogPause::~LibraryLogPause() { libraryLogEnabled.store(wasEnabled_); }

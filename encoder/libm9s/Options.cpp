@@ -22,8 +22,8 @@ int ParseWholeNumber(const std::string &option, const std::string &text, int min
     return value;
 }
 
-constexpr std::array<OutputFormat, 6> kFormats{OutputFormat::Wav,  OutputFormat::Mp3,  OutputFormat::Flac,
-                                                OutputFormat::M4a,  OutputFormat::Opus, OutputFormat::Ogg};
+constexpr std::array<OutputFormat, 6> kFormats{OutputFormat::Wav, OutputFormat::Mp3,  OutputFormat::Flac,
+                                               OutputFormat::M4a, OutputFormat::Opus, OutputFormat::Ogg};
 
 OutputFormat ParseFormat(const std::string &text)
 {
@@ -106,7 +106,8 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
         } else if (arg == "-acodec") {
             const std::string &codec = value();
             if (codec != "copy")
-                throw OptionError("Invalid value '" + codec + "' for option '-acodec' (only copy; -f chooses the encoder)");
+                throw OptionError("Invalid value '" + codec
+                                  + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
         } else if (arg == "-probe") {
             options.probePath = value();
@@ -146,12 +147,18 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
 const char *FormatName(OutputFormat format)
 {
     switch (format) {
-    case OutputFormat::Wav: return "wav";
-    case OutputFormat::Mp3: return "mp3";
-    case OutputFormat::Flac: return "flac";
-    case OutputFormat::M4a: return "m4a";
-    case OutputFormat::Opus: return "opus";
-    case OutputFormat::Ogg: return "ogg";
+    case OutputFormat::Wav:
+        return "wav";
+    case OutputFormat::Mp3:
+        return "mp3";
+    case OutputFormat::Flac:
+        return "flac";
+    case OutputFormat::M4a:
+        return "m4a";
+    case OutputFormat::Opus:
+        return "opus";
+    case OutputFormat::Ogg:
+        return "ogg";
     }
     return "mp3";
 }
@@ -159,12 +166,18 @@ const char *FormatName(OutputFormat format)
 const char *FormatDisplayName(OutputFormat format)
 {
     switch (format) {
-    case OutputFormat::Wav: return "WAV";
-    case OutputFormat::Mp3: return "MP3";
-    case OutputFormat::Flac: return "FLAC";
-    case OutputFormat::M4a: return "AAC";
-    case OutputFormat::Opus: return "Opus";
-    case OutputFormat::Ogg: return "Ogg Vorbis";
+    case OutputFormat::Wav:
+        return "WAV";
+    case OutputFormat::Mp3:
+        return "MP3";
+    case OutputFormat::Flac:
+        return "FLAC";
+    case OutputFormat::M4a:
+        return "AAC";
+    case OutputFormat::Opus:
+        return "Opus";
+    case OutputFormat::Ogg:
+        return "Ogg Vorbis";
     }
     return "MP3";
 }
@@ -196,7 +209,4 @@ int OpusSampleRate(int rate)
     return 8000;
 }
 
-int VorbisSampleRate(int rate)
-{
-    return std::clamp(rate, 8000, 48000);
-}
+int VorbisSampleRate(int rate) { return std::clamp(rate, 8000, 48000); }

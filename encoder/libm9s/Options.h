@@ -15,13 +15,13 @@ struct EncoderOptions {
     bool overwrite = false;
     OutputFormat format = OutputFormat::Mp3;
     int bitrateKbits = 128;
-    int sampleRate = 0;   // 0: keep the input's rate
-    int channels = 0;     // 0: the input's channels, at most two
-    int64_t startUs = 0;  // -ss
-    std::optional<int64_t> durationUs;  // -t
-    bool copy = false;                  // -acodec copy: the audio packets as they are
-    std::optional<int> audioTrack;      // -map 0:a:N, counted among the audio streams
-    std::string probePath;              // -probe FILE: list the audio tracks, convert nothing
+    int sampleRate = 0;                // 0: keep the input's rate
+    int channels = 0;                  // 0: the input's channels, at most two
+    int64_t startUs = 0;               // -ss
+    std::optional<int64_t> durationUs; // -t
+    bool copy = false;                 // -acodec copy: the audio packets as they are
+    std::optional<int> audioTrack;     // -map 0:a:N, counted among the audio streams
+    std::string probePath;             // -probe FILE: list the audio tracks, convert nothing
 };
 
 // Throws OptionError with a one-line text naming the offending argument.

@@ -14,10 +14,7 @@ namespace {
 // Large enough that a 20-minute WAV costs a few thousand writes, not millions.
 constexpr int kBufferSize = 256 * 1024;
 
-std::string SystemText(int error)
-{
-    return std::strerror(error);
-}
+std::string SystemText(int error) { return std::strerror(error); }
 
 } // namespace
 
@@ -108,15 +105,15 @@ std::string OutputFile::WriteErrorText(int avError) const
 bool OutputFile::IsSameFileAs(const std::string &otherPath) const
 {
     struct stat mine, other;
-    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(otherPath.c_str(), &other) == 0 &&
-           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(otherPath.c_str(), &other) == 0 && mine.st_dev == other.st_dev
+           && mine.st_ino == other.st_ino;
 }
 
 int OutputFile::WritePacket(void *opaque, uint8_t *data, int size)
 {
     auto *self = static_cast<OutputFile *>(opaque);
     if (!self->committed_ || self->fd_ < 0)
-        return AVERROR(EINVAL);  // nothing may reach the file before Commit()
+        return AVERROR(EINVAL); // nothing may reach the file before Commit()
     int left = size;
     while (left > 0) {
         ssize_t n = ::write(self->fd_, data, size_t(left));

@@ -31,7 +31,7 @@ const AVCodec *FindEncoder(OutputFormat format)
     case OutputFormat::Flac:
         return avcodec_find_encoder(AV_CODEC_ID_FLAC);
     case OutputFormat::M4a:
-        return avcodec_find_encoder_by_name("aac");  // FFmpeg's own; the only AAC encoder Debian ships
+        return avcodec_find_encoder_by_name("aac"); // FFmpeg's own; the only AAC encoder Debian ships
     case OutputFormat::Opus:
         return avcodec_find_encoder_by_name("libopus");
     case OutputFormat::Ogg:
@@ -43,20 +43,23 @@ const AVCodec *FindEncoder(OutputFormat format)
 const char *MuxerName(OutputFormat format)
 {
     switch (format) {
-    case OutputFormat::Wav: return "wav";
-    case OutputFormat::Mp3: return "mp3";
-    case OutputFormat::Flac: return "flac";
-    case OutputFormat::M4a: return "ipod";  // MP4 with the .m4a brand
-    case OutputFormat::Opus: return "opus";
-    case OutputFormat::Ogg: return "ogg";
+    case OutputFormat::Wav:
+        return "wav";
+    case OutputFormat::Mp3:
+        return "mp3";
+    case OutputFormat::Flac:
+        return "flac";
+    case OutputFormat::M4a:
+        return "ipod"; // MP4 with the .m4a brand
+    case OutputFormat::Opus:
+        return "opus";
+    case OutputFormat::Ogg:
+        return "ogg";
     }
     return "mp3";
 }
 
-bool HasBitrate(OutputFormat format)
-{
-    return format != OutputFormat::Wav && format != OutputFormat::Flac;
-}
+bool HasBitrate(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::Flac; }
 
 AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
 {
@@ -116,7 +119,7 @@ CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettin
     else
         encoder->sample_fmt = PickSampleFormat(codec, AV_SAMPLE_FMT_FLTP);
     if (flac && settings.deepSamples)
-        encoder->bits_per_raw_sample = 24;  // 24 significant bits in the s32 samples
+        encoder->bits_per_raw_sample = 24; // 24 significant bits in the s32 samples
     encoder->sample_rate = PickSampleRate(codec, settings.sampleRate);
     av_channel_layout_default(&encoder->ch_layout, settings.channels);
     encoder->time_base = AVRational{1, encoder->sample_rate};
@@ -194,7 +197,7 @@ void OutputMedia::Start()
     muxer_->pb = file_->Io();
     AVDictionary *options = nullptr;
     if (format_ == OutputFormat::Wav)
-        av_dict_set(&options, "rf64", "auto", 0);  // RF64 once the file passes 4 GiB
+        av_dict_set(&options, "rf64", "auto", 0); // RF64 once the file passes 4 GiB
     int ret = avformat_write_header(muxer_.get(), &options);
     av_dict_free(&options);
     if (ret < 0)
@@ -347,7 +350,7 @@ void OutputMedia::Finish()
         EncodeFromFifo(true);
         SendFrame(nullptr);
     }
-    trailerWritten_ = true;  // a second try would find the muxer taken apart
+    trailerWritten_ = true; // a second try would find the muxer taken apart
     int ret = av_write_trailer(muxer_.get());
     if (ret < 0)
         throw EncoderError(file_->WriteErrorText(ret));

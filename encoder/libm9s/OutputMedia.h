@@ -17,7 +17,7 @@ struct OutputSettings {
     int sampleRate = 44100;
     int channels = 2;
     int bitrateKbits = 128;
-    bool deepSamples = false;  // FLAC: the source has more than 16 bits, keep 24
+    bool deepSamples = false; // FLAC: the source has more than 16 bits, keep 24
 };
 
 // The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,

@@ -46,8 +46,8 @@ bool Resampler::Differs(const AVFrame &frame) const
 void Resampler::Setup(const AVFrame &frame)
 {
     if (frame.sample_rate < kMinInputRate || frame.sample_rate > kMaxInputRate)
-        throw EncoderError("Cannot convert audio of " + std::to_string(frame.sample_rate) + " Hz: the rate must be " +
-                           std::to_string(kMinInputRate) + " to " + std::to_string(kMaxInputRate) + " Hz");
+        throw EncoderError("Cannot convert audio of " + std::to_string(frame.sample_rate) + " Hz: the rate must be "
+                           + std::to_string(kMinInputRate) + " to " + std::to_string(kMaxInputRate) + " Hz");
     swr_.reset();
     av_channel_layout_uninit(&inLayout_);
     FrameLayout(frame, &inLayout_);
@@ -66,8 +66,8 @@ void Resampler::Setup(const AVFrame &frame)
     if (ret < 0) {
         char layoutName[128] = "?";
         av_channel_layout_describe(&inLayout_, layoutName, sizeof layoutName);
-        throw EncoderError(std::string("Cannot convert audio of ") + std::to_string(inRate_) + " Hz, " + layoutName +
-                           ": " + AvErrorText(ret));
+        throw EncoderError(std::string("Cannot convert audio of ") + std::to_string(inRate_) + " Hz, " + layoutName
+                           + ": " + AvErrorText(ret));
     }
     swr_ = std::move(owned);
 }

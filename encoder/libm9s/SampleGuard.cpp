@@ -16,7 +16,7 @@ template <typename T> void Guard(T *samples, size_t count)
         const T value = samples[i];
         const T size = std::fabs(value);
         const T clipped = std::copysign(T(1), value);
-        samples[i] = size <= T(1) ? value : (size <= largest ? clipped : T(0));  // NaN fails both tests
+        samples[i] = size <= T(1) ? value : (size <= largest ? clipped : T(0)); // NaN fails both tests
     }
 }
 

@@ -42,16 +42,16 @@ void OnNudge(int)
 
 bool InheritedIgnored(int signal)
 {
-    struct sigaction current {};
+    struct sigaction current{};
     return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 void InstallHandler(int signal, void (*handler)(int))
 {
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked read must return EINTR
+    action.sa_flags = 0; // no SA_RESTART: a blocked read must return EINTR
     sigaction(signal, &action, nullptr);
 }
 
@@ -83,7 +83,7 @@ void ReadInput(InputState &input, int timeoutMs)
     if (n < 0 && errno == EINTR)
         return;
     if (n <= 0) {
-        input.open = false;  // end of file is not a stop
+        input.open = false; // end of file is not a stop
         return;
     }
     if (input.scanner.Feed(buffer, size_t(n)))
@@ -162,15 +162,9 @@ void Install()
     pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
-bool Requested()
-{
-    return stopRequested.load();
-}
+bool Requested() { return stopRequested.load(); }
 
-void Request()
-{
-    stopRequested.store(true);
-}
+void Request() { stopRequested.store(true); }
 
 void SetReadingThread(pthread_t thread)
 {
@@ -178,15 +172,9 @@ void SetReadingThread(pthread_t thread)
     readingThread = thread;
 }
 
-void Finished()
-{
-    finished.store(true);
-}
+void Finished() { finished.store(true); }
 
-int InterruptCallback(void *)
-{
-    return stopRequested.load() ? 1 : 0;
-}
+int InterruptCallback(void *) { return stopRequested.load() ? 1 : 0; }
 
 } // namespace StopControl
 

@@ -66,11 +66,11 @@ private:
     AVStream *out_ = nullptr;
     bool started_ = false;
     bool trailerWritten_ = false;
-    int64_t startTs_ = 0;     // the -ss point in the input stream's time base
-    int64_t offsetTs_ = 0;    // subtracted from every timestamp
+    int64_t startTs_ = 0;  // the -ss point in the input stream's time base
+    int64_t offsetTs_ = 0; // subtracted from every timestamp
     std::optional<int64_t> endTs_;
     int64_t lastDts_ = INT64_MIN;
-    int64_t reachedTs_ = 0;   // end of the last packet written, output time base
+    int64_t reachedTs_ = 0; // end of the last packet written, output time base
     int64_t packets_ = 0;
     Clock::time_point lastReport_ = Clock::now();
 };
@@ -88,9 +88,9 @@ void StreamCopy::Run()
     const AVStream *audio = input_.Audio();
     const CopyContainer container = ChooseCopyContainer(audio->codecpar->codec_id, options_.outputPath);
     if (!ExtensionFits(options_.outputPath, container))
-        throw EncoderError("Output file '" + options_.outputPath + "' does not fit the " +
-                           avcodec_get_name(audio->codecpar->codec_id) + " audio of input '" + options_.inputPath +
-                           "'; a copy of it needs the extension ." + container.extensions.front());
+        throw EncoderError("Output file '" + options_.outputPath + "' does not fit the "
+                           + avcodec_get_name(audio->codecpar->codec_id) + " audio of input '" + options_.inputPath
+                           + "'; a copy of it needs the extension ." + container.extensions.front());
 
     if (std::optional<int64_t> duration = input_.DurationUs()) {
         int64_t us = std::max<int64_t>(0, av_sat_sub64(*duration, options_.startUs));
@@ -128,7 +128,7 @@ void StreamCopy::OpenOutput()
     ret = avcodec_parameters_copy(out_->codecpar, audio->codecpar);
     if (ret < 0)
         throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
-    out_->codecpar->codec_tag = 0;  // the source container's tag means nothing in another one
+    out_->codecpar->codec_tag = 0; // the source container's tag means nothing in another one
     out_->time_base = audio->time_base;
     out_->disposition = AV_DISPOSITION_DEFAULT;
     if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
@@ -143,9 +143,9 @@ void StreamCopy::OpenOutput()
     context->pb = file_->Io();
     ret = avformat_init_output(context, nullptr);
     if (ret < 0)
-        throw EncoderError(std::string("Cannot copy the ") + avcodec_get_name(audio->codecpar->codec_id) +
-                           " audio of input '" + options_.inputPath + "' into " + container.muxer + ": " +
-                           AvErrorText(ret));
+        throw EncoderError(std::string("Cannot copy the ") + avcodec_get_name(audio->codecpar->codec_id)
+                           + " audio of input '" + options_.inputPath + "' into " + container.muxer + ": "
+                           + AvErrorText(ret));
 }
 
 void StreamCopy::SeekToStart()
@@ -178,7 +178,7 @@ void StreamCopy::CopyPackets()
         }
         const bool inRange = packet->stream_index == audioIndex && Keep(*packet);
         if (endTs_ && packet->stream_index == audioIndex && packet->pts != AV_NOPTS_VALUE && packet->pts >= *endTs_)
-            return;  // the -t limit: packets that begin before it are in
+            return; // the -t limit: packets that begin before it are in
         if (inRange)
             Write(*packet);
         av_packet_unref(packet.get());
@@ -193,8 +193,8 @@ bool StreamCopy::Keep(AVPacket &packet)
     // As the ffmpeg program does: the first packet kept is the one that
     // holds the -ss point; those that end before it are dropped.
     const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    return options_.startUs <= 0 || packets_ > 0 ||
-           (ts != AV_NOPTS_VALUE && av_sat_add64(ts, std::max<int64_t>(packet.duration, 0)) > startTs_);
+    return options_.startUs <= 0 || packets_ > 0
+           || (ts != AV_NOPTS_VALUE && av_sat_add64(ts, std::max<int64_t>(packet.duration, 0)) > startTs_);
 }
 
 void StreamCopy::Start()
@@ -247,7 +247,8 @@ void StreamCopy::Finish()
         if (StopControl::Requested())
             return;
         if (options_.startUs > 0)
-            throw EncoderError("Nothing to copy: input '" + options_.inputPath + "' has no audio after the start offset");
+            throw EncoderError("Nothing to copy: input '" + options_.inputPath
+                               + "' has no audio after the start offset");
         throw EncoderError("No audio could be read from input '" + options_.inputPath + "'");
     }
     trailerWritten_ = true;
@@ -291,14 +292,22 @@ CopyContainer ChooseCopyContainer(AVCodecID codec, const std::string &outputPath
         return {"matroska", {"mka", "mkv"}};
 
     switch (codec) {
-    case AV_CODEC_ID_AAC: return {"ipod", {"m4a", "mp4", "m4b"}};
-    case AV_CODEC_ID_MP3: return {"mp3", {"mp3"}};
-    case AV_CODEC_ID_AC3: return {"ac3", {"ac3"}};
-    case AV_CODEC_ID_EAC3: return {"eac3", {"eac3", "ec3"}};
-    case AV_CODEC_ID_OPUS: return {"opus", {"opus", "ogg", "oga"}};
-    case AV_CODEC_ID_VORBIS: return {"ogg", {"ogg", "oga"}};
-    case AV_CODEC_ID_FLAC: return {"flac", {"flac"}};
-    default: break;
+    case AV_CODEC_ID_AAC:
+        return {"ipod", {"m4a", "mp4", "m4b"}};
+    case AV_CODEC_ID_MP3:
+        return {"mp3", {"mp3"}};
+    case AV_CODEC_ID_AC3:
+        return {"ac3", {"ac3"}};
+    case AV_CODEC_ID_EAC3:
+        return {"eac3", {"eac3", "ec3"}};
+    case AV_CODEC_ID_OPUS:
+        return {"opus", {"opus", "ogg", "oga"}};
+    case AV_CODEC_ID_VORBIS:
+        return {"ogg", {"ogg", "oga"}};
+    case AV_CODEC_ID_FLAC:
+        return {"flac", {"flac"}};
+    default:
+        break;
     }
     // PCM the WAV format has a tag for (little-endian integers, floats,
     // A-law, mu-law); big-endian PCM from a QuickTime file goes to Matroska.
@@ -322,7 +331,4 @@ bool ExtensionFits(const std::string &outputPath, const CopyContainer &container
     return true;
 }
 
-void RunStreamCopy(const EncoderOptions &options)
-{
-    StreamCopy(options).Run();
-}
+void RunStreamCopy(const EncoderOptions &options) { StreamCopy(options).Run(); }

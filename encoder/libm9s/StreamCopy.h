@@ -13,8 +13,8 @@ extern "C" {
 #include <vector>
 
 struct CopyContainer {
-    const char *muxer;                     // FFmpeg's muxer name
-    std::vector<std::string> extensions;   // without the dot, the usual one first
+    const char *muxer;                   // FFmpeg's muxer name
+    std::vector<std::string> extensions; // without the dot, the usual one first
 };
 
 // AAC -> m4a, MP3 -> mp3, AC-3 -> ac3, E-AC-3 -> eac3, Opus -> opus,

@@ -22,8 +22,8 @@ void CopyTags(const AVDictionary *fileTags, const AVDictionary *streamTags, AVDi
         const char *key;
         const char *fallback;
     };
-    for (Source s : {Source{"title", nullptr}, Source{"artist", "author"}, Source{"album", nullptr},
-                     Source{"comment", nullptr}}) {
+    for (Source s :
+         {Source{"title", nullptr}, Source{"artist", "author"}, Source{"album", nullptr}, Source{"comment", nullptr}}) {
         const char *value = Find(fileTags, streamTags, s.key);
         if (!value && s.fallback)
             value = Find(fileTags, streamTags, s.fallback);

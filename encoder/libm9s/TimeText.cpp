@@ -29,8 +29,8 @@ std::string FormatClock(int64_t microseconds)
     int64_t hours = minutes / 60;
     minutes %= 60;
     char text[64];
-    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64 ".%02" PRId64,
-                  hours, minutes, seconds, hundredths);
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64 ".%02" PRId64, hours, minutes, seconds,
+                  hundredths);
     return text;
 }
 

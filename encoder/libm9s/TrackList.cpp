@@ -24,10 +24,7 @@ std::string Tag(const AVDictionary *tags, const char *key)
     return Field(e ? e->value : nullptr);
 }
 
-std::string Number(int value)
-{
-    return value > 0 ? std::to_string(value) : std::string();
-}
+std::string Number(int value) { return value > 0 ? std::to_string(value) : std::string(); }
 
 std::string Seconds(std::optional<int64_t> us)
 {
@@ -52,8 +49,8 @@ AudioTrack DescribeTrack(const InputMedia &input, const AVStream *stream)
     else
         av_channel_layout_copy(&described, &par->ch_layout);
     char layout[64] = {};
-    if (described.nb_channels > 0 && described.order != AV_CHANNEL_ORDER_UNSPEC &&
-        av_channel_layout_describe(&described, layout, sizeof layout) > 0)
+    if (described.nb_channels > 0 && described.order != AV_CHANNEL_ORDER_UNSPEC
+        && av_channel_layout_describe(&described, layout, sizeof layout) > 0)
         track.layout = Field(layout);
     av_channel_layout_uninit(&described);
     track.language = Tag(stream->metadata, "language");
@@ -62,8 +59,8 @@ AudioTrack DescribeTrack(const InputMedia &input, const AVStream *stream)
     track.title = Tag(stream->metadata, "title");
     track.isDefault = (stream->disposition & AV_DISPOSITION_DEFAULT) != 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        track.durationUs = PlausibleDurationUs(av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q),
-                                               std::nullopt);
+        track.durationUs =
+            PlausibleDurationUs(av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q), std::nullopt);
     if (!track.durationUs && input.Format()->duration != AV_NOPTS_VALUE)
         track.durationUs = PlausibleDurationUs(input.Format()->duration, std::nullopt);
     return track;
@@ -74,9 +71,9 @@ AudioTrack DescribeTrack(const InputMedia &input, const AVStream *stream)
 std::string TrackLine(int index, const AudioTrack &track)
 {
     std::string line = std::to_string(index);
-    for (const std::string &field : {track.codec, Number(track.channels), Number(track.sampleRate), track.language,
-                                     track.title, std::string(track.isDefault ? "1" : "0"),
-                                     Seconds(track.durationUs), track.layout})
+    for (const std::string &field :
+         {track.codec, Number(track.channels), Number(track.sampleRate), track.language, track.title,
+          std::string(track.isDefault ? "1" : "0"), Seconds(track.durationUs), track.layout})
         line += '\t' + Field(field.c_str());
     return line;
 }

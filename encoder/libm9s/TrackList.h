@@ -9,11 +9,11 @@
 #include <vector>
 
 struct AudioTrack {
-    std::string codec;      // FFmpeg's short codec name, e.g. "aac"
-    int channels = 0;       // 0: unknown
-    int sampleRate = 0;     // 0: unknown
-    std::string layout;     // e.g. "5.1(side)"; empty when unknown
-    std::string language;   // as tagged, usually ISO 639-2 ("jpn")
+    std::string codec;    // FFmpeg's short codec name, e.g. "aac"
+    int channels = 0;     // 0: unknown
+    int sampleRate = 0;   // 0: unknown
+    std::string layout;   // e.g. "5.1(side)"; empty when unknown
+    std::string language; // as tagged, usually ISO 639-2 ("jpn")
     std::string title;
     bool isDefault = false;
     std::optional<int64_t> durationUs;

@@ -1,9 +1,9 @@
-#include "common/ErrorReport.h"
 #include "app/FileQueueRules.h"
-#include "support/ModalAnswerer.h"
-#include "dialogs/SearchProgress.h"
-#include "support/ProgramFixture.h"
 #include "app/MainWindow.h"
+#include "common/ErrorReport.h"
+#include "dialogs/SearchProgress.h"
+#include "support/ModalAnswerer.h"
+#include "support/ProgramFixture.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -12,10 +12,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QPushButton>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QTableWidget>
@@ -93,9 +93,9 @@ private slots:
         QDir root(tree());
         for (const char *dir : {"sub/deep", ".hidden", "movie.avi", "plainfolder"})
             QVERIFY(root.mkpath(QLatin1String(dir)));
-        for (const char *file : {"b.avi", "A.MPG", "c.mp3", "notes.txt", "z.mkv", "sub/s1.avi", "sub/deep/d.mkv",
-                                 ".hidden/h.avi", "movie.avi/inner.avi", "plainfolder/p.avi", "plainfolder/lib.a",
-                                 "sub/deep/x.mo"})
+        for (const char *file :
+             {"b.avi", "A.MPG", "c.mp3", "notes.txt", "z.mkv", "sub/s1.avi", "sub/deep/d.mkv", ".hidden/h.avi",
+              "movie.avi/inner.avi", "plainfolder/p.avi", "plainfolder/lib.a", "sub/deep/x.mo"})
             touch(tree(QLatin1String(file)));
         QVERIFY(QFile::link(tree(QStringLiteral("sub")), tree(QStringLiteral("link"))));
         QVERIFY(QFile::link(tree(QStringLiteral("movie.avi")), tree(QStringLiteral("linked.avi"))));
@@ -269,12 +269,12 @@ private slots:
         // folders and links are never searched, only offered as rows.
         QTest::newRow("all, with subfolders")
             << "" << true << "*"
-            << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi",
+            << QStringList{"A.MPG",          "b.avi",      "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi",
                            "sub/deep/d.mkv", "sub/s1.avi", "z.mkv"};
-        QTest::newRow("empty extension means all") << "" << false << ""
-                                                   << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
-        QTest::newRow("all, own files only") << "" << false << "*"
-                                             << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
+        QTest::newRow("empty extension means all")
+            << "" << false << "" << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
+        QTest::newRow("all, own files only")
+            << "" << false << "*" << QStringList{"A.MPG", "b.avi", "linked.avi", "movie.avi", "z.mkv"};
         QTest::newRow("avi searches every plain folder")
             << "" << true << "avi"
             << QStringList{"b.avi", "linked.avi", "movie.avi/inner.avi", "plainfolder/p.avi", "sub/s1.avi"};
@@ -398,7 +398,8 @@ private slots:
             else
                 frmSearchProgress->close();
         });
-        frmMain->AddPaths({tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub")), tree(QStringLiteral("plainfolder"))});
+        frmMain->AddPaths(
+            {tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub")), tree(QStringLiteral("plainfolder"))});
         QVERIFY(boxShown);
         QCOMPARE(shownCount, 1);
         QCOMPARE(rows(), QStringList({tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub/deep/d.mkv"))}));
@@ -414,7 +415,8 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("pseudo");
-        for (const char *path : {"/proc", "/proc/1/root", "/sys", "/dev/", "/dev/shm", "/run", "/run/user/1000", "/sys/../proc"})
+        for (const char *path :
+             {"/proc", "/proc/1/root", "/sys", "/dev/", "/dev/shm", "/run", "/run/user/1000", "/sys/../proc"})
             QTest::newRow(path) << path << true;
         for (const char *path : {"/", "/home", "/devices", "/running", "/run/media/ann/USB", "/media/usb", "/mnt/proc"})
             QTest::newRow(path) << path << false;
@@ -438,8 +440,7 @@ private slots:
             << QStringList{"@/plainfolder", "@/A.MPG", "c.mp3"} << QStringList{"plainfolder/p.avi", "A.MPG"};
         QTest::newRow("file URL") << QStringList{"file://@/z.mkv"} << QStringList{"z.mkv"};
         QTest::newRow("options left out") << QStringList{"--new-window", "-x", "b.avi"} << QStringList{"b.avi"};
-        QTest::newRow("after --, a name with a dash")
-            << QStringList{"--", "-clip.avi"} << QStringList{"-clip.avi"};
+        QTest::newRow("after --, a name with a dash") << QStringList{"--", "-clip.avi"} << QStringList{"-clip.avi"};
     }
 
     void commandLine()
@@ -470,9 +471,10 @@ private slots:
 
         const QString longPath = QStringLiteral("/v/") + QString(300, QLatin1Char('x')) + QStringLiteral(".avi");
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(tree(QStringLiteral("b.avi"))), QUrl::fromLocalFile(tree(QStringLiteral("sub"))),
-                      QUrl::fromLocalFile(tree(QStringLiteral("movie.avi"))), QUrl::fromLocalFile(longPath),
-                      QUrl(QStringLiteral("https://example.org/web.avi")), QUrl::fromLocalFile(tree(QStringLiteral("A.MPG")))});
+        data.setUrls(
+            {QUrl::fromLocalFile(tree(QStringLiteral("b.avi"))), QUrl::fromLocalFile(tree(QStringLiteral("sub"))),
+             QUrl::fromLocalFile(tree(QStringLiteral("movie.avi"))), QUrl::fromLocalFile(longPath),
+             QUrl(QStringLiteral("https://example.org/web.avi")), QUrl::fromLocalFile(tree(QStringLiteral("A.MPG")))});
         // A drop arrives after the drag has entered the window.
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(frmMain, &enter);
@@ -481,9 +483,10 @@ private slots:
         QApplication::sendEvent(frmMain, &event);
 
         // Folders are searched with their subfolders, in the drop's order.
-        QCOMPARE(rows(), QStringList({"/v/already.avi", tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub/deep/d.mkv")),
-                                      tree(QStringLiteral("sub/s1.avi")), tree(QStringLiteral("movie.avi/inner.avi")),
-                                      longPath, tree(QStringLiteral("A.MPG"))}));
+        QCOMPARE(rows(),
+                 QStringList({"/v/already.avi", tree(QStringLiteral("b.avi")), tree(QStringLiteral("sub/deep/d.mkv")),
+                              tree(QStringLiteral("sub/s1.avi")), tree(QStringLiteral("movie.avi/inner.avi")), longPath,
+                              tree(QStringLiteral("A.MPG"))}));
     }
 
     void dropsAnywhereReachTheWindow()
@@ -532,11 +535,14 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("selectedAfter");
         const QStringList unchanged{"a.avi", "b.avi", "c.avi"};
-        QTest::newRow("up from the middle") << 1 << "ActionFileMoveUp" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 0;
-        QTest::newRow("up twice carries on") << 2 << "ActionFileMoveUp" << 2 << QStringList{"c.avi", "a.avi", "b.avi"} << 0;
+        QTest::newRow("up from the middle")
+            << 1 << "ActionFileMoveUp" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 0;
+        QTest::newRow("up twice carries on")
+            << 2 << "ActionFileMoveUp" << 2 << QStringList{"c.avi", "a.avi", "b.avi"} << 0;
         QTest::newRow("up at the top") << 0 << "ActionFileMoveUp" << 1 << unchanged << 0;
         QTest::newRow("up without selection") << -1 << "ActionFileMoveUp" << 1 << unchanged << -1;
-        QTest::newRow("down from the top") << 0 << "ActionFileMoveDown" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 1;
+        QTest::newRow("down from the top")
+            << 0 << "ActionFileMoveDown" << 1 << QStringList{"b.avi", "a.avi", "c.avi"} << 1;
         QTest::newRow("down three times stops at the end")
             << 0 << "ActionFileMoveDown" << 3 << QStringList{"b.avi", "c.avi", "a.avi"} << 2;
         QTest::newRow("down at the bottom") << 2 << "ActionFileMoveDown" << 1 << unchanged << 2;

@@ -1,18 +1,18 @@
 #include "app/Application.h"
+#include "app/MainWindow.h"
+#include "app/ProductLinks.h"
+#include "common/LanguageFile.h"
+#include "dialogs/BatchAddDialog.h"
+#include "dialogs/DirectoryChooser.h"
+#include "dialogs/FileExistsDialog.h"
+#include "dialogs/FolderPlaces.h"
+#include "dialogs/PowerOffCountdown.h"
+#include "dialogs/SearchProgress.h"
+#include "dialogs/SettingsDialog.h"
+#include "gui/CommonServices.h"
 #include "support/CaptionFit.h"
 #include "support/FindControl.h"
-#include "dialogs/FolderPlaces.h"
-#include "common/LanguageFile.h"
-#include "app/ProductLinks.h"
 #include "support/ProgramFixture.h"
-#include "dialogs/SearchProgress.h"
-#include "dialogs/PowerOffCountdown.h"
-#include "app/MainWindow.h"
-#include "dialogs/FileExistsDialog.h"
-#include "dialogs/SettingsDialog.h"
-#include "dialogs/BatchAddDialog.h"
-#include "gui/CommonServices.h"
-#include "dialogs/DirectoryChooser.h"
 #include "support/UrlRecorder.h"
 
 #include <QAbstractButton>
@@ -36,18 +36,46 @@ namespace {
 const QList<QPair<QString, QStringList>> &LanguageKeys()
 {
     static const QList<QPair<QString, QStringList>> keys = [] {
-        QStringList main{"caption", "ActionFileAdd", "ActionFileBatchAdd", "ActionConvertNow", "ActionFileDelete",
-                         "ActionFileClearAll", "ActionFileMoveUp", "ActionFileMoveDown", "ActionExit",
-                         "ActionSetDirectory", "buttonAdd", "ListViewItem0", "groupBoxStatus", "groupBoxSettings",
-                         "groupBoxSettingsAudio", "groupBoxOutput", "labelCurrentDecrption", "labelCurrentProgress",
-                         "labelOutput", "labelAudioBitrate", "comboBoxAudioBitrate", "labelSampleRate", "labelChannel", "StringStartCaption",
-                         "StringStopCaption", "msgStatusReady", "msgStatusRun", "msgClearAll", "msgFolderView",
-                         "msgFinishInfo", "msgNoOutputFolder", "msgFailedFiles", "radioButtonChannelMono",
-                         "radioButtonChannelStereo", "N_1", "N_Skin"};
+        QStringList main{"caption",
+                         "ActionFileAdd",
+                         "ActionFileBatchAdd",
+                         "ActionConvertNow",
+                         "ActionFileDelete",
+                         "ActionFileClearAll",
+                         "ActionFileMoveUp",
+                         "ActionFileMoveDown",
+                         "ActionExit",
+                         "ActionSetDirectory",
+                         "buttonAdd",
+                         "ListViewItem0",
+                         "groupBoxStatus",
+                         "groupBoxSettings",
+                         "groupBoxSettingsAudio",
+                         "groupBoxOutput",
+                         "labelCurrentDecrption",
+                         "labelCurrentProgress",
+                         "labelOutput",
+                         "labelAudioBitrate",
+                         "comboBoxAudioBitrate",
+                         "labelSampleRate",
+                         "labelChannel",
+                         "StringStartCaption",
+                         "StringStopCaption",
+                         "msgStatusReady",
+                         "msgStatusRun",
+                         "msgClearAll",
+                         "msgFolderView",
+                         "msgFinishInfo",
+                         "msgNoOutputFolder",
+                         "msgFailedFiles",
+                         "radioButtonChannelMono",
+                         "radioButtonChannelStereo",
+                         "N_1",
+                         "N_Skin"};
         for (int i = 1; i <= 18; ++i)
             main << QStringLiteral("N_Skin%1").arg(i);
-        main << QStringList{"N_Help", "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack", "N_Update",
-                            "N_Options", "N_Setting", "N_Tools", "N_OtherProducts"};
+        main << QStringList{"N_Help",   "N_LocalHelp", "N_HomePage", "N_Support", "N_FeedBack",
+                            "N_Update", "N_Options",   "N_Setting",  "N_Tools",   "N_OtherProducts"};
         for (int i = 1; i <= 10; ++i)
             main << QStringLiteral("N_Product%1").arg(i);
         return QList<QPair<QString, QStringList>>{
@@ -80,13 +108,19 @@ QString Marker(const QString &section, const QString &key) { return section + QL
 const QMap<QString, QString> &Fallbacks()
 {
     static const QMap<QString, QString> fallbacks{
-        {"frmMain.comboBoxAudioBitrate", "kbit/s"}, {"frmSetting.LabelSecond", "seconds"},
+        {"frmMain.comboBoxAudioBitrate", "kbit/s"},
+        {"frmSetting.LabelSecond", "seconds"},
         {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
-        {"OpenDialog.caption", "Open Video Files"},  {"OpenDialog.filterSupported", "Supported files"},
-        {"OpenDialog.filterRM", "RM files"},         {"OpenDialog.filterAVI", "AVI files"},
-        {"OpenDialog.filterMPEG", "MPEG files"},     {"OpenDialog.filterWMV", "WMV files"},
-        {"OpenDialog.filterPortable", "Portable device files"}, {"OpenDialog.filterDVD", "DVD and VCD files"},
-        {"OpenDialog.filterQuickTime", "QuickTime files"},      {"OpenDialog.filterAll", "All files"}};
+        {"OpenDialog.caption", "Open Video Files"},
+        {"OpenDialog.filterSupported", "Supported files"},
+        {"OpenDialog.filterRM", "RM files"},
+        {"OpenDialog.filterAVI", "AVI files"},
+        {"OpenDialog.filterMPEG", "MPEG files"},
+        {"OpenDialog.filterWMV", "WMV files"},
+        {"OpenDialog.filterPortable", "Portable device files"},
+        {"OpenDialog.filterDVD", "DVD and VCD files"},
+        {"OpenDialog.filterQuickTime", "QuickTime files"},
+        {"OpenDialog.filterAll", "All files"}};
     return fallbacks;
 }
 
@@ -112,16 +146,18 @@ QByteArray MarkerFile(const QStringList &leaveOut = {})
     return text;
 }
 
-struct TWindow {
+struct TWindow
+{
     QString section;
     QWidget *window;
 };
 
 QList<TWindow> Windows()
 {
-    return {{"frmMain", frmMain},         {"frmDirectory", FrmDirectory},
-            {"frmBatchAdd", FrmBatchAdd}, {"frmSearchProgress", frmSearchProgress}, {"frmOverWrite", frmOverWrite},
-            {"frmPowerOffWindows", frmPowerOffWindows}, {"frmSetting", frmSetting}};
+    return {{"frmMain", frmMain},           {"frmDirectory", FrmDirectory},
+            {"frmBatchAdd", FrmBatchAdd},   {"frmSearchProgress", frmSearchProgress},
+            {"frmOverWrite", frmOverWrite}, {"frmPowerOffWindows", frmPowerOffWindows},
+            {"frmSetting", frmSetting}};
 }
 
 // The program's window an object belongs to: the dialogs are children of the
@@ -292,8 +328,8 @@ private slots:
             << QStringList{"frmDirectory.labelDiretroy", "frmSetting.ButtonOK"};
         QTest::newRow("no action caption") << QStringList{"frmMain.ActionFileClearAll"};
         QTest::newRow("no units, no open-dialog title and filter")
-            << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd", "OpenDialog.caption",
-                           "OpenDialog.filterAVI"};
+            << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd",
+                           "OpenDialog.caption", "OpenDialog.filterAVI"};
     }
 
     void everyCaptionComesFromItsKey()
@@ -430,7 +466,8 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, file);
         m_program.folder().installData();
-        const QByteArray config = "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
+        const QByteArray config =
+            "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
         start(language);
         const TLanguageFile shipped(m_program.folder().file("language/" + file));
         QCOMPARE(frmMain->windowTitle(), shipped.ReadString("frmMain", "caption"));
@@ -459,8 +496,8 @@ private slots:
         QFETCH(int, language);
         QFETCH(int, skin);
         m_program.folder().installData();
-        m_program.start("[common]\nlanguage=" + QByteArray::number(language) + "\n[skin]\nskin="
-                        + QByteArray::number(skin) + "\n[setting]\noutputFolder=C:\\\n");
+        m_program.start("[common]\nlanguage=" + QByteArray::number(language)
+                        + "\n[skin]\nskin=" + QByteArray::number(skin) + "\n[setting]\noutputFolder=C:\\\n");
         QCoreApplication::processEvents(); // the layouts take the new captions in
         QStringList clipped = ClippedCaptions(frmMain);
         // While a run goes the convert button carries the stop caption.
@@ -536,7 +573,9 @@ private slots:
             {FrmDirectory, {"LabelDirectory", "ButtonCancel", "ButtonOK"}},
             {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
-            {frmSetting, {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+            {frmSetting,
+             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK",
+              "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
         };
         for (const auto &[window, names] : switched)
@@ -546,9 +585,9 @@ private slots:
                 QVERIFY2(w->font().family() == changed, qPrintable(name + ": " + w->font().family()));
             }
         // Edit fields, folder trees, window titles and menus keep the default font.
-        const QList<QPair<QWidget *, const char *>> kept{{frmSetting, "editWaitTime"}, {FrmBatchAdd, "editExt"},
-                                                         {FrmBatchAdd, "ShellTreeView"}, {FrmDirectory, "ShellTreeView1"},
-                                                         {frmMain, "N_1"}, {frmMain, "MainMenu"}};
+        const QList<QPair<QWidget *, const char *>> kept{
+            {frmSetting, "editWaitTime"},     {FrmBatchAdd, "editExt"}, {FrmBatchAdd, "ShellTreeView"},
+            {FrmDirectory, "ShellTreeView1"}, {frmMain, "N_1"},         {frmMain, "MainMenu"}};
         for (const auto &[window, name] : kept)
             QCOMPARE(FindControl<QWidget>(window, name)->font().family(), plain);
         QCOMPARE(frmMain->font().family(), plain);
@@ -576,7 +615,8 @@ private slots:
         UrlRecorder urls({"https"});
         FindControl<QAction>(frmMain, "N_Product2")->trigger();
         QCOMPARE(urls.opened, QList<QUrl>{QUrl("https://tolvane.example/en/products/2/")});
-        QCOMPARE(ProductPage("https://tolvane.example/ja", 10), QStringLiteral("https://tolvane.example/ja/products/10/"));
+        QCOMPARE(ProductPage("https://tolvane.example/ja", 10),
+                 QStringLiteral("https://tolvane.example/ja/products/10/"));
     }
 
     void standardButtonsSpeakTheLanguage_data()
@@ -611,5 +651,5 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_language.moc"
 #include "support/moc_UrlRecorder.cpp"
+#include "tst_language.moc"

@@ -1,7 +1,7 @@
-#include "support/FindControl.h"
-#include "support/ProgramFixture.h"
 #include "app/MainWindow.h"
 #include "gui/CommonServices.h"
+#include "support/FindControl.h"
+#include "support/ProgramFixture.h"
 
 #include <QComboBox>
 #include <QRadioButton>

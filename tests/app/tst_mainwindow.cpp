@@ -1,13 +1,13 @@
 #include "app/Application.h"
-#include "common/ErrorReport.h"
-#include "support/FindControl.h"
-#include "common/IniFile.h"
-#include "support/ProgramFixture.h"
-#include "common/TolvaneError.h"
 #include "app/MainWindow.h"
-#include "support/UrlRecorder.h"
-#include "gui/CommonServices.h"
+#include "common/ErrorReport.h"
+#include "common/IniFile.h"
+#include "common/TolvaneError.h"
 #include "conversion/EncoderCommand.h"
+#include "gui/CommonServices.h"
+#include "support/FindControl.h"
+#include "support/ProgramFixture.h"
+#include "support/UrlRecorder.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -20,9 +20,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -135,7 +135,8 @@ private slots:
         QStringList fileItems;
         for (QAction *a : FindControl<QMenu>(frmMain, "N_1")->actions())
             fileItems << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-        QCOMPARE(fileItems, (QStringList{"N1_1", "N1_11", "N1_2", "N1_3", "-", "N1_5", "N1_6", "-", "N1_8", "-", "N1_10"}));
+        QCOMPARE(fileItems,
+                 (QStringList{"N1_1", "N1_11", "N1_2", "N1_3", "-", "N1_5", "N1_6", "-", "N1_8", "-", "N1_10"}));
         QCOMPARE(FindControl<QMenu>(frmMain, "N_Skin")->actions().size(), 18);
 
         QStringList helpItems;
@@ -203,16 +204,16 @@ private slots:
         QTest::addColumn<QString>("sampleRate");
         QTest::addColumn<bool>("mono");
         QTest::newRow("nothing stored: defaults") << QByteArray() << "MP3" << "128 kbit/s" << "44100 Hz" << false;
-        QTest::newRow("every choice")
-            << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV" << "320 kbit/s"
-            << "22050 Hz" << true;
-        QTest::newRow("hexadecimal and blanks")
-            << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3" << "64 kbit/s" << "8000 Hz" << false;
+        QTest::newRow("every choice") << QByteArray("format=WAV\nbitrate=320\nsampleRate=22050\nchannels=1\n") << "WAV"
+                                      << "320 kbit/s"
+                                      << "22050 Hz" << true;
+        QTest::newRow("hexadecimal and blanks") << QByteArray("format= mp3 \nbitrate=0x40\nsampleRate= 8000\n") << "MP3"
+                                                << "64 kbit/s" << "8000 Hz" << false;
         QTest::newRow("bad values: defaults")
             << QByteArray("format=aiff\nbitrate=129\nsampleRate=fast\nchannels=3\n") << "MP3" << "128 kbit/s"
             << "44100 Hz" << false;
-        QTest::newRow("empty values: defaults")
-            << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3" << "128 kbit/s" << "44100 Hz" << false;
+        QTest::newRow("empty values: defaults") << QByteArray("format=\nbitrate=\nsampleRate=\nchannels=\n") << "MP3"
+                                                << "128 kbit/s" << "44100 Hz" << false;
         QTest::newRow("FLAC") << QByteArray("format=flac\n") << "flac" << "128 kbit/s" << "44100 Hz" << false;
         QTest::newRow("Opus") << QByteArray("format=Opus\n") << "opus" << "128 kbit/s" << "44100 Hz" << false;
         QTest::newRow("original audio") << QByteArray("format=copy\n") << "copy" << "128 kbit/s" << "44100 Hz" << false;
@@ -227,8 +228,9 @@ private slots:
         QFETCH(bool, mono);
         const QByteArray config = "[setting]\noutputFolder=C:\\\n" + stored;
         start(config);
-        const QString button = format == "WAV" ? "radioButtonFormatWAV" : format == "MP3" ? "radioButtonFormatMP3"
-                                                                                         : "radioButtonFormatOther";
+        const QString button = format == "WAV"   ? "radioButtonFormatWAV"
+                               : format == "MP3" ? "radioButtonFormatMP3"
+                                                 : "radioButtonFormatOther";
         QVERIFY(FindControl<QRadioButton>(frmMain, button.toLatin1().constData())->isChecked());
         QCOMPARE(frmMain->GetOutputExt(), format.toLower());
         // Settings the format ignores are disabled.
@@ -271,9 +273,11 @@ private slots:
         other->setCurrentIndex(2);
         emit other->activated(2);
         QVERIFY(FindControl<QRadioButton>(frmMain, "radioButtonFormatOther")->isChecked());
-        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()), QStringLiteral("m4a"));
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()),
+                 QStringLiteral("m4a"));
         FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->click();
-        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()), QStringLiteral("wav"));
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadString("setting", "format", QString()),
+                 QStringLiteral("wav"));
         QCOMPARE(other->currentIndex(), 0);
         QVERIFY(!FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->isEnabled());
     }
@@ -282,7 +286,8 @@ private slots:
     {
         QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
         start(); // the show event reaches FormShow through the application object
-        QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
+        QCOMPARE(m_program.errors,
+                 QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QCOMPARE(FindControl<QLineEdit>(frmMain, "editOutputFolder")->text(),
                  QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     }
@@ -349,10 +354,12 @@ private slots:
     {
         start(QByteArray(), false);
         QPushButton button;
-        connect(&button, &QPushButton::clicked, [] { throw TolvaneError(QStringLiteral("'x' is not a valid integer value")); });
+        connect(&button, &QPushButton::clicked,
+                [] { throw TolvaneError(QStringLiteral("'x' is not a valid integer value")); });
         QTest::mouseClick(&button, Qt::LeftButton);
         QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(m_program.errors, (QStringList{"'x' is not a valid integer value.", "'x' is not a valid integer value."}));
+        QCOMPARE(m_program.errors,
+                 (QStringList{"'x' is not a valid integer value.", "'x' is not a valid integer value."}));
     }
 };
 
@@ -363,5 +370,5 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_mainwindow.moc"
 #include "support/moc_UrlRecorder.cpp"
+#include "tst_mainwindow.moc"

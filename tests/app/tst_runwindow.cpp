@@ -2,13 +2,13 @@
 // real runner and the real encoder on short clips that ffmpeg makes at test
 // time. The run's own rules are tested without a window in tests/conversion/.
 #include "app/Application.h"
+#include "app/MainWindow.h"
+#include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
+#include "gui/CommonServices.h"
 #include "support/FindControl.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
-#include "common/TolvaneError.h"
-#include "app/MainWindow.h"
-#include "gui/CommonServices.h"
 #include "support/UrlRecorder.h"
 
 #include <QAction>
@@ -101,10 +101,10 @@ class TestRunWindow : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_clips;     // fixtures, made once
+    QTemporaryDir m_clips; // fixtures, made once
     ProgramFixture m_program;
     std::unique_ptr<QTemporaryDir> m_output;
-    QString m_outputFolder;    // as written to config.ini
+    QString m_outputFolder; // as written to config.ini
 
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
@@ -135,13 +135,17 @@ private:
         writeScript("for last; do :; done\n"
                     "case \"$*\" in\n"
                     "*long.mkv*)\n"
-                    "  cp '" + clip("partial.mp3").toUtf8() + "' \"$last\"\n"
-                    "  echo $$ > '" + clip("blocking.pid").toUtf8() + "'\n"
-                    "  echo ffmpeg_release_duration=00:15:00.00=ffmpeg_release_duration >&2\n"
-                    "  read command\n"
-                    "  exit 0;;\n"
-                    "*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
-                    "esac");
+                    "  cp '"
+                    + clip("partial.mp3").toUtf8()
+                    + "' \"$last\"\n"
+                      "  echo $$ > '"
+                    + clip("blocking.pid").toUtf8()
+                    + "'\n"
+                      "  echo ffmpeg_release_duration=00:15:00.00=ffmpeg_release_duration >&2\n"
+                      "  read command\n"
+                      "  exit 0;;\n"
+                      "*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
+                      "esac");
     }
 
     void writeScript(const QByteArray &script)
@@ -202,12 +206,15 @@ private slots:
                      qPrintable(name));
         };
         const QStringList video{"-f", "lavfi", "-i", "testsrc=size=96x64:rate=10"};
-        make("a.avi", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "2",
-                                          "-c:v", "mpeg4", "-c:a", "mp3", "-ac", "2"});
-        make("b.mp4", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=660:sample_rate=44100", "-t", "2",
-                                          "-c:v", "mpeg4", "-c:a", "aac", "-ac", "1"});
-        make("c.mkv", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=22050", "-t", "2",
-                                          "-c:v", "mpeg4", "-c:a", "pcm_s16le"});
+        make("a.avi", video
+                          + QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "2", "-c:v",
+                                        "mpeg4", "-c:a", "mp3", "-ac", "2"});
+        make("b.mp4", video
+                          + QStringList{"-f", "lavfi", "-i", "sine=frequency=660:sample_rate=44100", "-t", "2", "-c:v",
+                                        "mpeg4", "-c:a", "aac", "-ac", "1"});
+        make("c.mkv", video
+                          + QStringList{"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=22050", "-t", "2", "-c:v",
+                                        "mpeg4", "-c:a", "pcm_s16le"});
         // The blocking stand-in never reads the long clip; it leaves this
         // audio behind as the part converted before a stop.
         QVERIFY(QFile::copy(clip("c.mkv"), clip("long.mkv")));
@@ -216,8 +223,9 @@ private slots:
         writeFile(clip("damaged.avi"), QByteArray(4096, '\x5a'));
         QVERIFY(QDir(m_clips.path()).mkpath("x") && QDir(m_clips.path()).mkpath("y"));
         QVERIFY(QFile::copy(clip("a.avi"), clip("x/clip.avi")));
-        make("y/clip.avi", video + QStringList{"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=44100", "-t", "3",
-                                               "-c:v", "mpeg4", "-c:a", "mp3"});
+        make("y/clip.avi", video
+                               + QStringList{"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=44100", "-t", "3",
+                                             "-c:v", "mpeg4", "-c:a", "mp3"});
     }
 
     void cleanup()
@@ -343,10 +351,11 @@ private slots:
         start(false);
         useBlockingEncoder();
         queue({"long.mkv", "a.avi", "b.mp4"});
-        QMetaObject::Connection stopper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
-            disconnect(stopper);
-            clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
-        });
+        QMetaObject::Connection stopper =
+            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+                disconnect(stopper);
+                clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
+            });
         ModalAnswerer answers;
         convert();
 
@@ -411,20 +420,19 @@ private slots:
                                       << QStringList{"a.mp3", "b.mp3"} << 0;
         QTest::newRow("ignore always") << QStringList{"buttonIgnore,always"} << QStringList{}
                                        << QStringList{"a.mp3", "b.mp3"} << 2;
-        QTest::newRow("overwrite, then ignore") << QStringList{"buttonOverWrite", "buttonIgnore"}
-                                                << QStringList{"a.mp3"} << QStringList{"b.mp3"} << 0;
-        QTest::newRow("overwrite always") << QStringList{"buttonOverWrite,always"}
-                                          << QStringList{"a.mp3", "b.mp3"} << QStringList{} << 4;
+        QTest::newRow("overwrite, then ignore")
+            << QStringList{"buttonOverWrite", "buttonIgnore"} << QStringList{"a.mp3"} << QStringList{"b.mp3"} << 0;
+        QTest::newRow("overwrite always")
+            << QStringList{"buttonOverWrite,always"} << QStringList{"a.mp3", "b.mp3"} << QStringList{} << 4;
         QTest::newRow("auto name, then overwrite") << QStringList{"buttonAutoName", "buttonOverWrite"}
-                                                   << QStringList{"a.mp3(1).mp3", "b.mp3"} << QStringList{"a.mp3"}
-                                                   << 0;
-        QTest::newRow("auto name always") << QStringList{"buttonAutoName,always"}
-                                          << QStringList{"a.mp3(1).mp3", "b.mp3(1).mp3"}
-                                          << QStringList{"a.mp3", "b.mp3"} << 6;
-        QTest::newRow("title bar close, then overwrite") << QStringList{"close", "buttonOverWrite"}
-                                                         << QStringList{"b.mp3"} << QStringList{"a.mp3"} << 0;
-        QTest::newRow("overwrite, then Escape") << QStringList{"buttonOverWrite", "escape"} << QStringList{"a.mp3"}
-                                                << QStringList{"b.mp3"} << 0;
+                                                   << QStringList{"a.mp3(1).mp3", "b.mp3"} << QStringList{"a.mp3"} << 0;
+        QTest::newRow("auto name always")
+            << QStringList{"buttonAutoName,always"} << QStringList{"a.mp3(1).mp3", "b.mp3(1).mp3"}
+            << QStringList{"a.mp3", "b.mp3"} << 6;
+        QTest::newRow("title bar close, then overwrite")
+            << QStringList{"close", "buttonOverWrite"} << QStringList{"b.mp3"} << QStringList{"a.mp3"} << 0;
+        QTest::newRow("overwrite, then Escape")
+            << QStringList{"buttonOverWrite", "escape"} << QStringList{"a.mp3"} << QStringList{"b.mp3"} << 0;
         QTest::newRow("overwrite, then Escape with the box ticked")
             << QStringList{"buttonOverWrite", "escape,always"} << QStringList{"a.mp3"} << QStringList{"b.mp3"} << 0;
     }
@@ -463,8 +471,9 @@ private slots:
         for (const QString &name : untouched)
             QCOMPARE(contentOf(out(name)), QByteArray("old ") + name.at(0).toLatin1());
         QCOMPARE(int(frmMain->ConversionRun->FOverwriteChoice), remembered);
-        QCOMPARE(outputEntries().size(), 2 + int(std::count_if(
-            converted.begin(), converted.end(), [](const QString &n) { return n.contains("(1)"); })));
+        QCOMPARE(outputEntries().size(), 2
+                                             + int(std::count_if(converted.begin(), converted.end(),
+                                                                 [](const QString &n) { return n.contains("(1)"); })));
     }
 
     // An answer for every collision holds for later runs without asking.
@@ -597,10 +606,10 @@ private slots:
     void encoderThatFails_data()
     {
         QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<bool>("stop");        // stopped once the stand-in writes to its error output
-        QTest::addColumn<bool>("oldFile");     // a.mp3 exists before and is overwritten
-        QTest::addColumn<QByteArray>("left");  // the target afterwards; empty: gone
-        QTest::addColumn<bool>("named");       // named as failed in the end message
+        QTest::addColumn<bool>("stop");       // stopped once the stand-in writes to its error output
+        QTest::addColumn<bool>("oldFile");    // a.mp3 exists before and is overwritten
+        QTest::addColumn<QByteArray>("left"); // the target afterwards; empty: gone
+        QTest::addColumn<bool>("named");      // named as failed in the end message
         const QByteArray writes("for last; do :; done\nprintf partial > \"$last\"\n");
         const QByteArray deaf("echo started >&2\nexec sleep 600");
         QTest::newRow("ends at once with an error") << QByteArray("exit 3") << false << false << QByteArray() << true;
@@ -699,10 +708,11 @@ private slots:
     {
         start();
         queue({"a.avi", "b.mp4", "c.mkv"});
-        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this, [&](TConsoleIO *, bool running) {
-            if (running && list()->selectionModel()->selectedRows().value(0).row() == 1)
-                clickLater(FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV"));
-        });
+        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnProcessStatusChange, this,
+                [&](TConsoleIO *, bool running) {
+                    if (running && list()->selectionModel()->selectedRows().value(0).row() == 1)
+                        clickLater(FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV"));
+                });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
@@ -719,10 +729,11 @@ private slots:
         start(false, QString(), "autoPowerOff=1\n");
         useBlockingEncoder();
         queue({"long.mkv", "a.avi"});
-        QMetaObject::Connection closer = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
-            disconnect(closer);
-            QTimer::singleShot(0, frmMain, [&] { frmMain->close(); });
-        });
+        QMetaObject::Connection closer =
+            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+                disconnect(closer);
+                QTimer::singleShot(0, frmMain, [&] { frmMain->close(); });
+            });
         ModalAnswerer modal;
         convert();
         QVERIFY(!frmMain->isVisible());
@@ -764,17 +775,18 @@ private slots:
     {
         start();
         queue({"a.avi"});
-        QMetaObject::Connection dropper = connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
-            disconnect(dropper);
-            auto *data = new QMimeData;
-            data->setUrls({QUrl::fromLocalFile(clip("b.mp4"))});
-            const QPoint at = frmMain->rect().center();
-            QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(frmMain, &enter);
-            QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(frmMain, &drop);
-            delete data;
-        });
+        QMetaObject::Connection dropper =
+            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+                disconnect(dropper);
+                auto *data = new QMimeData;
+                data->setUrls({QUrl::fromLocalFile(clip("b.mp4"))});
+                const QPoint at = frmMain->rect().center();
+                QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(frmMain, &enter);
+                QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(frmMain, &drop);
+                delete data;
+            });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
@@ -849,9 +861,10 @@ private slots:
         QTest::addColumn<QString>("chunk");
         QTest::addColumn<int>("bar");
         QTest::addColumn<QString>("text");
-        QTest::newRow("worked example")
-            << 1 << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_release_time=102.5=ffmpeg_release_time"
-            << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
+        QTest::newRow("worked example") << 1
+                                        << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_"
+                                           "release_time=102.5=ffmpeg_release_time"
+                                        << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
         QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99
                                      << "Converting file 5/5 [-00:00:01] /v/five.avi";
         QTest::newRow("nothing selected") << -1 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 7 << "before";
@@ -925,5 +938,5 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_runwindow.moc"
 #include "support/moc_UrlRecorder.cpp"
+#include "tst_runwindow.moc"

@@ -1,9 +1,9 @@
 #include "app/Application.h"
-#include "common/IniFile.h"
-#include "support/ProgramFixture.h"
-#include "gui/Skins.h"
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
 #include "gui/CommonServices.h"
+#include "gui/Skins.h"
+#include "support/ProgramFixture.h"
 
 #include <QAction>
 #include <QDialog>
@@ -12,9 +12,9 @@
 #include <QTest>
 
 namespace {
-const QStringList SkinNames{"Calmness", "DiamondBlue", "DiamondGreen", "GlassGreen", "Longhorn", "MacOS",
-                            "MP10",     "MSN",         "OneBlue",      "Silver",     "SportsBlack", "SportsBlue",
-                            "Midsummer", "Emerald",    "Warm",         "XPBlue",     "XPGreen", "XPSilver"};
+const QStringList SkinNames{"Calmness",  "DiamondBlue", "DiamondGreen", "GlassGreen", "Longhorn",    "MacOS",
+                            "MP10",      "MSN",         "OneBlue",      "Silver",     "SportsBlack", "SportsBlue",
+                            "Midsummer", "Emerald",     "Warm",         "XPBlue",     "XPGreen",     "XPSilver"};
 
 // A stand-in skin that says which file it came from.
 QByteArray FakeSkin(const QString &name) { return "/* " + name.toUtf8() + " */ QWidget { }"; }
@@ -159,7 +159,8 @@ private slots:
         const QByteArray config = folder().read("config.ini");
         chooseSkin(15);
         QCOMPARE(m_program.errors.size(), 1);
-        QVERIFY2(m_program.errors[0].startsWith(QStringLiteral("Cannot open file \"%1\".").arg(folder().file("skins/Warm.ssk"))),
+        QVERIFY2(m_program.errors[0].startsWith(
+                     QStringLiteral("Cannot open file \"%1\".").arg(folder().file("skins/Warm.ssk"))),
                  qPrintable(m_program.errors[0]));
         // The skin in use is forgotten, the choice not stored.
         QCOMPARE(qApp->styleSheet(), QString());

@@ -65,8 +65,8 @@ private slots:
         QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[s]\nk=v\n") << "s" << "k" << "v";
         QTest::newRow("UTF-8 value") << QByteArray("[s]\nk=/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90\n") << "s" << "k"
                                      << QString::fromUtf8("/home/z\xc3\xbc/\xe9\x9f\xb3\xe4\xb9\x90");
-        QTest::newRow("UTF-16LE with its mark") << utf16(QStringLiteral("[s]\r\nk=/home/音乐\r\n")) << "s" << "k"
-                                                << QStringLiteral("/home/音乐");
+        QTest::newRow("UTF-16LE with its mark")
+            << utf16(QStringLiteral("[s]\r\nk=/home/音乐\r\n")) << "s" << "k" << QStringLiteral("/home/音乐");
         QTest::newRow("UTF-16LE, second section") << utf16(QStringLiteral("[a]\r\nk=1\r\n[s]\r\nk=2\r\n")) << "s"
                                                   << "k" << "2";
         QTest::newRow("section without closing bracket") << QByteArray("[s\nk=v\n[t]\nk=w\n") << "s" << "k" << "v";
@@ -163,16 +163,18 @@ private slots:
         QTest::newRow("UTF-16 value replaced")
             << utf16(QStringLiteral("; 设置\r\n[setting]\r\noutputFolder=old\r\n")) << "setting" << "outputFolder"
             << utf16(QStringLiteral("; 设置\r\n[setting]\r\noutputFolder=V\r\n"));
-        QTest::newRow("UTF-16 section appended") << utf16(QStringLiteral("[skin]\r\nskin=3\r\n")) << "setting"
-                                                 << "outputFolder"
-                                                 << utf16(QStringLiteral("[skin]\r\nskin=3\r\n\r\n[setting]\r\noutputFolder=V\r\n"));
+        QTest::newRow("UTF-16 section appended")
+            << utf16(QStringLiteral("[skin]\r\nskin=3\r\n")) << "setting"
+            << "outputFolder" << utf16(QStringLiteral("[skin]\r\nskin=3\r\n\r\n[setting]\r\noutputFolder=V\r\n"));
         QTest::newRow("section without closing bracket")
             << QByteArray("[setting\noutputFolder=old\n[skin]\nskin=3\n") << "setting" << "outputFolder"
             << QByteArray("[setting\noutputFolder=V\n[skin]\nskin=3\n");
         QTest::newRow("key added under unclosed section")
-            << QByteArray("[setting\nx=1\n") << "setting" << "outputFolder" << QByteArray("[setting\nx=1\noutputFolder=V\n");
-        QTest::newRow("keeps CR-only lines") << QByteArray("[setting]\routputFolder=old\r[skin]\rskin=3\r") << "setting"
-                                             << "outputFolder" << QByteArray("[setting]\routputFolder=V\r[skin]\rskin=3\r");
+            << QByteArray("[setting\nx=1\n") << "setting" << "outputFolder"
+            << QByteArray("[setting\nx=1\noutputFolder=V\n");
+        QTest::newRow("keeps CR-only lines")
+            << QByteArray("[setting]\routputFolder=old\r[skin]\rskin=3\r") << "setting"
+            << "outputFolder" << QByteArray("[setting]\routputFolder=V\r[skin]\rskin=3\r");
         QTest::newRow("CR-only, section appended") << QByteArray("[skin]\rskin=3\r") << "setting" << "outputFolder"
                                                    << QByteArray("[skin]\rskin=3\r\r[setting]\routputFolder=V\r");
     }

@@ -21,22 +21,22 @@ private slots:
                                << QStringLiteral("[App]\nTitle=Tolvane");
         QTest::newRow("utf-8 chinese, not taken as gbk")
             << QStringLiteral("视频文件").toUtf8() << QByteArray("GBK") << QStringLiteral("视频文件");
-        QTest::newRow("utf-8 with byte-order mark")
-            << bom + QStringLiteral("[App]\nTitle=動画").toUtf8() << QByteArray("Shift_JIS")
-            << QStringLiteral("[App]\nTitle=動画");
+        QTest::newRow("utf-8 with byte-order mark") << bom + QStringLiteral("[App]\nTitle=動画").toUtf8()
+                                                    << QByteArray("Shift_JIS") << QStringLiteral("[App]\nTitle=動画");
         QTest::newRow("gbk") << QByteArray::fromHex("cec4bcfec1d0b1ed80") << QByteArray("GBK")
                              << QStringLiteral("文件列表€");
         // Windows' Shift-JIS: the full-width tilde and the circled digits of Japanese Windows.
         QTest::newRow("shift-jis") << QByteArray::fromHex("837483408343838b81608740") << QByteArray("Shift_JIS")
                                    << QStringLiteral("ファイル～①");
-        QTest::newRow("windows-1252") << QByteArray::fromHex("436166e9209620934f4b9480")
-                                      << QByteArray("windows-1252") << QStringLiteral("Café – “OK”€");
+        QTest::newRow("windows-1252") << QByteArray::fromHex("436166e9209620934f4b9480") << QByteArray("windows-1252")
+                                      << QStringLiteral("Café – “OK”€");
         QTest::newRow("one bad byte makes the whole file legacy")
             << QStringLiteral("Größe ").toUtf8() + QByteArray::fromHex("e9") << QByteArray("windows-1252")
             << QStringLiteral("GrÃ¶ÃŸe é");
         const QString unicode = QStringLiteral("[App]\r\nTitle=音声抽出");
         QTest::newRow("utf-16le with byte-order mark, as Notepad saves it")
-            << QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(unicode.utf16()), unicode.size() * 2)
+            << QByteArray("\xff\xfe", 2)
+                   + QByteArray(reinterpret_cast<const char *>(unicode.utf16()), unicode.size() * 2)
             << QByteArray("Shift_JIS") << unicode;
         QTest::newRow("empty") << QByteArray() << QByteArray("GBK") << QString();
     }

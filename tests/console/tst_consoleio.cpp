@@ -1,6 +1,6 @@
-#include "console/ConsoleIO.h"
 #include "common/ErrorReport.h"
 #include "common/TolvaneError.h"
+#include "console/ConsoleIO.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -131,22 +131,30 @@ void TestConsoleIO::outputIsSplitAsConfigured_data()
     using L = QList<QByteArray>;
     const auto crlf = TSplitMode::sm0D0A;
     const auto single = TSplitMode::smSplitchar;
-    QTest::newRow("CRLF lines, rest at the end") << crlf << '\n' << true << QStringList{"out:a b\\r\\nb\\r\\nc"} << L{"a b", "b", "c"};
-    QTest::newRow("CRLF line completed by a later chunk") << crlf << '\n' << true
-        << QStringList{"out:ab", "drained:1", "out:c\\r\\n"} << L{"abc", ""};
-    QTest::newRow("CRLF delimiter split over two chunks") << crlf << '\n' << true
-        << QStringList{"out:a\\r", "drained:1", "out:\\nb"} << L{"a", "b"};
-    QTest::newRow("CRLF keeps lone CR and LF") << crlf << '\n' << true << QStringList{"out:a\\rb\\nc\\r\\n"} << L{"a\rb\nc", ""};
+    QTest::newRow("CRLF lines, rest at the end") << crlf << '\n'
+                                                 << true << QStringList{"out:a b\\r\\nb\\r\\nc"} << L{"a b", "b", "c"};
+    QTest::newRow("CRLF line completed by a later chunk")
+        << crlf << '\n'
+        << true << QStringList{"out:ab", "drained:1", "out:c\\r\\n"} << L{"abc", ""};
+    QTest::newRow("CRLF delimiter split over two chunks")
+        << crlf << '\n'
+        << true << QStringList{"out:a\\r", "drained:1", "out:\\nb"} << L{"a", "b"};
+    QTest::newRow("CRLF keeps lone CR and LF") << crlf << '\n'
+                                               << true << QStringList{"out:a\\rb\\nc\\r\\n"} << L{"a\rb\nc", ""};
     QTest::newRow("CRLF empty lines") << crlf << '\n' << true << QStringList{"out:\\r\\n\\r\\n"} << L{"", "", ""};
-    QTest::newRow("LF split keeps the CR") << single << '\n' << true << QStringList{"out:x\\r\\ny\\n"} << L{"x\r", "y", ""};
+    QTest::newRow("LF split keeps the CR") << single << '\n'
+                                           << true << QStringList{"out:x\\r\\ny\\n"} << L{"x\r", "y", ""};
     QTest::newRow("other split char") << single << ';' << true << QStringList{"out:a;b;;c"} << L{"a", "b", "", "c"};
     QTest::newRow("silent child") << crlf << '\n' << true << QStringList{} << L{""};
-    QTest::newRow("bytes unchanged") << crlf << '\n' << true << QStringList{"out:\\x00\\xff\\r\\n\\xe4\\xb8\\xad"}
-        << L{QByteArray("\0\xff", 2), "\xe4\xb8\xad"};
-    QTest::newRow("SplitReceive off: chunks whole") << crlf << '\n' << false
-        << QStringList{"out:a\\r\\nb", "drained:1", "out:c\\r\\n"} << L{"a\r\nb", "c\r\n", ""};
-    QTest::newRow("smNone: chunks whole") << TSplitMode::smNone << '\n' << true
-        << QStringList{"out:a\\nb", "drained:1", "out:c\\n"} << L{"a\nb", "c\n", ""};
+    QTest::newRow("bytes unchanged") << crlf << '\n'
+                                     << true << QStringList{"out:\\x00\\xff\\r\\n\\xe4\\xb8\\xad"}
+                                     << L{QByteArray("\0\xff", 2), "\xe4\xb8\xad"};
+    QTest::newRow("SplitReceive off: chunks whole")
+        << crlf << '\n'
+        << false << QStringList{"out:a\\r\\nb", "drained:1", "out:c\\r\\n"} << L{"a\r\nb", "c\r\n", ""};
+    QTest::newRow("smNone: chunks whole")
+        << TSplitMode::smNone << '\n'
+        << true << QStringList{"out:a\\nb", "drained:1", "out:c\\n"} << L{"a\nb", "c\n", ""};
 }
 
 void TestConsoleIO::outputIsSplitAsConfigured()
@@ -181,8 +189,10 @@ void TestConsoleIO::errorChunksArriveAsRead_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<QByteArray>>("expected");
     QTest::newRow("one read") << QStringList{"err:one\\rtwo\\r"} << QList<QByteArray>{"one\rtwo\r"};
-    QTest::newRow("two reads") << QStringList{"err:one\\r", "drained:2", "err:two\\r"} << QList<QByteArray>{"one\r", "two\r"};
-    QTest::newRow("part of a line") << QStringList{"err:ab", "drained:2", "err:c\\nd"} << QList<QByteArray>{"ab", "c\nd"};
+    QTest::newRow("two reads") << QStringList{"err:one\\r", "drained:2", "err:two\\r"}
+                               << QList<QByteArray>{"one\r", "two\r"};
+    QTest::newRow("part of a line") << QStringList{"err:ab", "drained:2", "err:c\\nd"}
+                                    << QList<QByteArray>{"ab", "c\nd"};
 }
 
 void TestConsoleIO::errorChunksArriveAsRead()
@@ -226,7 +236,8 @@ void TestConsoleIO::outputWithoutReceiverIsDroppedAtTheEnd()
 
     // What the first child wrote must not reach the handler of the next one.
     log.events.clear();
-    connect(&io, &TConsoleIO::OnReceiveOutput, &log, [&log](TConsoleIO *, const QByteArray &cmd) { log.events << "out:" + cmd; });
+    connect(&io, &TConsoleIO::OnReceiveOutput, &log,
+            [&log](TConsoleIO *, const QByteArray &cmd) { log.events << "out:" + cmd; });
     io.StartProcess(Helper, {}, QString(), false);
     QVERIFY(waitForEnd(io));
     QCOMPARE(log.events, (QList<QByteArray>{"run:1", "out:", "run:0"}));
@@ -287,7 +298,8 @@ void TestConsoleIO::childStartsWithStopSignalsHeld()
     bool ok = false;
     const quint64 blocked = line.mid(line.indexOf(':') + 1).trimmed().toULongLong(&ok, 16);
     QVERIFY2(ok, line.constData());
-    QCOMPARE(blocked & ((1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1))), (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)));
+    QCOMPARE(blocked & ((1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1))),
+             (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)));
 }
 
 void TestConsoleIO::sendCommandAppendsTheDelimiter_data()
@@ -338,7 +350,7 @@ void TestConsoleIO::stopProcess_data()
     QTest::addColumn<QString>("behaviour");
     QTest::addColumn<QByteArray>("terminateCommand");
     QTest::addColumn<bool>("enableKill");
-    QTest::addColumn<bool>("waits");  // the stop waits out WaitTimeout
+    QTest::addColumn<bool>("waits"); // the stop waits out WaitTimeout
     QTest::addColumn<bool>("ends");
 
     QTest::newRow("cooperative child ends on quit") << "quit" << QByteArray("quit") << true << false << true;
@@ -422,7 +434,7 @@ void TestConsoleIO::startFailure_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("expected");
     QTest::newRow("missing program") << folder.filePath("libm9s") << QString()
-        << "System Error.  Code: 2.\r\nNo such file or directory.";
+                                     << "System Error.  Code: 2.\r\nNo such file or directory.";
     QTest::newRow("not on the path") << "tolvane-no-such-program" << QString() << systemError(ENOENT);
     QTest::newRow("not executable") << plain << QString() << systemError(EACCES);
     QTest::newRow("a folder") << folder.path() << QString() << systemError(EACCES);
@@ -562,7 +574,8 @@ void TestConsoleIO::handlerExceptionsAreReportedAndDeliveryGoesOn()
         if (line == "2" || line == "4")
             throw TolvaneError(QStringLiteral("bad line %1").arg(QLatin1String(line)));
     });
-    connect(&io, &TConsoleIO::OnReceiveError, &log, [](TConsoleIO *, const QByteArray &) { throw std::runtime_error("stderr"); });
+    connect(&io, &TConsoleIO::OnReceiveError, &log,
+            [](TConsoleIO *, const QByteArray &) { throw std::runtime_error("stderr"); });
     io.StartProcess(Helper, {"out:1\\n2\\n", "drained:1", "err:e", "drained:2", "out:3\\n4\\n5"}, QString(), false);
     QVERIFY(io.IsRunning());
     QVERIFY(waitForEnd(io));

@@ -4,11 +4,10 @@
 
 namespace {
 // Three tracks as `libm9s -probe` lists them, with a field it may add later.
-const QString Listing = QStringLiteral(
-    "libm9s-tracks 1\n"
-    "0\taac\t2\t48000\teng\t\t0\t5400.032\tstereo\n"
-    "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)\textra\n"
-    "2\tpcm_s24le\t2\t96000\tfre\t\t1\t5400.000\tstereo\n");
+const QString Listing = QStringLiteral("libm9s-tracks 1\n"
+                                       "0\taac\t2\t48000\teng\t\t0\t5400.032\tstereo\n"
+                                       "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)\textra\n"
+                                       "2\tpcm_s24le\t2\t96000\tfre\t\t1\t5400.000\tstereo\n");
 }
 
 class TestAudioTracks : public QObject
@@ -95,10 +94,17 @@ private slots:
     {
         QTest::addColumn<QString>("codec");
         QTest::addColumn<QString>("extension");
-        for (const auto &[codec, extension] : QList<std::pair<const char *, const char *>>{
-                 {"aac", "m4a"}, {"mp3", "mp3"}, {"ac3", "ac3"}, {"eac3", "eac3"}, {"opus", "opus"},
-                 {"vorbis", "ogg"}, {"flac", "flac"}, {"pcm_s16le", "wav"}, {"pcm_s16be", "mka"}, {"dts", "mka"},
-                 {"mp2", "mka"}})
+        for (const auto &[codec, extension] : QList<std::pair<const char *, const char *>>{{"aac", "m4a"},
+                                                                                           {"mp3", "mp3"},
+                                                                                           {"ac3", "ac3"},
+                                                                                           {"eac3", "eac3"},
+                                                                                           {"opus", "opus"},
+                                                                                           {"vorbis", "ogg"},
+                                                                                           {"flac", "flac"},
+                                                                                           {"pcm_s16le", "wav"},
+                                                                                           {"pcm_s16be", "mka"},
+                                                                                           {"dts", "mka"},
+                                                                                           {"mp2", "mka"}})
             QTest::newRow(codec) << codec << extension;
     }
 

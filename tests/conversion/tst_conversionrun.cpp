@@ -55,9 +55,8 @@ struct TRunLog
 
     void listen(TConversionRun &run)
     {
-        QObject::connect(&run, &TConversionRun::FileStarted, [this](int row, const QString &) {
-            Events << QStringLiteral("started %1").arg(row);
-        });
+        QObject::connect(&run, &TConversionRun::FileStarted,
+                         [this](int row, const QString &) { Events << QStringLiteral("started %1").arg(row); });
         QObject::connect(&run, &TConversionRun::FileProgress, [this, &run](int, const TProgressView &view) {
             Durations << run.File().FDuration;
             if (view.Percent > 0)
@@ -108,8 +107,8 @@ private slots:
         if (ffmpeg.isEmpty())
             QSKIP("ffmpeg is needed to make the clip");
         QProcess make;
-        make.start(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t",
-                            "1", "-c:a", "pcm_s16le", clip("a.wav")});
+        make.start(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1",
+                            "-c:a", "pcm_s16le", clip("a.wav")});
         QVERIFY(make.waitForFinished(120000) && make.exitCode() == 0);
         writeFile(clip("b.avi"), "stand-in source");
     }
@@ -127,10 +126,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("script"); // empty: the real encoder
         QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("oldFile");      // the target exists and is overwritten
+        QTest::addColumn<bool>("oldFile"); // the target exists and is overwritten
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("errorLine");
-        QTest::addColumn<QByteArray>("left");   // the target afterwards; empty: gone, "*": audio
+        QTest::addColumn<QByteArray>("left"); // the target afterwards; empty: gone, "*": audio
         QTest::newRow("real encoder") << QByteArray() << "a.wav" << false << "converted" << "" << QByteArray("*");
         QTest::newRow("real encoder over an old file")
             << QByteArray() << "a.wav" << true << "converted" << "" << QByteArray("*");
@@ -142,10 +141,10 @@ private slots:
         QTest::newRow("progress is not a reason")
             << QByteArray("echo why >&2\necho ffmpeg_release_time=1.0=ffmpeg_release_time >&2\nexit 1") << "b.avi"
             << false << "failed" << "why" << QByteArray();
-        QTest::newRow("ends well, writes nothing") << QByteArray("exit 0") << "b.avi" << false << "failed" << ""
-                                                   << QByteArray();
-        QTest::newRow("writes, then fails, over an old file")
-            << QByteArray("printf partial > \"$last\"\nexit 1") << "b.avi" << true << "failed" << "" << QByteArray("old");
+        QTest::newRow("ends well, writes nothing")
+            << QByteArray("exit 0") << "b.avi" << false << "failed" << "" << QByteArray();
+        QTest::newRow("writes, then fails, over an old file") << QByteArray("printf partial > \"$last\"\nexit 1")
+                                                              << "b.avi" << true << "failed" << "" << QByteArray("old");
         QTest::newRow("writes and ends well") << QByteArray("printf audio > \"$last\"\nexit 0") << "b.avi" << true
                                               << "converted" << "" << QByteArray("audio");
     }
@@ -292,7 +291,7 @@ private slots:
         QTest::addColumn<QStringList>("sources");
         QTest::addColumn<QStringList>("oldTargets"); // answered with overwrite once, each
         QTest::addColumn<bool>("stop");
-        QTest::addColumn<int>("outputs");            // files in the output folder afterwards
+        QTest::addColumn<int>("outputs"); // files in the output folder afterwards
         QTest::newRow("one at a time") << 1 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
         QTest::newRow("two of three") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
         QTest::newRow("more encoders than rows") << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2;
@@ -348,7 +347,8 @@ private slots:
         QCOMPARE(log.Events.filter("started"), started);
         QCOMPARE(log.Events.filter(stop ? "stopped" : "converted").size(), started.size());
         QCOMPARE(log.Events.filter("finished"), stop ? QStringList() : QStringList{"finished, 0 failed"});
-        QCOMPARE(m_owner.Asked, QStringList(oldTargets).replaceInStrings(QRegularExpression("^"), m_output->path() + '/'));
+        QCOMPARE(m_owner.Asked,
+                 QStringList(oldTargets).replaceInStrings(QRegularExpression("^"), m_output->path() + '/'));
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden).size(), outputs);
         QVERIFY(!run.IsEncoderRunning());
     }

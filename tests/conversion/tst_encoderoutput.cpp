@@ -171,7 +171,8 @@ private slots:
     void roundedSecondsRejectsNonNumbers()
     {
         QFETCH(QString, text);
-        QCOMPARE(ErrorOf([&] { RoundedSeconds(text); }), QStringLiteral("'%1' is not a valid floating point value").arg(text));
+        QCOMPARE(ErrorOf([&] { RoundedSeconds(text); }),
+                 QStringLiteral("'%1' is not a valid floating point value").arg(text));
     }
 
     void progressChunk_data()
@@ -184,11 +185,10 @@ private slots:
         QTest::addColumn<qint64>("durationAfter");
         QTest::addColumn<qint64>("maxAfter");
 
-        QTest::newRow("worked example") << durationMarker("00:03:25.40") + "\r" + timeMarker("102.5")
-                                        << qint64(0) << qint64(0) << 50 << "00:03:25" << qint64(205) << qint64(102);
-        QTest::newRow("later report of two wins")
-            << timeMarker("1.00") + "\r" + timeMarker("2.50") << qint64(100) << qint64(0) << 2 << "00:01:40"
-            << qint64(100) << qint64(2);
+        QTest::newRow("worked example") << durationMarker("00:03:25.40") + "\r" + timeMarker("102.5") << qint64(0)
+                                        << qint64(0) << 50 << "00:03:25" << qint64(205) << qint64(102);
+        QTest::newRow("later report of two wins") << timeMarker("1.00") + "\r" + timeMarker("2.50") << qint64(100)
+                                                  << qint64(0) << 2 << "00:01:40" << qint64(100) << qint64(2);
         QTest::newRow("zero duration gives length one")
             << durationMarker("00:00:00.50") + timeMarker("1.0") << qint64(7) << qint64(0) << 99 << "00:00:01"
             << qint64(0) << qint64(1);
@@ -200,8 +200,8 @@ private slots:
         QTest::newRow("a lower time is shown, the highest kept")
             << timeMarker("20.0") << qint64(100) << qint64(40) << 20 << "00:01:40" << qint64(100) << qint64(40);
         QTest::newRow("blanks and control characters trimmed")
-            << durationMarker(" \t00:01:40.00\r") + timeMarker(" 50.0\n") << qint64(0) << qint64(0) << 50
-            << "00:01:40" << qint64(100) << qint64(50);
+            << durationMarker(" \t00:01:40.00\r") + timeMarker(" 50.0\n") << qint64(0) << qint64(0) << 50 << "00:01:40"
+            << qint64(100) << qint64(50);
         QTest::newRow("negative time shows 0")
             << timeMarker("-5.0") << qint64(100) << qint64(0) << 0 << "00:01:40" << qint64(100) << qint64(0);
     }
@@ -289,7 +289,8 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, usable);
-        QCOMPARE(UsableStatusRunText(text, QStringLiteral("fallback %s")), usable ? text : QStringLiteral("fallback %s"));
+        QCOMPARE(UsableStatusRunText(text, QStringLiteral("fallback %s")),
+                 usable ? text : QStringLiteral("fallback %s"));
     }
 
     void statusText()

@@ -1,7 +1,7 @@
 // Existing outputs moved aside while the run writes their replacement.
-#include "support/ErrorOf.h"
 #include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
+#include "support/ErrorOf.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,8 +56,8 @@ private slots:
         QTest::addColumn<QString>("original"); // empty: not one of ours
         QTest::addColumn<qint64>("pid");
         QTest::newRow("ours") << ".clip.mp3.tolvane-keep-123-ab12cd" << "clip.mp3" << qint64(123);
-        QTest::newRow("odd name kept whole") << "..a.tolvane-keep-1-x.mp3.tolvane-keep-9-zzzzzz" << ".a.tolvane-keep-1-x.mp3"
-                                             << qint64(9);
+        QTest::newRow("odd name kept whole")
+            << "..a.tolvane-keep-1-x.mp3.tolvane-keep-9-zzzzzz" << ".a.tolvane-keep-1-x.mp3" << qint64(9);
         QTest::newRow("no leading dot") << "clip.mp3.tolvane-keep-123-ab12cd" << "" << qint64(0);
         QTest::newRow("short tag") << ".clip.mp3.tolvane-keep-123-ab12c" << "" << qint64(0);
         QTest::newRow("no process id") << ".clip.mp3.tolvane-keep-ab12cd" << "" << qint64(0);
@@ -178,8 +178,8 @@ private slots:
     // What a crashed run left, as start-up finds it.
     void recoveryAtStartUp_data()
     {
-        QTest::addColumn<QString>("target");  // what holds the original name: "", "placeholder", "audio"
-        QTest::addColumn<bool>("running");    // the program that made it still runs
+        QTest::addColumn<QString>("target"); // what holds the original name: "", "placeholder", "audio"
+        QTest::addColumn<bool>("running");   // the program that made it still runs
         QTest::addColumn<bool>("restored");
         QTest::newRow("name free") << "" << false << true;
         QTest::newRow("bare placeholder") << "placeholder" << false << true;

@@ -1,7 +1,7 @@
-#include "support/ErrorOf.h"
 #include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
+#include "support/ErrorOf.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,19 +95,19 @@ private slots:
         QTest::addColumn<int>("questions");
         QTest::newRow("ask, ignore") << quint8(ocAsk) << quint8(ocAsk) << "" << quint8(ocAsk) << 1;
         QTest::newRow("ask, skip all") << quint8(ocAsk) << quint8(ocSkipAll) << "" << quint8(ocSkipAll) << 1;
-        QTest::newRow("ask, overwrite once") << quint8(ocAsk) << quint8(ocOverwriteOnce) << "clip.mp3"
-                                             << quint8(ocAsk) << 1;
-        QTest::newRow("ask, overwrite all") << quint8(ocAsk) << quint8(ocOverwriteAll) << "clip.mp3"
-                                            << quint8(ocOverwriteAll) << 1;
-        QTest::newRow("ask, rename once") << quint8(ocAsk) << quint8(ocRenameOnce) << "clip.mp3(1).mp3"
-                                          << quint8(ocAsk) << 1;
+        QTest::newRow("ask, overwrite once")
+            << quint8(ocAsk) << quint8(ocOverwriteOnce) << "clip.mp3" << quint8(ocAsk) << 1;
+        QTest::newRow("ask, overwrite all")
+            << quint8(ocAsk) << quint8(ocOverwriteAll) << "clip.mp3" << quint8(ocOverwriteAll) << 1;
+        QTest::newRow("ask, rename once")
+            << quint8(ocAsk) << quint8(ocRenameOnce) << "clip.mp3(1).mp3" << quint8(ocAsk) << 1;
         QTest::newRow("ask, rename all") << quint8(ocAsk) << quint8(ocRenameAll) << "clip.mp3(1).mp3"
                                          << quint8(ocRenameAll) << 1;
         QTest::newRow("skip all remembered") << quint8(ocSkipAll) << quint8(ocAsk) << "" << quint8(ocSkipAll) << 0;
-        QTest::newRow("overwrite all remembered") << quint8(ocOverwriteAll) << quint8(ocAsk) << "clip.mp3"
-                                                  << quint8(ocOverwriteAll) << 0;
-        QTest::newRow("rename all remembered") << quint8(ocRenameAll) << quint8(ocAsk) << "clip.mp3(1).mp3"
-                                               << quint8(ocRenameAll) << 0;
+        QTest::newRow("overwrite all remembered")
+            << quint8(ocOverwriteAll) << quint8(ocAsk) << "clip.mp3" << quint8(ocOverwriteAll) << 0;
+        QTest::newRow("rename all remembered")
+            << quint8(ocRenameAll) << quint8(ocAsk) << "clip.mp3(1).mp3" << quint8(ocRenameAll) << 0;
         QTest::newRow("unknown answer skips") << quint8(ocAsk) << quint8(1) << "" << quint8(1) << 1;
     }
 
@@ -159,13 +159,12 @@ private slots:
         touch(dir.filePath("clip.mp3"));
         touch(dir.filePath("clip.mp3(1).mp3"));
         const quint8 before = choice;
-        const QString result = ResolveTargetFile(
-            dir.filePath("clip.mp3"), choice,
-            [] {
-                qFatal("asked about the run's own output");
-                return quint8(ocAsk);
-            },
-            {dir.filePath("clip.mp3")});
+        const QString result = ResolveTargetFile(dir.filePath("clip.mp3"), choice,
+                                                 [] {
+                                                     qFatal("asked about the run's own output");
+                                                     return quint8(ocAsk);
+                                                 },
+                                                 {dir.filePath("clip.mp3")});
         QCOMPARE(result, dir.filePath("clip.mp3(1).mp3(1).mp3"));
         QCOMPARE(choice, before);
     }

@@ -1,9 +1,9 @@
-#include "support/FindControl.h"
-#include "dialogs/FolderPlaces.h"
-#include "support/FolderTreeDriver.h"
-#include "support/ProgramFixture.h"
 #include "app/MainWindow.h"
 #include "dialogs/BatchAddDialog.h"
+#include "dialogs/FolderPlaces.h"
+#include "support/FindControl.h"
+#include "support/FolderTreeDriver.h"
+#include "support/ProgramFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -66,7 +66,8 @@ private slots:
             return sources;
         });
         QVERIFY(QDir(videos()).mkpath(QStringLiteral("season/extra")));
-        for (const char *name : {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4", "lib.a", "season/x.d"}) {
+        for (const char *name :
+             {"a.avi", "b.MKV", "c.mp3", "season/s1.avi", "season/extra/x.mp4", "lib.a", "season/x.d"}) {
             QFile file(videos(QLatin1String(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -161,8 +162,9 @@ private slots:
             << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "season/extra/x.mp4", "season/s1.avi"};
         QTest::newRow("blanks around avi, subfolders searched")
             << " \tavi  " << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
-        QTest::newRow("control characters around avi")
-            << "\x01" "avi\r\n" << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
+        QTest::newRow("control characters around avi") << "\x01"
+                                                          "avi\r\n"
+                                                       << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
         QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV"};
         QTest::newRow("mkv in capitals") << "MKV" << false << "MKV" << QStringList{"b.MKV"};

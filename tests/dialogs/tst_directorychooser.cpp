@@ -1,12 +1,12 @@
-#include "support/FindControl.h"
-#include "dialogs/FolderPlaces.h"
-#include "support/FolderTreeDriver.h"
+#include "app/MainWindow.h"
 #include "common/IniFile.h"
+#include "dialogs/DirectoryChooser.h"
+#include "dialogs/FolderPlaces.h"
+#include "gui/CommonServices.h"
+#include "support/FindControl.h"
+#include "support/FolderTreeDriver.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
-#include "app/MainWindow.h"
-#include "gui/CommonServices.h"
-#include "dialogs/DirectoryChooser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,12 +98,12 @@ private slots:
         QTest::addColumn<QStringList>("expected");    // caption=path, "~" for home
         const QStringList usual{"~/Desktop", "~/Music", "~/Videos"};
         const QStringList drives{"USB STICK=/media/ann/USB STICK", "backup=/mnt/backup", "Disk=/run/media/ann/Disk"};
-        QTest::newRow("every place")
-            << usual
-            << QStringList{"Home=~", "Desktop=~/Desktop", "Music=~/Music", "Videos=~/Videos", "File system=/"} + drives;
-        QTest::newRow("desktop is home, no videos")
-            << QStringList{"~", "~/Music", "~/Gone"}
-            << QStringList{"Home=~", "Music=~/Music", "File system=/"} + drives;
+        QTest::newRow("every place") << usual
+                                     << QStringList{"Home=~", "Desktop=~/Desktop", "Music=~/Music", "Videos=~/Videos",
+                                                    "File system=/"}
+                                            + drives;
+        QTest::newRow("desktop is home, no videos") << QStringList{"~", "~/Music", "~/Gone"}
+                                                    << QStringList{"Home=~", "Music=~/Music", "File system=/"} + drives;
         QTest::newRow("no user folders") << QStringList{"", "", ""} << QStringList{"Home=~", "File system=/"} + drives;
     }
 
@@ -164,7 +164,8 @@ private slots:
             QVERIFY(QDir(desktop()).mkpath(QStringLiteral("filler%1").arg(i, 2, 10, QLatin1Char('0'))));
         outputFolder.replace(QLatin1Char('~'), m_home.path());
         opensAt.replace(QLatin1Char('~'), m_home.path());
-        m_program.start(outputFolder.isEmpty() ? QByteArray() : "[setting]\noutputFolder=" + outputFolder.toUtf8() + "\n");
+        m_program.start(outputFolder.isEmpty() ? QByteArray()
+                                               : "[setting]\noutputFolder=" + outputFolder.toUtf8() + "\n");
         QString selected;
         QStringList top;
         bool inView = false;

@@ -1,8 +1,8 @@
 #include "app/Application.h"
-#include "support/ProgramFixture.h"
-#include "dialogs/PowerOffCountdown.h"
 #include "app/MainWindow.h"
+#include "dialogs/PowerOffCountdown.h"
 #include "gui/CommonServices.h"
+#include "support/ProgramFixture.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -22,10 +22,8 @@ private:
 
     void setWait(int seconds, int on = 1)
     {
-        m_program.folder().writeConfig(QStringLiteral("[setting]\nautoPowerOff=%1\nautoPowerOff_WaitTime=%2\n")
-                                  .arg(on)
-                                  .arg(seconds)
-                                  .toUtf8());
+        m_program.folder().writeConfig(
+            QStringLiteral("[setting]\nautoPowerOff=%1\nautoPowerOff_WaitTime=%2\n").arg(on).arg(seconds).toUtf8());
     }
 
     void start(int waitSeconds)

@@ -1,11 +1,11 @@
 #include "app/Application.h"
-#include "support/FindControl.h"
-#include "common/IniFile.h"
-#include "support/ProgramFixture.h"
-#include "dialogs/PowerOffCountdown.h"
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
+#include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
+#include "support/FindControl.h"
+#include "support/ProgramFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -68,8 +68,8 @@ private slots:
         QTest::addColumn<int>("parallel"); // 0: the number of cores, at most 4
 
         QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0;
-        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n") << true
-                            << "45" << 1;
+        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n")
+                            << true << "45" << 1;
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
                                          << "12" << 0;
         QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n") << true
@@ -223,7 +223,8 @@ private slots:
         QTest::mouseClick(checkBox(), Qt::LeftButton);
         QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
 
-        QCOMPARE(m_program.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
+        QCOMPARE(m_program.errors,
+                 QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QVERIFY(frmSetting->isVisible());
         QVERIFY(!frmCommon->IsAutoPowerOff());
     }

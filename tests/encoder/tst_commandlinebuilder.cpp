@@ -229,34 +229,37 @@ void TestFFMpeg::edgeCases_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("only the input") << QStringList{"InputFile=a.avi"} << "libm9s -i a.avi " << QStringList{"-i", "a.avi"};
+    QTest::newRow("only the input") << QStringList{"InputFile=a.avi"} << "libm9s -i a.avi "
+                                    << QStringList{"-i", "a.avi"};
     QTest::newRow("DisableVideo hides the video group")
         << QStringList{"DisableVideo", "VideoCodec=mpeg4", "FrameSize=320x240", "Title=t", "Deinterlace"}
         << "libm9s -vn " << QStringList{"-vn"};
-    QTest::newRow("video codec without DisableVideo") << QStringList{"VideoCodec=mpeg4"} << "libm9s -vcodec mpeg4 "
-        << QStringList{"-vcodec", "mpeg4"};
+    QTest::newRow("video codec without DisableVideo")
+        << QStringList{"VideoCodec=mpeg4"} << "libm9s -vcodec mpeg4 " << QStringList{"-vcodec", "mpeg4"};
     QTest::newRow("DisableAudio is not reconciled") << QStringList{"DisableAudio", "AudioBitrate=128"}
-        << "libm9s -ab 128  -an " << QStringList{"-ab", "128", "-an"};
+                                                    << "libm9s -ab 128  -an " << QStringList{"-ab", "128", "-an"};
     QTest::newRow("main window settings")
-        << QStringList{"Overwrite", "InputFile=/v/a.avi", "OutputFile=/o/a.mp3", "DisableVideo", "OutputFormat=mp3",
-                       "AudioSampleRate=44100", "AudioBitrate=128", "AudioChannels=2"}
+        << QStringList{"Overwrite",        "InputFile=/v/a.avi",    "OutputFile=/o/a.mp3", "DisableVideo",
+                       "OutputFormat=mp3", "AudioSampleRate=44100", "AudioBitrate=128",    "AudioChannels=2"}
         << "libm9s -i /v/a.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /o/a.mp3"
-        << QStringList{"-i", "/v/a.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/o/a.mp3"};
+        << QStringList{"-i",  "/v/a.avi", "-y",    "-f",  "mp3", "-vn",     "-ab",
+                       "128", "-ar",      "44100", "-ac", "2",   "/o/a.mp3"};
     QTest::newRow("blanks in file names") << QStringList{"InputFile=/my videos/a b.avi", "OutputFile=/out dir/a b.mp3"}
-        << "libm9s -i /my videos/a b.avi  /out dir/a b.mp3"
-        << QStringList{"-i", "/my videos/a b.avi", "/out dir/a b.mp3"};
+                                          << "libm9s -i /my videos/a b.avi  /out dir/a b.mp3"
+                                          << QStringList{"-i", "/my videos/a b.avi", "/out dir/a b.mp3"};
     QTest::newRow("output file alone") << QStringList{"OutputFile=x.wav"} << "libm9s x.wav" << QStringList{"x.wav"};
-    QTest::newRow("no output: trailing blank stays") << QStringList{"AudioChannels=1"} << "libm9s -ac 1 "
-        << QStringList{"-ac", "1"};
-    QTest::newRow("percent copied unchanged") << QStringList{"Title=100%s %d%%"} << "libm9s -title 100%s %d%% "
-        << QStringList{"-title", "100%s %d%%"};
-    QTest::newRow("blanks are a value") << QStringList{"Comment=  "} << "libm9s -comment    " << QStringList{"-comment", "  "};
-    QTest::newRow("empty before a zero character") << QStringList{QStringLiteral("Comment=") + QChar(0) + "x"} << "libm9s"
-        << QStringList{};
+    QTest::newRow("no output: trailing blank stays")
+        << QStringList{"AudioChannels=1"} << "libm9s -ac 1 " << QStringList{"-ac", "1"};
+    QTest::newRow("percent copied unchanged")
+        << QStringList{"Title=100%s %d%%"} << "libm9s -title 100%s %d%% " << QStringList{"-title", "100%s %d%%"};
+    QTest::newRow("blanks are a value") << QStringList{"Comment=  "} << "libm9s -comment    "
+                                        << QStringList{"-comment", "  "};
+    QTest::newRow("empty before a zero character")
+        << QStringList{QStringLiteral("Comment=") + QChar(0) + "x"} << "libm9s" << QStringList{};
     QTest::newRow("cut at a zero character") << QStringList{QStringLiteral("Author=ab") + QChar(0) + "c"}
-        << "libm9s -author ab " << QStringList{"-author", "ab"};
-    QTest::newRow("Duration empty: no time limit") << QStringList{"Duration=", "StartTime=", "InputFile=a"}
-        << "libm9s -i a " << QStringList{"-i", "a"};
+                                             << "libm9s -author ab " << QStringList{"-author", "ab"};
+    QTest::newRow("Duration empty: no time limit")
+        << QStringList{"Duration=", "StartTime=", "InputFile=a"} << "libm9s -i a " << QStringList{"-i", "a"};
 }
 
 void TestFFMpeg::edgeCases()

@@ -1,11 +1,11 @@
+#include "common/ConfigLocation.h"
 #include "common/ErrorReport.h"
 #include "common/IniFile.h"
-#include "support/ModalAnswerer.h"
 #include "common/PowerOff.h"
-#include "support/UrlRecorder.h"
 #include "gui/CommonServices.h"
 #include "gui/ErrorBox.h"
-#include "common/ConfigLocation.h"
+#include "support/ModalAnswerer.h"
+#include "support/UrlRecorder.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +39,8 @@ private slots:
         QTest::addColumn<QString>("helpFile");
         QTest::addColumn<QString>("homePage");
 
-        QTest::newRow("no config") << QByteArray() << 2 << "language/en.ini" << "Tolvane.html" << "https://tolvane.example/en/";
+        QTest::newRow("no config") << QByteArray() << 2 << "language/en.ini" << "Tolvane.html"
+                                   << "https://tolvane.example/en/";
         QTest::newRow("chinese") << QByteArray("[common]\nlanguage=1\n") << 1 << "language/gb.ini" << "Tolvane_gb.html"
                                  << "https://tolvane.example/zh/";
         QTest::newRow("english") << QByteArray("[common]\nlanguage=2\n") << 2 << "language/en.ini" << "Tolvane.html"
@@ -71,7 +72,8 @@ private slots:
         QCOMPARE(common.LanguageCode, code);
         QCOMPARE(common.LanguageFile, common.AppFolder + languageFile);
         QCOMPARE(common.HelpFile, common.AppFolder + helpFile);
-        QVERIFY2(QFile::exists(QStringLiteral(TOLVANE_SOURCE_DIR "/data/help/") + helpFile), "every language ships its help page");
+        QVERIFY2(QFile::exists(QStringLiteral(TOLVANE_SOURCE_DIR "/data/help/") + helpFile),
+                 "every language ships its help page");
         QCOMPARE(common.HomePage, homePage);
         QVERIFY(common.SupportMail.startsWith(QLatin1String("mailto:")));
         QVERIFY(common.FeedbackPage.startsWith(QLatin1String("https://tolvane.example/")));
@@ -333,5 +335,5 @@ private slots:
 };
 
 QTEST_MAIN(TestCommon)
-#include "tst_commonservices.moc"
 #include "support/moc_UrlRecorder.cpp"
+#include "tst_commonservices.moc"

@@ -32,8 +32,8 @@ inline QStringList ClippedCaptions(QWidget *window)
             if (label->text().isEmpty() || !label->toolTip().isEmpty())
                 continue;
             if (label->wordWrap()) {
-                const int needed = label->heightForWidth(label->contentsRect().width())
-                                   + label->height() - label->contentsRect().height();
+                const int needed = label->heightForWidth(label->contentsRect().width()) + label->height()
+                                   - label->contentsRect().height();
                 if (needed > label->height())
                     report(label, QSize(label->width(), needed));
             } else if (label->sizeHint().width() > label->width()) {

@@ -11,10 +11,7 @@
 // children arrive in the background) and clicks the folder.
 
 // The full path of a node, asked from the file-system model behind the view.
-inline QString FolderOfNode(const QModelIndex &index)
-{
-    return index.data(QFileSystemModel::FilePathRole).toString();
-}
+inline QString FolderOfNode(const QModelIndex &index) { return index.data(QFileSystemModel::FilePathRole).toString(); }
 
 inline QString SelectedFolder(QTreeView *tree)
 {
@@ -23,10 +20,7 @@ inline QString SelectedFolder(QTreeView *tree)
 }
 
 // The first top node of the tree.
-inline QModelIndex TopNode(QTreeView *tree)
-{
-    return tree->model()->index(0, 0, tree->rootIndex());
-}
+inline QModelIndex TopNode(QTreeView *tree) { return tree->model()->index(0, 0, tree->rootIndex()); }
 
 // The folders of the tree's top level, in order.
 inline QStringList TopFolders(QTreeView *tree)

@@ -27,7 +27,7 @@ public:
     {
         QString objectName;
         QString title;
-        QString text; // a message box's text; empty for other dialogs
+        QString text;   // a message box's text; empty for other dialogs
         QString detail; // a message box's detailed text
     };
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "common/ErrorReport.h"
 #include "common/PowerOff.h"
 #include "support/ProgramFolder.h"
-#include "app/Startup.h"
-#include "app/MainWindow.h"
 
 #include <QByteArray>
 #include <QStandardPaths>

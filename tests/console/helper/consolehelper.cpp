@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,16 +35,24 @@ std::string unescape(const char *text)
         }
         ++p;
         switch (*p) {
-        case 'r': bytes += '\r'; break;
-        case 'n': bytes += '\n'; break;
-        case 't': bytes += '\t'; break;
+        case 'r':
+            bytes += '\r';
+            break;
+        case 'n':
+            bytes += '\n';
+            break;
+        case 't':
+            bytes += '\t';
+            break;
         case 'x': {
             const char hex[3] = {p[1], p[1] ? p[2] : '\0', '\0'};
             bytes += static_cast<char>(std::strtol(hex, nullptr, 16));
             p += 2;
             break;
         }
-        default: bytes += *p; break;
+        default:
+            bytes += *p;
+            break;
         }
     }
     return bytes;

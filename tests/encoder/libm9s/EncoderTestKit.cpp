@@ -18,10 +18,7 @@ extern "C" {
 
 namespace EncoderTestKit {
 
-QString EncoderPath()
-{
-    return QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s");
-}
+QString EncoderPath() { return QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"); }
 
 namespace {
 
@@ -82,8 +79,13 @@ RunResult RunEncoderLimited(const QStringList &args, int resource, quint64 limit
 QStringList EncoderArgs(const QString &input, const QString &format, int kbits, int rate, int channels,
                         const QString &output)
 {
-    return {"-i", input, "-y", "-f", format, "-vn", "-ab", QString::number(kbits), "-ar", QString::number(rate),
-            "-ac", QString::number(channels), output};
+    return {"-i",   input,
+            "-y",   "-f",
+            format, "-vn",
+            "-ab",  QString::number(kbits),
+            "-ar",  QString::number(rate),
+            "-ac",  QString::number(channels),
+            output};
 }
 
 QStringList CopyArgs(const QString &input, const QString &output, const QStringList &extra)
@@ -93,8 +95,8 @@ QStringList CopyArgs(const QString &input, const QString &output, const QStringL
 
 QStringList PacketChecksums(const QString &path)
 {
-    const RunResult r = Run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-c", "copy", "-f",
-                                       "framemd5", "-"});
+    const RunResult r =
+        Run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-c", "copy", "-f", "framemd5", "-"});
     QStringList sums;
     for (const QByteArray &line : r.out.split('\n')) {
         const QList<QByteArray> fields = line.split(',');
@@ -156,10 +158,7 @@ QList<ContainerFixture> ContainerFixtures()
     };
 }
 
-QByteArray Placeholder()
-{
-    return QByteArray("temp\r\n");
-}
+QByteArray Placeholder() { return QByteArray("temp\r\n"); }
 
 void WritePlaceholder(const QString &path)
 {
@@ -271,8 +270,7 @@ QMap<QString, QString> FfprobeAudio(const QString &path)
     QMap<QString, QString> values;
     RunResult r = Run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
                                   "stream=sample_rate,channels,bit_rate,sample_fmt,bits_per_raw_sample:format=duration",
-                                  "-of",
-                                  "default=noprint_wrappers=1", path});
+                                  "-of", "default=noprint_wrappers=1", path});
     for (const QByteArray &line : r.out.split('\n')) {
         int eq = line.indexOf('=');
         if (eq > 0)

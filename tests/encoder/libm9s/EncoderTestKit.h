@@ -48,8 +48,8 @@ bool MakeWithFfmpeg(const QStringList &args, const QString &output);
 
 // A short video with sound in one of the containers the program accepts.
 struct ContainerFixture {
-    QString file;       // file name with the program's extension
-    QStringList args;   // ffmpeg arguments before the output name
+    QString file;     // file name with the program's extension
+    QStringList args; // ffmpeg arguments before the output name
 };
 // One per extension the program accepts that ffmpeg can write (all but smk
 // and nsv), plus flv: 1.5 s, two different tones left and right.
@@ -71,9 +71,9 @@ struct AudioInfo {
     QString codec;
     int sampleRate = 0;
     int channels = 0;
-    int64_t bitRate = 0;   // as the stream says; 0 when it does not (Ogg)
-    double duration = 0;   // the container's, seconds
-    int64_t samples = 0;   // per channel, after decoding everything
+    int64_t bitRate = 0; // as the stream says; 0 when it does not (Ogg)
+    double duration = 0; // the container's, seconds
+    int64_t samples = 0; // per channel, after decoding everything
     int decodeErrors = 0;
     QMap<QString, QString> tags;
 };
@@ -87,13 +87,13 @@ QMap<QString, QString> FfprobeAudio(const QString &path);
 struct WavData {
     bool ok = false;
     QString error;
-    QByteArray riffTag;    // "RIFF" or "RF64"
+    QByteArray riffTag; // "RIFF" or "RF64"
     int channels = 0;
     int sampleRate = 0;
     int bitsPerSample = 0;
-    bool sizesConsistent = false;  // RIFF and data sizes match the file
-    bool hasJunkChunk = false;     // room kept for an RF64 header
-    std::vector<int16_t> samples;  // interleaved
+    bool sizesConsistent = false; // RIFF and data sizes match the file
+    bool hasJunkChunk = false;    // room kept for an RF64 header
+    std::vector<int16_t> samples; // interleaved
 };
 WavData ReadWav(const QString &path);
 

@@ -179,8 +179,8 @@ void TestLibm9sFailures::initTestCase()
 {
     QVERIFY(dir_.isValid());
     for (const ContainerFixture &f : ContainerFixtures())
-        if (f.file == "clip.avi" || f.file == "clip.mpg" || f.file == "clip.mkv" || f.file == "clip.mp4" ||
-            f.file == "clip.swf")
+        if (f.file == "clip.avi" || f.file == "clip.mpg" || f.file == "clip.mkv" || f.file == "clip.mp4"
+            || f.file == "clip.swf")
             QVERIFY(MakeWithFfmpeg(f.args, Path(f.file)));
     QVERIFY(MakeWithFfmpeg(VideoSource(1) + QStringList{"-c:v", "mpeg4"}, Path("noaudio.mp4")));
     QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"}, Path("tone.mkv")));
@@ -205,16 +205,17 @@ void TestLibm9sFailures::initTestCase()
     PatchCopy(Path("float.wav"), Path("nan.wav"), middle, LittleEndian(0x7fc00000, 4));
     PatchCopy(Path("float.wav"), Path("inf.wav"), middle, LittleEndian(0x7f800000, 4));
     PatchCopy(Path("float.wav"), Path("minus-inf.wav"), middle + 4, LittleEndian(0xff800000, 4));
-    QVERIFY(MakeWithFfmpeg(QStringList{"-f", "lavfi", "-i", "aevalsrc=1e8*sin(2*PI*440*t)|1e8*sin(2*PI*440*t):s=44100:d=1"} + stereoFloat,
-                           Path("loud.wav")));
+    QVERIFY(MakeWithFfmpeg(
+        QStringList{"-f", "lavfi", "-i", "aevalsrc=1e8*sin(2*PI*440*t)|1e8*sin(2*PI*440*t):s=44100:d=1"} + stereoFloat,
+        Path("loud.wav")));
 
     // Timestamps near the 64-bit limit: an Ogg whose last granule is absurd,
     // a Matroska timeline that starts just short of it, an MPEG-TS file.
     QVERIFY(MakeWithFfmpeg(ToneSource(48000, 2, 2) + QStringList{"-c:a", "libvorbis"}, Path("tone.ogg")));
     SetLastGranule(Path("tone.ogg"), Path("huge-granule.ogg"), 0x7ffffffffffffff0ull);
-    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 2) + QStringList{"-c:a", "pcm_s16le", "-output_ts_offset",
-                                                                 "9223372036853"},
-                           Path("late.mkv")));
+    QVERIFY(
+        MakeWithFfmpeg(ToneSource(44100, 2, 2) + QStringList{"-c:a", "pcm_s16le", "-output_ts_offset", "9223372036853"},
+                       Path("late.mkv")));
     QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 2) + QStringList{"-c:a", "aac"}, Path("tone.ts")));
 
     // A FLAC stream that turns into 500 Hz after a second, a rate the
@@ -229,9 +230,9 @@ void TestLibm9sFailures::initTestCase()
 void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
 {
     QTest::addColumn<QString>("input");
-    QTest::addColumn<bool>("placeholder");  // false: no file at the output path before
+    QTest::addColumn<bool>("placeholder"); // false: no file at the output path before
     QTest::addColumn<QString>("message");
-    QTest::addColumn<QStringList>("extra");  // before the output path
+    QTest::addColumn<QStringList>("extra"); // before the output path
 
     struct Case {
         const char *name, *input, *message;
@@ -260,8 +261,8 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
         if (placeholder)
             WritePlaceholder(output);
 
-        QStringList args = format == "copy" ? CopyArgs(Path(input), output)
-                                            : EncoderArgs(Path(input), format, 128, 44100, 2, output);
+        QStringList args =
+            format == "copy" ? CopyArgs(Path(input), output) : EncoderArgs(Path(input), format, 128, 44100, 2, output);
         for (const QString &arg : extra)
             args.insert(args.size() - 1, arg);
         const RunResult r = RunEncoder(args);
@@ -282,7 +283,7 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
 void TestLibm9sFailures::convertsWhatDamagedInputHolds_data()
 {
     QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("damage");  // "cut" or "overwrite"
+    QTest::addColumn<QString>("damage"); // "cut" or "overwrite"
     QTest::addColumn<double>("minSeconds");
     for (const char *source : {"clip.avi", "clip.mpg", "clip.mkv"}) {
         QTest::addRow("%s cut in half", source) << source << "cut" << 0.3;
@@ -324,11 +325,13 @@ void TestLibm9sFailures::survivesGarbage_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<quint32>("seed");
-    QTest::addColumn<QString>("header");  // bytes to start with, so probing gets further
+    QTest::addColumn<QString>("header"); // bytes to start with, so probing gets further
     QTest::newRow("random bytes as .mpg") << "garbage.mpg" << 1u << QString();
     QTest::newRow("random bytes after a RIFF AVI header") << "garbage.avi" << 2u << QString("RIFF\x10\0\0\0AVI LIST");
     QTest::newRow("random bytes after an EBML header") << "garbage.mkv" << 3u << QString("\x1a\x45\xdf\xa3");
-    QTest::newRow("random bytes after an ftyp box") << "garbage.mp4" << 4u << QString("\0\0\0\x18" "ftypisom");
+    QTest::newRow("random bytes after an ftyp box") << "garbage.mp4" << 4u
+                                                    << QString("\0\0\0\x18"
+                                                               "ftypisom");
 }
 
 void TestLibm9sFailures::survivesGarbage()
@@ -359,7 +362,7 @@ void TestLibm9sFailures::survivesGarbage()
 
 void TestLibm9sFailures::refusesBadCommandLines_data()
 {
-    QTest::addColumn<QStringList>("extra");   // put before the output path
+    QTest::addColumn<QStringList>("extra"); // put before the output path
     QTest::addColumn<bool>("overwrite");
     QTest::addColumn<QString>("message");
     QTest::newRow("unknown codec") << QStringList{"-acodec", "mp3"} << true << "'-acodec'";
@@ -414,7 +417,7 @@ void TestLibm9sFailures::writesProgressMarkers_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("duration");  // empty: the input does not tell
+    QTest::addColumn<QString>("duration"); // empty: the input does not tell
     QTest::newRow("mkv to wav") << "tone.mkv" << "wav" << "00:00:01.50";
     QTest::newRow("mkv to mp3") << "tone.mkv" << "mp3" << "00:00:01.50";
     for (const QString format : {"flac", "m4a", "opus", "ogg", "copy"})
@@ -541,8 +544,7 @@ void TestLibm9sFailures::boundsHostileHeaders()
         const QString output = Path("hostile-out." + format);
         WritePlaceholder(output);
         // Half a gigabyte of address space is plenty for any input.
-        const RunResult r =
-            RunEncoderLimited(EncoderArgs(input, format, 128, 44100, 2, output), RLIMIT_AS, 512u << 20);
+        const RunResult r = RunEncoderLimited(EncoderArgs(input, format, 128, 44100, 2, output), RLIMIT_AS, 512u << 20);
         QVERIFY2(r.finished, "no result: the encoder hangs");
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QVERIFY2(r.exitCode == exitCode, Visible(r.err).constData());
@@ -575,8 +577,8 @@ void TestLibm9sFailures::reportsWriteFailureMidFile()
     QFETCH(QString, format);
     const QString output = Path("full." + format);
     WritePlaceholder(output);
-    const RunResult r = RunEncoderLimited(EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output),
-                                          RLIMIT_FSIZE, 8192);
+    const RunResult r =
+        RunEncoderLimited(EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output), RLIMIT_FSIZE, 8192);
     QVERIFY(r.finished);
     QCOMPARE(r.exitStatus, QProcess::NormalExit);
     QCOMPARE(r.exitCode, 1);
@@ -588,7 +590,7 @@ void TestLibm9sFailures::reportsWriteFailureMidFile()
 void TestLibm9sFailures::guardsSamplesOutOfRange_data()
 {
     QTest::addColumn<QString>("input");
-    QTest::addColumn<int>("minPeak");  // of the WAV's 16-bit samples
+    QTest::addColumn<int>("minPeak"); // of the WAV's 16-bit samples
     QTest::addColumn<int>("maxPeak");
     // LAME aborts on any of these; the WAV must not turn them into
     // full-scale clicks of the wrong sign either.
@@ -623,15 +625,14 @@ void TestLibm9sFailures::survivesAbsurdTimestamps_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<double>("seconds");  // of audio expected
-    QTest::addColumn<QString>("duration");  // how the marker begins, empty: no marker
+    QTest::addColumn<double>("seconds");   // of audio expected
+    QTest::addColumn<QString>("duration"); // how the marker begins, empty: no marker
     // A last granule near the limit: the length is unknown, not absurd.
     QTest::newRow("ogg, absurd last granule") << "huge-granule.ogg" << QStringList{} << 2.0 << "";
     QTest::newRow("ogg, absurd last granule, -ss 0.5") << "huge-granule.ogg" << QStringList{"-ss", "0.5"} << 1.5 << "";
-    QTest::newRow("mkv starting near the limit, -ss 1.9") << "late.mkv" << QStringList{"-ss", "1.9"} << 0.1
-                                                         << "00:00:00.1";
-    QTest::newRow("ts, -ss at the limit") << "tone.ts" << QStringList{"-ss", "9223372036854"} << 0.0
-                                          << "00:00:00.00=";
+    QTest::newRow("mkv starting near the limit, -ss 1.9")
+        << "late.mkv" << QStringList{"-ss", "1.9"} << 0.1 << "00:00:00.1";
+    QTest::newRow("ts, -ss at the limit") << "tone.ts" << QStringList{"-ss", "9223372036854"} << 0.0 << "00:00:00.00=";
 }
 
 void TestLibm9sFailures::survivesAbsurdTimestamps()
@@ -648,8 +649,7 @@ void TestLibm9sFailures::survivesAbsurdTimestamps()
     if (duration.isEmpty())
         QVERIFY2(!r.err.contains("ffmpeg_release_duration"), Visible(r.err).constData());
     else
-        QVERIFY2(r.err.startsWith(("ffmpeg_release_duration=" + duration).toUtf8()),
-                 Visible(r.err).constData());
+        QVERIFY2(r.err.startsWith(("ffmpeg_release_duration=" + duration).toUtf8()), Visible(r.err).constData());
     const WavData wav = ReadWav(output);
     QVERIFY(wav.sizesConsistent);
     // Vorbis pads its last block, so allow a few hundredths.
@@ -721,7 +721,8 @@ void TestLibm9sFailures::trimsWithStartAndDuration()
     const WavData a = ReadWav(whole);
     const WavData b = ReadWav(part);
     QCOMPARE(qint64(b.samples.size()), qint64(44100 * 2 * 4 / 10));
-    const std::vector<int16_t> slice(a.samples.begin() + 44100, a.samples.begin() + 44100 + qsizetype(b.samples.size()));
+    const std::vector<int16_t> slice(a.samples.begin() + 44100,
+                                     a.samples.begin() + 44100 + qsizetype(b.samples.size()));
     QCOMPARE(MaxSampleDifference(slice, b.samples), 0);
 
     // The same cut for MP3, where the resampling runs on the reading thread.

@@ -44,7 +44,7 @@ QList<Combination> Combinations()
         for (int kbits : kEdgeBitrates)
             for (int rate : kEdgeSampleRates)
                 for (int channels : {1, 2})
-                    if (format != "flac" || kbits == 128)  // FLAC has no bit rate
+                    if (format != "flac" || kbits == 128) // FLAC has no bit rate
                         all.append({format, kbits, rate, channels});
     return all;
 }
@@ -54,7 +54,7 @@ int ExpectedRate(const QString &format, int rate)
     if (format == "wav" || format == "flac")
         return rate;
     if (format == "opus")
-        return 48000;  // whatever it encodes at, an Ogg Opus header says 48000
+        return 48000; // whatever it encodes at, an Ogg Opus header says 48000
     if (format == "ogg")
         return qBound(8000, rate, 48000);
     if (format == "m4a")
@@ -137,7 +137,8 @@ void TestLibm9sMatrix::ConvertAll()
         process->setStandardInputFile(QProcess::nullDevice());
         ++running;
         connect(process, &QProcess::finished, this, [&, process, name](int code, QProcess::ExitStatus status) {
-            outcomes_.insert(name, Outcome{status == QProcess::NormalExit ? code : -2, process->readAllStandardError()});
+            outcomes_.insert(name,
+                             Outcome{status == QProcess::NormalExit ? code : -2, process->readAllStandardError()});
             process->deleteLater();
             --running;
             startNext();

@@ -42,7 +42,7 @@ private:
     QString Make(const QString &name, const QStringList &args);
 
     QTemporaryDir dir_;
-    QMap<QString, QString> made_;  // fixture name -> path, or empty when ffmpeg failed
+    QMap<QString, QString> made_; // fixture name -> path, or empty when ffmpeg failed
 };
 
 QString TestLibm9sReference::Make(const QString &name, const QStringList &args)
@@ -60,29 +60,53 @@ void TestLibm9sReference::initTestCase()
     for (const ContainerFixture &f : ContainerFixtures())
         Make(f.file, f.args);
 
-    Make("surround.mp4", VideoSource(1.5) + ToneSource(48000, 6, 1.5) +
-                             QStringList{"-c:v", "mpeg4", "-c:a", "aac", "-channel_layout", "5.1"});
+    Make("surround.mp4", VideoSource(1.5) + ToneSource(48000, 6, 1.5)
+                             + QStringList{"-c:v", "mpeg4", "-c:a", "aac", "-channel_layout", "5.1"});
     // Frames of 100000 samples: far more than the encoder converts in one step.
-    Make("huge-frames.mkv", {"-f", "lavfi", "-i",
-                             "aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*660*t*t):s=8000:n=100000:d=30", "-c:a",
-                             "pcm_s16le"});
+    Make("huge-frames.mkv",
+         {"-f", "lavfi", "-i", "aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*660*t*t):s=8000:n=100000:d=30", "-c:a",
+          "pcm_s16le"});
     Make("surround.mkv", ToneSource(48000, 6, 1.5) + QStringList{"-c:a", "ac3", "-channel_layout", "5.1(side)"});
     // A mono commentary first, the stereo sound second: the stereo track wins...
-    const QStringList twoTracks = VideoSource(1.5) + ToneSource(44100, 1, 1.5) + ToneSource(48000, 2, 1.5) +
-                                  QStringList{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "mpeg4",
-                                              "-c:a", "libvorbis"};
+    const QStringList twoTracks =
+        VideoSource(1.5) + ToneSource(44100, 1, 1.5) + ToneSource(48000, 2, 1.5)
+        + QStringList{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "mpeg4", "-c:a", "libvorbis"};
     Make("two-tracks.mkv", twoTracks + QStringList{"-disposition:a:0", "0", "-disposition:a:1", "0"});
     // ...unless the mono one is marked as the default.
-    Make("two-tracks-default.mkv",
-         twoTracks + QStringList{"-disposition:a:0", "default", "-disposition:a:1", "0"});
+    Make("two-tracks-default.mkv", twoTracks + QStringList{"-disposition:a:0", "default", "-disposition:a:1", "0"});
     // Three languages, three codecs, three rates; the second is the default.
-    Make("three-tracks.mkv",
-         VideoSource(1.5) + ToneSource(44100, 1, 1.5) + ToneSource(48000, 2, 1.5) + ToneSource(22050, 6, 1.5) +
-             QStringList{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:a", "-c:v", "mpeg4", "-c:a:0", "aac",
-                         "-c:a:1", "ac3", "-c:a:2", "flac", "-metadata:s:a:0", "language=eng", "-metadata:s:a:0",
-                         "title=Director's commentary", "-metadata:s:a:1", "language=jpn", "-metadata:s:a:2",
-                         "language=fre", "-disposition:a:0", "0", "-disposition:a:1", "default",
-                         "-disposition:a:2", "0"});
+    Make("three-tracks.mkv", VideoSource(1.5) + ToneSource(44100, 1, 1.5) + ToneSource(48000, 2, 1.5)
+                                 + ToneSource(22050, 6, 1.5)
+                                 + QStringList{"-map",
+                                               "0:v",
+                                               "-map",
+                                               "1:a",
+                                               "-map",
+                                               "2:a",
+                                               "-map",
+                                               "3:a",
+                                               "-c:v",
+                                               "mpeg4",
+                                               "-c:a:0",
+                                               "aac",
+                                               "-c:a:1",
+                                               "ac3",
+                                               "-c:a:2",
+                                               "flac",
+                                               "-metadata:s:a:0",
+                                               "language=eng",
+                                               "-metadata:s:a:0",
+                                               "title=Director's commentary",
+                                               "-metadata:s:a:1",
+                                               "language=jpn",
+                                               "-metadata:s:a:2",
+                                               "language=fre",
+                                               "-disposition:a:0",
+                                               "0",
+                                               "-disposition:a:1",
+                                               "default",
+                                               "-disposition:a:2",
+                                               "0"});
     Make("deep.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "pcm_s24le"});
     Make("eac3.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "eac3"});
     Make("opus.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "libopus"});
@@ -112,10 +136,10 @@ int FrameSize(const QString &format)
 
 // The container a copy of each fixture's audio goes to.
 const QMap<QString, QString> kCopyExtension{
-    {"clip.avi", "mp3"},  {"clip.mpg", "mka"},  {"clip.mpeg", "mka"}, {"clip.dat", "mka"}, {"clip.vob", "ac3"},
-    {"clip.wmv", "mka"},  {"clip.asf", "mka"},  {"clip.mov", "m4a"},  {"clip.qt", "mka"},  {"clip.mp4", "m4a"},
-    {"clip.3gp", "m4a"},  {"clip.mkv", "ogg"},  {"clip.rm", "ac3"},   {"clip.rmvb", "ac3"}, {"clip.swf", "mp3"},
-    {"clip.flv", "mp3"},  {"eac3.mkv", "eac3"}, {"opus.mkv", "opus"}, {"pcm.mkv", "wav"}, {"deep.mkv", "wav"}};
+    {"clip.avi", "mp3"}, {"clip.mpg", "mka"},  {"clip.mpeg", "mka"}, {"clip.dat", "mka"},  {"clip.vob", "ac3"},
+    {"clip.wmv", "mka"}, {"clip.asf", "mka"},  {"clip.mov", "m4a"},  {"clip.qt", "mka"},   {"clip.mp4", "m4a"},
+    {"clip.3gp", "m4a"}, {"clip.mkv", "ogg"},  {"clip.rm", "ac3"},   {"clip.rmvb", "ac3"}, {"clip.swf", "mp3"},
+    {"clip.flv", "mp3"}, {"eac3.mkv", "eac3"}, {"opus.mkv", "opus"}, {"pcm.mkv", "wav"},   {"deep.mkv", "wav"}};
 
 } // namespace
 
@@ -124,8 +148,8 @@ void TestLibm9sReference::newFormatsMatchFfmpeg_data()
     QTest::addColumn<QString>("fixture");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("kbits");
-    QTest::addColumn<int>("rate");      // asked
-    QTest::addColumn<int>("written");   // what the file says
+    QTest::addColumn<int>("rate");    // asked
+    QTest::addColumn<int>("written"); // what the file says
     QTest::addColumn<int>("channels");
 
     for (const ContainerFixture &f : ContainerFixtures())
@@ -162,10 +186,10 @@ void TestLibm9sReference::newFormatsMatchFfmpeg()
     QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
     // Opus encodes at its own rate for the asked one; the Ogg header says 48000 all the same.
     const int encoderRate = format == "opus" ? (rate >= 44100 ? 48000 : 16000) : rate;
-    QVERIFY(MakeWithFfmpeg(QStringList{"-i", input, "-vn", "-ar", QString::number(encoderRate), "-ac",
-                                       QString::number(channels)} +
-                               FfmpegCodecArgs(format, kbits, deep),
-                           theirs));
+    QVERIFY(MakeWithFfmpeg(
+        QStringList{"-i", input, "-vn", "-ar", QString::number(encoderRate), "-ac", QString::number(channels)}
+            + FfmpegCodecArgs(format, kbits, deep),
+        theirs));
 
     const AudioInfo a = Probe(ours);
     const AudioInfo b = Probe(theirs);
@@ -192,7 +216,7 @@ void TestLibm9sReference::newFormatsMatchFfmpeg()
 void TestLibm9sReference::copyKeepsPackets_data()
 {
     QTest::addColumn<QString>("fixture");
-    QTest::addColumn<int>("track");  // -1: the automatic choice
+    QTest::addColumn<int>("track"); // -1: the automatic choice
     QTest::addColumn<QString>("extension");
     for (auto it = kCopyExtension.begin(); it != kCopyExtension.end(); ++it)
         QTest::addRow("%s", qPrintable(it.key())) << it.key() << -1 << it.value();
@@ -217,8 +241,8 @@ void TestLibm9sReference::copyKeepsPackets()
     const RunResult r = RunEncoder(CopyArgs(input, ours, map));
     QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
     QVERIFY2(r.err.contains("=ffmpeg_release_time\r"), Visible(r.err).constData());
-    QVERIFY(MakeWithFfmpeg(QStringList{"-i", input, "-vn"} + (map.isEmpty() ? QStringList{"-map", "0:a"} : map) +
-                               QStringList{"-acodec", "copy"},
+    QVERIFY(MakeWithFfmpeg(QStringList{"-i", input, "-vn"} + (map.isEmpty() ? QStringList{"-map", "0:a"} : map)
+                               + QStringList{"-acodec", "copy"},
                            theirs));
 
     const QStringList a = PacketChecksums(ours);
@@ -298,7 +322,7 @@ void TestLibm9sReference::probeListsTracks()
         QCOMPARE(f[4], language == "und" ? QString() : language);
         QCOMPARE(f[5], s.value("tags").toObject().value("title").toString());
         QCOMPARE(f[6], QString::number(s.value("disposition").toObject().value("default").toInt()));
-        if (fixture != "clip.swf")  // a Flash file does not say how long it is
+        if (fixture != "clip.swf") // a Flash file does not say how long it is
             QVERIFY2(qAbs(f[7].toDouble() - 1.5) < 0.1, qPrintable(f[7]));
     }
 }
@@ -336,9 +360,8 @@ void TestLibm9sReference::wavMatchesFfmpeg()
     WritePlaceholder(ours);
     RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, rate, channels, ours));
     QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
-    QVERIFY(MakeWithFfmpeg({"-i", input, "-vn", "-f", "wav", "-ar", QString::number(rate), "-ac",
-                            QString::number(channels)},
-                           theirs));
+    QVERIFY(MakeWithFfmpeg(
+        {"-i", input, "-vn", "-f", "wav", "-ar", QString::number(rate), "-ac", QString::number(channels)}, theirs));
 
     const WavData a = ReadWav(ours);
     const WavData b = ReadWav(theirs);
@@ -351,7 +374,7 @@ void TestLibm9sReference::wavMatchesFfmpeg()
     const qint64 theirFrames = qint64(b.samples.size()) / channels;
     QVERIFY2(qAbs(ourFrames - theirFrames) <= 1152,
              qPrintable(QString("%1 against %2 samples").arg(ourFrames).arg(theirFrames)));
-    QVERIFY(ourFrames > rate);  // more than a second of the (at least) 1.5 s
+    QVERIFY(ourFrames > rate); // more than a second of the (at least) 1.5 s
     QVERIFY2(MaxSampleDifference(a.samples, b.samples) <= 1,
              qPrintable(QString("samples differ by %1").arg(MaxSampleDifference(a.samples, b.samples))));
 }
@@ -423,16 +446,16 @@ void TestLibm9sReference::copiesTags()
     QFETCH(QString, format);
     const QString input = Path("tagged." + container);
     if (!QFileInfo::exists(input)) {
-        QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 0.5) +
-                                   QStringList{"-metadata", "title=Tëst Title", "-metadata", "artist=Some Artist",
-                                               "-metadata", "album=An Album", "-metadata", "comment=A comment"},
+        QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 0.5)
+                                   + QStringList{"-metadata", "title=Tëst Title", "-metadata", "artist=Some Artist",
+                                                 "-metadata", "album=An Album", "-metadata", "comment=A comment"},
                                input));
     }
     // Matroska's audio is Vorbis unless told otherwise: a copy goes to Ogg.
     const QString output = Path("tagged-out." + (format == "copy" ? QString("ogg") : format));
     WritePlaceholder(output);
-    RunResult r = RunEncoder(format == "copy" ? CopyArgs(input, output)
-                                              : EncoderArgs(input, format, 128, 44100, 2, output));
+    RunResult r =
+        RunEncoder(format == "copy" ? CopyArgs(input, output) : EncoderArgs(input, format, 128, 44100, 2, output));
     QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
 
     const AudioInfo info = Probe(output);
@@ -446,7 +469,7 @@ void TestLibm9sReference::handlesAwkwardPaths_data()
 {
     QTest::addColumn<QString>("inputName");
     QTest::addColumn<QString>("outputName");
-    QTest::addColumn<bool>("relative");  // run in the folder with bare names
+    QTest::addColumn<bool>("relative"); // run in the folder with bare names
     QTest::newRow("blanks") << "my clip .avi" << "my clip .mp3" << false;
     QTest::newRow("quotes") << "it's \"quoted\".avi" << "it's \"quoted\".wav" << false;
     QTest::newRow("non-ASCII letters") << "Größe 日本語 ñ.avi" << "Größe 日本語 ñ.mp3" << false;
@@ -468,9 +491,8 @@ void TestLibm9sReference::handlesAwkwardPaths()
     WritePlaceholder(output);
 
     const QString format = outputName.endsWith(".wav") ? "wav" : "mp3";
-    const RunResult r = relative
-                            ? RunEncoderIn(dir_.path(), EncoderArgs(inputName, format, 128, 44100, 2, outputName))
-                            : RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output));
+    const RunResult r = relative ? RunEncoderIn(dir_.path(), EncoderArgs(inputName, format, 128, 44100, 2, outputName))
+                                 : RunEncoder(EncoderArgs(input, format, 128, 44100, 2, output));
     QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
     const AudioInfo info = Probe(output);
     QVERIFY2(info.opened, qPrintable(info.error));

@@ -34,7 +34,7 @@ namespace {
 // stopped encoder only has to end by itself, however slow the machine.
 constexpr int kEndTimeoutMs = 30000;
 constexpr double kLongSeconds = 600;
-constexpr int kLongRate = 8000;  // long.wav: mono, 16 bits
+constexpr int kLongRate = 8000; // long.wav: mono, 16 bits
 
 // A WAV that reaches the encoder through a FIFO only as fast as the test
 // writes it, and never ends while the test holds the FIFO open.
@@ -59,7 +59,7 @@ public:
         QElapsedTimer waited;
         waited.start();
         while (created_ && fd_ < 0 && waited.elapsed() < timeoutMs) {
-            fd_ = ::open(path_.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until a reader is there
+            fd_ = ::open(path_.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // ENXIO until a reader is there
             if (fd_ < 0)
                 QTest::qWait(10);
         }
@@ -71,11 +71,11 @@ public:
     {
         qsizetype until = std::min(wav_.size(), sent_ + qsizetype(seconds * kLongRate * 2));
         if (sent_ == 0)
-            until += wav_.indexOf("data") + 8;  // the header
+            until += wav_.indexOf("data") + 8; // the header
         while (fd_ >= 0 && sent_ < until) {
             const ssize_t n = ::write(fd_, wav_.constData() + sent_, size_t(until - sent_));
             if (n <= 0)
-                return;  // full for now (EAGAIN), or the reader has gone
+                return; // full for now (EAGAIN), or the reader has gone
             sent_ += n;
         }
     }
@@ -220,7 +220,7 @@ void TestLibm9sStop::initTestCase()
     // Feeding a FIFO whose reader has ended fails with EPIPE instead.
     std::signal(SIGPIPE, SIG_IGN);
     // Ten minutes of plain PCM: instant to make, seconds to turn into MP3.
-    const QStringList tone{"-f", "lavfi", "-i", QString("sine=f=440:r=%1:d=%2").arg(kLongRate).arg(kLongSeconds),
+    const QStringList tone{"-f",   "lavfi",    "-i", QString("sine=f=440:r=%1:d=%2").arg(kLongRate).arg(kLongSeconds),
                            "-c:a", "pcm_s16le"};
     QVERIFY(MakeWithFfmpeg(tone, Path("long.mkv")));
     QVERIFY(MakeWithFfmpeg(tone, Path("long.wav")));
@@ -301,14 +301,14 @@ void TestLibm9sStop::stopsBeforeFirstPacket()
     QCOMPARE(encoder.Process().exitCode(), 0);
     qint64 samples = 0;
     VerifyValidOutput(output, format, &samples);
-    QVERIFY2(samples <= 1152, qPrintable(QString::number(samples)));  // empty, or one silent MP3 frame
+    QVERIFY2(samples <= 1152, qPrintable(QString::number(samples))); // empty, or one silent MP3 frame
 }
 
 void TestLibm9sStop::stopsWhileOpening_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("format");
-    QTest::addColumn<int>("delayMs");  // -1: once the encoder has the input open
+    QTest::addColumn<int>("delayMs"); // -1: once the encoder has the input open
     QTest::newRow("quit, wav") << "quit" << "wav" << -1;
     QTest::newRow("quit, mp3") << "quit" << "mp3" << -1;
     QTest::newRow("SIGTERM, wav") << "SIGTERM" << "wav" << -1;
@@ -337,14 +337,14 @@ void TestLibm9sStop::stopsWhileOpening()
     if (delayMs < 0)
         QVERIFY(input.WaitForReader(kEndTimeoutMs));
     else
-        QThread::msleep(delayMs);  // when the stop comes, not a wait for anything
+        QThread::msleep(delayMs); // when the stop comes, not a wait for anything
     encoder.Stop(how);
     QVERIFY2(encoder.WaitForEnd(kEndTimeoutMs), "did not end after the stop request");
     QCOMPARE(encoder.Process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(encoder.Process().exitCode(), 0);
     qint64 samples = 0;
     VerifyValidOutput(output, format, &samples);
-    QVERIFY(samples <= 1152);  // empty, or one silent MP3 frame
+    QVERIFY(samples <= 1152); // empty, or one silent MP3 frame
 }
 
 void TestLibm9sStop::reportsProgressWhileRunning()
@@ -400,7 +400,9 @@ void TestLibm9sStop::stopsWhenItsParentDies()
     SlowInput input(Path("orphan-in.wav"), longWav_);
     QStringList args = EncoderArgs(Path("orphan-in.wav"), "mp3", 128, 44100, 2, output);
     QProcess parent;
-    parent.start("sh", QStringList{"-c", "\"$0\" \"$@\" 2>/dev/null </dev/null & echo $!; read go; kill -KILL $$", EncoderPath()} + args);
+    parent.start(
+        "sh", QStringList{"-c", "\"$0\" \"$@\" 2>/dev/null </dev/null & echo $!; read go; kill -KILL $$", EncoderPath()}
+                  + args);
     QVERIFY(parent.waitForStarted(kEndTimeoutMs));
     QVERIFY(input.WaitForReader(kEndTimeoutMs));
     QVERIFY(parent.canReadLine() || parent.waitForReadyRead(kEndTimeoutMs));

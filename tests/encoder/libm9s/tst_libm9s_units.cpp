@@ -17,8 +17,8 @@
 
 #include <atomic>
 #include <initializer_list>
-#include <utility>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -99,23 +99,21 @@ void TestLibm9sUnits::parsesOptions_data()
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
     QTest::addColumn<qint64>("startUs");
-    QTest::addColumn<qint64>("durationUs");  // -1: none
+    QTest::addColumn<qint64>("durationUs"); // -1: none
 
-    QTest::newRow("builder order, mp3")
-        << QStringList{"-i", "/v/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/o/a b.mp3"}
-        << "/v/a b.avi" << "/o/a b.mp3" << true << false << 128 << 44100 << 2 << qint64(0) << qint64(-1);
+    QTest::newRow("builder order, mp3") << QStringList{"-i",  "/v/a b.avi", "-y",    "-f",  "mp3", "-vn",       "-ab",
+                                                       "128", "-ar",        "44100", "-ac", "2",   "/o/a b.mp3"}
+                                        << "/v/a b.avi" << "/o/a b.mp3" << true << false << 128 << 44100 << 2
+                                        << qint64(0) << qint64(-1);
     QTest::newRow("wav, mono, 8 kbit/s, 6000 Hz")
         << QStringList{"-i", "in.mkv", "-y", "-f", "wav", "-vn", "-ab", "8", "-ar", "6000", "-ac", "1", "out.wav"}
         << "in.mkv" << "out.wav" << true << true << 8 << 6000 << 1 << qint64(0) << qint64(-1);
-    QTest::newRow("350 kbit/s stays 350, no -y")
-        << QStringList{"-i", "x", "-f", "mp3", "-ab", "350", "o"} << "x" << "o" << false << false << 350 << 0 << 0
-        << qint64(0) << qint64(-1);
-    QTest::newRow("format from the extension")
-        << QStringList{"-i", "x", "/o/Song.WAV"} << "x" << "/o/Song.WAV" << false << true << 128 << 0 << 0
-        << qint64(0) << qint64(-1);
-    QTest::newRow("duration and start")
-        << QStringList{"-i", "x", "-f", "wav", "-t", "1:30", "-ss", "2.5", "o"} << "x" << "o" << false << true << 128
-        << 0 << 0 << qint64(2500000) << qint64(90000000);
+    QTest::newRow("350 kbit/s stays 350, no -y") << QStringList{"-i", "x", "-f", "mp3", "-ab", "350", "o"} << "x" << "o"
+                                                 << false << false << 350 << 0 << 0 << qint64(0) << qint64(-1);
+    QTest::newRow("format from the extension") << QStringList{"-i", "x", "/o/Song.WAV"} << "x" << "/o/Song.WAV" << false
+                                               << true << 128 << 0 << 0 << qint64(0) << qint64(-1);
+    QTest::newRow("duration and start") << QStringList{"-i", "x", "-f", "wav", "-t", "1:30", "-ss", "2.5", "o"} << "x"
+                                        << "o" << false << true << 128 << 0 << 0 << qint64(2500000) << qint64(90000000);
     QTest::newRow("output path with dashes inside")
         << QStringList{"-i", "x", "-f", "mp3", "/o/-a-.mp3"} << "x" << "/o/-a-.mp3" << false << false << 128 << 0 << 0
         << qint64(0) << qint64(-1);
@@ -149,9 +147,9 @@ void TestLibm9sUnits::parsesOptions()
 void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("format");  // as -f names it
+    QTest::addColumn<QString>("format"); // as -f names it
     QTest::addColumn<bool>("copy");
-    QTest::addColumn<int>("track");       // -1: none asked
+    QTest::addColumn<int>("track"); // -1: none asked
     QTest::addColumn<QString>("probe");
 
     for (const QString f : {"flac", "m4a", "opus", "ogg"}) {
@@ -159,13 +157,12 @@ void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe_data()
         QTest::addRow("%s from the extension", qPrintable(f))
             << QStringList{"-i", "x", "/o/A." + f.toUpper()} << f << false << -1 << "";
     }
-    QTest::newRow("copy, no format needed") << QStringList{"-i", "x", "-y", "-vn", "-acodec", "copy", "o.m4a"} << "mp3"
-                                            << true << -1 << "";
+    QTest::newRow("copy, no format needed")
+        << QStringList{"-i", "x", "-y", "-vn", "-acodec", "copy", "o.m4a"} << "mp3" << true << -1 << "";
     QTest::newRow("copy with -f and rates, which it ignores")
         << QStringList{"-i", "x", "-f", "wav", "-acodec", "copy", "-ab", "128", "-ar", "8000", "o"} << "wav" << true
         << -1 << "";
-    QTest::newRow("third audio track") << QStringList{"-i", "x", "-map", "0:a:2", "o.mp3"} << "mp3" << false << 2
-                                       << "";
+    QTest::newRow("third audio track") << QStringList{"-i", "x", "-map", "0:a:2", "o.mp3"} << "mp3" << false << 2 << "";
     QTest::newRow("probe") << QStringList{"-probe", "/v/a b.mkv"} << "mp3" << false << -1 << "/v/a b.mkv";
 }
 
@@ -187,9 +184,17 @@ void TestLibm9sUnits::fitsOpusAndVorbisRate_data()
 {
     QTest::addColumn<int>("asked");
     QTest::addColumn<int>("used");
-    for (auto [asked, used] : std::initializer_list<std::pair<int, int>>{
-             {96000, 48000}, {48000, 48000}, {44100, 48000}, {32000, 24000}, {24000, 24000}, {22050, 16000},
-             {16000, 16000}, {12000, 12000}, {11025, 8000}, {8000, 8000}, {6000, 8000}})
+    for (auto [asked, used] : std::initializer_list<std::pair<int, int>>{{96000, 48000},
+                                                                         {48000, 48000},
+                                                                         {44100, 48000},
+                                                                         {32000, 24000},
+                                                                         {24000, 24000},
+                                                                         {22050, 16000},
+                                                                         {16000, 16000},
+                                                                         {12000, 12000},
+                                                                         {11025, 8000},
+                                                                         {8000, 8000},
+                                                                         {6000, 8000}})
         QTest::addRow("%d", asked) << asked << used;
 }
 
@@ -204,7 +209,7 @@ void TestLibm9sUnits::fitsOpusAndVorbisRate()
 void TestLibm9sUnits::fitsBitrate_data()
 {
     QTest::addColumn<int>("wanted");
-    QTest::addColumn<int>("low");   // the accepted range
+    QTest::addColumn<int>("low"); // the accepted range
     QTest::addColumn<int>("high");
     QTest::addColumn<int>("fitted");
     QTest::newRow("inside") << 128 << 32 << 240 << 128;
@@ -292,7 +297,7 @@ void TestLibm9sUnits::writesTrackLines()
 void TestLibm9sUnits::rejectsBadCommandLines_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("named");  // the message must name this
+    QTest::addColumn<QString>("named"); // the message must name this
 
     QTest::newRow("unknown option") << QStringList{"-i", "x", "-acodec", "mp3", "o.mp3"} << "'-acodec'";
     QTest::newRow("option of another ffmpeg") << QStringList{"-i", "x", "-b:a", "128k", "o.mp3"} << "'-b:a'";
@@ -398,7 +403,7 @@ void TestLibm9sUnits::formatsSeconds()
 void TestLibm9sUnits::parsesTimeOptions_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<qint64>("us");  // -1: rejected
+    QTest::addColumn<qint64>("us"); // -1: rejected
     QTest::newRow("seconds") << "90" << qint64(90000000);
     QTest::newRow("seconds with fraction") << "2.25" << qint64(2250000);
     QTest::newRow("minutes and seconds") << "1:30" << qint64(90000000);
@@ -421,12 +426,13 @@ void TestLibm9sUnits::choosesAudioStream_data()
     QTest::addColumn<std::vector<AudioCandidate>>("candidates");
     QTest::addColumn<int>("chosen");
     QTest::newRow("no audio") << std::vector<AudioCandidate>{} << -1;
-    QTest::newRow("most channels") << std::vector<AudioCandidate>{Candidate(1, 1), Candidate(2, 2), Candidate(3, 6)} << 3;
+    QTest::newRow("most channels") << std::vector<AudioCandidate>{Candidate(1, 1), Candidate(2, 2), Candidate(3, 6)}
+                                   << 3;
     QTest::newRow("default before channels")
         << std::vector<AudioCandidate>{Candidate(1, 6), Candidate(2, 1, true)} << 2;
     QTest::newRow("tie: the first") << std::vector<AudioCandidate>{Candidate(4, 2, true), Candidate(5, 2, true)} << 4;
-    QTest::newRow("undecodable last")
-        << std::vector<AudioCandidate>{Candidate(1, 6, true, false), Candidate(2, 1)} << 2;
+    QTest::newRow("undecodable last") << std::vector<AudioCandidate>{Candidate(1, 6, true, false), Candidate(2, 1)}
+                                      << 2;
     QTest::newRow("streams that showed packets first")
         << std::vector<AudioCandidate>{Candidate(1, 2, true, true, false), Candidate(2, 1, false, true, true)} << 2;
 }
@@ -441,15 +447,14 @@ void TestLibm9sUnits::choosesAudioStream()
 void TestLibm9sUnits::seesStopText_data()
 {
     QTest::addColumn<QList<QByteArray>>("chunks");
-    QTest::addColumn<int>("stopAtChunk");  // -1: never
+    QTest::addColumn<int>("stopAtChunk"); // -1: never
     QTest::newRow("quit and line feed") << QList<QByteArray>{"quit\n"} << 0;
     QTest::newRow("q alone, no line feed yet") << QList<QByteArray>{"q"} << 0;
     QTest::newRow("after another line") << QList<QByteArray>{"hello\nquit\n"} << 0;
     QTest::newRow("q inside a line") << QList<QByteArray>{"aquit\n"} << -1;
     QTest::newRow("line split over reads") << QList<QByteArray>{"hel", "lo\n", "qu", "it\n"} << 2;
     QTest::newRow("q after text without line feed") << QList<QByteArray>{"x", "q"} << -1;
-    QTest::newRow("carriage return and line feed before")
-        << QList<QByteArray>{"status\r\n", "quit\r\n"} << 1;
+    QTest::newRow("carriage return and line feed before") << QList<QByteArray>{"status\r\n", "quit\r\n"} << 1;
     QTest::newRow("empty reads") << QList<QByteArray>{"", ""} << -1;
 }
 
@@ -470,9 +475,9 @@ void TestLibm9sUnits::copiesTags()
     AVDictionary *file = nullptr;
     AVDictionary *stream = nullptr;
     av_dict_set(&file, "title", "Film", 0);
-    av_dict_set(&file, "author", "Maker", 0);   // RealMedia's name for the artist
-    av_dict_set(&file, "comment", "", 0);       // empty: nothing to copy
-    av_dict_set(&file, "genre", "Drama", 0);    // not one of the four
+    av_dict_set(&file, "author", "Maker", 0); // RealMedia's name for the artist
+    av_dict_set(&file, "comment", "", 0);     // empty: nothing to copy
+    av_dict_set(&file, "genre", "Drama", 0);  // not one of the four
     av_dict_set(&stream, "album", "Collected", 0);
     av_dict_set(&stream, "comment", "from the track", 0);
 
@@ -505,11 +510,11 @@ void TestLibm9sUnits::queueHoldsProducerBackWhenFull()
         }
         queue.Finish();
     });
-    QTRY_COMPARE(pushed.load(), 1);  // the big one went in alone...
+    QTRY_COMPARE(pushed.load(), 1); // the big one went in alone...
     QTest::qWait(50);
-    QCOMPARE(pushed.load(), 1);      // ...and holds the rest back
+    QCOMPARE(pushed.load(), 1); // ...and holds the rest back
     QCOMPARE(queue.Pop()->nb_samples, 5000);
-    QTRY_COMPARE(pushed.load(), 3);  // two small ones fill it
+    QTRY_COMPARE(pushed.load(), 3); // two small ones fill it
     QTest::qWait(50);
     QCOMPARE(pushed.load(), 3);
     int total = 0;
@@ -525,7 +530,7 @@ void TestLibm9sUnits::queueCancelReleasesProducer()
     std::atomic<bool> refused{false};
     std::thread producer([&] {
         queue.Push(FrameOf(1));
-        refused = !queue.Push(FrameOf(1));  // waits: the queue is full
+        refused = !queue.Push(FrameOf(1)); // waits: the queue is full
     });
     QTest::qWait(50);
     QVERIFY(!refused);
