@@ -45,7 +45,7 @@ bool IsFolderWritable(const QString &folder) { return installed()(folder); }
 
 QString UserConfigFolder()
 {
-    // The base directory specification ignores a relative $XDG_CONFIG_HOME.
+    // A relative $XDG_CONFIG_HOME is not to be trusted, so it counts as unset.
     QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(folder))
         folder = QDir::homePath() + QStringLiteral("/.config");
