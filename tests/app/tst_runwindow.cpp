@@ -546,9 +546,9 @@ private slots:
         QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
         // Each row shows how its file fared; a failure says why in its tool tip.
         auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->item(0, 1)->text(), QString(QChar(0x2717)));
+        QCOMPARE(list->item(0, 1)->text(), frmMain->msgStateFailed);
         QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
-        QCOMPARE(list->item(1, 1)->text(), QString(QChar(0x2713)));
+        QCOMPARE(list->item(1, 1)->text(), frmMain->msgStateDone);
         QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
         QCOMPARE(contentOf(out("damaged.mp3")), old);
         QVERIFY(probe(out("a.mp3")).valid);
@@ -865,7 +865,8 @@ private slots:
                                         << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_"
                                            "release_time=102.5=ffmpeg_release_time"
                                         << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
-        QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99
+        // No duration to measure by: a busy bar (its value reads -1).
+        QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << -1
                                      << "Converting file 5/5 [-00:00:01] /v/five.avi";
         QTest::newRow("nothing selected") << -1 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 7 << "before";
     }
@@ -886,6 +887,7 @@ private slots:
         status()->setText("before");
         frmMain->ParseEncoderOutput(chunk);
         QCOMPARE(this->bar()->value(), bar);
+        QCOMPARE(this->bar()->maximum(), bar < 0 ? 0 : 100);
         QCOMPARE(status()->text(), text);
         if (selected < 0)
             QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
