@@ -3,6 +3,7 @@
 // time. The run's own rules are tested without a window in tests/conversion/.
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
 #include "gui/CommonServices.h"
@@ -929,6 +930,55 @@ private slots:
         QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(60));
         QCOMPARE(bar()->value(), 7);
         QCOMPARE(status()->text(), QStringLiteral("before"));
+    }
+
+    // Two files at once: every row says how its file fares, the damaged one
+    // why it failed; a file without a duration shows a busy bar; the title
+    // shows the whole run while it goes and is the window's own afterwards.
+    void severalFilesAtOnceShowTheirStates()
+    {
+        start(false);
+        TIniFile(frmCommon->ConfigFile).WriteInteger("setting", "parallelFiles", 2);
+        const QByteArray markers = "echo ffmpeg_release_time=1.0=ffmpeg_release_time >&2\n"
+                                   "cp '" + clip("partial.mp3").toUtf8() + "' \"$last\"\n";
+        writeScript("for last; do :; done\ncase \"$*\" in\n"
+                    "*damaged.avi*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
+                    "*b.mp4*) " + markers + ";;\n"
+                    "*) echo ffmpeg_release_duration=00:00:02.00=ffmpeg_release_duration >&2\n" + markers + ";;\n"
+                    "esac");
+        queue({"a.avi", "damaged.avi", "b.mp4"});
+        const QString title = frmMain->windowTitle();
+        QStringList titles;
+        QStringList lastRow; // the state and the bar's maximum at each report of b.mp4
+        connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
+            titles << frmMain->windowTitle();
+            if (row == 2)
+                lastRow << list()->item(2, 1)->text() + ' ' + QString::number(bar()->maximum());
+        });
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QCOMPARE(m_program.errors, QStringList());
+        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
+        const QString reason = modal.seen.last().detail.mid(QString("damaged.avi: ").size());
+        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: ") && !reason.isEmpty());
+        QVERIFY(lastRow.contains(frmMain->msgStateConverting + " 0"));
+        QVERIFY(!titles.isEmpty());
+        for (const QString &shown : titles)
+            QVERIFY2(QRegularExpression("^\\d+% \u00B7 ").match(shown).hasMatch() && shown.endsWith(title),
+                     qPrintable(shown));
+        QCOMPARE(frmMain->windowTitle(), title);
+        QStringList states, tips;
+        for (int row = 0; row < 3; ++row) {
+            states << list()->item(row, 1)->text();
+            tips << list()->item(row, 1)->toolTip();
+        }
+        QCOMPARE(states, (QStringList{frmMain->msgStateDone, frmMain->msgStateFailed, frmMain->msgStateDone}));
+        QCOMPARE(tips, (QStringList{QString(), reason, QString()}));
+        QCOMPARE(outputEntries(), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(bar()->maximum(), 100);
+        verifyIdle();
     }
 };
 
