@@ -171,6 +171,11 @@ void TfrmMain::ShowFileStarted(int row)
 {
     ui->listViewFiles->selectRow(row);
     SetRowState(row, QStringLiteral("0%"));
+    // The bar follows this file now: a busy bar of the last one goes.
+    if (ui->progressBarCurrent->maximum() == 0) {
+        ui->progressBarCurrent->setRange(0, 100);
+        ui->progressBarCurrent->setValue(0);
+    }
     RunEstimate.FileStarted(row);
     ShowRunInTitle();
 }
