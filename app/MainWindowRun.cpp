@@ -162,8 +162,13 @@ void TfrmMain::RunConversion()
     RunClock.start();
     TitleBeforeRun = windowTitle();
     // However the run ends (through, stopped, closed or by an error) the
-    // title is the window's own again.
-    const auto restore = qScopeGuard([this] { RestoreTitle(); });
+    // title is the window's own again, and rows the run never took wait no more.
+    const auto restore = qScopeGuard([this] {
+        RestoreTitle();
+        for (int row = 0; row < RowCount(); ++row)
+            if (const QTableWidgetItem *item = ui->listViewFiles->item(row, 1); item && item->text() == msgStateWaiting)
+                SetRowState(row, QString());
+    });
     ConversionRun->Run(folder);
 }
 

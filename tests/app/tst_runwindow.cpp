@@ -980,6 +980,25 @@ private slots:
         QCOMPARE(bar()->maximum(), 100);
         verifyIdle();
     }
+
+    // After a stop the stopped file says so and rows never taken say nothing.
+    void stopLeavesRowsNeverTakenBlank()
+    {
+        start(false);
+        useBlockingEncoder();
+        queue({"long.mkv", "a.avi"});
+        const QString title = frmMain->windowTitle();
+        QMetaObject::Connection stopper =
+            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+                disconnect(stopper);
+                clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
+            });
+        convert();
+        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateStopped);
+        QCOMPARE(list()->item(1, 1)->text(), QString());
+        QCOMPARE(frmMain->windowTitle(), title);
+        verifyIdle();
+    }
 };
 
 int main(int argc, char **argv)
