@@ -55,10 +55,10 @@ public:
     QString msgStateSkipped;
     QString msgStateFailed;
     QString msgStateStopped;
-    QString msgTimeLeft;     // "about %s left"
-    QString msgRunSummary;   // files converted, files of the run, time taken
-    QString msgMoreFailed;   // the failed files the end message leaves out
-    QString msgSpanSeconds;  // spans of time, each number a "%s"
+    QString msgTimeLeft;    // "about %s left"
+    QString msgRunSummary;  // files converted, files of the run, time taken
+    QString msgMoreFailed;  // the failed files the end message leaves out
+    QString msgSpanSeconds; // spans of time, each number a "%s"
     QString msgSpanMinutes;
     QString msgSpanMinutesSeconds;
     QString msgSpanHours;
@@ -212,7 +212,7 @@ private:
     QElapsedTimer RunClock;     // since the run started
     int RunFiles = 0;           // rows when the run started
     int ConvertedFiles = 0;
-    QString TitleBeforeRun;     // the window's title, given back when the run ends
+    QString TitleBeforeRun; // the window's title, given back when the run ends
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -110,8 +110,8 @@ std::vector<TLanguageKey> LanguageKeys()
     stored("msgNoOutputFolder", &TfrmMain::msgNoOutputFolder);
     stored("msgFailedFiles", &TfrmMain::msgFailedFiles);
     for (const TRunTextKey &text : RunTextKeys())
-        keys.push_back({main, QLatin1String(text.key), TTarget::Stored, QString(), text.text,
-                        QString::fromUtf8(text.english)});
+        keys.push_back(
+            {main, QLatin1String(text.key), TTarget::Stored, QString(), text.text, QString::fromUtf8(text.english)});
     control(main, "radioButtonChannelMono");
     control(main, "radioButtonChannelStereo");
     control(main, "N_1");

@@ -300,10 +300,9 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), EndOfRunText(failedSources),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
-    box.setInformativeText(Filled(msgRunSummary,
-                                  {QString::number(ConvertedFiles), QString::number(RunFiles),
-                                   SpanText(seconds, SpanTexts())},
-                                  "Files converted: %s of %s, in %s."));
+    box.setInformativeText(Filled(
+        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())},
+        "Files converted: %s of %s, in %s."));
     // Why each file failed goes into the scrollable detail area, so a long
     // list never grows the box off the screen.
     if (!FailureReasons.isEmpty())

@@ -53,8 +53,9 @@ TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds) const
     const double total = done + left;
     view.Percent = total > 0 ? int(std::floor(100.0 * done / total)) : 100;
     // A run with a file still to go is never at 100 %, however near it is.
-    const bool open = qsizetype(m_seen.size()) < m_files
-                      || std::any_of(m_seen.begin(), m_seen.end(), [](const auto &seen) { return !seen.second.Finished; });
+    const bool open =
+        qsizetype(m_seen.size()) < m_files
+        || std::any_of(m_seen.begin(), m_seen.end(), [](const auto &seen) { return !seen.second.Finished; });
     if (open)
         view.Percent = std::min(view.Percent, 99);
     if (done > 0 && elapsedSeconds > 0)
@@ -73,7 +74,8 @@ QString Filled(const QString &format, std::initializer_list<qint64> numbers)
 
 QString HoursAndMinutes(qint64 minutes, const TSpanTexts &texts)
 {
-    return minutes % 60 ? Filled(texts.HoursMinutes, {minutes / 60, minutes % 60}) : Filled(texts.Hours, {minutes / 60});
+    return minutes % 60 ? Filled(texts.HoursMinutes, {minutes / 60, minutes % 60})
+                        : Filled(texts.Hours, {minutes / 60});
 }
 }
 

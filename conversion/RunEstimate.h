@@ -43,11 +43,11 @@ private:
 // The texts a span of time is written with, each with "%s" for its numbers.
 struct TSpanTexts
 {
-    QString Seconds = QStringLiteral("%s s");                  // 45 s
-    QString Minutes = QStringLiteral("%s min");                // 3 min
-    QString MinutesSeconds = QStringLiteral("%s min %s s");    // 4 min 12 s
-    QString Hours = QStringLiteral("%s h");                    // 2 h
-    QString HoursMinutes = QStringLiteral("%s h %s min");      // 1 h 5 min
+    QString Seconds = QStringLiteral("%s s");               // 45 s
+    QString Minutes = QStringLiteral("%s min");             // 3 min
+    QString MinutesSeconds = QStringLiteral("%s min %s s"); // 4 min 12 s
+    QString Hours = QStringLiteral("%s h");                 // 2 h
+    QString HoursMinutes = QStringLiteral("%s h %s min");   // 1 h 5 min
 };
 
 // A span for people: exact to the second below an hour, to the minute above.

@@ -940,12 +940,17 @@ private slots:
         start(false);
         TIniFile(frmCommon->ConfigFile).WriteInteger("setting", "parallelFiles", 2);
         const QByteArray markers = "echo ffmpeg_release_time=1.0=ffmpeg_release_time >&2\n"
-                                   "cp '" + clip("partial.mp3").toUtf8() + "' \"$last\"\n";
+                                   "cp '"
+                                   + clip("partial.mp3").toUtf8() + "' \"$last\"\n";
         writeScript("for last; do :; done\ncase \"$*\" in\n"
                     "*damaged.avi*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
-                    "*b.mp4*) " + markers + ";;\n"
-                    "*) echo ffmpeg_release_duration=00:00:02.00=ffmpeg_release_duration >&2\n" + markers + ";;\n"
-                    "esac");
+                    "*b.mp4*) "
+                    + markers
+                    + ";;\n"
+                      "*) echo ffmpeg_release_duration=00:00:02.00=ffmpeg_release_duration >&2\n"
+                    + markers
+                    + ";;\n"
+                      "esac");
         queue({"a.avi", "damaged.avi", "b.mp4"});
         const QString title = frmMain->windowTitle();
         QStringList titles;
