@@ -67,19 +67,20 @@ private:
     // goes to the real encoder.
     void useBlockingEncoder()
     {
-        installEncoder(m_program.folder().path(), "case \"$*\" in\n"
-                                                  "*long.mkv*)\n"
-                                                  "  cp '"
-                                                      + clip("partial.mp3").toUtf8()
-                                                      + "' \"$last\"\n"
-                                                        "  echo $$ > '"
-                                                      + clip("blocking.pid").toUtf8()
-                                                      + "'\n"
-                                                        "  echo ffmpeg_release_duration=00:15:00.00=ffmpeg_release_duration >&2\n"
-                                                        "  read command\n"
-                                                        "  exit 0;;\n"
-                                                        "*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
-                                                        "esac");
+        installEncoder(m_program.folder().path(),
+                       "case \"$*\" in\n"
+                       "*long.mkv*)\n"
+                       "  cp '"
+                           + clip("partial.mp3").toUtf8()
+                           + "' \"$last\"\n"
+                             "  echo $$ > '"
+                           + clip("blocking.pid").toUtf8()
+                           + "'\n"
+                             "  echo ffmpeg_release_duration=00:15:00.00=ffmpeg_release_duration >&2\n"
+                             "  read command\n"
+                             "  exit 0;;\n"
+                             "*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
+                             "esac");
     }
 
     void queue(const QStringList &names)

@@ -109,8 +109,8 @@ private slots:
     {
         if (!haveFfmpegTools())
             QSKIP("ffmpeg and ffprobe are needed to make and check the clips");
-        makeClip(clip("a.wav"), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1", "-c:a",
-                                 "pcm_s16le"});
+        makeClip(clip("a.wav"),
+                 {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1", "-c:a", "pcm_s16le"});
         // Not a video at all: the real encoder fails on it.
         writeFile(clip("damaged.avi"), QByteArray(4096, '\x5a'));
         // Sources the stand-in encoders never read.
@@ -199,7 +199,8 @@ private slots:
         const bool failed = outcome == "failed";
         QCOMPARE(log.Events.first(), QStringLiteral("started 0"));
         // A stopped run tells no end.
-        const QStringList end = stop ? QStringList() : QStringList{QStringLiteral("finished, %1 failed").arg(int(failed))};
+        const QStringList end =
+            stop ? QStringList() : QStringList{QStringLiteral("finished, %1 failed").arg(int(failed))};
         QCOMPARE(log.Events.mid(log.Events.size() - 1 - end.size()), QStringList{outcome + " 0"} + end);
         QCOMPARE(run.FailedSources(), failed ? QStringList{clip(source)} : QStringList());
         QCOMPARE(m_owner.Asked.size(), int(oldFile));
@@ -308,8 +309,9 @@ private slots:
         QFETCH(QStringList, sources);
         QFETCH(QStringList, events);
         // b.avi never ends by itself: it waits for the stop command.
-        useEncoder("case \"$last\" in *b.mp3) printf partial > \"$last\"\necho written >&2\nread command\nexit 0;; esac\n"
-                   "printf audio > \"$last\"");
+        useEncoder(
+            "case \"$last\" in *b.mp3) printf partial > \"$last\"\necho written >&2\nread command\nexit 0;; esac\n"
+            "printf audio > \"$last\"");
         for (const QString &source : sources)
             m_owner.Rows << clip(source);
         TConversionRun run(m_owner);
@@ -353,8 +355,8 @@ private slots:
         const QStringList old{"b.mp3", "c.mp3"};
         const QStringList sameName{"x/clip.avi", "y/clip.avi"};
         const QStringList both{"clip.mp3", "clip.mp3(1).mp3"};
-        QTest::newRow("skip once, then ask again") << two << old << QList<quint8>{ocAsk, ocAsk} << QStringList{"", ""}
-                                                   << int(ocAsk);
+        QTest::newRow("skip once, then ask again")
+            << two << old << QList<quint8>{ocAsk, ocAsk} << QStringList{"", ""} << int(ocAsk);
         QTest::newRow("skip all") << two << old << QList<quint8>{ocSkipAll} << QStringList{"", ""} << int(ocSkipAll);
         QTest::newRow("overwrite all") << two << old << QList<quint8>{ocOverwriteAll} << old << int(ocOverwriteAll);
         QTest::newRow("overwrite, then skip")
@@ -497,8 +499,8 @@ private slots:
         QTest::newRow("worked example") << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\r"
                                            "ffmpeg_release_time=102.5=ffmpeg_release_time"
                                         << 50 << "00:03:25" << qint64(205) << "";
-        QTest::newRow("no duration") << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99 << "00:00:01"
-                                     << qint64(0) << "";
+        QTest::newRow("no duration") << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99 << "00:00:01" << qint64(0)
+                                     << "";
         QTest::newRow("bad value") << "ffmpeg_release_duration=00:01:00.00=ffmpeg_release_duration"
                                       "ffmpeg_release_time=x=ffmpeg_release_time"
                                    << 0 << "" << qint64(60) << "'x' is not a valid floating point value";
