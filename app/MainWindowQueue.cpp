@@ -11,10 +11,10 @@
 
 #include <QActionGroup>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -139,9 +139,10 @@ void TfrmMain::ShowRowAudioTrack(int row)
     if (!item)
         return;
     const QString caption = item->data(AudioTrackCaptionRole).toString();
-    const QString toolTip = item->data(AudioTrackRole).isValid()
-                                ? item->text() + QLatin1Char('\n') + AudioTrackMenu->title() + QLatin1Char(' ') + caption
-                                : QString();
+    const QString toolTip =
+        item->data(AudioTrackRole).isValid()
+            ? item->text() + QLatin1Char('\n') + AudioTrackMenu->title() + QLatin1Char(' ') + caption
+            : QString();
     if (item->toolTip() != toolTip)
         item->setToolTip(toolTip);
 }

@@ -61,8 +61,8 @@ QString ReadPreferredAudioLanguage(const QString &configFile)
 
 void SavePreferredAudioLanguage(const QString &configFile, const QString &language)
 {
-    TIniFile(configFile).WriteString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"),
-                                     language.trimmed());
+    TIniFile(configFile)
+        .WriteString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), language.trimmed());
 }
 
 namespace {

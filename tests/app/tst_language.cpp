@@ -339,10 +339,9 @@ private slots:
         QTest::newRow("no units, no open-dialog title and filter")
             << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd",
                            "OpenDialog.caption", "OpenDialog.filterAVI"};
-        QTest::newRow("no format item, track texts or language label")
-            << QStringList{"frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack",
-                           "frmMain.popMenuAudioTrackAutomatic", "frmMain.msgNoAudioTracks",
-                           "frmSetting.labelPreferredLanguage"};
+        QTest::newRow("no format item, track texts or language label") << QStringList{
+            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
+            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage"};
     }
 
     void everyCaptionComesFromItsKey()

@@ -74,10 +74,11 @@ private slots:
                             << true << "45" << 1 << "jpn";
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
                                          << "12" << 0 << "";
-        QTest::newRow("other capitals")
-            << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\nPREFERREDaudioLanguage= French \n")
-            << true << "16" << 0 << "French";
-        QTest::newRow("too many files at once") << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0 << "";
+        QTest::newRow("other capitals") << QByteArray(
+            "[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\nPREFERREDaudioLanguage= French \n")
+                                        << true << "16" << 0 << "French";
+        QTest::newRow("too many files at once")
+            << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0 << "";
         QTest::newRow("files at once not a number")
             << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "";
     }
