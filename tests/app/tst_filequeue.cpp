@@ -80,31 +80,10 @@ private:
             QSKIP("ffmpeg is needed to make the clips");
         if (!QFile::exists(clip("three.mkv"))) {
             const QStringList sine{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1"};
-            QVERIFY(makeClip(clip("three.mkv"), sine + sine + sine
-                                                    + QStringList{"-map",
-                                                                  "0",
-                                                                  "-map",
-                                                                  "1",
-                                                                  "-map",
-                                                                  "2",
-                                                                  "-map",
-                                                                  "3",
-                                                                  "-c:a:0",
-                                                                  "aac",
-                                                                  "-c:a:1",
-                                                                  "ac3",
-                                                                  "-ac:a:1",
-                                                                  "6",
-                                                                  "-c:a:2",
-                                                                  "flac",
-                                                                  "-metadata:s:a:0",
-                                                                  "language=eng",
-                                                                  "-metadata:s:a:1",
-                                                                  "language=jpn",
-                                                                  "-metadata:s:a:2",
-                                                                  "language=fre",
-                                                                  "-disposition:a:0",
-                                                                  "default"}));
+            const QString tracks = "-map 0 -map 1 -map 2 -map 3 -c:a:0 aac -c:a:1 ac3 -ac:a:1 6 -c:a:2 flac "
+                                   "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+                                   "-metadata:s:a:2 language=fre -disposition:a:0 default";
+            QVERIFY(makeClip(clip("three.mkv"), sine + sine + sine + tracks.split(' ')));
             QVERIFY(makeClip(clip("silent.mkv"), {}));
             QFile junk(clip("junk.avi"));
             QVERIFY(junk.open(QIODevice::WriteOnly));
@@ -124,7 +103,7 @@ private:
     // The menu as it shows for the selected row: "-" a separator, "(off)" a disabled line, "*" the checked one.
     QStringList openTrackMenu()
     {
-        emit trackMenu() -> aboutToShow();
+        trackMenu()->aboutToShow(); // as when it opens
         QStringList lines;
         for (QAction *item : trackMenu()->actions())
             lines << (item->isSeparator()
@@ -134,7 +113,7 @@ private:
     }
 
     // As a click on the menu's line does.
-    void chooseTrack(int line) { emit trackMenu() -> triggered(trackMenu()->actions().at(line)); }
+    void chooseTrack(int line) { trackMenu()->triggered(trackMenu()->actions().at(line)); }
 
     QTableWidget *list() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
     QAction *action(const char *name) { return frmMain->findChild<QAction *>(QLatin1String(name)); }
