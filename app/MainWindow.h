@@ -18,6 +18,7 @@ namespace Ui {
 class TfrmMain;
 }
 class QAction;
+class QActionGroup;
 class QFileDialog;
 class QMenu;
 class TConsoleIO;
@@ -47,6 +48,7 @@ public:
     QString msgFinishInfo;
     QString msgNoOutputFolder;
     QString msgFailedFiles;
+    QString msgNoAudioTracks; // the audio-track menu's line for a file without tracks
     // Texts of a run: each row's state, the time left in the title, the
     // end message's summary. English where the language file lacks them.
     QString msgStateWaiting;
@@ -162,12 +164,21 @@ private:
     void DeleteSelectedFile();
     void MoveSelectedUp();
     void MoveSelectedDown();
-    void SwapRowTexts(int from, int to);
+    void SwapRows(int from, int to);
+    // The queue's "Audio track" menu: filled from the selected row's file
+    // each time it opens; the choice is kept in the row's item.
+    void FillAudioTrackMenu();
+    void AudioTrackChosen(QAction *item);
+    void SetRowAudioTrack(int row, int track, const QString &caption);
+    void ShowRowAudioTrack(int row);
     // False when the search was cancelled or the window closed.
     bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     void listViewFilesContextPopup(const QPoint &pos);
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;
+    QMenu *AudioTrackMenu = nullptr;
+    QAction *AutomaticTrackItem = nullptr;
+    QActionGroup *AudioTrackGroup = nullptr;
 
     // Conversion run: the engine runs it, the window draws what it reports.
 public:
@@ -184,6 +195,7 @@ public:
     // What the run asks of the window.
     int RowCount() const override;
     QString SourceOfRow(int row) const override;
+    int AudioTrackOfRow(int row) const override;
     TOutputOptions CurrentOptions() const override;
     QString EncoderFolder() const override;
     quint8 AskFileExists(const QString &target) override;

@@ -24,6 +24,7 @@
 #include <QTableWidget>
 #include <QTranslator>
 
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -42,6 +43,7 @@ enum class TTarget {
     BitrateUnit,      // the unit after each bit rate in its drop-down list
     OpenDialogFilter, // the next filter description of the open-file dialog
     ShortCaption,     // a button's own caption; a missing key gives its action's
+    FormatItem,       // the item of the other-formats drop-down numbered at the key's end
 };
 
 struct TLanguageKey
@@ -130,6 +132,18 @@ std::vector<TLanguageKey> LanguageKeys()
         special(main, name.constData(), TTarget::ProductItem);
     }
 
+    // The other formats and the audio track of a queued file.
+    const char *const formatItems[] = {"WAV / MP3", "FLAC",       "M4A (AAC)",
+                                       "Opus",      "Ogg Vorbis", "Original audio (no re-encoding)"};
+    for (int i = 0; i < int(std::size(formatItems)); ++i) {
+        const QByteArray name = "comboBoxFormatOther" + QByteArray::number(i);
+        withFallback(TTarget::FormatItem, main, name.constData(), formatItems[i]);
+    }
+    withFallback(TTarget::Control, main, "popMenuAudioTrack", "Audio track");
+    withFallback(TTarget::Control, main, "popMenuAudioTrackAutomatic", "Automatic");
+    keys.push_back({main, QStringLiteral("msgNoAudioTracks"), TTarget::Stored, QString(), &TfrmMain::msgNoAudioTracks,
+                    QStringLiteral("No audio tracks found")});
+
     const QString openDialog = QStringLiteral("OpenDialog");
     keys.push_back({openDialog, QStringLiteral("caption"), TTarget::Stored, QString(), &TfrmMain::OpenDialogCaption,
                     QLatin1String(OpenDialogEnglishTitle)});
@@ -174,6 +188,7 @@ std::vector<TLanguageKey> LanguageKeys()
     control(setting, "labelWaitTime");
     withFallback(TTarget::Control, setting, "LabelSecond", "seconds");
     control(setting, "labelParallelFiles");
+    withFallback(TTarget::Control, setting, "labelPreferredLanguage", "Preferred audio language:");
     control(setting, "ButtonOK");
     control(setting, "ButtonCancel");
     return keys;
@@ -343,8 +358,14 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         case TTarget::OpenDialogFilter:
             OpenDialogFilterTexts += text;
             break;
+        case TTarget::FormatItem:
+            ui->comboBoxFormatOther->setItemText(entry.key.right(1).toInt(), text);
+            break;
         }
     }
+    // A chosen track's tool tip is worded with the menu's title.
+    for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
+        ShowRowAudioTrack(row);
     // Checked here, once: the user is not told (a translator's slip is no
     // fault of theirs), the status line simply stays English.
     const QString statusRun = UsableStatusRunText(msgStatusRun, QString::fromUtf8(DefaultStatusRunText));
@@ -376,6 +397,7 @@ void TfrmMain::ApplyJapaneseCharset()
                                         ui->buttonMoveUp,
                                         ui->buttonMoveDown,
                                         ui->buttonConvert,
+                                        ui->comboBoxFormatOther,
                                         ui->listViewFiles};
     for (QWidget *control : mainControls)
         UseJapaneseFont(control); // children without a font of their own follow
@@ -389,7 +411,8 @@ void TfrmMain::ApplyJapaneseCharset()
         {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
         {frmSetting,
-         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
+          "ButtonOK", "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

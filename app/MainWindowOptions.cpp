@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "app/OutputSettings.h"
+#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 // The encoder command for one file. Every value is taken from the position of

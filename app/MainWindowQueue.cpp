@@ -4,14 +4,17 @@
 #include "app/ActionBinding.h"
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
+#include "conversion/AudioTracks.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/SearchProgress.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,6 +22,15 @@
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
 int TfrmMain::SearchYieldIntervalMs = 10;
+
+namespace {
+// Where a row's first item keeps the audio track chosen for it: its index
+// among the file's audio tracks (absent for Automatic) and its menu caption.
+constexpr int AudioTrackRole = Qt::UserRole + 1;
+constexpr int AudioTrackCaptionRole = Qt::UserRole + 2;
+// A probe reads headers only; the bound is for a file on a hung drive.
+constexpr int MenuProbeTimeoutMs = 5000;
+}
 
 void TfrmMain::SetupFileQueue()
 {
@@ -43,13 +55,103 @@ void TfrmMain::SetupFileQueue()
     PopupMenu->addSeparator()->setObjectName(QStringLiteral("popMenu5"));
     addProxy("popMenu6", ui->ActionFileMoveUp);
     addProxy("popMenu7", ui->ActionFileMoveDown);
+    PopupMenu->addSeparator()->setObjectName(QStringLiteral("popMenu8"));
+    AudioTrackMenu = PopupMenu->addMenu(QString());
+    AudioTrackMenu->setObjectName(QStringLiteral("popMenuAudioTrack"));
+    AudioTrackGroup = new QActionGroup(AudioTrackMenu);
+    AutomaticTrackItem = AudioTrackMenu->addAction(QString());
+    AutomaticTrackItem->setObjectName(QStringLiteral("popMenuAudioTrackAutomatic"));
+    AutomaticTrackItem->setCheckable(true);
+    AudioTrackGroup->addAction(AutomaticTrackItem);
 
     connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
+    connect(AudioTrackMenu, &QMenu::aboutToShow, this, &TfrmMain::FillAudioTrackMenu);
+    connect(AudioTrackMenu, &QMenu::triggered, this, &TfrmMain::AudioTrackChosen);
+    // An edited path keeps its track; the tool tip follows the new text.
+    connect(ui->listViewFiles, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
+        if (item->column() == 0)
+            ShowRowAudioTrack(item->row());
+    });
 }
 
 void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
 {
+    // A track is chosen for one file, and not while a run is going.
+    AudioTrackMenu->menuAction()->setEnabled(ui->listViewFiles->isEnabled() && SelectedRow() >= 0);
     PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
+}
+
+void TfrmMain::FillAudioTrackMenu()
+{
+    // Everything below Automatic is the last file's; it is listed afresh.
+    for (QAction *item : AudioTrackMenu->actions())
+        if (item != AutomaticTrackItem)
+            delete item;
+    const int row = SelectedRow();
+    const int chosen = AudioTrackOfRow(row);
+    AutomaticTrackItem->setChecked(chosen < 0);
+    if (row < 0)
+        return;
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const QList<TAudioTrack> tracks = ProbeAudioTracks(EncoderFolder(), SourceOfRow(row), MenuProbeTimeoutMs);
+    QGuiApplication::restoreOverrideCursor();
+
+    AudioTrackMenu->addSeparator();
+    if (tracks.isEmpty()) {
+        AudioTrackMenu->addAction(msgNoAudioTracks)->setEnabled(false);
+        return;
+    }
+    for (const TAudioTrack &track : tracks) {
+        QAction *item = AudioTrackMenu->addAction(TrackCaption(track));
+        item->setCheckable(true);
+        item->setChecked(track.Index == chosen);
+        item->setData(track.Index);
+        AudioTrackGroup->addAction(item);
+    }
+}
+
+void TfrmMain::AudioTrackChosen(QAction *item)
+{
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    if (item == AutomaticTrackItem)
+        SetRowAudioTrack(row, -1, QString());
+    else if (item->data().isValid())
+        SetRowAudioTrack(row, item->data().toInt(), item->text());
+}
+
+void TfrmMain::SetRowAudioTrack(int row, int track, const QString &caption)
+{
+    QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
+    if (!item)
+        return;
+    item->setData(AudioTrackRole, track >= 0 ? QVariant(track) : QVariant());
+    item->setData(AudioTrackCaptionRole, track >= 0 ? QVariant(caption) : QVariant());
+    ShowRowAudioTrack(row);
+}
+
+// The row's tool tip names the chosen track; Automatic shows none.
+void TfrmMain::ShowRowAudioTrack(int row)
+{
+    QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
+    if (!item)
+        return;
+    const QString caption = item->data(AudioTrackCaptionRole).toString();
+    const QString toolTip =
+        item->data(AudioTrackRole).isValid()
+            ? item->text() + QLatin1Char('\n') + AudioTrackMenu->title() + QLatin1Char(' ') + caption
+            : QString();
+    if (item->toolTip() != toolTip)
+        item->setToolTip(toolTip);
+}
+
+int TfrmMain::AudioTrackOfRow(int row) const
+{
+    const QTableWidgetItem *item = row >= 0 ? ui->listViewFiles->item(row, 0) : nullptr;
+    const QVariant track = item ? item->data(AudioTrackRole) : QVariant();
+    return track.isValid() ? track.toInt() : -1;
 }
 
 bool TfrmMain::AddFile(const QString &path)
@@ -183,32 +285,25 @@ void TfrmMain::MoveSelectedUp()
 {
     const int row = SelectedRow();
     if (row > 0)
-        SwapRowTexts(row, row - 1);
+        SwapRows(row, row - 1);
 }
 
 void TfrmMain::MoveSelectedDown()
 {
     const int row = SelectedRow();
     if (row >= 0 && row + 1 < ui->listViewFiles->rowCount())
-        SwapRowTexts(row, row + 1);
+        SwapRows(row, row + 1);
 }
 
-// Moves the selected file from row `from` to row `to`; selection and focus go with it.
-void TfrmMain::SwapRowTexts(int from, int to)
+// Moves the selected file from row `from` to row `to`; selection and focus go
+// with it, and so does what its item keeps (the chosen audio track).
+void TfrmMain::SwapRows(int from, int to)
 {
     QTableWidget *list = ui->listViewFiles;
-    QTableWidgetItem *moving = list->item(from, 0);
-    QTableWidgetItem *other = list->item(to, 0);
-    const QString movingText = moving ? moving->text() : QString();
-    const QString otherText = other ? other->text() : QString();
-    if (moving)
-        moving->setText(otherText);
-    else
-        list->setItem(from, 0, new QTableWidgetItem(otherText));
-    if (other)
-        other->setText(movingText);
-    else
-        list->setItem(to, 0, new QTableWidgetItem(movingText));
+    QTableWidgetItem *moving = list->takeItem(from, 0);
+    QTableWidgetItem *other = list->takeItem(to, 0);
+    list->setItem(from, 0, other ? other : new QTableWidgetItem);
+    list->setItem(to, 0, moving ? moving : new QTableWidgetItem);
     // A moved row's state belonged to the last run's order.
     SetRowState(from, QString());
     SetRowState(to, QString());

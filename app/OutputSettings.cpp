@@ -57,8 +57,3 @@ void WriteOutputChannels(const QString &configFile, int channels)
 {
     TIniFile(configFile).WriteInteger(Section, QStringLiteral("channels"), channels);
 }
-
-QString ReadPreferredAudioLanguage(const QString &configFile)
-{
-    return TIniFile(configFile).ReadString(Section, QStringLiteral("preferredAudioLanguage"), QString()).trimmed();
-}

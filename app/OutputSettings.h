@@ -22,7 +22,3 @@ void WriteOutputFormat(const QString &configFile, const QString &format);
 void WriteOutputBitrate(const QString &configFile, int bitratePosition);
 void WriteOutputSampleRate(const QString &configFile, int sampleRatePosition);
 void WriteOutputChannels(const QString &configFile, int channels);
-
-// [setting] preferredAudioLanguage: an ISO 639 code or a language name, empty
-// when the user has none.
-QString ReadPreferredAudioLanguage(const QString &configFile);

@@ -6,6 +6,8 @@
 #include "gui/CommonServices.h"
 #include "gui/DialogPlacement.h"
 
+#include <QCompleter>
+#include <QLocale>
 #include <QShowEvent>
 #include <QThread>
 
@@ -15,7 +17,7 @@ TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
-constexpr int ClientHeight = 152;
+constexpr int ClientHeight = 184;
 constexpr int ParallelFilesCap = 16;
 constexpr int DefaultParallelFilesCap = 4;
 }
@@ -50,6 +52,32 @@ void SaveParallelFiles(const QString &configFile, int files)
     TIniFile(configFile).WriteInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), files);
 }
 
+QString ReadPreferredAudioLanguage(const QString &configFile)
+{
+    return TIniFile(configFile)
+        .ReadString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), QString())
+        .trimmed();
+}
+
+void SavePreferredAudioLanguage(const QString &configFile, const QString &language)
+{
+    TIniFile(configFile)
+        .WriteString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), language.trimmed());
+}
+
+namespace {
+// The language names the field offers as the user types; codes are typed as they are.
+QStringList LanguageNames()
+{
+    QStringList names;
+    for (int value = QLocale::C + 1; value <= QLocale::LastLanguage; ++value)
+        names << QLocale::languageToString(QLocale::Language(value));
+    names.removeDuplicates();
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+}
+
 TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSetting)
 {
     frmSetting = this;
@@ -57,6 +85,9 @@ TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSett
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(false);
     ui->spinParallelFiles->setRange(1, MostParallelFiles());
+    auto *completer = new QCompleter(LanguageNames(), ui->editPreferredLanguage);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    ui->editPreferredLanguage->setCompleter(completer);
 
     connect(ui->checkBoxAutoPowerOff, &QCheckBox::clicked, this, &TfrmSetting::checkBoxAutoPowerOffClick);
     connect(ui->ButtonOK, &QPushButton::clicked, this, &TfrmSetting::ButtonOKClick);
@@ -88,6 +119,7 @@ void TfrmSetting::FormShow()
     ui->editWaitTime->setText(QString::number(frmCommon->AutoPowerOffWaitTime()));
     ui->editWaitTime->setEnabled(on);
     ui->spinParallelFiles->setValue(ReadParallelFiles(frmCommon->ConfigFile));
+    ui->editPreferredLanguage->setText(ReadPreferredAudioLanguage(frmCommon->ConfigFile));
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
@@ -100,6 +132,7 @@ void TfrmSetting::ButtonOKClick()
     const int waitSeconds = WaitTimeFromText(ui->editWaitTime->text());
     SaveAutoPowerOffSettings(frmCommon->ConfigFile, on, waitSeconds);
     SaveParallelFiles(frmCommon->ConfigFile, ui->spinParallelFiles->value());
+    SavePreferredAudioLanguage(frmCommon->ConfigFile, ui->editPreferredLanguage->text());
     hide();
 }
 

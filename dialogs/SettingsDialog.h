@@ -8,8 +8,8 @@ class TfrmSetting;
 }
 
 // The settings dialog: automatic power-off after a run, the length of its
-// countdown and how many files a run converts at once. Modeless; it is only hidden when closed, and every showing reads
-// config.ini afresh. Values reach config.ini only through OK.
+// countdown, the preferred audio language and how many files a run converts at once. Modeless; it is only hidden when
+// closed, and every showing reads config.ini afresh. Values reach config.ini only through OK.
 class TfrmSetting : public QDialog
 {
     Q_OBJECT
@@ -44,3 +44,8 @@ int MostParallelFiles();
 // [setting] parallelFiles; missing or out of range gives the number of cores, at most 4.
 int ReadParallelFiles(const QString &configFile);
 void SaveParallelFiles(const QString &configFile, int files);
+
+// [setting] preferredAudioLanguage: an ISO 639 code or a language name, empty
+// when the user has none. Saved trimmed.
+QString ReadPreferredAudioLanguage(const QString &configFile);
+void SavePreferredAudioLanguage(const QString &configFile, const QString &language);

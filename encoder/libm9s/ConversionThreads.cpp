@@ -1,12 +1,10 @@
 #include "ConversionSteps.h"
 
 #include "EncoderError.h"
-#include "Messages.h"
 #include "StopControl.h"
 
 #include <pthread.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -67,7 +65,6 @@ void Conversion::Transcode()
 void Conversion::ReadAndDecode(FrameQueue &queue)
 {
     try {
-        AVFormatContext *format = input_.Format();
         AVCodecContext *decoder = input_.Decoder();
         const int audioIndex = input_.Audio()->index;
         PacketPtr packet = MakePacket();
@@ -93,19 +90,7 @@ void Conversion::ReadAndDecode(FrameQueue &queue)
         };
 
         bool wanted = true;
-        while (wanted && !StopControl::Requested()) {
-            int ret = av_read_frame(format, packet.get());
-            if (ret == AVERROR(EAGAIN)) {
-                usleep(10 * 1000);
-                continue;
-            }
-            if (ret < 0) {
-                // As the ffmpeg program does: a read error ends the input, and
-                // what was converted so far makes the output.
-                if (ret != AVERROR_EOF && !StopControl::Requested())
-                    WriteLine("Error reading input '" + options_.inputPath + "': " + AvErrorText(ret));
-                break;
-            }
+        while (wanted && input_.ReadPacket(packet.get())) {
             if (packet->stream_index == audioIndex && avcodec_send_packet(decoder, packet.get()) >= 0)
                 wanted = deliver();
             av_packet_unref(packet.get());

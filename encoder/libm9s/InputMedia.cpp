@@ -1,8 +1,11 @@
 #include "InputMedia.h"
 
 #include "EncoderError.h"
+#include "Messages.h"
 #include "StopControl.h"
 #include "StreamChoice.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <new>
@@ -122,6 +125,23 @@ void InputMedia::OpenDecoder()
         throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) + " audio of input '"
                            + path_ + "': " + AvErrorText(ret));
     decoder_ = std::move(decoder);
+}
+
+bool InputMedia::ReadPacket(AVPacket *packet)
+{
+    while (!StopControl::Requested()) {
+        const int ret = av_read_frame(format_.get(), packet);
+        if (ret >= 0)
+            return true;
+        if (ret == AVERROR(EAGAIN)) {
+            usleep(10 * 1000);
+            continue;
+        }
+        if (ret != AVERROR_EOF && !StopControl::Requested())
+            WriteLine("Error reading input '" + path_ + "': " + AvErrorText(ret));
+        return false;
+    }
+    return false;
 }
 
 std::optional<int64_t> InputMedia::DurationUs() const

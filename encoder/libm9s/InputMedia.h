@@ -20,6 +20,10 @@ public:
     // track (counted among the audio streams) when one is asked for.
     void SelectAudio(std::optional<int> track = std::nullopt);
     void OpenDecoder();
+    // The next packet of the file into packet; false at its end or on a stop
+    // request. As the ffmpeg program does, a read error ends the input, named
+    // on the error output, and what was converted so far makes the output.
+    bool ReadPacket(AVPacket *packet);
 
     AVFormatContext *Format() const { return format_.get(); }
     AVStream *Audio() const { return audio_; }

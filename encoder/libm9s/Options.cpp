@@ -22,14 +22,33 @@ int ParseWholeNumber(const std::string &option, const std::string &text, int min
     return value;
 }
 
-constexpr std::array<OutputFormat, 6> kFormats{OutputFormat::Wav, OutputFormat::Mp3,  OutputFormat::Flac,
-                                               OutputFormat::M4a, OutputFormat::Opus, OutputFormat::Ogg};
+// Every format with its -f name and its name in messages.
+struct FormatNames {
+    OutputFormat format;
+    const char *name;
+    const char *display;
+};
+constexpr std::array<FormatNames, 6> kFormats{{{OutputFormat::Wav, "wav", "WAV"},
+                                               {OutputFormat::Mp3, "mp3", "MP3"},
+                                               {OutputFormat::Flac, "flac", "FLAC"},
+                                               {OutputFormat::M4a, "m4a", "AAC"},
+                                               {OutputFormat::Opus, "opus", "Opus"},
+                                               {OutputFormat::Ogg, "ogg", "Ogg Vorbis"}}};
+
+// The names of format; MP3's for a value outside the enumeration.
+const FormatNames &NamesOf(OutputFormat format)
+{
+    for (const FormatNames &names : kFormats)
+        if (names.format == format)
+            return names;
+    return kFormats[1];
+}
 
 OutputFormat ParseFormat(const std::string &text)
 {
-    for (OutputFormat f : kFormats)
-        if (text == FormatName(f))
-            return f;
+    for (const FormatNames &names : kFormats)
+        if (text == names.name)
+            return names.format;
     throw OptionError("Unknown output format '" + text + "' (wav, mp3, flac, m4a, opus or ogg)");
 }
 
@@ -133,9 +152,9 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
     // A copy's container follows the source's codec; -f does not matter.
     if (!haveFormat && !options.copy) {
         bool found = false;
-        for (OutputFormat f : kFormats)
-            if (!found && EndsWithNoCase(options.outputPath, std::string(".") + FormatName(f))) {
-                options.format = f;
+        for (const FormatNames &names : kFormats)
+            if (!found && EndsWithNoCase(options.outputPath, std::string(".") + names.name)) {
+                options.format = names.format;
                 found = true;
             }
         if (!found)
@@ -144,43 +163,9 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
     return options;
 }
 
-const char *FormatName(OutputFormat format)
-{
-    switch (format) {
-    case OutputFormat::Wav:
-        return "wav";
-    case OutputFormat::Mp3:
-        return "mp3";
-    case OutputFormat::Flac:
-        return "flac";
-    case OutputFormat::M4a:
-        return "m4a";
-    case OutputFormat::Opus:
-        return "opus";
-    case OutputFormat::Ogg:
-        return "ogg";
-    }
-    return "mp3";
-}
+const char *FormatName(OutputFormat format) { return NamesOf(format).name; }
 
-const char *FormatDisplayName(OutputFormat format)
-{
-    switch (format) {
-    case OutputFormat::Wav:
-        return "WAV";
-    case OutputFormat::Mp3:
-        return "MP3";
-    case OutputFormat::Flac:
-        return "FLAC";
-    case OutputFormat::M4a:
-        return "AAC";
-    case OutputFormat::Opus:
-        return "Opus";
-    case OutputFormat::Ogg:
-        return "Ogg Vorbis";
-    }
-    return "MP3";
-}
+const char *FormatDisplayName(OutputFormat format) { return NamesOf(format).display; }
 
 bool IsMp3SampleRate(int rate)
 {

@@ -42,21 +42,8 @@ const AVCodec *FindEncoder(OutputFormat format)
 
 const char *MuxerName(OutputFormat format)
 {
-    switch (format) {
-    case OutputFormat::Wav:
-        return "wav";
-    case OutputFormat::Mp3:
-        return "mp3";
-    case OutputFormat::Flac:
-        return "flac";
-    case OutputFormat::M4a:
-        return "ipod"; // MP4 with the .m4a brand
-    case OutputFormat::Opus:
-        return "opus";
-    case OutputFormat::Ogg:
-        return "ogg";
-    }
-    return "mp3";
+    // MP4 with the .m4a brand; every other muxer goes by the format's -f name.
+    return format == OutputFormat::M4a ? "ipod" : FormatName(format);
 }
 
 bool HasBitrate(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::Flac; }

@@ -16,7 +16,6 @@ extern "C" {
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -162,20 +161,9 @@ void StreamCopy::SeekToStart()
 
 void StreamCopy::CopyPackets()
 {
-    AVFormatContext *format = input_.Format();
     const int audioIndex = input_.Audio()->index;
     PacketPtr packet = MakePacket();
-    while (!StopControl::Requested()) {
-        int ret = av_read_frame(format, packet.get());
-        if (ret == AVERROR(EAGAIN)) {
-            usleep(10 * 1000);
-            continue;
-        }
-        if (ret < 0) {
-            if (ret != AVERROR_EOF && !StopControl::Requested())
-                WriteLine("Error reading input '" + options_.inputPath + "': " + AvErrorText(ret));
-            return;
-        }
+    while (input_.ReadPacket(packet.get())) {
         const bool inRange = packet->stream_index == audioIndex && Keep(*packet);
         if (endTs_ && packet->stream_index == audioIndex && packet->pts != AV_NOPTS_VALUE && packet->pts >= *endTs_)
             return; // the -t limit: packets that begin before it are in

@@ -15,9 +15,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +41,15 @@ QStringList patternsOf(const QString &filter)
     return match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+bool makeClip(const QString &path, const QStringList &options)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5:duration=1"} + options
+                     + QStringList{"-c:v", "mpeg4", path});
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0;
+}
+
 bool filterShows(const QString &filter, const QString &fileName)
 {
     for (const QString &pattern : patternsOf(filter))
@@ -55,6 +66,54 @@ class TestFileQueue : public QObject
 private:
     ProgramFixture m_program;
     QTemporaryDir m_tree;
+    QTemporaryDir m_clips; // made with ffmpeg on first use
+
+    QString clip(const QString &name) const { return m_clips.filePath(name); }
+
+    // The audio-track tests need ffmpeg's clips: a film with an English AAC,
+    // a Japanese AC-3 5.1 and a French FLAC track, one without sound, and a
+    // file that is no video. The encoder is the real one behind a stand-in
+    // that writes down its arguments.
+    void startWithEncoder(const QByteArray &config)
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+            QSKIP("ffmpeg is needed to make the clips");
+        if (!QFile::exists(clip("three.mkv"))) {
+            const QStringList sine{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1"};
+            const QString tracks = "-map 0 -map 1 -map 2 -map 3 -c:a:0 aac -c:a:1 ac3 -ac:a:1 6 -c:a:2 flac "
+                                   "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+                                   "-metadata:s:a:2 language=fre -disposition:a:0 default";
+            QVERIFY(makeClip(clip("three.mkv"), sine + sine + sine + tracks.split(' ')));
+            QVERIFY(makeClip(clip("silent.mkv"), {}));
+            QFile junk(clip("junk.avi"));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(4096, 'z'));
+        }
+        m_program.stop();
+        m_program.folder().write("libm9s", "#!/bin/sh\necho \"$*\" >> '" + clip("arguments").toUtf8()
+                                               + "'\nexec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\"\n");
+        QVERIFY(QFile::setPermissions(m_program.folder().file("libm9s"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QFile::remove(clip("arguments"));
+        m_program.start("[setting]\noutputFolder=" + m_clips.path().toUtf8() + "/out\nparallelFiles=1\n" + config);
+    }
+
+    QMenu *trackMenu() { return frmMain->findChild<QMenu *>(QStringLiteral("popMenuAudioTrack")); }
+
+    // The menu as it shows for the selected row: "-" a separator, "(off)" a disabled line, "*" the checked one.
+    QStringList openTrackMenu()
+    {
+        trackMenu()->aboutToShow(); // as when it opens
+        QStringList lines;
+        for (QAction *item : trackMenu()->actions())
+            lines << (item->isSeparator()
+                          ? QStringLiteral("-")
+                          : item->text() + (item->isEnabled() ? "" : " (off)") + (item->isChecked() ? " *" : ""));
+        return lines;
+    }
+
+    // As a click on the menu's line does.
+    void chooseTrack(int line) { trackMenu()->triggered(trackMenu()->actions().at(line)); }
 
     QTableWidget *list() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
     QAction *action(const char *name) { return frmMain->findChild<QAction *>(QLatin1String(name)); }
@@ -616,8 +675,11 @@ private slots:
         QVERIFY(menu);
         QStringList names;
         for (QAction *entry : menu->actions())
-            names << (entry->isSeparator() ? QStringLiteral("-") : entry->objectName());
-        QCOMPARE(names, QStringList({"popMenu1", "popMenu2", "popMenu3", "popMenu4", "-", "popMenu6", "popMenu7"}));
+            names << (entry->isSeparator() ? QStringLiteral("-")
+                      : entry->menu()      ? entry->menu()->objectName()
+                                           : entry->objectName());
+        QCOMPARE(names, QStringList({"popMenu1", "popMenu2", "popMenu3", "popMenu4", "-", "popMenu6", "popMenu7", "-",
+                                     "popMenuAudioTrack"}));
 
         // The entries stand for the actions: caption, enabled state, command.
         auto *popMenu3 = menu->findChild<QAction *>(QStringLiteral("popMenu3"));
@@ -636,6 +698,84 @@ private slots:
         };
         menu->findChild<QAction *>(QStringLiteral("popMenu1"))->trigger();
         QCOMPARE(dialogs, 1);
+    }
+
+    void audioTrackMenu_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("three tracks") << "three.mkv"
+                                      << QStringList{"Automatic *", "-", "0: English \u2014 AAC mono, 48 kHz",
+                                                     "1: Japanese \u2014 AC-3 5.1, 48 kHz",
+                                                     "2: French \u2014 FLAC mono, 48 kHz"};
+        QTest::newRow("no sound") << "silent.mkv" << QStringList{"Automatic *", "-", "No audio tracks found (off)"};
+        QTest::newRow("not a video") << "junk.avi" << QStringList{"Automatic *", "-", "No audio tracks found (off)"};
+    }
+
+    void audioTrackMenu()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, lines);
+        startWithEncoder({});
+        frmMain->msgNoAudioTracks = QStringLiteral("No audio tracks found");
+        trackMenu()->setTitle(QStringLiteral("Audio track"));
+        frmMain->findChild<QAction *>(QStringLiteral("popMenuAudioTrackAutomatic"))->setText("Automatic");
+        fill({clip(file), clip(file)});
+        list()->selectRow(1);
+        QCOMPARE(openTrackMenu(), lines);
+        QCOMPARE(openTrackMenu(), lines); // opened again, it lists the tracks once
+        if (lines.size() < 4)
+            return;
+        chooseTrack(3);
+        QCOMPARE(frmMain->AudioTrackOfRow(1), 1);
+        QCOMPARE(list()->item(1, 0)->toolTip(), clip(file) + "\nAudio track " + lines[3]);
+        QCOMPARE(openTrackMenu().mid(2), QStringList({lines[2], lines[3] + " *", lines[4]}));
+        // The choice goes with the file when it moves; Automatic takes it back.
+        action("ActionFileMoveUp")->trigger();
+        QCOMPARE(QList<int>({frmMain->AudioTrackOfRow(0), frmMain->AudioTrackOfRow(1)}), QList<int>({1, -1}));
+        QVERIFY(list()->item(1, 0)->toolTip().isEmpty());
+        chooseTrack(0);
+        QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
+        QVERIFY(list()->item(0, 0)->toolTip().isEmpty());
+    }
+
+    // What the menu chose, or the preferred language, reaches the encoder;
+    // a copy is named after the codec of that track.
+    void audioTrackReachesTheRun_data()
+    {
+        QTest::addColumn<int>("menuLine"); // -1: the menu is not used
+        QTest::addColumn<QByteArray>("preferred");
+        QTest::addColumn<QString>("map");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("chosen in the menu") << 3 << QByteArray("fre") << "0:a:1" << "three.ac3";
+        QTest::newRow("preferred language") << -1 << QByteArray("French") << "0:a:2" << "three.flac";
+        QTest::newRow("default track") << -1 << QByteArray() << "0:a:0" << "three.m4a";
+    }
+
+    void audioTrackReachesTheRun()
+    {
+        QFETCH(int, menuLine);
+        QFETCH(QByteArray, preferred);
+        QFETCH(QString, map);
+        QFETCH(QString, output);
+        startWithEncoder("format=copy\npreferredAudioLanguage=" + preferred + "\n");
+        QDir(clip("out")).removeRecursively();
+        QVERIFY(QDir().mkpath(clip("out")));
+        fill({clip("three.mkv")});
+        list()->selectRow(0);
+        if (menuLine >= 0) {
+            openTrackMenu();
+            chooseTrack(menuLine);
+        }
+        ModalAnswerer answers;
+        answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        action("ActionConvertNow")->trigger();
+        QVERIFY(answers.allUsed());
+        QFile arguments(clip("arguments"));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        const QString run = QString::fromUtf8(arguments.readAll()).split('\n').filter("-i ").value(0);
+        QVERIFY2(run.contains("-map " + map + ' '), qPrintable(run));
+        QCOMPARE(QDir(clip("out")).entryList(QDir::Files), QStringList{output});
     }
 
     void rowsAreEditedInPlace()

@@ -92,6 +92,9 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                             "N_Update", "N_Options",   "N_Setting",  "N_Tools",   "N_OtherProducts"};
         for (int i = 1; i <= 10; ++i)
             main << QStringLiteral("N_Product%1").arg(i);
+        for (int i = 0; i <= 5; ++i)
+            main << QStringLiteral("comboBoxFormatOther%1").arg(i);
+        main << QStringList{"popMenuAudioTrack", "popMenuAudioTrackAutomatic", "msgNoAudioTracks"};
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
@@ -108,8 +111,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
              {"caption", "labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
             {"frmSetting",
-             {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles", "ButtonOK",
-              "ButtonCancel"}},
+             {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles",
+              "labelPreferredLanguage", "ButtonOK", "ButtonCancel"}},
         };
     }();
     return keys;
@@ -134,7 +137,13 @@ const QMap<QString, QString> &Fallbacks()
         {"OpenDialog.filterPortable", "Portable device files"},
         {"OpenDialog.filterDVD", "DVD and VCD files"},
         {"OpenDialog.filterQuickTime", "QuickTime files"},
-        {"OpenDialog.filterAll", "All files"}};
+        {"OpenDialog.filterAll", "All files"},
+        {"frmMain.comboBoxFormatOther0", "WAV / MP3"},
+        {"frmMain.comboBoxFormatOther5", "Original audio (no re-encoding)"},
+        {"frmMain.popMenuAudioTrack", "Audio track"},
+        {"frmMain.popMenuAudioTrackAutomatic", "Automatic"},
+        {"frmMain.msgNoAudioTracks", "No audio tracks found"},
+        {"frmSetting.labelPreferredLanguage", "Preferred audio language:"}};
     return fallbacks;
 }
 
@@ -354,6 +363,9 @@ private slots:
         QTest::newRow("no units, no open-dialog title and filter")
             << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd",
                            "OpenDialog.caption", "OpenDialog.filterAVI"};
+        QTest::newRow("no format item, track texts or language label") << QStringList{
+            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
+            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage"};
     }
 
     void everyCaptionComesFromItsKey()
@@ -370,10 +382,11 @@ private slots:
         for (const auto &[section, keys] : LanguageKeys())
             for (const QString &key : keys) {
                 const QString marker = Marker(section, key);
-                const bool elsewhere = section == "App" || section == "Places" || section == "OpenDialog"
-                                       || StoredMarkers().contains(marker) || RunTextOf(marker)
-                                       || marker == "frmMain.comboBoxAudioBitrate"
-                                       || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker);
+                const bool elsewhere =
+                    section == "App" || section == "Places" || section == "OpenDialog"
+                    || StoredMarkers().contains(marker) || RunTextOf(marker) || marker == "frmMain.comboBoxAudioBitrate"
+                    || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
+                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks";
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
@@ -382,6 +395,10 @@ private slots:
         auto *bitrate = FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate");
         QCOMPARE(bitrate->itemText(0), "8 " + Given("frmMain", "comboBoxAudioBitrate", leftOut));
         QCOMPARE(bitrate->itemText(17), "350 " + Given("frmMain", "comboBoxAudioBitrate", leftOut));
+        auto *formats = FindControl<QComboBox>(frmMain, "comboBoxFormatOther");
+        for (int i = 0; i < formats->count(); ++i)
+            QCOMPARE(formats->itemText(i), Given("frmMain", QStringLiteral("comboBoxFormatOther%1").arg(i), leftOut));
+        QCOMPARE(frmMain->msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
         QCOMPARE(frmMain->OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
         QStringList filters;
         for (const QString &key : LanguageKeys().at(2).second.mid(1))
@@ -427,6 +444,9 @@ private slots:
         const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
                                           {"frmMain/radioButtonFormatMP3", "MP3"},
                                           {"frmSetting/LabelSecond", "seconds"},
+                                          {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
+                                          {"frmMain/popMenuAudioTrack", "Audio track"},
+                                          {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
                                           {"frmSearchProgress/labelFoundCount", "0"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
@@ -440,6 +460,8 @@ private slots:
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
         QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video Files"));
         QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Supported files"));
+        QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxFormatOther")->itemText(5),
+                 QStringLiteral("Original audio (no re-encoding)"));
         // The menus still hold their entries, only without captions; products without a name stay out.
         QVERIFY(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible());
         QVERIFY(!FindControl<QAction>(frmMain, "N_Product1")->isVisible());
@@ -598,7 +620,7 @@ private slots:
               "groupBoxChannel", "labelCurrentDecrption", "labelCurrentProgress", "labelCurrentInfo",
               "labelAudioBitrate", "labelSampleRate", "radioButtonChannelMono", "radioButtonChannelStereo",
               "labelOutput", "buttonAdd", "buttonDelete", "buttonClearAll", "buttonMoveUp", "buttonMoveDown",
-              "buttonConvert", "listViewFiles",
+              "buttonConvert", "comboBoxFormatOther", "listViewFiles",
               // inside the listed group boxes: they follow their parents
               "radioButtonFormatWAV", "radioButtonFormatMP3", "comboBoxAudioBitrate", "comboBoxSampleRate",
               "editOutputFolder", "BitBtnOutput", "progressBarCurrent"}},
@@ -609,8 +631,8 @@ private slots:
             {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {frmSetting,
-             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "checkBoxAutoPowerOff", "ButtonOK",
-              "ButtonCancel"}},
+             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
+              "ButtonOK", "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
         };
         for (const auto &[window, names] : switched)

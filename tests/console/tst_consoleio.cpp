@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -53,13 +54,13 @@ public:
     }
 };
 
-// The timeout only keeps a broken test from hanging; it decides nothing.
+// Waits for the reported end. The timeout only keeps a broken test from
+// hanging; it decides nothing.
 bool waitForEnd(TConsoleIO &io, int timeoutMs = 60000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (io.IsRunning() && clock.elapsed() < timeoutMs)
-        QTest::qWait(10);
+    QSignalSpy statusChanges(&io, &TConsoleIO::OnProcessStatusChange);
+    while (io.IsRunning() && statusChanges.wait(timeoutMs))
+        ;
     return !io.IsRunning();
 }
 

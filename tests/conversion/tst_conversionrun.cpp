@@ -1,29 +1,24 @@
 // The conversion run without a window: a stand-in owner answers its
 // questions, stand-in encoders (shell scripts) and the real libm9s do the work.
+#include "common/ErrorReport.h"
 #include "console/ConsoleIO.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/OutputNames.h"
+#include "support/AudioClips.h"
+#include "support/ErrorOf.h"
+#include "support/StandInEncoder.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+#include <utility>
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
+namespace {
+// What a file overwritten by the run held before; the NUL shows it comes back byte for byte.
+const QByteArray oldBytes("old\0tail", 8);
 
 // The window's part, played by the test: the rows, the options and the answers.
 class TStandInOwner : public IConversionOwner
@@ -52,9 +47,14 @@ struct TRunLog
     QStringList Events;
     QStringList ErrorLines;
     QList<qint64> Durations; // the file's duration as each progress report arrived
+    bool Running = false;    // what the run said last of its encoders: the window's controls follow it
+    QString Folder;          // where the run said it put the files
+    bool Listening = false;
 
     void listen(TConversionRun &run)
     {
+        if (std::exchange(Listening, true))
+            return;
         QObject::connect(&run, &TConversionRun::FileStarted,
                          [this](int row, const QString &) { Events << QStringLiteral("started %1").arg(row); });
         QObject::connect(&run, &TConversionRun::FileProgress, [this, &run](int, const TProgressView &view) {
@@ -68,9 +68,11 @@ struct TRunLog
                              Events << QStringLiteral("%1 %2").arg(names[int(outcome)]).arg(row);
                              ErrorLines << line;
                          });
-        QObject::connect(&run, &TConversionRun::RunFinished, [this](const QString &, const QStringList &failed) {
+        QObject::connect(&run, &TConversionRun::RunFinished, [this](const QString &folder, const QStringList &failed) {
+            Folder = folder;
             Events << QStringLiteral("finished, %1 failed").arg(failed.size());
         });
+        QObject::connect(&run, &TConversionRun::EncoderRunningChanged, [this](bool running) { Running = running; });
     }
 };
 }
@@ -87,30 +89,35 @@ private:
 
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
+    QStringList outputFiles() const { return filesIn(m_output->path()); }
 
     // The encoder the run finds in its folder: a script, or the real one.
-    void useEncoder(const QByteArray &script)
+    void useEncoder(const QByteArray &script) { installEncoder(m_program->path(), script); }
+
+    // Runs the queue into the output folder; returns what Run returned.
+    bool runAll(TConversionRun &run, TRunLog &log)
     {
-        const QString path = m_program->filePath("libm9s");
-        if (script.isEmpty()) {
-            QVERIFY(QFile::link(QStringLiteral(TOLVANE_PROGRAM_DIR "/libm9s"), path));
-            return;
-        }
-        writeFile(path, "#!/bin/sh\nfor last; do :; done\n" + script + "\n");
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        log.listen(run);
+        const bool finished = run.Run(m_output->path());
+        // The window's controls come back after every run it is still there for.
+        [&] { QVERIFY((!log.Running || run.IsClosing()) && !run.IsEncoderRunning()); }();
+        return finished;
     }
 
 private slots:
     void initTestCase()
     {
-        const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-        if (ffmpeg.isEmpty())
-            QSKIP("ffmpeg is needed to make the clip");
-        QProcess make;
-        make.start(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1",
-                            "-c:a", "pcm_s16le", clip("a.wav")});
-        QVERIFY(make.waitForFinished(120000) && make.exitCode() == 0);
-        writeFile(clip("b.avi"), "stand-in source");
+        if (!haveFfmpegTools())
+            QSKIP("ffmpeg and ffprobe are needed to make and check the clips");
+        makeClip(clip("a.wav"),
+                 {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1", "-c:a", "pcm_s16le"});
+        // Not a video at all: the real encoder fails on it.
+        writeFile(clip("damaged.avi"), QByteArray(4096, '\x5a'));
+        // Sources the stand-in encoders never read.
+        for (const char *folder : {"x", "y"})
+            QVERIFY(QDir(m_clips.path()).mkpath(folder));
+        for (const char *name : {"b.avi", "c.avi", "d.avi", "x/b.avi", "x/c.avi", "x/clip.avi", "y/clip.avi"})
+            writeFile(clip(name), "stand-in source");
     }
 
     void init()
@@ -127,50 +134,44 @@ private slots:
         QTest::addColumn<QByteArray>("script"); // empty: the real encoder
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("oldFile"); // the target exists and is overwritten
+        QTest::addColumn<bool>("stop");    // stopped once the encoder writes to its error output
         QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("errorLine");
-        QTest::addColumn<QByteArray>("left"); // the target afterwards; empty: gone, "*": audio
-        QTest::newRow("real encoder") << QByteArray() << "a.wav" << false << "converted" << "" << QByteArray("*");
+        QTest::addColumn<QString>("errorLine"); // "*": any text
+        QTest::addColumn<QByteArray>("left");   // the target afterwards; empty: gone, "*": audio
+        const QByteArray writes("printf partial > \"$last\"\n");
+        const QByteArray deaf("echo started >&2\nexec sleep 600");
+        QTest::newRow("real encoder") << QByteArray() << "a.wav" << false << false << "converted" << ""
+                                      << QByteArray("*");
         QTest::newRow("real encoder over an old file")
-            << QByteArray() << "a.wav" << true << "converted" << "" << QByteArray("*");
+            << QByteArray() << "a.wav" << true << false << "converted" << "" << QByteArray("*");
         QTest::newRow("real encoder, missing source")
-            << QByteArray() << "gone.avi" << false << "failed" << "*" << QByteArray();
-        QTest::newRow("says why and fails")
-            << QByteArray("echo 'Invalid data found' >&2\nexit 1") << "b.avi" << false << "failed"
-            << "Invalid data found" << QByteArray();
+            << QByteArray() << "gone.avi" << false << false << "failed" << "*" << QByteArray();
+        QTest::newRow("says why and fails") << QByteArray("echo 'Invalid data found' >&2\nexit 1") << "b.avi" << false
+                                            << false << "failed" << "Invalid data found" << QByteArray();
         QTest::newRow("progress is not a reason")
             << QByteArray("echo why >&2\necho ffmpeg_release_time=1.0=ffmpeg_release_time >&2\nexit 1") << "b.avi"
-            << false << "failed" << "why" << QByteArray();
+            << false << false << "failed" << "why" << QByteArray();
+        QTest::newRow("ends at once with an error")
+            << QByteArray("exit 3") << "b.avi" << false << false << "failed" << "" << QByteArray();
+        QTest::newRow("ends at once with an error, over an old file")
+            << QByteArray("exit 3") << "b.avi" << true << false << "failed" << "" << oldBytes;
         QTest::newRow("ends well, writes nothing")
-            << QByteArray("exit 0") << "b.avi" << false << "failed" << "" << QByteArray();
-        QTest::newRow("writes, then fails, over an old file") << QByteArray("printf partial > \"$last\"\nexit 1")
-                                                              << "b.avi" << true << "failed" << "" << QByteArray("old");
+            << QByteArray("exit 0") << "b.avi" << false << false << "failed" << "" << QByteArray();
+        QTest::newRow("ends well, writes nothing, over an old file")
+            << QByteArray("exit 0") << "b.avi" << true << false << "failed" << "" << oldBytes;
+        QTest::newRow("writes, then fails")
+            << writes + "exit 1" << "b.avi" << false << false << "failed" << "" << QByteArray("partial");
+        QTest::newRow("writes, then fails, over an old file")
+            << writes + "exit 1" << "b.avi" << true << false << "failed" << "" << oldBytes;
         QTest::newRow("writes and ends well") << QByteArray("printf audio > \"$last\"\nexit 0") << "b.avi" << true
-                                              << "converted" << "" << QByteArray("audio");
-    }
-
-    // The real encoder in each format names its output by the format; the
-    // original audio by the probed codec (PCM of a.wav gives .wav).
-    void formatNamesTheOutput_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("name");
-        for (const char *format : {"flac", "m4a", "opus", "ogg"})
-            QTest::newRow(format) << format << QStringLiteral("a.") + format;
-        QTest::newRow("original audio") << "copy" << "a.wav";
-    }
-
-    void formatNamesTheOutput()
-    {
-        QFETCH(QString, format);
-        QFETCH(QString, name);
-        useEncoder(QByteArray());
-        m_owner.Rows = {clip("a.wav")};
-        m_owner.Options.Extension = format;
-        TConversionRun run(m_owner);
-        QVERIFY(run.Run(m_output->path()));
-        QVERIFY(run.FailedSources().isEmpty());
-        QVERIFY(QFileInfo(out(name)).size() > 100);
+                                              << false << "converted" << "" << QByteArray("audio");
+        QTest::newRow("deaf to quit, killed by a stop")
+            << deaf << "b.avi" << false << true << "stopped" << "started" << QByteArray();
+        QTest::newRow("stopped before audio, over an old file")
+            << deaf << "b.avi" << true << true << "stopped" << "started" << oldBytes;
+        QTest::newRow("stopped after audio, over an old file")
+            << writes + "echo written >&2\nread command\nexit 0" << "b.avi" << true << true << "stopped" << "written"
+            << QByteArray("partial");
     }
 
     void oneFile()
@@ -178,6 +179,7 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(QString, source);
         QFETCH(bool, oldFile);
+        QFETCH(bool, stop);
         QFETCH(QString, outcome);
         QFETCH(QString, errorLine);
         QFETCH(QByteArray, left);
@@ -185,19 +187,23 @@ private slots:
         m_owner.Rows = {clip(source)};
         const QString target = out(QFileInfo(source).completeBaseName() + ".mp3");
         if (oldFile) {
-            writeFile(target, "old");
+            writeFile(target, oldBytes);
             m_owner.Answers = {quint8(ocOverwriteOnce)};
         }
         TConversionRun run(m_owner);
+        if (stop)
+            connect(run.ConsoleIO, &TConsoleIO::OnReceiveError, &run, &TConversionRun::StopConversion);
         TRunLog log;
-        log.listen(run);
-        QVERIFY(run.Run(m_output->path()));
+        QCOMPARE(runAll(run, log), !stop);
 
         const bool failed = outcome == "failed";
         QCOMPARE(log.Events.first(), QStringLiteral("started 0"));
-        QCOMPARE(log.Events.mid(log.Events.size() - 2),
-                 (QStringList{outcome + " 0", QStringLiteral("finished, %1 failed").arg(failed ? 1 : 0)}));
+        // A stopped run tells no end.
+        const QStringList end =
+            stop ? QStringList() : QStringList{QStringLiteral("finished, %1 failed").arg(int(failed))};
+        QCOMPARE(log.Events.mid(log.Events.size() - 1 - end.size()), QStringList{outcome + " 0"} + end);
         QCOMPARE(run.FailedSources(), failed ? QStringList{clip(source)} : QStringList());
+        QCOMPARE(m_owner.Asked.size(), int(oldFile));
         if (errorLine == "*")
             QVERIFY(!log.ErrorLines.first().isEmpty());
         else
@@ -209,75 +215,310 @@ private slots:
         else
             QCOMPARE(contentOf(target), left);
         // Nothing moved aside stays behind.
-        QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden).size(), left.isEmpty() ? 0 : 1);
+        QCOMPARE(outputFiles().size(), left.isEmpty() ? 0 : 1);
+    }
+
+    // A failed file does not end the run: a damaged video gives the old file
+    // back, a source deleted after it was queued leaves nothing, and both are
+    // named at the end.
+    void failuresAreNamedAtTheEnd()
+    {
+        useEncoder(QByteArray());
+        m_owner.Rows = {clip("damaged.avi"), m_clips.filePath("gone/gone.avi"), clip("a.wav")};
+        writeFile(out("damaged.mp3"), oldBytes);
+        m_owner.Answers = {quint8(ocOverwriteOnce)};
+        TConversionRun run(m_owner);
+        TRunLog log;
+        QVERIFY(runAll(run, log));
+        QCOMPARE(log.Events.filter(QRegularExpression("^(failed|converted|finished)")),
+                 (QStringList{"failed 0", "failed 1", "converted 2", "finished, 2 failed"}));
+        QCOMPARE(run.FailedSources(), m_owner.Rows.mid(0, 2));
+        QVERIFY(!log.ErrorLines[0].isEmpty() && !log.ErrorLines[1].isEmpty());
+        QCOMPARE(contentOf(out("damaged.mp3")), oldBytes);
+        QVERIFY(probe(out("a.mp3")).valid);
+        QCOMPARE(outputFiles(), (QStringList{"a.mp3", "damaged.mp3"}));
+    }
+
+    // The real encoder in each format, rate and channel count. Each format
+    // names its output; the original audio by the probed codec (PCM of
+    // a.wav, mono and 44100 Hz, gives .wav).
+    void realEncoder_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("probedRate");
+        QTest::addColumn<int>("probedChannels");
+        QTest::newRow("mp3, defaults") << "mp3" << 44100 << 2 << "a.mp3" << "mp3" << 44100 << 2;
+        QTest::newRow("mp3, 22050 Hz mono") << "mp3" << 22050 << 1 << "a.mp3" << "mp3" << 22050 << 1;
+        QTest::newRow("wav, 48000 Hz stereo") << "wav" << 48000 << 2 << "a.wav" << "pcm_s16le" << 48000 << 2;
+        QTest::newRow("wav, 8000 Hz mono") << "wav" << 8000 << 1 << "a.wav" << "pcm_s16le" << 8000 << 1;
+        QTest::newRow("flac") << "flac" << 44100 << 2 << "a.flac" << "flac" << 44100 << 2;
+        QTest::newRow("m4a") << "m4a" << 44100 << 2 << "a.m4a" << "aac" << 44100 << 2;
+        QTest::newRow("opus") << "opus" << 44100 << 2 << "a.opus" << "opus" << 48000 << 2;
+        QTest::newRow("ogg") << "ogg" << 44100 << 2 << "a.ogg" << "vorbis" << 44100 << 2;
+        QTest::newRow("original audio") << "copy" << 22050 << 2 << "a.wav" << "pcm_s16le" << 44100 << 1;
+    }
+
+    void realEncoder()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(QString, name);
+        QFETCH(QString, codec);
+        QFETCH(int, probedRate);
+        QFETCH(int, probedChannels);
+        useEncoder(QByteArray());
+        m_owner.Rows = {clip("a.wav")};
+        m_owner.Options.Extension = format;
+        m_owner.Options.SampleRate = rate;
+        m_owner.Options.Channels = channels;
+        TConversionRun run(m_owner);
+        TRunLog log;
+        QVERIFY(runAll(run, log));
+        QVERIFY(run.FailedSources().isEmpty());
+        QCOMPARE(outputFiles(), QStringList{name});
+        const AudioInfo info = probe(out(name));
+        QCOMPARE(info.codec, codec);
+        QCOMPARE(info.sampleRate, probedRate);
+        QCOMPARE(info.channels, probedChannels);
+        QVERIFY2(info.duration > 0.5 && info.duration < 1.5, qPrintable(QString::number(info.duration)));
     }
 
     // A stop or a close during a file: no further file, no end report; what
-    // the encoder wrote before a stop stays, a close releases the runner.
+    // the encoder wrote before a stop stays, a close releases the runner. A
+    // stop during the last file is a stop too. After a stop the next run
+    // starts from the top again; after a close nothing runs any more.
     void interrupted_data()
     {
         QTest::addColumn<bool>("close");
-        QTest::newRow("stop") << false;
-        QTest::newRow("close") << true;
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("stop") << false << QStringList{"b.avi", "a.wav"} << QStringList{"started 0", "stopped 0"};
+        QTest::newRow("close") << true << QStringList{"b.avi", "a.wav"} << QStringList{"started 0"};
+        QTest::newRow("stop during the last file") << false << QStringList{"a.wav", "b.avi"}
+                                                   << QStringList{"started 0", "converted 0", "started 1", "stopped 1"};
     }
 
     void interrupted()
     {
         QFETCH(bool, close);
-        useEncoder("printf partial > \"$last\"\necho written >&2\nread command\nexit 0");
-        m_owner.Rows = {clip("b.avi"), clip("a.wav")};
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, events);
+        // b.avi never ends by itself: it waits for the stop command.
+        useEncoder(
+            "case \"$last\" in *b.mp3) printf partial > \"$last\"\necho written >&2\nread command\nexit 0;; esac\n"
+            "printf audio > \"$last\"");
+        for (const QString &source : sources)
+            m_owner.Rows << clip(source);
         TConversionRun run(m_owner);
-        TRunLog log;
-        log.listen(run);
         connect(run.ConsoleIO, &TConsoleIO::OnReceiveError, &run, [&] {
             if (close)
                 run.Close();
             else
                 run.StopConversion();
         });
-        QVERIFY(!run.Run(m_output->path()));
-        QCOMPARE(log.Events, close ? QStringList{"started 0"} : (QStringList{"started 0", "stopped 0"}));
+        TRunLog log;
+        QVERIFY(!runAll(run, log));
+        QCOMPARE(log.Events, events);
         QCOMPARE(run.ConsoleIO == nullptr, close);
         QCOMPARE(contentOf(out("b.mp3")), QByteArray("partial"));
-        QVERIFY(!QFile::exists(out("a.mp3")));
+        QCOMPARE(contentOf(out("a.mp3")), events.contains("converted 0") ? QByteArray("audio") : "<missing>");
         QVERIFY(!run.IsActive());
+        QVERIFY(m_owner.Asked.isEmpty());
+
+        // Again, overwriting what the first run left.
+        const QStringList left = outputFiles();
+        m_owner.Answers = {quint8(ocOverwriteOnce), quint8(ocOverwriteOnce)};
+        log.Events.clear();
+        QVERIFY(!run.Run(m_output->path()));
+        QCOMPARE(log.Events, close ? QStringList() : events);
+        QCOMPARE(m_owner.Asked.size(), close ? 0 : left.size());
+        QCOMPARE(outputFiles(), left);
     }
 
-    // The answers to the file-exists question, remembered across files.
+    // The answers to the file-exists question, remembered across files; a
+    // second source of one name never replaces what the first just wrote,
+    // whatever answer is remembered for the files that were there before.
+    // converted: the target each row's source went to, empty when skipped.
     void existingTargets_data()
     {
-        QTest::addColumn<QList<quint8>>("answers");
-        QTest::addColumn<QStringList>("events");
-        QTest::addColumn<int>("asked");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("oldTargets");
+        QTest::addColumn<QList<quint8>>("answers"); // exactly one per question
+        QTest::addColumn<QStringList>("converted");
+        QTest::addColumn<int>("remembered");
+        const QStringList two{"b.avi", "x/c.avi"};
+        const QStringList old{"b.mp3", "c.mp3"};
+        const QStringList sameName{"x/clip.avi", "y/clip.avi"};
+        const QStringList both{"clip.mp3", "clip.mp3(1).mp3"};
         QTest::newRow("skip once, then ask again")
-            << QList<quint8>{ocAsk, ocAsk} << QStringList{"started 0", "skipped 0", "started 1", "skipped 1"} << 2;
-        QTest::newRow("skip all") << QList<quint8>{ocSkipAll}
-                                  << QStringList{"started 0", "skipped 0", "started 1", "skipped 1"} << 1;
-        QTest::newRow("overwrite all") << QList<quint8>{ocOverwriteAll}
-                                       << QStringList{"started 0", "converted 0", "started 1", "converted 1"} << 1;
+            << two << old << QList<quint8>{ocAsk, ocAsk} << QStringList{"", ""} << int(ocAsk);
+        QTest::newRow("skip all") << two << old << QList<quint8>{ocSkipAll} << QStringList{"", ""} << int(ocSkipAll);
+        QTest::newRow("overwrite all") << two << old << QList<quint8>{ocOverwriteAll} << old << int(ocOverwriteAll);
+        QTest::newRow("overwrite, then skip")
+            << two << old << QList<quint8>{ocOverwriteOnce, ocAsk} << QStringList{"b.mp3", ""} << int(ocAsk);
+        QTest::newRow("skip, then overwrite")
+            << two << old << QList<quint8>{ocAsk, ocOverwriteOnce} << QStringList{"", "c.mp3"} << int(ocAsk);
+        QTest::newRow("auto name, then overwrite") << two << old << QList<quint8>{ocRenameOnce, ocOverwriteOnce}
+                                                   << QStringList{"b.mp3(1).mp3", "c.mp3"} << int(ocAsk);
+        QTest::newRow("auto name always") << two << old << QList<quint8>{ocRenameAll}
+                                          << QStringList{"b.mp3(1).mp3", "c.mp3(1).mp3"} << int(ocRenameAll);
+        QTest::newRow("same name, no file before")
+            << sameName << QStringList() << QList<quint8>{} << both << int(ocAsk);
+        QTest::newRow("same name, overwrite always")
+            << sameName << QStringList{"clip.mp3"} << QList<quint8>{ocOverwriteAll} << both << int(ocOverwriteAll);
+        QTest::newRow("same name, overwrite once")
+            << sameName << QStringList{"clip.mp3"} << QList<quint8>{ocOverwriteOnce} << both << int(ocAsk);
     }
 
     void existingTargets()
     {
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, oldTargets);
         QFETCH(QList<quint8>, answers);
-        QFETCH(QStringList, events);
-        QFETCH(int, asked);
-        useEncoder("printf new > \"$last\"");
-        QVERIFY(QDir(m_clips.path()).mkpath("x"));
-        writeFile(clip("x/b.avi"), "second source");
-        m_owner.Rows = {clip("b.avi"), clip("x/c.avi")};
-        writeFile(clip("x/c.avi"), "third source");
-        writeFile(out("b.mp3"), "old b");
-        writeFile(out("c.mp3"), "old c");
+        QFETCH(QStringList, converted);
+        QFETCH(int, remembered);
+        useEncoder("echo \"$@\" > \"$last\"");
+        for (const QString &source : sources)
+            m_owner.Rows << clip(source);
+        for (const QString &target : oldTargets)
+            writeFile(out(target), "old " + target.toUtf8());
         m_owner.Answers = answers;
         TConversionRun run(m_owner);
         TRunLog log;
-        log.listen(run);
-        QVERIFY(run.Run(m_output->path()));
+        QVERIFY(runAll(run, log));
+
+        QStringList events;
+        QStringList expectedFiles = oldTargets;
+        for (int row = 0; row < sources.size(); ++row) {
+            const QString &target = converted[row];
+            events << QStringLiteral("started %1").arg(row)
+                   << QStringLiteral("%1 %2").arg(target.isEmpty() ? "skipped" : "converted").arg(row);
+            if (target.isEmpty())
+                continue;
+            QVERIFY2(contentOf(out(target)).contains(clip(sources[row]).toUtf8()), qPrintable(target));
+            if (!expectedFiles.contains(target))
+                expectedFiles << target;
+        }
         QCOMPARE(log.Events, events + QStringList{"finished, 0 failed"});
-        QCOMPARE(m_owner.Asked.size(), asked);
-        const QByteArray expected = events.contains("converted 0") ? "new" : "old b";
-        QCOMPARE(contentOf(out("b.mp3")), expected);
+        QCOMPARE(m_owner.Asked.size(), answers.size());
+        QCOMPARE(int(run.FOverwriteChoice), remembered);
+        for (const QString &target : oldTargets)
+            if (!converted.contains(target))
+                QCOMPARE(contentOf(out(target)), "old " + target.toUtf8());
+        expectedFiles.sort();
+        QCOMPARE(outputFiles(), expectedFiles);
+    }
+
+    // An answer for every collision holds for the next run without asking.
+    void rememberedAnswerHoldsAcrossRuns()
+    {
+        useEncoder("printf new > \"$last\"");
+        m_owner.Rows = {clip("b.avi")};
+        m_owner.Answers = {quint8(ocOverwriteAll)};
+        TConversionRun run(m_owner);
+        TRunLog log;
+        for (int pass = 0; pass < 2; ++pass) {
+            writeFile(out("b.mp3"), "old b");
+            QVERIFY(runAll(run, log));
+            QCOMPARE(contentOf(out("b.mp3")), QByteArray("new"));
+        }
+        QCOMPARE(m_owner.Asked.size(), 1);
+        QCOMPARE(log.Events.filter("finished").size(), 2);
+    }
+
+    // Output folders: missing ones are made and named with a "/" at the end;
+    // a file in the way, or an encoder missing from the program folder, ends
+    // the run with the system's error and leaves an old file as it was.
+    void folderAndEncoder_data()
+    {
+        QTest::addColumn<QString>("folder"); // relative to a temporary folder
+        QTest::addColumn<bool>("encoder");
+        QTest::addColumn<bool>("oldFile"); // b.mp3 exists and is to be overwritten
+        QTest::addColumn<QString>("error");
+        const QString noEncoder("System Error.  Code: 2.\r\nNo such file or directory.");
+        QTest::newRow("missing, with parents") << "deep/er/out" << true << false << "";
+        QTest::newRow("trailing slash kept") << "out/" << true << false << "";
+        QTest::newRow("a file in the way") << "file/out" << true << false << "Invalid filename.";
+        QTest::newRow("no encoder") << "out" << false << false << noEncoder;
+        QTest::newRow("no encoder, over an old file") << "out" << false << true << noEncoder;
+    }
+
+    void folderAndEncoder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, encoder);
+        QFETCH(bool, oldFile);
+        QFETCH(QString, error);
+        QTemporaryDir base;
+        writeFile(base.filePath("file"), "x");
+        const QString path = base.filePath(folder);
+        const QString target = base.filePath("out/b.mp3");
+        if (encoder)
+            useEncoder("printf audio > \"$last\"");
+        if (oldFile) {
+            QVERIFY(QDir(base.path()).mkpath("out"));
+            writeFile(target, oldBytes);
+            m_owner.Answers = {quint8(ocOverwriteAll)};
+        }
+        m_owner.Rows = {clip("b.avi"), clip("c.avi")};
+        TConversionRun run(m_owner);
+        TRunLog log;
+        log.listen(run);
+        // The error as the error box shows it.
+        const QString raised = ErrorOf([&] { run.Run(path); });
+        QCOMPARE(raised.isEmpty() ? raised : WithFullStop(raised), error);
+        QVERIFY(!log.Running && !run.IsActive());
+        QCOMPARE(m_owner.Asked.size(), int(oldFile));
+        if (error.isEmpty()) {
+            QCOMPARE(log.Folder, WithTrailingSlash(path));
+            QCOMPARE(filesIn(path), (QStringList{"b.mp3", "c.mp3"}));
+            return;
+        }
+        // No file is told converted or failed, and no end.
+        QCOMPARE(log.Events.filter(QRegularExpression("^(converted|failed|finished)")), QStringList());
+        QVERIFY(!QFile::exists(base.filePath("file/out")));
+        QCOMPARE(filesIn(base.filePath("out")), oldFile ? QStringList{"b.mp3"} : QStringList());
+        if (oldFile)
+            QCOMPARE(contentOf(target), oldBytes);
+    }
+
+    // The progress of a chunk of encoder output, with the worked example; a
+    // bad value raises and keeps what was read before it.
+    void parseEncoderOutput_data()
+    {
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<qint64>("duration");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("worked example") << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\r"
+                                           "ffmpeg_release_time=102.5=ffmpeg_release_time"
+                                        << 50 << "00:03:25" << qint64(205) << "";
+        QTest::newRow("no duration") << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99 << "00:00:01" << qint64(0)
+                                     << "";
+        QTest::newRow("bad value") << "ffmpeg_release_duration=00:01:00.00=ffmpeg_release_duration"
+                                      "ffmpeg_release_time=x=ffmpeg_release_time"
+                                   << 0 << "" << qint64(60) << "'x' is not a valid floating point value";
+    }
+
+    void parseEncoderOutput()
+    {
+        QFETCH(QString, chunk);
+        QFETCH(int, percent);
+        QFETCH(QString, clock);
+        QFETCH(qint64, duration);
+        QFETCH(QString, error);
+        TConversionRun run(m_owner);
+        TProgressView view;
+        QCOMPARE(ErrorOf([&] { view = run.ParseEncoderOutput(chunk); }), error);
+        QCOMPARE(view.Percent, percent);
+        QCOMPARE(view.EndClock, clock);
+        QCOMPARE(run.File().FDuration, duration);
     }
 
     // Several encoders at once: rows start top to bottom, never more than
@@ -353,30 +594,33 @@ private slots:
         QVERIFY(!run.IsEncoderRunning());
     }
 
-    // Options are read for every file: a change during the run applies to
-    // the next file; the progress of a file starts from nothing.
+    // Options are read for every file: a format switch while the second
+    // file runs applies to the third; the progress of a file starts from nothing.
     void everyFileOnItsOwn()
     {
         useEncoder("echo ffmpeg_release_duration=00:00:10.00=ffmpeg_release_duration >&2\n"
                    "echo ffmpeg_release_time=5.0=ffmpeg_release_time >&2\n"
                    "echo \"$@\" > \"$last\"");
-        writeFile(clip("c.avi"), "another source");
-        m_owner.Rows = {clip("b.avi"), clip("c.avi")};
+        m_owner.Rows = {clip("b.avi"), clip("c.avi"), clip("d.avi")};
         TConversionRun run(m_owner);
-        TRunLog log;
-        log.listen(run);
-        connect(&run, &TConversionRun::FileFinished, this, [this] { m_owner.Options.Extension = "wav"; });
+        connect(&run, &TConversionRun::FileProgress, this, [this](int row) {
+            if (row == 1)
+                m_owner.Options.Extension = "wav";
+        });
         QList<qint64> atStart;
         connect(&run, &TConversionRun::FileStarted, this,
                 [&] { atStart << run.File().FDuration << run.File().FMaxTime; });
-        QVERIFY(run.Run(m_output->path()));
+        TRunLog log;
+        QVERIFY(runAll(run, log));
         QVERIFY(contentOf(out("b.mp3")).contains("-f mp3"));
-        QVERIFY(contentOf(out("c.wav")).contains("-f wav"));
+        QVERIFY(contentOf(out("c.mp3")).contains("-f mp3"));
+        QVERIFY(contentOf(out("d.wav")).contains("-f wav"));
+        QCOMPARE(outputFiles(), (QStringList{"b.mp3", "c.mp3", "d.wav"}));
         QCOMPARE(log.Events.mid(0, 2), (QStringList{"started 0", "progress 50"}));
-        QVERIFY(log.Events.indexOf("progress 50", log.Events.indexOf("started 1")) > 0);
+        QVERIFY(log.Events.indexOf("progress 50", log.Events.indexOf("started 2")) > 0);
         QCOMPARE(log.Durations.count(qint64(10)), log.Durations.size());
-        QCOMPARE(atStart, (QList<qint64>{0, 0, 0, 0}));
-        QCOMPARE(run.File().Row, 1);
+        QCOMPARE(atStart, (QList<qint64>{0, 0, 0, 0, 0, 0}));
+        QCOMPARE(run.File().Row, 2);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "support/ErrorOf.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,24 +14,6 @@
 #include <unistd.h>
 
 namespace {
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
-}
-
-QStringList entries(const QTemporaryDir &dir)
-{
-    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
 // A process id that runs no process: a child that has ended and been reaped.
 qint64 endedProcessId()
 {
@@ -124,7 +107,7 @@ private slots:
             QCOMPARE(OriginalNameOfKept(QFileInfo(kept.KeptPath()).fileName()), QStringLiteral("clip.mp3"));
             QCOMPARE(contentOf(kept.KeptPath()), Original);
             WritePlaceholder(target);
-            QCOMPARE(entries(dir).size(), 2);
+            QCOMPARE(filesIn(dir.path()).size(), 2);
             if (how == "restore-partial")
                 writeFile(target, "partial");
             if (how == "discard") {
@@ -135,7 +118,7 @@ private slots:
             }
             QCOMPARE(kept.IsHeld(), how == "scope");
         }
-        QCOMPARE(entries(dir), QStringList{"clip.mp3"});
+        QCOMPARE(filesIn(dir.path()), QStringList{"clip.mp3"});
         QCOMPARE(contentOf(target), left);
         if (left == Original) // the same file, not a copy: its permissions came back too
             QVERIFY(QFile::permissions(target).testFlag(QFile::ReadOther));
@@ -172,7 +155,7 @@ private slots:
         QCOMPARE(ErrorOf([&] { TKeptOriginal kept(target); }), QStringLiteral("File access denied"));
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(contentOf(target), Original);
-        QCOMPARE(entries(dir), QStringList{"clip.mp3"});
+        QCOMPARE(filesIn(dir.path()), QStringList{"clip.mp3"});
     }
 
     // What a crashed run left, as start-up finds it.

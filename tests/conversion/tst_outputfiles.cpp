@@ -2,6 +2,7 @@
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "support/ErrorOf.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,20 +15,7 @@
 #include <unistd.h>
 
 namespace {
-void touch(const QString &path, const QByteArray &content = QByteArrayLiteral("audio"))
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return file.readAll();
-}
+void touch(const QString &path, const QByteArray &content = QByteArrayLiteral("audio")) { writeFile(path, content); }
 }
 
 class TestOutputFiles : public QObject

@@ -54,7 +54,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
 
         openSettings();
-        QCOMPARE(frmSetting->size(), QSize(307, 152));
+        QCOMPARE(frmSetting->size(), QSize(307, 184));
         QCOMPARE(frmSetting->minimumSize(), frmSetting->maximumSize());
         QVERIFY(!(frmSetting->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY((frmSetting->geometry().center() - frmMain->frameGeometry().center()).manhattanLength() <= 6);
@@ -66,16 +66,21 @@ private slots:
         QTest::addColumn<bool>("checked");
         QTest::addColumn<QString>("waitText");
         QTest::addColumn<int>("parallel"); // 0: the number of cores, at most 4
+        QTest::addColumn<QString>("language");
 
-        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0;
-        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n")
-                            << true << "45" << 1;
+        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "";
+        QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n"
+                                          "preferredAudioLanguage=jpn\n")
+                            << true << "45" << 1 << "jpn";
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
-                                         << "12" << 0;
-        QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n") << true
-                                        << "16" << 0;
-        QTest::newRow("too many files at once") << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0;
-        QTest::newRow("files at once not a number") << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0;
+                                         << "12" << 0 << "";
+        QTest::newRow("other capitals") << QByteArray(
+            "[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\nPREFERREDaudioLanguage= French \n")
+                                        << true << "16" << 0 << "French";
+        QTest::newRow("too many files at once")
+            << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0 << "";
+        QTest::newRow("files at once not a number")
+            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "";
     }
 
     void formShow()
@@ -84,6 +89,7 @@ private slots:
         QFETCH(bool, checked);
         QFETCH(QString, waitText);
         QFETCH(int, parallel);
+        QFETCH(QString, language);
 
         start(config);
         openSettings();
@@ -95,6 +101,7 @@ private slots:
         auto *spin = FindControl<QSpinBox>(frmSetting, "spinParallelFiles");
         QCOMPARE(spin->value(), parallel ? parallel : std::min(MostParallelFiles(), 4));
         QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
+        QCOMPARE(FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->text(), language);
         // The main window stays usable beside the modeless dialog.
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -146,12 +153,13 @@ private slots:
         QTest::addColumn<QString>("storedOn");
         QTest::addColumn<QString>("storedWait");
         QTest::addColumn<bool>("byEnter");
+        QTest::addColumn<QString>("language"); // typed; stored trimmed
 
-        QTest::newRow("on") << true << "10" << "1" << "10" << false;
-        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false;
-        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false;
-        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false;
-        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true;
+        QTest::newRow("on") << true << "10" << "1" << "10" << false << " Japanese ";
+        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false << "";
+        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false << "fre";
+        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false << "";
+        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true << "";
     }
 
     void ok()
@@ -161,11 +169,13 @@ private slots:
         QFETCH(QString, storedOn);
         QFETCH(QString, storedWait);
         QFETCH(bool, byEnter);
+        QFETCH(QString, language);
 
         start();
         openSettings();
         if (checkBox()->isChecked() != checked)
             QTest::mouseClick(checkBox(), Qt::LeftButton);
+        FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->setText(language);
         edit()->setText(text);
         if (byEnter)
             QTest::keyClick(edit(), Qt::Key_Return);
@@ -177,6 +187,7 @@ private slots:
         QCOMPARE(setting("autoPowerOff"), storedOn);
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
         QCOMPARE(setting("parallelFiles"), QString::number(ReadParallelFiles(frmCommon->ConfigFile)));
+        QCOMPARE(setting("preferredAudioLanguage"), language.trimmed());
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
         QCOMPARE(frmCommon->AutoPowerOffWaitTime(), storedWait.toInt());

@@ -18,7 +18,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
 
 #include <cerrno>
 #include <csignal>
@@ -56,13 +58,24 @@ public:
     // its stop handlers by then); gives up after timeoutMs.
     bool WaitForReader(int timeoutMs)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (created_ && fd_ < 0 && waited.elapsed() < timeoutMs) {
-            fd_ = ::open(path_.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // ENXIO until a reader is there
-            if (fd_ < 0)
-                QTest::qWait(10);
+        if (!created_ || fd_ >= 0)
+            return fd_ >= 0;
+        // Opening a FIFO for writing returns when a reader opens it.
+        std::future<int> writer =
+            std::async(std::launch::async, [this] { return ::open(path_.constData(), O_WRONLY | O_CLOEXEC); });
+        if (writer.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+            // No reader came: one of our own releases the waiting open.
+            const int reader = ::open(path_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            const int fd = writer.get();
+            for (int unused : {fd, reader})
+                if (unused >= 0)
+                    ::close(unused);
+            return false;
         }
+        fd_ = writer.get();
+        // Feed writes only what the pipe takes at once.
+        if (fd_ >= 0)
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
         return fd_ >= 0;
     }
 
