@@ -604,6 +604,24 @@ private slots:
         QCOMPARE(frmMain->windowTitle(), title);
         verifyIdle();
     }
+
+    // A long list of failures: the main text names the first ten and how
+    // many more there are, the detail area every one with its reason.
+    void longFailureListIsCutShort()
+    {
+        start(false);
+        installEncoder(m_program.folder().path(), "echo 'No such clip' >&2\nexit 3");
+        QStringList sources;
+        for (int i = 1; i <= 12; ++i)
+            sources << QStringLiteral("/v/clip%1.avi").arg(i);
+        queue(sources);
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(modal.seen.last().text,
+                 endMessage(sources.mid(0, 10)) + "\r\n" + QString(frmMain->msgMoreFailed).replace("%s", "2"));
+        QCOMPARE(modal.seen.last().detail.count("No such clip"), 12);
+    }
 };
 
 int main(int argc, char **argv)
