@@ -25,9 +25,11 @@ int TfrmMain::SearchYieldIntervalMs = 10;
 
 namespace {
 // Where a row's first item keeps the audio track chosen for it: its index
-// among the file's audio tracks (absent for Automatic) and its menu caption.
+// among the file's audio tracks (absent for Automatic), its menu caption and
+// the path it was chosen for.
 constexpr int AudioTrackRole = Qt::UserRole + 1;
 constexpr int AudioTrackCaptionRole = Qt::UserRole + 2;
+constexpr int AudioTrackSourceRole = Qt::UserRole + 3;
 // A probe reads headers only; the bound is for a file on a hung drive.
 constexpr int MenuProbeTimeoutMs = 5000;
 }
@@ -67,7 +69,7 @@ void TfrmMain::SetupFileQueue()
     connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
     connect(AudioTrackMenu, &QMenu::aboutToShow, this, &TfrmMain::FillAudioTrackMenu);
     connect(AudioTrackMenu, &QMenu::triggered, this, &TfrmMain::AudioTrackChosen);
-    // An edited path keeps its track; the tool tip follows the new text.
+    // A track belongs to its file: editing the row's path gives Automatic back.
     connect(ui->listViewFiles, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         if (item->column() == 0)
             ShowRowAudioTrack(item->row());
@@ -127,8 +129,14 @@ void TfrmMain::SetRowAudioTrack(int row, int track, const QString &caption)
     QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
     if (!item)
         return;
-    item->setData(AudioTrackRole, track >= 0 ? QVariant(track) : QVariant());
+    // Every write reports a change, which checks the path: the track goes in
+    // last and out first, so that it is never seen without its path.
+    if (track < 0)
+        item->setData(AudioTrackRole, QVariant());
     item->setData(AudioTrackCaptionRole, track >= 0 ? QVariant(caption) : QVariant());
+    item->setData(AudioTrackSourceRole, track >= 0 ? QVariant(item->text()) : QVariant());
+    if (track >= 0)
+        item->setData(AudioTrackRole, track);
     ShowRowAudioTrack(row);
 }
 
@@ -138,6 +146,8 @@ void TfrmMain::ShowRowAudioTrack(int row)
     QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
     if (!item)
         return;
+    if (item->data(AudioTrackRole).isValid() && item->text() != item->data(AudioTrackSourceRole).toString())
+        return SetRowAudioTrack(row, -1, QString());
     const QString caption = item->data(AudioTrackCaptionRole).toString();
     const QString toolTip =
         item->data(AudioTrackRole).isValid()

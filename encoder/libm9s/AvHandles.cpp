@@ -1,6 +1,9 @@
 #include "AvHandles.h"
 
+#include "EncoderError.h"
+
 #include <new>
+#include <string>
 
 PacketPtr MakePacket()
 {
@@ -16,4 +19,21 @@ FramePtr MakeFrame()
     if (!frame)
         throw std::bad_alloc();
     return frame;
+}
+
+OutputContextPtr MakeMuxer(const char *name, AVStream **stream)
+{
+    AVFormatContext *context = nullptr;
+    const int ret = avformat_alloc_output_context2(&context, nullptr, name, nullptr);
+    if (ret < 0 || !context)
+        throw EncoderError(std::string("Cannot set up the ") + name + " writer: " + AvErrorText(ret));
+    OutputContextPtr muxer(context);
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Leave the writes to the I/O buffer; flushing after every packet costs
+    // a system call per decoded frame.
+    context->flush_packets = 0;
+    *stream = avformat_new_stream(context, nullptr);
+    if (!*stream)
+        throw std::bad_alloc();
+    return muxer;
 }

@@ -48,3 +48,6 @@ using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 PacketPtr MakePacket();
 FramePtr MakeFrame();
+// A muxer of that name that writes through an I/O context set later, with
+// one stream for the audio. Throws EncoderError when FFmpeg has no such muxer.
+OutputContextPtr MakeMuxer(const char *name, AVStream **stream);

@@ -154,25 +154,12 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
 
 void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *tags)
 {
-    const char *name = MuxerName(settings.format);
-    AVFormatContext *context = nullptr;
-    int ret = avformat_alloc_output_context2(&context, nullptr, name, nullptr);
-    if (ret < 0 || !context)
-        throw EncoderError(std::string("Cannot set up the ") + name + " writer: " + AvErrorText(ret));
-    muxer_.reset(context);
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // Leave the writes to the I/O buffer; flushing after every packet costs
-    // a system call per decoded frame.
-    context->flush_packets = 0;
-
-    stream_ = avformat_new_stream(context, nullptr);
-    if (!stream_)
-        throw std::bad_alloc();
-    ret = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    muxer_ = MakeMuxer(MuxerName(settings.format), &stream_);
+    const int ret = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
     if (ret < 0)
         throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
     stream_->time_base = encoder_->time_base;
-    if (tags && av_dict_copy(&context->metadata, tags, 0) < 0)
+    if (tags && av_dict_copy(&muxer_->metadata, tags, 0) < 0)
         throw std::bad_alloc();
 }
 

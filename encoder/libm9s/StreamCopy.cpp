@@ -113,18 +113,9 @@ void StreamCopy::OpenOutput()
 {
     const AVStream *audio = input_.Audio();
     const CopyContainer container = ChooseCopyContainer(audio->codecpar->codec_id, options_.outputPath);
-    AVFormatContext *context = nullptr;
-    int ret = avformat_alloc_output_context2(&context, nullptr, container.muxer, nullptr);
-    if (ret < 0 || !context)
-        throw EncoderError(std::string("Cannot set up the ") + container.muxer + " writer: " + AvErrorText(ret));
-    muxer_.reset(context);
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    context->flush_packets = 0;
-
-    out_ = avformat_new_stream(context, nullptr);
-    if (!out_)
-        throw std::bad_alloc();
-    ret = avcodec_parameters_copy(out_->codecpar, audio->codecpar);
+    muxer_ = MakeMuxer(container.muxer, &out_);
+    AVFormatContext *context = muxer_.get();
+    int ret = avcodec_parameters_copy(out_->codecpar, audio->codecpar);
     if (ret < 0)
         throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
     out_->codecpar->codec_tag = 0; // the source container's tag means nothing in another one

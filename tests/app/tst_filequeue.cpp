@@ -737,6 +737,12 @@ private slots:
         chooseTrack(0);
         QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
         QVERIFY(list()->item(0, 0)->toolTip().isEmpty());
+        // Another path in the row is another file.
+        chooseTrack(4);
+        QCOMPARE(frmMain->AudioTrackOfRow(0), 2);
+        list()->item(0, 0)->setText(clip("other.mkv"));
+        QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
+        QVERIFY(list()->item(0, 0)->toolTip().isEmpty());
     }
 
     // What the menu chose, or the preferred language, reaches the encoder;
