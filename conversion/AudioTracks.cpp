@@ -163,7 +163,8 @@ QString TrackCaption(const TAudioTrack &track)
     QString name = language != QLocale::AnyLanguage ? QLocale::languageToString(language) : track.Language;
     if (!track.Title.isEmpty())
         name = name.isEmpty() ? track.Title : name + QStringLiteral(" (") + track.Title + QLatin1Char(')');
-    QString caption = QString::number(track.Index) + QStringLiteral(": ");
+    // Tracks are counted from 1 for people; the index stays the encoder's, from 0.
+    QString caption = QString::number(track.Index + 1) + QStringLiteral(": ");
     if (!name.isEmpty())
         caption += name + QStringLiteral(" \u2014 ");
     caption += codecCaption(track.Codec) + QLatin1Char(' ') + channelsCaption(track);

@@ -705,9 +705,9 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("three tracks") << "three.mkv"
-                                      << QStringList{"Automatic *", "-", "0: English \u2014 AAC mono, 48 kHz",
-                                                     "1: Japanese \u2014 AC-3 5.1, 48 kHz",
-                                                     "2: French \u2014 FLAC mono, 48 kHz"};
+                                      << QStringList{"Automatic *", "-", "1: English \u2014 AAC mono, 48 kHz",
+                                                     "2: Japanese \u2014 AC-3 5.1, 48 kHz",
+                                                     "3: French \u2014 FLAC mono, 48 kHz"};
         QTest::newRow("no sound") << "silent.mkv" << QStringList{"Automatic *", "-", "No audio tracks found (off)"};
         QTest::newRow("not a video") << "junk.avi" << QStringList{"Automatic *", "-", "No audio tracks found (off)"};
     }

@@ -35,16 +35,16 @@ private slots:
             QTest::newRow(name) << QString::fromUtf8(line) << QString::fromUtf8(caption);
         };
         row("language and title", "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)",
-            "1: Japanese (Japanese dub) \u2014 AC-3 5.1, 48 kHz");
+            "2: Japanese (Japanese dub) \u2014 AC-3 5.1, 48 kHz");
         row("bibliographic code, PCM", "2\tpcm_s24le\t2\t96000\tfre\t\t1\t1.0\tstereo",
-            "2: French \u2014 PCM stereo, 96 kHz");
-        row("two-letter code, mono", "0\tmp3\t1\t44100\tde\t\t0\t1.0\tmono", "0: German \u2014 MP3 mono, 44.1 kHz");
-        row("7.1", "3\teac3\t8\t48000\teng\t\t0\t1.0\t7.1", "3: English \u2014 E-AC-3 7.1, 48 kHz");
+            "3: French \u2014 PCM stereo, 96 kHz");
+        row("two-letter code, mono", "0\tmp3\t1\t44100\tde\t\t0\t1.0\tmono", "1: German \u2014 MP3 mono, 44.1 kHz");
+        row("7.1", "3\teac3\t8\t48000\teng\t\t0\t1.0\t7.1", "4: English \u2014 E-AC-3 7.1, 48 kHz");
         row("unknown code shown as it is", "0\topus\t2\t48000\tqaa\t\t0\t1.0\tstereo",
-            "0: qaa \u2014 Opus stereo, 48 kHz");
+            "1: qaa \u2014 Opus stereo, 48 kHz");
         row("untagged, title only", "4\tvorbis\t2\t22050\t\tCommentary\t0\t1.0\tstereo",
-            "4: Commentary \u2014 Vorbis stereo, 22.05 kHz");
-        row("untagged, odd layout", "5\tflac\t3\t8000\t\t\t0\t1.0\t3.0", "5: FLAC 3 ch, 8 kHz");
+            "5: Commentary \u2014 Vorbis stereo, 22.05 kHz");
+        row("untagged, odd layout", "5\tflac\t3\t8000\t\t\t0\t1.0\t3.0", "6: FLAC 3 ch, 8 kHz");
     }
 
     void caption()
