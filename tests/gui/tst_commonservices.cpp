@@ -38,7 +38,7 @@ private:
             return {page};
         const QString html = QString::fromUtf8(file.readAll());
         const QString folder = QFileInfo(page).absolutePath() + QLatin1Char('/');
-        static const QRegularExpression link(QStringLiteral(R"(<link\s+rel="stylesheet"\s+href="([^"]+)")"));
+        static const QRegularExpression link(QStringLiteral("<link\\s+rel=\"stylesheet\"\\s+href=\"([^\"]+)\""));
         QStringList missing;
         int linked = 0;
         for (const QRegularExpressionMatch &match : link.globalMatch(html)) {
