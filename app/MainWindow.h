@@ -5,10 +5,14 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 #include "app/FileQueueRules.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
+#include "conversion/RunEstimate.h"
+
+#include <QElapsedTimer>
 
 namespace Ui {
 class TfrmMain;
@@ -45,6 +49,22 @@ public:
     QString msgNoOutputFolder;
     QString msgFailedFiles;
     QString msgNoAudioTracks; // the audio-track menu's line for a file without tracks
+    // Texts of a run: each row's state, the time left in the title, the
+    // end message's summary. English where the language file lacks them.
+    QString msgStateWaiting;
+    QString msgStateConverting; // a file whose duration the encoder cannot tell
+    QString msgStateDone;
+    QString msgStateSkipped;
+    QString msgStateFailed;
+    QString msgStateStopped;
+    QString msgTimeLeft;    // "about %s left"
+    QString msgRunSummary;  // files converted, files of the run, time taken
+    QString msgMoreFailed;  // the failed files the end message leaves out
+    QString msgSpanSeconds; // spans of time, each number a "%s"
+    QString msgSpanMinutes;
+    QString msgSpanMinutesSeconds;
+    QString msgSpanHours;
+    QString msgSpanHoursMinutes;
     // The open-file dialog's title and filter descriptions, English where the
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
@@ -189,12 +209,22 @@ private:
     void ShowFileStarted(int row);
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
-    static const QString RowStateWaiting, RowStateDone, RowStateFailed, RowStateStopped, RowStateSkipped;
     void SetupStateColumn();
+    // The state column fits the widest state word of the language.
+    void SizeStateColumn();
     void SetRowState(int row, const QString &state, const QString &toolTip = QString());
     void ResetRowStates(const QString &state = QString());
     void ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine);
+    void ShowRunInTitle();
+    void RestoreTitle();
+    TSpanTexts SpanTexts() const;
+    QString EndOfRunText(const QStringList &failedSources) const;
     QStringList FailureReasons; // "name: the encoder's last error line", one per failed file of the run
+    TRunEstimate RunEstimate;   // the whole run's share done and time left
+    QElapsedTimer RunClock;     // since the run started
+    int RunFiles = 0;           // rows when the run started
+    int ConvertedFiles = 0;
+    QString TitleBeforeRun; // the window's title, given back when the run ends
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.
@@ -209,6 +239,15 @@ public:
 };
 
 extern TfrmMain *frmMain;
+
+// A text of the run with its key in section frmMain and its English.
+struct TRunTextKey
+{
+    const char *key;
+    QString TfrmMain::*text;
+    const char *english;
+};
+const std::vector<TRunTextKey> &RunTextKeys();
 
 // The English status line, also used in place of a language's unusable one.
 extern const char DefaultStatusRunText[];

@@ -111,6 +111,9 @@ std::vector<TLanguageKey> LanguageKeys()
     stored("msgFinishInfo", &TfrmMain::msgFinishInfo);
     stored("msgNoOutputFolder", &TfrmMain::msgNoOutputFolder);
     stored("msgFailedFiles", &TfrmMain::msgFailedFiles);
+    for (const TRunTextKey &text : RunTextKeys())
+        keys.push_back(
+            {main, QLatin1String(text.key), TTarget::Stored, QString(), text.text, QString::fromUtf8(text.english)});
     control(main, "radioButtonChannelMono");
     control(main, "radioButtonChannelStereo");
     control(main, "N_1");
@@ -369,6 +372,7 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     if (statusRun != msgStatusRun)
         qWarning("LoadLanguage: msgStatusRun cannot be formatted; the English text is used");
     msgStatusRun = statusRun;
+    SizeStateColumn();
 }
 
 void TfrmMain::ApplyJapaneseCharset()

@@ -15,17 +15,37 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTableWidgetItem>
 #include <QTextDocument>
 
+#include <algorithm>
+
 const char DefaultStatusRunText[] = "Converting file %s";
 
-// The row states are signs, the same in every language.
-const QString TfrmMain::RowStateWaiting = QStringLiteral("\u2026");
-const QString TfrmMain::RowStateDone = QStringLiteral("\u2713");
-const QString TfrmMain::RowStateFailed = QStringLiteral("\u2717");
-const QString TfrmMain::RowStateStopped = QStringLiteral("\u25A0");
-const QString TfrmMain::RowStateSkipped = QStringLiteral("\u2013");
+const std::vector<TRunTextKey> &RunTextKeys()
+{
+    static const std::vector<TRunTextKey> keys{
+        {"msgStateWaiting", &TfrmMain::msgStateWaiting, "Waiting"},
+        {"msgStateConverting", &TfrmMain::msgStateConverting, "Working"},
+        {"msgStateDone", &TfrmMain::msgStateDone, "Done"},
+        {"msgStateSkipped", &TfrmMain::msgStateSkipped, "Skipped"},
+        {"msgStateFailed", &TfrmMain::msgStateFailed, "Failed"},
+        {"msgStateStopped", &TfrmMain::msgStateStopped, "Stopped"},
+        {"msgTimeLeft", &TfrmMain::msgTimeLeft, "about %s left"},
+        {"msgRunSummary", &TfrmMain::msgRunSummary, "Files converted: %s of %s, in %s."},
+        {"msgMoreFailed", &TfrmMain::msgMoreFailed, "... and %s more (see details)"},
+        {"msgSpanSeconds", &TfrmMain::msgSpanSeconds, "%s s"},
+        {"msgSpanMinutes", &TfrmMain::msgSpanMinutes, "%s min"},
+        {"msgSpanMinutesSeconds", &TfrmMain::msgSpanMinutesSeconds, "%s min %s s"},
+        {"msgSpanHours", &TfrmMain::msgSpanHours, "%s h"},
+        {"msgSpanHoursMinutes", &TfrmMain::msgSpanHoursMinutes, "%s h %s min"},
+    };
+    return keys;
+}
+
+// The main text names this many failed files at most; the detail area has them all.
+const int FailedFilesShown = 10;
 
 namespace {
 // Sets text unless the language file already gave one.
@@ -55,6 +75,17 @@ QString OneLine(QString text)
             c = QChar::ReplacementCharacter;
     return text;
 }
+
+// A translator's slip in a format must not raise at every progress report:
+// the English text stands in.
+QString Filled(const QString &format, const QStringList &arguments, const char *english)
+{
+    try {
+        return FormatText(format, arguments);
+    } catch (...) {
+        return FormatText(QString::fromUtf8(english), arguments);
+    }
+}
 }
 
 void TfrmMain::SetupConversionRun()
@@ -67,17 +98,24 @@ void TfrmMain::SetupConversionRun()
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this, [this](int row, const TProgressView &view) {
-        // The bar and the status line follow the file that started last.
-        if (view.Percent > 0)
+        RunEstimate.FileProgress(row, view.Duration, view.Converted);
+        if (view.Unmeasured())
+            SetRowState(row, msgStateConverting);
+        else if (view.Percent > 0)
             SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
+        // The bar and the status line follow the file that started last.
         if (row == ConversionRun->File().Row)
             ShowProgress(view);
+        ShowRunInTitle();
     });
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::FileFinished, this,
             [this](int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine) {
                 ShowFileOutcome(row, outcome, lastErrorLine);
+                RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
+                ConvertedFiles += outcome == TFileOutcome::Converted ? 1 : 0;
+                ShowRunInTitle();
                 if (outcome == TFileOutcome::Failed)
                     FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
                                           + lastErrorLine;
@@ -93,6 +131,9 @@ void TfrmMain::SetupConversionRun()
     DefaultText(msgFinishInfo, "Do you want to open the output folder?");
     DefaultText(msgNoOutputFolder, "No output folder is set. Please choose one before converting.");
     DefaultText(msgFailedFiles, "These files could not be converted:");
+    for (const TRunTextKey &text : RunTextKeys())
+        DefaultText(this->*text.text, text.english);
+    SizeStateColumn();
 }
 
 void TfrmMain::ActionConvertNowExecute()
@@ -114,7 +155,20 @@ void TfrmMain::RunConversion()
         throw TolvaneError(msgNoOutputFolder);
     ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
     FailureReasons.clear();
-    ResetRowStates(RowStateWaiting);
+    ResetRowStates(msgStateWaiting);
+    RunFiles = RowCount();
+    ConvertedFiles = 0;
+    RunEstimate.Start(RunFiles);
+    RunClock.start();
+    TitleBeforeRun = windowTitle();
+    // However the run ends (through, stopped, closed or by an error) the
+    // title is the window's own again, and rows the run never took wait no more.
+    const auto restore = qScopeGuard([this] {
+        RestoreTitle();
+        for (int row = 0; row < RowCount(); ++row)
+            if (const QTableWidgetItem *item = ui->listViewFiles->item(row, 1); item && item->text() == msgStateWaiting)
+                SetRowState(row, QString());
+    });
     ConversionRun->Run(folder);
 }
 
@@ -122,6 +176,57 @@ void TfrmMain::ShowFileStarted(int row)
 {
     ui->listViewFiles->selectRow(row);
     SetRowState(row, QStringLiteral("0%"));
+    // The bar follows this file now: a busy bar of the last one goes.
+    if (ui->progressBarCurrent->maximum() == 0) {
+        ui->progressBarCurrent->setRange(0, 100);
+        ui->progressBarCurrent->setValue(0);
+    }
+    RunEstimate.FileStarted(row);
+    ShowRunInTitle();
+}
+
+// "42% · about 3 min left · Tolvane ..." while a run goes; the time left
+// once the run has a speed to go by.
+void TfrmMain::ShowRunInTitle()
+{
+    if (!RunClock.isValid())
+        return;
+    const TRunEstimate::TView view = RunEstimate.Estimate(double(RunClock.elapsed()) / 1000.0);
+    const QString separator = QStringLiteral(" \u00B7 ");
+    QString title = QString::number(view.Percent) + QLatin1Char('%') + separator;
+    if (view.SecondsLeft >= 0)
+        title += Filled(msgTimeLeft, {RoughSpanText(view.SecondsLeft, SpanTexts())}, "about %s left") + separator;
+    title += TitleBeforeRun;
+    // Only a change reaches the window manager.
+    if (title != windowTitle())
+        setWindowTitle(title);
+}
+
+void TfrmMain::RestoreTitle()
+{
+    if (!RunClock.isValid())
+        return;
+    RunClock.invalidate();
+    setWindowTitle(TitleBeforeRun);
+}
+
+TSpanTexts TfrmMain::SpanTexts() const
+{
+    TSpanTexts texts;
+    // A text FormatText refuses keeps the English one.
+    const auto usable = [](const QString &text, int numbers, QString &into) {
+        try {
+            FormatText(text, QStringList(numbers, QStringLiteral("1")));
+            into = text;
+        } catch (...) {
+        }
+    };
+    usable(msgSpanSeconds, 1, texts.Seconds);
+    usable(msgSpanMinutes, 1, texts.Minutes);
+    usable(msgSpanMinutesSeconds, 2, texts.MinutesSeconds);
+    usable(msgSpanHours, 1, texts.Hours);
+    usable(msgSpanHoursMinutes, 2, texts.HoursMinutes);
+    return texts;
 }
 
 // The queue's second, narrow column: how each file of the run fares. The
@@ -135,7 +240,18 @@ void TfrmMain::SetupStateColumn()
     header->setStretchLastSection(false);
     header->setSectionResizeMode(0, QHeaderView::Stretch);
     header->setSectionResizeMode(1, QHeaderView::Fixed);
-    header->resizeSection(1, list->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 16);
+    SizeStateColumn();
+}
+
+void TfrmMain::SizeStateColumn()
+{
+    QTableWidget *list = ui->listViewFiles;
+    const QFontMetrics metrics = list->fontMetrics();
+    int widest = metrics.horizontalAdvance(QStringLiteral("100%"));
+    for (const QString *state :
+         {&msgStateWaiting, &msgStateConverting, &msgStateDone, &msgStateSkipped, &msgStateFailed, &msgStateStopped})
+        widest = std::max(widest, metrics.horizontalAdvance(*state));
+    list->horizontalHeader()->resizeSection(1, widest + 16);
 }
 
 void TfrmMain::SetRowState(int row, const QString &state, const QString &toolTip)
@@ -163,28 +279,30 @@ void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &las
 {
     switch (outcome) {
     case TFileOutcome::Converted:
-        return SetRowState(row, RowStateDone);
+        return SetRowState(row, msgStateDone);
     case TFileOutcome::Failed:
-        return SetRowState(row, RowStateFailed, lastErrorLine);
+        return SetRowState(row, msgStateFailed, lastErrorLine);
     case TFileOutcome::Stopped:
-        return SetRowState(row, RowStateStopped);
+        return SetRowState(row, msgStateStopped);
     case TFileOutcome::Skipped:
-        return SetRowState(row, RowStateSkipped);
+        return SetRowState(row, msgStateSkipped);
     }
 }
 
 void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
 {
+    const qint64 seconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
+    RestoreTitle();
     ResetStatus();
     ShowPowerOffCountdownIfEnabled();
     if (ConversionRun->IsClosing())
         return;
-    QString text = msgFolderView + QStringLiteral("\r\n\r\n") + msgFinishInfo;
-    if (!failedSources.isEmpty())
-        text += QStringLiteral("\r\n\r\n") + msgFailedFiles + QStringLiteral("\r\n")
-                + failedSources.join(QStringLiteral("\r\n"));
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), EndOfRunText(failedSources),
+                    QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
+    box.setInformativeText(Filled(
+        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())},
+        "Files converted: %s of %s, in %s."));
     // Why each file failed goes into the scrollable detail area, so a long
     // list never grows the box off the screen.
     if (!FailureReasons.isEmpty())
@@ -192,6 +310,22 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
     if (box.exec() != QMessageBox::Yes)
         return;
     ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));
+}
+
+QString TfrmMain::EndOfRunText(const QStringList &failedSources) const
+{
+    QString text = msgFolderView + QStringLiteral("\r\n\r\n") + msgFinishInfo;
+    if (failedSources.isEmpty())
+        return text;
+    // A long list would grow the box off the screen: the main text names
+    // the first few, the detail area all of them.
+    text += QStringLiteral("\r\n\r\n") + msgFailedFiles + QStringLiteral("\r\n")
+            + failedSources.mid(0, FailedFilesShown).join(QStringLiteral("\r\n"));
+    if (failedSources.size() > FailedFilesShown)
+        text += QStringLiteral("\r\n")
+                + Filled(msgMoreFailed, {QString::number(failedSources.size() - FailedFilesShown)},
+                         "... and %s more (see details)");
+    return text;
 }
 
 void TfrmMain::StopConversion()
@@ -224,6 +358,7 @@ void TfrmMain::SetControlsEnabled(bool Enabled)
 void TfrmMain::ResetStatus()
 {
     ui->labelCurrentInfo->setText(msgStatusReady);
+    ui->progressBarCurrent->setRange(0, 100);
     ui->progressBarCurrent->setValue(0);
 }
 
@@ -264,7 +399,14 @@ void TfrmMain::ShowProgress(const TProgressView &view)
     if (selected.isEmpty())
         return;
     const int row = selected.first().row();
-    ui->progressBarCurrent->setValue(view.Percent);
+    // Without a duration no share can be shown: the bar says only that the
+    // encoder works, rather than sit at 99 until the file ends.
+    if (view.Unmeasured()) {
+        ui->progressBarCurrent->setRange(0, 0);
+    } else {
+        ui->progressBarCurrent->setRange(0, 100);
+        ui->progressBarCurrent->setValue(view.Percent);
+    }
     const QString status =
         ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, SourceOfRow(row));
     ui->labelCurrentInfo->setText(OneLine(status));

@@ -2,8 +2,10 @@
 // benchmarks/run_overhead.sh: queues the given clips, clicks Convert, answers
 // the end message with No, and prints what the run cost this process.
 //
-//   run_overhead_driver PROGRAM_FOLDER OUTPUT_FOLDER CLIP...
+//   run_overhead_driver [--parallel N] PROGRAM_FOLDER OUTPUT_FOLDER CLIP...
 //
+// --parallel N stores N files converted at once (the program caps it at the
+// number of cores); without it the program's default applies.
 // PROGRAM_FOLDER must hold libm9s; its config.ini is written here.
 #include "app/Application.h"
 #include "app/MainWindow.h"
@@ -70,9 +72,14 @@ double CpuMilliseconds(int who)
 int main(int argc, char *argv[])
 {
     TApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    QByteArray parallel;
+    if (args.size() > 2 && args[1] == QLatin1String("--parallel")) {
+        parallel = "parallelFiles=" + args[2].toUtf8() + "\n";
+        args.remove(1, 2);
+    }
     if (args.size() < 4) {
-        std::fprintf(stderr, "usage: run_overhead_driver PROGRAM_FOLDER OUTPUT_FOLDER CLIP...\n");
+        std::fprintf(stderr, "usage: run_overhead_driver [--parallel N] PROGRAM_FOLDER OUTPUT_FOLDER CLIP...\n");
         return 2;
     }
     const QString programFolder = args[1];
@@ -80,7 +87,7 @@ int main(int argc, char *argv[])
         QFile config(programFolder + QStringLiteral("/config.ini"));
         if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 2;
-        config.write("[setting]\noutputFolder=" + args[2].toUtf8() + "\nautoPowerOff=0\n");
+        config.write("[setting]\noutputFolder=" + args[2].toUtf8() + "\nautoPowerOff=0\n" + parallel);
     }
     int errors = 0;
     SetErrorReporter([&errors](const QString &text) {

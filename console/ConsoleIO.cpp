@@ -176,6 +176,7 @@ void TConsoleIO::StartProcess(const QString &program, const QStringList &argumen
 
     m_process = process;
     m_held = true;
+    m_stopRequested.invalidate();
     m_pending.clear();
     m_scanned = 0;
 
@@ -215,11 +216,28 @@ void TConsoleIO::SendCommand(const QByteArray &text)
     m_process->write(text + sendDelimiter());
 }
 
+void TConsoleIO::RequestStop()
+{
+    if (!m_held || TerminateCommand.isEmpty() || m_stopRequested.isValid())
+        return;
+    SendCommand(TerminateCommand);
+    m_stopRequested.start();
+    // The write would otherwise wait for the event loop; written now, the
+    // child starts its end while others are being told.
+    if (m_process->state() != QProcess::NotRunning) {
+        ++m_holdDelivery;
+        m_process->waitForBytesWritten(0);
+        --m_holdDelivery;
+        scheduleDelivery();
+    }
+}
+
 void TConsoleIO::StopProcess()
 {
     if (!m_held)
         return;
-    if (!TerminateCommand.isEmpty())
+    const bool told = m_stopRequested.isValid();
+    if (!TerminateCommand.isEmpty() && !told)
         SendCommand(TerminateCommand);
     if (!EnableKill)
         return;
@@ -233,7 +251,8 @@ void TConsoleIO::StopProcess()
     // raises QProcess's signals itself, so news is only queued meanwhile and
     // handed on from the event loop afterwards.
     ++m_holdDelivery;
-    const bool ended = m_process->waitForFinished(std::max(0, WaitTimeout));
+    const qint64 waited = told ? m_stopRequested.elapsed() : 0;
+    const bool ended = m_process->waitForFinished(int(std::max<qint64>(0, WaitTimeout - waited)));
     --m_holdDelivery;
     if (!ended && m_process->state() != QProcess::NotRunning)
         forceEnd();

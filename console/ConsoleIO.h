@@ -3,6 +3,7 @@
 #include "encoder/libm9s/EncoderContract.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -65,6 +66,10 @@ public:
     // end and kills the child otherwise (at once when TerminateCommand is empty).
     // Returns before the end is reported: IsRunning stays true until then.
     void StopProcess();
+    // Sends TerminateCommand at once and returns. A StopProcess that follows
+    // does not send it again, and its WaitTimeout counts from this moment, so
+    // several children told first and waited for after end together.
+    void RequestStop();
 
     // True from a successful start until the end of the child has been reported.
     bool IsRunning() const { return m_held; }
@@ -119,6 +124,7 @@ private:
 
     QProcess *m_process = nullptr;
     bool m_held = false;
+    QElapsedTimer m_stopRequested; // valid once the child was told to stop
     int m_lastExitCode = 0;
     bool m_delivering = false;
     int m_holdDelivery = 0;   // > 0 while blocking calls run: news is only queued

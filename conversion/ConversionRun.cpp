@@ -269,9 +269,19 @@ bool TConversionRun::SettleTarget(TSlot &slot, bool stopped, bool failed)
 void TConversionRun::StopConversion()
 {
     FContinue = false;
+    RequestStopAll();
     for (TSlot &slot : m_slots)
         if (slot.Io)
             slot.Io->StopProcess();
+}
+
+void TConversionRun::RequestStopAll()
+{
+    // Every encoder is told before any is waited for: they end together
+    // instead of one after another.
+    for (TSlot &slot : m_slots)
+        if (slot.Io)
+            slot.Io->RequestStop();
 }
 
 void TConversionRun::Close()
@@ -281,6 +291,7 @@ void TConversionRun::Close()
     // The waiting run sees this and ends without another file or report.
     m_closing = true;
     FContinue = false;
+    RequestStopAll();
     for (TSlot &slot : m_slots) {
         if (!slot.Io || !slot.Io->IsRunning())
             continue;

@@ -141,6 +141,7 @@ private:
     TFileOutcome FinishFile(TSlot &slot);
     bool SettleTarget(TSlot &slot, bool stopped, bool failed);
     bool Interrupted() const { return !FContinue || m_closing; }
+    void RequestStopAll();
 
     TConsoleIO *NewConsoleIO();
     TSlot *FreeSlot();

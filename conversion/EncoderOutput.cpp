@@ -168,6 +168,8 @@ TProgressView ReadProgressChunk(const QString &text, TProgressState &state)
     // The bar never shows 100 while a file is converted; a negative value
     // (a negative duration or time) would be refused by the bar, so it shows 0.
     view.Percent = static_cast<int>(std::clamp<qint64>(percent, 0, 99));
+    view.Duration = state.Duration;
+    view.Converted = state.MaxTime;
     return view;
 }
 

@@ -47,8 +47,13 @@ struct TProgressState
 // What one chunk makes the display show.
 struct TProgressView
 {
-    int Percent = 0;  // 0 to 99: a file in progress never shows 100
-    QString EndClock; // the duration as "hh:mm:ss" (00:00:01 when unknown)
+    int Percent = 0;      // 0 to 99: a file in progress never shows 100
+    QString EndClock;     // the duration as "hh:mm:ss" (00:00:01 when unknown)
+    qint64 Duration = 0;  // seconds; 0 while the encoder has reported none
+    qint64 Converted = 0; // the highest time seen, in seconds
+    // The encoder converts but never said how long the source is: no share
+    // of it can be shown.
+    bool Unmeasured() const { return Duration <= 0 && Converted > 0; }
 };
 
 // Folds one chunk into state and returns the display for it. A bad value

@@ -68,6 +68,20 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgFinishInfo",
                          "msgNoOutputFolder",
                          "msgFailedFiles",
+                         "msgStateWaiting",
+                         "msgStateConverting",
+                         "msgStateDone",
+                         "msgStateSkipped",
+                         "msgStateFailed",
+                         "msgStateStopped",
+                         "msgTimeLeft",
+                         "msgRunSummary",
+                         "msgMoreFailed",
+                         "msgSpanSeconds",
+                         "msgSpanMinutes",
+                         "msgSpanMinutesSeconds",
+                         "msgSpanHours",
+                         "msgSpanHoursMinutes",
                          "radioButtonChannelMono",
                          "radioButtonChannelStereo",
                          "N_1",
@@ -310,6 +324,15 @@ private:
                 frmMain->msgFinishInfo,      frmMain->msgNoOutputFolder, frmMain->msgFailedFiles};
     }
 
+    // A text of the run: stored, with English when it is missing.
+    static bool RunTextOf(const QString &marker)
+    {
+        for (const TRunTextKey &text : RunTextKeys())
+            if (marker == Marker("frmMain", text.key))
+                return true;
+        return false;
+    }
+
     static QStringList StoredMarkers()
     {
         QStringList markers;
@@ -331,6 +354,7 @@ private slots:
         QTest::addColumn<QStringList>("leftOut");
         QTest::newRow("complete file") << QStringList();
         QTest::newRow("no msgStatusReady") << QStringList{"frmMain.msgStatusReady"};
+        QTest::newRow("no run texts") << QStringList{"frmMain.msgStateDone", "frmMain.msgTimeLeft"};
         QTest::newRow("no labelChannel") << QStringList{"frmMain.labelChannel"};
         QTest::newRow("no App Title") << QStringList{"App.Title"};
         QTest::newRow("no directory label, no setting OK")
@@ -358,11 +382,11 @@ private slots:
         for (const auto &[section, keys] : LanguageKeys())
             for (const QString &key : keys) {
                 const QString marker = Marker(section, key);
-                const bool elsewhere = section == "App" || section == "Places" || section == "OpenDialog"
-                                       || StoredMarkers().contains(marker) || marker == "frmMain.comboBoxAudioBitrate"
-                                       || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
-                                       || marker.startsWith("frmMain.comboBoxFormatOther")
-                                       || marker == "frmMain.msgNoAudioTracks";
+                const bool elsewhere =
+                    section == "App" || section == "Places" || section == "OpenDialog"
+                    || StoredMarkers().contains(marker) || RunTextOf(marker) || marker == "frmMain.comboBoxAudioBitrate"
+                    || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
+                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks";
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
@@ -386,6 +410,10 @@ private slots:
             if (leftOut.contains(marker))
                 marker.clear();
         QCOMPARE(StoredTexts(), stored);
+        for (const TRunTextKey &text : RunTextKeys()) {
+            const QString marker = Marker("frmMain", text.key);
+            QCOMPARE(frmMain->*text.text, leftOut.contains(marker) ? QString(text.english) : marker);
+        }
         auto *status = FindControl<QLabel>(frmMain, "labelCurrentInfo");
         QCOMPARE(status->text(), frmMain->msgStatusReady);
         QCOMPARE(status->toolTip(), frmMain->msgStatusReady);
@@ -424,6 +452,8 @@ private slots:
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
         QCOMPARE(StoredTexts(), QStringList(9, QString()));
+        for (const TRunTextKey &text : RunTextKeys())
+            QCOMPARE(frmMain->*text.text, QString(text.english));
         QCOMPARE(frmPowerOffWindows->yesCaption, QString());
         QCOMPARE(ApplicationTitle(), QString());
         // Texts the first language files lacked fall back to English.
@@ -469,6 +499,10 @@ private slots:
         const QString run = language.ReadString("frmMain", "msgStatusRun");
         QCOMPARE(run.count("%s"), 1);
         QCOMPARE(run.count('%'), 1);
+        // The run's texts take as many numbers as the English ones.
+        for (const TRunTextKey &text : RunTextKeys())
+            QVERIFY2(language.ReadString("frmMain", text.key).count('%') == QString(text.english).count("%s"),
+                     text.key);
         // The countdown appends "(29)" to the Yes caption, which ends in a blank to keep them apart.
         const QString yes = language.ReadString("frmPowerOffWindows", "buttonYes");
         QVERIFY(!yes.contains('('));

@@ -3,6 +3,7 @@
 // time. The run's own rules are tested without a window in tests/conversion/.
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
 #include "console/ConsoleIO.h"
 #include "gui/CommonServices.h"
 #include "support/AudioClips.h"
@@ -293,9 +294,9 @@ private slots:
         QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
         // Each row shows how its file fared; a failure says why in its tool tip.
         auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->item(0, 1)->text(), QString(QChar(0x2717)));
+        QCOMPARE(list->item(0, 1)->text(), frmMain->msgStateFailed);
         QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
-        QCOMPARE(list->item(1, 1)->text(), QString(QChar(0x2713)));
+        QCOMPARE(list->item(1, 1)->text(), frmMain->msgStateDone);
         QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
     }
 
@@ -479,7 +480,8 @@ private slots:
                                         << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_"
                                            "release_time=102.5=ffmpeg_release_time"
                                         << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
-        QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 99
+        // No duration to measure by: a busy bar (its value reads -1).
+        QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << -1
                                      << "Converting file 5/5 [-00:00:01] /v/five.avi";
         QTest::newRow("nothing selected") << -1 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 7 << "before";
         // The engine raises; what the window showed stays.
@@ -504,6 +506,7 @@ private slots:
         const bool raised = !ErrorOf([&] { frmMain->ParseEncoderOutput(chunk); }).isEmpty();
         QCOMPARE(raised, selected >= 0 && text == "before");
         QCOMPARE(this->bar()->value(), bar);
+        QCOMPARE(this->bar()->maximum(), bar < 0 ? 0 : 100);
         QCOMPARE(status()->text(), text);
         if (selected < 0)
             QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
@@ -526,6 +529,98 @@ private slots:
             frmMain->ParseEncoderOutput("ffmpeg_release_time=1.0=ffmpeg_release_time");
         QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(status()->text(), QStringLiteral("Converting file 1/1 [-00:00:01] /v/one.avi"));
+    }
+
+    // Two files at once: every row says how its file fares, the damaged one
+    // why it failed; a file without a duration shows a busy bar; the title
+    // shows the whole run while it goes and is the window's own afterwards.
+    void severalFilesAtOnceShowTheirStates()
+    {
+        start(false);
+        TIniFile(frmCommon->ConfigFile).WriteInteger("setting", "parallelFiles", 2);
+        const QByteArray markers = "echo ffmpeg_release_time=1.0=ffmpeg_release_time >&2\n"
+                                   "cp '"
+                                   + clip("partial.mp3").toUtf8() + "' \"$last\"\n";
+        installEncoder(m_program.folder().path(),
+                       "case \"$*\" in\n"
+                       "*damaged.avi*) exec '" TOLVANE_PROGRAM_DIR "/libm9s' \"$@\";;\n"
+                       "*b.mp4*) "
+                           + markers
+                           + ";;\n"
+                             "*) echo ffmpeg_release_duration=00:00:02.00=ffmpeg_release_duration >&2\n"
+                           + markers
+                           + ";;\n"
+                             "esac");
+        queue({"a.avi", "damaged.avi", "b.mp4"});
+        const QString title = frmMain->windowTitle();
+        QStringList titles;
+        QStringList lastRow; // the state and the bar's maximum at each report of b.mp4
+        connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
+            titles << frmMain->windowTitle();
+            if (row == 2)
+                lastRow << list()->item(2, 1)->text() + ' ' + QString::number(bar()->maximum());
+        });
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+
+        QCOMPARE(m_program.errors, QStringList());
+        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
+        const QString reason = modal.seen.last().detail.mid(QString("damaged.avi: ").size());
+        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: ") && !reason.isEmpty());
+        QVERIFY(lastRow.contains(frmMain->msgStateConverting + " 0"));
+        QVERIFY(!titles.isEmpty());
+        for (const QString &shown : titles)
+            QVERIFY2(QRegularExpression("^\\d+% \u00B7 ").match(shown).hasMatch() && shown.endsWith(title),
+                     qPrintable(shown));
+        QCOMPARE(frmMain->windowTitle(), title);
+        QStringList states, tips;
+        for (int row = 0; row < 3; ++row) {
+            states << list()->item(row, 1)->text();
+            tips << list()->item(row, 1)->toolTip();
+        }
+        QCOMPARE(states, (QStringList{frmMain->msgStateDone, frmMain->msgStateFailed, frmMain->msgStateDone}));
+        QCOMPARE(tips, (QStringList{QString(), reason, QString()}));
+        QCOMPARE(filesIn(m_output->path()), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(bar()->maximum(), 100);
+        verifyIdle();
+    }
+
+    // After a stop the stopped file says so and rows never taken say nothing.
+    void stopLeavesRowsNeverTakenBlank()
+    {
+        start(false);
+        useBlockingEncoder();
+        queue({"long.mkv", "a.avi"});
+        const QString title = frmMain->windowTitle();
+        QMetaObject::Connection stopper =
+            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+                disconnect(stopper);
+                clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
+            });
+        convert();
+        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateStopped);
+        QCOMPARE(list()->item(1, 1)->text(), QString());
+        QCOMPARE(frmMain->windowTitle(), title);
+        verifyIdle();
+    }
+
+    // A long list of failures: the main text names the first ten and how
+    // many more there are, the detail area every one with its reason.
+    void longFailureListIsCutShort()
+    {
+        start(false);
+        installEncoder(m_program.folder().path(), "echo 'No such clip' >&2\nexit 3");
+        QStringList sources;
+        for (int i = 1; i <= 12; ++i)
+            sources << QStringLiteral("/v/clip%1.avi").arg(i);
+        queue(sources);
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(modal.seen.last().text,
+                 endMessage(sources.mid(0, 10)) + "\r\n" + QString(frmMain->msgMoreFailed).replace("%s", "2"));
+        QCOMPARE(modal.seen.last().detail.count("No such clip"), 12);
     }
 };
 

@@ -353,12 +353,17 @@ void TestConsoleIO::stopProcess_data()
     QTest::addColumn<bool>("enableKill");
     QTest::addColumn<bool>("waits"); // the stop waits out WaitTimeout
     QTest::addColumn<bool>("ends");
+    QTest::addColumn<bool>("toldFirst"); // RequestStop comes before StopProcess
 
-    QTest::newRow("cooperative child ends on quit") << "quit" << QByteArray("quit") << true << false << true;
-    QTest::newRow("deaf child is killed after WaitTimeout") << "ignore" << QByteArray("quit") << true << true << true;
-    QTest::newRow("empty command kills at once") << "ignore" << QByteArray() << true << false << true;
-    QTest::newRow("no kill: deaf child runs on") << "ignore" << QByteArray("quit") << false << false << false;
-    QTest::newRow("no kill, empty command: nothing") << "quit" << QByteArray() << false << false << false;
+    QTest::newRow("cooperative child ends on quit") << "quit" << QByteArray("quit") << true << false << true << false;
+    QTest::newRow("deaf child is killed after WaitTimeout")
+        << "ignore" << QByteArray("quit") << true << true << true << false;
+    QTest::newRow("empty command kills at once") << "ignore" << QByteArray() << true << false << true << false;
+    QTest::newRow("no kill: deaf child runs on") << "ignore" << QByteArray("quit") << false << false << false << false;
+    QTest::newRow("no kill, empty command: nothing") << "quit" << QByteArray() << false << false << false << false;
+    QTest::newRow("told first, ends on quit") << "quit" << QByteArray("quit") << true << false << true << true;
+    QTest::newRow("told first, deaf child still killed")
+        << "ignore" << QByteArray("quit") << true << true << true << true;
 }
 
 void TestConsoleIO::stopProcess()
@@ -368,6 +373,7 @@ void TestConsoleIO::stopProcess()
     QFETCH(bool, enableKill);
     QFETCH(bool, waits);
     QFETCH(bool, ends);
+    QFETCH(bool, toldFirst);
 
     TConsoleIO io;
     io.SplitMode = TSplitMode::smSplitchar;
@@ -385,6 +391,8 @@ void TestConsoleIO::stopProcess()
 
     QElapsedTimer clock;
     clock.start();
+    if (toldFirst)
+        io.RequestStop();
     io.StopProcess();
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(waits ? elapsed >= 950 : elapsed < LongWaitMs, qPrintable(QString::number(elapsed)));
