@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -26,6 +28,25 @@ private:
         QFile file(folder + QStringLiteral("/config.ini"));
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
         file.write(content);
+    }
+
+    // The style sheets a help page links, as the browser finds them beside the page.
+    static QStringList missingStyleSheets(const QString &page)
+    {
+        QFile file(page);
+        if (!file.open(QIODevice::ReadOnly))
+            return {page};
+        const QString html = QString::fromUtf8(file.readAll());
+        const QString folder = QFileInfo(page).absolutePath() + QLatin1Char('/');
+        static const QRegularExpression link(QStringLiteral("<link\\s+rel=\"stylesheet\"\\s+href=\"([^\"]+)\""));
+        QStringList missing;
+        int linked = 0;
+        for (const QRegularExpressionMatch &match : link.globalMatch(html)) {
+            ++linked;
+            if (!QFile::exists(folder + match.captured(1)))
+                missing << match.captured(1);
+        }
+        return linked > 0 ? missing : QStringList{QStringLiteral("(no style sheet linked)")};
     }
 
     UrlRecorder m_urls;
@@ -74,6 +95,8 @@ private slots:
         QCOMPARE(common.HelpFile, common.AppFolder + helpFile);
         QVERIFY2(QFile::exists(QStringLiteral(TOLVANE_SOURCE_DIR "/data/help/") + helpFile),
                  "every language ships its help page");
+        const QString builtPage = QStringLiteral(TOLVANE_PROGRAM_DIR "/") + helpFile;
+        QCOMPARE(missingStyleSheets(builtPage), QStringList());
         QCOMPARE(common.HomePage, homePage);
         QVERIFY(common.SupportMail.startsWith(QLatin1String("mailto:")));
         QVERIFY(common.FeedbackPage.startsWith(QLatin1String("https://tolvane.example/")));
