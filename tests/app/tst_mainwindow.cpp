@@ -321,6 +321,7 @@ private slots:
         QTest::newRow("local help, english") << 2 << "N_LocalHelp" << "file";
         QTest::newRow("local help, chinese") << 1 << "N_LocalHelp" << "file";
         QTest::newRow("local help, japanese") << 3 << "N_LocalHelp" << "file";
+        QTest::newRow("F1 key") << 2 << "F1" << "file";
         QTest::newRow("home page") << 2 << "N_HomePage" << "https://tolvane.example/en/";
         QTest::newRow("update") << 1 << "N_Update" << "https://tolvane.example/zh/";
         QTest::newRow("support") << 2 << "N_Support" << "mailto:support@tolvane.example";
@@ -332,9 +333,16 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, item);
         QFETCH(QString, target);
-        start("[common]\nlanguage=" + QByteArray::number(language) + "\n", false);
+        const bool key = item == QLatin1String("F1");
+        start("[common]\nlanguage=" + QByteArray::number(language) + "\n", key);
         UrlRecorder urls;
-        FindControl<QAction>(frmMain, item.toLatin1().constData())->trigger();
+        if (key) {
+            frmMain->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(frmMain));
+            QTest::keyClick(frmMain, Qt::Key_F1);
+        } else {
+            FindControl<QAction>(frmMain, item.toLatin1().constData())->trigger();
+        }
         QCOMPARE(urls.opened.size(), 1);
         if (target == QLatin1String("file"))
             QCOMPARE(urls.opened[0], QUrl::fromLocalFile(frmCommon->HelpFile));
