@@ -8,6 +8,8 @@
 //   pid           write "pid <id>\n" to standard output
 //   cwd           write the working folder and "\n" to standard output
 //   quit          read standard input until a line "quit", write "bye\n", end
+//   heard         read standard input until a line "quit", then go on
+//   touch:PATH    create the file PATH
 //   ignore        read and ignore standard input, never end by itself
 //   stdin:MS      collect standard input until it stays silent for MS ms,
 //                 then write what came as hex digits and "\n"
@@ -145,6 +147,12 @@ int main(int argc, char **argv)
                 }
             }
             return 0;
+        } else if (step == "heard") {
+            std::string line;
+            while (readLine(line) && line != "quit" && line != "quit\r") {
+            }
+        } else if (step.rfind("touch:", 0) == 0) {
+            std::fclose(std::fopen(value(6), "w"));
         } else if (step == "ignore") {
             char buffer[256];
             while (::read(0, buffer, sizeof buffer) > 0) {
