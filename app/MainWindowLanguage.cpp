@@ -372,6 +372,14 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     if (statusRun != msgStatusRun)
         qWarning("LoadLanguage: msgStatusRun cannot be formatted; the English text is used");
     msgStatusRun = statusRun;
+    for (const TRunTextKey &key : RunTextKeys()) {
+        const QString english = QString::fromUtf8(key.english);
+        QString &text = this->*key.text;
+        const QString usable = UsableFormatText(text, english, int(english.count(QLatin1String("%s"))));
+        if (usable != text)
+            qWarning("LoadLanguage: %s cannot be formatted; the English text is used", key.key);
+        text = usable;
+    }
     SizeStateColumn();
 }
 

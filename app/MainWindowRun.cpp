@@ -75,17 +75,6 @@ QString OneLine(QString text)
             c = QChar::ReplacementCharacter;
     return text;
 }
-
-// A translator's slip in a format must not raise at every progress report:
-// the English text stands in.
-QString Filled(const QString &format, const QStringList &arguments, const char *english)
-{
-    try {
-        return FormatText(format, arguments);
-    } catch (...) {
-        return FormatText(QString::fromUtf8(english), arguments);
-    }
-}
 }
 
 void TfrmMain::SetupConversionRun()
@@ -195,7 +184,7 @@ void TfrmMain::ShowRunInTitle()
     const QString separator = QStringLiteral(" \u00B7 ");
     QString title = QString::number(view.Percent) + QLatin1Char('%') + separator;
     if (view.SecondsLeft >= 0)
-        title += Filled(msgTimeLeft, {RoughSpanText(view.SecondsLeft, SpanTexts())}, "about %s left") + separator;
+        title += FormatText(msgTimeLeft, {RoughSpanText(view.SecondsLeft, SpanTexts())}) + separator;
     title += TitleBeforeRun;
     // Only a change reaches the window manager.
     if (title != windowTitle())
@@ -212,20 +201,13 @@ void TfrmMain::RestoreTitle()
 
 TSpanTexts TfrmMain::SpanTexts() const
 {
+    // Each was checked when the language file loaded.
     TSpanTexts texts;
-    // A text FormatText refuses keeps the English one.
-    const auto usable = [](const QString &text, int numbers, QString &into) {
-        try {
-            FormatText(text, QStringList(numbers, QStringLiteral("1")));
-            into = text;
-        } catch (...) {
-        }
-    };
-    usable(msgSpanSeconds, 1, texts.Seconds);
-    usable(msgSpanMinutes, 1, texts.Minutes);
-    usable(msgSpanMinutesSeconds, 2, texts.MinutesSeconds);
-    usable(msgSpanHours, 1, texts.Hours);
-    usable(msgSpanHoursMinutes, 2, texts.HoursMinutes);
+    texts.Seconds = msgSpanSeconds;
+    texts.Minutes = msgSpanMinutes;
+    texts.MinutesSeconds = msgSpanMinutesSeconds;
+    texts.Hours = msgSpanHours;
+    texts.HoursMinutes = msgSpanHoursMinutes;
     return texts;
 }
 
@@ -300,9 +282,8 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), EndOfRunText(failedSources),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
-    box.setInformativeText(Filled(
-        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())},
-        "Files converted: %s of %s, in %s."));
+    box.setInformativeText(FormatText(
+        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())}));
     // Why each file failed goes into the scrollable detail area, so a long
     // list never grows the box off the screen.
     if (!FailureReasons.isEmpty())
@@ -323,8 +304,7 @@ QString TfrmMain::EndOfRunText(const QStringList &failedSources) const
             + failedSources.mid(0, FailedFilesShown).join(QStringLiteral("\r\n"));
     if (failedSources.size() > FailedFilesShown)
         text += QStringLiteral("\r\n")
-                + Filled(msgMoreFailed, {QString::number(failedSources.size() - FailedFilesShown)},
-                         "... and %s more (see details)");
+                + FormatText(msgMoreFailed, {QString::number(failedSources.size() - FailedFilesShown)});
     return text;
 }
 

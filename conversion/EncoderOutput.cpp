@@ -245,8 +245,13 @@ QString ProgressStatusText(const QString &msgStatusRun, int row, int count, cons
 
 QString UsableStatusRunText(const QString &text, const QString &fallback)
 {
+    return UsableFormatText(text, fallback, 1);
+}
+
+QString UsableFormatText(const QString &text, const QString &fallback, int arguments)
+{
     try {
-        FormatText(text, {QStringLiteral("1/1")});
+        FormatText(text, QStringList(arguments, QStringLiteral("1")));
         return text;
     } catch (const TolvaneError &) {
         return fallback;

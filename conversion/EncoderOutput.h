@@ -69,6 +69,8 @@ QString FormatText(const QString &format, const QStringList &arguments);
 // language file's msgStatusRun is checked once when it is loaded: a text
 // FormatText refuses would otherwise raise at every progress chunk.
 QString UsableStatusRunText(const QString &text, const QString &fallback);
+// text when FormatText takes it with `arguments` numbers, else fallback.
+QString UsableFormatText(const QString &text, const QString &fallback, int arguments);
 
 // The status line: msgStatusRun filled with "row/count", then " [-End]" and
 // the source's full path. row counts from 1.

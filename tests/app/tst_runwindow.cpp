@@ -514,15 +514,17 @@ private slots:
             QCOMPARE(status()->toolTip(), text);
     }
 
-    // A language's status text that cannot be formatted is replaced when the
-    // file is loaded, so the progress raises nothing.
+    // A language's status or run text that cannot be formatted is replaced
+    // when the file is loaded, so the progress raises nothing.
     void unusableStatusTextIsReplacedAtLoad()
     {
         start();
         QTemporaryDir dir;
-        writeFile(dir.filePath("en.ini"), "[frmMain]\nmsgStatusRun=%d files\nmsgStatusReady=Ready\n");
+        writeFile(dir.filePath("en.ini"), "[frmMain]\nmsgStatusRun=%d files\nmsgStatusReady=Ready\n"
+                                          "msgTimeLeft=about %d left\nmsgSpanMinutesSeconds=%s min\n");
         frmMain->LoadLanguage(dir.filePath("en.ini"));
         QCOMPARE(frmMain->msgStatusRun, QStringLiteral("Converting file %s"));
+        QCOMPARE(frmMain->msgTimeLeft, QStringLiteral("about %s left"));
         queue({"/v/one.avi"});
         list()->selectRow(0);
         for (int chunk = 0; chunk < 3; ++chunk)
