@@ -28,4 +28,30 @@ static_assert(StopCommand[0] == StopLineStart);
 inline constexpr int ExitDone = 0;
 inline constexpr int ExitFailed = 1; // the last line on standard error says why
 
+// A source whose audio ends well before the length its container declares
+// (more than 1 s and 1 %) is converted as far as it goes and said so once,
+// as a line, in seconds ("." as point):
+//   ffmpeg_release_incomplete=<seconds read>/<seconds declared>=ffmpeg_release_incomplete\n
+inline constexpr char IncompleteOpen[] = "ffmpeg_release_incomplete=";
+inline constexpr char IncompleteClose[] = "=ffmpeg_release_incomplete";
+
+// Before its last line, a failing libm9s names the kind of failure, so the
+// program can say it in the user's language (the last line stays as the detail):
+//   ffmpeg_release_failure=<kind>=ffmpeg_release_failure\n
+inline constexpr char FailureOpen[] = "ffmpeg_release_failure=";
+inline constexpr char FailureClose[] = "=ffmpeg_release_failure";
+namespace FailureKind {
+inline constexpr char NoSound[] = "nosound";       // the input holds no audio track (or not the one asked for)
+inline constexpr char Unreadable[] = "unreadable"; // missing, damaged or unreadable input
+inline constexpr char Access[] = "access";         // not allowed to write the output
+inline constexpr char DiskFull[] = "diskfull";     // no space left on the output's device
+inline constexpr char CannotKeep[] = "cannotkeep"; // the track cannot be kept as it is in any container
+inline constexpr char Check[] = "check";           // the output check read back less than was written
+inline constexpr char Other[] = "other";           // anything else; the last line says what
+} // namespace FailureKind
+
+// The option that makes libm9s read back what it wrote and compare it with
+// what it encoded before it reports success.
+inline constexpr char VerifyOption[] = "-verify";
+
 } // namespace EncoderContract
