@@ -38,9 +38,13 @@ int AudioTrackOf(const AVFormatContext &format, const AVStream &stream)
     return track;
 }
 
-// Timestamp of the first decoded audio frame, where every segment counts
-// its samples from; empty when the input does not tell.
-std::optional<int64_t> FirstAudioPts(const std::string &path, int track)
+// The first decoded audio frame, where every segment counts its samples
+// from: its timestamp and length; empty when the input does not tell.
+struct FirstFrame {
+    int64_t pts = 0;
+    int samples = 0;
+};
+std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track)
 {
     InputMedia input;
     if (!input.Open(path))
@@ -53,8 +57,11 @@ std::optional<int64_t> FirstAudioPts(const std::string &path, int track)
         const bool audio = packet->stream_index == input.Audio()->index;
         if (audio && avcodec_send_packet(input.Decoder(), packet.get()) >= 0)
             while (avcodec_receive_frame(input.Decoder(), frame.get()) >= 0)
-                if (frame->nb_samples > 0)
-                    return frame->pts == AV_NOPTS_VALUE ? std::nullopt : std::optional<int64_t>(frame->pts);
+                if (frame->nb_samples > 0) {
+                    if (frame->pts == AV_NOPTS_VALUE)
+                        return std::nullopt;
+                    return FirstFrame{frame->pts, frame->nb_samples};
+                }
         av_packet_unref(packet.get());
     }
     return std::nullopt;
@@ -98,11 +105,22 @@ bool Conversion::RunSegmented()
                                   kMaxSegmentSeconds * rate, kMinSegmentSeconds * rate);
     if (setup.segments.size() < 2)
         return false;
-    const std::optional<int64_t> origin = FirstAudioPts(options_.inputPath, setup.audioTrack);
-    if (!origin)
+    const std::optional<FirstFrame> first = FindFirstFrame(options_.inputPath, setup.audioTrack);
+    if (!first)
         return false;
-    setup.originPts = *origin;
-    setup.timeBase = input_.Audio()->time_base;
+    setup.originPts = first->pts;
+    // A time base coarser than a sample needs the codec's fixed frames to
+    // place a seek's landing exactly; without them, one thread.
+    const AVRational timeBase = input_.Audio()->time_base;
+    const int inRate = input_.Decoder()->sample_rate;
+    if (inRate <= 0)
+        return false;
+    if (int64_t(timeBase.num) * inRate > timeBase.den) {
+        setup.frameGrid = input_.Audio()->codecpar->frame_size;
+        setup.gridOffset = first->samples;
+        if (setup.frameGrid <= 0)
+            return false;
+    }
 
     framesDecoded_ = JoinSegments(setup, threads, *output_, [&](int64_t samples) {
         const auto now = std::chrono::steady_clock::now();

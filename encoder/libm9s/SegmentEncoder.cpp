@@ -389,6 +389,19 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
     }
 }
 
+int64_t SegmentEncoder::Place(const AVFrame &frame, AVRational timeBase) const
+{
+    if (frame.pts == AV_NOPTS_VALUE)
+        return INT64_MAX;
+    const int64_t position = av_rescale_q(frame.pts - setup_.originPts, timeBase, AVRational{1, frame.sample_rate});
+    const int grid = setup_.frameGrid;
+    if (grid == 0)
+        return position;
+    if (frame.nb_samples != grid || position < setup_.gridOffset)
+        return INT64_MAX; // not one of the fixed frames: decode from the top
+    return setup_.gridOffset + (position - setup_.gridOffset + grid / 2) / grid * grid;
+}
+
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
 {
     AVCodecContext *decoder = input_->Decoder();
@@ -405,10 +418,7 @@ bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
                 && frame->format >= 0) {
                 if (!placed) {
                     placed = true;
-                    position = frame->pts == AV_NOPTS_VALUE
-                                   ? INT64_MAX
-                                   : av_rescale_q(frame->pts - setup_.originPts, audio->time_base,
-                                                  AVRational{1, frame->sample_rate});
+                    position = Place(*frame, audio->time_base);
                     missed = position > inStart;
                     wanted = !missed;
                 }

@@ -58,7 +58,12 @@ struct SegmentSetup {
     const OutputMedia *output = nullptr;
     int audioTrack = 0; // counted among the input's audio streams
     int64_t originPts = 0;
-    AVRational timeBase{1, 1};
+    // Where the time base is coarser than a sample (Matroska's
+    // milliseconds), a seek's landing is placed on the grid of the codec's
+    // fixed frames instead: frameGrid samples each, the first frame after
+    // the origin at gridOffset. 0: the timestamps are exact.
+    int frameGrid = 0;
+    int64_t gridOffset = 0;
     int frameSamples = 0;
     int warmFrames = 0; // encoded before a segment's start and dropped
     int tailFrames = 0; // encoded after its end, so the last kept frames see what follows
@@ -84,6 +89,8 @@ private:
     void OpenInput();
     // false: the first frame came after inStart or without a timestamp.
     bool Decode(class SegmentRun &run, int64_t inStart, bool fromTop);
+    // The input sample a frame after a seek starts at; INT64_MAX when unknown.
+    int64_t Place(const AVFrame &frame, AVRational timeBase) const;
 
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
