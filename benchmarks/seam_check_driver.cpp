@@ -10,6 +10,7 @@
 #include "EncoderTestKit.h"
 #include "Segments.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,7 +40,9 @@ int main(int argc, char **argv)
     const SeamReport a = CompareFrames(source.pcm, one.pcm, source.channels, {});
     const SeamReport b = CompareFrames(source.pcm, many.pcm, source.channels, joins);
     const bool sameLength = one.samples == many.samples;
-    const bool snrOk = b.snrDb >= a.snrDb - 0.3;
+    // Past 90 dB both are transparent (a lossless output differs from the
+    // source only where a lossy source's decoder makes noise up anew).
+    const bool snrOk = b.snrDb >= std::min(a.snrDb, 90.0) - 0.3;
     const bool seamOk = joins.empty() || b.worstJoin < b.p99Others || b.worstJoin == 0;
     std::printf("decoded length: one thread %lld, %d threads %lld (%s)\n", (long long)one.samples, threads,
                 (long long)many.samples, sameLength ? "equal" : "DIFFERENT");
