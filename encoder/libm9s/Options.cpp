@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "EncoderContract.h"
 #include "EncoderError.h"
 #include "TimeText.h"
 
@@ -128,6 +129,8 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
                 throw OptionError("Invalid value '" + codec
                                   + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
+        } else if (arg == EncoderContract::VerifyOption) {
+            options.verify = true;
         } else if (arg == "-probe") {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {
@@ -195,3 +198,12 @@ int OpusSampleRate(int rate)
 }
 
 int VorbisSampleRate(int rate) { return std::clamp(rate, 8000, 48000); }
+
+int FlacSampleRate(int rate)
+{
+    constexpr int kLargestInHertz = 65534;
+    constexpr int kLargestInTens = 655340;
+    if (rate <= kLargestInHertz)
+        return rate;
+    return std::min((rate + 5) / 10 * 10, kLargestInTens);
+}
