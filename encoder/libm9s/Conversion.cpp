@@ -54,7 +54,9 @@ void Conversion::Run()
             SeekToStart();
             Transcode();
         }
-        stopped_ = stopped_ || StopControl::Requested();
+        // Reaching -t requests a stop too, to let go of the input: that is
+        // no stop of the user's.
+        stopped_ = stopped_ || (StopControl::Requested() && !limitReached_);
         Finish();
     } catch (...) {
         // A failure after the first audio (a stream that changes into
@@ -193,7 +195,7 @@ void Conversion::Finish()
     // Nothing decodable in the whole input is a failure, and the output
     // stays as it was found; a stop request or a trim that leaves nothing
     // still makes a valid, empty file.
-    if (opened_ && !stopped_ && framesDecoded_ == 0)
+    if (opened_ && !stopped_ && !limitReached_ && framesDecoded_ == 0)
         throw EncoderError("No audio could be decoded from input '" + options_.inputPath + "'",
                            EncoderContract::FailureKind::Unreadable);
     // Nor is an output without audio a success: the part asked for (-ss,
