@@ -163,7 +163,7 @@ QString CopyExtensionOf(const QString &codec)
 {
     static const QList<std::pair<QString, QString>> containers{{"aac", "m4a"},   {"mp3", "mp3"},   {"ac3", "ac3"},
                                                                {"eac3", "eac3"}, {"opus", "opus"}, {"vorbis", "ogg"},
-                                                               {"flac", "flac"}};
+                                                               {"flac", "flac"}, {"mp2", "mp2"}};
     for (const auto &[name, extension] : containers)
         if (codec == name)
             return extension;

@@ -3,10 +3,13 @@
 # UndefinedBehaviorSanitizer (as test-encoder-sanitized.sh does), makes seed
 # files with ffmpeg (many containers and codecs, float PCM, several tracks,
 # odd rates), mutates them with a fixed random seed and converts every
-# mutant to MP3 and to WAV under a time and memory limit. Reports crashes
-# (signals, sanitizer reports), hangs, exit statuses other than 0 and 1, and
-# an exit status 0 whose output does not decode. Exits 1 when anything was
-# found; the mutants that found something are kept in the findings folder.
+# mutant to MP3, to WAV and, in turn, to FLAC, M4A, Opus, Ogg or a copy into
+# the container of its codec, with the output check on, under a time and
+# memory limit. Reports crashes (signals, sanitizer reports), hangs, exit
+# statuses other than 0 and 1, and an exit status 0 whose output does not
+# decode or is far shorter (under half) than what ffmpeg decodes of the
+# source. Exits 1 when anything was found; the mutants that found something
+# are kept in the findings folder.
 #
 #   scripts/fuzz-encoder.sh [--mutants N] [--seed S] [--jobs J] [--timeout SECONDS]
 #                           [--memory MIB] [--findings DIR] [--encoder PATH]
@@ -33,7 +36,7 @@ while (($#)); do
     --memory) MEMORY="$2"; shift 2 ;;
     --findings) FINDINGS="$2"; shift 2 ;;
     --encoder) ENCODER="$2"; shift 2 ;;
-    *) sed -n '2,15p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,18p' "$0" >&2; exit 2 ;;
   esac
 done
 

@@ -21,9 +21,17 @@ SANITIZER_MARKS = (b"AddressSanitizer", b"LeakSanitizer", b"UndefinedBehaviorSan
 HUGE_VALUES = (0x7fffffff, 0x80000000, 0xffffffff, 0x7ffffffffffffff0, 0x8000000000000000, 1 << 40)
 # Each mutant also goes to one of these, in turn, besides MP3 and WAV.
 ROTATING_TARGETS = ("flac", "m4a", "opus", "ogg", "copy")
-# The demuxer that reads each output back.
-DEMUXERS = {"mp3": "mp3", "wav": "wav", "flac": "flac", "m4a": "mov", "opus": "ogg", "ogg": "ogg",
-            "copy": "matroska"}
+# The demuxer that reads each output back, by its extension.
+DEMUXERS = {"mp3": "mp3", "mp2": "mp3", "wav": "wav", "flac": "flac", "m4a": "mov", "opus": "ogg", "ogg": "ogg",
+            "ac3": "ac3", "eac3": "eac3", "mka": "matroska"}
+# A copy is named after its codec, as the program names it; the rest go to Matroska.
+COPY_EXTENSIONS = {"aac": "m4a", "mp3": "mp3", "mp2": "mp2", "ac3": "ac3", "eac3": "eac3", "opus": "opus",
+                   "vorbis": "ogg", "flac": "flac", "pcm_u8": "wav", "pcm_s16le": "wav", "pcm_s24le": "wav",
+                   "pcm_s32le": "wav", "pcm_f32le": "wav", "pcm_f64le": "wav", "pcm_alaw": "wav", "pcm_mulaw": "wav"}
+# An exit-0 output shorter than this part of what ffmpeg decodes of the
+# source (less this many seconds) lost audio on the way.
+SHORT_PART = 0.5
+SHORT_SLACK = 0.1
 SAMPLE_RATES = ("8000", "11025", "22050", "32000", "44100", "48000", "96000")
 
 
@@ -118,7 +126,8 @@ class Fuzzer:
                 self.seeds.append((name, content))
         self.sanitized = b"libasan" in subprocess.run(["ldd", args.encoder], capture_output=True).stdout
         self.lock = threading.Lock()
-        self.counts = {k: 0 for k in ("runs", "exit 0", "exit 1", "crashes", "hangs", "odd exits", "bad outputs")}
+        self.counts = {k: 0 for k in ("runs", "exit 0", "exit 1", "crashes", "hangs", "odd exits", "bad outputs",
+                                      "short outputs")}
         self.done = 0
         self.started = time.monotonic()
         os.makedirs(args.findings, exist_ok=True)
@@ -130,15 +139,33 @@ class Fuzzer:
             limit = self.args.memory * 1024 * 1024
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
-    def decodes(self, path, demuxer):
+    def readable(self, path, demuxer, copy):
         # The demuxer named, not probed: ffmpeg's MP3 probe turns down some
         # valid files of a few frames (LAME's own output of stock ffmpeg too).
         # A copy keeps damaged packets as they were: it only has to read back.
-        work = ["-c", "copy"] if demuxer == "matroska" else []
+        work = ["-c", "copy"] if copy else []
         result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-f", demuxer, "-i", path] + work +
                                 ["-f", "null", "-"],
                                 capture_output=True, timeout=120)
         return result.returncode == 0 and not result.stderr.strip()
+
+    def decoded_seconds(self, path, demuxer=None, select=None):
+        """Seconds of audio ffmpeg decodes from path, counted in samples, not
+        timestamps (a mutant's may jump anywhere); None when it fails."""
+        command = ["ffmpeg", "-nostdin", "-v", "quiet"] + (["-f", demuxer] if demuxer else []) + ["-i", path, "-vn"]
+        command += (["-map", select] if select else []) + ["-ac", "1", "-ar", "8000", "-f", "s16le", "pipe:1"]
+        try:
+            result = subprocess.run(command, capture_output=True, timeout=120)
+        except subprocess.TimeoutExpired:
+            return None
+        return len(result.stdout) / 16000 if result.returncode == 0 else None
+
+    def copy_extension(self, source):
+        result = subprocess.run([self.args.encoder, "-probe", source], stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=self.args.timeout, preexec_fn=self.limit_memory)
+        lines = result.stdout.split(b"\n")
+        codec = lines[1].split(b"\t")[1].decode() if len(lines) > 1 and b"\t" in lines[1] else ""
+        return COPY_EXTENSIONS.get(codec, "mka")
 
     def run_one(self, index):
         name, data, options = make_mutant(self.args.seed, index, self.seeds)
@@ -159,12 +186,15 @@ class Fuzzer:
                 self.report_progress()
 
     def convert(self, index, source, fmt, options, folder):
-        # A copy goes to Matroska, which takes every codec.
-        output = os.path.join(folder, "out." + ("mka" if fmt == "copy" else fmt))
+        # A copy of the first audio track, into the container of its codec.
+        copy = fmt == "copy"
+        extension = self.copy_extension(source) if copy else fmt
+        output = os.path.join(folder, "out." + extension)
         with open(output, "wb") as f:
             f.write(b"temp\r\n")  # as the program leaves it
-        target = ["-acodec", "copy"] if fmt == "copy" else ["-f", fmt]
-        command = [self.args.encoder, "-i", source, "-y"] + target + ["-vn", "-ab", "128"] + options + [output]
+        target = ["-acodec", "copy", "-map", "0:a:0"] if copy else ["-f", fmt]
+        command = [self.args.encoder, "-i", source, "-y"] + target + ["-vn", "-ab", "128", "-verify"] + options
+        command += [output]
         kind = None
         try:
             result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
@@ -177,8 +207,8 @@ class Fuzzer:
                 kind = "crashes"
             elif status not in (0, 1):
                 kind = "odd exits"
-            elif status == 0 and not self.decodes(output, DEMUXERS[fmt]):
-                kind = "bad outputs"
+            elif status == 0:
+                kind = self.judge_output(source, output, extension, copy, options)
         with self.lock:
             self.counts["runs"] += 1
             if kind:
@@ -187,6 +217,24 @@ class Fuzzer:
                 self.counts[f"exit {status}"] += 1
         if kind:
             self.keep(index, source, fmt, command, status, err, kind)
+
+    def judge_output(self, source, output, extension, copy, options):
+        demuxer = DEMUXERS.get(extension, "matroska")
+        if not self.readable(output, demuxer, copy or extension == "mka"):
+            return "bad outputs"
+        # After -ss the source's part depends on its timestamps, which a
+        # mutant may have made anything: only whole sources (or -t) compare.
+        if "-ss" in options:
+            return None
+        expected = self.decoded_seconds(source, select="0:a:0" if copy else None)
+        got = self.decoded_seconds(output, demuxer)
+        if expected is None or got is None:
+            return None
+        if "-t" in options:
+            expected = min(expected, float(options[options.index("-t") + 1]))
+        if got < expected * SHORT_PART - SHORT_SLACK:
+            return "short outputs"
+        return None
 
     def keep(self, index, source, fmt, command, status, err, kind):
         base = os.path.join(self.args.findings, f"{kind.replace(' ', '-')}-{index}-{fmt}")
@@ -207,7 +255,7 @@ class Fuzzer:
         with concurrent.futures.ThreadPoolExecutor(self.args.jobs) as pool:
             for future in [pool.submit(self.run_one, i) for i in range(self.args.mutants)]:
                 future.result()
-        found = sum(self.counts[k] for k in ("crashes", "hangs", "odd exits", "bad outputs"))
+        found = sum(self.counts[k] for k in ("crashes", "hangs", "odd exits", "bad outputs", "short outputs"))
         print("Findings: none" if not found else f"Findings: {found}, kept in {self.args.findings}")
         return 1 if found else 0
 

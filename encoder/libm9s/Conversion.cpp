@@ -3,6 +3,7 @@
 #include "ConversionSteps.h"
 #include "EncoderError.h"
 #include "Messages.h"
+#include "OutputCheck.h"
 #include "StopControl.h"
 #include "Tags.h"
 #include "TimeText.h"
@@ -53,7 +54,9 @@ void Conversion::Run()
             SeekToStart();
             Transcode();
         }
-        stopped_ = stopped_ || StopControl::Requested();
+        // Reaching -t requests a stop too, to let go of the input: that is
+        // no stop of the user's.
+        stopped_ = stopped_ || (StopControl::Requested() && !limitReached_);
         Finish();
     } catch (...) {
         // A failure after the first audio (a stream that changes into
@@ -62,6 +65,17 @@ void Conversion::Run()
         output_->FinishPartial();
         throw;
     }
+    // A stop has to end promptly, and what it leaves counts as stopped, not
+    // done: neither the check nor the source's length concerns it.
+    if (stopped_)
+        return;
+    const int64_t writtenUs = av_rescale(output_->SamplesWritten(), AV_TIME_BASE, output_->SampleRate());
+    if (options_.verify) {
+        const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
+        const int64_t frameUs = av_rescale(std::max(output_->FrameSize(), 1), AV_TIME_BASE, output_->SampleRate());
+        CheckOutput(options_.outputPath, WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless});
+    }
+    ReportIfIncomplete(writtenUs, declaredUs_);
 }
 
 void Conversion::OpenInput()
@@ -86,6 +100,10 @@ void Conversion::AnnounceDuration()
     if (options_.durationUs)
         us = std::min(us, *options_.durationUs);
     WriteDurationMarker(FormatClock(us));
+    // A length guessed from the first frames' bit rate (an MP3 without an
+    // index) says nothing about where the source should end.
+    if (input_.Format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+        declaredUs_ = us;
 }
 
 OutputSettings Conversion::ChooseOutputSettings()
@@ -107,6 +125,10 @@ OutputSettings Conversion::ChooseOutputSettings()
         WriteLine("MP3 cannot carry " + std::to_string(settings.sampleRate) + " Hz; writing " + std::to_string(nearest)
                   + " Hz instead");
         settings.sampleRate = nearest;
+    }
+    if (settings.format == OutputFormat::Flac) {
+        ReportFitted("Hz", settings.sampleRate, FlacSampleRate(settings.sampleRate));
+        settings.sampleRate = FlacSampleRate(settings.sampleRate);
     }
     if (settings.format == OutputFormat::Opus || settings.format == OutputFormat::Ogg) {
         const int fitted = settings.format == OutputFormat::Opus ? OpusSampleRate(settings.sampleRate)
@@ -173,8 +195,14 @@ void Conversion::Finish()
     // Nothing decodable in the whole input is a failure, and the output
     // stays as it was found; a stop request or a trim that leaves nothing
     // still makes a valid, empty file.
-    if (opened_ && !stopped_ && framesDecoded_ == 0)
-        throw EncoderError("No audio could be decoded from input '" + options_.inputPath + "'");
+    if (opened_ && !stopped_ && !limitReached_ && framesDecoded_ == 0)
+        throw EncoderError("No audio could be decoded from input '" + options_.inputPath + "'",
+                           EncoderContract::FailureKind::Unreadable);
+    // Nor is an output without audio a success: the part asked for (-ss,
+    // -t) held none.
+    if (!stopped_ && output_->SamplesWritten() == 0)
+        throw EncoderError("Nothing to convert: the part of input '" + options_.inputPath
+                           + "' asked for holds no audio");
     output_->Finish();
     ReportProgress(true);
 }

@@ -50,6 +50,7 @@ private:
     bool stopped_ = false;
     bool limitReached_ = false;
     std::optional<int64_t> limitSamples_;
+    std::optional<int64_t> declaredUs_; // how long the source says the part converted lasts
     int64_t framesDecoded_ = 0;
     int64_t nextInputSample_ = 0;
 

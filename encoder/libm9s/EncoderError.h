@@ -1,13 +1,24 @@
 #pragma once
 // A failure that ends the conversion; its text is the one line the encoder
-// prints before it exits with status 1.
+// prints before it exits with status 1, its kind the word the program turns
+// into a reason in the user's language.
+
+#include "EncoderContract.h"
 
 #include <stdexcept>
 #include <string>
 
 class EncoderError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EncoderError(const std::string &text, const char *kind = EncoderContract::FailureKind::Other)
+        : std::runtime_error(text), kind_(kind)
+    {
+    }
+    // One of EncoderContract::FailureKind.
+    const char *Kind() const { return kind_; }
+
+private:
+    const char *kind_;
 };
 
 // A bad command line: same handling, kept apart so tests can tell them apart.
@@ -18,3 +29,7 @@ public:
 
 // FFmpeg's text for an AVERROR code.
 std::string AvErrorText(int code);
+
+// The kind of a failed write or open of the output for a system error
+// number: not allowed, no space left, or anything else.
+const char *OutputFailureKind(int systemError);

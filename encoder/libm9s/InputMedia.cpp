@@ -41,7 +41,8 @@ bool InputMedia::Open(const std::string &path, bool quick)
     if (ret < 0) {
         if (StopControl::Requested())
             return false;
-        throw EncoderError("Cannot open input '" + path + "': " + AvErrorText(ret));
+        throw EncoderError("Cannot open input '" + path + "': " + AvErrorText(ret),
+                           EncoderContract::FailureKind::Unreadable);
     }
     format_.reset(context);
     if (quick) {
@@ -57,7 +58,8 @@ bool InputMedia::Open(const std::string &path, bool quick)
             return false;
         // Like the ffmpeg program: go on with what the probe found, if anything.
         if (context->nb_streams == 0)
-            throw EncoderError("Cannot read input '" + path + "': " + AvErrorText(ret));
+            throw EncoderError("Cannot read input '" + path + "': " + AvErrorText(ret),
+                               EncoderContract::FailureKind::Unreadable);
     }
     return true;
 }
@@ -95,10 +97,11 @@ void InputMedia::SelectAudio(std::optional<int> track)
         candidates.push_back(c);
     }
     if (candidates.empty())
-        throw EncoderError("No audio stream in input '" + path_ + "'");
+        throw EncoderError("No audio stream in input '" + path_ + "'", EncoderContract::FailureKind::NoSound);
     if (track && size_t(*track) >= candidates.size())
         throw EncoderError("Input '" + path_ + "' has no audio track " + std::to_string(*track) + " (it has "
-                           + std::to_string(candidates.size()) + ", counted from 0)");
+                               + std::to_string(candidates.size()) + ", counted from 0)",
+                           EncoderContract::FailureKind::NoSound);
     const int chosen = track ? candidates[size_t(*track)].index : ChooseAudioStream(candidates);
 
     for (unsigned i = 0; i < context->nb_streams; ++i)
@@ -112,7 +115,8 @@ void InputMedia::OpenDecoder()
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         throw EncoderError(std::string("No decoder for the audio codec '") + avcodec_get_name(par->codec_id)
-                           + "' of input '" + path_ + "'");
+                               + "' of input '" + path_ + "'",
+                           EncoderContract::FailureKind::Unreadable);
     CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder)
         throw std::bad_alloc();
@@ -123,7 +127,8 @@ void InputMedia::OpenDecoder()
     }
     if (ret < 0)
         throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) + " audio of input '"
-                           + path_ + "': " + AvErrorText(ret));
+                               + path_ + "': " + AvErrorText(ret),
+                           EncoderContract::FailureKind::Unreadable);
     decoder_ = std::move(decoder);
 }
 

@@ -72,6 +72,21 @@ std::string AvErrorText(int code)
     return text;
 }
 
+const char *OutputFailureKind(int systemError)
+{
+    switch (systemError) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return EncoderContract::FailureKind::Access;
+    case ENOSPC:
+    case EDQUOT:
+        return EncoderContract::FailureKind::DiskFull;
+    default:
+        return EncoderContract::FailureKind::Other;
+    }
+}
+
 void WriteLine(std::string_view text)
 {
     std::string line(text);
@@ -87,6 +102,22 @@ void WriteDurationMarker(const std::string &clock)
 void WriteTimeMarker(const std::string &seconds)
 {
     WriteAll(EncoderContract::TimeOpen + seconds + EncoderContract::TimeClose + EncoderContract::ReportEnd);
+}
+
+void WriteFailure(const char *kind, std::string_view text)
+{
+    // One write, so the kind and its detail arrive together.
+    std::string lines = EncoderContract::FailureOpen + std::string(kind) + EncoderContract::FailureClose;
+    lines += EncoderContract::LineEnd;
+    lines += text;
+    lines += EncoderContract::LineEnd;
+    WriteAll(lines);
+}
+
+void WriteIncompleteMarker(const std::string &read, const std::string &declared)
+{
+    WriteAll(EncoderContract::IncompleteOpen + read + "/" + declared + EncoderContract::IncompleteClose
+             + EncoderContract::LineEnd);
 }
 
 void InstallLibraryLog() { av_log_set_callback(LibraryLog); }

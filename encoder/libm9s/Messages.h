@@ -9,6 +9,11 @@
 void WriteLine(std::string_view text);
 void WriteDurationMarker(const std::string &clock);
 void WriteTimeMarker(const std::string &seconds);
+// A failure's last two lines: its kind (EncoderContract::FailureKind) as a
+// marker, then the text for people.
+void WriteFailure(const char *kind, std::string_view text);
+// The source ended before the length it declared: seconds read and declared.
+void WriteIncompleteMarker(const std::string &read, const std::string &declared);
 
 // FFmpeg's own messages: errors only, as whole lines, and only once the
 // duration marker is out (nothing may come before it). A damaged file can

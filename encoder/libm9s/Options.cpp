@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "EncoderContract.h"
 #include "EncoderError.h"
 #include "TimeText.h"
 
@@ -134,6 +135,8 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             options.copy = true;
         } else if (arg == "-threads") {
             options.threads = ParseWholeNumber(arg, value(), 1, kMaxThreads);
+        } else if (arg == EncoderContract::VerifyOption) {
+            options.verify = true;
         } else if (arg == "-probe") {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {
@@ -201,3 +204,12 @@ int OpusSampleRate(int rate)
 }
 
 int VorbisSampleRate(int rate) { return std::clamp(rate, 8000, 48000); }
+
+int FlacSampleRate(int rate)
+{
+    constexpr int kLargestInHertz = 65534;
+    constexpr int kLargestInTens = 655340;
+    if (rate <= kLargestInHertz)
+        return rate;
+    return std::min((rate + 5) / 10 * 10, kLargestInTens);
+}

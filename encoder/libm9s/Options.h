@@ -24,6 +24,7 @@ struct EncoderOptions {
     std::optional<int> audioTrack;     // -map 0:a:N, counted among the audio streams
     std::string probePath;             // -probe FILE: list the audio tracks, convert nothing
     int threads = 0;                   // -threads N; 0: one per core
+    bool verify = false;               // -verify: read the output back before reporting success
 };
 
 // Throws OptionError with a one-line text naming the offending argument.
@@ -44,3 +45,6 @@ int NearestMp3SampleRate(int rate);
 int OpusSampleRate(int rate);
 // libvorbis sets up for 8000 to 48000 Hz only; rates outside get the nearest end.
 int VorbisSampleRate(int rate);
+// FFmpeg's FLAC encoder writes a rate into each frame header: any rate below
+// 65535 Hz, else one in tens of Hz below 655350. Others get the nearest of those.
+int FlacSampleRate(int rate);

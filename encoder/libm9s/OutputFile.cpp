@@ -16,6 +16,11 @@ constexpr int kBufferSize = 256 * 1024;
 
 std::string SystemText(int error) { return std::strerror(error); }
 
+EncoderError CannotWrite(const std::string &path, int error)
+{
+    return EncoderError("Cannot write output '" + path + "': " + SystemText(error), OutputFailureKind(error));
+}
+
 } // namespace
 
 bool PathExists(const std::string &path)
@@ -39,7 +44,7 @@ OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
     if (fd_ < 0 && errno == ENXIO)
         throw EncoderError("Cannot write output '" + path + "': not a regular file");
     if (fd_ < 0)
-        throw EncoderError("Cannot write output '" + path + "': " + SystemText(errno));
+        throw CannotWrite(path, errno);
 
     struct stat st;
     if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -78,7 +83,7 @@ void OutputFile::Commit()
     if (committed_)
         return;
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
-        throw EncoderError("Cannot write output '" + path_ + "': " + SystemText(errno));
+        throw CannotWrite(path_, errno);
     committed_ = true;
 }
 
@@ -93,14 +98,18 @@ void OutputFile::Close()
     if (::close(fd) != 0 && error >= 0)
         error = AVERROR(errno);
     if (error < 0)
-        throw EncoderError(WriteErrorText(error));
+        throw WriteError(error);
 }
 
-std::string OutputFile::WriteErrorText(int avError) const
+EncoderError OutputFile::WriteError(int avError) const
 {
-    std::string reason = lastErrno_ ? SystemText(lastErrno_) : AvErrorText(avError);
-    return "Cannot write output '" + path_ + "': " + reason;
+    if (lastErrno_)
+        return CannotWrite(path_, lastErrno_);
+    return EncoderError("Cannot write output '" + path_ + "': " + AvErrorText(avError),
+                        OutputFailureKind(AVUNERROR(avError)));
 }
+
+bool OutputFile::Failed() const { return lastErrno_ != 0 || (io_ && io_->error < 0); }
 
 bool OutputFile::IsSameFileAs(const std::string &otherPath) const
 {

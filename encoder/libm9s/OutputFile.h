@@ -8,6 +8,7 @@
 // exactly as it was found (and removes it if it did not exist).
 
 #include "AvHandles.h"
+#include "EncoderError.h"
 
 #include <string>
 
@@ -29,8 +30,11 @@ public:
     // Writes out the buffer and closes the file; throws on a write error.
     void Close();
 
-    // The text for a failed write, with the system's reason when known.
-    std::string WriteErrorText(int avError) const;
+    // The failure of a write, with the system's reason when known.
+    EncoderError WriteError(int avError) const;
+    // True once a write or seek of the file itself has failed: a muxer's
+    // error is then the file's, not the packet's.
+    bool Failed() const;
 
     bool IsSameFileAs(const std::string &otherPath) const;
 

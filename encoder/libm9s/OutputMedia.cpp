@@ -178,7 +178,7 @@ void OutputMedia::Start()
     int ret = avformat_write_header(muxer_.get(), &options);
     av_dict_free(&options);
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
     started_ = true;
 }
 
@@ -308,7 +308,7 @@ void OutputMedia::WritePacket(AVPacket *packet)
     int ret = av_write_frame(muxer_.get(), packet);
     av_packet_unref(packet);
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
 }
 
 CodecContextPtr OutputMedia::NewEncoder(AVDictionary **options) const
@@ -351,7 +351,7 @@ void OutputMedia::Finish()
     trailerWritten_ = true; // a second try would find the muxer taken apart
     int ret = av_write_trailer(muxer_.get());
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
     file_->Close();
 }
 

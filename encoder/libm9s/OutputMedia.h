@@ -38,6 +38,9 @@ public:
     AVSampleFormat SampleFormat() const { return encoder_->sample_fmt; }
     int SampleRate() const { return encoder_->sample_rate; }
     const AVCodecContext &Encoder() const { return *encoder_; }
+    AVCodecID CodecId() const { return encoder_->codec_id; }
+    // Samples per encoded frame; 0 when the encoder takes any number (PCM).
+    int FrameSize() const { return encoder_->frame_size; }
 
     void Attach(OutputFile *file) { file_ = file; }
 

@@ -47,7 +47,8 @@ void Resampler::Setup(const AVFrame &frame)
 {
     if (frame.sample_rate < kMinInputRate || frame.sample_rate > kMaxInputRate)
         throw EncoderError("Cannot convert audio of " + std::to_string(frame.sample_rate) + " Hz: the rate must be "
-                           + std::to_string(kMinInputRate) + " to " + std::to_string(kMaxInputRate) + " Hz");
+                               + std::to_string(kMinInputRate) + " to " + std::to_string(kMaxInputRate) + " Hz",
+                           EncoderContract::FailureKind::Unreadable);
     swr_.reset();
     av_channel_layout_uninit(&inLayout_);
     FrameLayout(frame, &inLayout_);
@@ -67,7 +68,8 @@ void Resampler::Setup(const AVFrame &frame)
         char layoutName[128] = "?";
         av_channel_layout_describe(&inLayout_, layoutName, sizeof layoutName);
         throw EncoderError(std::string("Cannot convert audio of ") + std::to_string(inRate_) + " Hz, " + layoutName
-                           + ": " + AvErrorText(ret));
+                               + ": " + AvErrorText(ret),
+                           EncoderContract::FailureKind::Unreadable);
     }
     swr_ = std::move(owned);
 }

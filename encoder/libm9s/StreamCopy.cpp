@@ -2,7 +2,9 @@
 
 #include "EncoderError.h"
 #include "InputMedia.h"
+#include "MemorySink.h"
 #include "Messages.h"
+#include "OutputCheck.h"
 #include "OutputFile.h"
 #include "StopControl.h"
 #include "Tags.h"
@@ -15,6 +17,7 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <optional>
 
 namespace {
@@ -48,21 +51,29 @@ public:
     void Run();
 
 private:
+    OutputContextPtr MakeCopyMuxer(AVStream **stream) const;
+    void RefuseWhatCannotBeKept();
     void OpenOutput();
     void SeekToStart();
     void CopyPackets();
     bool Keep(AVPacket &packet);
+    bool Accepted(const AVPacket &packet);
     void Start();
     void Write(AVPacket &packet);
     void Finish();
     void FinishPartial() noexcept;
     void ReportProgress(bool final);
+    void CheckWritten();
 
     const EncoderOptions &options_;
     InputMedia input_;
+    std::string muxerName_;
     std::unique_ptr<OutputFile> file_;
     OutputContextPtr muxer_;
     AVStream *out_ = nullptr;
+    // Until the first packet is in: the same muxer writing into memory.
+    std::unique_ptr<MemorySink> trialSink_;
+    OutputContextPtr trial_;
     bool started_ = false;
     bool trailerWritten_ = false;
     int64_t startTs_ = 0;  // the -ss point in the input stream's time base
@@ -71,6 +82,11 @@ private:
     int64_t lastDts_ = INT64_MIN;
     int64_t reachedTs_ = 0; // end of the last packet written, output time base
     int64_t packets_ = 0;
+    int64_t skipped_ = 0;               // packets no muxer would take
+    int64_t firstUs_ = INT64_MAX;       // start of the first packet written
+    int64_t endUs_ = 0;                 // end of the last one
+    int64_t longestUs_ = 0;             // the longest packet written
+    std::optional<int64_t> declaredUs_; // the length the input declares for the part copied
     Clock::time_point lastReport_ = Clock::now();
 };
 
@@ -91,12 +107,17 @@ void StreamCopy::Run()
                            + avcodec_get_name(audio->codecpar->codec_id) + " audio of input '" + options_.inputPath
                            + "'; a copy of it needs the extension ." + container.extensions.front());
 
+    muxerName_ = container.muxer;
+
     if (std::optional<int64_t> duration = input_.DurationUs()) {
         int64_t us = std::max<int64_t>(0, av_sat_sub64(*duration, options_.startUs));
         if (options_.durationUs)
             us = std::min(us, *options_.durationUs);
         WriteDurationMarker(FormatClock(us));
+        if (input_.Format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+            declaredUs_ = us;
     }
+    RefuseWhatCannotBeKept();
     EnableLibraryLog();
     OpenOutput();
     try {
@@ -107,35 +128,84 @@ void StreamCopy::Run()
         FinishPartial();
         throw;
     }
+    if (packets_ == 0)
+        return; // stopped before the first packet: nothing was written
+    if (skipped_ > 0)
+        WriteLine("Skipped " + std::to_string(skipped_) + " damaged audio packet(s) that could not be copied");
+    if (StopControl::Requested())
+        return;
+    if (options_.verify)
+        CheckWritten();
+    ReportIfIncomplete(endUs_, declaredUs_);
+}
+
+OutputContextPtr StreamCopy::MakeCopyMuxer(AVStream **stream) const
+{
+    const AVStream *audio = input_.Audio();
+    OutputContextPtr muxer = MakeMuxer(muxerName_.c_str(), stream);
+    AVStream *out = *stream;
+    const int ret = avcodec_parameters_copy(out->codecpar, audio->codecpar);
+    if (ret < 0)
+        throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
+    out->codecpar->codec_tag = 0; // the source container's tag means nothing in another one
+    out->time_base = audio->time_base;
+    out->disposition = AV_DISPOSITION_DEFAULT;
+    if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
+        av_dict_set(&out->metadata, "language", language->value, 0);
+    CopyTags(input_.Format()->metadata, audio->metadata, &muxer->metadata);
+    return muxer;
+}
+
+void StreamCopy::RefuseWhatCannotBeKept()
+{
+    // A small file written into memory, before the output is touched: a
+    // muxer may refuse the codec only at the header, and Matroska keeps a
+    // codec it has no name for under one that reads back as nothing.
+    const AVCodecID codec = input_.Audio()->codecpar->codec_id;
+    MemorySink sink;
+    AVStream *stream = nullptr;
+    OutputContextPtr trial = MakeCopyMuxer(&stream);
+    trial->pb = sink.Io();
+    bool kept = false;
+    bool readable = false;
+    {
+        const LibraryLogPause quiet;
+        kept = avformat_write_header(trial.get(), nullptr) >= 0;
+        // A Matroska file without a block cannot be read back: one byte of
+        // nothing stands in for the audio, which no muxer looks into here.
+        if (kept && muxerName_ == "matroska") {
+            PacketPtr stand = MakePacket();
+            if (av_new_packet(stand.get(), 1) < 0)
+                throw std::bad_alloc();
+            stand->data[0] = 0;
+            stand->pts = stand->dts = 0;
+            stand->duration = 1;
+            readable = av_write_frame(trial.get(), stand.get()) >= 0 && av_write_trailer(trial.get()) >= 0;
+        }
+    }
+    if (readable)
+        kept = CodecReadBack(sink.Bytes(), "matroska") == codec;
+    if (kept)
+        return;
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(codec);
+    const std::string name = descriptor && descriptor->long_name ? descriptor->long_name : avcodec_get_name(codec);
+    throw EncoderError("This track (" + name + ") cannot be kept as it is; choose a format to convert it",
+                       EncoderContract::FailureKind::CannotKeep);
 }
 
 void StreamCopy::OpenOutput()
 {
-    const AVStream *audio = input_.Audio();
-    const CopyContainer container = ChooseCopyContainer(audio->codecpar->codec_id, options_.outputPath);
-    muxer_ = MakeMuxer(container.muxer, &out_);
-    AVFormatContext *context = muxer_.get();
-    int ret = avcodec_parameters_copy(out_->codecpar, audio->codecpar);
-    if (ret < 0)
-        throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
-    out_->codecpar->codec_tag = 0; // the source container's tag means nothing in another one
-    out_->time_base = audio->time_base;
-    out_->disposition = AV_DISPOSITION_DEFAULT;
-    if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
-        av_dict_set(&out_->metadata, "language", language->value, 0);
-    CopyTags(input_.Format()->metadata, audio->metadata, &context->metadata);
-
+    muxer_ = MakeCopyMuxer(&out_);
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
-    // A codec the container cannot hold shows here, while the output is
-    // still untouched: setting up the muxer writes nothing.
-    context->pb = file_->Io();
-    ret = avformat_init_output(context, nullptr);
+    muxer_->pb = file_->Io();
+    const int ret = avformat_init_output(muxer_.get(), nullptr);
     if (ret < 0)
-        throw EncoderError(std::string("Cannot copy the ") + avcodec_get_name(audio->codecpar->codec_id)
-                           + " audio of input '" + options_.inputPath + "' into " + container.muxer + ": "
-                           + AvErrorText(ret));
+        throw EncoderError(std::string("Cannot copy the ") + avcodec_get_name(input_.Audio()->codecpar->codec_id)
+                               + " audio of input '" + options_.inputPath + "' into " + muxerName_ + ": "
+                               + AvErrorText(ret),
+                           EncoderContract::FailureKind::CannotKeep);
 }
 
 void StreamCopy::SeekToStart()
@@ -152,6 +222,8 @@ void StreamCopy::SeekToStart()
 
 void StreamCopy::CopyPackets()
 {
+    if (endTs_ && *endTs_ <= startTs_)
+        return; // -t 0: not even the packet that holds the start
     const int audioIndex = input_.Audio()->index;
     PacketPtr packet = MakePacket();
     while (input_.ReadPacket(packet.get())) {
@@ -176,14 +248,33 @@ bool StreamCopy::Keep(AVPacket &packet)
            || (ts != AV_NOPTS_VALUE && av_sat_add64(ts, std::max<int64_t>(packet.duration, 0)) > startTs_);
 }
 
+bool StreamCopy::Accepted(const AVPacket &packet)
+{
+    // Before the first packet is in, each one is tried on a muxer writing
+    // into memory: one that no muxer takes must not cost the output its
+    // old content.
+    if (!trial_) {
+        AVStream *stream = nullptr;
+        trialSink_ = std::make_unique<MemorySink>();
+        trial_ = MakeCopyMuxer(&stream);
+        trial_->pb = trialSink_->Io();
+        if (avformat_write_header(trial_.get(), nullptr) < 0)
+            return false;
+    }
+    PacketPtr copy = MakePacket();
+    return av_packet_ref(copy.get(), &packet) >= 0 && av_write_frame(trial_.get(), copy.get()) >= 0;
+}
+
 void StreamCopy::Start()
 {
     if (started_)
         return;
+    trial_.reset();
+    trialSink_.reset();
     file_->Commit();
     int ret = avformat_write_header(muxer_.get(), nullptr);
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
     started_ = true;
 }
 
@@ -208,13 +299,32 @@ void StreamCopy::Write(AVPacket &packet)
     }
     const AVRational inBase = input_.Audio()->time_base;
     const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    if (ts != AV_NOPTS_VALUE)
-        reachedTs_ = std::max(reachedTs_, av_rescale_q(av_sat_add64(ts, packet.duration), inBase, AVRational{1, 1000}));
+    const int64_t duration = std::max<int64_t>(packet.duration, 0);
     av_packet_rescale_ts(&packet, inBase, out_->time_base);
-    ++packets_;
+    if (!started_ && !Accepted(packet)) {
+        ++skipped_;
+        return;
+    }
+    Start();
     const int ret = av_write_frame(muxer_.get(), &packet);
-    if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+    if (ret < 0) {
+        // A packet the muxer refuses (a damaged ADTS header that cannot be
+        // turned into MP4's form) is skipped, as a conversion skips what it
+        // cannot decode; a failed write is the end.
+        if (file_->Failed())
+            throw file_->WriteError(ret);
+        ++skipped_;
+        return;
+    }
+    ++packets_;
+    if (ts != AV_NOPTS_VALUE) {
+        const int64_t startUs = av_rescale_q(ts, inBase, AV_TIME_BASE_Q);
+        const int64_t endUs = av_rescale_q(av_sat_add64(ts, duration), inBase, AV_TIME_BASE_Q);
+        firstUs_ = std::min(firstUs_, startUs);
+        endUs_ = std::max(endUs_, endUs);
+        longestUs_ = std::max(longestUs_, endUs - startUs);
+        reachedTs_ = endUs_ / 1000;
+    }
 }
 
 void StreamCopy::Finish()
@@ -228,12 +338,16 @@ void StreamCopy::Finish()
         if (options_.startUs > 0)
             throw EncoderError("Nothing to copy: input '" + options_.inputPath
                                + "' has no audio after the start offset");
-        throw EncoderError("No audio could be read from input '" + options_.inputPath + "'");
+        if (options_.durationUs)
+            throw EncoderError("Nothing to copy: the part of input '" + options_.inputPath
+                               + "' asked for holds no audio");
+        throw EncoderError("No audio could be read from input '" + options_.inputPath + "'",
+                           EncoderContract::FailureKind::Unreadable);
     }
     trailerWritten_ = true;
     int ret = av_write_trailer(muxer_.get());
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
     file_->Close();
     ReportProgress(true);
 }
@@ -250,6 +364,17 @@ void StreamCopy::FinishPartial() noexcept
         file_->Close();
     } catch (...) {
     }
+}
+
+void StreamCopy::CheckWritten()
+{
+    // Packets are read back, not decoded: the copy does not decode either,
+    // and a damaged packet it passed on is as the source had it.
+    const int64_t spanUs = firstUs_ == INT64_MAX ? 0 : endUs_ - firstUs_;
+    // Timestamps in milliseconds round; a container that counts frames
+    // rather than keeping timestamps closes the gaps of skipped packets.
+    const int64_t toleranceUs = longestUs_ * (1 + skipped_) + 1000;
+    CheckOutput(options_.outputPath, WrittenAudio{input_.Audio()->codecpar->codec_id, spanUs, toleranceUs, false});
 }
 
 void StreamCopy::ReportProgress(bool final)
@@ -275,6 +400,8 @@ CopyContainer ChooseCopyContainer(AVCodecID codec, const std::string &outputPath
         return {"ipod", {"m4a", "mp4", "m4b"}};
     case AV_CODEC_ID_MP3:
         return {"mp3", {"mp3"}};
+    case AV_CODEC_ID_MP2:
+        return {"mp2", {"mp2"}};
     case AV_CODEC_ID_AC3:
         return {"ac3", {"ac3"}};
     case AV_CODEC_ID_EAC3:
@@ -301,8 +428,9 @@ bool ExtensionFits(const std::string &outputPath, const CopyContainer &container
     const std::string ext = Extension(outputPath);
     if (std::find(container.extensions.begin(), container.extensions.end(), ext) != container.extensions.end())
         return true;
-    for (AVCodecID other : {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3, AV_CODEC_ID_OPUS,
-                            AV_CODEC_ID_VORBIS, AV_CODEC_ID_FLAC, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_NONE}) {
+    for (AVCodecID other :
+         {AV_CODEC_ID_AAC, AV_CODEC_ID_MP3, AV_CODEC_ID_MP2, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3, AV_CODEC_ID_OPUS,
+          AV_CODEC_ID_VORBIS, AV_CODEC_ID_FLAC, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_NONE}) {
         const CopyContainer known = ChooseCopyContainer(other, {});
         if (std::find(known.extensions.begin(), known.extensions.end(), ext) != known.extensions.end())
             return false;

@@ -43,13 +43,13 @@ int main(int argc, char **argv)
         else
             RunConversion(options);
     } catch (const EncoderError &e) {
-        WriteLine(e.what());
+        WriteFailure(e.Kind(), e.what());
         status = EncoderContract::ExitFailed;
     } catch (const std::bad_alloc &) {
-        WriteLine("Out of memory");
+        WriteFailure(EncoderContract::FailureKind::Other, "Out of memory");
         status = EncoderContract::ExitFailed;
     } catch (const std::exception &e) {
-        WriteLine(std::string("Internal error: ") + e.what());
+        WriteFailure(EncoderContract::FailureKind::Other, std::string("Internal error: ") + e.what());
         status = EncoderContract::ExitFailed;
     }
     StopControl::Finished();

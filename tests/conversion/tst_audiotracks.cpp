@@ -158,7 +158,7 @@ private slots:
                                                                                            {"pcm_s16le", "wav"},
                                                                                            {"pcm_s16be", "mka"},
                                                                                            {"dts", "mka"},
-                                                                                           {"mp2", "mka"}})
+                                                                                           {"mp2", "mp2"}})
             QTest::newRow(codec) << codec << extension;
     }
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace EncoderTestKit;
 
@@ -31,6 +32,11 @@ QList<QByteArray> MessageLines(const QByteArray &err)
             lines << line;
     }
     return lines;
+}
+
+QByteArray FailureMarker(const QString &kind)
+{
+    return "ffmpeg_release_failure=" + kind.toUtf8() + "=ffmpeg_release_failure";
 }
 
 // The last line that is not a progress marker: the failure's own text.
@@ -128,6 +134,22 @@ void SetLastGranule(const QString &from, const QString &to, quint64 granule)
     file.write(data);
 }
 
+// A copy of an ADTS file whose frame number index names a sampling rate
+// that does not exist (index 15).
+void DamageAdtsHeader(const QString &from, const QString &to, int index)
+{
+    QByteArray data = ReadAll(from);
+    qsizetype at = 0;
+    for (int frame = 0; frame < index; ++frame) {
+        QVERIFY(at + 7 <= data.size() && quint8(data[at]) == 0xff);
+        at += ((quint8(data[at + 3]) & 3) << 11) | (quint8(data[at + 4]) << 3) | (quint8(data[at + 5]) >> 5);
+    }
+    data[at + 2] = char((quint8(data[at + 2]) & 0xc3) | (15 << 2));
+    QFile file(to);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
+}
+
 QStringList WithOptions(QStringList args, const QStringList &extra)
 {
     for (const QString &option : extra)
@@ -167,6 +189,10 @@ private slots:
     void keepsAudioBeforeFailure_data();
     void keepsAudioBeforeFailure();
     void keepsRoomForRf64Header();
+    void checksOutputAndSource_data();
+    void checksOutputAndSource();
+    void keepsOrRefusesCopies_data();
+    void keepsOrRefusesCopies();
     void trimsWithStartAndDuration();
 
 private:
@@ -195,6 +221,8 @@ void TestLibm9sFailures::initTestCase()
     text.write("This is not a video.\nJust some text in a file called .avi\n");
     text.close();
     QCOMPARE(mkfifo(QFile::encodeName(Path("fifo.wav")).constData(), 0600), 0);
+    QVERIFY(QDir(dir_.path()).mkdir("read-only"));
+    QVERIFY(QFile::setPermissions(Path("read-only"), QFile::ReadOwner | QFile::ExeOwner));
     // An mp4 cut before its index (which ffmpeg writes at the end).
     Truncate(Path("clip.mp4"), Path("cut-index.mp4"), 0.5);
 
@@ -225,6 +253,24 @@ void TestLibm9sFailures::initTestCase()
     QFile changing(Path("changing.flac"));
     QVERIFY(changing.open(QIODevice::WriteOnly));
     changing.write(ReadAll(Path("first.flac")) + ReadAll(Path("second.flac")));
+
+    // A source that ends at 40 % of the 20 s its index declares; one whose
+    // picture lasts half a second longer than its sound.
+    QVERIFY(MakeWithFfmpeg(VideoSource(20) + ToneSource(44100, 2, 20)
+                               + QStringList{"-c:v", "mpeg4", "-c:a", "aac", "-movflags", "+faststart"},
+                           Path("long.mp4")));
+    Truncate(Path("long.mp4"), Path("long-cut.mp4"), 0.4);
+    QVERIFY(MakeWithFfmpeg(VideoSource(20.5) + ToneSource(44100, 2, 20) + QStringList{"-c:v", "mpeg4", "-c:a", "aac"},
+                           Path("longer-picture.mkv")));
+
+    // Codecs no container but their own keeps, and an ADTS stream with one
+    // damaged header.
+    const QStringList speech = ToneSource(8000, 1, 1);
+    QVERIFY(MakeWithFfmpeg(speech + QStringList{"-c:a", "libgsm"}, Path("gsm.mov")));
+    QVERIFY(MakeWithFfmpeg(speech + QStringList{"-c:a", "adpcm_ima_qt"}, Path("ima.mov")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(22050, 1, 1) + QStringList{"-c:a", "adpcm_swf"}, Path("adpcm.flv")));
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 3) + QStringList{"-c:a", "aac", "-f", "adts"}, Path("tone.aac")));
+    DamageAdtsHeader(Path("tone.aac"), Path("damaged.aac"), 50);
 }
 
 void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
@@ -233,19 +279,22 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound_data()
     QTest::addColumn<bool>("placeholder"); // false: no file at the output path before
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("extra"); // before the output path
+    QTest::addColumn<QString>("kind");
 
     struct Case {
         const char *name, *input, *message;
         QStringList extra;
+        const char *kind;
     };
-    for (const Case &c : {Case{"empty file", "empty.avi", "Cannot open input", {}},
-                          Case{"text file named .avi", "text.avi", "Cannot open input", {}},
-                          Case{"no audio stream", "noaudio.mp4", "No audio stream", {}},
-                          Case{"missing file", "missing.avi", "No such file", {}},
-                          Case{"mp4 cut before its index", "cut-index.mp4", "Cannot open input", {}},
-                          Case{"audio track out of range", "clip.mkv", "no audio track 1", {"-map", "0:a:1"}}}) {
-        QTest::addRow("%s, placeholder", c.name) << c.input << true << c.message << c.extra;
-        QTest::addRow("%s, no file", c.name) << c.input << false << c.message << c.extra;
+    for (const Case &c :
+         {Case{"empty file", "empty.avi", "Cannot open input", {}, "unreadable"},
+          Case{"text file named .avi", "text.avi", "Cannot open input", {}, "unreadable"},
+          Case{"no audio stream", "noaudio.mp4", "No audio stream", {}, "nosound"},
+          Case{"missing file", "missing.avi", "No such file", {}, "unreadable"},
+          Case{"mp4 cut before its index", "cut-index.mp4", "Cannot open input", {}, "unreadable"},
+          Case{"audio track out of range", "clip.mkv", "no audio track 1", {"-map", "0:a:1"}, "nosound"}}) {
+        QTest::addRow("%s, placeholder", c.name) << c.input << true << c.message << c.extra << c.kind;
+        QTest::addRow("%s, no file", c.name) << c.input << false << c.message << c.extra << c.kind;
     }
 }
 
@@ -255,6 +304,7 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
     QFETCH(bool, placeholder);
     QFETCH(QString, message);
     QFETCH(QStringList, extra);
+    QFETCH(QString, kind);
     for (const QString format : {"wav", "mp3", "flac", "m4a", "opus", "ogg", "copy"}) {
         const QString output = Path("failed." + (format == "copy" ? QString("m4a") : format));
         QFile::remove(output);
@@ -270,9 +320,10 @@ void TestLibm9sFailures::failsAndLeavesOutputAsFound()
         QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QCOMPARE(r.exitCode, 1);
         const QList<QByteArray> lines = MessageLines(r.err);
-        QVERIFY2(lines.size() == 1 && r.err.endsWith('\n'), Visible(r.err).constData());
-        QVERIFY2(lines[0].contains(message.toUtf8()) && lines[0].contains(input.toUtf8()), lines[0].constData());
-        QVERIFY(!r.err.contains("ffmpeg_release"));
+        QVERIFY2(lines.size() == 2 && r.err.endsWith('\n'), Visible(r.err).constData());
+        QCOMPARE(lines[0], FailureMarker(kind));
+        QVERIFY2(lines[1].contains(message.toUtf8()) && lines[1].contains(input.toUtf8()), lines[1].constData());
+        QVERIFY(!r.err.contains("ffmpeg_release_duration"));
         if (placeholder)
             QCOMPARE(ReadAll(output), Placeholder());
         else
@@ -386,7 +437,8 @@ void TestLibm9sFailures::refusesBadCommandLines()
     const RunResult r = RunEncoder(args);
     QCOMPARE(r.exitCode, 1);
     const QList<QByteArray> lines = MessageLines(r.err);
-    QVERIFY2(lines.size() == 1 && lines[0].contains(message.toUtf8()), Visible(r.err).constData());
+    QVERIFY2(lines.size() == 2 && lines[0] == FailureMarker("other") && lines[1].contains(message.toUtf8()),
+             Visible(r.err).constData());
     QCOMPARE(ReadAll(output), Placeholder());
 }
 
@@ -394,22 +446,29 @@ void TestLibm9sFailures::reportsUnwritableOutput_data()
 {
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing folder") << "no-such-folder/out.wav" << "Cannot write output";
-    QTest::newRow("a folder") << "." << "Cannot write output";
-    QTest::newRow("the input itself") << "tone.mkv" << "is the input";
-    QTest::newRow("a FIFO nobody reads") << "fifo.wav" << "not a regular file";
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing folder") << "no-such-folder/out.wav" << "Cannot write output" << "other";
+    QTest::newRow("a folder") << "." << "Cannot write output" << "other";
+    QTest::newRow("the input itself") << "tone.mkv" << "is the input" << "other";
+    QTest::newRow("a FIFO nobody reads") << "fifo.wav" << "not a regular file" << "other";
+    // The superuser writes anywhere: this row only tells where it is not.
+    if (geteuid() != 0)
+        QTest::newRow("a read-only folder") << "read-only/out.wav" << "Permission denied" << "access";
 }
 
 void TestLibm9sFailures::reportsUnwritableOutput()
 {
     QFETCH(QString, output);
     QFETCH(QString, message);
+    QFETCH(QString, kind);
     const QByteArray inputBefore = ReadAll(Path("tone.mkv"));
     const RunResult r = RunEncoder(EncoderArgs(Path("tone.mkv"), "wav", 128, 44100, 2, Path(output)));
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 1);
     const QList<QByteArray> lines = MessageLines(r.err);
-    QVERIFY2(!lines.isEmpty() && lines.last().contains(message.toUtf8()), Visible(r.err).constData());
+    QVERIFY2(lines.size() >= 2 && lines.last().contains(message.toUtf8())
+                 && lines[lines.size() - 2] == FailureMarker(kind),
+             Visible(r.err).constData());
     QCOMPARE(ReadAll(Path("tone.mkv")), inputBefore);
 }
 
@@ -478,6 +537,7 @@ void TestLibm9sFailures::usesNearestMp3Rate_data()
     QTest::newRow("wav 6000 as asked") << "wav" << 6000 << 6000;
     QTest::newRow("wav 96000 as asked") << "wav" << 96000 << 96000;
     QTest::newRow("flac 96000 as asked") << "flac" << 96000 << 96000;
+    QTest::newRow("flac 768000") << "flac" << 768000 << 655340;
     QTest::newRow("m4a 96000 as asked") << "m4a" << 96000 << 96000;
     QTest::newRow("ogg 96000") << "ogg" << 96000 << 48000;
     QTest::newRow("opus 44100") << "opus" << 44100 << 48000;
@@ -632,7 +692,8 @@ void TestLibm9sFailures::survivesAbsurdTimestamps_data()
     QTest::newRow("ogg, absurd last granule, -ss 0.5") << "huge-granule.ogg" << QStringList{"-ss", "0.5"} << 1.5 << "";
     QTest::newRow("mkv starting near the limit, -ss 1.9")
         << "late.mkv" << QStringList{"-ss", "1.9"} << 0.1 << "00:00:00.1";
-    QTest::newRow("ts, -ss at the limit") << "tone.ts" << QStringList{"-ss", "9223372036854"} << 0.0 << "00:00:00.00=";
+    // Nothing left after the start: no output is a success.
+    QTest::newRow("ts, -ss at the limit") << "tone.ts" << QStringList{"-ss", "9223372036854"} << -1.0 << "00:00:00.00=";
 }
 
 void TestLibm9sFailures::survivesAbsurdTimestamps()
@@ -645,7 +706,12 @@ void TestLibm9sFailures::survivesAbsurdTimestamps()
     WritePlaceholder(output);
     const RunResult r = RunEncoder(WithOptions(EncoderArgs(Path(input), "wav", 128, 44100, 2, output), options));
     QCOMPARE(r.exitStatus, QProcess::NormalExit);
-    QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+    QVERIFY2(r.exitCode == (seconds < 0 ? 1 : 0), Visible(r.err).constData());
+    if (seconds < 0) {
+        QVERIFY2(LastMessage(r.err).contains("Nothing to convert"), Visible(r.err).constData());
+        QCOMPARE(ReadAll(output), Placeholder());
+        return;
+    }
     if (duration.isEmpty())
         QVERIFY2(!r.err.contains("ffmpeg_release_duration"), Visible(r.err).constData());
     else
@@ -750,6 +816,133 @@ void TestLibm9sFailures::trimsWithStartAndDuration()
     QCOMPARE(past.exitCode, 1);
     QVERIFY2(LastMessage(past.err).contains("Nothing to copy"), Visible(past.err).constData());
     QCOMPARE(ReadAll(copy), Placeholder());
+}
+
+void TestLibm9sFailures::checksOutputAndSource_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output"); // its extension says the format; "copy-" before it: a copy
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("cut");  // the part of the output left before the check, empty: all
+    QTest::addColumn<QString>("kind"); // of the failure, empty: success
+    QTest::addColumn<bool>("incomplete");
+    for (const QString format : {"wav", "mp3", "flac", "m4a", "opus", "ogg"}) {
+        QTest::addRow("%s, checked", qPrintable(format)) << "tone.mkv" << "checked." + format << QStringList{} << ""
+                                                         << "" << false;
+        QTest::addRow("%s cut to half before the check", qPrintable(format))
+            << "tone.mkv" << "checked." + format << QStringList{} << "0.5" << "check" << false;
+    }
+    QTest::newRow("copy, checked") << "tone.mkv" << "copy-checked.wav" << QStringList{} << "" << "" << false;
+    QTest::newRow("copy cut to half before the check")
+        << "clip.mp4" << "copy-checked.m4a" << QStringList{} << "0.5" << "check" << false;
+    QTest::newRow("mp3 emptied before the check")
+        << "tone.mkv" << "checked.mp3" << QStringList{} << "0" << "check" << false;
+    QTest::newRow("source ends at 40 %") << "long-cut.mp4" << "checked.mp3" << QStringList{} << "" << "" << true;
+    QTest::newRow("source ends at 40 %, copied")
+        << "long-cut.mp4" << "copy-checked.m4a" << QStringList{} << "" << "" << true;
+    QTest::newRow("source ends at 40 %, a part inside")
+        << "long-cut.mp4" << "checked.mp3" << QStringList{"-ss", "2", "-t", "3"} << "" << "" << false;
+    QTest::newRow("picture half a second longer") << "longer-picture.mkv" << "checked.wav" << QStringList{} << ""
+                                                  << "" << false;
+    QTest::newRow("-t 0") << "tone.mkv" << "checked.mp3" << QStringList{"-t", "0"} << "" << "other" << false;
+}
+
+void TestLibm9sFailures::checksOutputAndSource()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(QStringList, extra);
+    QFETCH(QString, cut);
+    QFETCH(QString, kind);
+    QFETCH(bool, incomplete);
+    const bool copy = output.startsWith("copy-");
+    const QString path = Path(output);
+    WritePlaceholder(path);
+    QStringList args =
+        copy ? CopyArgs(Path(input), path, extra)
+             : WithOptions(EncoderArgs(Path(input), QFileInfo(output).suffix(), 128, 44100, 2, path), extra);
+    args.insert(args.size() - 1, "-verify");
+    if (!cut.isEmpty())
+        qputenv("LIBM9S_TEST_CUT_OUTPUT", cut.toUtf8());
+    const RunResult r = RunEncoder(args);
+    qunsetenv("LIBM9S_TEST_CUT_OUTPUT");
+
+    const QList<QByteArray> lines = MessageLines(r.err);
+    QCOMPARE(r.exitStatus, QProcess::NormalExit);
+    QVERIFY2(r.exitCode == (kind.isEmpty() ? 0 : 1), Visible(r.err).constData());
+    if (!kind.isEmpty())
+        QVERIFY2(lines.size() >= 2 && lines[lines.size() - 2] == FailureMarker(kind), Visible(r.err).constData());
+    if (kind == "check")
+        QVERIFY2(LastMessage(r.err).startsWith("Output check failed: ") && LastMessage(r.err).contains(" of 0:01 "),
+                 Visible(r.err).constData());
+    static const QRegularExpression marker("ffmpeg_release_incomplete=([0-9.]+)/([0-9.]+)=ffmpeg_release_incomplete\n");
+    const QRegularExpressionMatch found = marker.match(QString::fromUtf8(r.err));
+    QVERIFY2(found.hasMatch() == incomplete && r.err.count("ffmpeg_release_incomplete=") == int(incomplete),
+             Visible(r.err).constData());
+    if (incomplete) {
+        // What was read is what the output holds; the declared length is the index's.
+        QVERIFY2(qAbs(found.captured(2).toDouble() - 20) < 0.1, Visible(r.err).constData());
+        QVERIFY2(qAbs(Probe(path).samples / 44100.0 - found.captured(1).toDouble()) < 0.1, Visible(r.err).constData());
+    }
+}
+
+void TestLibm9sFailures::keepsOrRefusesCopies_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("kind");    // of the failure, empty: success
+    QTest::addColumn<QString>("message"); // a line that says so
+    QTest::addColumn<QString>("codec");   // of the output written
+    QTest::newRow("GSM from QuickTime") << "gsm.mov" << "kept.mka" << QStringList{} << "cannotkeep"
+                                        << "This track (GSM) cannot be kept as it is; choose a format to convert it"
+                                        << "";
+    QTest::newRow("IMA ADPCM from QuickTime")
+        << "ima.mov" << "kept.mka" << QStringList{} << "cannotkeep" << "(ADPCM IMA QuickTime) cannot be kept" << "";
+    QTest::newRow("ADPCM from Flash video, which Matroska would not name")
+        << "adpcm.flv" << "kept.mka" << QStringList{} << "cannotkeep" << "cannot be kept" << "";
+    QTest::newRow("nothing asked for (-t 0)") << "clip.avi" << "kept.mp3" << QStringList{"-t", "0"} << "other"
+                                              << "Nothing to copy" << "";
+    QTest::newRow("MP2 from MPEG-PS into .mp2") << "clip.mpg" << "kept.mp2" << QStringList{} << "" << "" << "mp2";
+    QTest::newRow("AAC with a damaged ADTS header")
+        << "damaged.aac" << "kept.m4a" << QStringList{} << "" << "damaged audio packet(s) that could not be copied"
+        << "aac";
+}
+
+void TestLibm9sFailures::keepsOrRefusesCopies()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(QStringList, extra);
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QFETCH(QString, codec);
+    // With -y over an existing file, and with no file there.
+    for (const bool existing : {true, false}) {
+        const QString path = Path(output);
+        QFile::remove(path);
+        if (existing)
+            WritePlaceholder(path);
+        const RunResult r = RunEncoder(CopyArgs(Path(input), path, extra + QStringList{"-verify"}));
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QVERIFY2(r.exitCode == (kind.isEmpty() ? 0 : 1), Visible(r.err).constData());
+        const QList<QByteArray> lines = MessageLines(r.err);
+        QVERIFY2(message.isEmpty()
+                     || (kind.isEmpty() ? r.err.count(message.toUtf8()) == 1 : lines.last().contains(message.toUtf8())),
+                 Visible(r.err).constData());
+        if (!kind.isEmpty()) {
+            QCOMPARE(lines[lines.size() - 2], FailureMarker(kind));
+            if (existing)
+                QCOMPARE(ReadAll(path), Placeholder());
+            else
+                QVERIFY(!QFileInfo::exists(path));
+            continue;
+        }
+        const AudioInfo info = Probe(path);
+        QCOMPARE(info.codec, codec);
+        QCOMPARE(info.decodeErrors, 0);
+        QVERIFY2(info.samples > info.sampleRate, qPrintable(QString::number(info.samples)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sFailures)

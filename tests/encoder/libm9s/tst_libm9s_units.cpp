@@ -5,6 +5,7 @@
 #include "EncoderError.h"
 #include "FrameQueue.h"
 #include "Options.h"
+#include "OutputCheck.h"
 #include "OutputMedia.h"
 #include "Segments.h"
 #include "StopControl.h"
@@ -17,6 +18,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <initializer_list>
 #include <thread>
 #include <utility>
@@ -65,8 +68,8 @@ private slots:
     void rejectsBadCommandLines();
     void mapsRatesMp3CannotCarry_data();
     void mapsRatesMp3CannotCarry();
-    void fitsOpusAndVorbisRate_data();
-    void fitsOpusAndVorbisRate();
+    void fitsRateToEncoder_data();
+    void fitsRateToEncoder();
     void fitsBitrate_data();
     void fitsBitrate();
     void choosesCopyContainer_data();
@@ -75,6 +78,10 @@ private slots:
     void writesTrackLines();
     void formatsClock_data();
     void formatsClock();
+    void seesSourceEndEarly_data();
+    void seesSourceEndEarly();
+    void namesOutputFailures_data();
+    void namesOutputFailures();
     void formatsSeconds_data();
     void formatsSeconds();
     void parsesTimeOptions_data();
@@ -183,30 +190,31 @@ void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe()
     QCOMPARE(QString::fromStdString(o.probePath), probe);
 }
 
-void TestLibm9sUnits::fitsOpusAndVorbisRate_data()
+void TestLibm9sUnits::fitsRateToEncoder_data()
 {
     QTest::addColumn<int>("asked");
-    QTest::addColumn<int>("used");
-    for (auto [asked, used] : std::initializer_list<std::pair<int, int>>{{96000, 48000},
-                                                                         {48000, 48000},
-                                                                         {44100, 48000},
-                                                                         {32000, 24000},
-                                                                         {24000, 24000},
-                                                                         {22050, 16000},
-                                                                         {16000, 16000},
-                                                                         {12000, 12000},
-                                                                         {11025, 8000},
-                                                                         {8000, 8000},
-                                                                         {6000, 8000}})
-        QTest::addRow("%d", asked) << asked << used;
+    QTest::addColumn<int>("opus");
+    QTest::addColumn<int>("flac"); // FFmpeg's encoder: below 65535 Hz, or tens of Hz below 655350
+    struct Row {
+        int asked, opus, flac;
+    };
+    for (const Row &r :
+         {Row{96000, 48000, 96000}, Row{48000, 48000, 48000}, Row{44100, 48000, 44100}, Row{32000, 24000, 32000},
+          Row{24000, 24000, 24000}, Row{22050, 16000, 22050}, Row{16000, 16000, 16000}, Row{12000, 12000, 12000},
+          Row{11025, 8000, 11025}, Row{8000, 8000, 8000}, Row{6000, 8000, 6000}, Row{65534, 48000, 65534},
+          Row{65535, 48000, 65540}, Row{88201, 48000, 88200}, Row{655340, 48000, 655340}, Row{655349, 48000, 655340},
+          Row{768000, 48000, 655340}})
+        QTest::addRow("%d", r.asked) << r.asked << r.opus << r.flac;
 }
 
-void TestLibm9sUnits::fitsOpusAndVorbisRate()
+void TestLibm9sUnits::fitsRateToEncoder()
 {
     QFETCH(int, asked);
-    QFETCH(int, used);
-    QCOMPARE(OpusSampleRate(asked), used);
+    QFETCH(int, opus);
+    QFETCH(int, flac);
+    QCOMPARE(OpusSampleRate(asked), opus);
     QCOMPARE(VorbisSampleRate(asked), asked < 8000 ? 8000 : qMin(asked, 48000));
+    QCOMPARE(FlacSampleRate(asked), flac);
 }
 
 void TestLibm9sUnits::fitsBitrate_data()
@@ -255,7 +263,8 @@ void TestLibm9sUnits::choosesCopyContainer_data()
     row("big-endian pcm", AV_CODEC_ID_PCM_S16BE, "a.mka", "matroska", true);
     row("big-endian pcm named .wav", AV_CODEC_ID_PCM_S16BE, "a.wav", "matroska", false);
     row("dts", AV_CODEC_ID_DTS, "a.mka", "matroska", true);
-    row("mp2 named .mp3", AV_CODEC_ID_MP2, "a.mp3", "matroska", false);
+    row("mp2", AV_CODEC_ID_MP2, "a.mp2", "mp2", true);
+    row("mp2 named .mp3", AV_CODEC_ID_MP2, "a.mp3", "mp2", false);
     row("aac asked into Matroska", AV_CODEC_ID_AAC, "a.mkv", "matroska", true);
     row("unknown extension", AV_CODEC_ID_AC3, "/o.d/a.tmp", "ac3", true);
     row("no extension", AV_CODEC_ID_AC3, "/o.d/a", "ac3", true);
@@ -368,20 +377,64 @@ void TestLibm9sUnits::formatsClock_data()
 {
     QTest::addColumn<qint64>("us");
     QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << qint64(0) << "00:00:00.00";
-    QTest::newRow("example of the program") << qint64(205400000) << "00:03:25.40";
-    QTest::newRow("below half a hundredth") << qint64(4999) << "00:00:00.00";
-    QTest::newRow("half a hundredth rounds up") << qint64(5000) << "00:00:00.01";
-    QTest::newRow("rounding carries into the hour") << qint64(3599995000) << "01:00:00.00";
-    QTest::newRow("a hundred hours") << qint64(360000000000) << "100:00:00.00";
-    QTest::newRow("negative is zero") << qint64(-7) << "00:00:00.00";
+    QTest::addColumn<QString>("minutes"); // as the output check says it
+    QTest::newRow("zero") << qint64(0) << "00:00:00.00" << "0:00";
+    QTest::newRow("example of the program") << qint64(205400000) << "00:03:25.40" << "3:25";
+    QTest::newRow("below half a hundredth") << qint64(4999) << "00:00:00.00" << "0:00";
+    QTest::newRow("half a hundredth rounds up") << qint64(5000) << "00:00:00.01" << "0:00";
+    QTest::newRow("rounding carries into the hour") << qint64(3599995000) << "01:00:00.00" << "59:59";
+    QTest::newRow("a hundred hours") << qint64(360000000000) << "100:00:00.00" << "100:00:00";
+    QTest::newRow("negative is zero") << qint64(-7) << "00:00:00.00" << "0:00";
+    QTest::newRow("an hour and a bit") << qint64(3723000000) << "01:02:03.00" << "1:02:03";
 }
 
 void TestLibm9sUnits::formatsClock()
 {
     QFETCH(qint64, us);
     QFETCH(QString, text);
+    QFETCH(QString, minutes);
     QCOMPARE(QString::fromStdString(FormatClock(us)), text);
+    QCOMPARE(QString::fromStdString(FormatMinutes(us)), minutes);
+}
+
+void TestLibm9sUnits::seesSourceEndEarly_data()
+{
+    QTest::addColumn<double>("read"); // seconds
+    QTest::addColumn<double>("declared");
+    QTest::addColumn<bool>("early");
+    QTest::newRow("239 of 600 s") << 239.0 << 600.0 << true;
+    QTest::newRow("half a second short of a minute") << 59.5 << 60.0 << false;
+    QTest::newRow("5 s short of 10 min: under 1 %") << 595.0 << 600.0 << false;
+    QTest::newRow("7 s short of 10 min") << 593.0 << 600.0 << true;
+    QTest::newRow("nothing of a half-second clip") << 0.0 << 0.5 << false;
+    QTest::newRow("longer than declared") << 61.0 << 60.0 << false;
+}
+
+void TestLibm9sUnits::seesSourceEndEarly()
+{
+    QFETCH(double, read);
+    QFETCH(double, declared);
+    QFETCH(bool, early);
+    QCOMPARE(EndsEarly(int64_t(read * 1e6), int64_t(declared * 1e6)), early);
+}
+
+void TestLibm9sUnits::namesOutputFailures_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("kind");
+    for (int error : {EACCES, EPERM, EROFS})
+        QTest::addRow("%s", strerror(error)) << error << "access";
+    for (int error : {ENOSPC, EDQUOT})
+        QTest::addRow("%s", strerror(error)) << error << "diskfull";
+    for (int error : {EFBIG, ENOENT, EISDIR, EIO})
+        QTest::addRow("%s", strerror(error)) << error << "other";
+}
+
+void TestLibm9sUnits::namesOutputFailures()
+{
+    QFETCH(int, error);
+    QFETCH(QString, kind);
+    QCOMPARE(QString(OutputFailureKind(error)), kind);
 }
 
 void TestLibm9sUnits::formatsSeconds_data()
