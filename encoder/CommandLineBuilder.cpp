@@ -83,7 +83,7 @@ constexpr std::array<Option, 59> VideoOptions{{
 }};
 
 // Options between the video group and the output file.
-constexpr std::array<Option, 18> TrailingOptions{{
+constexpr std::array<Option, 19> TrailingOptions{{
     {" -ab %s ", &TFFMpeg::AudioBitrate, nullptr},
     {" -ar %s ", &TFFMpeg::AudioSampleRate, nullptr},
     {" -ac %s ", &TFFMpeg::AudioChannels, nullptr},
@@ -102,6 +102,7 @@ constexpr std::array<Option, 18> TrailingOptions{{
     {" -ps %s ", &TFFMpeg::PacketSize, nullptr},
     {" -re ", nullptr, &TFFMpeg::ReadRealTime},
     {" -loop ", nullptr, &TFFMpeg::Loop},
+    {" -verify ", nullptr, &TFFMpeg::VerifyOutput},
 }};
 
 constexpr Option DisableVideoOption{" -vn ", nullptr, &TFFMpeg::DisableVideo};
