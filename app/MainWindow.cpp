@@ -4,7 +4,7 @@
 #include "app/ActionBinding.h"
 #include "app/ProductLinks.h"
 #include "common/IniFile.h"
-#include "conversion/KeptOriginal.h"
+#include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
 
 #include <QCloseEvent>
@@ -144,9 +144,10 @@ void TfrmMain::FormShow()
     const QString folder = LoadOutputFolder();
     if (ui->editOutputFolder->text() != folder)
         ui->editOutputFolder->setText(folder);
-    // A run cut short by a crash may have left an overwritten file under its
-    // hidden name; the last output folder is where the run wrote.
-    RecoverKeptOriginals(folder);
+    // A run cut short by a crash may have left the hidden file of an
+    // overwrite behind, in a folder the list names or the last output folder.
+    CleanTemporaryFolders(frmCommon->ConfigFile);
+    RemoveDeadTemporaries(folder);
 }
 
 QString TfrmMain::LoadOutputFolder() const

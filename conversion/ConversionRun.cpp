@@ -465,8 +465,9 @@ void TConversionRun::ReadMarkerLines(TRunningFile &file, const QString &text)
                                                     QLatin1String(EncoderContract::FailureClose)));
     if (!kind.isEmpty())
         file.Report.FailureKind = kind;
-    const QString incomplete = TrimControls(ExtractMarked(
-        file.ErrorTail, QLatin1String(EncoderContract::IncompleteOpen), QLatin1String(EncoderContract::IncompleteClose)));
+    const QString incomplete =
+        TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::IncompleteOpen),
+                                   QLatin1String(EncoderContract::IncompleteClose)));
     if (incomplete.isEmpty())
         return;
     file.SourceEndsEarly = true;

@@ -2,6 +2,7 @@
 
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileReport.h"
 #include "encoder/CommandLineBuilder.h"
 
 #include <QObject>
@@ -51,20 +52,6 @@ public:
     virtual void RememberTemporaryFolder(const QString &folder) { Q_UNUSED(folder); }
 };
 
-// How one file of a run ended. Incomplete: the encoder converted all the
-// source held, which ends well before the length it declares.
-enum class TFileOutcome { Converted, Failed, Stopped, Skipped, Incomplete };
-
-// Why a file ended as it did, for its row and the end message.
-struct TFileReport
-{
-    QString Detail;         // the encoder's last message, or the system's text for a write that failed
-    QString FailureKind;    // Failed: one of EncoderContract::FailureKind
-    qint64 ReadSeconds = 0; // Incomplete: where the source's audio ends
-    qint64 DeclaredSeconds = 0;
-    bool OldKept = false; // an existing file was to be replaced and stays as it was
-};
-
 // The file an encoder is working on. One per running encoder: what belongs to
 // a file lives here, not in the run.
 struct TRunningFile
@@ -85,10 +72,9 @@ struct TRunningFile
 
 // The conversion run: takes the queue's rows top to bottom, resolves each
 // target, writes its placeholder (or, for an existing target, a hidden file
-// beside it), starts libm9s, waits for it and settles what it left. Up to ParallelFiles encoders run at once, each its own TConsoleIO;
-// targets are still resolved one at a time in queue order. Everything runs on
-// the thread that calls Run (the GUI thread): an encoder is tied to the thread
-// that starts it and dies with it.
+// beside it), starts libm9s, waits for it and settles what it left. Up to ParallelFiles encoders run at once, each its
+// own TConsoleIO; targets are still resolved one at a time in queue order. Everything runs on the thread that calls Run
+// (the GUI thread): an encoder is tied to the thread that starts it and dies with it.
 class TConversionRun : public QObject
 {
     Q_OBJECT

@@ -63,8 +63,8 @@ qint64 ProcessOfTemporary(const QString &name)
 {
     // The extension is one of the program's formats or copy containers:
     // short, lower-case letters and digits.
-    static const QRegularExpression shape(QStringLiteral("^\\.tolvane-([1-9][0-9]{0,9})-[a-z0-9]{%1}(\\.[a-z0-9]{1,8})?$")
-                                              .arg(TagLength));
+    static const QRegularExpression shape(
+        QStringLiteral("^\\.tolvane-([1-9][0-9]{0,9})-[a-z0-9]{%1}(\\.[a-z0-9]{1,8})?$").arg(TagLength));
     const QRegularExpressionMatch match = shape.match(name);
     return match.hasMatch() ? match.captured(1).toLongLong() : 0;
 }

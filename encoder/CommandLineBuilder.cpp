@@ -83,7 +83,7 @@ constexpr std::array<Option, 59> VideoOptions{{
 }};
 
 // Options between the video group and the output file.
-constexpr std::array<Option, 19> TrailingOptions{{
+constexpr std::array<Option, 18> TrailingOptions{{
     {" -ab %s ", &TFFMpeg::AudioBitrate, nullptr},
     {" -ar %s ", &TFFMpeg::AudioSampleRate, nullptr},
     {" -ac %s ", &TFFMpeg::AudioChannels, nullptr},
@@ -102,10 +102,11 @@ constexpr std::array<Option, 19> TrailingOptions{{
     {" -ps %s ", &TFFMpeg::PacketSize, nullptr},
     {" -re ", nullptr, &TFFMpeg::ReadRealTime},
     {" -loop ", nullptr, &TFFMpeg::Loop},
-    {" -verify ", nullptr, &TFFMpeg::VerifyOutput},
 }};
 
 constexpr Option DisableVideoOption{" -vn ", nullptr, &TFFMpeg::DisableVideo};
+// libm9s's own option, after every option FFmpeg knows.
+constexpr Option VerifyOutputOption{" -verify ", nullptr, &TFFMpeg::VerifyOutput};
 constexpr Option OutputFileOption{" %s", &TFFMpeg::OutputFile, nullptr};
 
 // A value counts up to its first zero character, as a C string would.
@@ -145,6 +146,7 @@ template <typename Append> void TFFMpeg::forEachOption(Append &&append) const
             visit(option);
     for (const Option &option : TrailingOptions)
         visit(option);
+    visit(VerifyOutputOption);
     visit(OutputFileOption);
 }
 

@@ -119,7 +119,8 @@ private slots:
 
         CleanTemporaryFolders(config);
         for (int i = 0; i < folders.size(); ++i) {
-            QStringList left = kept + (i < RememberedFolders ? QStringList() : QStringList{TemporaryName(dead, "abc123", "mp3")});
+            QStringList left =
+                kept + (i < RememberedFolders ? QStringList() : QStringList{TemporaryName(dead, "abc123", "mp3")});
             left.sort();
             QCOMPARE(filesIn(folders[i]), left);
         }
