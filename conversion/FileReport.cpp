@@ -29,6 +29,9 @@ QString ReportText(TFileOutcome outcome, const TFileReport &report, const TRepor
                                                   timed ? PlayTime(report.DeclaredSeconds) : QStringLiteral("?")});
     }
     if (report.OldKept && outcome != TFileOutcome::Converted)
-        text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + texts.OldFileKept;
+        text += (text.isEmpty()                    ? QString()
+                 : text.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
+                                                   : QStringLiteral(". "))
+                + texts.OldFileKept;
     return text;
 }

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -142,8 +143,9 @@ void RememberTemporaryFolder(const QString &iniFile, const QString &folder)
     folders.prepend(absolute);
     const TIniFile ini(iniFile);
     try {
-        for (int i = 0; i < RememberedFolders; ++i)
-            ini.WriteString(FolderSection, FolderKey(i), folders.value(i));
+        // The list never shrinks, so no key is left holding an old name.
+        for (int i = 0; i < std::min<int>(RememberedFolders, int(folders.size())); ++i)
+            ini.WriteString(FolderSection, FolderKey(i), folders[i]);
     } catch (const TolvaneError &) {
         // Only the clean-up after a crash needs the list; the file goes on.
     }

@@ -317,11 +317,11 @@ private slots:
         QTest::newRow("unknown kind is any other failure")
             << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)";
         QTest::newRow("failed over an old file")
-            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why) Old kept.";
+            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept.";
         QTest::newRow("ends early") << incomplete << "" << qint64(723) << qint64(2700) << false
                                     << "ends at 12:03 of 45:00";
         QTest::newRow("ends early, hours")
-            << incomplete << "" << qint64(3723) << qint64(36000) << true << "ends at 1:02:03 of 10:00:00 Old kept.";
+            << incomplete << "" << qint64(3723) << qint64(36000) << true << "ends at 1:02:03 of 10:00:00. Old kept.";
         QTest::newRow("ends early, times unreadable")
             << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?";
         QTest::newRow("stopped over an old file")
