@@ -3,6 +3,7 @@
 
 #include "app/ActionBinding.h"
 #include "app/ProductLinks.h"
+#include "common/ErrorReport.h"
 #include "common/IniFile.h"
 #include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
@@ -18,6 +19,7 @@
 #include <QShowEvent>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 TfrmMain *frmMain = nullptr;
@@ -36,6 +38,10 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
     frmMain = this;
     ui->setupUi(this);
+    // The third format button is never shown: it keeps WAV, MP3 and the
+    // formats of the drop-down one exclusive choice. As a window of its own it
+    // stays out of the accessibility tree, where a hidden button still shows.
+    ui->radioButtonFormatOther->setWindowFlags(Qt::Window);
     ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
     // Fixed to the client area plus the menu bar, whose height changes with
     // the language's font and the skin; the layout keeps the window fitted.
@@ -148,6 +154,11 @@ void TfrmMain::FormShow()
     // overwrite behind, in a folder the list names or the last output folder.
     CleanTemporaryFolders(frmCommon->ConfigFile);
     RemoveDeadTemporaries(folder);
+    // Said once, when the window is up: settings still change, in memory.
+    if (frmCommon->SettingsKeptInMemory)
+        QTimer::singleShot(0, this, [this] {
+            ReportError(QString(msgSettingsInMemory).replace(QLatin1String("%s"), frmCommon->ConfigFile));
+        });
 }
 
 QString TfrmMain::LoadOutputFolder() const

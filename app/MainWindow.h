@@ -48,7 +48,8 @@ public:
     QString msgFinishInfo;
     QString msgNoOutputFolder;
     QString msgFailedFiles;
-    QString msgNoAudioTracks; // the audio-track menu's line for a file without tracks
+    QString msgNoAudioTracks;    // the audio-track menu's line for a file without tracks
+    QString msgSettingsInMemory; // config.ini cannot be written; "%s" takes its path
     // Texts of a run: each row's state, the time left in the title, the
     // end message's summary. English where the language file lacks them.
     QString msgStateWaiting;

@@ -4,6 +4,7 @@
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/LanguageFile.h"
+#include "conversion/AudioTracks.h"
 #include "conversion/EncoderOutput.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
@@ -12,6 +13,7 @@
 #include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SearchProgress.h"
 #include "dialogs/SettingsDialog.h"
+#include "gui/CommonServices.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -44,6 +46,8 @@ enum class TTarget {
     OpenDialogFilter, // the next filter description of the open-file dialog
     ShortCaption,     // a button's own caption; a missing key gives its action's
     FormatItem,       // the item of the other-formats drop-down numbered at the key's end
+    CannotOpen,       // what says a link or folder could not be opened
+    TrackWord,        // a word of the audio-track menu's lines
 };
 
 struct TLanguageKey
@@ -143,6 +147,20 @@ std::vector<TLanguageKey> LanguageKeys()
     withFallback(TTarget::Control, main, "popMenuAudioTrackAutomatic", "Automatic");
     keys.push_back({main, QStringLiteral("msgNoAudioTracks"), TTarget::Stored, QString(), &TfrmMain::msgNoAudioTracks,
                     QStringLiteral("No audio tracks found")});
+    const TTrackWords english;
+    for (const auto &[key, word] : {std::pair{"msgTrackMono", english.Mono},
+                                    {"msgTrackStereo", english.Stereo},
+                                    {"msgTrack51", english.Surround51},
+                                    {"msgTrack71", english.Surround71},
+                                    {"msgTrackChannels", english.Channels},
+                                    {"msgTrackKHz", english.KiloHertz}})
+        keys.push_back({main, QLatin1String(key), TTarget::TrackWord, QString(), nullptr, word});
+    for (const char *key : {"msgCannotOpenPage", "msgCannotOpenMail", "msgCannotOpenFile"})
+        special(main, key, TTarget::CannotOpen);
+    keys.push_back({main, QStringLiteral("msgSettingsInMemory"), TTarget::Stored, QString(),
+                    &TfrmMain::msgSettingsInMemory,
+                    QStringLiteral("Settings cannot be saved to %s: the file is read-only. Changes apply until "
+                                   "Tolvane is closed; make the file writable to keep them.")});
 
     const QString openDialog = QStringLiteral("OpenDialog");
     keys.push_back({openDialog, QStringLiteral("caption"), TTarget::Stored, QString(), &TfrmMain::OpenDialogCaption,
@@ -229,6 +247,29 @@ QString &PlaceCaptionOf(const QString &key)
     return captions.fileSystem;
 }
 
+// Where a TrackWord key goes.
+QString &TrackWordOf(TTrackWords &words, const QString &key)
+{
+    if (key == QLatin1String("msgTrackMono"))
+        return words.Mono;
+    if (key == QLatin1String("msgTrackStereo"))
+        return words.Stereo;
+    if (key == QLatin1String("msgTrack51"))
+        return words.Surround51;
+    if (key == QLatin1String("msgTrack71"))
+        return words.Surround71;
+    if (key == QLatin1String("msgTrackChannels"))
+        return words.Channels;
+    return words.KiloHertz;
+}
+
+TOpenTarget OpenTargetOf(const QString &key)
+{
+    if (key == QLatin1String("msgCannotOpenPage"))
+        return TOpenTarget::Page;
+    return key == QLatin1String("msgCannotOpenMail") ? TOpenTarget::Mail : TOpenTarget::Local;
+}
+
 // The caption of any kind of control, menu or action.
 void SetCaption(QObject *target, const QString &text)
 {
@@ -296,6 +337,8 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     InstallQtTranslation(languageFile);
     const TLanguageFile file(languageFile);
     OpenDialogFilterTexts.clear();
+    TTrackWords trackWords;
+    trackWords.Locale = GettextLocaleOf(languageFile);
     for (const TLanguageKey &entry : LanguageKeys()) {
         // Every key is applied, even when it is missing: the form's text never survives.
         const QString text = file.ReadString(entry.section, entry.key, entry.fallback);
@@ -340,10 +383,14 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
             PlaceCaptionOf(entry.key) = text;
             break;
         case TTarget::ProductItem:
-            // A language lists as many products as it has; the rest stay out of the menu.
+            // A language lists as many products as it has; the rest stay out
+            // of the menu, where a hidden entry would still reach screen readers.
             if (auto *item = qobject_cast<QAction *>(FindNamed(window, entry.key))) {
                 item->setText(text);
                 item->setVisible(!text.isEmpty());
+                ui->N_OtherProducts->removeAction(item);
+                if (!text.isEmpty())
+                    ui->N_OtherProducts->addAction(item);
             }
             break;
         case TTarget::BitrateUnit:
@@ -361,8 +408,15 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         case TTarget::FormatItem:
             ui->comboBoxFormatOther->setItemText(entry.key.right(1).toInt(), text);
             break;
+        case TTarget::CannotOpen:
+            SetCannotOpenText(OpenTargetOf(entry.key), text);
+            break;
+        case TTarget::TrackWord:
+            TrackWordOf(trackWords, entry.key) = text;
+            break;
         }
     }
+    SetTrackWords(trackWords);
     // A chosen track's tool tip is worded with the menu's title.
     for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
         ShowRowAudioTrack(row);
@@ -428,5 +482,7 @@ void TfrmMain::ApplyJapaneseCharset()
             for (const QString &name : names)
                 UseJapaneseFont(dialog->findChild<QWidget *>(name));
 
+    // Out of the menu bar too: a hidden entry still reaches screen readers.
     ui->N_Tools->menuAction()->setVisible(false);
+    ui->MainMenu->removeAction(ui->N_Tools->menuAction());
 }

@@ -1,8 +1,9 @@
 # `cpack -G DEB` in the build folder makes tolvane_<version>_<arch>.deb: the
 # program folder in /usr/lib/tolvane, the /usr/bin link, launcher, icons,
 # metainfo and manual pages. Depends come from the binaries, plus what they
-# load at run time and cannot show: Qt's X11/Wayland platform plugins and the
-# fonts the languages need.
+# load at run time and cannot show: Qt's X11/Wayland platform plugins, the
+# fonts the languages need and iso-codes, whose tables name the languages of
+# audio tracks. The package passes lintian (ctest -R package_passes_lintian).
 set(CPACK_PACKAGE_NAME tolvane)
 set(CPACK_PACKAGE_VENDOR "Tolvane")
 set(CPACK_PACKAGE_CONTACT "Tolvane <support@tolvane.example>")
@@ -21,7 +22,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tolvane.example/en/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk, fonts-dejavu-core, iso-codes")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-translations-l10n")
 
 include(CPack)

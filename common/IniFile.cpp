@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringConverter>
@@ -77,13 +78,36 @@ QString fromUtf16(const QByteArray &content)
     return QStringDecoder(QStringDecoder::Utf16LE).decode(content.mid(Utf16Mark.size()));
 }
 
+// Files a write could not reach, by absolute path, with what they would
+// hold; they are read and written here until the program ends.
+QHash<QString, QByteArray> &keptInMemory()
+{
+    static QHash<QString, QByteArray> files;
+    return files;
+}
+
+QString memoryKey(const QString &fileName) { return QFileInfo(fileName).absoluteFilePath(); }
+
+// The bytes of the file, or of its copy in memory: empty for a missing file,
+// nothing for one that cannot be read.
+std::optional<QByteArray> contentOf(const QString &fileName)
+{
+    const auto kept = keptInMemory().constFind(memoryKey(fileName));
+    if (kept != keptInMemory().cend())
+        return *kept;
+    // A link to a file not made yet is a missing file, not an unreadable one.
+    if (!QFileInfo(fileName).exists())
+        return QByteArray();
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
 // The file's lines; a missing or unreadable file has none.
 QStringList readLines(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray content = file.readAll();
+    const QByteArray content = contentOf(fileName).value_or(QByteArray());
     return splitLines(isUtf16(content) ? fromUtf16(content) : QString::fromUtf8(content));
 }
 
@@ -181,59 +205,9 @@ QString storedValue(const QString &value)
     return value;
 }
 
-} // namespace
-
-TIniText::TIniText(const QString &text) : m_lines(splitLines(text)) {}
-
-QString TIniText::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+// content with key set to value in section: every other line stays byte for byte.
+QByteArray withValue(QByteArray content, const QString &section, const QString &key, const QString &value)
 {
-    const std::optional<QString> value = findValue(m_lines, section, key);
-    return value ? unquoted(*value) : defaultValue;
-}
-
-TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {}
-
-QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
-{
-    const std::optional<QString> value = findValue(readLines(m_fileName), section, key);
-    return value ? unquoted(*value) : defaultValue;
-}
-
-int TIniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
-{
-    int value = 0;
-    return ParseIniInteger(ReadString(section, key, QString()), &value) ? value : defaultValue;
-}
-
-bool TIniFile::ValueExists(const QString &section, const QString &key) const
-{
-    return findValue(readLines(m_fileName), section, key).has_value();
-}
-
-void TIniFile::WriteInteger(const QString &section, const QString &key, int value) const
-{
-    WriteString(section, key, QString::number(value));
-}
-
-void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) const
-{
-    // A line break would end the value early and slip the rest of it into
-    // the file as lines of their own (a folder name may hold one on Linux).
-    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
-        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-    const QString target = fileBehindLinks(m_fileName);
-    if (isReadOnlyFile(target))
-        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-
-    QByteArray content;
-    QFile current(target);
-    if (current.exists()) {
-        // Never replace a file whose lines could not be read: they would be lost.
-        if (!current.open(QIODevice::ReadOnly))
-            throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-        content = current.readAll();
-        current.close();
-    }
     // A UTF-16 file is edited as UTF-8 and stored as UTF-16 again, so that
     // its lines never mix two encodings.
     const bool utf16 = isUtf16(content);
@@ -281,12 +255,89 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         bytes += line.bytes + (line.end.isEmpty() ? eol : line.end);
     if (utf16)
         bytes = Utf16Mark + QStringEncoder(QStringEncoder::Utf16LE).encode(QString::fromUtf8(bytes));
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+    return bytes;
 }
+
+bool replaceFile(const QString &target, const QByteArray &bytes)
+{
+    QSaveFile file(target);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+} // namespace
+
+TIniText::TIniText(const QString &text) : m_lines(splitLines(text)) {}
+
+QString TIniText::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const std::optional<QString> value = findValue(m_lines, section, key);
+    return value ? unquoted(*value) : defaultValue;
+}
+
+TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {}
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const std::optional<QString> value = findValue(readLines(m_fileName), section, key);
+    return value ? unquoted(*value) : defaultValue;
+}
+
+int TIniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
+{
+    int value = 0;
+    return ParseIniInteger(ReadString(section, key, QString()), &value) ? value : defaultValue;
+}
+
+bool TIniFile::ValueExists(const QString &section, const QString &key) const
+{
+    return findValue(readLines(m_fileName), section, key).has_value();
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, int value) const
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) const
+{
+    // A line break would end the value early and slip the rest of it into
+    // the file as lines of their own (a folder name may hold one on Linux).
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+    const bool inMemory = IsKeptInMemory();
+    // Never replace a file whose lines could not be read: they would be lost.
+    const std::optional<QByteArray> content = contentOf(m_fileName);
+    const QByteArray bytes = withValue(content.value_or(QByteArray()), section, key, value);
+    if (inMemory) {
+        keptInMemory().insert(memoryKey(m_fileName), bytes);
+        return;
+    }
+    const QString target = fileBehindLinks(m_fileName);
+    if (!content || isReadOnlyFile(target) || !replaceFile(target, bytes)) {
+        // Said once: the settings go on changing in memory.
+        keptInMemory().insert(memoryKey(m_fileName), bytes);
+        throw TolvaneError(ErrorText::UnableToWrite(m_fileName));
+    }
+}
+
+bool TIniFile::IsWritable() const
+{
+    if (IsKeptInMemory())
+        return false;
+    const QFileInfo file(fileBehindLinks(m_fileName));
+    // The file is replaced through a new one beside it: its folder must take it.
+    const QFileInfo folder(file.absolutePath());
+    return !isReadOnlyFile(file.filePath()) && (!file.exists() || file.isWritable()) && folder.isDir()
+           && folder.isWritable();
+}
+
+void TIniFile::KeepInMemory() const
+{
+    if (!IsKeptInMemory())
+        keptInMemory().insert(memoryKey(m_fileName), contentOf(m_fileName).value_or(QByteArray()));
+}
+
+bool TIniFile::IsKeptInMemory() const { return keptInMemory().contains(memoryKey(m_fileName)); }
 
 bool ParseIniInteger(const QString &text, int *value)
 {

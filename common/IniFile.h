@@ -12,6 +12,8 @@
 // Nothing is cached: every call opens the file afresh. A write replaces the
 // file atomically (temporary file in the same folder, then rename) and keeps
 // every other line as it was.
+// A file that cannot be written is kept in memory instead, for as long as the
+// program runs: settings still change, and the user is told once.
 class TIniFile
 {
 public:
@@ -25,10 +27,18 @@ public:
     int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
     bool ValueExists(const QString &section, const QString &key) const;
 
-    // Raises TolvaneError "Unable to write to <file>" when the file cannot be
-    // read and written, or when value holds a line break.
+    // Raises TolvaneError "Unable to write to <file>" when value holds a line
+    // break, and when the file cannot be read and written: the value is then
+    // kept in memory, with every later one, and only this first write raises.
     void WriteString(const QString &section, const QString &key, const QString &value) const;
     void WriteInteger(const QString &section, const QString &key, int value) const;
+
+    // Whether a write would reach the file: neither it nor its folder is read-only.
+    bool IsWritable() const;
+    // From now on this file is read and written in memory, starting from what
+    // it holds now; the file itself is left alone.
+    void KeepInMemory() const;
+    bool IsKeptInMemory() const;
 
 private:
     QString m_fileName;

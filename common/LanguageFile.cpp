@@ -52,6 +52,11 @@ QString QtTranslationOf(const QString &languageFile)
     return QString();
 }
 
+QString GettextLocaleOf(const QString &languageFile)
+{
+    return QtTranslationOf(languageFile).remove(QLatin1String("qtbase_"));
+}
+
 TLanguageFile::TLanguageFile(const QString &fileName) : m_text(readDecoded(fileName)) {}
 
 QString TLanguageFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const

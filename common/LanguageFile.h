@@ -19,6 +19,11 @@ QByteArray LegacyEncodingOf(const QString &languageFile);
 // buttons and dialogs match it; empty for English.
 QString QtTranslationOf(const QString &languageFile);
 
+// The gettext name of the language of a language file ("zh_CN" for gb.ini,
+// "ja" for jp.ini), which picks the catalogues of other packages' names;
+// empty for English.
+QString GettextLocaleOf(const QString &languageFile);
+
 // A language file read once and decoded; keys are looked up by the INI rules
 // of config.ini. A missing or unreadable file reads as empty, so every lookup
 // gives its default.

@@ -1,11 +1,13 @@
 #include "conversion/AudioTracks.h"
 
+#include "common/IsoLanguageNames.h"
+#include "encoder/CommandLineBuilder.h"
+
 #include <QLocale>
 #include <QProcess>
 
 #include <algorithm>
-
-#include "encoder/CommandLineBuilder.h"
+#include <memory>
 
 namespace {
 constexpr int KnownFields = 9;
@@ -53,15 +55,31 @@ QString codecCaption(const QString &codec)
     return codec.startsWith(QLatin1String("pcm_")) ? QStringLiteral("PCM") : codec.toUpper();
 }
 
-QString channelsCaption(const TAudioTrack &track)
+QString channelsCaption(const TAudioTrack &track, const TTrackWords &words)
 {
-    if (track.Layout.startsWith(QLatin1String("5.1")) || track.Layout.startsWith(QLatin1String("7.1")))
-        return track.Layout.left(3);
+    if (track.Layout.startsWith(QLatin1String("5.1")))
+        return words.Surround51;
+    if (track.Layout.startsWith(QLatin1String("7.1")))
+        return words.Surround71;
     if (track.Channels == 1)
-        return QStringLiteral("mono");
+        return words.Mono;
     if (track.Channels == 2)
-        return QStringLiteral("stereo");
-    return QStringLiteral("%1 ch").arg(track.Channels);
+        return words.Stereo;
+    QString channels = words.Channels;
+    return channels.replace(QLatin1String("%s"), QString::number(track.Channels));
+}
+
+// The words and names of the interface language, set once it is known.
+struct TCurrentWords
+{
+    TTrackWords words;
+    std::unique_ptr<TIsoLanguageNames> names = std::make_unique<TIsoLanguageNames>(QString());
+};
+
+TCurrentWords &currentWords()
+{
+    static TCurrentWords current;
+    return current;
 }
 }
 
@@ -157,20 +175,38 @@ QString CopyExtensionOf(const QString &codec)
     return QStringLiteral("mka");
 }
 
+void SetTrackWords(const TTrackWords &words)
+{
+    TCurrentWords &current = currentWords();
+    if (words.Locale != current.words.Locale)
+        current.names = std::make_unique<TIsoLanguageNames>(words.Locale);
+    current.words = words;
+}
+
 QString TrackCaption(const TAudioTrack &track)
 {
-    const QLocale::Language language = languageOf(track.Language);
-    QString name = language != QLocale::AnyLanguage ? QLocale::languageToString(language) : track.Language;
+    const TCurrentWords &current = currentWords();
+    return TrackCaption(track, current.words, *current.names);
+}
+
+QString TrackCaption(const TAudioTrack &track, const TTrackWords &words, const TIsoLanguageNames &names)
+{
+    // "und" is what many muxers write for a track nobody tagged.
+    const QString tag = track.Language.trimmed();
+    const bool untagged = tag.compare(QLatin1String("und"), Qt::CaseInsensitive) == 0;
+    QString name = untagged ? QString() : names.NameOf(tag);
+    if (name.isEmpty() && !untagged)
+        name = tag;
     if (!track.Title.isEmpty())
         name = name.isEmpty() ? track.Title : name + QStringLiteral(" (") + track.Title + QLatin1Char(')');
     // Tracks are counted from 1 for people; the index stays the encoder's, from 0.
     QString caption = QString::number(track.Index + 1) + QStringLiteral(": ");
     if (!name.isEmpty())
         caption += name + QStringLiteral(" \u2014 ");
-    caption += codecCaption(track.Codec) + QLatin1Char(' ') + channelsCaption(track);
+    caption += codecCaption(track.Codec) + QLatin1Char(' ') + channelsCaption(track, words);
     if (track.SampleRate > 0)
-        caption +=
-            QStringLiteral(", ") + QLocale::c().toString(track.SampleRate / 1000.0, 'g', 4) + QStringLiteral(" kHz");
+        caption += QStringLiteral(", ") + QLocale::c().toString(track.SampleRate / 1000.0, 'g', 4) + QLatin1Char(' ')
+                   + words.KiloHertz;
     return caption;
 }
 

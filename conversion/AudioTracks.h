@@ -36,8 +36,28 @@ bool LanguageMatches(const QString &tag, const QString &wanted);
 // The extension ("m4a", "mp3", ...) of the container a copy of codec goes into.
 QString CopyExtensionOf(const QString &codec);
 
+class TIsoLanguageNames;
+
+// The words of a track's line in the interface language. The language's name
+// comes from Debian's iso-codes in the catalogue of locale.
+struct TTrackWords
+{
+    QString Mono = QStringLiteral("mono");
+    QString Stereo = QStringLiteral("stereo");
+    QString Surround51 = QStringLiteral("5.1");
+    QString Surround71 = QStringLiteral("7.1");
+    QString Channels = QStringLiteral("%s ch"); // "%s" takes the number of channels
+    QString KiloHertz = QStringLiteral("kHz");
+    QString Locale; // gettext's name of the interface language ("ja", "zh_CN"); empty for English
+};
+
+// The words every later TrackCaption(track) uses; set when the language file
+// is loaded.
+void SetTrackWords(const TTrackWords &words);
+
 // The track as the queue's menu and tool tip show it: "2: Japanese — AAC 5.1, 48 kHz".
 QString TrackCaption(const TAudioTrack &track);
+QString TrackCaption(const TAudioTrack &track, const TTrackWords &words, const TIsoLanguageNames &names);
 
 // What a file is written as: the output's extension and the audio track to
 // ask the encoder for (-1: its own choice).

@@ -3,11 +3,14 @@
 #include "common/ConfigLocation.h"
 #include "common/IniFile.h"
 #include "common/PowerOff.h"
+#include "common/TolvaneError.h"
 #include "gui/Skins.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QUrl>
+
+#include <array>
 
 TfrmCommon *frmCommon = nullptr;
 
@@ -40,6 +43,26 @@ const LanguageLinks &linksFor(int languageCode)
     }
 }
 
+QString englishCannotOpen(TOpenTarget kind)
+{
+    switch (kind) {
+    case TOpenTarget::Page:
+        return QStringLiteral("No web browser opened the page. Its address, to copy into one: %s");
+    case TOpenTarget::Mail:
+        return QStringLiteral("No e-mail program opened. Please write to: %s");
+    case TOpenTarget::Local:
+        break;
+    }
+    return QStringLiteral("No program opened it. Its path, to copy into a file manager: %s");
+}
+
+std::array<QString, 3> &cannotOpenTexts()
+{
+    static std::array<QString, 3> texts{englishCannotOpen(TOpenTarget::Page), englishCannotOpen(TOpenTarget::Mail),
+                                        englishCannotOpen(TOpenTarget::Local)};
+    return texts;
+}
+
 QString programFolder()
 {
     QString folder = QCoreApplication::applicationDirPath();
@@ -50,10 +73,25 @@ QString programFolder()
 
 } // namespace
 
+void SetCannotOpenText(TOpenTarget kind, const QString &text)
+{
+    // A translation that does not name the target once would leave the user
+    // nothing to copy: English then.
+    cannotOpenTexts()[int(kind)] = text.count(QLatin1String("%s")) == 1 ? text : englishCannotOpen(kind);
+}
+
+QString CannotOpenText(TOpenTarget kind) { return cannotOpenTexts()[int(kind)]; }
+
 void ShellOpen(const QString &target)
 {
-    const QUrl url = target.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(target) : QUrl(target);
-    QDesktopServices::openUrl(url);
+    const bool local = target.startsWith(QLatin1Char('/'));
+    const QUrl url = local ? QUrl::fromLocalFile(target) : QUrl(target);
+    if (QDesktopServices::openUrl(url))
+        return;
+    // A desktop without a browser, mail program or file manager for it.
+    const bool mail = url.scheme() == QLatin1String("mailto");
+    const TOpenTarget kind = local ? TOpenTarget::Local : mail ? TOpenTarget::Mail : TOpenTarget::Page;
+    throw TolvaneError(CannotOpenText(kind).replace(QLatin1String("%s"), mail ? url.path() : target));
 }
 
 TfrmCommon::TfrmCommon(const QString &appFolder, QObject *parent) : QObject(parent)
@@ -68,6 +106,13 @@ void TfrmCommon::FormCreate(const QString &appFolder)
     if (!AppFolder.endsWith(QLatin1Char('/')))
         AppFolder += QLatin1Char('/');
     ConfigFile = ChooseConfigFile(AppFolder);
+    // A config.ini the user may not write is read and written in memory from
+    // the start: changes apply until the program ends, and the window says
+    // so once instead of at every change.
+    const TIniFile config(ConfigFile);
+    SettingsKeptInMemory = !config.IsWritable();
+    if (SettingsKeptInMemory)
+        config.KeepInMemory();
     LanguageCode = TIniFile(ConfigFile).ReadInteger(QStringLiteral("common"), QStringLiteral("language"), 2);
 
     const LanguageLinks &links = linksFor(LanguageCode);

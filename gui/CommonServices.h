@@ -14,8 +14,9 @@ public:
     explicit TfrmCommon(const QString &appFolder = QString(), QObject *parent = nullptr);
 
     // Fixed by FormCreate for the whole run.
-    QString AppFolder; // ends in "/"
-    QString ConfigFile;
+    QString AppFolder;  // ends in "/"
+    QString ConfigFile; // kept in memory when the user may not write it
+    bool SettingsKeptInMemory = false;
     int LanguageCode = 2;
     QString LanguageFile;
     QString HelpFile;
@@ -43,6 +44,13 @@ private:
 
 extern TfrmCommon *frmCommon;
 
+// What the desktop could not open: a web page, an e-mail address or a local
+// file or folder. Each has its own text, "%s" taking the address or path.
+enum class TOpenTarget { Page, Mail, Local };
+void SetCannotOpenText(TOpenTarget kind, const QString &text);
+QString CannotOpenText(TOpenTarget kind);
+
 // Opens a web address, "mailto:" link or local document with the desktop's
-// handler; the result is ignored, as nothing can be done about it.
+// handler. When no program takes it, raises TolvaneError with the address or
+// path, for the user to copy and open by hand.
 void ShellOpen(const QString &target);

@@ -26,6 +26,8 @@ QWidget *ownerWindow()
 void showErrorBox(const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, ownerWindow());
+    // Errors name files, folders and addresses the user may want to copy.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 }

@@ -12,7 +12,8 @@ PACKAGES=(
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
   hyperfine time
   clang-format-19
-  dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info
+  dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info lintian
+  iso-codes
   python3
 )
 

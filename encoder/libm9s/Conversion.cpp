@@ -49,7 +49,7 @@ void Conversion::Run()
     EnableLibraryLog();
     OpenOutput();
     try {
-        if (opened_) {
+        if (opened_ && !RunSegmented()) {
             SeekToStart();
             Transcode();
         }

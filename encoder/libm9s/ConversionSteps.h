@@ -29,6 +29,7 @@ private:
     OutputSettings ChooseOutputSettings();
     void OpenOutput();
     void ReportFitted(const char *unit, int asked, int used, const std::string &where = {});
+    bool RunSegmented();
     void SeekToStart();
     void Transcode();
     void ReadAndDecode(FrameQueue &queue);

@@ -10,6 +10,10 @@
 
 namespace {
 
+// More segment threads than this gain nothing on any machine we know and
+// only multiply the open inputs.
+constexpr int kMaxThreads = 256;
+
 constexpr std::array<int, 9> kMp3Rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 int ParseWholeNumber(const std::string &option, const std::string &text, int min, int max)
@@ -128,6 +132,8 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
                 throw OptionError("Invalid value '" + codec
                                   + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
+        } else if (arg == "-threads") {
+            options.threads = ParseWholeNumber(arg, value(), 1, kMaxThreads);
         } else if (arg == "-probe") {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {

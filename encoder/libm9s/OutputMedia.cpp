@@ -91,8 +91,8 @@ OutputMedia::~OutputMedia()
     av_freep(&staging_);
 }
 
-CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits,
-                                        int *error) const
+CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error,
+                                        AVDictionary **options) const
 {
     CodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder)
@@ -113,7 +113,7 @@ CodecContextPtr OutputMedia::TryEncoder(const AVCodec *codec, const OutputSettin
     if (HasBitrate(settings.format))
         encoder->bit_rate = int64_t(kbits) * 1000;
 
-    *error = avcodec_open2(encoder.get(), codec, nullptr);
+    *error = avcodec_open2(encoder.get(), codec, options);
     if (*error < 0)
         encoder.reset();
     return encoder;
@@ -141,6 +141,9 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
     if (!encoder)
         throw EncoderError(std::string("Cannot set up the ") + codec->name + " encoder: " + AvErrorText(ret));
     encoder_ = std::move(encoder);
+    settings_ = settings;
+    if (HasBitrate(settings.format))
+        settings_.bitrateKbits = int(encoder_->bit_rate / 1000);
     const bool wav = settings.format == OutputFormat::Wav;
 
     directPcm_ = wav && std::endian::native == std::endian::little;
@@ -308,10 +311,31 @@ void OutputMedia::WritePacket(AVPacket *packet)
         throw EncoderError(file_->WriteErrorText(ret));
 }
 
+CodecContextPtr OutputMedia::NewEncoder(AVDictionary **options) const
+{
+    int ret = 0;
+    CodecContextPtr encoder = TryEncoder(encoder_->codec, settings_, settings_.bitrateKbits, &ret, options);
+    if (!encoder)
+        throw EncoderError(std::string("Cannot set up the ") + encoder_->codec->name + " encoder: " + AvErrorText(ret));
+    return encoder;
+}
+
+void OutputMedia::WriteJoined(AVPacket *packet, int64_t samples)
+{
+    Start();
+    joined_ = true;
+    samplesIn_ += samples;
+    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
+    const int ret = av_write_frame(muxer_.get(), packet);
+    if (ret < 0)
+        throw EncoderError(file_->WriteErrorText(ret));
+}
+
 void OutputMedia::Finish()
 {
     Start();
-    if (!directPcm_) {
+    if (!directPcm_ && !joined_) {
         if (samplesIn_ == 0 && format_ != OutputFormat::Flac) {
             // Players and probes reject an MP3, MP4 or Ogg file without a
             // single audio frame (a stop before the first packet): give it
@@ -337,7 +361,7 @@ void OutputMedia::FinishPartial() noexcept
         return;
     // Each step on its own: an encoder that failed may refuse to drain, and
     // the trailer and the buffered bytes must reach the file regardless.
-    if (!directPcm_) {
+    if (!directPcm_ && !joined_) {
         try {
             EncodeFromFifo(true);
             SendFrame(nullptr);

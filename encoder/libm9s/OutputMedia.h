@@ -37,6 +37,7 @@ public:
     const AVChannelLayout &Layout() const { return encoder_->ch_layout; }
     AVSampleFormat SampleFormat() const { return encoder_->sample_fmt; }
     int SampleRate() const { return encoder_->sample_rate; }
+    const AVCodecContext &Encoder() const { return *encoder_; }
 
     void Attach(OutputFile *file) { file_ = file; }
 
@@ -59,19 +60,29 @@ public:
     // first error is the one to report.
     void FinishPartial() noexcept;
 
+    // A file cut into segments: each is encoded by an encoder of its own,
+    // set up like this one (options: extra settings, such as LAME's
+    // reservoir), and the packets reach the muxer here, in order, with
+    // their timestamps in samples. Finish() then leaves this encoder unused.
+    CodecContextPtr NewEncoder(AVDictionary **options) const;
+    void WriteJoined(AVPacket *packet, int64_t samples);
+
     int64_t SamplesWritten() const { return samplesIn_; }
     // The bit rate the encoder was opened with (kbit/s); 0 for WAV and FLAC.
     int BitrateKbits() const;
 
 private:
     void OpenEncoder(const OutputSettings &settings);
-    CodecContextPtr TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error) const;
+    CodecContextPtr TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error,
+                               AVDictionary **options = nullptr) const;
     void OpenMuxer(const OutputSettings &settings, const AVDictionary *tags);
     void EncodeFromFifo(bool final);
     void SendFrame(const AVFrame *frame);
     void WritePacket(AVPacket *packet);
 
     OutputFormat format_;
+    OutputSettings settings_; // as the encoder was opened, bit rate fitted
+    bool joined_ = false;
     CodecContextPtr encoder_;
     OutputContextPtr muxer_;
     AVStream *stream_ = nullptr;

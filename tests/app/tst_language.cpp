@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/ProductLinks.h"
 #include "common/LanguageFile.h"
+#include "conversion/AudioTracks.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/FileExistsDialog.h"
@@ -105,7 +106,13 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             main << QStringLiteral("N_Product%1").arg(i);
         for (int i = 0; i <= 5; ++i)
             main << QStringLiteral("comboBoxFormatOther%1").arg(i);
-        main << QStringList{"popMenuAudioTrack", "popMenuAudioTrackAutomatic", "msgNoAudioTracks"};
+        main << QStringList{"popMenuAudioTrack",  "popMenuAudioTrackAutomatic",
+                            "msgNoAudioTracks",   "msgTrackMono",
+                            "msgTrackStereo",     "msgTrack51",
+                            "msgTrack71",         "msgTrackChannels",
+                            "msgTrackKHz",        "msgCannotOpenPage",
+                            "msgCannotOpenMail",  "msgCannotOpenFile",
+                            "msgSettingsInMemory"};
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
@@ -154,7 +161,11 @@ const QMap<QString, QString> &Fallbacks()
         {"frmMain.popMenuAudioTrack", "Audio track"},
         {"frmMain.popMenuAudioTrackAutomatic", "Automatic"},
         {"frmMain.msgNoAudioTracks", "No audio tracks found"},
-        {"frmSetting.labelPreferredLanguage", "Preferred audio language:"}};
+        {"frmSetting.labelPreferredLanguage", "Preferred audio language:"},
+        {"frmMain.msgTrackMono", "mono"},
+        {"frmMain.msgTrackKHz", "kHz"},
+        {"frmMain.msgSettingsInMemory", "Settings cannot be saved to %s: the file is read-only. Changes apply until "
+                                        "Tolvane is closed; make the file writable to keep them."}};
     return fallbacks;
 }
 
@@ -377,6 +388,8 @@ private slots:
         QTest::newRow("no format item, track texts or language label") << QStringList{
             "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
             "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage"};
+        QTest::newRow("no track words or settings notice")
+            << QStringList{"frmMain.msgTrackMono", "frmMain.msgTrackKHz", "frmMain.msgSettingsInMemory"};
     }
 
     void everyCaptionComesFromItsKey()
@@ -397,7 +410,9 @@ private slots:
                     section == "App" || section == "Places" || section == "OpenDialog"
                     || StoredMarkers().contains(marker) || RunTextOf(marker) || marker == "frmMain.comboBoxAudioBitrate"
                     || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
-                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks";
+                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks"
+                    || marker.startsWith("frmMain.msgTrack") || marker.startsWith("frmMain.msgCannotOpen")
+                    || marker == "frmMain.msgSettingsInMemory";
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
@@ -410,6 +425,10 @@ private slots:
         for (int i = 0; i < formats->count(); ++i)
             QCOMPARE(formats->itemText(i), Given("frmMain", QStringLiteral("comboBoxFormatOther%1").arg(i), leftOut));
         QCOMPARE(frmMain->msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
+        QCOMPARE(frmMain->msgSettingsInMemory, Given("frmMain", "msgSettingsInMemory", leftOut));
+        TAudioTrack mono{0, "mp3", 1, 44100, QString(), QString(), false, "mono"};
+        QCOMPARE(TrackCaption(mono), "1: MP3 " + Given("frmMain", "msgTrackMono", leftOut) + ", 44.1 "
+                                         + Given("frmMain", "msgTrackKHz", leftOut));
         QCOMPARE(frmMain->OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
         QStringList filters;
         for (const QString &key : LanguageKeys().at(2).second.mid(1))
@@ -514,6 +533,10 @@ private slots:
         for (const TRunTextKey &text : RunTextKeys())
             QVERIFY2(language.ReadString("frmMain", text.key).count('%') == QString(text.english).count("%s"),
                      text.key);
+        // Texts that name a path or an address take it once.
+        for (const char *key :
+             {"msgTrackChannels", "msgCannotOpenPage", "msgCannotOpenMail", "msgCannotOpenFile", "msgSettingsInMemory"})
+            QVERIFY2(language.ReadString("frmMain", key).count("%s") == 1, key);
         // The countdown appends "(29)" to the Yes caption, which ends in a blank to keep them apart.
         const QString yes = language.ReadString("frmPowerOffWindows", "buttonYes");
         QVERIFY(!yes.contains('('));

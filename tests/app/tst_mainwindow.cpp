@@ -9,6 +9,7 @@
 #include "support/ProgramFixture.h"
 #include "support/UrlRecorder.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
@@ -22,9 +23,36 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+
+namespace {
+// The items of an accessibility tree a screen reader should not meet:
+// hidden ones, and buttons or menu entries without a name. What a closed menu
+// or drop-down list holds is hidden with it, and only needs its names.
+QStringList HiddenOrNameless(QAccessibleInterface *node, bool closed = false, const QString &path = QString())
+{
+    QStringList found;
+    static const QList<QAccessible::Role> named{QAccessible::MenuItem, QAccessible::RadioButton, QAccessible::CheckBox,
+                                                QAccessible::PushButton};
+    for (int i = 0; node && i < node->childCount(); ++i) {
+        QAccessibleInterface *child = node->child(i);
+        if (!child || child->role() == QAccessible::Table)
+            continue;
+        const QString where = path + QLatin1Char('/') + child->text(QAccessible::Name);
+        const bool popup = child->role() == QAccessible::PopupMenu || child->role() == QAccessible::List;
+        const bool hidden = child->state().invisible && !closed && !popup;
+        if (hidden || (named.contains(child->role()) && child->text(QAccessible::Name).isEmpty()))
+            found << where + QStringLiteral(" (role %1)").arg(int(child->role()));
+        else
+            found << HiddenOrNameless(child, closed || (popup && child->state().invisible), where);
+    }
+    return found;
+}
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -156,7 +184,7 @@ private slots:
         QCOMPARE(triggered.count(), 1);
     }
 
-    void toolsMenuHiddenOnlyForJapanese_data()
+    void toolsMenuAndAccessibilityTree_data()
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<bool>("visible");
@@ -165,12 +193,26 @@ private slots:
         QTest::newRow("japanese") << 3 << false;
     }
 
-    void toolsMenuHiddenOnlyForJapanese()
+    // Screen readers find neither hidden nor nameless items; the format list
+    // shows its longest entry whole.
+    void toolsMenuAndAccessibilityTree()
     {
         QFETCH(int, language);
         QFETCH(bool, visible);
+        m_program.folder().installData();
         start("[common]\nlanguage=" + QByteArray::number(language) + "\n");
         QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), visible);
+        const QStringList met = HiddenOrNameless(QAccessible::queryAccessibleInterface(frmMain));
+        QVERIFY2(met.isEmpty(), qPrintable(met.join(QLatin1Char('\n'))));
+        auto *formats = FindControl<QComboBox>(frmMain, "comboBoxFormatOther");
+        QCoreApplication::processEvents(); // the layout takes the language's texts in
+        QStyleOptionComboBox option;
+        option.initFrom(formats);
+        const int arrow =
+            formats->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, formats).width();
+        for (int i = 0; i < formats->count(); ++i)
+            QVERIFY2(formats->fontMetrics().horizontalAdvance(formats->itemText(i)) < formats->width() - arrow,
+                     qPrintable(formats->itemText(i)));
     }
 
     void firstStartWritesOutputFolder()
@@ -282,14 +324,43 @@ private slots:
         QVERIFY(!FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->isEnabled());
     }
 
-    void unwritableConfigIsReported()
+    // A config.ini the user may not write is said once, when the window is
+    // up; the settings then change in memory for as long as the program runs.
+    void unwritableConfigIsReportedOnce_data()
     {
-        QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini")); // cannot be written as a file
-        start(); // the show event reaches FormShow through the application object
-        QCOMPARE(m_program.errors,
-                 QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::newRow("read-only file") << true;
+        QTest::newRow("folder in its place") << false;
+    }
+
+    void unwritableConfigIsReportedOnce()
+    {
+        QFETCH(bool, readOnlyFile);
+        const QString config = m_program.folder().configFile();
+        const QByteArray content = "[setting]\nformat=mp3\n";
+        if (readOnlyFile) {
+            m_program.folder().writeConfig(content);
+            QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        } else {
+            QDir(m_program.folder().path()).mkdir(QStringLiteral("config.ini"));
+        }
+        start();
+        const QString notice = QStringLiteral("Settings cannot be saved to %1: the file is read-only. Changes apply "
+                                              "until Tolvane is closed; make the file writable to keep them.")
+                                   .arg(config);
+        QTRY_COMPARE(m_program.errors, QStringList{notice});
+        FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->click();
+        FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->setCurrentIndex(16);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_program.errors, QStringList{notice});
+        QCOMPARE(TIniFile(config).ReadString("setting", "format", QString()), QStringLiteral("wav"));
+        QCOMPARE(TIniFile(config).ReadInteger("setting", "bitrate", 0), 320);
         QCOMPARE(FindControl<QLineEdit>(frmMain, "editOutputFolder")->text(),
                  QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+        if (readOnlyFile) {
+            QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QCOMPARE(m_program.folder().read("config.ini"), content);
+        }
     }
 
     void temporaryScriptDeletedAtClose_data()

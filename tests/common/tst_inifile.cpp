@@ -273,25 +273,34 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("config.ini")});
     }
 
-    void failedWriteRaises_data()
+    // A write that cannot reach the file raises once; the settings then live
+    // on in memory, where later writes go without a word.
+    void failedWrite_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("read-only file") << "readonly";
-        QTest::newRow("missing folder") << "missingfolder";
-        QTest::newRow("path is a folder") << "folder";
-        QTest::newRow("unreadable file") << "unreadable";
-        QTest::newRow("line break in the value") << "linebreak";
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("raises");
+        QTest::addColumn<bool>("inMemory");
+        QTest::newRow("read-only file") << "readonly" << false << true << true;
+        QTest::newRow("missing folder") << "missingfolder" << false << true << true;
+        QTest::newRow("path is a folder") << "folder" << false << true << true;
+        QTest::newRow("unreadable file") << "unreadable" << true << true << true;
+        QTest::newRow("line break in the value") << "linebreak" << true << true << false;
+        QTest::newRow("kept in memory from the start") << "memory" << false << false << true;
     }
 
-    void failedWriteRaises()
+    void failedWrite()
     {
         QFETCH(QString, kind);
+        QFETCH(bool, writable);
+        QFETCH(bool, raises);
+        QFETCH(bool, inMemory);
         QTemporaryDir dir;
         QString path = dir.filePath(QStringLiteral("config.ini"));
         QByteArray original = "[setting]\noutputFolder=old\n";
         QString value = QStringLiteral("new");
         const bool keepsFile = kind == QLatin1String("readonly") || kind == QLatin1String("linebreak")
-                               || kind == QLatin1String("unreadable");
+                               || kind == QLatin1String("unreadable") || kind == QLatin1String("memory");
         if (keepsFile) {
             QFile file(path);
             file.open(QIODevice::WriteOnly);
@@ -307,14 +316,26 @@ private slots:
             value = QStringLiteral("/music\n[common]\nlanguage=3");
         } else if (kind == QLatin1String("missingfolder")) {
             path = dir.filePath(QStringLiteral("gone/config.ini"));
+        } else if (kind == QLatin1String("memory")) {
+            TIniFile(path).KeepInMemory();
         } else {
             QDir(dir.path()).mkdir(QStringLiteral("config.ini"));
         }
+        const TIniFile ini(path);
+        QCOMPARE(ini.IsWritable(), writable);
+        QString error;
         try {
-            TIniFile(path).WriteString("setting", "outputFolder", value);
-            QFAIL("no error raised");
+            ini.WriteString("setting", "outputFolder", value);
         } catch (const TolvaneError &e) {
-            QCOMPARE(e.text(), QStringLiteral("Unable to write to %1").arg(path));
+            error = e.text();
+        }
+        QCOMPARE(error, raises ? QStringLiteral("Unable to write to %1").arg(path) : QString());
+        QCOMPARE(ini.IsKeptInMemory(), inMemory);
+        if (inMemory) {
+            ini.WriteInteger("skin", "skin", 4);
+            QCOMPARE(ini.ReadString("setting", "outputFolder", QString()), value);
+            QCOMPARE(TIniFile(path).ReadInteger("skin", "skin", 0), 4);
+            QVERIFY(!ini.IsWritable());
         }
         if (keepsFile) {
             QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);

@@ -1,10 +1,42 @@
 #include "common/LanguageFile.h"
+#include "common/MoCatalogue.h"
 #include "support/ProgramFolder.h"
 
 #include <QTest>
+#include <QtEndian>
 
 // Reading the language files: which bytes are taken as UTF-8 and which as the
 // language's Windows code page, and the INI rules the lookups follow.
+// A gettext catalogue of pairs (original, translation), the header entry
+// first, in either byte order.
+QByteArray MoFile(const QList<std::pair<QByteArray, QByteArray>> &pairs, bool bigEndian = false)
+{
+    QList<std::pair<QByteArray, QByteArray>> entries{{"", "Content-Type: text/plain; charset=UTF-8\n"}};
+    entries += pairs;
+    const auto word = [bigEndian](quint32 value) {
+        QByteArray bytes(4, '\0');
+        if (bigEndian)
+            qToBigEndian(value, bytes.data());
+        else
+            qToLittleEndian(value, bytes.data());
+        return bytes;
+    };
+    const quint32 count = quint32(entries.size());
+    const quint32 originals = 28;
+    const quint32 translations = originals + count * 8;
+    QByteArray strings;
+    QByteArray originalTable, translationTable;
+    quint32 offset = translations + count * 8;
+    for (const auto &[original, translation] : entries) {
+        originalTable += word(quint32(original.size())) + word(offset + quint32(strings.size()));
+        strings += original + '\0';
+        translationTable += word(quint32(translation.size())) + word(offset + quint32(strings.size()));
+        strings += translation + '\0';
+    }
+    return word(0x950412de) + word(0) + word(count) + word(originals) + word(translations) + word(0) + word(0)
+           + originalTable + translationTable + strings;
+}
+
 class TestLanguageFile : public QObject
 {
     Q_OBJECT
@@ -129,6 +161,42 @@ private slots:
         const TLanguageFile file(folder.file("language/en.ini"));
         QCOMPARE(file.ReadString("App", "Title"), QString());
         QCOMPARE(file.ReadString("App", "Title", "fallback"), QStringLiteral("fallback"));
+    }
+
+    // Translations of other packages' names come from their gettext catalogues.
+    void moCatalogue_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("original");
+        QTest::addColumn<QString>("translation");
+        QTest::addColumn<int>("count");
+        const QList<std::pair<QByteArray, QByteArray>> pairs{
+            {"French", "\xe6\xb3\x95\xe8\xaf\xad"},
+            {QByteArray("file\0files", 10), QByteArray("Datei\0Dateien", 13)},
+            {"Zulu", ""}};
+        const QByteArray little = MoFile(pairs);
+        QTest::newRow("little-endian") << little << "French" << QStringLiteral("法语") << 2;
+        QTest::newRow("big-endian") << MoFile(pairs, true) << "French" << QStringLiteral("法语") << 2;
+        QTest::newRow("plural: the first forms") << little << "file" << "Datei" << 2;
+        QTest::newRow("untranslated entry") << little << "Zulu" << "" << 2;
+        QTest::newRow("cut short: what came before stays")
+            << little.left(little.size() - 12) << "French" << QStringLiteral("法语") << 1;
+        QTest::newRow("not a catalogue") << QByteArray("[frmMain]\r\ncaption=x\r\n") << "French" << "" << 0;
+        QTest::newRow("missing") << QByteArray() << "French" << "" << 0;
+    }
+
+    void moCatalogue()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, original);
+        QFETCH(QString, translation);
+        QFETCH(int, count);
+        TestProgramFolder folder;
+        if (!bytes.isEmpty())
+            folder.write("names.mo", bytes);
+        const TMoCatalogue catalogue(folder.file("names.mo"));
+        QCOMPARE(catalogue.Translate(original), translation);
+        QCOMPARE(catalogue.Count(), count);
     }
 };
 

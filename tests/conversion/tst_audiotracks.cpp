@@ -1,5 +1,7 @@
 #include "conversion/AudioTracks.h"
 
+#include "common/IsoLanguageNames.h"
+
 #include <QtTest>
 
 namespace {
@@ -26,34 +28,58 @@ private slots:
         QVERIFY(ParseTrackList(QStringLiteral("libm9s-tracks 1\n")).isEmpty());
     }
 
-    // The line a track gets in the queue's menu, from its `-probe` line.
+    // The line a track gets in the queue's menu, from its `-probe` line, in
+    // English and in a locale whose words mark where they went.
     void caption_data()
     {
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("caption");
-        const auto row = [](const char *name, const char *line, const char *caption) {
-            QTest::newRow(name) << QString::fromUtf8(line) << QString::fromUtf8(caption);
+        const auto row = [](const char *name, const char *locale, const char *line, const char *caption) {
+            QTest::newRow(name) << QString::fromUtf8(locale) << QString::fromUtf8(line) << QString::fromUtf8(caption);
         };
-        row("language and title", "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)",
+        row("language and title", "", "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)",
             "2: Japanese (Japanese dub) \u2014 AC-3 5.1, 48 kHz");
-        row("bibliographic code, PCM", "2\tpcm_s24le\t2\t96000\tfre\t\t1\t1.0\tstereo",
+        row("bibliographic code, PCM", "", "2\tpcm_s24le\t2\t96000\tfre\t\t1\t1.0\tstereo",
             "3: French \u2014 PCM stereo, 96 kHz");
-        row("two-letter code, mono", "0\tmp3\t1\t44100\tde\t\t0\t1.0\tmono", "1: German \u2014 MP3 mono, 44.1 kHz");
-        row("7.1", "3\teac3\t8\t48000\teng\t\t0\t1.0\t7.1", "4: English \u2014 E-AC-3 7.1, 48 kHz");
-        row("unknown code shown as it is", "0\topus\t2\t48000\tqaa\t\t0\t1.0\tstereo",
+        row("two-letter code, mono", "", "0\tmp3\t1\t44100\tde\t\t0\t1.0\tmono", "1: German \u2014 MP3 mono, 44.1 kHz");
+        row("7.1", "", "3\teac3\t8\t48000\teng\t\t0\t1.0\t7.1", "4: English \u2014 E-AC-3 7.1, 48 kHz");
+        row("unknown code shown as it is", "", "0\topus\t2\t48000\tqaa\t\t0\t1.0\tstereo",
             "1: qaa \u2014 Opus stereo, 48 kHz");
-        row("untagged, title only", "4\tvorbis\t2\t22050\t\tCommentary\t0\t1.0\tstereo",
+        row("untagged, title only", "", "4\tvorbis\t2\t22050\t\tCommentary\t0\t1.0\tstereo",
             "5: Commentary \u2014 Vorbis stereo, 22.05 kHz");
-        row("untagged, odd layout", "5\tflac\t3\t8000\t\t\t0\t1.0\t3.0", "6: FLAC 3 ch, 8 kHz");
+        row("untagged, odd layout", "", "5\tflac\t3\t8000\t\t\t0\t1.0\t3.0", "6: FLAC 3 ch, 8 kHz");
+        row("und is untagged", "", "0\taac\t2\t48000\tund\t\t0\t1.0\tstereo", "1: AAC stereo, 48 kHz");
+        row("collective code of ISO 639-2", "", "0\taac\t2\t48000\tafa\t\t0\t1.0\tstereo",
+            "1: Afro-Asiatic languages \u2014 AAC stereo, 48 kHz");
+        row("Japanese name and words", "ja", "1\tac3\t6\t48000\tJPN\tJapanese dub\t0\t5400.000\t5.1(side)",
+            "2: \u65e5\u672c\u8a9e (Japanese dub) \u2014 AC-3 <5.1>, 48 <kHz>");
+        row("Chinese name of a bibliographic code", "zh_CN", "2\tpcm_s24le\t2\t96000\tfre\t\t1\t1.0\tstereo",
+            "3: \u6cd5\u8bed \u2014 PCM <stereo>, 96 <kHz>");
+        row("Chinese name from the ISO 639-2 catalogue", "zh_CN", "0\tmp3\t1\t44100\tafa\t\t0\t1.0\tmono",
+            "1: \u4e9a\u975e\u8bf8\u8bed\u8a00 \u2014 MP3 <mono>, 44.1 <kHz>");
+        row("untranslated name stays English", "ja", "3\teac3\t8\t48000\tglg\t\t0\t1.0\t7.1",
+            "4: Galician \u2014 E-AC-3 <7.1>, 48 <kHz>");
+        row("number of channels in the words", "ja", "5\tflac\t3\t8000\t\t\t0\t1.0\t3.0", "6: FLAC <3>, 8 <kHz>");
     }
 
     void caption()
     {
+        QFETCH(QString, locale);
         QFETCH(QString, line);
         QFETCH(QString, caption);
+        if (!QFile::exists(QStringLiteral("/usr/share/iso-codes/json/iso_639-3.json")))
+            QSKIP("Debian's iso-codes is not installed");
         const QList<TAudioTrack> tracks = ParseTrackList(QStringLiteral("libm9s-tracks 1\n") + line + '\n');
         QCOMPARE(tracks.size(), 1);
+        TTrackWords words;
+        if (!locale.isEmpty())
+            words = {"<mono>", "<stereo>", "<5.1>", "<7.1>", "<%s>", "<kHz>", locale};
+        QCOMPARE(TrackCaption(tracks[0], words, TIsoLanguageNames(locale)), caption);
+        // The words set for the window are the ones a caption without them takes.
+        SetTrackWords(words);
         QCOMPARE(TrackCaption(tracks[0]), caption);
+        SetTrackWords({});
     }
 
     void automatic_data()

@@ -4,6 +4,7 @@
 #include "common/PowerOff.h"
 #include "gui/CommonServices.h"
 #include "gui/ErrorBox.h"
+#include "support/ErrorOf.h"
 #include "support/ModalAnswerer.h"
 #include "support/UrlRecorder.h"
 
@@ -251,25 +252,54 @@ private slots:
         QCOMPARE(common.AutoPowerOffWaitTime(), 16);
     }
 
+    // Each link opens its target; one no program takes says so with the
+    // address or path to copy, in the language's text when it names it.
     void linksOpen_data()
     {
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("localHelpTarget");
-        QTest::newRow("english help file") << 2 << "file";
-        QTest::newRow("japanese help file") << 3 << "file";
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("pageText");
+        QTest::addColumn<QString>("pageError");
+        QTest::newRow("english") << 2 << false << "" << "";
+        QTest::newRow("japanese") << 3 << false << "" << "";
+        QTest::newRow("nothing opens") << 2 << true << ""
+                                       << "No web browser opened the page. Its address, to copy into one: "
+                                          "https://tolvane.example/en/";
+        QTest::newRow("nothing opens, translated") << 3 << true << "Open %s yourself."
+                                                   << "Open https://tolvane.example/ja/ yourself.";
+        QTest::newRow("translation without the address")
+            << 2 << true << "Cannot open."
+            << "No web browser opened the page. Its address, to copy into one: "
+               "https://tolvane.example/en/";
     }
 
     void linksOpen()
     {
         QFETCH(int, code);
+        QFETCH(bool, refused);
+        QFETCH(QString, pageText);
+        QFETCH(QString, pageError);
         QTemporaryDir dir;
         writeConfig(dir.path(), "[common]\nlanguage=" + QByteArray::number(code) + "\n");
         TfrmCommon common(dir.path());
+        SetCannotOpenText(TOpenTarget::Page, pageText);
         m_urls.opened.clear();
-        common.OpenHomePage();
-        common.OpenSupportMail();
-        common.OpenFeedbackPage();
-        common.OpenHelpFile();
+        m_urls.setRefusing(refused);
+        QStringList errors;
+        for (void (TfrmCommon::*open)() const : {&TfrmCommon::OpenHomePage, &TfrmCommon::OpenSupportMail,
+                                                 &TfrmCommon::OpenFeedbackPage, &TfrmCommon::OpenHelpFile})
+            errors << ErrorOf([&] { (common.*open)(); });
+        m_urls.setRefusing(false);
+        SetCannotOpenText(TOpenTarget::Page, QString());
+        if (refused) {
+            QCOMPARE(errors[0], pageError);
+            QVERIFY2(errors[1].endsWith(QLatin1String(": support") + (code == 3 ? "-jp" : "") + "@tolvane.example"),
+                     qPrintable(errors[1]));
+            QVERIFY2(errors[3].endsWith(QLatin1String(": ") + common.HelpFile), qPrintable(errors[3]));
+            QVERIFY(m_urls.opened.isEmpty());
+            return;
+        }
+        QCOMPARE(errors, QStringList(4, QString()));
         QCOMPARE(m_urls.opened.size(), 4);
         QCOMPARE(m_urls.opened[0].toString(), common.HomePage);
         QCOMPARE(m_urls.opened[1].scheme(), QStringLiteral("mailto"));

@@ -26,6 +26,18 @@ public:
             QDesktopServices::unsetUrlHandler(scheme);
     }
 
+    // While refusing, the addresses go on to the platform, which opens none
+    // under the offscreen platform the tests run on: a desktop without a
+    // browser, mail program or file manager.
+    void setRefusing(bool refusing)
+    {
+        for (const QString &scheme : m_schemes)
+            if (refusing)
+                QDesktopServices::unsetUrlHandler(scheme);
+            else
+                QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+
 public slots:
     void open(const QUrl &url) { opened.append(url); }
 

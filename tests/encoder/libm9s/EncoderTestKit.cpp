@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -182,7 +183,29 @@ QString AvText(int code)
     return QString::fromUtf8(text);
 }
 
-void DecodeAll(AVFormatContext *format, int index, AudioInfo &info)
+// The frame's samples as interleaved floats (the formats our outputs decode to).
+void AppendFloats(const AVFrame &frame, std::vector<float> &out)
+{
+    const int channels = frame.ch_layout.nb_channels;
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    for (int i = 0; i < frame.nb_samples; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const uint8_t *plane = frame.extended_data[planar ? c : 0];
+            const int at = planar ? i : i * channels + c;
+            float v = 0;
+            if (packed == AV_SAMPLE_FMT_S16)
+                v = reinterpret_cast<const int16_t *>(plane)[at] / 32768.0f;
+            else if (packed == AV_SAMPLE_FMT_S32)
+                v = float(reinterpret_cast<const int32_t *>(plane)[at] / 2147483648.0);
+            else if (packed == AV_SAMPLE_FMT_FLT)
+                v = reinterpret_cast<const float *>(plane)[at];
+            out.push_back(v);
+        }
+}
+
+void DecodeAll(AVFormatContext *format, int index, AudioInfo &info, bool keepSamples)
 {
     const AVCodecParameters *par = format->streams[index]->codecpar;
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
@@ -204,6 +227,8 @@ void DecodeAll(AVFormatContext *format, int index, AudioInfo &info)
                 return;
             }
             info.samples += frame->nb_samples;
+            if (keepSamples)
+                AppendFloats(*frame, info.pcm);
             av_frame_unref(frame);
         }
     };
@@ -227,7 +252,7 @@ void DecodeAll(AVFormatContext *format, int index, AudioInfo &info)
 
 } // namespace
 
-AudioInfo Probe(const QString &path)
+AudioInfo Probe(const QString &path, bool keepSamples)
 {
     AudioInfo info;
     av_log_set_level(AV_LOG_QUIET);
@@ -260,9 +285,42 @@ AudioInfo Probe(const QString &path)
         while ((tag = av_dict_get(tags, "", tag, AV_DICT_IGNORE_SUFFIX)))
             info.tags.insert(QString::fromUtf8(tag->key).toLower(), QString::fromUtf8(tag->value));
     }
-    DecodeAll(format, index, info);
+    DecodeAll(format, index, info, keepSamples);
     avformat_close_input(&format);
     return info;
+}
+
+SeamReport CompareFrames(const std::vector<float> &source, const std::vector<float> &output, int channels,
+                         const std::vector<int64_t> &joins, int frameSamples)
+{
+    SeamReport report;
+    const size_t values = std::min(source.size(), output.size());
+    const size_t frameValues = size_t(frameSamples) * size_t(channels);
+    double signal = 0, noise = 0;
+    std::vector<double> others;
+    for (size_t start = 0; start + frameValues <= values; start += frameValues) {
+        double error = 0;
+        for (size_t i = start; i < start + frameValues; ++i) {
+            const double d = double(output[i]) - source[i];
+            error += d * d;
+            signal += double(source[i]) * source[i];
+        }
+        noise += error;
+        const int64_t first = int64_t(start / size_t(channels));
+        const bool atJoin = std::any_of(joins.begin(), joins.end(), [&](int64_t join) {
+            return join >= first - frameSamples / 2 && join < first + frameSamples + frameSamples / 2;
+        });
+        if (atJoin)
+            report.worstJoin = std::max(report.worstJoin, error);
+        else
+            others.push_back(error);
+    }
+    report.snrDb = noise > 0 ? 10 * std::log10(signal / noise) : 999;
+    if (!others.empty()) {
+        std::sort(others.begin(), others.end());
+        report.p99Others = others[std::min(others.size() - 1, others.size() * 99 / 100)];
+    }
+    return report;
 }
 
 QMap<QString, QString> FfprobeAudio(const QString &path)

@@ -76,9 +76,23 @@ struct AudioInfo {
     int64_t samples = 0; // per channel, after decoding everything
     int decodeErrors = 0;
     QMap<QString, QString> tags;
+    std::vector<float> pcm; // interleaved, when asked for
 };
 // Opens the first audio stream of path and decodes it to the end.
-AudioInfo Probe(const QString &path);
+AudioInfo Probe(const QString &path, bool keepSamples = false);
+
+// A decoded output against its source (interleaved, same rate and
+// channels), per frame of frameSamples: the whole file's SNR, and the
+// error energy of the worst frame at a join (a frame within half a frame of
+// one of joins, in decoded samples) against the 99th percentile of the
+// others.
+struct SeamReport {
+    double snrDb = 0;
+    double worstJoin = 0;
+    double p99Others = 0;
+};
+SeamReport CompareFrames(const std::vector<float> &source, const std::vector<float> &output, int channels,
+                         const std::vector<int64_t> &joins, int frameSamples = 1152);
 
 // ffprobe's view of the first audio stream: sample_rate, channels,
 // bit_rate, sample_fmt, bits_per_raw_sample and duration (format), as text.

@@ -5,6 +5,7 @@
 // the track list against ffprobe.
 
 #include "EncoderTestKit.h"
+#include "Segments.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -36,6 +37,8 @@ private slots:
     void copiesTags();
     void handlesAwkwardPaths_data();
     void handlesAwkwardPaths();
+    void segmentsJoinWithoutSeam_data();
+    void segmentsJoinWithoutSeam();
 
 private:
     QString Path(const QString &name) const { return dir_.filePath(name); }
@@ -111,6 +114,15 @@ void TestLibm9sReference::initTestCase()
     Make("eac3.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "eac3"});
     Make("opus.mkv", ToneSource(48000, 2, 1.5) + QStringList{"-c:a", "libopus"});
     Make("pcm.mkv", ToneSource(44100, 2, 1.5) + QStringList{"-c:a", "pcm_s16le"});
+    // Long enough for three segments: chords under bursts of band-limited
+    // noise at a syllable's pace, as in a film's music and speech.
+    const QString film = "aevalsrc=0.3*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.5*t))+0.2*sin(2*PI*330*t+sin(2*PI*3*t))"
+                         "+0.3*(random(0)-0.5)*gt(sin(2*PI*4*t)\\,0.3)|0.3*sin(2*PI*277*t)+0.2*sin(2*PI*554*t)"
+                         "+0.3*(random(1)-0.5)*gt(sin(2*PI*3*t)\\,0.2):s=48000:d=7";
+    Make("film.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s16le"});
+    Make("film-deep.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s24le"});
+    // Matroska's timestamps are milliseconds, coarser than a sample.
+    Make("film.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac"});
 }
 
 namespace {
@@ -426,6 +438,70 @@ void TestLibm9sReference::mp3MatchesFfmpeg()
     const AudioInfo decoded = Probe(ours);
     QCOMPARE(decoded.codec, QString("mp3"));
     QCOMPARE(decoded.decodeErrors, 0);
+}
+
+void TestLibm9sReference::segmentsJoinWithoutSeam_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("threads");
+    for (const QString format : {"wav", "flac", "mp3"})
+        for (int threads : {2, 3})
+            QTest::addRow("%s, %d threads", qPrintable(format), threads) << "film.mov" << format << threads;
+    QTest::newRow("24-bit flac, 3 threads") << "film-deep.mov" << "flac" << 3;
+    for (const QString format : {"wav", "mp3"})
+        QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film.mkv" << format << 3;
+}
+
+// Cut into segments, the output decodes to the one-thread output's length;
+// from PCM, WAV and FLAC are the same bytes (from AAC, whose decoder makes
+// its noise bands up anew after a seek, nearly the same samples), and an
+// MP3's frames at the joins are no worse than the others.
+void TestLibm9sReference::segmentsJoinWithoutSeam()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, format);
+    QFETCH(int, threads);
+    const QString input = made_.value(fixture);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+    constexpr int kRate = 44100;
+    auto encode = [&](const QString &name, const QString &as, int n) {
+        const QString path = Path(name);
+        WritePlaceholder(path);
+        RunResult r = RunEncoder(EncoderArgs(input, as, 128, kRate, 2, path) << "-threads" << QString::number(n));
+        return r.finished && r.exitCode == 0 ? path : QString(Visible(r.err));
+    };
+    const QString single = encode("single." + format, format, 1);
+    const QString joined = encode("joined." + format, format, threads);
+    QVERIFY2(QFileInfo(joined).isFile(), qPrintable(joined));
+
+    const AudioInfo a = Probe(single, true);
+    const AudioInfo b = Probe(joined, true);
+    QCOMPARE(b.decodeErrors, 0);
+    QCOMPARE(b.samples, a.samples);
+    if (format != "mp3" && fixture.endsWith(".mov")) {
+        QVERIFY(ReadAll(joined) == ReadAll(single));
+        return;
+    }
+    if (format != "mp3") {
+        float worst = 0;
+        for (size_t i = 0; i < a.pcm.size(); ++i)
+            worst = std::max(worst, std::abs(a.pcm[i] - b.pcm[i]));
+        QVERIFY2(worst < 0.002f, qPrintable(QString("samples differ by %1").arg(worst)));
+        return;
+    }
+    QVERIFY(ReadAll(joined) != ReadAll(single)); // the segments' own encoders were at work
+    const AudioInfo source = Probe(encode("source.wav", "wav", 1), true);
+    std::vector<int64_t> joins;
+    // A decoded MP3 lags its frames by LAME's delay (576 + 529 samples).
+    for (const Segment &s : PlanSegments(7 * kRate, 1152, threads, 60 * kRate, kRate))
+        if (s.start > 0)
+            joins.push_back(s.start - 1105);
+    const SeamReport one = CompareFrames(source.pcm, a.pcm, 2, {});
+    const SeamReport many = CompareFrames(source.pcm, b.pcm, 2, joins);
+    QVERIFY2(many.worstJoin < many.p99Others,
+             qPrintable(QString("join frame %1, 99th percentile %2").arg(many.worstJoin).arg(many.p99Others)));
+    QVERIFY2(many.snrDb > one.snrDb - 0.3, qPrintable(QString("%1 dB against %2 dB").arg(many.snrDb).arg(one.snrDb)));
 }
 
 void TestLibm9sReference::copiesTags_data()

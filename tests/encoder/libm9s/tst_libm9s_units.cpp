@@ -6,6 +6,7 @@
 #include "FrameQueue.h"
 #include "Options.h"
 #include "OutputMedia.h"
+#include "Segments.h"
 #include "StopControl.h"
 #include "StreamChoice.h"
 #include "StreamCopy.h"
@@ -80,6 +81,8 @@ private slots:
     void parsesTimeOptions();
     void choosesAudioStream_data();
     void choosesAudioStream();
+    void plansSegments_data();
+    void plansSegments();
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
@@ -322,6 +325,8 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("empty input") << QStringList{"-i", "", "-f", "mp3", "o.mp3"} << "-i";
     QTest::newRow("no output") << QStringList{"-i", "x", "-f", "mp3"} << "output";
     QTest::newRow("no format, other extension") << QStringList{"-i", "x", "o.wma"} << "-f";
+    QTest::newRow("no threads") << QStringList{"-i", "x", "-threads", "0", "o.mp3"} << "'0'";
+    QTest::newRow("threads not a number") << QStringList{"-i", "x", "-threads", "auto", "o.mp3"} << "'auto'";
 }
 
 void TestLibm9sUnits::rejectsBadCommandLines()
@@ -547,6 +552,42 @@ void TestLibm9sUnits::queueDeliversFramesThenError()
     queue.Finish(std::make_exception_ptr(EncoderError("read failed")));
     QCOMPARE(queue.Pop()->nb_samples, 3);
     QVERIFY_THROWS_EXCEPTION(EncoderError, queue.Pop());
+}
+
+void TestLibm9sUnits::plansSegments_data()
+{
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("count");
+    constexpr qint64 kSecond = 44100;
+    QTest::newRow("short file, a segment per thread") << 7 * kSecond << 1152 << 3 << 3;
+    QTest::newRow("too short to split") << kSecond * 3 / 2 << 1152 << 4 << 1;
+    QTest::newRow("as many as a second each allows") << 3 * kSecond << 4608 << 8 << 3;
+    QTest::newRow("two hours, at most a minute each") << 7200 * kSecond << 1152 << 2 << 121;
+    QTest::newRow("more threads than minutes") << 90 * kSecond << 4096 << 16 << 16;
+    QTest::newRow("not a whole frame") << qint64(5000) << 1152 << 2 << 1;
+}
+
+// Segments start on frame boundaries, follow each other without gap or
+// overlap, and the last one is open to whatever the input still holds.
+void TestLibm9sUnits::plansSegments()
+{
+    QFETCH(qint64, total);
+    QFETCH(int, frame);
+    QFETCH(int, threads);
+    QFETCH(int, count);
+    const std::vector<Segment> segments = PlanSegments(total, frame, threads, 60 * 44100, 44100);
+    QCOMPARE(int(segments.size()), count);
+    int64_t next = 0;
+    for (const Segment &s : segments) {
+        QCOMPARE(s.start, next);
+        QCOMPARE(s.start % frame, 0);
+        QVERIFY(s.end > s.start);
+        QCOMPARE(s.last, &s == &segments.back());
+        next = s.end;
+    }
+    QVERIFY(next >= total);
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sUnits)

@@ -1,0 +1,133 @@
+#include "ConversionSteps.h"
+
+#include "Messages.h"
+#include "SegmentJoin.h"
+#include "TimeText.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+#include <algorithm>
+#include <bit>
+#include <thread>
+
+namespace {
+
+// Segments of about a minute: short enough that the finished ones waiting
+// for their turn stay small, long enough that each one's warm-up (half a
+// second of decoding, a few MP3 frames) costs next to nothing. A file too
+// short for two segments of a second stays on one thread.
+constexpr int64_t kMaxSegmentSeconds = 60;
+constexpr int64_t kMinSegmentSeconds = 1;
+// WAV has no frames; any boundary will do.
+constexpr int kWavBlockSamples = 4096;
+// MP3: frames encoded before a segment and dropped, so that LAME's filter
+// bank and psychoacoustic model have seen the audio before the first kept
+// frame; and frames encoded after its end, since LAME looks ahead.
+constexpr int kMp3WarmFrames = 8;
+constexpr int kMp3TailFrames = 2;
+
+// The audio track number (among the audio streams) of stream.
+int AudioTrackOf(const AVFormatContext &format, const AVStream &stream)
+{
+    int track = 0;
+    for (unsigned i = 0; i < unsigned(stream.index); ++i)
+        if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            ++track;
+    return track;
+}
+
+// The first decoded audio frame, where every segment counts its samples
+// from: its timestamp and length; empty when the input does not tell.
+struct FirstFrame {
+    int64_t pts = 0;
+    int samples = 0;
+};
+std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track)
+{
+    InputMedia input;
+    if (!input.Open(path))
+        return std::nullopt;
+    input.SelectAudio(track);
+    input.OpenDecoder();
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    while (input.ReadPacket(packet.get())) {
+        const bool audio = packet->stream_index == input.Audio()->index;
+        if (audio && avcodec_send_packet(input.Decoder(), packet.get()) >= 0)
+            while (avcodec_receive_frame(input.Decoder(), frame.get()) >= 0)
+                if (frame->nb_samples > 0) {
+                    if (frame->pts == AV_NOPTS_VALUE)
+                        return std::nullopt;
+                    return FirstFrame{frame->pts, frame->nb_samples};
+                }
+        av_packet_unref(packet.get());
+    }
+    return std::nullopt;
+}
+
+bool Splits(OutputFormat format)
+{
+    // AAC, Opus and Vorbis encoders carry state from frame to frame that a
+    // warm-up cannot rebuild exactly; WAV's segments are written as bytes
+    // in the file's (little-endian) order.
+    return format == OutputFormat::Mp3 || format == OutputFormat::Flac
+           || (format == OutputFormat::Wav && std::endian::native == std::endian::little);
+}
+
+} // namespace
+
+bool Conversion::RunSegmented()
+{
+    const int threads =
+        options_.threads > 0 ? options_.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads < 2 || !Splits(options_.format) || options_.startUs > 0 || options_.durationUs)
+        return false;
+    const std::optional<int64_t> duration = input_.DurationUs();
+    const AVIOContext *io = input_.Format()->pb;
+    if (!duration || !io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
+        return false;
+
+    SegmentSetup setup;
+    setup.options = &options_;
+    setup.output = output_.get();
+    setup.audioTrack = AudioTrackOf(*input_.Format(), *input_.Audio());
+    const int rate = output_->SampleRate();
+    const bool mp3 = options_.format == OutputFormat::Mp3;
+    setup.frameSamples = options_.format == OutputFormat::Wav ? kWavBlockSamples : output_->Encoder().frame_size;
+    setup.warmFrames = mp3 ? kMp3WarmFrames : 0;
+    setup.tailFrames = mp3 ? kMp3TailFrames : 0;
+    setup.prerollSamples = rate / 2;
+    if (setup.frameSamples <= 0)
+        return false;
+    setup.segments = PlanSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads,
+                                  kMaxSegmentSeconds * rate, kMinSegmentSeconds * rate);
+    if (setup.segments.size() < 2)
+        return false;
+    const std::optional<FirstFrame> first = FindFirstFrame(options_.inputPath, setup.audioTrack);
+    if (!first)
+        return false;
+    setup.originPts = first->pts;
+    // A time base coarser than a sample needs the codec's fixed frames to
+    // place a seek's landing exactly; without them, one thread.
+    const AVRational timeBase = input_.Audio()->time_base;
+    const int inRate = input_.Decoder()->sample_rate;
+    if (inRate <= 0)
+        return false;
+    if (int64_t(timeBase.num) * inRate > timeBase.den) {
+        setup.frameGrid = input_.Audio()->codecpar->frame_size;
+        setup.gridOffset = first->samples;
+        if (setup.frameGrid <= 0)
+            return false;
+    }
+
+    framesDecoded_ = JoinSegments(setup, threads, *output_, [&](int64_t samples) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReport_ < std::chrono::milliseconds(250))
+            return;
+        lastReport_ = now;
+        WriteTimeMarker(FormatSeconds(samples, rate));
+    });
+    return true;
+}

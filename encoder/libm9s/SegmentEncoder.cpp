@@ -1,0 +1,446 @@
+#include "SegmentJoin.h"
+
+#include "EncoderError.h"
+#include "OutputMedia.h"
+#include "Resampler.h"
+#include "SampleGuard.h"
+#include "StopControl.h"
+
+extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/mathematics.h>
+}
+
+#include <algorithm>
+#include <bit>
+#include <new>
+#include <numeric>
+#include <utility>
+
+namespace {
+
+// Samples converted per step, as in the single-thread path: a damaged file's
+// enormous frame never needs enormous buffers.
+constexpr int kSliceSamples = 16384;
+
+// MP3's frames at the join must not lean on the bit reservoir of frames
+// that another segment's encoder made: every segment but the first encodes
+// without it (its first kept frame then owes nothing to the dropped ones).
+AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
+{
+    AVDictionary *options = nullptr;
+    if (format == OutputFormat::Mp3 && segment.start > 0)
+        av_dict_set(&options, "reservoir", "0", 0);
+    return options;
+}
+
+} // namespace
+
+// One segment: decode from before its start, resample, and hand the
+// samples from its first kept frame (minus the warm-up) to an encoder of
+// its own; its packets go to out, renumbered into the joined stream.
+class SegmentRun {
+public:
+    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, const Segment &segment, SegmentOutput &out)
+        : setup_(setup), progress_(progress), segment_(segment), out_(out), output_(*setup.output),
+          format_(setup.options->format)
+    {
+        const int64_t fs = setup.frameSamples;
+        first_ = std::max<int64_t>(0, segment.start - setup.warmFrames * fs);
+        stop_ = segment.last ? INT64_MAX : segment.end + setup.tailFrames * fs;
+        if (format_ != OutputFormat::Wav) {
+            AVDictionary *options = EncoderOptionsFor(format_, segment);
+            encoder_ = output_.NewEncoder(&options);
+            av_dict_free(&options);
+            fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels, 4096));
+            frame_ = MakeFrame();
+            if (!fifo_)
+                throw std::bad_alloc();
+        }
+        packet_ = MakePacket();
+        resampler_ = std::make_unique<Resampler>(output_.Layout(), output_.SampleFormat(), output_.SampleRate());
+    }
+
+    // The output sample where decoding starts, warm-up of decoder and
+    // resampler included.
+    int64_t DecodeFrom() const { return std::max<int64_t>(0, first_ - setup_.prerollSamples); }
+
+    // Sets where the resampler's input begins: input sample inStart, which
+    // lands on output sample outStart.
+    void Begin(int64_t inStart, int64_t outStart)
+    {
+        inStart_ = inStart;
+        outPos_ = outStart;
+    }
+
+    // A decoded frame whose first sample is input sample position; false
+    // once the segment has all it needs.
+    bool Take(AVFrame &frame, int64_t position)
+    {
+        const int64_t skip = std::clamp<int64_t>(inStart_ - position, 0, frame.nb_samples);
+        if (skip >= frame.nb_samples)
+            return true;
+        progress_.framesDecoded.fetch_add(1, std::memory_order_relaxed);
+        GuardFrame(frame);
+        if (resampler_->Differs(frame)) {
+            Drain();
+            resampler_->Setup(frame);
+        }
+        const auto format = AVSampleFormat(frame.format);
+        const bool planar = av_sample_fmt_is_planar(format);
+        const size_t stride =
+            size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : frame.ch_layout.nb_channels);
+        std::vector<const uint8_t *> planes(planar ? frame.ch_layout.nb_channels : 1);
+        for (size_t i = 0; i < planes.size(); ++i)
+            planes[i] = frame.extended_data[i] + size_t(skip) * stride;
+        const int slice = resampler_->InputSlice(kSliceSamples);
+        for (int64_t left = frame.nb_samples - skip; left > 0 && outPos_ < stop_; left -= slice) {
+            Convert(planes.data(), int(std::min<int64_t>(left, slice)));
+            for (const uint8_t *&plane : planes)
+                plane += size_t(slice) * stride;
+        }
+        return outPos_ < stop_;
+    }
+
+    // The input ended (end: truly, not by a stop request) or the segment
+    // has all it needs: the encoder's last packets, and the segment's end.
+    void Finish(bool end)
+    {
+        if (end)
+            Drain();
+        const bool reachedEnd = end && outPos_ < stop_ && !segment_.last;
+        if (encoder_ && fed_ > 0) {
+            EncodeFifo(true);
+            Send(nullptr);
+        }
+        if (reachedEnd)
+            for (SegmentPiece &piece : beyondEnd_)
+                out_.Push(std::move(piece));
+        out_.Finish(reachedEnd);
+    }
+
+private:
+    void Convert(const uint8_t *const *planes, int samples)
+    {
+        const int capacity = std::max(1, resampler_->MaxOutput(samples));
+        Reserve(capacity);
+        Deliver(resampler_->Convert(converted_->extended_data, capacity, planes, samples));
+    }
+
+    void Drain()
+    {
+        if (!resampler_->Ready())
+            return;
+        for (int round = 0; round < 16 && outPos_ < stop_; ++round) {
+            const int capacity = std::max(1, resampler_->MaxOutput(0));
+            Reserve(capacity);
+            const int got = resampler_->Convert(converted_->extended_data, capacity, nullptr, 0);
+            if (got <= 0)
+                break;
+            Deliver(got);
+        }
+    }
+
+    void Reserve(int samples)
+    {
+        if (converted_ && converted_->nb_samples >= samples)
+            return;
+        converted_ = MakeFrame();
+        converted_->format = output_.SampleFormat();
+        converted_->sample_rate = output_.SampleRate();
+        converted_->nb_samples = samples;
+        if (av_channel_layout_copy(&converted_->ch_layout, &output_.Layout()) < 0
+            || av_frame_get_buffer(converted_.get(), 0) < 0)
+            throw std::bad_alloc();
+    }
+
+    // n converted samples, the first at output sample outPos_: those between
+    // the first kept (warm-up included) and the stop go on.
+    void Deliver(int n)
+    {
+        const int64_t from = std::max(outPos_, first_);
+        const int64_t to = std::min(outPos_ + n, stop_);
+        const int64_t kept = std::min(to, segment_.last ? to : segment_.end) - std::max(from, segment_.start);
+        if (kept > 0)
+            progress_.samples.fetch_add(kept, std::memory_order_relaxed);
+        if (to > from) {
+            const int offset = int(from - outPos_);
+            if (encoder_)
+                Feed(offset, int(to - from));
+            else
+                WritePcm(from, offset, int(to - from));
+        }
+        outPos_ += n;
+    }
+
+    void WritePcm(int64_t position, int offset, int n)
+    {
+        const int blockAlign = output_.Layout().nb_channels * 2;
+        PacketPtr packet = MakePacket();
+        if (av_new_packet(packet.get(), n * blockAlign) < 0)
+            throw std::bad_alloc();
+        std::copy_n(converted_->extended_data[0] + size_t(offset) * blockAlign, size_t(n) * blockAlign, packet->data);
+        packet->pts = packet->dts = position;
+        packet->duration = n;
+        out_.Push(SegmentPiece{std::move(packet), n, {}});
+    }
+
+    void Feed(int offset, int n)
+    {
+        const bool planar = av_sample_fmt_is_planar(encoder_->sample_fmt);
+        const int channels = encoder_->ch_layout.nb_channels;
+        std::vector<uint8_t *> planes(size_t(planar ? channels : 1));
+        const size_t stride = size_t(av_get_bytes_per_sample(encoder_->sample_fmt)) * size_t(planar ? 1 : channels);
+        for (size_t i = 0; i < planes.size(); ++i)
+            planes[i] = converted_->extended_data[i] + size_t(offset) * stride;
+        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(planes.data()), n) < n)
+            throw std::bad_alloc();
+        fed_ += n;
+        EncodeFifo(false);
+    }
+
+    void EncodeFifo(bool final)
+    {
+        const int chunk = encoder_->frame_size;
+        for (;;) {
+            const int available = av_audio_fifo_size(fifo_.get());
+            if (available == 0 || (available < chunk && !final))
+                return;
+            const int n = std::min(available, chunk);
+            av_frame_unref(frame_.get());
+            frame_->nb_samples = n;
+            frame_->format = encoder_->sample_fmt;
+            frame_->sample_rate = encoder_->sample_rate;
+            if (av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0
+                || av_frame_get_buffer(frame_.get(), 0) < 0)
+                throw std::bad_alloc();
+            if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
+                throw EncoderError("Cannot read buffered audio");
+            GuardSamples(frame_->extended_data, encoder_->ch_layout.nb_channels, n, encoder_->sample_fmt);
+            if (format_ == OutputFormat::Flac)
+                pcm_.push_back(Md5Bytes(*frame_));
+            frame_->pts = sent_;
+            sent_ += n;
+            Send(frame_.get());
+        }
+    }
+
+    // FLAC's MD5 sum covers the samples as little-endian integers of the
+    // stream's width: 16 bits as they are, 24 bits from the top of each
+    // 32-bit sample.
+    std::vector<uint8_t> Md5Bytes(const AVFrame &frame) const
+    {
+        const size_t values = size_t(frame.nb_samples) * size_t(frame.ch_layout.nb_channels);
+        std::vector<uint8_t> bytes;
+        if (frame.format == AV_SAMPLE_FMT_S16 && std::endian::native == std::endian::little) {
+            bytes.assign(frame.data[0], frame.data[0] + values * 2);
+            return bytes;
+        }
+        bytes.reserve(values * 3);
+        for (size_t i = 0; i < values; ++i) {
+            if (frame.format == AV_SAMPLE_FMT_S16) {
+                const int16_t v = reinterpret_cast<const int16_t *>(frame.data[0])[i];
+                bytes.push_back(uint8_t(v));
+                bytes.push_back(uint8_t(v >> 8));
+            } else {
+                const int32_t v = reinterpret_cast<const int32_t *>(frame.data[0])[i] >> 8;
+                bytes.push_back(uint8_t(v));
+                bytes.push_back(uint8_t(v >> 8));
+                bytes.push_back(uint8_t(v >> 16));
+            }
+        }
+        return bytes;
+    }
+
+    void Send(const AVFrame *frame)
+    {
+        int ret = avcodec_send_frame(encoder_.get(), frame);
+        if (ret < 0)
+            throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+        for (;;) {
+            ret = avcodec_receive_packet(encoder_.get(), packet_.get());
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+                return;
+            if (ret < 0)
+                throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+            if (packet_->size > 0)
+                Keep(std::exchange(packet_, MakePacket()));
+            else
+                av_packet_unref(packet_.get());
+        }
+    }
+
+    // The encoder's packets are its frames, in order: the n-th is frame
+    // first_/fs + n of the joined stream.
+    void Keep(PacketPtr packet)
+    {
+        const int64_t fs = setup_.frameSamples;
+        const int64_t index = first_ / fs + packets_++;
+        SegmentPiece piece;
+        if (format_ == OutputFormat::Flac) {
+            if (pcm_.empty())
+                throw EncoderError("Cannot join the FLAC segments");
+            piece.pcm = std::move(pcm_.front());
+            pcm_.pop_front();
+            std::vector<uint8_t> frame = RenumberFlacFrame(packet->data, packet->size, uint32_t(index));
+            if (frame.empty())
+                throw EncoderError("Cannot join the FLAC segments");
+            av_packet_unref(packet.get());
+            if (av_new_packet(packet.get(), int(frame.size())) < 0)
+                throw std::bad_alloc();
+            std::copy(frame.begin(), frame.end(), packet->data);
+            piece.samples = int64_t(piece.pcm.size()) / Md5BytesPerSample();
+        } else {
+            piece.samples = packet->duration;
+        }
+        if (index < segment_.start / fs)
+            return; // warm-up
+        packet->pts = packet->dts = index * fs;
+        packet->duration = piece.samples;
+        piece.packet = std::move(packet);
+        if (!segment_.last && index >= segment_.end / fs)
+            beyondEnd_.push_back(std::move(piece)); // wanted only where the input ends here
+        else
+            out_.Push(std::move(piece));
+    }
+
+    int64_t Md5BytesPerSample() const
+    {
+        return int64_t(encoder_->ch_layout.nb_channels) * (encoder_->sample_fmt == AV_SAMPLE_FMT_S16 ? 2 : 3);
+    }
+
+    const SegmentSetup &setup_;
+    SegmentProgress &progress_;
+    const Segment &segment_;
+    SegmentOutput &out_;
+    const OutputMedia &output_;
+    const OutputFormat format_;
+
+    int64_t first_ = 0; // first output sample the encoder gets
+    int64_t stop_ = 0;  // output sample where the encoder's input ends
+    int64_t inStart_ = 0;
+    int64_t outPos_ = 0; // output position of the resampler's next sample
+
+    std::unique_ptr<Resampler> resampler_;
+    FramePtr converted_;
+    CodecContextPtr encoder_;
+    AudioFifoPtr fifo_;
+    FramePtr frame_;
+    PacketPtr packet_;
+    int64_t fed_ = 0;
+    int64_t sent_ = 0;
+    int64_t packets_ = 0;
+    std::deque<std::vector<uint8_t>> pcm_;
+    std::vector<SegmentPiece> beyondEnd_;
+};
+
+void SegmentEncoder::OpenInput()
+{
+    input_ = std::make_unique<InputMedia>();
+    if (!input_->Open(setup_.options->inputPath))
+        throw EncoderError("Stopped"); // a stop request while opening; the writer stops anyway
+    input_->SelectAudio(setup_.audioTrack);
+    input_->OpenDecoder();
+    fresh_ = true;
+}
+
+void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
+{
+    try {
+        const Segment &segment = setup_.segments[index];
+        SegmentRun run(setup_, progress_, segment, out);
+        if (!input_)
+            OpenInput();
+
+        const int inRate = input_->Decoder()->sample_rate;
+        const int outRate = setup_.output->SampleRate();
+        if (inRate <= 0)
+            throw EncoderError("The input's sample rate is unknown");
+        // The resampler starts on an input sample that falls exactly on an
+        // output sample, so every output sample is computed as the
+        // single-thread run computes it.
+        const int64_t common = std::gcd(inRate, outRate);
+        const int64_t step = inRate / common;
+        const int64_t inStart = av_rescale(run.DecodeFrom(), inRate, outRate) / step * step;
+        run.Begin(inStart, inStart / step * (outRate / common));
+
+        // Seek a little before the start. A demuxer that lands after it, or
+        // frames without timestamps, make the segment decode from the top.
+        bool fromTop = inStart == 0;
+        for (int attempt = 0;; ++attempt) {
+            if (!fromTop || !fresh_) {
+                const AVStream *audio = input_->Audio();
+                const int64_t target =
+                    setup_.originPts + av_rescale_q(inStart, AVRational{1, inRate}, audio->time_base) - 1;
+                if (fromTop || avformat_seek_file(input_->Format(), audio->index, INT64_MIN, target, target, 0) < 0) {
+                    OpenInput();
+                    fromTop = true;
+                }
+                avcodec_flush_buffers(input_->Decoder());
+            }
+            fresh_ = false;
+            if (Decode(run, inStart, fromTop) || attempt > 0)
+                break;
+            fromTop = true;
+        }
+    } catch (...) {
+        input_.reset();
+        out.Finish(false, std::current_exception());
+    }
+}
+
+int64_t SegmentEncoder::Place(const AVFrame &frame, AVRational timeBase) const
+{
+    if (frame.pts == AV_NOPTS_VALUE)
+        return INT64_MAX;
+    const int64_t position = av_rescale_q(frame.pts - setup_.originPts, timeBase, AVRational{1, frame.sample_rate});
+    const int grid = setup_.frameGrid;
+    if (grid == 0)
+        return position;
+    if (frame.nb_samples != grid || position < setup_.gridOffset)
+        return INT64_MAX; // not one of the fixed frames: decode from the top
+    return setup_.gridOffset + (position - setup_.gridOffset + grid / 2) / grid * grid;
+}
+
+bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
+{
+    AVCodecContext *decoder = input_->Decoder();
+    const AVStream *audio = input_->Audio();
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    bool placed = fromTop;
+    int64_t position = 0;
+    bool wanted = true;
+    bool missed = false;
+    auto deliver = [&] {
+        while (wanted && avcodec_receive_frame(decoder, frame.get()) >= 0) {
+            if (frame->nb_samples > 0 && frame->sample_rate > 0 && frame->ch_layout.nb_channels > 0
+                && frame->format >= 0) {
+                if (!placed) {
+                    placed = true;
+                    position = Place(*frame, audio->time_base);
+                    missed = position > inStart;
+                    wanted = !missed;
+                }
+                if (wanted)
+                    wanted = run.Take(*frame, position) && !progress_.cancelled.load();
+                position += frame->nb_samples;
+            }
+            av_frame_unref(frame.get());
+        }
+    };
+    while (wanted && input_->ReadPacket(packet.get())) {
+        if (packet->stream_index == audio->index && avcodec_send_packet(decoder, packet.get()) >= 0)
+            deliver();
+        av_packet_unref(packet.get());
+    }
+    if (missed)
+        return false;
+    const bool end = wanted && !StopControl::Requested() && !progress_.cancelled.load();
+    if (end && avcodec_send_packet(decoder, nullptr) >= 0)
+        deliver();
+    if (end)
+        input_.reset(); // at its end: the next segment opens it afresh
+    run.Finish(end && wanted);
+    return true;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// One long file on every core: the output is cut into segments at encoder
+// frame boundaries (Segments.h), each segment is decoded, resampled and
+// encoded on a thread of its own, and one writer joins the packets in order
+// through the single muxer, so the MP3 Info header and FLAC's STREAMINFO
+// describe the whole file.
+
+#include "AvHandles.h"
+#include "InputMedia.h"
+#include "Options.h"
+#include "Segments.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class OutputMedia;
+
+// A packet for the joined stream; pcm: FLAC's samples in the byte order
+// its MD5 sum is taken over.
+struct SegmentPiece {
+    PacketPtr packet;
+    int64_t samples = 0;
+    std::vector<uint8_t> pcm;
+};
+
+// What one segment has made so far, on its way from its thread to the writer.
+class SegmentOutput {
+public:
+    void Push(SegmentPiece piece);
+    // reachedEnd: the input ended inside this segment; nothing after it counts.
+    void Finish(bool reachedEnd, std::exception_ptr error = nullptr);
+
+    enum class Got { Piece, Waiting, End };
+    Got Pop(SegmentPiece *piece, std::chrono::milliseconds wait);
+    bool ReachedEnd();
+    std::exception_ptr Error();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<SegmentPiece> pieces_;
+    bool finished_ = false;
+    bool reachedEnd_ = false;
+    std::exception_ptr error_;
+};
+
+// What every segment thread needs to know; read-only while they run.
+struct SegmentSetup {
+    const EncoderOptions *options = nullptr;
+    const OutputMedia *output = nullptr;
+    int audioTrack = 0; // counted among the input's audio streams
+    int64_t originPts = 0;
+    // Where the time base is coarser than a sample (Matroska's
+    // milliseconds), a seek's landing is placed on the grid of the codec's
+    // fixed frames instead: frameGrid samples each, the first frame after
+    // the origin at gridOffset. 0: the timestamps are exact.
+    int frameGrid = 0;
+    int64_t gridOffset = 0;
+    int frameSamples = 0;
+    int warmFrames = 0; // encoded before a segment's start and dropped
+    int tailFrames = 0; // encoded after its end, so the last kept frames see what follows
+    int64_t prerollSamples = 0;
+    std::vector<Segment> segments;
+};
+
+// Shared counters the writer reports from.
+struct SegmentProgress {
+    std::atomic<int64_t> samples{0};
+    std::atomic<int64_t> framesDecoded{0};
+    std::atomic<bool> cancelled{false};
+};
+
+// Encodes segments on the calling thread, with an input of its own that
+// stays open from one segment to the next.
+class SegmentEncoder {
+public:
+    SegmentEncoder(const SegmentSetup &setup, SegmentProgress &progress) : setup_(setup), progress_(progress) {}
+    void Encode(size_t index, SegmentOutput &out);
+
+private:
+    void OpenInput();
+    // false: the first frame came after inStart or without a timestamp.
+    bool Decode(class SegmentRun &run, int64_t inStart, bool fromTop);
+    // The input sample a frame after a seek starts at; INT64_MAX when unknown.
+    int64_t Place(const AVFrame &frame, AVRational timeBase) const;
+
+    const SegmentSetup &setup_;
+    SegmentProgress &progress_;
+    std::unique_ptr<InputMedia> input_;
+    bool fresh_ = false; // nothing read since it was opened
+};
+
+// Runs all segments on threads threads and writes them in order into
+// output; progress(samples) is called now and then. Returns the audio
+// frames decoded. A stop request ends every thread; what was joined by then
+// is the file.
+int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia &output,
+                     const std::function<void(int64_t)> &progress);

@@ -1,0 +1,104 @@
+#include "Segments.h"
+
+extern "C" {
+#include <libavutil/crc.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int threads, int64_t maxSamples,
+                                  int64_t minSamples)
+{
+    const int64_t frames = std::max<int64_t>(1, (totalSamples + frameSamples - 1) / frameSamples);
+    const int64_t maxFrames = std::max<int64_t>(1, maxSamples / frameSamples);
+    const int64_t minFrames = std::max<int64_t>(1, minSamples / frameSamples);
+    int64_t count = std::max<int64_t>(threads, (frames + maxFrames - 1) / maxFrames);
+    count = std::clamp<int64_t>(std::min(count, frames / minFrames), 1, frames);
+
+    std::vector<Segment> segments;
+    for (int64_t i = 0; i < count; ++i) {
+        Segment s;
+        s.start = frames * i / count * frameSamples;
+        s.end = frames * (i + 1) / count * frameSamples;
+        s.last = i + 1 == count;
+        segments.push_back(s);
+    }
+    return segments;
+}
+
+namespace {
+
+constexpr int kStreamInfoBytes = 34;
+
+int Utf8Length(uint8_t first)
+{
+    if (first < 0x80)
+        return 1;
+    for (int n = 2; n <= 7; ++n)
+        if ((first & (0xFF << (7 - n)) & 0xFF) == ((0xFF << (8 - n)) & 0xFF))
+            return n;
+    return 0;
+}
+
+void PutUtf8(std::vector<uint8_t> &out, uint32_t value)
+{
+    if (value < 0x80) {
+        out.push_back(uint8_t(value));
+        return;
+    }
+    int bytes = 2;
+    while (bytes < 6 && value >= (1u << (5 * bytes + 1)))
+        ++bytes;
+    out.push_back(uint8_t((0xFF00 >> bytes) | (value >> (6 * (bytes - 1)))));
+    for (int i = bytes - 2; i >= 0; --i)
+        out.push_back(uint8_t(0x80 | ((value >> (6 * i)) & 0x3F)));
+}
+
+} // namespace
+
+std::vector<uint8_t> RenumberFlacFrame(const uint8_t *data, int size, uint32_t number)
+{
+    // Sync code and a fixed block size; then block size and rate codes,
+    // which decide the optional fields after the frame number.
+    if (size < 8 || data[0] != 0xFF || data[1] != 0xF8)
+        return {};
+    const int sizeCode = data[2] >> 4;
+    const int rateCode = data[2] & 0x0F;
+    const int numberBytes = Utf8Length(data[4]);
+    const int extra = (sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0) + (rateCode == 12 ? 1 : rateCode > 12 ? 2 : 0);
+    const int headerEnd = 4 + numberBytes + extra; // where the header's checksum sits
+    if (numberBytes == 0 || headerEnd + 1 + 2 > size)
+        return {};
+
+    std::vector<uint8_t> out(data, data + 4);
+    PutUtf8(out, number);
+    out.insert(out.end(), data + 4 + numberBytes, data + headerEnd);
+    out.push_back(uint8_t(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, out.data(), out.size())));
+    out.insert(out.end(), data + headerEnd + 1, data + size - 2);
+    // FFmpeg's table gives the checksum with its bytes swapped: the low one
+    // is the first in the file.
+    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), out.size());
+    out.push_back(uint8_t(crc));
+    out.push_back(uint8_t(crc >> 8));
+    return out;
+}
+
+std::vector<uint8_t> FlacStreamInfo(const uint8_t *encoderInfo, const FlacTotals &totals)
+{
+    std::vector<uint8_t> info(encoderInfo, encoderInfo + kStreamInfoBytes);
+    auto put24 = [&](int at, uint32_t v) {
+        info[at] = uint8_t(v >> 16);
+        info[at + 1] = uint8_t(v >> 8);
+        info[at + 2] = uint8_t(v);
+    };
+    put24(4, uint32_t(totals.minFrameBytes));
+    put24(7, uint32_t(totals.maxFrameBytes));
+    // 36 bits of sample count: the low nibble of byte 13 and bytes 14 to 17.
+    const uint64_t samples = uint64_t(totals.samples) & 0xFFFFFFFFFull;
+    info[13] = uint8_t((info[13] & 0xF0) | (samples >> 32));
+    for (int i = 0; i < 4; ++i)
+        info[14 + i] = uint8_t(samples >> (24 - 8 * i));
+    std::memcpy(info.data() + 18, totals.md5, sizeof totals.md5);
+    return info;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Cutting one long conversion into segments that are encoded side by side
+// and joined in order: where the cuts go, and the FLAC frame fields that
+// must read as one stream after the join.
+
+#include <cstdint>
+#include <vector>
+
+struct Segment {
+    int64_t start = 0; // output samples, at an encoder frame boundary
+    int64_t end = 0;   // exclusive; the last segment runs on to the end of the input
+    bool last = false;
+};
+
+// Cuts totalSamples into frame-aligned segments: at least one per thread,
+// more for a long file so that none is longer than maxSamples (the writer
+// keeps finished segments in memory until their turn, and threads that
+// finish early find more work), none shorter than minSamples.
+std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int threads, int64_t maxSamples,
+                                  int64_t minSamples);
+
+// A FLAC frame of a fixed block size numbered number (its header's frame
+// number rewritten, both checksums made anew); empty when data is no such
+// frame.
+std::vector<uint8_t> RenumberFlacFrame(const uint8_t *data, int size, uint32_t number);
+
+// The STREAMINFO block for the joined stream: the block sizes, rate,
+// channels and bits from the encoder's own (34 bytes), the rest as given.
+struct FlacTotals {
+    int minFrameBytes = 0;
+    int maxFrameBytes = 0;
+    int64_t samples = 0;
+    uint8_t md5[16] = {};
+};
+std::vector<uint8_t> FlacStreamInfo(const uint8_t *encoderInfo, const FlacTotals &totals);
