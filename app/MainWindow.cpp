@@ -5,7 +5,7 @@
 #include "app/ProductLinks.h"
 #include "common/ErrorReport.h"
 #include "common/IniFile.h"
-#include "conversion/KeptOriginal.h"
+#include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
 
 #include <QCloseEvent>
@@ -150,9 +150,10 @@ void TfrmMain::FormShow()
     const QString folder = LoadOutputFolder();
     if (ui->editOutputFolder->text() != folder)
         ui->editOutputFolder->setText(folder);
-    // A run cut short by a crash may have left an overwritten file under its
-    // hidden name; the last output folder is where the run wrote.
-    RecoverKeptOriginals(folder);
+    // A run cut short by a crash may have left the hidden file of an
+    // overwrite behind, in a folder the list names or the last output folder.
+    CleanTemporaryFolders(frmCommon->ConfigFile);
+    RemoveDeadTemporaries(folder);
     // Said once, when the window is up: settings still change, in memory.
     if (frmCommon->SettingsKeptInMemory)
         QTimer::singleShot(0, this, [this] {

@@ -66,6 +66,17 @@ public:
     QString msgSpanMinutesSeconds;
     QString msgSpanHours;
     QString msgSpanHoursMinutes;
+    QString msgStateIncomplete; // the source ends before its declared length
+    QString msgSourceEndsEarly; // "the source ends at %s of %s"
+    QString msgOldFileKept;     // an overwrite that did not complete
+    QString msgIncompleteFiles; // the end message's count of incomplete files
+    QString msgFailNoSound;     // why a file failed, one text per kind the encoder names
+    QString msgFailUnreadable;
+    QString msgFailAccess;
+    QString msgFailDiskFull;
+    QString msgFailCannotKeep;
+    QString msgFailCheck;
+    QString msgFailOther;
     // The open-file dialog's title and filter descriptions, English where the
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
@@ -200,6 +211,7 @@ public:
     TOutputOptions CurrentOptions() const override;
     QString EncoderFolder() const override;
     quint8 AskFileExists(const QString &target) override;
+    void RememberTemporaryFolder(const QString &folder) override;
 
 public slots:
     void ConsoleIOProcessStatusChange(TConsoleIO *Sender, bool IsRunning);
@@ -215,16 +227,18 @@ private:
     void SizeStateColumn();
     void SetRowState(int row, const QString &state, const QString &toolTip = QString());
     void ResetRowStates(const QString &state = QString());
-    void ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine);
+    void ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason);
+    TReportTexts ReportTexts() const;
     void ShowRunInTitle();
     void RestoreTitle();
     TSpanTexts SpanTexts() const;
     QString EndOfRunText(const QStringList &failedSources) const;
-    QStringList FailureReasons; // "name: the encoder's last error line", one per failed file of the run
+    QStringList FailureReasons; // "name: why", one per failed or incomplete file of the run
     TRunEstimate RunEstimate;   // the whole run's share done and time left
     QElapsedTimer RunClock;     // since the run started
     int RunFiles = 0;           // rows when the run started
     int ConvertedFiles = 0;
+    int IncompleteFiles = 0;
     QString TitleBeforeRun; // the window's title, given back when the run ends
     // End of conversion run
 

@@ -6,9 +6,11 @@
 #include "console/ConsoleIO.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
+#include "conversion/TemporaryOutput.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SettingsDialog.h"
+#include "encoder/libm9s/EncoderContract.h"
 #include "gui/CommonServices.h"
 
 #include <QDir>
@@ -40,6 +42,19 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgSpanMinutesSeconds", &TfrmMain::msgSpanMinutesSeconds, "%s min %s s"},
         {"msgSpanHours", &TfrmMain::msgSpanHours, "%s h"},
         {"msgSpanHoursMinutes", &TfrmMain::msgSpanHoursMinutes, "%s h %s min"},
+        {"msgStateIncomplete", &TfrmMain::msgStateIncomplete, "Incomplete"},
+        {"msgSourceEndsEarly", &TfrmMain::msgSourceEndsEarly, "the source ends at %s of %s"},
+        {"msgOldFileKept", &TfrmMain::msgOldFileKept, "The old file was kept."},
+        {"msgIncompleteFiles", &TfrmMain::msgIncompleteFiles, "Incomplete files (the source ends early): %s."},
+        {"msgFailNoSound", &TfrmMain::msgFailNoSound, "The file has no sound track."},
+        {"msgFailUnreadable", &TfrmMain::msgFailUnreadable, "The file is damaged or cannot be read."},
+        {"msgFailAccess", &TfrmMain::msgFailAccess, "The output file may not be written there."},
+        {"msgFailDiskFull", &TfrmMain::msgFailDiskFull, "The disk is full."},
+        {"msgFailCannotKeep", &TfrmMain::msgFailCannotKeep,
+         "This track cannot be kept as it is; choose a format to convert it."},
+        {"msgFailCheck", &TfrmMain::msgFailCheck,
+         "The output check failed: the file written does not hold the whole track."},
+        {"msgFailOther", &TfrmMain::msgFailOther, "The conversion failed."},
     };
     return keys;
 }
@@ -100,14 +115,16 @@ void TfrmMain::SetupConversionRun()
     connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
             [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::FileFinished, this,
-            [this](int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine) {
-                ShowFileOutcome(row, outcome, lastErrorLine);
+            [this](int row, const QString &source, TFileOutcome outcome, const TFileReport &report) {
+                const QString reason = ReportText(outcome, report, ReportTexts());
+                ShowFileOutcome(row, outcome, reason);
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
                 ConvertedFiles += outcome == TFileOutcome::Converted ? 1 : 0;
+                IncompleteFiles += outcome == TFileOutcome::Incomplete ? 1 : 0;
                 ShowRunInTitle();
-                if (outcome == TFileOutcome::Failed)
+                if (outcome == TFileOutcome::Failed || outcome == TFileOutcome::Incomplete)
                     FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
-                                          + lastErrorLine;
+                                          + reason;
             });
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
@@ -147,6 +164,7 @@ void TfrmMain::RunConversion()
     ResetRowStates(msgStateWaiting);
     RunFiles = RowCount();
     ConvertedFiles = 0;
+    IncompleteFiles = 0;
     RunEstimate.Start(RunFiles);
     RunClock.start();
     TitleBeforeRun = windowTitle();
@@ -230,8 +248,8 @@ void TfrmMain::SizeStateColumn()
     QTableWidget *list = ui->listViewFiles;
     const QFontMetrics metrics = list->fontMetrics();
     int widest = metrics.horizontalAdvance(QStringLiteral("100%"));
-    for (const QString *state :
-         {&msgStateWaiting, &msgStateConverting, &msgStateDone, &msgStateSkipped, &msgStateFailed, &msgStateStopped})
+    for (const QString *state : {&msgStateWaiting, &msgStateConverting, &msgStateDone, &msgStateSkipped,
+                                 &msgStateFailed, &msgStateStopped, &msgStateIncomplete})
         widest = std::max(widest, metrics.horizontalAdvance(*state));
     list->horizontalHeader()->resizeSection(1, widest + 16);
 }
@@ -257,18 +275,33 @@ void TfrmMain::ResetRowStates(const QString &state)
         SetRowState(row, state);
 }
 
-void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine)
+void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason)
 {
     switch (outcome) {
     case TFileOutcome::Converted:
         return SetRowState(row, msgStateDone);
     case TFileOutcome::Failed:
-        return SetRowState(row, msgStateFailed, lastErrorLine);
+        return SetRowState(row, msgStateFailed, reason);
     case TFileOutcome::Stopped:
-        return SetRowState(row, msgStateStopped);
+        return SetRowState(row, msgStateStopped, reason);
     case TFileOutcome::Skipped:
         return SetRowState(row, msgStateSkipped);
+    case TFileOutcome::Incomplete:
+        return SetRowState(row, msgStateIncomplete, reason);
     }
+}
+
+TReportTexts TfrmMain::ReportTexts() const
+{
+    namespace Kind = EncoderContract::FailureKind;
+    TReportTexts texts;
+    texts.Failures = {
+        {Kind::NoSound, msgFailNoSound},   {Kind::Unreadable, msgFailUnreadable}, {Kind::Access, msgFailAccess},
+        {Kind::DiskFull, msgFailDiskFull}, {Kind::CannotKeep, msgFailCannotKeep}, {Kind::Check, msgFailCheck},
+        {Kind::Other, msgFailOther}};
+    texts.SourceEndsEarly = msgSourceEndsEarly;
+    texts.OldFileKept = msgOldFileKept;
+    return texts;
 }
 
 void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
@@ -282,8 +315,12 @@ void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSour
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), EndOfRunText(failedSources),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
-    box.setInformativeText(FormatText(
-        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())}));
+    QString summary = FormatText(
+        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())});
+    // Incomplete files are neither converted nor failed: counted on their own.
+    if (IncompleteFiles > 0)
+        summary += QLatin1Char(' ') + FormatText(msgIncompleteFiles, {QString::number(IncompleteFiles)});
+    box.setInformativeText(summary);
     // Why each file failed goes into the scrollable detail area, so a long
     // list never grows the box off the screen.
     if (!FailureReasons.isEmpty())
@@ -357,6 +394,11 @@ QString TfrmMain::SourceOfRow(int row) const
 }
 
 QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }
+
+void TfrmMain::RememberTemporaryFolder(const QString &folder)
+{
+    ::RememberTemporaryFolder(frmCommon->ConfigFile, folder);
+}
 
 quint8 TfrmMain::AskFileExists(const QString &)
 {

@@ -57,3 +57,8 @@ void WriteOutputChannels(const QString &configFile, int channels)
 {
     TIniFile(configFile).WriteInteger(Section, QStringLiteral("channels"), channels);
 }
+
+bool ReadVerifyOutput(const QString &configFile)
+{
+    return storedNumber(TIniFile(configFile), QStringLiteral("verifyOutput"), 1) != 0;
+}

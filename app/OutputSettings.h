@@ -17,6 +17,10 @@ struct TOutputSettings
 // bitrates and sampleRates: how many entries each list has.
 TOutputSettings ReadOutputSettings(const QString &configFile, int bitrates, int sampleRates);
 
+// [setting] verifyOutput=0 lets libm9s report success without reading back
+// what it wrote; any other value, or none, has it check.
+bool ReadVerifyOutput(const QString &configFile);
+
 // Each writes its own key only.
 void WriteOutputFormat(const QString &configFile, const QString &format);
 void WriteOutputBitrate(const QString &configFile, int bitratePosition);

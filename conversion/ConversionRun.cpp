@@ -2,9 +2,9 @@
 
 #include "console/ConsoleIO.h"
 #include "conversion/AudioTracks.h"
-#include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
+#include "conversion/TemporaryOutput.h"
 #include "encoder/libm9s/EncoderContract.h"
 
 #include <QCoreApplication>
@@ -12,15 +12,18 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
 
 // One file goes through these steps, top to bottom:
 //   StartRow        takes the row and its source
 //   ResolveTarget   the output name, after the file-exists question
-//   (TKeptOriginal) an existing file is moved aside, not emptied
-//   WritePlaceholder the target exists from the moment its name is chosen
+//   PrepareOutput   a new target gets the placeholder, so it exists from the
+//                   moment its name is chosen; an existing one is left alone
+//                   and the encoder writes a hidden file beside it
 //   StartEncoder    libm9s with the owner's options of this moment
 //   WaitForAnEncoder the event loop runs until an encoder ended
-//   FinishFile      keeps the new file or brings the old one back
+//   FinishFile      a complete, checked hidden file takes the target's name;
+//                   anything less is dropped and the old file stays
 
 namespace {
 // Keeps a flag set while a scope runs, however it is left.
@@ -36,10 +39,32 @@ private:
     bool &m_flag;
 };
 
-bool IsProgressReport(const QString &line)
+// Progress reports and the other marker lines all share this stem; none of
+// them is a message for the user.
+bool IsMarkerLine(const QString &line) { return line.contains(QLatin1String("ffmpeg_release_")); }
+
+// Enough of the end of the error output to hold a marker line cut in two chunks.
+constexpr qsizetype MarkerTailLength = 4096;
+
+QString WriteFailureKind(int code)
 {
-    return line.contains(QLatin1String(EncoderContract::DurationOpen))
-           || line.contains(QLatin1String(EncoderContract::TimeOpen));
+    switch (code) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QLatin1String(EncoderContract::FailureKind::Access);
+    case ENOSPC:
+    case EDQUOT:
+        return QLatin1String(EncoderContract::FailureKind::DiskFull);
+    default:
+        return QLatin1String(EncoderContract::FailureKind::Other);
+    }
+}
+
+void FailWithWriteError(TFileReport &report, const TFileWriteError &error)
+{
+    report.Detail = error.text();
+    report.FailureKind = WriteFailureKind(error.Code);
 }
 }
 
@@ -98,8 +123,8 @@ bool TConversionRun::Run(QString folder)
         m_slots[i].Io->deleteLater();
     m_slots.resize(wanted);
     ForceOutputFolder(folder);
-    // What a crashed run of another program left here goes back first.
-    RecoverKeptOriginals(folder);
+    // What a run of a program that died left here goes first.
+    RemoveDeadTemporaries(folder);
 
     const int count = m_owner.RowCount();
     int row = 0;
@@ -165,17 +190,38 @@ bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
     if (Interrupted())
         return false;
     if (!named) {
-        emit FileFinished(row, slot.File.Source, TFileOutcome::Skipped, QString());
+        emit FileFinished(row, slot.File.Source, TFileOutcome::Skipped, slot.File.Report);
         return false;
     }
 
-    slot.Original = std::make_unique<TKeptOriginal>(slot.File.Target);
-    WritePlaceholder(slot.File.Target);
+    try {
+        PrepareOutput(slot.File);
+    } catch (const TFileWriteError &error) {
+        // This file cannot be written; the next may well be (another name,
+        // a folder made meanwhile), so the run goes on.
+        FailWithWriteError(slot.File.Report, error);
+        m_failedSources.append(slot.File.Source);
+        emit FileFinished(row, slot.File.Source, TFileOutcome::Failed, slot.File.Report);
+        return false;
+    }
     // From here the target is reserved: another file of this run that
     // wants the same name gets a new one.
     m_writtenThisRun.insert(slot.File.Target);
+    slot.Working = true;
     StartEncoder(slot);
     return true;
+}
+
+void TConversionRun::PrepareOutput(TRunningFile &file)
+{
+    const QFileInfo info(file.Target);
+    if (!info.isFile()) {
+        WritePlaceholder(file.Target);
+        file.Output = file.Target;
+        return;
+    }
+    m_owner.RememberTemporaryFolder(info.absolutePath());
+    file.Output = CreateTemporaryBeside(file.Target);
 }
 
 bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
@@ -193,13 +239,12 @@ void TConversionRun::StartEncoder(TSlot &slot)
 {
     // A missing source leaves the input out: the encoder fails on its own.
     const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
-    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Target, slot.File.AudioTrack);
+    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack);
     try {
         slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
     } catch (...) {
-        if (!slot.Original->IsHeld())
-            RemoveBarePlaceholder(slot.File.Target);
-        slot.Original.reset(); // a kept original goes back
+        DropOutput(slot.File);
+        slot.Working = false;
         throw;
     }
 }
@@ -222,48 +267,75 @@ bool TConversionRun::FinishEndedFiles()
         if (!slot.Busy() || (slot.Io && slot.Io->IsRunning()))
             continue;
         const TFileOutcome outcome = FinishFile(slot);
-        slot.Original.reset();
+        slot.Working = false;
         if (!m_closing)
-            emit FileFinished(slot.File.Row, slot.File.Source, outcome, slot.File.LastErrorLine);
+            emit FileFinished(slot.File.Row, slot.File.Source, outcome, slot.File.Report);
     }
     return !m_closing && ConsoleIO;
 }
 
 TFileOutcome TConversionRun::FinishFile(TSlot &slot)
 {
-    const bool stopped = Interrupted() || !slot.Io;
-    const bool failed = !stopped && slot.Io->LastExitCode() != EncoderContract::ExitDone;
-    const bool neverWritten = SettleTarget(slot, stopped, failed);
+    TRunningFile &file = slot.File;
+    if (file.Report.Detail.isEmpty())
+        file.Report.Detail = file.LastErrorLine;
     // A stopped file is not a failure.
-    if (stopped)
+    if (Interrupted() || !slot.Io) {
+        DropOutput(file);
         return TFileOutcome::Stopped;
-    if (neverWritten || failed) {
-        m_failedSources.append(slot.File.Source);
+    }
+    TFileOutcome outcome = TFileOutcome::Failed;
+    if (slot.Io->LastExitCode() == EncoderContract::ExitDone) {
+        outcome = SettleOutput(file);
+    } else {
+        DropOutput(file);
+        if (file.Report.FailureKind.isEmpty())
+            file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Other);
+    }
+    if (outcome == TFileOutcome::Failed)
+        m_failedSources.append(file.Source);
+    return outcome;
+}
+
+TFileOutcome TConversionRun::SettleOutput(TRunningFile &file)
+{
+    // A success that left no audio is none: the output was never written,
+    // or went with its folder.
+    if (!HoldsOutput(file.Output)) {
+        file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Check);
+        DropOutput(file);
+        return TFileOutcome::Failed;
+    }
+    // All the source held, but less than it claims: worth keeping as a new
+    // file, never in place of one the user had.
+    if (file.SourceEndsEarly) {
+        if (file.Replaces())
+            DropOutput(file);
+        return TFileOutcome::Incomplete;
+    }
+    if (!file.Replaces())
+        return TFileOutcome::Converted;
+    try {
+        CommitTemporary(file.Output, file.Target);
+    } catch (const TFileWriteError &error) {
+        FailWithWriteError(file.Report, error);
+        DropOutput(file);
         return TFileOutcome::Failed;
     }
     return TFileOutcome::Converted;
 }
 
-bool TConversionRun::SettleTarget(TSlot &slot, bool stopped, bool failed)
+void TConversionRun::DropOutput(TRunningFile &file)
 {
-    TKeptOriginal &original = *slot.Original;
-    const QString &target = slot.File.Target;
-    // A target still holding only the placeholder was never written: an
-    // encoder that failed, or one killed by a stop before its first bytes.
-    // Whatever the encoder did write stays as it left it, unless it only
-    // stands in the way of the file it was to replace.
-    if (!original.IsHeld())
-        return RemoveBarePlaceholder(target);
-    const QFileInfo info(target);
-    const bool holdsAudio = info.exists() && !IsBarePlaceholder(target);
-    const TEncoderEnd end = stopped ? TEncoderEnd::Stopped : failed ? TEncoderEnd::Failed : TEncoderEnd::Succeeded;
-    if (ReplacementWins(end, holdsAudio)) {
-        original.Discard();
-    } else {
-        original.Restore();
-        m_writtenThisRun.remove(target); // the user's file again, not the run's
+    // A new target keeps what the encoder wrote; only a bare placeholder,
+    // never written, goes.
+    if (!file.Replaces()) {
+        RemoveBarePlaceholder(file.Target);
+        return;
     }
-    return !holdsAudio;
+    QFile::remove(file.Output);
+    file.Report.OldKept = true;
+    m_writtenThisRun.remove(file.Target); // the user's file still, not the run's
 }
 
 void TConversionRun::StopConversion()
@@ -320,7 +392,7 @@ TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const
 {
     const TOutputOptions options = m_owner.CurrentOptions();
     return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels, AudioTrack);
+                                 options.SampleRate, options.Channels, AudioTrack, options.VerifyOutput);
 }
 
 QString TConversionRun::ResolveTargetFile(const QString &Path)
@@ -379,8 +451,34 @@ void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
     static const QRegularExpression lineEnds(QStringLiteral("[\\r\\n]"));
     for (const QString &piece : text.split(lineEnds, Qt::SkipEmptyParts)) {
         const QString line = piece.trimmed();
-        if (!line.isEmpty() && !IsProgressReport(line))
+        if (!line.isEmpty() && !IsMarkerLine(line))
             slot->File.LastErrorLine = line;
     }
+    ReadMarkerLines(slot->File, text);
     emit FileProgress(slot->File.Row, ParseInto(slot->File, text));
+}
+
+void TConversionRun::ReadMarkerLines(TRunningFile &file, const QString &text)
+{
+    file.ErrorTail = (file.ErrorTail + text).right(MarkerTailLength);
+    const QString kind = TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::FailureOpen),
+                                                    QLatin1String(EncoderContract::FailureClose)));
+    if (!kind.isEmpty())
+        file.Report.FailureKind = kind;
+    const QString incomplete =
+        TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::IncompleteOpen),
+                                   QLatin1String(EncoderContract::IncompleteClose)));
+    if (incomplete.isEmpty())
+        return;
+    file.SourceEndsEarly = true;
+    // The times only word the reason: a bad one leaves them out, not the marker.
+    const QStringList seconds = incomplete.split(QLatin1Char('/'));
+    try {
+        if (seconds.size() == 2) {
+            file.Report.ReadSeconds = RoundedSeconds(seconds[0]);
+            file.Report.DeclaredSeconds = RoundedSeconds(seconds[1]);
+        }
+    } catch (const TolvaneError &) {
+        file.Report.ReadSeconds = file.Report.DeclaredSeconds = 0;
+    }
 }

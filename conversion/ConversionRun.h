@@ -2,6 +2,7 @@
 
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileReport.h"
 #include "encoder/CommandLineBuilder.h"
 
 #include <QObject>
@@ -9,11 +10,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <vector>
 
 class TConsoleIO;
-class TKeptOriginal;
 
 // The format and options a file is converted with, read from the owner at
 // the moment they are needed, so a change during a run applies to the next file.
@@ -24,6 +23,7 @@ struct TOutputOptions
     int SampleRate = 44100;
     int Channels = 2;
     QString PreferredLanguage; // the track Automatic takes when a file has it
+    bool VerifyOutput = true;  // the encoder reads back what it wrote before it reports success
 };
 
 // What the run asks of whoever owns it (the main window, or a test). The run
@@ -47,10 +47,10 @@ public:
     // The file-exists question for target: one of the TOverwriteChoice codes,
     // ocAsk when the question was closed without an answer.
     virtual quint8 AskFileExists(const QString &target) = 0;
+    // A hidden file is about to be written in folder: start-up cleans the
+    // folders it was told of, should the program not live to remove it.
+    virtual void RememberTemporaryFolder(const QString &folder) { Q_UNUSED(folder); }
 };
-
-// How one file of a run ended.
-enum class TFileOutcome { Converted, Failed, Stopped, Skipped };
 
 // The file an encoder is working on. One per running encoder: what belongs to
 // a file lives here, not in the run.
@@ -63,14 +63,18 @@ struct TRunningFile
     qint64 FDuration = 0;  // the source's duration, in seconds
     qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
+    QString Output;        // what the encoder writes: Target, or a hidden file beside an existing one
+    QString ErrorTail;     // the end of the encoder's error output, where marker lines are looked for
+    TFileReport Report;
+    bool SourceEndsEarly = false; // the encoder said the source ends before its declared length
+    bool Replaces() const { return Output != Target; }
 };
 
 // The conversion run: takes the queue's rows top to bottom, resolves each
-// target, writes its placeholder, starts libm9s, waits for it and settles what
-// it left. Up to ParallelFiles encoders run at once, each its own TConsoleIO;
-// targets are still resolved one at a time in queue order. Everything runs on
-// the thread that calls Run (the GUI thread): an encoder is tied to the thread
-// that starts it and dies with it.
+// target, writes its placeholder (or, for an existing target, a hidden file
+// beside it), starts libm9s, waits for it and settles what it left. Up to ParallelFiles encoders run at once, each its
+// own TConsoleIO; targets are still resolved one at a time in queue order. Everything runs on the thread that calls Run
+// (the GUI thread): an encoder is tied to the thread that starts it and dies with it.
 class TConversionRun : public QObject
 {
     Q_OBJECT
@@ -86,8 +90,8 @@ public:
 
     // Converts every row into folder. Returns false when the run was stopped
     // or closed, true when it went through every row (RunFinished was sent).
-    // A nested call, or one after Close, does nothing. Raises the step's
-    // error (a placeholder that cannot be written, an encoder that cannot start).
+    // A nested call, or one after Close, does nothing. A file that cannot be
+    // written fails on its own; an encoder that cannot start raises and ends the run.
     bool Run(QString folder);
     // Asks every running encoder to stop; the run ends after them.
     void StopConversion();
@@ -116,7 +120,7 @@ signals:
     // A row is taken: its file is the next one to be converted.
     void FileStarted(int row, const QString &source);
     void FileProgress(int row, const TProgressView &view);
-    void FileFinished(int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine);
+    void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
     // Every row was taken; failedSources could not be converted. folder
     // ends in "/" once a row was taken.
     void RunFinished(const QString &folder, const QStringList &failedSources);
@@ -129,8 +133,8 @@ private:
     {
         TConsoleIO *Io = nullptr;
         TRunningFile File;
-        std::unique_ptr<TKeptOriginal> Original; // set while a file is on this encoder
-        bool Busy() const { return Original != nullptr; }
+        bool Working = false; // a file is on this encoder
+        bool Busy() const { return Working; }
     };
 
     // The steps of one file, in order.
@@ -138,8 +142,10 @@ private:
     bool ResolveTarget(TRunningFile &file, const QString &folder);
     void StartEncoder(TSlot &slot);
     void WaitForAnEncoder();
+    void PrepareOutput(TRunningFile &file);
     TFileOutcome FinishFile(TSlot &slot);
-    bool SettleTarget(TSlot &slot, bool stopped, bool failed);
+    TFileOutcome SettleOutput(TRunningFile &file);
+    void DropOutput(TRunningFile &file);
     bool Interrupted() const { return !FContinue || m_closing; }
     void RequestStopAll();
 
@@ -151,6 +157,7 @@ private:
     TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
     void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
+    static void ReadMarkerLines(TRunningFile &file, const QString &text);
     void ProcessStatusChanged();
 
     IConversionOwner &m_owner;

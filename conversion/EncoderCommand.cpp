@@ -52,10 +52,10 @@ bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack)
+                                    int channels, int audioTrack, bool verifyOutput)
 {
     const bool copy = extension == QLatin1String("copy");
-    ffmpeg.Overwrite = true; // the placeholder is always there to be replaced
+    ffmpeg.Overwrite = true; // the placeholder or the hidden file is always there to be replaced
     ffmpeg.InputFile = source;
     ffmpeg.OutputFile = target;
     ffmpeg.DisableVideo = true;
@@ -67,6 +67,7 @@ TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolde
     ffmpeg.AudioChannels = copy ? QString() : QString::number(channels);
     ffmpeg.AudioCodec = copy ? QStringLiteral("copy") : QString();
     ffmpeg.Map = audioTrack >= 0 ? QStringLiteral("0:a:%1").arg(audioTrack) : QString();
+    ffmpeg.VerifyOutput = verifyOutput;
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

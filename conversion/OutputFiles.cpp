@@ -1,7 +1,5 @@
 #include "conversion/OutputFiles.h"
 
-#include "common/TolvaneError.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,12 +13,11 @@ const char PlaceholderContent[] = "temp\r\n";
 
 namespace {
 constexpr qsizetype PlaceholderSize = sizeof(PlaceholderContent) - 1;
-
-[[noreturn]] void RaiseWriteError(int code, const QString &path)
-{
-    const bool folderExists = QFileInfo(QFileInfo(path).absolutePath()).isDir();
-    throw TolvaneError(FileWriteErrorText(code, folderExists));
 }
+
+void RaiseWriteError(int code, const QString &path)
+{
+    throw TFileWriteError(code, QFileInfo(QFileInfo(path).absolutePath()).isDir());
 }
 
 QString WithoutTrailingSlashes(const QString &folder)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/TolvaneError.h"
+
 #include <QString>
 
 // The output folder and the placeholder written into each target before the
@@ -24,8 +26,20 @@ void ForceOutputFolder(const QString &folder);
 // folderExists tells ENOENT for a missing folder from one for the file itself.
 QString FileWriteErrorText(int code, bool folderExists);
 
-// Creates or empties path and writes the placeholder. Raises TolvaneError
-// with FileWriteErrorText when any step fails; a file this call created is
+// A file write that failed: FileWriteErrorText for the user, and the code,
+// which tells the run what kind of failure to name.
+class TFileWriteError : public TolvaneError
+{
+public:
+    TFileWriteError(int code, bool folderExists) : TolvaneError(FileWriteErrorText(code, folderExists)), Code(code) {}
+    int Code;
+};
+
+// Raises TFileWriteError for code, telling a missing folder of path from a missing file.
+[[noreturn]] void RaiseWriteError(int code, const QString &path);
+
+// Creates or empties path and writes the placeholder. Raises
+// TFileWriteError when any step fails; a file this call created is
 // removed again then, one that existed stays (emptied).
 void WritePlaceholder(const QString &path);
 

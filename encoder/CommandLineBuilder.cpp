@@ -105,6 +105,8 @@ constexpr std::array<Option, 18> TrailingOptions{{
 }};
 
 constexpr Option DisableVideoOption{" -vn ", nullptr, &TFFMpeg::DisableVideo};
+// libm9s's own option, after every option FFmpeg knows.
+constexpr Option VerifyOutputOption{" -verify ", nullptr, &TFFMpeg::VerifyOutput};
 constexpr Option OutputFileOption{" %s", &TFFMpeg::OutputFile, nullptr};
 
 // A value counts up to its first zero character, as a C string would.
@@ -144,6 +146,7 @@ template <typename Append> void TFFMpeg::forEachOption(Append &&append) const
             visit(option);
     for (const Option &option : TrailingOptions)
         visit(option);
+    visit(VerifyOutputOption);
     visit(OutputFileOption);
 }
 

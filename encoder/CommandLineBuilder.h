@@ -111,6 +111,7 @@ public:
     QString PacketSize;
     bool ReadRealTime = false;
     bool Loop = false;
+    bool VerifyOutput = false; // libm9s reads back what it wrote before it reports success
 
     QString OutputFile;
 

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
 #include "gui/CommonServices.h"
 #include "support/FindControl.h"
 #include "support/ProgramFixture.h"
@@ -33,10 +34,14 @@ void TestMainCommand::controlsGiveTheOptions_data()
     QTest::addColumn<bool>("mono");
     QTest::addColumn<int>("bitratePosition"); // -1: leave the default
     QTest::addColumn<int>("ratePosition");
+    QTest::addColumn<QString>("verifyOutput"); // [setting] verifyOutput=, empty: none
     QTest::addColumn<QString>("options");
-    QTest::newRow("defaults") << false << false << -1 << -1 << " -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2 ";
-    QTest::newRow("WAV, mono, lowest") << true << true << 0 << 0 << " -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1 ";
-    QTest::newRow("highest") << false << false << 17 << 11 << " -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2 ";
+    QTest::newRow("defaults") << false << false << -1 << -1 << ""
+                              << " -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  -verify ";
+    QTest::newRow("WAV, mono, lowest, unchecked")
+        << true << true << 0 << 0 << "0" << " -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1 ";
+    QTest::newRow("highest") << false << false << 17 << 11 << "1"
+                             << " -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2  -verify ";
 }
 
 void TestMainCommand::controlsGiveTheOptions()
@@ -45,8 +50,11 @@ void TestMainCommand::controlsGiveTheOptions()
     QFETCH(bool, mono);
     QFETCH(int, bitratePosition);
     QFETCH(int, ratePosition);
+    QFETCH(QString, verifyOutput);
     QFETCH(QString, options);
 
+    if (!verifyOutput.isEmpty())
+        TIniFile(frmCommon->ConfigFile).WriteString("setting", "verifyOutput", verifyOutput);
     if (wav)
         FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->setChecked(true);
     if (mono)

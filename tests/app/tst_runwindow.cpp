@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "common/IniFile.h"
 #include "console/ConsoleIO.h"
+#include "conversion/EncoderOutput.h"
 #include "gui/CommonServices.h"
 #include "support/AudioClips.h"
 #include "support/ErrorOf.h"
@@ -605,6 +606,33 @@ private slots:
         QCOMPARE(list()->item(1, 1)->text(), QString());
         QCOMPARE(frmMain->windowTitle(), title);
         verifyIdle();
+    }
+
+    // A source that ends early shows "Incomplete" and where it ends, and is
+    // counted apart at the end; a failure names its kind in the user's words,
+    // the encoder's line behind it.
+    void rowsSayWhyInTheUsersWords()
+    {
+        start(false);
+        installEncoder(m_program.folder().path(),
+                       "case \"$*\" in\n"
+                       "*a.avi*) echo ffmpeg_release_incomplete=723.2/2700.0=ffmpeg_release_incomplete >&2\n"
+                       "printf audio > \"$last\";;\n"
+                       "*) echo ffmpeg_release_failure=nosound=ffmpeg_release_failure >&2\n"
+                       "echo 'No audio' >&2\nexit 1;;\n"
+                       "esac");
+        queue({"a.avi", "damaged.avi"});
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        const QString endsEarly = FormatText(frmMain->msgSourceEndsEarly, {"12:03", "45:00"});
+        const QString silent = frmMain->msgFailNoSound + " (No audio)";
+        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateIncomplete);
+        QCOMPARE(list()->item(0, 1)->toolTip(), endsEarly);
+        QCOMPARE(list()->item(1, 1)->toolTip(), silent);
+        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
+        QCOMPARE(modal.seen.last().detail, "a.avi: " + endsEarly + "\ndamaged.avi: " + silent);
+        QVERIFY(modal.seen.last().informative.endsWith(" " + FormatText(frmMain->msgIncompleteFiles, {"1"})));
     }
 
     // A long list of failures: the main text names the first ten and how

@@ -4,21 +4,27 @@
 #include "console/ConsoleIO.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/OutputNames.h"
+#include "conversion/TemporaryOutput.h"
 #include "support/AudioClips.h"
 #include "support/ErrorOf.h"
 #include "support/StandInEncoder.h"
 #include "support/TestFiles.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <utility>
 
+#include <csignal>
+
 namespace {
 // What a file overwritten by the run held before; the NUL shows it comes back byte for byte.
 const QByteArray oldBytes("old\0tail", 8);
+// A source whose output name, with ".mp3", takes 250 bytes.
+const QString LongName(246, QLatin1Char('n'));
 
 // The window's part, played by the test: the rows, the options and the answers.
 class TStandInOwner : public IConversionOwner
@@ -46,6 +52,8 @@ struct TRunLog
 {
     QStringList Events;
     QStringList ErrorLines;
+    QStringList Kinds;       // the failure kind of each file that ended
+    QList<bool> OldKept;     // whether each file that ended left an old file as it was
     QList<qint64> Durations; // the file's duration as each progress report arrived
     bool Running = false;    // what the run said last of its encoders: the window's controls follow it
     QString Folder;          // where the run said it put the files
@@ -63,10 +71,12 @@ struct TRunLog
                 Events << QStringLiteral("progress %1").arg(view.Percent);
         });
         QObject::connect(&run, &TConversionRun::FileFinished,
-                         [this](int row, const QString &, TFileOutcome outcome, const QString &line) {
-                             static const char *names[] = {"converted", "failed", "stopped", "skipped"};
+                         [this](int row, const QString &, TFileOutcome outcome, const TFileReport &report) {
+                             static const char *names[] = {"converted", "failed", "stopped", "skipped", "incomplete"};
                              Events << QStringLiteral("%1 %2").arg(names[int(outcome)]).arg(row);
-                             ErrorLines << line;
+                             ErrorLines << report.Detail;
+                             Kinds << report.FailureKind;
+                             OldKept << report.OldKept;
                          });
         QObject::connect(&run, &TConversionRun::RunFinished, [this](const QString &folder, const QStringList &failed) {
             Folder = folder;
@@ -118,6 +128,7 @@ private slots:
             QVERIFY(QDir(m_clips.path()).mkpath(folder));
         for (const char *name : {"b.avi", "c.avi", "d.avi", "x/b.avi", "x/c.avi", "x/clip.avi", "y/clip.avi"})
             writeFile(clip(name), "stand-in source");
+        writeFile(clip(LongName + ".avi"), "stand-in source");
     }
 
     void init()
@@ -137,41 +148,61 @@ private slots:
         QTest::addColumn<bool>("stop");    // stopped once the encoder writes to its error output
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("errorLine"); // "*": any text
+        QTest::addColumn<QString>("kind");      // the failure kind the run reports
         QTest::addColumn<QByteArray>("left");   // the target afterwards; empty: gone, "*": audio
         const QByteArray writes("printf partial > \"$last\"\n");
         const QByteArray deaf("echo started >&2\nexec sleep 600");
-        QTest::newRow("real encoder") << QByteArray() << "a.wav" << false << false << "converted" << ""
+        const QByteArray checkFails(writes
+                                    + "echo ffmpeg_release_failure=check=ffmpeg_release_failure >&2\n"
+                                      "echo 'Output check failed' >&2\nexit 1");
+        // The marker comes cut in two chunks of the error output.
+        const QByteArray endsEarly("printf 'ffmpeg_release_incomp' >&2\nsleep 0.1\n"
+                                   "echo 'lete=723.4/2700.0=ffmpeg_release_incomplete' >&2\nprintf short > \"$last\"");
+        QTest::newRow("real encoder") << QByteArray() << "a.wav" << false << false << "converted" << "" << ""
                                       << QByteArray("*");
         QTest::newRow("real encoder over an old file")
-            << QByteArray() << "a.wav" << true << false << "converted" << "" << QByteArray("*");
+            << QByteArray() << "a.wav" << true << false << "converted" << "" << "" << QByteArray("*");
         QTest::newRow("real encoder, missing source")
-            << QByteArray() << "gone.avi" << false << false << "failed" << "*" << QByteArray();
+            << QByteArray() << "gone.avi" << false << false << "failed" << "*" << "*" << QByteArray();
         QTest::newRow("says why and fails") << QByteArray("echo 'Invalid data found' >&2\nexit 1") << "b.avi" << false
-                                            << false << "failed" << "Invalid data found" << QByteArray();
+                                            << false << "failed" << "Invalid data found" << "other" << QByteArray();
         QTest::newRow("progress is not a reason")
             << QByteArray("echo why >&2\necho ffmpeg_release_time=1.0=ffmpeg_release_time >&2\nexit 1") << "b.avi"
-            << false << false << "failed" << "why" << QByteArray();
+            << false << false << "failed" << "why" << "other" << QByteArray();
         QTest::newRow("ends at once with an error")
-            << QByteArray("exit 3") << "b.avi" << false << false << "failed" << "" << QByteArray();
+            << QByteArray("exit 3") << "b.avi" << false << false << "failed" << "" << "other" << QByteArray();
         QTest::newRow("ends at once with an error, over an old file")
-            << QByteArray("exit 3") << "b.avi" << true << false << "failed" << "" << oldBytes;
+            << QByteArray("exit 3") << "b.avi" << true << false << "failed" << "" << "other" << oldBytes;
         QTest::newRow("ends well, writes nothing")
-            << QByteArray("exit 0") << "b.avi" << false << false << "failed" << "" << QByteArray();
+            << QByteArray("exit 0") << "b.avi" << false << false << "failed" << "" << "check" << QByteArray();
         QTest::newRow("ends well, writes nothing, over an old file")
-            << QByteArray("exit 0") << "b.avi" << true << false << "failed" << "" << oldBytes;
+            << QByteArray("exit 0") << "b.avi" << true << false << "failed" << "" << "check" << oldBytes;
         QTest::newRow("writes, then fails")
-            << writes + "exit 1" << "b.avi" << false << false << "failed" << "" << QByteArray("partial");
+            << writes + "exit 1" << "b.avi" << false << false << "failed" << "" << "other" << QByteArray("partial");
         QTest::newRow("writes, then fails, over an old file")
-            << writes + "exit 1" << "b.avi" << true << false << "failed" << "" << oldBytes;
+            << writes + "exit 1" << "b.avi" << true << false << "failed" << "" << "other" << oldBytes;
         QTest::newRow("writes and ends well") << QByteArray("printf audio > \"$last\"\nexit 0") << "b.avi" << true
-                                              << false << "converted" << "" << QByteArray("audio");
+                                              << false << "converted" << "" << "" << QByteArray("audio");
         QTest::newRow("deaf to quit, killed by a stop")
-            << deaf << "b.avi" << false << true << "stopped" << "started" << QByteArray();
+            << deaf << "b.avi" << false << true << "stopped" << "started" << "" << QByteArray();
         QTest::newRow("stopped before audio, over an old file")
-            << deaf << "b.avi" << true << true << "stopped" << "started" << oldBytes;
+            << deaf << "b.avi" << true << true << "stopped" << "started" << "" << oldBytes;
         QTest::newRow("stopped after audio, over an old file")
             << writes + "echo written >&2\nread command\nexit 0" << "b.avi" << true << true << "stopped" << "written"
-            << QByteArray("partial");
+            << "" << oldBytes;
+        QTest::newRow("stopped after audio, keeps what it wrote")
+            << writes + "echo written >&2\nread command\nexit 0" << "b.avi" << false << true << "stopped" << "written"
+            << "" << QByteArray("partial");
+        QTest::newRow("output check fails") << checkFails << "b.avi" << false << false << "failed"
+                                            << "Output check failed" << "check" << QByteArray("partial");
+        QTest::newRow("output check fails, over an old file") << checkFails << "b.avi" << true << false << "failed"
+                                                              << "Output check failed" << "check" << oldBytes;
+        QTest::newRow("source ends early")
+            << endsEarly << "b.avi" << false << false << "incomplete" << "" << "" << QByteArray("short");
+        QTest::newRow("source ends early, over an old file")
+            << endsEarly << "b.avi" << true << false << "incomplete" << "" << "" << oldBytes;
+        QTest::newRow("long name overwritten") << QByteArray("printf audio > \"$last\"") << LongName + ".avi" << true
+                                               << false << "converted" << "" << "" << QByteArray("audio");
     }
 
     void oneFile()
@@ -182,6 +213,7 @@ private slots:
         QFETCH(bool, stop);
         QFETCH(QString, outcome);
         QFETCH(QString, errorLine);
+        QFETCH(QString, kind);
         QFETCH(QByteArray, left);
         useEncoder(script);
         m_owner.Rows = {clip(source)};
@@ -197,6 +229,11 @@ private slots:
         QCOMPARE(runAll(run, log), !stop);
 
         const bool failed = outcome == "failed";
+        if (kind == "*")
+            QVERIFY(!log.Kinds.first().isEmpty());
+        else
+            QCOMPARE(log.Kinds.first(), kind);
+        QCOMPARE(log.OldKept.first(), oldFile && outcome != "converted");
         QCOMPARE(log.Events.first(), QStringLiteral("started 0"));
         // A stopped run tells no end.
         const QStringList end =
@@ -214,8 +251,8 @@ private slots:
             QVERIFY(QFileInfo(target).size() > 1000);
         else
             QCOMPARE(contentOf(target), left);
-        // Nothing moved aside stays behind.
-        QCOMPARE(outputFiles().size(), left.isEmpty() ? 0 : 1);
+        // No hidden file stays behind.
+        QCOMPARE(outputFiles(), left.isEmpty() ? QStringList() : QStringList{QFileInfo(target).fileName()});
     }
 
     // A failed file does not end the run: a damaged video gives the old file
@@ -309,9 +346,8 @@ private slots:
         QFETCH(QStringList, sources);
         QFETCH(QStringList, events);
         // b.avi never ends by itself: it waits for the stop command.
-        useEncoder(
-            "case \"$last\" in *b.mp3) printf partial > \"$last\"\necho written >&2\nread command\nexit 0;; esac\n"
-            "printf audio > \"$last\"");
+        useEncoder("case \"$*\" in *b.avi*) printf partial > \"$last\"\necho written >&2\nread command\nexit 0;; esac\n"
+                   "printf audio > \"$last\"");
         for (const QString &source : sources)
             m_owner.Rows << clip(source);
         TConversionRun run(m_owner);
@@ -414,6 +450,31 @@ private slots:
         QCOMPARE(outputFiles(), expectedFiles);
     }
 
+    // The program killed while the hidden file holds audio: the old file is
+    // still there, byte for byte, and the next start removes the leftover.
+    void killedDuringAnOverwrite()
+    {
+        useEncoder("printf new-audio > \"$last\"\necho written >&2\nread command\nexit 0");
+        writeFile(out("b.mp3"), oldBytes);
+        const QString config = m_program->filePath("config.ini");
+        writeFile(config, "[setting]\n");
+        QProcess driver;
+        driver.start(TOLVANE_TEST_BIN_DIR "/rundriver", {m_program->path(), m_output->path(), config, clip("b.avi")});
+        while (!driver.readAllStandardOutput().contains("writing"))
+            QVERIFY(driver.waitForReadyRead());
+        const QStringList during = outputFiles();
+        QCOMPARE(during.size(), 2);
+        QCOMPARE(contentOf(out(during.first())), QByteArray("new-audio"));
+        ::kill(pid_t(driver.processId()), SIGKILL);
+        QVERIFY(driver.waitForFinished());
+        QCOMPARE(outputFiles(), during);
+        QCOMPARE(contentOf(out("b.mp3")), oldBytes);
+
+        CleanTemporaryFolders(config);
+        QCOMPARE(outputFiles(), QStringList{"b.mp3"});
+        QCOMPARE(contentOf(out("b.mp3")), oldBytes);
+    }
+
     // An answer for every collision holds for the next run without asking.
     void rememberedAnswerHoldsAcrossRuns()
     {
@@ -432,20 +493,22 @@ private slots:
     }
 
     // Output folders: missing ones are made and named with a "/" at the end;
-    // a file in the way, or an encoder missing from the program folder, ends
-    // the run with the system's error and leaves an old file as it was.
+    // a file in the way fails each file with the system's error, and the run
+    // goes on; an encoder missing from the program folder ends the run with
+    // the system's error and leaves an old file as it was.
     void folderAndEncoder_data()
     {
         QTest::addColumn<QString>("folder"); // relative to a temporary folder
         QTest::addColumn<bool>("encoder");
         QTest::addColumn<bool>("oldFile"); // b.mp3 exists and is to be overwritten
         QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("failed"); // the reason each file failed with, empty when none
         const QString noEncoder("System Error.  Code: 2.\r\nNo such file or directory.");
-        QTest::newRow("missing, with parents") << "deep/er/out" << true << false << "";
-        QTest::newRow("trailing slash kept") << "out/" << true << false << "";
-        QTest::newRow("a file in the way") << "file/out" << true << false << "Invalid filename.";
-        QTest::newRow("no encoder") << "out" << false << false << noEncoder;
-        QTest::newRow("no encoder, over an old file") << "out" << false << true << noEncoder;
+        QTest::newRow("missing, with parents") << "deep/er/out" << true << false << "" << "";
+        QTest::newRow("trailing slash kept") << "out/" << true << false << "" << "";
+        QTest::newRow("a file in the way") << "file/out" << true << false << "" << "Invalid filename";
+        QTest::newRow("no encoder") << "out" << false << false << noEncoder << "";
+        QTest::newRow("no encoder, over an old file") << "out" << false << true << noEncoder << "";
     }
 
     void folderAndEncoder()
@@ -454,6 +517,7 @@ private slots:
         QFETCH(bool, encoder);
         QFETCH(bool, oldFile);
         QFETCH(QString, error);
+        QFETCH(QString, failed);
         QTemporaryDir base;
         writeFile(base.filePath("file"), "x");
         const QString path = base.filePath(folder);
@@ -476,7 +540,10 @@ private slots:
         QCOMPARE(m_owner.Asked.size(), int(oldFile));
         if (error.isEmpty()) {
             QCOMPARE(log.Folder, WithTrailingSlash(path));
-            QCOMPARE(filesIn(path), (QStringList{"b.mp3", "c.mp3"}));
+            QCOMPARE(log.Events.filter(QRegularExpression("^failed")).size(), failed.isEmpty() ? 0 : 2);
+            const QStringList reasons = failed.isEmpty() ? QStringList{"", ""} : QStringList{failed, failed};
+            QCOMPARE(log.ErrorLines, reasons);
+            QCOMPARE(filesIn(path), failed.isEmpty() ? (QStringList{"b.mp3", "c.mp3"}) : QStringList());
             return;
         }
         // No file is told converted or failed, and no end.
@@ -532,15 +599,22 @@ private slots:
         QTest::addColumn<QStringList>("sources");
         QTest::addColumn<QStringList>("oldTargets"); // answered with overwrite once, each
         QTest::addColumn<bool>("stop");
-        QTest::addColumn<int>("outputs"); // files in the output folder afterwards
-        QTest::newRow("one at a time") << 1 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
-        QTest::newRow("two of three") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3;
-        QTest::newRow("more encoders than rows") << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2;
+        QTest::addColumn<int>("outputs");     // files in the output folder afterwards
+        QTest::addColumn<bool>("folderGone"); // the output folder is deleted while the files convert
+        QTest::newRow("one at a time") << 1 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3
+                                       << false;
+        QTest::newRow("two of three") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3
+                                      << false;
+        QTest::newRow("more encoders than rows")
+            << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2 << false;
         QTest::newRow("questions in queue order")
-            << 3 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList{"b.mp3", "c.mp3"} << false << 3;
+            << 3 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList{"b.mp3", "c.mp3"} << false << 3 << false;
         QTest::newRow("reserved target gets a new name")
-            << 2 << QStringList{"b.avi", "x/b.avi", "c.avi"} << QStringList() << false << 3;
-        QTest::newRow("stop stops all") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << true << 2;
+            << 2 << QStringList{"b.avi", "x/b.avi", "c.avi"} << QStringList() << false << 3 << false;
+        QTest::newRow("stop stops all") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << true << 2
+                                        << false;
+        QTest::newRow("output folder deleted meanwhile")
+            << 2 << QStringList{"b.avi", "c.avi"} << QStringList{"b.mp3"} << false << 0 << true;
     }
 
     void severalAtOnce()
@@ -550,6 +624,7 @@ private slots:
         QFETCH(QStringList, oldTargets);
         QFETCH(bool, stop);
         QFETCH(int, outputs);
+        QFETCH(bool, folderGone);
         useEncoder("printf partial > \"$last\"\necho waiting >&2\nread command\nexit 0");
         QVERIFY(QDir(m_clips.path()).mkpath("x"));
         for (const char *name : {"c.avi", "d.avi", "x/b.avi"})
@@ -574,6 +649,8 @@ private slots:
                 return;
             if (stop)
                 return run.StopConversion();
+            if (folderGone)
+                QVERIFY(QDir(m_output->path()).removeRecursively());
             for (TConsoleIO *io : run.findChildren<TConsoleIO *>())
                 if (io->IsRunning())
                     io->SendCommand("go\n");
@@ -586,8 +663,15 @@ private slots:
         for (int row = 0; row < (stop ? together : sources.size()); ++row)
             started << QStringLiteral("started %1").arg(row);
         QCOMPARE(log.Events.filter("started"), started);
-        QCOMPARE(log.Events.filter(stop ? "stopped" : "converted").size(), started.size());
-        QCOMPARE(log.Events.filter("finished"), stop ? QStringList() : QStringList{"finished, 0 failed"});
+        // A file whose output went with its folder fails, with a reason.
+        QCOMPARE(log.Events.filter(QRegularExpression(stop         ? "^stopped"
+                                                      : folderGone ? "^failed"
+                                                                   : "^converted"))
+                     .size(),
+                 started.size());
+        QCOMPARE(log.Events.filter("finished"),
+                 stop ? QStringList() : QStringList{QStringLiteral("finished, %1 failed").arg(folderGone ? 2 : 0)});
+        QCOMPARE(log.Kinds.count(QString()), folderGone ? 0 : started.size());
         QCOMPARE(m_owner.Asked,
                  QStringList(oldTargets).replaceInStrings(QRegularExpression("^"), m_output->path() + '/'));
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden).size(), outputs);

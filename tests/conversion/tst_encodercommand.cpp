@@ -1,5 +1,6 @@
 #include "conversion/EncoderCommand.h"
 #include "encoder/CommandLineBuilder.h"
+#include "encoder/libm9s/EncoderContract.h"
 
 #include <QTest>
 
@@ -178,7 +179,11 @@ void TestEncoderCommand::sameBuilderServesEveryFile()
 {
     // Each call overwrites what the previous file set; nothing leaks across.
     TFFMpeg ffmpeg;
-    BuildEncoderCommand(ffmpeg, "/p/", "/v/zero.mkv", "/m/zero.ac3", "copy", 8, 6000, 1, 1);
+    // The output check, asked for once, comes last before the output, as libm9s expects it.
+    const TEncoderCommand checked =
+        BuildEncoderCommand(ffmpeg, "/p/", "/v/zero.mkv", "/m/zero.ac3", "copy", 8, 6000, 1, 1, true);
+    QCOMPARE(checked.Arguments.mid(checked.Arguments.size() - 2),
+             (QStringList{EncoderContract::VerifyOption, "/m/zero.ac3"}));
     BuildEncoderCommand(ffmpeg, "/p/", "/v/first.avi", "/m/first.wav", "wav", 8, 6000, 1);
     const TEncoderCommand second =
         BuildEncoderCommand(ffmpeg, "/p/", "/v/second.avi", "/m/second.mp3", "mp3", 320, 48000, 2);

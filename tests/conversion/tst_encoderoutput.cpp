@@ -1,4 +1,5 @@
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileReport.h"
 #include "support/ErrorOf.h"
 
 #include <QLocale>
@@ -298,6 +299,48 @@ private slots:
         QCOMPARE(ProgressStatusText(QStringLiteral("Converting file %s"), 2, 5, QStringLiteral("00:03:25"),
                                     QStringLiteral("/videos/a clip.avi")),
                  QStringLiteral("Converting file 2/5 [-00:03:25] /videos/a clip.avi"));
+    }
+
+    // What a row's tool tip and the end message say of how a file ended.
+    void reportText_data()
+    {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint64>("read");
+        QTest::addColumn<qint64>("declared");
+        QTest::addColumn<bool>("oldKept");
+        QTest::addColumn<QString>("text");
+        const int failed = int(TFileOutcome::Failed);
+        const int incomplete = int(TFileOutcome::Incomplete);
+        QTest::newRow("failed, in the user's words, then the encoder's")
+            << failed << "nosound" << qint64(0) << qint64(0) << false << "Silent. (why)";
+        QTest::newRow("unknown kind is any other failure")
+            << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)";
+        QTest::newRow("failed over an old file")
+            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept.";
+        QTest::newRow("ends early") << incomplete << "" << qint64(723) << qint64(2700) << false
+                                    << "ends at 12:03 of 45:00";
+        QTest::newRow("ends early, hours")
+            << incomplete << "" << qint64(3723) << qint64(36000) << true << "ends at 1:02:03 of 10:00:00. Old kept.";
+        QTest::newRow("ends early, times unreadable")
+            << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?";
+        QTest::newRow("stopped over an old file")
+            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << true << "Old kept.";
+        QTest::newRow("converted") << int(TFileOutcome::Converted) << "" << qint64(0) << qint64(0) << false << "";
+    }
+
+    void reportText()
+    {
+        QFETCH(int, outcome);
+        QFETCH(QString, kind);
+        QFETCH(qint64, read);
+        QFETCH(qint64, declared);
+        QFETCH(bool, oldKept);
+        QFETCH(QString, text);
+        const TReportTexts texts{
+            {{"nosound", "Silent."}, {"check", "Unchecked."}, {"other", "Failed."}}, "ends at %s of %s", "Old kept."};
+        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind, read, declared, oldKept};
+        QCOMPARE(ReportText(TFileOutcome(outcome), report, texts), text);
     }
 };
 

@@ -1,4 +1,3 @@
-#include "conversion/KeptOriginal.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "support/ErrorOf.h"

@@ -27,8 +27,9 @@ public:
     {
         QString objectName;
         QString title;
-        QString text;   // a message box's text; empty for other dialogs
-        QString detail; // a message box's detailed text
+        QString text;        // a message box's text; empty for other dialogs
+        QString detail;      // a message box's detailed text
+        QString informative; // a message box's informative text
     };
 
     QList<Seen> seen;
@@ -93,10 +94,11 @@ private:
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal == m_handling)
             return;
-        Seen s{modal->objectName(), modal->windowTitle(), QString(), QString()};
+        Seen s{modal->objectName(), modal->windowTitle(), QString(), QString(), QString()};
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             s.text = box->text();
             s.detail = box->detailedText();
+            s.informative = box->informativeText();
         }
         m_handling = modal;
         if (m_answers.empty()) {

@@ -1,0 +1,37 @@
+#include "conversion/FileReport.h"
+
+#include "conversion/EncoderOutput.h"
+#include "encoder/libm9s/EncoderContract.h"
+
+namespace Kind = EncoderContract::FailureKind;
+
+QString PlayTime(qint64 seconds)
+{
+    const qint64 hours = seconds / 3600;
+    const QString minutesAndSeconds = QStringLiteral("%1:%2")
+                                          .arg(seconds / 60 % 60, hours ? 2 : 1, 10, QLatin1Char('0'))
+                                          .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return hours ? QString::number(hours) + QLatin1Char(':') + minutesAndSeconds : minutesAndSeconds;
+}
+
+QString ReportText(TFileOutcome outcome, const TFileReport &report, const TReportTexts &texts)
+{
+    QString text;
+    if (outcome == TFileOutcome::Failed) {
+        text = texts.Failures.value(report.FailureKind, texts.Failures.value(QLatin1String(Kind::Other)));
+        // The encoder's own words stay, for whoever looks closer.
+        if (!report.Detail.isEmpty())
+            text += QStringLiteral(" (") + report.Detail + QLatin1Char(')');
+    } else if (outcome == TFileOutcome::Incomplete) {
+        // A marker whose times could not be read still says the file is short.
+        const bool timed = report.DeclaredSeconds > 0;
+        text = FormatText(texts.SourceEndsEarly, {timed ? PlayTime(report.ReadSeconds) : QStringLiteral("?"),
+                                                  timed ? PlayTime(report.DeclaredSeconds) : QStringLiteral("?")});
+    }
+    if (report.OldKept && outcome != TFileOutcome::Converted)
+        text += (text.isEmpty()                    ? QString()
+                 : text.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
+                                                   : QStringLiteral(". "))
+                + texts.OldFileKept;
+    return text;
+}

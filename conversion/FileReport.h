@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QtGlobal>
+
+// How one file of a run ended. Incomplete: the encoder converted all the
+// source held, which ends well before the length it declares.
+enum class TFileOutcome { Converted, Failed, Stopped, Skipped, Incomplete };
+
+// Why a file ended as it did, for its row and the end message.
+struct TFileReport
+{
+    QString Detail;         // the encoder's last message, or the system's text for a write that failed
+    QString FailureKind;    // Failed: one of EncoderContract::FailureKind
+    qint64 ReadSeconds = 0; // Incomplete: where the source's audio ends
+    qint64 DeclaredSeconds = 0;
+    bool OldKept = false; // an existing file was to be replaced and stays as it was
+};
+
+// The user's language for a report, from the language file.
+struct TReportTexts
+{
+    QHash<QString, QString> Failures; // by failure kind; "other" stands for any kind not here
+    QString SourceEndsEarly;          // "the source ends at %s of %s"
+    QString OldFileKept;              // "The old file was kept."
+};
+
+// seconds as a player shows a length: "12:03", "1:02:03".
+QString PlayTime(qint64 seconds);
+
+// What the row's tool tip and the end message say of a file, on one line;
+// empty when there is nothing to say (a file converted or skipped).
+QString ReportText(TFileOutcome outcome, const TFileReport &report, const TReportTexts &texts);
