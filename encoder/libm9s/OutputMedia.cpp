@@ -329,7 +329,7 @@ void OutputMedia::WriteJoined(AVPacket *packet, int64_t samples)
     av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
     const int ret = av_write_frame(muxer_.get(), packet);
     if (ret < 0)
-        throw EncoderError(file_->WriteErrorText(ret));
+        throw file_->WriteError(ret);
 }
 
 void OutputMedia::Finish()
