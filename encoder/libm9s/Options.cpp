@@ -128,6 +128,10 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
                 throw OptionError("Invalid value '" + codec
                                   + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
+        } else if (arg == "-chapter") {
+            options.chapter = ParseWholeNumber(arg, value(), 1, 9999);
+        } else if (arg == "-nocover") {
+            options.cover = false;
         } else if (arg == "-probe") {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {

@@ -1,6 +1,7 @@
 #pragma once
 // The encoder's command line: the options the program's builder emits,
-// each as its own argument, plus -t, -ss, -map, -acodec copy and -probe.
+// each as its own argument, plus -t, -ss, -map, -acodec copy, -probe,
+// -chapter and -nocover.
 
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,8 @@ struct EncoderOptions {
     bool copy = false;                 // -acodec copy: the audio packets as they are
     std::optional<int> audioTrack;     // -map 0:a:N, counted among the audio streams
     std::string probePath;             // -probe FILE: list the audio tracks, convert nothing
+    std::optional<int> chapter;        // -chapter N, counted from 1: that chapter only
+    bool cover = true;                 // -nocover: no picture in the output
 };
 
 // Throws OptionError with a one-line text naming the offending argument.

@@ -1,11 +1,11 @@
 #include "StreamCopy.h"
 
 #include "EncoderError.h"
+#include "Extras.h"
 #include "InputMedia.h"
 #include "Messages.h"
 #include "OutputFile.h"
 #include "StopControl.h"
-#include "Tags.h"
 #include "TimeText.h"
 
 extern "C" {
@@ -16,6 +16,7 @@ extern "C" {
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -44,7 +45,7 @@ std::string Extension(const std::string &path)
 // One copy, from opening the input to the trailer.
 class StreamCopy {
 public:
-    explicit StreamCopy(const EncoderOptions &options) : options_(options) {}
+    explicit StreamCopy(EncoderOptions options) : options_(std::move(options)) {}
     void Run();
 
 private:
@@ -58,7 +59,8 @@ private:
     void FinishPartial() noexcept;
     void ReportProgress(bool final);
 
-    const EncoderOptions &options_;
+    EncoderOptions options_; // a copy: -chapter N turns into a start and a length
+    std::unique_ptr<OutputExtras> extras_;
     InputMedia input_;
     std::unique_ptr<OutputFile> file_;
     OutputContextPtr muxer_;
@@ -83,6 +85,7 @@ void StreamCopy::Run()
     if (!input_.Open(options_.inputPath))
         return;
     input_.SelectAudio(options_.audioTrack);
+    ApplyChapterChoice(input_, options_);
 
     const AVStream *audio = input_.Audio();
     const CopyContainer container = ChooseCopyContainer(audio->codecpar->codec_id, options_.outputPath);
@@ -121,9 +124,8 @@ void StreamCopy::OpenOutput()
     out_->codecpar->codec_tag = 0; // the source container's tag means nothing in another one
     out_->time_base = audio->time_base;
     out_->disposition = AV_DISPOSITION_DEFAULT;
-    if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
-        av_dict_set(&out_->metadata, "language", language->value, 0);
-    CopyTags(input_.Format()->metadata, audio->metadata, &context->metadata);
+    extras_ = std::make_unique<OutputExtras>(input_, options_);
+    extras_->Prepare(context, out_);
 
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
@@ -185,6 +187,7 @@ void StreamCopy::Start()
     if (ret < 0)
         throw EncoderError(file_->WriteErrorText(ret));
     started_ = true;
+    extras_->WriteAfterHeader(muxer_.get());
 }
 
 void StreamCopy::Write(AVPacket &packet)
