@@ -13,7 +13,7 @@ PACKAGES=(
   hyperfine time
   clang-format-19
   dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info
-  python3
+  python3 python3-mutagen
 )
 
 missing=()

@@ -128,7 +128,9 @@ void SelectChapter(const std::vector<Chapter> &chapters, EncoderOptions &options
                            + std::to_string(chapters.size()) + ", counted from 1)");
     const Chapter &chapter = chapters[size_t(number) - 1];
     const int64_t start = av_sat_add64(chapter.startUs, options.startUs);
-    int64_t end = chapter.endUs;
+    // The last chapter takes what follows it too (an encoder's padding, a
+    // list that ends early), so that the pieces add up to the whole.
+    int64_t end = size_t(number) == chapters.size() ? kOpenEnd : chapter.endUs;
     if (options.durationUs)
         end = std::min(end, av_sat_add64(start, *options.durationUs));
     options.startUs = start;

@@ -31,8 +31,9 @@ std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStar
 std::vector<Chapter> ChaptersWithin(const std::vector<Chapter> &chapters, int64_t startUs,
                                     std::optional<int64_t> durationUs);
 
-// -chapter N turns into the chapter's start and length, with -ss and -t
-// counted within it. Throws EncoderError when there is no chapter N.
+// -chapter N turns into the chapter's start and length (the last one runs
+// to the end of the file), with -ss and -t counted within it. Throws
+// EncoderError when there is no chapter N.
 void SelectChapter(const std::vector<Chapter> &chapters, EncoderOptions &options);
 
 // Into the muxer (before its header) as its format keeps them: MP3 (ID3
