@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,10 @@ struct CoverArt {
 
 // The front cover if one is marked so, else the first JPEG or PNG picture.
 std::optional<CoverArt> FindCover(const AVFormatContext *input);
+
+// A FLAC picture block, and so a FLAC or Ogg cover, holds less than 16 MiB;
+// a larger picture would fail the whole file.
+inline constexpr size_t kMaxCoverBytes = (size_t(1) << 24) - 4096;
 
 const char *CoverMimeType(AVCodecID codec);
 

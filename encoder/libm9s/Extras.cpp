@@ -1,6 +1,7 @@
 #include "Extras.h"
 
 #include "InputMedia.h"
+#include "Messages.h"
 #include "Tags.h"
 
 extern "C" {
@@ -46,6 +47,10 @@ OutputExtras::OutputExtras(const InputMedia &input, const EncoderOptions &option
     }
     if (options.cover)
         cover_ = FindCover(input.Format());
+    if (cover_ && cover_->data.size() > kMaxCoverBytes) {
+        WriteLine("The cover picture (" + std::to_string(cover_->data.size() >> 20) + " MiB) is too large to keep");
+        cover_.reset();
+    }
 }
 
 void OutputExtras::Prepare(AVFormatContext *muxer, AVStream *audio)
