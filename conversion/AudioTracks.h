@@ -17,7 +17,8 @@ struct TAudioTrack
     QString Layout; // stereo, 5.1(side), ...
 };
 
-// The tracks of a `-probe` listing; empty when the text is not one.
+// The tracks of a `-probe` listing; empty when the text is not one. The
+// chapter lines after the tracks are not tracks.
 QList<TAudioTrack> ParseTrackList(const QString &text);
 
 // Runs `libm9s -probe source` from encoderFolder and reads its list. Waits at

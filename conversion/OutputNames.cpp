@@ -14,6 +14,33 @@ QString ExtensionOf(const QString &path)
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? QString() : name.mid(dot);
 }
+
+// The longest file name Linux file systems take, in bytes.
+constexpr qsizetype MaxNameBytes = 255;
+
+QString FileNameSafe(const QString &text)
+{
+    static const QString forbidden = QStringLiteral("/\\:*?\"<>|");
+    QString safe;
+    for (const QChar c : text.simplified())
+        safe += (c.unicode() < 0x20 || forbidden.contains(c)) ? QLatin1Char('_') : c;
+    // Windows drops trailing dots and blanks, and would then find another name.
+    while (safe.endsWith(QLatin1Char('.')) || safe.endsWith(QLatin1Char(' ')))
+        safe.chop(1);
+    return safe;
+}
+
+// Drops whole characters from the end of text until excess bytes are gone
+// (or text is); returns the bytes still to drop.
+qsizetype CutBytes(QString &text, qsizetype excess)
+{
+    while (excess > 0 && !text.isEmpty()) {
+        const qsizetype n = text.size() >= 2 && text.back().isLowSurrogate() ? 2 : 1;
+        excess -= text.right(n).toUtf8().size();
+        text.chop(n);
+    }
+    return excess;
+}
 }
 
 QString FileNamePart(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
@@ -30,6 +57,26 @@ QString OutputFilePath(const QString &folder, const QString &source, const QStri
     if (dot >= 0)
         name.truncate(dot);
     return WithTrailingSlash(folder) + name + QLatin1Char('.') + ext;
+}
+
+QString ChapterOutputFilePath(const QString &folder, const QString &source, const QString &ext, int number, int total,
+                              const QString &title)
+{
+    QString base = FileNamePart(OutputFilePath(folder, source, ext));
+    base.chop(ext.size() + 1);
+    const int digits = qMax(2, int(QString::number(total).size()));
+    const QString numberPart = QStringLiteral(" - ") + QString::number(number).rightJustified(digits, QLatin1Char('0'));
+    QString titlePart = FileNameSafe(title);
+    const QString tail = QLatin1Char('.') + ext;
+    const auto bytes = [](const QString &s) { return s.toUtf8().size(); };
+    qsizetype excess =
+        bytes(base) + bytes(numberPart) + (titlePart.isEmpty() ? 0 : 3 + bytes(titlePart)) + bytes(tail) - MaxNameBytes;
+    excess = CutBytes(titlePart, excess);
+    if (titlePart.isEmpty())
+        excess = CutBytes(base, excess - (FileNameSafe(title).isEmpty() ? 0 : 3));
+    const QString name =
+        base + numberPart + (titlePart.isEmpty() ? QString() : QStringLiteral(" - ") + FileNameSafe(titlePart)) + tail;
+    return WithTrailingSlash(folder) + name;
 }
 
 QString AutoRenameTarget(const QString &path)

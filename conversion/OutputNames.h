@@ -29,6 +29,15 @@ QString WithTrailingSlash(const QString &folder);
 // has none, in folder. The source's own folder plays no part.
 QString OutputFilePath(const QString &folder, const QString &source, const QString &ext);
 
+// The output file for chapter number (from 1) of total chapters of source,
+// in folder: "<source name> - 01 - <chapter title>.<ext>", the number with as
+// many digits as total has, at least two, and " - <title>" left out when the
+// chapter has none. Characters a file name cannot hold on the common file
+// systems (/ \ : * ? " < > | and control characters) become "_", and the
+// title, then the source's name, is cut so the name fits in 255 bytes.
+QString ChapterOutputFilePath(const QString &folder, const QString &source, const QString &ext, int number, int total,
+                              const QString &title);
+
 // path itself when no file of that name exists, otherwise the first free name
 // in the row path + "(1)" + extension, applied to the whole previous name:
 // clip.mp3, clip.mp3(1).mp3, clip.mp3(1).mp3(1).mp3, ...

@@ -14,7 +14,7 @@ PACKAGES=(
   clang-format-19
   dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info lintian
   iso-codes
-  python3
+  python3 python3-mutagen
 )
 
 missing=()

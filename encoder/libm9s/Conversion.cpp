@@ -5,7 +5,6 @@
 #include "Messages.h"
 #include "OutputCheck.h"
 #include "StopControl.h"
-#include "Tags.h"
 #include "TimeText.h"
 
 extern "C" {
@@ -86,6 +85,7 @@ void Conversion::OpenInput()
         return;
     }
     input_.SelectAudio(options_.audioTrack);
+    ApplyChapterChoice(input_, options_);
     input_.OpenDecoder();
 }
 
@@ -142,13 +142,10 @@ OutputSettings Conversion::ChooseOutputSettings()
 
 void Conversion::OpenOutput()
 {
-    AVDictionary *tags = nullptr;
-    if (opened_)
-        CopyTags(input_.Format()->metadata, input_.Audio()->metadata, &tags);
-    std::unique_ptr<AVDictionary, DictionaryDeleter> ownedTags(tags);
-
     const OutputSettings settings = ChooseOutputSettings();
-    output_ = std::make_unique<OutputMedia>(settings, tags);
+    output_ = std::make_unique<OutputMedia>(settings);
+    if (opened_)
+        output_->Carry(std::make_unique<OutputExtras>(input_, options_));
     ReportFitted("Hz", settings.sampleRate, output_->SampleRate());
     if (output_->BitrateKbits() && output_->BitrateKbits() != settings.bitrateKbits)
         ReportFitted("kbit/s", settings.bitrateKbits, output_->BitrateKbits(),
@@ -160,8 +157,13 @@ void Conversion::OpenOutput()
     output_->Attach(file_.get());
     resampler_ = std::make_unique<Resampler>(output_->Layout(), output_->SampleFormat(), output_->SampleRate());
 
-    if (options_.durationUs)
-        limitSamples_ = av_rescale(*options_.durationUs, output_->SampleRate(), AV_TIME_BASE);
+    // Reckoned from both ends, so that pieces cut at the same points add up
+    // to the whole, sample for sample.
+    if (options_.durationUs) {
+        const int rate = output_->SampleRate();
+        const int64_t end = av_sat_add64(options_.startUs, *options_.durationUs);
+        limitSamples_ = av_rescale(end, rate, AV_TIME_BASE) - av_rescale(options_.startUs, rate, AV_TIME_BASE);
+    }
     if (limitSamples_ && *limitSamples_ <= 0)
         limitReached_ = true;
 }

@@ -16,11 +16,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Conversion {
 public:
-    explicit Conversion(const EncoderOptions &options) : options_(options) {}
+    explicit Conversion(EncoderOptions options) : options_(std::move(options)) {}
     void Run();
 
 private:
@@ -44,7 +45,7 @@ private:
     void Finish();
     void ReportProgress(bool final);
 
-    const EncoderOptions &options_;
+    EncoderOptions options_; // a copy: -chapter N turns into a start and a length
     InputMedia input_;
     bool opened_ = false;
     bool stopped_ = false;

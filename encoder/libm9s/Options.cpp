@@ -137,6 +137,10 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             options.threads = ParseWholeNumber(arg, value(), 1, kMaxThreads);
         } else if (arg == EncoderContract::VerifyOption) {
             options.verify = true;
+        } else if (arg == "-chapter") {
+            options.chapter = ParseWholeNumber(arg, value(), 1, 9999);
+        } else if (arg == "-nocover") {
+            options.cover = false;
         } else if (arg == "-probe") {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {

@@ -1,7 +1,7 @@
 #pragma once
 // The encoder's command line: the options the program's builder emits,
-// each as its own argument, plus -t, -ss, -map, -acodec copy, -threads and
-// -probe.
+// each as its own argument, plus -t, -ss, -map, -acodec copy, -threads,
+// -verify, -chapter, -nocover and -probe.
 
 #include <cstdint>
 #include <optional>
@@ -25,6 +25,8 @@ struct EncoderOptions {
     std::string probePath;             // -probe FILE: list the audio tracks, convert nothing
     int threads = 0;                   // -threads N; 0: one per core
     bool verify = false;               // -verify: read the output back before reporting success
+    std::optional<int> chapter;        // -chapter N, counted from 1: that chapter only
+    bool cover = true;                 // -nocover: no picture in the output
 };
 
 // Throws OptionError with a one-line text naming the offending argument.

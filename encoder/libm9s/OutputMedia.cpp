@@ -77,10 +77,10 @@ int PickSampleRate(const AVCodec *codec, int wanted)
 
 } // namespace
 
-OutputMedia::OutputMedia(const OutputSettings &settings, const AVDictionary *tags) : format_(settings.format)
+OutputMedia::OutputMedia(const OutputSettings &settings) : format_(settings.format)
 {
     OpenEncoder(settings);
-    OpenMuxer(settings, tags);
+    OpenMuxer(settings);
     packet_ = MakePacket();
 }
 
@@ -155,15 +155,19 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
     }
 }
 
-void OutputMedia::OpenMuxer(const OutputSettings &settings, const AVDictionary *tags)
+void OutputMedia::OpenMuxer(const OutputSettings &settings)
 {
     muxer_ = MakeMuxer(MuxerName(settings.format), &stream_);
     const int ret = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
     if (ret < 0)
         throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
     stream_->time_base = encoder_->time_base;
-    if (tags && av_dict_copy(&muxer_->metadata, tags, 0) < 0)
-        throw std::bad_alloc();
+}
+
+void OutputMedia::Carry(std::unique_ptr<OutputExtras> extras)
+{
+    extras_ = std::move(extras);
+    extras_->Prepare(muxer_.get(), stream_);
 }
 
 void OutputMedia::Start()
@@ -180,6 +184,8 @@ void OutputMedia::Start()
     if (ret < 0)
         throw file_->WriteError(ret);
     started_ = true;
+    if (extras_)
+        extras_->WriteAfterHeader(muxer_.get());
 }
 
 int OutputMedia::BitrateKbits() const

@@ -5,10 +5,12 @@
 // first audio (or the end of a stopped conversion) asks for Start().
 
 #include "AvHandles.h"
+#include "Extras.h"
 #include "Options.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class OutputFile;
 
@@ -28,8 +30,8 @@ int FitBitrate(int wanted, const std::function<bool(int)> &accepts);
 
 class OutputMedia {
 public:
-    // Sets up encoder and muxer; throws EncoderError. tags are copied.
-    OutputMedia(const OutputSettings &settings, const AVDictionary *tags);
+    // Sets up encoder and muxer; throws EncoderError.
+    explicit OutputMedia(const OutputSettings &settings);
     ~OutputMedia();
     OutputMedia(const OutputMedia &) = delete;
     OutputMedia &operator=(const OutputMedia &) = delete;
@@ -43,6 +45,8 @@ public:
     int FrameSize() const { return encoder_->frame_size; }
 
     void Attach(OutputFile *file) { file_ = file; }
+    // Tags, cover and chapters of the source, for the header (before Start()).
+    void Carry(std::unique_ptr<OutputExtras> extras);
 
     // Room for n samples in SampleFormat(), one pointer per plane; valid
     // until the next Commit().
@@ -78,7 +82,7 @@ private:
     void OpenEncoder(const OutputSettings &settings);
     CodecContextPtr TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error,
                                AVDictionary **options = nullptr) const;
-    void OpenMuxer(const OutputSettings &settings, const AVDictionary *tags);
+    void OpenMuxer(const OutputSettings &settings);
     void EncodeFromFifo(bool final);
     void SendFrame(const AVFrame *frame);
     void WritePacket(AVPacket *packet);
@@ -90,6 +94,7 @@ private:
     OutputContextPtr muxer_;
     AVStream *stream_ = nullptr;
     OutputFile *file_ = nullptr;
+    std::unique_ptr<OutputExtras> extras_;
     bool started_ = false;
     bool trailerWritten_ = false;
 

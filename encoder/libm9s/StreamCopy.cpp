@@ -1,13 +1,13 @@
 #include "StreamCopy.h"
 
 #include "EncoderError.h"
+#include "Extras.h"
 #include "InputMedia.h"
 #include "MemorySink.h"
 #include "Messages.h"
 #include "OutputCheck.h"
 #include "OutputFile.h"
 #include "StopControl.h"
-#include "Tags.h"
 #include "TimeText.h"
 
 extern "C" {
@@ -19,6 +19,7 @@ extern "C" {
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -47,7 +48,7 @@ std::string Extension(const std::string &path)
 // One copy, from opening the input to the trailer.
 class StreamCopy {
 public:
-    explicit StreamCopy(const EncoderOptions &options) : options_(options) {}
+    explicit StreamCopy(EncoderOptions options) : options_(std::move(options)) {}
     void Run();
 
 private:
@@ -65,7 +66,8 @@ private:
     void ReportProgress(bool final);
     void CheckWritten();
 
-    const EncoderOptions &options_;
+    EncoderOptions options_; // a copy: -chapter N turns into a start and a length
+    std::unique_ptr<OutputExtras> extras_;
     InputMedia input_;
     std::string muxerName_;
     std::unique_ptr<OutputFile> file_;
@@ -99,6 +101,7 @@ void StreamCopy::Run()
     if (!input_.Open(options_.inputPath))
         return;
     input_.SelectAudio(options_.audioTrack);
+    ApplyChapterChoice(input_, options_);
 
     const AVStream *audio = input_.Audio();
     const CopyContainer container = ChooseCopyContainer(audio->codecpar->codec_id, options_.outputPath);
@@ -150,9 +153,6 @@ OutputContextPtr StreamCopy::MakeCopyMuxer(AVStream **stream) const
     out->codecpar->codec_tag = 0; // the source container's tag means nothing in another one
     out->time_base = audio->time_base;
     out->disposition = AV_DISPOSITION_DEFAULT;
-    if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
-        av_dict_set(&out->metadata, "language", language->value, 0);
-    CopyTags(input_.Format()->metadata, audio->metadata, &muxer->metadata);
     return muxer;
 }
 
@@ -196,6 +196,9 @@ void StreamCopy::RefuseWhatCannotBeKept()
 void StreamCopy::OpenOutput()
 {
     muxer_ = MakeCopyMuxer(&out_);
+    extras_ = std::make_unique<OutputExtras>(input_, options_);
+    extras_->Prepare(muxer_.get(), out_);
+
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' is the input file");
@@ -276,6 +279,7 @@ void StreamCopy::Start()
     if (ret < 0)
         throw file_->WriteError(ret);
     started_ = true;
+    extras_->WriteAfterHeader(muxer_.get());
 }
 
 void StreamCopy::Write(AVPacket &packet)

@@ -78,11 +78,23 @@ std::string TrackLine(int index, const AudioTrack &track)
     return line;
 }
 
-std::vector<AudioTrack> ReadAudioTracks(const std::string &path)
+std::string ChapterLine(int number, const Chapter &chapter)
 {
-    InputMedia input;
+    const std::optional<int64_t> end = chapter.endUs == kOpenEnd ? std::nullopt : std::optional<int64_t>(chapter.endUs);
+    return std::string(kChapterLineStart) + '\t' + std::to_string(number) + '\t' + Seconds(chapter.startUs) + '\t'
+           + Seconds(end) + '\t' + Field(chapter.title.c_str());
+}
+
+namespace {
+
+void OpenForList(InputMedia &input, const std::string &path)
+{
     if (!input.Open(path, true))
         throw EncoderError("Stopped while reading input '" + path + "'");
+}
+
+std::vector<AudioTrack> ListTracks(const InputMedia &input)
+{
     std::vector<AudioTrack> tracks;
     const AVFormatContext *format = input.Format();
     for (unsigned i = 0; i < format->nb_streams; ++i)
@@ -91,12 +103,26 @@ std::vector<AudioTrack> ReadAudioTracks(const std::string &path)
     return tracks;
 }
 
+} // namespace
+
+std::vector<AudioTrack> ReadAudioTracks(const std::string &path)
+{
+    InputMedia input;
+    OpenForList(input, path);
+    return ListTracks(input);
+}
+
 void PrintAudioTracks(const std::string &path)
 {
-    const std::vector<AudioTrack> tracks = ReadAudioTracks(path);
+    InputMedia input;
+    OpenForList(input, path);
+    const std::vector<AudioTrack> tracks = ListTracks(input);
     std::string text = std::string(kTrackListHeader) + "\n";
     for (size_t i = 0; i < tracks.size(); ++i)
         text += TrackLine(int(i), tracks[i]) + "\n";
+    const std::vector<Chapter> chapters = ReadChapters(input.Format(), input.StartUs(), input.DurationUs());
+    for (size_t i = 0; i < chapters.size(); ++i)
+        text += ChapterLine(int(i) + 1, chapters[i]) + "\n";
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
 }

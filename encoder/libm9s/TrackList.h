@@ -1,7 +1,10 @@
 #pragma once
 // libm9s -probe FILE: the audio tracks of a file, one line each, for the
-// program to offer and to name a copy's output by. The format is part of the
-// contract with the program; see the README ("Track list").
+// program to offer and to name a copy's output by, then its chapters. The
+// format is part of the contract with the program; see the README ("Track
+// list").
+
+#include "Chapters.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,8 +31,14 @@ inline constexpr char kTrackListHeader[] = "libm9s-tracks 1";
 // layout, separated by tabs, an empty field where unknown.
 std::string TrackLine(int index, const AudioTrack &track);
 
+// A chapter's line: kChapterLineStart, number (from 1, what -chapter takes),
+// start and end in seconds, title. A reader of tracks alone skips it, since
+// its first field is no number.
+inline constexpr char kChapterLineStart[] = "chapter";
+std::string ChapterLine(int number, const Chapter &chapter);
+
 // Opens path without decoding and lists its audio tracks; throws EncoderError.
 std::vector<AudioTrack> ReadAudioTracks(const std::string &path);
 
-// Prints the list on standard output.
+// Prints the list, tracks then chapters, on standard output.
 void PrintAudioTracks(const std::string &path);

@@ -5,11 +5,14 @@
 #include <QtTest>
 
 namespace {
-// Three tracks as `libm9s -probe` lists them, with a field it may add later.
+// Three tracks as `libm9s -probe` lists them, with a field it may add later,
+// and the chapters it lists after them.
 const QString Listing = QStringLiteral("libm9s-tracks 1\n"
                                        "0\taac\t2\t48000\teng\t\t0\t5400.032\tstereo\n"
                                        "1\tac3\t6\t48000\tjpn\tJapanese dub\t0\t5400.000\t5.1(side)\textra\n"
-                                       "2\tpcm_s24le\t2\t96000\tfre\t\t1\t5400.000\tstereo\n");
+                                       "2\tpcm_s24le\t2\t96000\tfre\t\t1\t5400.000\tstereo\n"
+                                       "chapter\t1\t0.000\t61.500\tPrologue\n"
+                                       "chapter\t2\t61.500\t5400.032\t2\n");
 }
 
 class TestAudioTracks : public QObject

@@ -47,6 +47,43 @@ private slots:
         QCOMPARE(OutputFilePath(folder, source, ext), expected);
     }
 
+    // One file per chapter: "<source name> - 01 - <chapter title>.<ext>".
+    void chapterOutputFilePath_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+        QTest::newRow("two digits") << "/v/Talk.mkv" << 3 << 12 << "Intro" << "/out/Talk - 03 - Intro.flac";
+        QTest::newRow("as many digits as the total") << "/v/Talk.mkv" << 7 << 120 << "x" << "/out/Talk - 007 - x.flac";
+        QTest::newRow("no title") << "/v/Talk.mkv" << 1 << 2 << " " << "/out/Talk - 01.flac";
+        QTest::newRow("characters no file name holds")
+            << "/v/Talk.mkv" << 1 << 2 << "A/B: \"C\"?\t<D>|*\\" << "/out/Talk - 01 - A_B_ _C__ _D____.flac";
+        QTest::newRow("trailing dots") << "/v/Talk.mkv" << 2 << 2 << "To be continued..."
+                                       << "/out/Talk - 02 - To be continued.flac";
+        QTest::newRow("long title cut by whole characters")
+            << "/v/Talk.mkv" << 1 << 2 << QString(200, QChar(0x7AE0))
+            << "/out/Talk - 01 - " + QString(79, QChar(0x7AE0)) + ".flac";
+        QTest::newRow("pairs of UTF-16 units stay whole")
+            << "/v/Talk.mkv" << 1 << 2 << emoji.repeated(100) << "/out/Talk - 01 - " + emoji.repeated(59) + ".flac";
+        QTest::newRow("long source name cut after the title")
+            << "/v/" + QString(300, 'a') + ".mkv" << 1 << 2 << "x" << "/out/" + QString(245, 'a') + " - 01.flac";
+    }
+
+    void chapterOutputFilePath()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, number);
+        QFETCH(int, total);
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        const QString path = ChapterOutputFilePath("/out", source, "flac", number, total, title);
+        QCOMPARE(path, expected);
+        QVERIFY(FileNamePart(path).toUtf8().size() <= 255);
+    }
+
     void autoRenameTarget_data()
     {
         QTest::addColumn<QStringList>("present");

@@ -1,8 +1,8 @@
 // libm9s against the stock ffmpeg program on the same files: WAV sample for
 // sample, the other formats by what ffprobe reports and what they decode
 // to, copies packet for packet; in every container the program accepts,
-// with surround sound, several audio tracks, tags and awkward paths; and
-// the track list against ffprobe.
+// with surround sound, several audio tracks, tags, cover pictures, chapters
+// and awkward paths; and the track list against ffprobe.
 
 #include "EncoderTestKit.h"
 #include "Segments.h"
@@ -33,8 +33,10 @@ private slots:
     void mapPicksAskedTrack();
     void probeListsTracks_data();
     void probeListsTracks();
-    void copiesTags_data();
-    void copiesTags();
+    void carriesTagsCoverAndChapters_data();
+    void carriesTagsCoverAndChapters();
+    void splitsChapters_data();
+    void splitsChapters();
     void handlesAwkwardPaths_data();
     void handlesAwkwardPaths();
     void segmentsJoinWithoutSeam_data();
@@ -43,6 +45,7 @@ private slots:
 private:
     QString Path(const QString &name) const { return dir_.filePath(name); }
     QString Make(const QString &name, const QStringList &args);
+    void MakeTagged();
 
     QTemporaryDir dir_;
     QMap<QString, QString> made_; // fixture name -> path, or empty when ffmpeg failed
@@ -123,6 +126,38 @@ void TestLibm9sReference::initTestCase()
     Make("film-deep.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s24le"});
     // Matroska's timestamps are milliseconds, coarser than a sample.
     Make("film.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac"});
+    MakeTagged();
+}
+
+void TestLibm9sReference::MakeTagged()
+{
+    // Every tag the encoder carries, titles in three scripts, three chapters.
+    QFile meta(Path("tags.txt"));
+    QVERIFY(meta.open(QIODevice::WriteOnly));
+    meta.write(";FFMETADATA1\ntitle=汉语 日本語のタイトル Ελληνικά\nartist=Ärtist 歌手\nalbum_artist=Band\n"
+               "album=Albüm\ndate=2021\ngenre=Lecture\ncomment=Kommentar\ndescription=Beschreibung\ntrack=4/9\n"
+               "disc=1/2\ncomposer=作曲家\ncopyright=© 2021\n");
+    const char *chapters[][3] = {
+        {"0", "1000", "第一章 はじめに"}, {"1000", "2500", "Глава два"}, {"2500", "4000", "三 Final"}};
+    for (const auto &c : chapters)
+        meta.write(QString("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=%3\n").arg(c[0], c[1], c[2]).toUtf8());
+    meta.close();
+    const QString png = Make("cover.png", VideoSource(1) + QStringList{"-frames:v", "1"});
+    const QString jpg = Make("cover.jpg", VideoSource(1) + QStringList{"-frames:v", "1"});
+    const QStringList tags{"-map_metadata", "2", "-map_chapters", "2", "-metadata:s:a:0", "language=jpn"};
+    // MP4: AAC, a PNG cover (covr) and chapters.
+    Make("tagged.mp4",
+         VideoSource(4) + ToneSource(44100, 2, 4)
+             + QStringList{"-i", meta.fileName(), "-i", png, "-map", "0:v", "-map", "1:a", "-map", "3:v", "-c:v:0",
+                           "mpeg4", "-c:v:1", "copy", "-disposition:v:1", "attached_pic", "-c:a", "aac"}
+             + tags);
+    // Matroska: Vorbis with a title of its own, the cover a JPEG attachment.
+    Make("tagged.mkv", VideoSource(4) + ToneSource(48000, 2, 4)
+                           + QStringList{"-i", meta.fileName(), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-c:a",
+                                         "libvorbis", "-metadata:s:a:0", "title=Commentary", "-attach", jpg,
+                                         "-metadata:s:t", "mimetype=image/jpeg"}
+                           + tags);
+    Make("tagged.asf", ToneSource(44100, 2, 0.5) + QStringList{"-i", meta.fileName(), "-map_metadata", "1"});
 }
 
 namespace {
@@ -142,7 +177,7 @@ QStringList FfmpegCodecArgs(const QString &format, int kbits, bool deep)
 
 int FrameSize(const QString &format)
 {
-    static const QMap<QString, int> sizes{{"flac", 4608}, {"m4a", 1024}, {"opus", 960}, {"ogg", 2048}};
+    static const QMap<QString, int> sizes{{"flac", 4608}, {"m4a", 1024}, {"opus", 960}, {"ogg", 2048}, {"mp3", 1152}};
     return sizes.value(format);
 }
 
@@ -299,7 +334,8 @@ void TestLibm9sReference::probeListsTracks_data()
     QTest::addColumn<QString>("fixture");
     for (const ContainerFixture &f : ContainerFixtures())
         QTest::addRow("%s", qPrintable(f.file)) << f.file;
-    for (const QString fixture : {"three-tracks.mkv", "surround.mp4", "two-tracks-default.mkv", "deep.mkv"})
+    for (const QString fixture :
+         {"three-tracks.mkv", "surround.mp4", "two-tracks-default.mkv", "deep.mkv", "tagged.mp4", "tagged.mkv"})
         QTest::addRow("%s", qPrintable(fixture)) << fixture;
 }
 
@@ -317,9 +353,23 @@ void TestLibm9sReference::probeListsTracks()
 
     const RunResult probe = Run("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
                                             "stream=codec_name,channels,sample_rate:stream_tags=language,title:"
-                                            "stream_disposition=default:format=duration",
+                                            "stream_disposition=default:format=duration:"
+                                            "chapter=start_time,end_time:chapter_tags=title",
                                             "-of", "json", input});
     const QJsonObject json = QJsonDocument::fromJson(probe.out).object();
+    const QJsonArray chapters = json.value("chapters").toArray();
+    const qsizetype firstChapter = lines.size() - chapters.size();
+    for (qsizetype i = firstChapter; i < lines.size(); ++i) {
+        const QStringList f = QString::fromUtf8(lines[i]).split('\t');
+        const QJsonObject c = chapters[i - firstChapter].toObject();
+        QCOMPARE(f.size(), 5);
+        QCOMPARE(f[0], QString("chapter"));
+        QCOMPARE(f[1], QString::number(i - firstChapter + 1));
+        QCOMPARE(f[2].toDouble(), c.value("start_time").toString().toDouble());
+        QCOMPARE(f[3].toDouble(), c.value("end_time").toString().toDouble());
+        QCOMPARE(f[4], c.value("tags").toObject().value("title").toString());
+    }
+    lines.resize(firstChapter);
     const QJsonArray streams = json.value("streams").toArray();
     QCOMPARE(lines.size() - 1, streams.size());
     for (int i = 0; i < streams.size(); ++i) {
@@ -334,8 +384,9 @@ void TestLibm9sReference::probeListsTracks()
         QCOMPARE(f[4], language == "und" ? QString() : language);
         QCOMPARE(f[5], s.value("tags").toObject().value("title").toString());
         QCOMPARE(f[6], QString::number(s.value("disposition").toObject().value("default").toInt()));
+        const double length = json.value("format").toObject().value("duration").toString().toDouble();
         if (fixture != "clip.swf") // a Flash file does not say how long it is
-            QVERIFY2(qAbs(f[7].toDouble() - 1.5) < 0.1, qPrintable(f[7]));
+            QVERIFY2(qAbs(f[7].toDouble() - length) < 0.1, qPrintable(f[7]));
     }
 }
 
@@ -504,41 +555,196 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     QVERIFY2(many.snrDb > one.snrDb - 0.3, qPrintable(QString("%1 dB against %2 dB").arg(many.snrDb).arg(one.snrDb)));
 }
 
-void TestLibm9sReference::copiesTags_data()
+namespace {
+
+const QStringList kCarriedTags{"title",       "artist", "album_artist", "album",    "date",      "genre",   "comment",
+                               "description", "track",  "disc",         "composer", "copyright", "language"};
+
+QJsonObject FfprobeAll(const QString &path)
 {
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QString>("format");
-    QTest::newRow("mkv to wav") << "mkv" << "wav";
-    QTest::newRow("mkv to mp3") << "mkv" << "mp3";
-    QTest::newRow("mp4 to mp3") << "mp4" << "mp3";
-    QTest::newRow("asf to wav") << "asf" << "wav";
-    for (const QString format : {"flac", "m4a", "opus", "ogg", "copy"})
-        QTest::addRow("mkv to %s", qPrintable(format)) << "mkv" << format;
+    const RunResult r =
+        Run("ffprobe", {"-v", "error", "-show_chapters", "-show_format", "-show_streams", "-of", "json", path});
+    return QJsonDocument::fromJson(r.out).object();
 }
 
-void TestLibm9sReference::copiesTags()
+// The file's tags, then the audio stream's where the file has none (Ogg
+// keeps them there); lower-case names, "und" as no language at all.
+QMap<QString, QString> TagsOf(const QJsonObject &json)
+{
+    QMap<QString, QString> tags;
+    QList<QJsonObject> holders{json.value("format").toObject()};
+    for (const QJsonValue &s : json.value("streams").toArray())
+        if (s.toObject().value("codec_type").toString() == "audio")
+            holders << s.toObject();
+    for (const QJsonObject &holder : holders) {
+        const QJsonObject t = holder.value("tags").toObject();
+        for (auto it = t.begin(); it != t.end(); ++it)
+            if (!tags.contains(it.key().toLower()) && it.value().toString() != "und")
+                tags.insert(it.key().toLower(), it.value().toString());
+    }
+    return tags;
+}
+
+// The attached picture's bytes as ffmpeg reads them; empty when there is none.
+QByteArray CoverOf(const QString &path, const QJsonObject &json)
+{
+    for (const QJsonValue &s : json.value("streams").toArray())
+        if (s.toObject().value("disposition").toObject().value("attached_pic").toInt() == 1)
+            return Run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map",
+                                  QString("0:%1").arg(s.toObject().value("index").toInt()), "-c", "copy", "-f",
+                                  "image2pipe", "-"})
+                .out;
+    return {};
+}
+
+bool KeepsVorbisComments(const QString &extension) { return QStringList{"flac", "ogg", "opus"}.contains(extension); }
+
+// What each output keeps of kCarriedTags: Vorbis comments have one
+// description, which is the comment; RIFF INFO holds what it has names for.
+bool KeepsTag(const QString &extension, const QString &tag)
+{
+    if (extension == "wav")
+        return !QStringList{"album_artist", "description", "disc", "composer"}.contains(tag);
+    return !(KeepsVorbisComments(extension) && tag == "description");
+}
+
+// One codec frame at the output's rate, in seconds.
+double FrameSeconds(const QString &extension)
+{
+    static const QMap<QString, double> frames{{"mp3", 1152 / 44100.0},  {"m4a", 1024 / 44100.0},
+                                              {"flac", 4608 / 44100.0}, {"opus", 960 / 48000.0},
+                                              {"ogg", 2048 / 44100.0},  {"mka", 0.001}};
+    return frames.value(extension, 0.001);
+}
+
+} // namespace
+
+void TestLibm9sReference::carriesTagsCoverAndChapters_data()
+{
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("format"); // or copy
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QStringList>("extra");
+    for (const QString format : {"wav", "mp3", "flac", "m4a", "opus", "ogg"}) {
+        QTest::addRow("mkv to %s", qPrintable(format)) << "mkv" << format << format << QStringList{};
+        QTest::addRow("mp4 to %s", qPrintable(format)) << "mp4" << format << format << QStringList{};
+    }
+    QTest::newRow("mkv copied to ogg") << "mkv" << "copy" << "ogg" << QStringList{};
+    QTest::newRow("mkv copied to mka") << "mkv" << "copy" << "mka" << QStringList{};
+    QTest::newRow("mp4 copied to m4a") << "mp4" << "copy" << "m4a" << QStringList{};
+    QTest::newRow("mp4 copied to mka") << "mp4" << "copy" << "mka" << QStringList{};
+    QTest::newRow("asf to wav, author as artist") << "asf" << "wav" << "wav" << QStringList{};
+    QTest::newRow("mp4 to mp3 without cover") << "mp4" << "mp3" << "mp3" << QStringList{"-nocover"};
+    QTest::newRow("mkv to ogg without cover") << "mkv" << "ogg" << "ogg" << QStringList{"-nocover"};
+}
+
+void TestLibm9sReference::carriesTagsCoverAndChapters()
 {
     QFETCH(QString, container);
     QFETCH(QString, format);
-    const QString input = Path("tagged." + container);
-    if (!QFileInfo::exists(input)) {
-        QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 0.5)
-                                   + QStringList{"-metadata", "title=Tëst Title", "-metadata", "artist=Some Artist",
-                                                 "-metadata", "album=An Album", "-metadata", "comment=A comment"},
-                               input));
-    }
-    // Matroska's audio is Vorbis unless told otherwise: a copy goes to Ogg.
-    const QString output = Path("tagged-out." + (format == "copy" ? QString("ogg") : format));
+    QFETCH(QString, extension);
+    QFETCH(QStringList, extra);
+    const QString input = made_.value("tagged." + container);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+    const QString output = Path("tagged-out." + extension);
     WritePlaceholder(output);
-    RunResult r =
-        RunEncoder(format == "copy" ? CopyArgs(input, output) : EncoderArgs(input, format, 128, 44100, 2, output));
+    QStringList args =
+        format == "copy" ? CopyArgs(input, output, extra) : EncoderArgs(input, format, 128, 44100, 2, output);
+    if (format != "copy")
+        args = extra + args;
+    const RunResult r = RunEncoder(args);
     QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
 
-    const AudioInfo info = Probe(output);
-    QCOMPARE(info.tags.value("title"), QString("Tëst Title"));
-    QCOMPARE(info.tags.value("artist"), QString("Some Artist"));
-    QCOMPARE(info.tags.value("album"), QString("An Album"));
-    QCOMPARE(info.tags.value("comment"), QString("A comment"));
+    const QJsonObject source = FfprobeAll(input);
+    const QJsonObject ours = FfprobeAll(output);
+    QMap<QString, QString> expected = TagsOf(source);
+    if (!expected.contains("artist") && expected.contains("author"))
+        expected.insert("artist", expected.value("author"));
+    const QMap<QString, QString> got = TagsOf(ours);
+    for (const QString &tag : kCarriedTags)
+        QVERIFY2(got.value(tag) == (KeepsTag(extension, tag) ? expected.value(tag) : QString()),
+                 qPrintable(tag + ": " + got.value(tag)));
+
+    const bool coverKept = !extra.contains("-nocover") && extension != "wav";
+    QCOMPARE(CoverOf(output, ours), coverKept ? CoverOf(input, source) : QByteArray());
+
+    const QJsonArray from = source.value("chapters").toArray();
+    const QJsonArray to = ours.value("chapters").toArray();
+    QCOMPARE(to.size(), extension == "wav" ? 0 : from.size());
+    for (qsizetype i = 0; i < to.size(); ++i) {
+        const QJsonObject a = from[i].toObject();
+        const QJsonObject b = to[i].toObject();
+        QCOMPARE(b.value("tags").toObject().value("title"), a.value("tags").toObject().value("title"));
+        QList<QString> times{"start_time"};
+        // Vorbis comments keep starts only: the last chapter ends with the file.
+        if (!KeepsVorbisComments(extension) || i + 1 < to.size())
+            times << "end_time";
+        for (const QString &time : times) {
+            const double delta = b.value(time).toString().toDouble() - a.value(time).toString().toDouble();
+            QVERIFY2(qAbs(delta) <= FrameSeconds(extension),
+                     qPrintable(QString("%1 %2 off by %3").arg(i).arg(time).arg(delta)));
+        }
+    }
+    if (extension == "mp3") {
+        // ID3v2.4, and what a tag editor sees.
+        QCOMPARE(ReadAll(output).left(4), QByteArray("ID3\x04"));
+        const QByteArray inspected = Run("mutagen-inspect", {output}).out;
+        QCOMPARE(inspected.count("\nCHAP="), from.size());
+        QCOMPARE(inspected.contains("APIC=cover front"), coverKept);
+    }
+}
+
+void TestLibm9sReference::splitsChapters_data()
+{
+    QTest::addColumn<QString>("format"); // or copy
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<int>("tolerance"); // samples a piece may be off
+    for (const QString format : {"wav", "flac"})
+        QTest::addRow("%s", qPrintable(format)) << format << format << 0;
+    for (const QString format : {"mp3", "m4a", "opus", "ogg"})
+        QTest::addRow("%s", qPrintable(format)) << format << format << FrameSize(format);
+    QTest::newRow("copy") << "copy" << "m4a" << 2 * 1024;
+}
+
+void TestLibm9sReference::splitsChapters()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, extension);
+    QFETCH(int, tolerance);
+    const QString input = made_.value("tagged.mp4");
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+    const QJsonObject source = FfprobeAll(input);
+    const QJsonArray chapters = source.value("chapters").toArray();
+    QCOMPARE(chapters.size(), 3);
+    auto convert = [&](const QString &name, const QStringList &extra) {
+        const QString output = Path(name + "." + extension);
+        WritePlaceholder(output);
+        const RunResult r = RunEncoder(format == "copy" ? CopyArgs(input, output, extra)
+                                                        : extra + EncoderArgs(input, format, 128, 44100, 2, output));
+        return r.exitCode == 0 ? output : QString::fromUtf8(r.err);
+    };
+    const AudioInfo whole = Probe(convert("whole", {}));
+    QVERIFY2(whole.samples > 0, qPrintable(whole.error));
+    int64_t sum = 0;
+    for (int n = 1; n <= 3; ++n) {
+        const QString piece = convert(QString("piece%1").arg(n), {"-chapter", QString::number(n)});
+        const AudioInfo info = Probe(piece);
+        QVERIFY2(info.opened, qPrintable(piece));
+        const QJsonObject chapter = chapters[n - 1].toObject();
+        // The last piece runs to the end of the whole, past the chapter's end.
+        const double start = chapter.value("start_time").toString().toDouble() * info.sampleRate;
+        const double end =
+            n < 3 ? chapter.value("end_time").toString().toDouble() * info.sampleRate : double(whole.samples);
+        QVERIFY2(qAbs(info.samples - (end - start)) <= tolerance,
+                 qPrintable(QString("chapter %1: %2 samples").arg(n).arg(info.samples)));
+        sum += info.samples;
+        const QMap<QString, QString> tags = TagsOf(FfprobeAll(piece));
+        QCOMPARE(tags.value("title"), chapter.value("tags").toObject().value("title").toString());
+        QCOMPARE(tags.value("track"), QString("%1/3").arg(n));
+        QCOMPARE(tags.value("album"), TagsOf(source).value("title"));
+    }
+    QVERIFY2(qAbs(sum - whole.samples) <= 3 * tolerance,
+             qPrintable(QString("%1 samples in the pieces, %2 in the whole").arg(sum).arg(whole.samples)));
 }
 
 void TestLibm9sReference::handlesAwkwardPaths_data()

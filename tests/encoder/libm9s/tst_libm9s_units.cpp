@@ -1,7 +1,9 @@
 // The encoder's pieces that need no media: command line, times, stream
-// choice, the stop text, the tags taken over, the rates and bit rates fitted
-// to each encoder, a copy's container and the track list's lines.
+// choice, the stop text, the tags taken over and fitted to each format,
+// chapters cut to a window, the rates and bit rates fitted to each encoder, a
+// copy's container and the track list's lines.
 
+#include "Chapters.h"
 #include "EncoderError.h"
 #include "FrameQueue.h"
 #include "Options.h"
@@ -93,6 +95,10 @@ private slots:
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
+    void fitsTags_data();
+    void fitsTags();
+    void cutsChapters_data();
+    void cutsChapters();
     void queueHoldsProducerBackWhenFull();
     void queueCancelReleasesProducer();
     void queueDeliversFramesThenError();
@@ -161,19 +167,25 @@ void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe_data()
     QTest::addColumn<bool>("copy");
     QTest::addColumn<int>("track"); // -1: none asked
     QTest::addColumn<QString>("probe");
+    QTest::addColumn<int>("chapter"); // -1: the whole file
+    QTest::addColumn<bool>("cover");
 
     for (const QString f : {"flac", "m4a", "opus", "ogg"}) {
-        QTest::addRow("-f %s", qPrintable(f)) << QStringList{"-i", "x", "-f", f, "o"} << f << false << -1 << "";
+        QTest::addRow("-f %s", qPrintable(f))
+            << QStringList{"-i", "x", "-f", f, "o"} << f << false << -1 << "" << -1 << true;
         QTest::addRow("%s from the extension", qPrintable(f))
-            << QStringList{"-i", "x", "/o/A." + f.toUpper()} << f << false << -1 << "";
+            << QStringList{"-i", "x", "/o/A." + f.toUpper()} << f << false << -1 << "" << -1 << true;
     }
     QTest::newRow("copy, no format needed")
-        << QStringList{"-i", "x", "-y", "-vn", "-acodec", "copy", "o.m4a"} << "mp3" << true << -1 << "";
+        << QStringList{"-i", "x", "-y", "-vn", "-acodec", "copy", "o.m4a"} << "mp3" << true << -1 << "" << -1 << true;
     QTest::newRow("copy with -f and rates, which it ignores")
         << QStringList{"-i", "x", "-f", "wav", "-acodec", "copy", "-ab", "128", "-ar", "8000", "o"} << "wav" << true
-        << -1 << "";
-    QTest::newRow("third audio track") << QStringList{"-i", "x", "-map", "0:a:2", "o.mp3"} << "mp3" << false << 2 << "";
-    QTest::newRow("probe") << QStringList{"-probe", "/v/a b.mkv"} << "mp3" << false << -1 << "/v/a b.mkv";
+        << -1 << "" << -1 << true;
+    QTest::newRow("third audio track") << QStringList{"-i", "x", "-map", "0:a:2", "o.mp3"} << "mp3" << false << 2 << ""
+                                       << -1 << true;
+    QTest::newRow("probe") << QStringList{"-probe", "/v/a b.mkv"} << "mp3" << false << -1 << "/v/a b.mkv" << -1 << true;
+    QTest::newRow("one chapter, no cover")
+        << QStringList{"-i", "x", "-chapter", "12", "-nocover", "o.flac"} << "flac" << false << -1 << "" << 12 << false;
 }
 
 void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe()
@@ -188,6 +200,10 @@ void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe()
     QCOMPARE(o.copy, copy);
     QCOMPARE(o.audioTrack.value_or(-1), track);
     QCOMPARE(QString::fromStdString(o.probePath), probe);
+    QFETCH(int, chapter);
+    QFETCH(bool, cover);
+    QCOMPARE(o.chapter.value_or(-1), chapter);
+    QCOMPARE(o.cover, cover);
 }
 
 void TestLibm9sUnits::fitsRateToEncoder_data()
@@ -297,6 +313,10 @@ void TestLibm9sUnits::writesTrackLines_data()
     QTest::newRow("every field") << QString::fromStdString(TrackLine(2, full))
                                  << "2\taac\t6\t48000\tjpn\tTab here and line\t1\t3723.456\t5.1";
     QTest::newRow("nothing known") << QString::fromStdString(TrackLine(0, AudioTrack{})) << "0\t\t\t\t\t\t0\t\t";
+    QTest::newRow("chapter") << QString::fromStdString(ChapterLine(2, Chapter{61500000, 3723456789, "第二章\tZwei"}))
+                             << "chapter\t2\t61.500\t3723.456\t第二章 Zwei";
+    QTest::newRow("chapter to the end") << QString::fromStdString(ChapterLine(9, Chapter{1000, kOpenEnd, ""}))
+                                        << "chapter\t9\t0.001\t\t";
 }
 
 void TestLibm9sUnits::writesTrackLines()
@@ -336,6 +356,8 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("no format, other extension") << QStringList{"-i", "x", "o.wma"} << "-f";
     QTest::newRow("no threads") << QStringList{"-i", "x", "-threads", "0", "o.mp3"} << "'0'";
     QTest::newRow("threads not a number") << QStringList{"-i", "x", "-threads", "auto", "o.mp3"} << "'auto'";
+    QTest::newRow("chapters count from 1") << QStringList{"-i", "x", "-chapter", "0", "o.mp3"} << "'0'";
+    QTest::newRow("chapter by name") << QStringList{"-i", "x", "-chapter", "Intro", "o.mp3"} << "'Intro'";
 }
 
 void TestLibm9sUnits::rejectsBadCommandLines()
@@ -535,9 +557,14 @@ void TestLibm9sUnits::copiesTags()
     av_dict_set(&file, "title", "Film", 0);
     av_dict_set(&file, "author", "Maker", 0); // RealMedia's name for the artist
     av_dict_set(&file, "comment", "", 0);     // empty: nothing to copy
-    av_dict_set(&file, "genre", "Drama", 0);  // not one of the four
+    av_dict_set(&file, "genre", "Drama", 0);
+    av_dict_set(&file, "year", "1999", 0);        // an old name for the date
+    av_dict_set(&file, "language", "und", 0);     // says nothing: the stream's counts
+    av_dict_set(&file, "encoder", "Lavf58", 0);   // not the source's content
+    av_dict_set(&file, "major_brand", "isom", 0); // nor is its container's
     av_dict_set(&stream, "album", "Collected", 0);
     av_dict_set(&stream, "comment", "from the track", 0);
+    av_dict_set(&stream, "language", "jpn", 0);
 
     AVDictionary *out = nullptr;
     CopyTags(file, stream, &out);
@@ -549,11 +576,106 @@ void TestLibm9sUnits::copiesTags()
     QCOMPARE(get("artist"), QString("Maker"));
     QCOMPARE(get("album"), QString("Collected"));
     QCOMPARE(get("comment"), QString("from the track"));
-    QCOMPARE(av_dict_count(out), 4);
+    QCOMPARE(get("genre"), QString("Drama"));
+    QCOMPARE(get("date"), QString("1999"));
+    QCOMPARE(get("language"), QString("jpn"));
+    QCOMPARE(av_dict_count(out), 7);
 
     av_dict_free(&out);
     av_dict_free(&file);
     av_dict_free(&stream);
+}
+
+void TestLibm9sUnits::fitsTags_data()
+{
+    QTest::addColumn<QString>("muxer");
+    QTest::addColumn<bool>("withComment");
+    QTest::addColumn<QString>("fileKeys");   // sorted, what is left for the file
+    QTest::addColumn<QString>("streamKeys"); // and for the audio stream
+    QTest::addColumn<QString>("comment");
+    const QString all = "album artist comment copyright description language title track";
+    QTest::newRow("MP3 keeps all") << "mp3" << true << all << "" << "Remark";
+    QTest::newRow("WAV: the muxer picks") << "wav" << true << all << "" << "Remark";
+    QTest::newRow("M4A: the language goes to the track")
+        << "ipod" << true << "album artist comment copyright description title track" << "language title"
+        << "Remark";
+    QTest::newRow("FLAC: one description in Vorbis comments")
+        << "flac" << true << "album artist comment copyright language title track" << "" << "Remark";
+    QTest::newRow("Ogg without comment: the description takes its place")
+        << "ogg" << false << "album artist comment copyright language title track" << "" << "About";
+    QTest::newRow("raw AC-3 keeps nothing") << "ac3" << true << "" << "" << "";
+}
+
+void TestLibm9sUnits::fitsTags()
+{
+    QFETCH(QString, muxer);
+    QFETCH(bool, withComment);
+    QFETCH(QString, fileKeys);
+    QFETCH(QString, streamKeys);
+    QFETCH(QString, comment);
+    AVDictionary *file = nullptr;
+    AVDictionary *stream = nullptr;
+    for (const char *key : {"title", "artist", "album", "track", "copyright", "language"})
+        av_dict_set(&file, key, "x", 0);
+    av_dict_set(&file, "description", "About", 0);
+    if (withComment)
+        av_dict_set(&file, "comment", "Remark", 0);
+    av_dict_set(&stream, "title", "Dub", 0);
+    FitTags(muxer.toUtf8().constData(), &file, &stream);
+    auto keys = [](const AVDictionary *tags) {
+        QStringList list;
+        for (const AVDictionaryEntry *e = nullptr; (e = av_dict_get(tags, "", e, AV_DICT_IGNORE_SUFFIX));)
+            list << e->key;
+        list.sort();
+        return list.join(' ');
+    };
+    QCOMPARE(keys(file), fileKeys);
+    QCOMPARE(keys(stream), streamKeys);
+    const AVDictionaryEntry *e = av_dict_get(file, "comment", nullptr, 0);
+    QCOMPARE(QString::fromUtf8(e ? e->value : ""), comment);
+    av_dict_free(&file);
+    av_dict_free(&stream);
+}
+
+void TestLibm9sUnits::cutsChapters_data()
+{
+    QTest::addColumn<QStringList>("args"); // -chapter, -ss and -t
+    QTest::addColumn<QString>("window");   // start+length in ms after -chapter, or its error
+    QTest::addColumn<QString>("chapters"); // what the output keeps, in ms
+    // Chapters 0-1 s, 1-2.5 s and 2.5-4 s.
+    QTest::newRow("whole file") << QStringList{} << "0+" << "A 0-1000, B 1000-2500, C 2500-4000";
+    QTest::newRow("window cuts into two") << QStringList{"-ss", "0.5", "-t", "1.5"} << "500+1500"
+                                          << "A 0-500, B 500-1500";
+    QTest::newRow("window between chapters") << QStringList{"-ss", "1", "-t", "1.5"} << "1000+1500" << "B 0-1500";
+    QTest::newRow("window to the end") << QStringList{"-ss", "3"} << "3000+" << "C 0-1000";
+    QTest::newRow("second chapter") << QStringList{"-chapter", "2"} << "1000+1500" << "";
+    QTest::newRow("last chapter runs to the end") << QStringList{"-chapter", "3"} << "2500+" << "";
+    QTest::newRow("-ss and -t within a chapter")
+        << QStringList{"-chapter", "2", "-ss", "0.25", "-t", "9"} << "1250+1250" << "";
+    QTest::newRow("no such chapter") << QStringList{"-chapter", "4"} << "no chapter 4 (it has 3" << "";
+}
+
+void TestLibm9sUnits::cutsChapters()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, window);
+    QFETCH(QString, chapters);
+    const std::vector<Chapter> source{{0, 1000000, "A"}, {1000000, 2500000, "B"}, {2500000, 4000000, "C"}};
+    EncoderOptions options = ParseOptions(ToArgs(QStringList{"-i", "x"} + args + QStringList{"o.wav"}));
+    try {
+        SelectChapter(source, options);
+    } catch (const EncoderError &e) {
+        QVERIFY2(QString::fromUtf8(e.what()).contains(window), e.what());
+        return;
+    }
+    auto ms = [](int64_t us) { return us == kOpenEnd ? QString() : QString::number(us / 1000); };
+    QCOMPARE(ms(options.startUs) + "+" + (options.durationUs ? ms(*options.durationUs) : QString()), window);
+    if (options.chapter)
+        return;
+    QStringList kept;
+    for (const Chapter &c : ChaptersWithin(source, options.startUs, options.durationUs))
+        kept << QString::fromStdString(c.title) + " " + ms(c.startUs) + "-" + ms(c.endUs);
+    QCOMPARE(kept.join(", "), chapters);
 }
 
 void TestLibm9sUnits::queueHoldsProducerBackWhenFull()
