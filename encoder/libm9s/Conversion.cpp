@@ -71,7 +71,10 @@ void Conversion::Run()
     const int64_t writtenUs = av_rescale(output_->SamplesWritten(), AV_TIME_BASE, output_->SampleRate());
     if (options_.verify) {
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
-        const int64_t frameUs = av_rescale(std::max(output_->FrameSize(), 1), AV_TIME_BASE, output_->SampleRate());
+        // libvorbis takes 64 samples at a time, but a Vorbis packet holds a
+        // block of up to 2048, and that is what a decoder may differ by.
+        const int frame = output_->CodecId() == AV_CODEC_ID_VORBIS ? 2048 : std::max(output_->FrameSize(), 1);
+        const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
         CheckOutput(options_.outputPath, WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless});
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
