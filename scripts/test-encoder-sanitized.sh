@@ -146,10 +146,17 @@ stop_by_quit() {  # the pipeline's status is the encoder's, whatever happens to 
   printf 'temp\r\n' >stop.mp3
   (set +o pipefail; { sleep 0.5; echo quit; sleep 1; } 2>/dev/null | "$ENCODER" -i long.mkv -y -f mp3 -ab 128 -ar 44100 -ac 2 stop.mp3)
 }
+# Waits until the encoder has said the source's length (its signal handlers
+# stand by then) or has ended; a sanitized build on a busy machine may take
+# any time to get there.
+wait_until_started() {  # pid error-file
+  while kill -0 "$1" 2>/dev/null && ! grep -q ffmpeg_release_duration= "$2" 2>/dev/null; do sleep 0.05; done
+}
 stop_by_term() {
   printf 'temp\r\n' >stop.wav
+  rm -f err-term.txt
   "$ENCODER" -i long.mkv -y -f wav -ab 128 -ar 96000 -ac 2 stop.wav </dev/null 2>err-term.txt & local pid=$!
-  sleep 0.5; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
+  wait_until_started "$pid" err-term.txt; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
   cat err-term.txt >&2; return "$status"
 }
 late_start() { printf 'temp\r\n' >late.wav; "$ENCODER" -i late.mkv -y -f wav -ss 0.5 -t 0.5 late.wav </dev/null; }
@@ -166,8 +173,9 @@ track() {  # input N format: the N-th audio track
 probe() { "$ENCODER" -probe "$1" </dev/null >/dev/null; }
 stop_copy() {
   printf 'temp\r\n' >stop.mka
+  rm -f err-copy.txt
   "$ENCODER" -i long.mkv -y -acodec copy stop.mka </dev/null 2>err-copy.txt & local pid=$!
-  sleep 0.2; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
+  wait_until_started "$pid" err-copy.txt; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
   cat err-copy.txt >&2; return "$status"
 }
 check 0 "quit during an MP3 conversion" stop_by_quit
