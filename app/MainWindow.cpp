@@ -12,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeySequence>
 #include <QLayout>
 #include <QMimeData>
 #include <QScreen>
@@ -36,13 +37,11 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
     frmMain = this;
     ui->setupUi(this);
-    ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
-    // Fixed to the client area plus the menu bar, whose height changes with
-    // the language's font and the skin; the layout keeps the window fitted.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    layout()->activate();
-    setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
-                   & ~Qt::WindowMaximizeButtonHint);
+    // The client area the controls were laid out for is the least it gets;
+    // what the window grows by goes to the queue.
+    ui->centralwidget->setMinimumSize(ClientWidth, ClientHeight);
+    ui->layoutMain->setStretchFactor(ui->listViewFiles, 1);
+    ui->listViewFiles->setMinimumHeight(ui->listViewFiles->fontMetrics().height() * 4);
     ConnectActions();
     SetupFileQueue();
     FormCreate();
@@ -76,6 +75,16 @@ void TfrmMain::ConnectActions()
     BindProxyToAction(ui->N1_6, ui->ActionFileMoveDown);
     BindProxyToAction(ui->N1_8, ui->ActionConvertNow);
     BindProxyToAction(ui->N1_10, ui->ActionExit);
+
+    // The menus hold stand-ins of the actions: the window itself takes their keys.
+    ui->ActionFileAdd->setShortcut(QKeySequence::Open);
+    ui->ActionConvertNow->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    addActions({ui->ActionFileAdd, ui->ActionConvertNow});
+    // Delete belongs to the queue: in the folder field or a drop-down it is theirs.
+    ui->ActionFileDelete->setShortcut(QKeySequence::Delete);
+    ui->ActionFileDelete->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui->listViewFiles->addAction(ui->ActionFileDelete);
 
     connect(ui->ActionFileAdd, &QAction::triggered, this, &TfrmMain::ActionFileAddExecute);
     connect(ui->ActionFileBatchAdd, &QAction::triggered, this, &TfrmMain::ActionFileBatchAddExecute);
@@ -139,6 +148,8 @@ void TfrmMain::FormShow()
         ApplyJapaneseCharset();
     LoadLanguage(frmCommon->LanguageFile);
     frmCommon->ApplySkin(frmCommon->ReadSkinIndex());
+    // Opens at its least size, which the language's texts and the skin decide.
+    resize(minimumSizeHint());
 
     // Setting the same text changes nothing and so writes nothing.
     const QString folder = LoadOutputFolder();

@@ -22,6 +22,9 @@ class QActionGroup;
 class QFileDialog;
 class QMenu;
 class TConsoleIO;
+class TFileQueue;
+class TFileQueueModel;
+class TMediaProbe;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
@@ -49,6 +52,9 @@ public:
     QString msgNoOutputFolder;
     QString msgFailedFiles;
     QString msgNoAudioTracks; // the audio-track menu's line for a file without tracks
+    QString msgColumnFile;    // the queue's column headers
+    QString msgColumnLength;
+    QString msgColumnState;
     // Texts of a run: each row's state, the time left in the title, the
     // end message's summary. English where the language file lacks them.
     QString msgStateWaiting;
@@ -77,7 +83,11 @@ public:
     void LoadLanguage(const QString &languageFile);
     void ApplyJapaneseCharset();
 
-    // The file queue.
+    // The file queue: the files, the probe that learns their lengths and
+    // tracks, and the table listViewFiles shows.
+    TFileQueue *Queue = nullptr;
+    TMediaProbe *Probe = nullptr;
+    TFileQueueModel *QueueModel = nullptr;
     // True when the path was taken into the queue.
     bool AddFile(const QString &path);
     void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
@@ -160,7 +170,8 @@ private:
 
     // File queue
     void SetupFileQueue();
-    int SelectedRow() const;
+    QList<int> SelectedRows() const; // top to bottom
+    int SelectedRow() const;         // the first selected; -1 for none
     void DeleteSelectedFile();
     void MoveSelectedUp();
     void MoveSelectedDown();
@@ -169,8 +180,6 @@ private:
     // each time it opens; the choice is kept in the row's item.
     void FillAudioTrackMenu();
     void AudioTrackChosen(QAction *item);
-    void SetRowAudioTrack(int row, int track, const QString &caption);
-    void ShowRowAudioTrack(int row);
     // False when the search was cancelled or the window closed.
     bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     void listViewFilesContextPopup(const QPoint &pos);
@@ -209,11 +218,10 @@ private:
     void ShowFileStarted(int row);
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
-    void SetupStateColumn();
-    // The state column fits the widest state word of the language.
-    void SizeStateColumn();
-    void SetRowState(int row, const QString &state, const QString &toolTip = QString());
-    void ResetRowStates(const QString &state = QString());
+    void SetupQueueColumns();
+    // The texts of the queue's view, from the language; the length and
+    // state columns fit their widest words.
+    void ApplyQueueTexts();
     void ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine);
     void ShowRunInTitle();
     void RestoreTitle();

@@ -1,9 +1,11 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "app/FileQueueModel.h"
 #include "common/ErrorReport.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
+#include "conversion/FileQueue.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "dialogs/FileExistsDialog.h"
@@ -16,8 +18,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScopeGuard>
-#include <QTableWidgetItem>
-#include <QTextDocument>
+#include <QTableView>
 
 #include <algorithm>
 
@@ -55,15 +56,6 @@ void DefaultText(QString &text, const char *fallback)
         text = QString::fromUtf8(fallback);
 }
 
-// Tool tips render anything that looks like markup as rich text; a file
-// named "<b>x</b>.avi" must still show its name as it is.
-QString PlainToolTip(const QString &text)
-{
-    if (!Qt::mightBeRichText(text))
-        return text;
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
 // The status line has room for one line: a line break in a file name would
 // push the rest of the window about, so it shows as a replacement character.
 QString OneLine(QString text)
@@ -82,23 +74,21 @@ void TfrmMain::SetupConversionRun()
     // The status line carries file names, which may look like markup.
     ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
 
-    SetupStateColumn();
+    SetupQueueColumns();
     ConversionRun = new TConversionRun(*this, this);
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this, [this](int row, const TProgressView &view) {
         RunEstimate.FileProgress(row, view.Duration, view.Converted);
         if (view.Unmeasured())
-            SetRowState(row, msgStateConverting);
+            Queue->SetState(row, TItemState::Converting);
         else if (view.Percent > 0)
-            SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
+            Queue->SetState(row, TItemState::Converting, view.Percent);
         // The bar and the status line follow the file that started last.
         if (row == ConversionRun->File().Row)
             ShowProgress(view);
         ShowRunInTitle();
     });
-    connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
-            [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::FileFinished, this,
             [this](int row, const QString &source, TFileOutcome outcome, const QString &lastErrorLine) {
                 ShowFileOutcome(row, outcome, lastErrorLine);
@@ -122,14 +112,16 @@ void TfrmMain::SetupConversionRun()
     DefaultText(msgFailedFiles, "These files could not be converted:");
     for (const TRunTextKey &text : RunTextKeys())
         DefaultText(this->*text.text, text.english);
-    SizeStateColumn();
+    DefaultText(msgColumnLength, "Length");
+    DefaultText(msgColumnState, "State");
+    ApplyQueueTexts();
 }
 
 void TfrmMain::ActionConvertNowExecute()
 {
-    if (ConversionRun->IsEncoderRunning())
+    if (ConversionRun->IsActive())
         StopConversion();
-    else if (!ConversionRun->IsActive()) // a click between two files of a run starts nothing
+    else
         RunConversion();
 }
 
@@ -144,7 +136,8 @@ void TfrmMain::RunConversion()
         throw TolvaneError(msgNoOutputFolder);
     ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
     FailureReasons.clear();
-    ResetRowStates(msgStateWaiting);
+    for (int row = 0; row < Queue->Count(); ++row)
+        Queue->SetState(row, TItemState::Waiting);
     RunFiles = RowCount();
     ConvertedFiles = 0;
     RunEstimate.Start(RunFiles);
@@ -152,11 +145,11 @@ void TfrmMain::RunConversion()
     TitleBeforeRun = windowTitle();
     // However the run ends (through, stopped, closed or by an error) the
     // title is the window's own again, and rows the run never took wait no more.
+    SetControlsEnabled(false);
     const auto restore = qScopeGuard([this] {
+        SetControlsEnabled(true);
         RestoreTitle();
-        for (int row = 0; row < RowCount(); ++row)
-            if (const QTableWidgetItem *item = ui->listViewFiles->item(row, 1); item && item->text() == msgStateWaiting)
-                SetRowState(row, QString());
+        Queue->ReplaceStates(TItemState::Waiting, TItemState::Idle);
     });
     ConversionRun->Run(folder);
 }
@@ -164,7 +157,7 @@ void TfrmMain::RunConversion()
 void TfrmMain::ShowFileStarted(int row)
 {
     ui->listViewFiles->selectRow(row);
-    SetRowState(row, QStringLiteral("0%"));
+    Queue->SetState(row, TItemState::Converting, 0);
     // The bar follows this file now: a busy bar of the last one goes.
     if (ui->progressBarCurrent->maximum() == 0) {
         ui->progressBarCurrent->setRange(0, 100);
@@ -211,63 +204,51 @@ TSpanTexts TfrmMain::SpanTexts() const
     return texts;
 }
 
-// The queue's second, narrow column: how each file of the run fares. The
-// first column keeps the source path alone.
-void TfrmMain::SetupStateColumn()
+// The source's path takes what room there is; its length and its state in a
+// run stand narrow beside it.
+void TfrmMain::SetupQueueColumns()
 {
-    QTableWidget *list = ui->listViewFiles;
-    list->setColumnCount(2);
-    list->setHorizontalHeaderItem(1, new QTableWidgetItem(QString()));
-    QHeaderView *header = list->horizontalHeader();
+    QHeaderView *header = ui->listViewFiles->horizontalHeader();
     header->setStretchLastSection(false);
-    header->setSectionResizeMode(0, QHeaderView::Stretch);
-    header->setSectionResizeMode(1, QHeaderView::Fixed);
-    SizeStateColumn();
+    header->setSectionResizeMode(TFileQueueModel::FileColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(TFileQueueModel::LengthColumn, QHeaderView::Fixed);
+    header->setSectionResizeMode(TFileQueueModel::StateColumn, QHeaderView::Fixed);
 }
 
-void TfrmMain::SizeStateColumn()
+void TfrmMain::ApplyQueueTexts()
 {
-    QTableWidget *list = ui->listViewFiles;
-    const QFontMetrics metrics = list->fontMetrics();
-    int widest = metrics.horizontalAdvance(QStringLiteral("100%"));
-    for (const QString *state :
-         {&msgStateWaiting, &msgStateConverting, &msgStateDone, &msgStateSkipped, &msgStateFailed, &msgStateStopped})
-        widest = std::max(widest, metrics.horizontalAdvance(*state));
-    list->horizontalHeader()->resizeSection(1, widest + 16);
-}
-
-void TfrmMain::SetRowState(int row, const QString &state, const QString &toolTip)
-{
-    QTableWidget *list = ui->listViewFiles;
-    if (row < 0 || row >= list->rowCount())
+    if (!QueueModel)
         return;
-    QTableWidgetItem *item = list->item(row, 1);
-    if (!item) {
-        item = new QTableWidgetItem;
-        item->setTextAlignment(Qt::AlignCenter);
-        list->setItem(row, 1, item);
-    }
-    item->setText(state);
-    item->setToolTip(PlainToolTip(toolTip));
-}
-
-void TfrmMain::ResetRowStates(const QString &state)
-{
-    for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
-        SetRowState(row, state);
+    const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
+    QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
+                          msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, trackTitle});
+    QTableView *list = ui->listViewFiles;
+    const QFontMetrics metrics = list->fontMetrics();
+    const auto widest = [&metrics](std::initializer_list<QString> texts) {
+        int width = 0;
+        for (const QString &text : texts)
+            width = std::max(width, metrics.horizontalAdvance(text));
+        return width + 16;
+    };
+    list->horizontalHeader()->resizeSection(TFileQueueModel::LengthColumn,
+                                            widest({msgColumnLength, QStringLiteral("00:00:00")}));
+    list->horizontalHeader()->resizeSection(
+        TFileQueueModel::StateColumn,
+        widest({msgColumnState, QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
+                msgStateSkipped, msgStateFailed, msgStateStopped}));
 }
 
 void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &lastErrorLine)
 {
     switch (outcome) {
     case TFileOutcome::Converted:
-        return SetRowState(row, msgStateDone);
+        return Queue->SetState(row, TItemState::Done);
     case TFileOutcome::Failed:
-        return SetRowState(row, msgStateFailed, lastErrorLine);
+        return Queue->SetState(row, TItemState::Failed, -1, lastErrorLine);
     case TFileOutcome::Stopped:
-        return SetRowState(row, msgStateStopped);
+        return Queue->SetState(row, TItemState::Stopped);
     case TFileOutcome::Skipped:
-        return SetRowState(row, msgStateSkipped);
+        return Queue->SetState(row, TItemState::Skipped);
     }
 }
 
@@ -318,10 +299,15 @@ void TfrmMain::CloseConversionRun() { ConversionRun->Close(); }
 
 void TfrmMain::SetControlsEnabled(bool Enabled)
 {
-    const QList<QWidget *> widgets{ui->listViewFiles,           ui->buttonAdd,          ui->buttonDelete,
-                                   ui->buttonClearAll,          ui->buttonMoveUp,       ui->buttonMoveDown,
-                                   ui->comboBoxAudioBitrate,    ui->comboBoxSampleRate, ui->radioButtonChannelMono,
-                                   ui->radioButtonChannelStereo};
+    // A run takes its format and options once, at its start: none of them
+    // may change under it.
+    const QList<QWidget *> widgets{ui->listViewFiles,          ui->buttonAdd,
+                                   ui->buttonDelete,           ui->buttonClearAll,
+                                   ui->buttonMoveUp,           ui->buttonMoveDown,
+                                   ui->comboBoxAudioBitrate,   ui->comboBoxSampleRate,
+                                   ui->radioButtonChannelMono, ui->radioButtonChannelStereo,
+                                   ui->radioButtonFormatWAV,   ui->radioButtonFormatMP3,
+                                   ui->radioButtonFormatOther, ui->comboBoxFormatOther};
     for (QWidget *widget : widgets)
         widget->setEnabled(Enabled);
     const QList<QAction *> actions{ui->ActionFileAdd,     ui->ActionFileDelete,   ui->ActionFileClearAll,
@@ -348,12 +334,11 @@ QString TfrmMain::ResolveTargetFile(const QString &Path) { return ConversionRun-
 
 void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning) { SetControlsEnabled(!IsRunning); }
 
-int TfrmMain::RowCount() const { return ui->listViewFiles->rowCount(); }
+int TfrmMain::RowCount() const { return Queue->Count(); }
 
 QString TfrmMain::SourceOfRow(int row) const
 {
-    const QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
-    return item ? item->text() : QString();
+    return row >= 0 && row < Queue->Count() ? Queue->At(row).Source : QString();
 }
 
 QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }
@@ -387,8 +372,7 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         ui->progressBarCurrent->setRange(0, 100);
         ui->progressBarCurrent->setValue(view.Percent);
     }
-    const QString status =
-        ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, SourceOfRow(row));
+    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.EndClock, SourceOfRow(row));
     ui->labelCurrentInfo->setText(OneLine(status));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
 }

@@ -11,6 +11,7 @@
 #include "support/FindControl.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
+#include "support/QueueView.h"
 #include "support/StandInEncoder.h"
 #include "support/TestFiles.h"
 #include "support/UrlRecorder.h"
@@ -25,7 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -45,7 +46,7 @@ private:
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
 
-    QTableWidget *list() { return FindControl<QTableWidget>(frmMain, "listViewFiles"); }
+    QTableView *list() { return queueView(); }
     QLabel *status() { return FindControl<QLabel>(frmMain, "labelCurrentInfo"); }
     QProgressBar *bar() { return FindControl<QProgressBar>(frmMain, "progressBarCurrent"); }
 
@@ -241,11 +242,11 @@ private slots:
             const QRegularExpressionMatch m = shape.match(l.text);
             QVERIFY2(m.hasMatch(), qPrintable(l.text));
             QCOMPARE(m.captured(1).toInt(), l.selected + 1);
-            QCOMPARE(m.captured(2), list()->item(l.selected, 0)->text());
+            QCOMPARE(m.captured(2), queueCell(l.selected, 0));
             QCOMPARE(l.tip, l.text);
             QVERIFY(!l.listEnabled);
             QVERIFY(!l.bitrateEnabled);
-            QVERIFY(l.formatEnabled);
+            QVERIFY(!l.formatEnabled); // the run keeps the format it started with
             QVERIFY(l.exitEnabled);
             QCOMPARE(l.caption, frmMain->StringStopCaption);
             rowsSeen.insert(l.selected);
@@ -293,11 +294,10 @@ private slots:
         QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
         QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
         // Each row shows how its file fared; a failure says why in its tool tip.
-        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->item(0, 1)->text(), frmMain->msgStateFailed);
-        QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
-        QCOMPARE(list->item(1, 1)->text(), frmMain->msgStateDone);
-        QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
+        QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
+        QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
+        QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
+        QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
     }
 
     // The end message's Yes opens the folder the run made; an empty setting
@@ -405,8 +405,8 @@ private slots:
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
-        QCOMPARE(list()->rowCount(), 2);
-        QCOMPARE(list()->item(1, 0)->text(), clip("b.mp4"));
+        QCOMPARE(queueRows(), 2);
+        QCOMPARE(queueCell(1, 0), clip("b.mp4"));
         QVERIFY(probe(out("a.mp3")).valid);
         QVERIFY(!QFile::exists(out("b.mp3")));
         QCOMPARE(modal.seenNames(), QStringList{"msgFinishInfo"});
@@ -429,7 +429,7 @@ private slots:
         start();
         frmMain->msgStatusRun = "Converting file %s";
         queue({source});
-        QCOMPARE(list()->rowCount(), 1);
+        QCOMPARE(queueRows(), 1);
         list()->selectRow(0);
         const QSize windowSize = frmMain->size();
         const QRect labelGeometry = status()->geometry();
@@ -560,7 +560,7 @@ private slots:
         connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
             titles << frmMain->windowTitle();
             if (row == 2)
-                lastRow << list()->item(2, 1)->text() + ' ' + QString::number(bar()->maximum());
+                lastRow << queueCell(2, 2) + ' ' + QString::number(bar()->maximum());
         });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
@@ -578,8 +578,8 @@ private slots:
         QCOMPARE(frmMain->windowTitle(), title);
         QStringList states, tips;
         for (int row = 0; row < 3; ++row) {
-            states << list()->item(row, 1)->text();
-            tips << list()->item(row, 1)->toolTip();
+            states << queueCell(row, 2);
+            tips << queueCell(row, 2, Qt::ToolTipRole);
         }
         QCOMPARE(states, (QStringList{frmMain->msgStateDone, frmMain->msgStateFailed, frmMain->msgStateDone}));
         QCOMPARE(tips, (QStringList{QString(), reason, QString()}));
@@ -601,8 +601,8 @@ private slots:
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
         convert();
-        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateStopped);
-        QCOMPARE(list()->item(1, 1)->text(), QString());
+        QCOMPARE(queueCell(0, 2), frmMain->msgStateStopped);
+        QCOMPARE(queueCell(1, 2), QString());
         QCOMPARE(frmMain->windowTitle(), title);
         verifyIdle();
     }
