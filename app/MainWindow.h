@@ -33,8 +33,9 @@ class TMediaProbe;
 // MainWindowOptions.cpp (format and options of the encoder command),
 // MainWindowSettings.cpp (options kept in config.ini) and
 // MainWindowLanguage.cpp (captions and texts from the language file).
-// The run itself is TConversionRun; the window answers its questions.
-class TfrmMain : public QMainWindow, public IConversionOwner
+// The queue is TFileQueue and the run TConversionRun; the window shows them
+// and answers the run's question through AnswerFileExists.
+class TfrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -63,10 +64,11 @@ public:
     QString msgStateSkipped;
     QString msgStateFailed;
     QString msgStateStopped;
-    QString msgTimeLeft;    // "about %s left"
-    QString msgRunSummary;  // files converted, files of the run, time taken
-    QString msgMoreFailed;  // the failed files the end message leaves out
-    QString msgSpanSeconds; // spans of time, each number a "%s"
+    QString msgTimeLeft;       // "about %s left"
+    QString msgStatusRunFiles; // the status line while several files convert at once
+    QString msgRunSummary;     // files converted, files of the run, time taken
+    QString msgMoreFailed;     // the failed files the end message leaves out
+    QString msgSpanSeconds;    // spans of time, each number a "%s"
     QString msgSpanMinutes;
     QString msgSpanMinutesSeconds;
     QString msgSpanHours;
@@ -198,16 +200,15 @@ public:
     void SetControlsEnabled(bool Enabled);
     void ResetStatus();
     void ForceOutputFolder(const QString &Folder);
-    QString ResolveTargetFile(const QString &Path);
     void ParseEncoderOutput(const QString &Text);
 
-    // What the run asks of the window.
-    int RowCount() const override;
-    QString SourceOfRow(int row) const override;
-    int AudioTrackOfRow(int row) const override;
-    TOutputOptions CurrentOptions() const override;
-    QString EncoderFolder() const override;
-    quint8 AskFileExists(const QString &target) override;
+    QString SourceOfRow(int row) const;
+    // The audio track chosen for a row, -1 for Automatic.
+    int AudioTrackOfRow(int row) const;
+    // The format and options the controls show now; a run reads them once.
+    TOutputOptions CurrentOptions() const;
+    // The folder holding libm9s.
+    QString EncoderFolder() const;
 
 public slots:
     void ConsoleIOProcessStatusChange(TConsoleIO *Sender, bool IsRunning);
@@ -216,6 +217,9 @@ private:
     void SetupConversionRun();
     void CloseConversionRun();
     void ShowFileStarted(int row);
+    void ShowRunEnded();
+    void AskFileExists(const QString &target, const QString &source);
+    double ElapsedRunSeconds() const;
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
     void SetupQueueColumns();
@@ -232,7 +236,9 @@ private:
     QElapsedTimer RunClock;     // since the run started
     int RunFiles = 0;           // rows when the run started
     int ConvertedFiles = 0;
-    QString TitleBeforeRun; // the window's title, given back when the run ends
+    int FinishedFiles = 0;     // however they ended
+    qint64 RunTookSeconds = 0; // the last run's time, for its end message
+    QString TitleBeforeRun;    // the window's title, given back when the run ends
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -5,6 +5,7 @@
 #include "common/ErrorReport.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
+#include "conversion/EncoderOutput.h"
 #include "conversion/FileQueue.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
@@ -34,6 +35,7 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgStateFailed", &TfrmMain::msgStateFailed, "Failed"},
         {"msgStateStopped", &TfrmMain::msgStateStopped, "Stopped"},
         {"msgTimeLeft", &TfrmMain::msgTimeLeft, "about %s left"},
+        {"msgStatusRunFiles", &TfrmMain::msgStatusRunFiles, "Converting %s files \u00B7 %s of %s done"},
         {"msgRunSummary", &TfrmMain::msgRunSummary, "Files converted: %s of %s, in %s."},
         {"msgMoreFailed", &TfrmMain::msgMoreFailed, "... and %s more (see details)"},
         {"msgSpanSeconds", &TfrmMain::msgSpanSeconds, "%s s"},
@@ -75,7 +77,7 @@ void TfrmMain::SetupConversionRun()
     ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
 
     SetupQueueColumns();
-    ConversionRun = new TConversionRun(*this, this);
+    ConversionRun = new TConversionRun(*Queue, Probe, this);
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this, [this](int row, const TProgressView &view) {
@@ -84,8 +86,8 @@ void TfrmMain::SetupConversionRun()
             Queue->SetState(row, TItemState::Converting);
         else if (view.Percent > 0)
             Queue->SetState(row, TItemState::Converting, view.Percent);
-        // The bar and the status line follow the file that started last.
-        if (row == ConversionRun->File().Row)
+        // One file at a time: the bar and the status line follow it.
+        if (ConversionRun->RunningCount() <= 1 && row == ConversionRun->File().Row)
             ShowProgress(view);
         ShowRunInTitle();
     });
@@ -94,11 +96,14 @@ void TfrmMain::SetupConversionRun()
                 ShowFileOutcome(row, outcome, lastErrorLine);
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
                 ConvertedFiles += outcome == TFileOutcome::Converted ? 1 : 0;
+                ++FinishedFiles;
                 ShowRunInTitle();
                 if (outcome == TFileOutcome::Failed)
                     FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
                                           + lastErrorLine;
             });
+    connect(ConversionRun, &TConversionRun::FileExistsAsked, this, &TfrmMain::AskFileExists);
+    connect(ConversionRun, &TConversionRun::RunEnded, this, &TfrmMain::ShowRunEnded);
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
     // English until the language file is loaded, which replaces them all.
@@ -134,25 +139,57 @@ void TfrmMain::RunConversion()
     // was started from.
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
-    ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
+    // Read once: the run converts every file with what is chosen now.
+    const TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), ReadParallelFiles(frmCommon->ConfigFile)};
     FailureReasons.clear();
-    for (int row = 0; row < Queue->Count(); ++row)
-        Queue->SetState(row, TItemState::Waiting);
-    RunFiles = RowCount();
+    RunFiles = Queue->Count();
     ConvertedFiles = 0;
+    FinishedFiles = 0;
     RunEstimate.Start(RunFiles);
+    for (int row = 0; row < RunFiles; ++row) {
+        Queue->SetState(row, TItemState::Waiting);
+        RunEstimate.FileLength(row, Queue->At(row).Facts.Duration);
+    }
     RunClock.start();
     TitleBeforeRun = windowTitle();
-    // However the run ends (through, stopped, closed or by an error) the
-    // title is the window's own again, and rows the run never took wait no more.
     SetControlsEnabled(false);
-    const auto restore = qScopeGuard([this] {
-        SetControlsEnabled(true);
-        RestoreTitle();
-        Queue->ReplaceStates(TItemState::Waiting, TItemState::Idle);
-    });
-    ConversionRun->Run(folder);
+    // However it ends, ShowRunEnded gives the window back; an error of the
+    // first file comes up from here after that.
+    ConversionRun->Start(settings);
 }
+
+// The run is over, however it ended: the controls and the title are the
+// window's own again, and rows the run never took wait no more.
+void TfrmMain::ShowRunEnded()
+{
+    RunTookSeconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
+    SetControlsEnabled(true);
+    RestoreTitle();
+    Queue->ReplaceStates(TItemState::Waiting, TItemState::Idle);
+}
+
+void TfrmMain::AskFileExists(const QString &target, const QString &source)
+{
+    Q_UNUSED(source);
+    if (!frmOverWrite)
+        return ConversionRun->AnswerFileExists(quint8(ocAsk));
+    // The run's clock stops while the user thinks; the window says what it waits for.
+    RunEstimate.Pause(ElapsedRunSeconds());
+    const QString waiting = frmOverWrite->windowTitle() + QStringLiteral(": ") + target;
+    ui->labelCurrentInfo->setText(OneLine(waiting));
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(waiting));
+    frmOverWrite->ShowFile(target);
+    connect(
+        frmOverWrite, &QDialog::finished, this,
+        [this] {
+            RunEstimate.Resume(ElapsedRunSeconds());
+            ConversionRun->AnswerFileExists(frmOverWrite->FChoice);
+        },
+        Qt::SingleShotConnection);
+    frmOverWrite->open();
+}
+
+double TfrmMain::ElapsedRunSeconds() const { return RunClock.isValid() ? double(RunClock.elapsed()) / 1000.0 : 0; }
 
 void TfrmMain::ShowFileStarted(int row)
 {
@@ -173,7 +210,17 @@ void TfrmMain::ShowRunInTitle()
 {
     if (!RunClock.isValid())
         return;
-    const TRunEstimate::TView view = RunEstimate.Estimate(double(RunClock.elapsed()) / 1000.0);
+    const TRunEstimate::TView view = RunEstimate.Estimate(ElapsedRunSeconds());
+    // Several files at once: the status line and the bar tell of the whole run.
+    if (ConversionRun->RunningCount() > 1) {
+        const QString status =
+            FormatText(msgStatusRunFiles, {QString::number(ConversionRun->RunningCount()),
+                                           QString::number(FinishedFiles), QString::number(RunFiles)});
+        ui->labelCurrentInfo->setText(status);
+        ui->labelCurrentInfo->setToolTip(status);
+        ui->progressBarCurrent->setRange(0, 100);
+        ui->progressBarCurrent->setValue(std::min(view.Percent, 99));
+    }
     const QString separator = QStringLiteral(" \u00B7 ");
     QString title = QString::number(view.Percent) + QLatin1Char('%') + separator;
     if (view.SecondsLeft >= 0)
@@ -254,8 +301,7 @@ void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &las
 
 void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
 {
-    const qint64 seconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
-    RestoreTitle();
+    const qint64 seconds = RunTookSeconds;
     ResetStatus();
     ShowPowerOffCountdownIfEnabled();
     if (ConversionRun->IsClosing())
@@ -330,11 +376,7 @@ void TfrmMain::ResetStatus()
 
 void TfrmMain::ForceOutputFolder(const QString &Folder) { ::ForceOutputFolder(Folder); }
 
-QString TfrmMain::ResolveTargetFile(const QString &Path) { return ConversionRun->ResolveTargetFile(Path); }
-
 void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning) { SetControlsEnabled(!IsRunning); }
-
-int TfrmMain::RowCount() const { return Queue->Count(); }
 
 QString TfrmMain::SourceOfRow(int row) const
 {
@@ -342,14 +384,6 @@ QString TfrmMain::SourceOfRow(int row) const
 }
 
 QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }
-
-quint8 TfrmMain::AskFileExists(const QString &)
-{
-    if (!frmOverWrite)
-        return quint8(ocAsk);
-    frmOverWrite->exec();
-    return frmOverWrite->FChoice;
-}
 
 void TfrmMain::ParseEncoderOutput(const QString &Text)
 {

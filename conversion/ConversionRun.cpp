@@ -1,55 +1,53 @@
 #include "conversion/ConversionRun.h"
 
+#include "common/ErrorReport.h"
 #include "console/ConsoleIO.h"
 #include "conversion/AudioTracks.h"
+#include "conversion/FileQueue.h"
 #include "conversion/KeptOriginal.h"
+#include "conversion/MediaProbe.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "encoder/libm9s/EncoderContract.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
 
-// One file goes through these steps, top to bottom:
-//   StartRow        takes the row and its source
-//   ResolveTarget   the output name, after the file-exists question
-//   (TKeptOriginal) an existing file is moved aside, not emptied
-//   WritePlaceholder the target exists from the moment its name is chosen
-//   StartEncoder    libm9s with the owner's options of this moment
-//   WaitForAnEncoder the event loop runs until an encoder ended
+// One file goes through these steps, each started by the one before or by a
+// signal, never by waiting:
+//   StartRow        takes the job; its facts are probed first when the plan needs them
+//   (question)      an existing target waits for AnswerFileExists
+//   StartTarget     an existing file is moved aside (TKeptOriginal), the
+//                   placeholder written, the encoder started
+//   EncoderEnded    the runner said the encoder ended
 //   FinishFile      keeps the new file or brings the old one back
+//   Advance         the next job, or the end of the run
 
 namespace {
-// Keeps a flag set while a scope runs, however it is left.
-class TFlagGuard
-{
-public:
-    explicit TFlagGuard(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~TFlagGuard() { m_flag = false; }
-    TFlagGuard(const TFlagGuard &) = delete;
-    TFlagGuard &operator=(const TFlagGuard &) = delete;
-
-private:
-    bool &m_flag;
-};
-
 bool IsProgressReport(const QString &line)
 {
     return line.contains(QLatin1String(EncoderContract::DurationOpen))
            || line.contains(QLatin1String(EncoderContract::TimeOpen));
 }
+
+bool PathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
 }
 
-TConversionRun::TConversionRun(IConversionOwner &owner, QObject *parent) : QObject(parent), m_owner(owner)
+TConversionRun::TConversionRun(TFileQueue &queue, TMediaProbe *probe, QObject *parent)
+    : QObject(parent), m_queue(queue), m_probe(probe)
 {
     FOverwriteChoice = ocAsk;
     ConsoleIO = NewConsoleIO();
     ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
     m_slots.resize(1);
     m_slots[0].Io = ConsoleIO;
+    // A job that waited for its facts goes on when they come.
+    connect(&m_queue, &TFileQueue::Changed, this, [this] {
+        if (m_waitingForFacts)
+            QMetaObject::invokeMethod(this, &TConversionRun::Continue, Qt::QueuedConnection);
+    });
 }
 
 TConversionRun::~TConversionRun() = default;
@@ -81,112 +79,143 @@ int TConversionRun::RunningCount() const
 
 const TRunningFile &TConversionRun::File() const { return m_slots[size_t(m_lastStarted)].File; }
 
-bool TConversionRun::Run(QString folder)
+bool TConversionRun::Start(const TRunSettings &settings)
 {
-    if (m_runActive || !ConsoleIO)
+    if (m_active || !ConsoleIO)
         return false;
+    m_settings = settings;
+    m_folder = settings.Folder;
     m_closing = false;
-    const TFlagGuard active(m_runActive);
+    m_failed = false;
     FContinue = true;
     m_failedSources.clear();
     m_writtenThisRun.clear();
     // Encoders beyond the first are made when a run needs them and stay.
-    const size_t wanted = size_t(std::clamp(ParallelFiles, 1, 64));
+    const size_t wanted = size_t(std::clamp(settings.ParallelFiles, 1, 64));
     while (m_slots.size() < wanted)
         m_slots.emplace_back().Io = NewConsoleIO();
     for (size_t i = wanted; i < m_slots.size(); ++i)
         m_slots[i].Io->deleteLater();
     m_slots.resize(wanted);
-    ForceOutputFolder(folder);
+    // The jobs are the files queued now: files added later wait for the next run.
+    m_jobs.clear();
+    for (int row = 0; row < m_queue.Count(); ++row) {
+        const TQueueItem &item = m_queue.At(row);
+        TRunningFile job;
+        job.Item = item.Id;
+        job.Row = row;
+        job.Source = item.Source;
+        job.ChosenTrack = item.AudioTrack;
+        m_jobs.push_back(job);
+    }
+    m_next = 0;
+    m_active = true;
+    ForceOutputFolder(m_folder);
     // What a crashed run of another program left here goes back first.
-    RecoverKeptOriginals(folder);
+    RecoverKeptOriginals(m_folder);
+    Advance();
+    return true;
+}
 
-    const int count = m_owner.RowCount();
-    int row = 0;
+void TConversionRun::Advance()
+{
     try {
-        for (;;) {
-            // Rows are taken top to bottom into every free encoder; each
-            // target is resolved (and perhaps asked about) before the next.
-            for (TSlot *slot = FreeSlot(); slot && !Interrupted() && row < count; slot = FreeSlot()) {
-                if (row >= m_owner.RowCount())
-                    break; // rows removed while the controls were enabled
-                folder = WithTrailingSlash(folder);
-                StartRow(*slot, row++, folder);
-            }
-            if (!AnyBusy())
+        // Jobs are taken top to bottom into every free encoder; each target
+        // is resolved (and perhaps asked about) before the next.
+        m_waitingForFacts = false;
+        while (m_active && !Interrupted() && !m_asking && m_next < m_jobs.size()) {
+            TSlot *slot = FreeSlot();
+            if (!slot)
                 break;
-            WaitForAnEncoder();
-            if (!FinishEndedFiles())
-                return false;
+            if (!FactsReady(m_jobs[m_next])) {
+                m_waitingForFacts = true;
+                return;
+            }
+            StartRow(*slot, m_jobs[m_next++]);
         }
     } catch (...) {
-        // An encoder that cannot start ends the run: the others stop and
-        // their files are settled before the error goes up.
-        StopConversion();
-        while (AnyBusy()) {
-            WaitForAnEncoder();
-            FinishEndedFiles();
-        }
+        FailRun();
         throw;
     }
-    // A stop during the last file ends the run like one during any other:
-    // without the end report.
-    if (Interrupted())
-        return false;
-    FContinue = true;
-    emit RunFinished(folder, m_failedSources);
-    return true;
+    EndIfDone();
 }
 
-TConversionRun::TSlot *TConversionRun::FreeSlot()
+// The plan of a copy, or of Automatic with a preferred language, needs the
+// source's tracks; they come from the queue's probe, which is hurried.
+bool TConversionRun::FactsReady(TRunningFile &file)
 {
-    for (TSlot &slot : m_slots)
-        if (slot.Io && !slot.Busy())
-            return &slot;
-    return nullptr;
+    const TOutputOptions &options = m_settings.Options;
+    const bool needed = options.Extension == QLatin1String("copy")
+                        || (file.ChosenTrack < 0 && !options.PreferredLanguage.trimmed().isEmpty());
+    const int row = RowOf(file);
+    if (!needed || !m_probe || row < 0 || m_queue.At(row).Facts.Known)
+        return true;
+    m_probe->Hurry(file.Source);
+    return false;
 }
 
-bool TConversionRun::AnyBusy() const
+void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
 {
-    return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
-}
-
-bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
-{
-    slot.File = TRunningFile{};
-    slot.File.Row = row;
-    slot.File.Source = m_owner.SourceOfRow(row);
+    slot.File = job;
     m_lastStarted = int(&slot - m_slots.data());
-    emit FileStarted(row, slot.File.Source);
+    m_folder = WithTrailingSlash(m_settings.Folder);
+    emit FileStarted(RowOf(slot.File), slot.File.Source);
 
-    const bool named = ResolveTarget(slot.File, folder);
-    // The question is modal and runs its own event loop: a close or stop
-    // that came meanwhile must not start another file.
-    if (Interrupted())
-        return false;
-    if (!named) {
-        emit FileFinished(row, slot.File.Source, TFileOutcome::Skipped, QString());
-        return false;
+    const TOutputOptions &options = m_settings.Options;
+    const int row = RowOf(slot.File);
+    const TOutputPlan plan =
+        PlanOutput(options.Extension, slot.File.ChosenTrack, options.PreferredLanguage, [&]() -> QList<TAudioTrack> {
+            if (m_probe && row >= 0 && m_queue.At(row).Facts.Known)
+                return m_queue.At(row).Facts.Tracks;
+            return ProbeAudioTracks(m_settings.EncoderFolder, slot.File.Source);
+        });
+    slot.File.AudioTrack = plan.AudioTrack;
+    const QString path = OutputFilePath(m_folder, slot.File.Source, plan.Extension);
+    if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
+        m_asking = &slot;
+        m_askedPath = path;
+        emit FileExistsAsked(path, slot.File.Source);
+        return;
     }
+    StartTarget(slot, ResolveTargetFile(path, FOverwriteChoice, [] { return quint8(ocAsk); }, m_writtenThisRun));
+}
 
-    slot.Original = std::make_unique<TKeptOriginal>(slot.File.Target);
-    WritePlaceholder(slot.File.Target);
+void TConversionRun::AnswerFileExists(quint8 choice)
+{
+    TSlot *slot = std::exchange(m_asking, nullptr);
+    // A close or stop that came while the question waited starts nothing.
+    if (!slot || !m_active)
+        return;
+    if (Interrupted())
+        return EndIfDone();
+    try {
+        StartTarget(*slot,
+                    ResolveTargetFile(m_askedPath, FOverwriteChoice, [choice] { return choice; }, m_writtenThisRun));
+    } catch (...) {
+        FailRun();
+        throw;
+    }
+    Advance();
+}
+
+void TConversionRun::StartTarget(TSlot &slot, const QString &target)
+{
+    slot.File.Target = target;
+    if (target.isEmpty()) {
+        emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Skipped, QString());
+        return;
+    }
+    slot.Original = std::make_unique<TKeptOriginal>(target);
+    try {
+        WritePlaceholder(target);
+    } catch (...) {
+        slot.Original.reset(); // a kept original goes back
+        throw;
+    }
     // From here the target is reserved: another file of this run that
     // wants the same name gets a new one.
-    m_writtenThisRun.insert(slot.File.Target);
+    m_writtenThisRun.insert(target);
     StartEncoder(slot);
-    return true;
-}
-
-bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
-{
-    const TOutputOptions options = m_owner.CurrentOptions();
-    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(file.Row), options.PreferredLanguage,
-                                        [&] { return ProbeAudioTracks(m_owner.EncoderFolder(), file.Source); });
-    file.AudioTrack = plan.AudioTrack;
-    const QString path = OutputFilePath(folder, file.Source, plan.Extension);
-    file.Target = ResolveTargetFile(path);
-    return !file.Target.isEmpty();
 }
 
 void TConversionRun::StartEncoder(TSlot &slot)
@@ -204,19 +233,87 @@ void TConversionRun::StartEncoder(TSlot &slot)
     }
 }
 
-void TConversionRun::WaitForAnEncoder()
+// A step raised: the other encoders stop, and the run ends after them without its report.
+void TConversionRun::FailRun()
 {
-    // Sleeps until the next event: an encoder's output, its end or the
-    // user; nothing is polled.
-    const auto ended = [this] {
-        return std::any_of(m_slots.begin(), m_slots.end(),
-                           [](const TSlot &slot) { return slot.Busy() && !(slot.Io && slot.Io->IsRunning()); });
-    };
-    while (!ended())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_failed = true;
+    m_asking = nullptr;
+    StopConversion();
+    EndIfDone();
 }
 
-bool TConversionRun::FinishEndedFiles()
+void TConversionRun::ProcessStatusChanged()
+{
+    const bool running = IsEncoderRunning();
+    if (running != m_reportedRunning) {
+        m_reportedRunning = running;
+        emit EncoderRunningChanged(running);
+    }
+    // The next file starts once the runner has finished telling of this one.
+    if (m_active && !m_closing)
+        QMetaObject::invokeMethod(this, &TConversionRun::EncoderEnded, Qt::QueuedConnection);
+}
+
+void TConversionRun::EncoderEnded()
+{
+    if (!m_active || m_closing)
+        return;
+    FinishEndedFiles();
+    Continue();
+}
+
+// Advance from the event loop: an error has nobody to go up to, so it is shown.
+void TConversionRun::Continue()
+{
+    if (!m_active || m_closing)
+        return;
+    try {
+        Advance();
+    } catch (...) {
+        ReportCurrentException();
+    }
+}
+
+void TConversionRun::EndIfDone()
+{
+    if (!m_active || m_asking || AnyBusy() || m_waitingForFacts)
+        return;
+    if (!Interrupted() && !m_failed && m_next < m_jobs.size())
+        return;
+    m_active = false;
+    if (m_closing)
+        return;
+    // A stop during the last file ends the run like one during any other:
+    // without the end report.
+    const bool through = !Interrupted() && !m_failed;
+    FContinue = true;
+    emit RunEnded();
+    if (through)
+        emit RunFinished(m_folder, m_failedSources);
+}
+
+TConversionRun::TSlot *TConversionRun::FreeSlot()
+{
+    for (TSlot &slot : m_slots)
+        if (slot.Io && !slot.Busy() && &slot != m_asking)
+            return &slot;
+    return nullptr;
+}
+
+bool TConversionRun::AnyBusy() const
+{
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
+}
+
+int TConversionRun::RowOf(TRunningFile &file)
+{
+    // Rows only grow at the end during a run; the id finds a moved one all the same.
+    if (file.Row < 0 || file.Row >= m_queue.Count() || m_queue.At(file.Row).Id != file.Item)
+        file.Row = m_queue.RowOf(file.Item);
+    return file.Row;
+}
+
+void TConversionRun::FinishEndedFiles()
 {
     for (TSlot &slot : m_slots) {
         if (!slot.Busy() || (slot.Io && slot.Io->IsRunning()))
@@ -224,9 +321,8 @@ bool TConversionRun::FinishEndedFiles()
         const TFileOutcome outcome = FinishFile(slot);
         slot.Original.reset();
         if (!m_closing)
-            emit FileFinished(slot.File.Row, slot.File.Source, outcome, slot.File.LastErrorLine);
+            emit FileFinished(RowOf(slot.File), slot.File.Source, outcome, slot.File.LastErrorLine);
     }
-    return !m_closing && ConsoleIO;
 }
 
 TFileOutcome TConversionRun::FinishFile(TSlot &slot)
@@ -241,6 +337,7 @@ TFileOutcome TConversionRun::FinishFile(TSlot &slot)
         m_failedSources.append(slot.File.Source);
         return TFileOutcome::Failed;
     }
+    m_queue.AddOutput(RowOf(slot.File), slot.File.Target);
     return TFileOutcome::Converted;
 }
 
@@ -273,6 +370,9 @@ void TConversionRun::StopConversion()
     for (TSlot &slot : m_slots)
         if (slot.Io)
             slot.Io->StopProcess();
+    // A run between its files has nothing to wait for.
+    if (!m_asking)
+        EndIfDone();
 }
 
 void TConversionRun::RequestStopAll()
@@ -286,11 +386,11 @@ void TConversionRun::RequestStopAll()
 
 void TConversionRun::Close()
 {
-    if (!m_runActive)
+    if (!m_active)
         return;
-    // The waiting run sees this and ends without another file or report.
     m_closing = true;
     FContinue = false;
+    m_asking = nullptr;
     RequestStopAll();
     for (TSlot &slot : m_slots) {
         if (!slot.Io || !slot.Io->IsRunning())
@@ -305,28 +405,16 @@ void TConversionRun::Close()
             ConsoleIO = nullptr;
         slot.Io = nullptr;
     }
-}
-
-void TConversionRun::ProcessStatusChanged()
-{
-    const bool running = IsEncoderRunning();
-    if (running == m_reportedRunning)
-        return;
-    m_reportedRunning = running;
-    emit EncoderRunningChanged(running);
+    // What the stopped encoders left is settled now: no signal will tell of their end.
+    FinishEndedFiles();
+    m_active = false;
 }
 
 TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack)
 {
-    const TOutputOptions options = m_owner.CurrentOptions();
-    return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
+    const TOutputOptions &options = m_settings.Options;
+    return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder, Source, Target, options.Extension, options.Bitrate,
                                  options.SampleRate, options.Channels, AudioTrack);
-}
-
-QString TConversionRun::ResolveTargetFile(const QString &Path)
-{
-    return ::ResolveTargetFile(
-        Path, FOverwriteChoice, [this, &Path] { return m_owner.AskFileExists(Path); }, m_writtenThisRun);
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)
@@ -365,7 +453,7 @@ void TConversionRun::ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd)
     // After a stop nothing more of this file is reported.
     if (!FContinue || !slot)
         return;
-    emit FileProgress(slot->File.Row, ParseInto(slot->File, QString::fromUtf8(Cmd)));
+    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, QString::fromUtf8(Cmd)));
 }
 
 void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
@@ -382,5 +470,5 @@ void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
         if (!line.isEmpty() && !IsProgressReport(line))
             slot->File.LastErrorLine = line;
     }
-    emit FileProgress(slot->File.Row, ParseInto(slot->File, text));
+    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, text));
 }

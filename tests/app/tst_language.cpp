@@ -77,6 +77,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgStateFailed",
                          "msgStateStopped",
                          "msgTimeLeft",
+                         "msgStatusRunFiles",
                          "msgRunSummary",
                          "msgMoreFailed",
                          "msgSpanSeconds",
@@ -268,6 +269,7 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/radioButtonFormatOther", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
+        {"frmOverWrite/labelFileName", ""}, // the file asked about
     };
     return keys;
 }

@@ -91,8 +91,12 @@ private:
             frmMain->AddFile(name.startsWith('/') ? name : clip(name));
     }
 
-    // Clicks Convert; returns when the run has ended.
-    void convert() { QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton); }
+    // Clicks Convert; returns when the run has ended (and its end message was answered).
+    void convert()
+    {
+        QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!frmMain || !frmMain->ConversionRun->IsActive(), 120000);
+    }
 
     void clickLater(QWidget *widget)
     {
@@ -385,6 +389,31 @@ private slots:
         QVERIFY(!frmMain->ConversionRun->ConsoleIO || !frmMain->ConversionRun->ConsoleIO->IsRunning());
     }
 
+    // The question names its file; meanwhile the window says what it waits
+    // for and keeps the run's controls locked.
+    void questionNamesItsFile()
+    {
+        start();
+        queue({"a.avi"});
+        writeFile(out("a.mp3"), "old a");
+        QString named, shown;
+        bool locked = false;
+        ModalAnswerer modal;
+        modal.expect([&](QWidget *question) {
+            named = FindControl<QLabel>(question, "labelFileName")->text();
+            shown = status()->text();
+            locked = !list()->isEnabled() && !FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->isEnabled();
+            ModalAnswerer::overwriteAnswer("buttonOverWrite", false)(question);
+        });
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(named, QStringLiteral("a.mp3"));
+        QVERIFY2(shown.endsWith(out("a.mp3")), qPrintable(shown));
+        QVERIFY(locked);
+        QVERIFY(probe(out("a.mp3")).valid);
+        verifyIdle();
+    }
+
     // Files dropped on the window while it converts join the queue but not the run.
     void droppedDuringARunWaitForTheNext()
     {
@@ -534,8 +563,8 @@ private slots:
     }
 
     // Two files at once: every row says how its file fares, the damaged one
-    // why it failed; a file without a duration shows a busy bar; the title
-    // shows the whole run while it goes and is the window's own afterwards.
+    // why it failed, one without a duration that it works; the title shows
+    // the whole run while it goes and is the window's own afterwards.
     void severalFilesAtOnceShowTheirStates()
     {
         start(false);
@@ -560,7 +589,12 @@ private slots:
         connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
             titles << frmMain->windowTitle();
             if (row == 2)
-                lastRow << queueCell(2, 2) + ' ' + QString::number(bar()->maximum());
+                lastRow << queueCell(2, 2);
+            // Two at work: the status line counts the run's files.
+            if (frmMain->ConversionRun->RunningCount() > 1)
+                QVERIFY2(
+                    QRegularExpression("^Converting \\d files · \\d of 3 done$").match(status()->text()).hasMatch(),
+                    qPrintable(status()->text()));
         });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
@@ -570,7 +604,7 @@ private slots:
         QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
         const QString reason = modal.seen.last().detail.mid(QString("damaged.avi: ").size());
         QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: ") && !reason.isEmpty());
-        QVERIFY(lastRow.contains(frmMain->msgStateConverting + " 0"));
+        QVERIFY(lastRow.contains(frmMain->msgStateConverting));
         QVERIFY(!titles.isEmpty());
         for (const QString &shown : titles)
             QVERIFY2(QRegularExpression("^\\d+% \u00B7 ").match(shown).hasMatch() && shown.endsWith(title),
