@@ -45,8 +45,6 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     ConnectActions();
     SetupFileQueue();
     FormCreate();
-    if (QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 TfrmMain::~TfrmMain()
@@ -148,8 +146,11 @@ void TfrmMain::FormShow()
         ApplyJapaneseCharset();
     LoadLanguage(frmCommon->LanguageFile);
     frmCommon->ApplySkin(frmCommon->ReadSkinIndex());
-    // Opens at its least size, which the language's texts and the skin decide.
+    // Opens at its least size, which the language's texts and the skin decide,
+    // in the middle of the screen.
     resize(minimumSizeHint());
+    if (QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 
     // Setting the same text changes nothing and so writes nothing.
     const QString folder = LoadOutputFolder();
