@@ -276,7 +276,8 @@ void TConversionRun::Continue()
 
 void TConversionRun::EndIfDone()
 {
-    if (!m_active || m_asking || AnyBusy() || m_waitingForFacts)
+    // A stop does not wait for the facts of a job it will not take.
+    if (!m_active || m_asking || AnyBusy() || (m_waitingForFacts && !Interrupted()))
         return;
     if (!Interrupted() && !m_failed && m_next < m_jobs.size())
         return;
