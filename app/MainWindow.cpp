@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeySequence>
 #include <QLayout>
 #include <QMimeData>
 #include <QScreen>
@@ -42,18 +43,14 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     // formats of the drop-down one exclusive choice. As a window of its own it
     // stays out of the accessibility tree, where a hidden button still shows.
     ui->radioButtonFormatOther->setWindowFlags(Qt::Window);
-    ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
-    // Fixed to the client area plus the menu bar, whose height changes with
-    // the language's font and the skin; the layout keeps the window fitted.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    layout()->activate();
-    setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
-                   & ~Qt::WindowMaximizeButtonHint);
+    // The client area the controls were laid out for is the least it gets;
+    // what the window grows by goes to the queue.
+    ui->centralwidget->setMinimumSize(ClientWidth, ClientHeight);
+    ui->layoutMain->setStretchFactor(ui->listViewFiles, 1);
+    ui->listViewFiles->setMinimumHeight(ui->listViewFiles->fontMetrics().height() * 4);
     ConnectActions();
     SetupFileQueue();
     FormCreate();
-    if (QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 TfrmMain::~TfrmMain()
@@ -82,6 +79,16 @@ void TfrmMain::ConnectActions()
     BindProxyToAction(ui->N1_6, ui->ActionFileMoveDown);
     BindProxyToAction(ui->N1_8, ui->ActionConvertNow);
     BindProxyToAction(ui->N1_10, ui->ActionExit);
+
+    // The menus hold stand-ins of the actions: the window itself takes their keys.
+    ui->ActionFileAdd->setShortcut(QKeySequence::Open);
+    ui->ActionConvertNow->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    addActions({ui->ActionFileAdd, ui->ActionConvertNow});
+    // Delete belongs to the queue: in the folder field or a drop-down it is theirs.
+    ui->ActionFileDelete->setShortcut(QKeySequence::Delete);
+    ui->ActionFileDelete->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui->listViewFiles->addAction(ui->ActionFileDelete);
 
     connect(ui->ActionFileAdd, &QAction::triggered, this, &TfrmMain::ActionFileAddExecute);
     connect(ui->ActionFileBatchAdd, &QAction::triggered, this, &TfrmMain::ActionFileBatchAddExecute);
@@ -145,6 +152,11 @@ void TfrmMain::FormShow()
         ApplyJapaneseCharset();
     LoadLanguage(frmCommon->LanguageFile);
     frmCommon->ApplySkin(frmCommon->ReadSkinIndex());
+    // Opens at its least size, which the language's texts and the skin decide,
+    // in the middle of the screen.
+    resize(minimumSizeHint());
+    if (QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 
     // Setting the same text changes nothing and so writes nothing.
     const QString folder = LoadOutputFolder();

@@ -34,5 +34,7 @@ TOutputOptions TfrmMain::CurrentOptions() const
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)
 {
-    return ConversionRun->BuildEncoderCommand(Source, Target);
+    const TOutputOptions options = CurrentOptions();
+    return ::BuildEncoderCommand(ConversionRun->FFMpeg, EncoderFolder(), Source, Target, options.Extension,
+                                 options.Bitrate, options.SampleRate, options.Channels, -1, options.VerifyOutput);
 }

@@ -106,6 +106,7 @@ QList<TAudioTrack> ParseTrackList(const QString &text)
         track.Language = fields[4];
         track.Title = fields[5];
         track.Default = fields[6] == QLatin1String("1");
+        track.Duration = fields[7].toDouble();
         track.Layout = fields[8].trimmed();
         tracks.append(track);
     }
