@@ -3,7 +3,7 @@
 
 #include "app/ActionBinding.h"
 #include "app/ProductLinks.h"
-#include "common/IniFile.h"
+#include "common/Settings.h"
 #include "conversion/KeptOriginal.h"
 #include "gui/CommonServices.h"
 
@@ -16,7 +16,6 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QUrl>
 
@@ -26,15 +25,12 @@ namespace {
 // The client area the window is laid out for; the menu bar comes on top.
 constexpr int ClientWidth = 414;
 constexpr int ClientHeight = 423;
-
-QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
 }
 
 QString TemporaryScriptPath() { return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs")); }
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
-    frmMain = this;
     ui->setupUi(this);
     ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
     // Fixed to the client area plus the menu bar, whose height changes with
@@ -50,12 +46,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TfrmMain::~TfrmMain()
-{
-    if (frmMain == this)
-        frmMain = nullptr;
-    delete ui;
-}
+TfrmMain::~TfrmMain() { delete ui; }
 
 void TfrmMain::ConnectActions()
 {
@@ -149,17 +140,9 @@ void TfrmMain::FormShow()
     RecoverKeptOriginals(folder);
 }
 
-QString TfrmMain::LoadOutputFolder() const
-{
-    return TIniFile(frmCommon->ConfigFile)
-        .ReadString(QStringLiteral("setting"), QStringLiteral("outputFolder"), defaultOutputFolder());
-}
+QString TfrmMain::LoadOutputFolder() const { return frmCommon->Settings().OutputFolder(); }
 
-void TfrmMain::SaveOutputFolder()
-{
-    TIniFile(frmCommon->ConfigFile)
-        .WriteString(QStringLiteral("setting"), QStringLiteral("outputFolder"), ui->editOutputFolder->text());
-}
+void TfrmMain::SaveOutputFolder() { frmCommon->Settings().SetOutputFolder(ui->editOutputFolder->text()); }
 
 void TfrmMain::editOutputFolderChange() { SaveOutputFolder(); }
 

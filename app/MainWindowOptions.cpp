@@ -1,8 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "app/OutputSettings.h"
-#include "dialogs/SettingsDialog.h"
+#include "common/Settings.h"
 #include "gui/CommonServices.h"
 
 // The encoder command for one file. Every value is taken from the position of
@@ -26,7 +25,7 @@ TOutputOptions TfrmMain::CurrentOptions() const
 {
     return {GetOutputExt(), BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
             SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()), ChannelCount(),
-            ReadPreferredAudioLanguage(frmCommon->ConfigFile)};
+            frmCommon->Settings().PreferredAudioLanguage()};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)

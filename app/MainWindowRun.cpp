@@ -2,13 +2,13 @@
 #include "ui_MainWindow.h"
 
 #include "common/ErrorReport.h"
+#include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
-#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 #include <QDir>
@@ -142,7 +142,7 @@ void TfrmMain::RunConversion()
     // was started from.
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
-    ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
+    ConversionRun->ParallelFiles = frmCommon->Settings().ParallelFiles();
     FailureReasons.clear();
     ResetRowStates(msgStateWaiting);
     RunFiles = RowCount();

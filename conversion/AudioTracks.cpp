@@ -1,11 +1,12 @@
 #include "conversion/AudioTracks.h"
 
+#include "conversion/CommandLineBuilder.h"
+#include "encoder/libm9s/EncoderContract.h"
+
 #include <QLocale>
 #include <QProcess>
 
 #include <algorithm>
-
-#include "encoder/CommandLineBuilder.h"
 
 namespace {
 constexpr int KnownFields = 9;
@@ -101,7 +102,7 @@ QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString 
         folder += QLatin1Char('/');
     QProcess probe;
     probe.setProcessChannelMode(QProcess::SeparateChannels);
-    probe.start(folder + TFFMpeg::ExecutableName(), {QStringLiteral("-probe"), source});
+    probe.start(folder + TFFMpeg::ExecutableName(), {QLatin1String(EncoderContract::ProbeOption), source});
     // The probe reads headers only; the bound is for a file on a hung drive.
     if (!probe.waitForFinished(timeoutMs)) {
         probe.kill();

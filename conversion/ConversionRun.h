@@ -1,8 +1,8 @@
 #pragma once
 
+#include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
-#include "encoder/CommandLineBuilder.h"
 
 #include <QObject>
 #include <QSet>

@@ -1,5 +1,5 @@
+#include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
-#include "encoder/CommandLineBuilder.h"
 
 #include <QTest>
 
@@ -147,6 +147,16 @@ void TestEncoderCommand::command_data()
         << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 48000  -ac 2  -map 0:a:2  /m/a.flac"
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac", "-vn",   "-ab",      "128",
                        "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"};
+    QTest::newRow("Opus keeps the bit rate, named in capitals")
+        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "OPUS" << 96 << 48000 << 1 << -1
+        << "/p/libm9s -i /v/a.mkv  -y  -f opus  -vn  -ab 96  -ar 48000  -ac 1  /m/a.opus"
+        << QStringList{"-i", "/v/a.mkv", "-y",    "-f",  "opus", "-vn",      "-ab",
+                       "96", "-ar",      "48000", "-ac", "1",    "/m/a.opus"};
+    QTest::newRow("unknown format name: MP3")
+        << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "aiff" << 128 << 44100 << 2 << -1
+        << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
+        << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "mp3", "-vn",     "-ab",
+                       "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
     QTest::newRow("copy: no format, rate or channels")
         << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000 << 2 << 0
         << "/p/libm9s -i /v/a.mp4  -y  -vn  -acodec copy  -map 0:a:0  /m/a.m4a"
@@ -167,18 +177,21 @@ void TestEncoderCommand::command()
     QFETCH(QStringList, arguments);
 
     TFFMpeg ffmpeg;
-    const TEncoderCommand command =
-        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels, track);
+    const TEncoderCommand command = BuildEncoderCommand(
+        ffmpeg, folder, TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track});
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));
+    TFFMpeg byName;
+    QCOMPARE(BuildEncoderCommand(byName, folder, source, target, ext, bitrate, sampleRate, channels, track).Arguments,
+             arguments);
 }
 
 void TestEncoderCommand::sameBuilderServesEveryFile()
 {
     // Each call overwrites what the previous file set; nothing leaks across.
     TFFMpeg ffmpeg;
-    BuildEncoderCommand(ffmpeg, "/p/", "/v/zero.mkv", "/m/zero.ac3", "copy", 8, 6000, 1, 1);
+    BuildEncoderCommand(ffmpeg, "/p/", {"/v/zero.mkv", "/m/zero.ac3", TOutputFormat::Copy, 8, 6000, 1, 1});
     BuildEncoderCommand(ffmpeg, "/p/", "/v/first.avi", "/m/first.wav", "wav", 8, 6000, 1);
     const TEncoderCommand second =
         BuildEncoderCommand(ffmpeg, "/p/", "/v/second.avi", "/m/second.mp3", "mp3", 320, 48000, 2);
