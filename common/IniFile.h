@@ -23,7 +23,6 @@ public:
 
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
     int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
-    bool ValueExists(const QString &section, const QString &key) const;
 
     // Raises TolvaneError "Unable to write to <file>" when the file cannot be
     // read and written, or when value holds a line break.
