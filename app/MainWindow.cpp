@@ -4,7 +4,7 @@
 #include "app/ActionBinding.h"
 #include "app/ProductLinks.h"
 #include "common/ErrorReport.h"
-#include "common/IniFile.h"
+#include "common/Settings.h"
 #include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
 
@@ -18,7 +18,6 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -29,15 +28,12 @@ namespace {
 // The client area the window is laid out for; the menu bar comes on top.
 constexpr int ClientWidth = 414;
 constexpr int ClientHeight = 423;
-
-QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
 }
 
 QString TemporaryScriptPath() { return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs")); }
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
-    frmMain = this;
     ui->setupUi(this);
     // The third format button is never shown: it keeps WAV, MP3 and the
     // formats of the drop-down one exclusive choice. As a window of its own it
@@ -53,12 +49,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     FormCreate();
 }
 
-TfrmMain::~TfrmMain()
-{
-    if (frmMain == this)
-        frmMain = nullptr;
-    delete ui;
-}
+TfrmMain::~TfrmMain() { delete ui; }
 
 void TfrmMain::ConnectActions()
 {
@@ -173,17 +164,9 @@ void TfrmMain::FormShow()
         });
 }
 
-QString TfrmMain::LoadOutputFolder() const
-{
-    return TIniFile(frmCommon->ConfigFile)
-        .ReadString(QStringLiteral("setting"), QStringLiteral("outputFolder"), defaultOutputFolder());
-}
+QString TfrmMain::LoadOutputFolder() const { return frmCommon->Settings().OutputFolder(); }
 
-void TfrmMain::SaveOutputFolder()
-{
-    TIniFile(frmCommon->ConfigFile)
-        .WriteString(QStringLiteral("setting"), QStringLiteral("outputFolder"), ui->editOutputFolder->text());
-}
+void TfrmMain::SaveOutputFolder() { frmCommon->Settings().SetOutputFolder(ui->editOutputFolder->text()); }
 
 void TfrmMain::editOutputFolderChange() { SaveOutputFolder(); }
 

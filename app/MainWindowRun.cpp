@@ -3,6 +3,7 @@
 
 #include "app/FileQueueModel.h"
 #include "common/ErrorReport.h"
+#include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
 #include "conversion/EncoderOutput.h"
@@ -12,7 +13,6 @@
 #include "conversion/TemporaryOutput.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
-#include "dialogs/SettingsDialog.h"
 #include "encoder/libm9s/EncoderContract.h"
 #include "gui/CommonServices.h"
 
@@ -159,7 +159,7 @@ void TfrmMain::RunConversion()
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
     // Read once: the run converts every file with what is chosen now.
-    const TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), ReadParallelFiles(frmCommon->ConfigFile)};
+    const TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     FailureReasons.clear();
     RunFiles = Queue->Count();
     ConvertedFiles = 0;

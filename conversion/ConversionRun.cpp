@@ -484,8 +484,9 @@ void TConversionRun::Close()
 TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack)
 {
     const TOutputOptions &options = m_settings.Options;
-    return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder, Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels, AudioTrack, options.VerifyOutput);
+    return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder,
+                                 {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
+                                  options.Channels, AudioTrack, options.VerifyOutput});
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)

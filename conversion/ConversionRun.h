@@ -1,9 +1,9 @@
 #pragma once
 
+#include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
 #include "conversion/FileReport.h"
-#include "encoder/CommandLineBuilder.h"
 
 #include <QObject>
 #include <QSet>

@@ -1,7 +1,8 @@
 #include "conversion/MediaProbe.h"
 
 #include "console/ConsoleIO.h"
-#include "encoder/CommandLineBuilder.h"
+#include "conversion/CommandLineBuilder.h"
+#include "encoder/libm9s/EncoderContract.h"
 
 #include <QDir>
 
@@ -70,7 +71,7 @@ void TMediaProbe::StartNext()
         m_waiting.pop_front();
         m_output.clear();
         try {
-            m_io->StartProcess(m_program, {QStringLiteral("-probe"), m_current}, QString(), false);
+            m_io->StartProcess(m_program, {QLatin1String(EncoderContract::ProbeOption), m_current}, QString(), false);
             m_timeout.start(TimeoutMs);
         } catch (...) {
             // No encoder to ask: the file has no tracks we know of.

@@ -16,7 +16,6 @@ constexpr int ClientHeight = 146;
 
 TfrmOverWrite::TfrmOverWrite(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmOverWrite)
 {
-    frmOverWrite = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(true);
@@ -26,12 +25,7 @@ TfrmOverWrite::TfrmOverWrite(QWidget *parent) : QDialog(parent), ui(new Ui::Tfrm
     connect(ui->buttonAutoName, &QPushButton::clicked, this, &TfrmOverWrite::buttonAutoNameClick);
 }
 
-TfrmOverWrite::~TfrmOverWrite()
-{
-    if (frmOverWrite == this)
-        frmOverWrite = nullptr;
-    delete ui;
-}
+TfrmOverWrite::~TfrmOverWrite() { delete ui; }
 
 void TfrmOverWrite::showEvent(QShowEvent *event)
 {

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "common/IniFile.h"
+#include "common/Settings.h"
 #include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
@@ -99,7 +100,7 @@ private slots:
         QCOMPARE(edit()->text(), waitText);
         QCOMPARE(edit()->isEnabled(), checked);
         auto *spin = FindControl<QSpinBox>(frmSetting, "spinParallelFiles");
-        QCOMPARE(spin->value(), parallel ? parallel : std::min(MostParallelFiles(), 4));
+        QCOMPARE(spin->value(), parallel ? parallel : std::min(TSettings::MostParallelFiles(), 4));
         QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
         QCOMPARE(FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->text(), language);
         // The main window stays usable beside the modeless dialog.
@@ -186,7 +187,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
         QCOMPARE(setting("autoPowerOff"), storedOn);
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
-        QCOMPARE(setting("parallelFiles"), QString::number(ReadParallelFiles(frmCommon->ConfigFile)));
+        QCOMPARE(setting("parallelFiles"), QString::number(frmCommon->Settings().ParallelFiles()));
         QCOMPARE(setting("preferredAudioLanguage"), language.trimmed());
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
