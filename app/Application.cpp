@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/Startup.h"
 #include "common/ErrorReport.h"
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
@@ -9,6 +10,14 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     // Lets the desktop match the windows to the launcher and its icon.
     setDesktopFileName(QStringLiteral("example.tolvane.Tolvane"));
     setWindowIcon(ProgramIcon());
+}
+
+TApplication::~TApplication() = default;
+
+TfrmMain &TApplication::CreateForms(const QString &appFolder)
+{
+    m_forms = std::make_unique<TApplicationForms>(appFolder);
+    return m_forms->Main();
 }
 
 QIcon ProgramIcon()

@@ -4,7 +4,7 @@
 #include "app/ActionBinding.h"
 #include "app/ProductLinks.h"
 #include "common/ErrorReport.h"
-#include "common/IniFile.h"
+#include "common/Settings.h"
 #include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
 
@@ -13,11 +13,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeySequence>
 #include <QLayout>
 #include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -28,40 +28,28 @@ namespace {
 // The client area the window is laid out for; the menu bar comes on top.
 constexpr int ClientWidth = 414;
 constexpr int ClientHeight = 423;
-
-QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
 }
 
 QString TemporaryScriptPath() { return QDir(QDir::tempPath()).filePath(QStringLiteral("v9i.avs")); }
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
 {
-    frmMain = this;
     ui->setupUi(this);
     // The third format button is never shown: it keeps WAV, MP3 and the
     // formats of the drop-down one exclusive choice. As a window of its own it
     // stays out of the accessibility tree, where a hidden button still shows.
     ui->radioButtonFormatOther->setWindowFlags(Qt::Window);
-    ui->centralwidget->setFixedSize(ClientWidth, ClientHeight);
-    // Fixed to the client area plus the menu bar, whose height changes with
-    // the language's font and the skin; the layout keeps the window fitted.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    layout()->activate();
-    setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint)
-                   & ~Qt::WindowMaximizeButtonHint);
+    // The client area the controls were laid out for is the least it gets;
+    // what the window grows by goes to the queue.
+    ui->centralwidget->setMinimumSize(ClientWidth, ClientHeight);
+    ui->layoutMain->setStretchFactor(ui->listViewFiles, 1);
+    ui->listViewFiles->setMinimumHeight(ui->listViewFiles->fontMetrics().height() * 4);
     ConnectActions();
     SetupFileQueue();
     FormCreate();
-    if (QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
-TfrmMain::~TfrmMain()
-{
-    if (frmMain == this)
-        frmMain = nullptr;
-    delete ui;
-}
+TfrmMain::~TfrmMain() { delete ui; }
 
 void TfrmMain::ConnectActions()
 {
@@ -82,6 +70,16 @@ void TfrmMain::ConnectActions()
     BindProxyToAction(ui->N1_6, ui->ActionFileMoveDown);
     BindProxyToAction(ui->N1_8, ui->ActionConvertNow);
     BindProxyToAction(ui->N1_10, ui->ActionExit);
+
+    // The menus hold stand-ins of the actions: the window itself takes their keys.
+    ui->ActionFileAdd->setShortcut(QKeySequence::Open);
+    ui->ActionConvertNow->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    addActions({ui->ActionFileAdd, ui->ActionConvertNow});
+    // Delete belongs to the queue: in the folder field or a drop-down it is theirs.
+    ui->ActionFileDelete->setShortcut(QKeySequence::Delete);
+    ui->ActionFileDelete->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui->listViewFiles->addAction(ui->ActionFileDelete);
 
     connect(ui->ActionFileAdd, &QAction::triggered, this, &TfrmMain::ActionFileAddExecute);
     connect(ui->ActionFileBatchAdd, &QAction::triggered, this, &TfrmMain::ActionFileBatchAddExecute);
@@ -145,6 +143,11 @@ void TfrmMain::FormShow()
         ApplyJapaneseCharset();
     LoadLanguage(frmCommon->LanguageFile);
     frmCommon->ApplySkin(frmCommon->ReadSkinIndex());
+    // Opens at its least size, which the language's texts and the skin decide,
+    // in the middle of the screen.
+    resize(minimumSizeHint());
+    if (QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 
     // Setting the same text changes nothing and so writes nothing.
     const QString folder = LoadOutputFolder();
@@ -161,17 +164,9 @@ void TfrmMain::FormShow()
         });
 }
 
-QString TfrmMain::LoadOutputFolder() const
-{
-    return TIniFile(frmCommon->ConfigFile)
-        .ReadString(QStringLiteral("setting"), QStringLiteral("outputFolder"), defaultOutputFolder());
-}
+QString TfrmMain::LoadOutputFolder() const { return frmCommon->Settings().OutputFolder(); }
 
-void TfrmMain::SaveOutputFolder()
-{
-    TIniFile(frmCommon->ConfigFile)
-        .WriteString(QStringLiteral("setting"), QStringLiteral("outputFolder"), ui->editOutputFolder->text());
-}
+void TfrmMain::SaveOutputFolder() { frmCommon->Settings().SetOutputFolder(ui->editOutputFolder->text()); }
 
 void TfrmMain::editOutputFolderChange() { SaveOutputFolder(); }
 

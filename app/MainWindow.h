@@ -22,6 +22,9 @@ class QActionGroup;
 class QFileDialog;
 class QMenu;
 class TConsoleIO;
+class TFileQueue;
+class TFileQueueModel;
+class TMediaProbe;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
@@ -30,8 +33,9 @@ class TConsoleIO;
 // MainWindowOptions.cpp (format and options of the encoder command),
 // MainWindowSettings.cpp (options kept in config.ini) and
 // MainWindowLanguage.cpp (captions and texts from the language file).
-// The run itself is TConversionRun; the window answers its questions.
-class TfrmMain : public QMainWindow, public IConversionOwner
+// The queue is TFileQueue and the run TConversionRun; the window shows them
+// and answers the run's question through AnswerFileExists.
+class TfrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -50,6 +54,9 @@ public:
     QString msgFailedFiles;
     QString msgNoAudioTracks;    // the audio-track menu's line for a file without tracks
     QString msgSettingsInMemory; // config.ini cannot be written; "%s" takes its path
+    QString msgColumnFile;       // the queue's column headers
+    QString msgColumnLength;
+    QString msgColumnState;
     // Texts of a run: each row's state, the time left in the title, the
     // end message's summary. English where the language file lacks them.
     QString msgStateWaiting;
@@ -58,10 +65,11 @@ public:
     QString msgStateSkipped;
     QString msgStateFailed;
     QString msgStateStopped;
-    QString msgTimeLeft;    // "about %s left"
-    QString msgRunSummary;  // files converted, files of the run, time taken
-    QString msgMoreFailed;  // the failed files the end message leaves out
-    QString msgSpanSeconds; // spans of time, each number a "%s"
+    QString msgTimeLeft;       // "about %s left"
+    QString msgStatusRunFiles; // the status line while several files convert at once
+    QString msgRunSummary;     // files converted, files of the run, time taken
+    QString msgMoreFailed;     // the failed files the end message leaves out
+    QString msgSpanSeconds;    // spans of time, each number a "%s"
     QString msgSpanMinutes;
     QString msgSpanMinutesSeconds;
     QString msgSpanHours;
@@ -89,7 +97,11 @@ public:
     void LoadLanguage(const QString &languageFile);
     void ApplyJapaneseCharset();
 
-    // The file queue.
+    // The file queue: the files, the probe that learns their lengths and
+    // tracks, and the table listViewFiles shows.
+    TFileQueue *Queue = nullptr;
+    TMediaProbe *Probe = nullptr;
+    TFileQueueModel *QueueModel = nullptr;
     // True when the path was taken into the queue.
     bool AddFile(const QString &path);
     void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
@@ -172,7 +184,8 @@ private:
 
     // File queue
     void SetupFileQueue();
-    int SelectedRow() const;
+    QList<int> SelectedRows() const; // top to bottom
+    int SelectedRow() const;         // the first selected; -1 for none
     void DeleteSelectedFile();
     void MoveSelectedUp();
     void MoveSelectedDown();
@@ -181,8 +194,6 @@ private:
     // each time it opens; the choice is kept in the row's item.
     void FillAudioTrackMenu();
     void AudioTrackChosen(QAction *item);
-    void SetRowAudioTrack(int row, int track, const QString &caption);
-    void ShowRowAudioTrack(int row);
     // False when the search was cancelled or the window closed.
     bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     void listViewFilesContextPopup(const QPoint &pos);
@@ -201,17 +212,15 @@ public:
     void SetControlsEnabled(bool Enabled);
     void ResetStatus();
     void ForceOutputFolder(const QString &Folder);
-    QString ResolveTargetFile(const QString &Path);
     void ParseEncoderOutput(const QString &Text);
 
-    // What the run asks of the window.
-    int RowCount() const override;
-    QString SourceOfRow(int row) const override;
-    int AudioTrackOfRow(int row) const override;
-    TOutputOptions CurrentOptions() const override;
-    QString EncoderFolder() const override;
-    quint8 AskFileExists(const QString &target) override;
-    void RememberTemporaryFolder(const QString &folder) override;
+    QString SourceOfRow(int row) const;
+    // The audio track chosen for a row, -1 for Automatic.
+    int AudioTrackOfRow(int row) const;
+    // The format and options the controls show now; a run reads them once.
+    TOutputOptions CurrentOptions() const;
+    // The folder holding libm9s.
+    QString EncoderFolder() const;
 
 public slots:
     void ConsoleIOProcessStatusChange(TConsoleIO *Sender, bool IsRunning);
@@ -220,13 +229,15 @@ private:
     void SetupConversionRun();
     void CloseConversionRun();
     void ShowFileStarted(int row);
+    void ShowRunEnded();
+    void AskFileExists(const QString &target, const QString &source);
+    double ElapsedRunSeconds() const;
     void ShowProgress(const TProgressView &view);
     void ShowEndOfRun(const QString &folder, const QStringList &failedSources);
-    void SetupStateColumn();
-    // The state column fits the widest state word of the language.
-    void SizeStateColumn();
-    void SetRowState(int row, const QString &state, const QString &toolTip = QString());
-    void ResetRowStates(const QString &state = QString());
+    void SetupQueueColumns();
+    // The texts of the queue's view, from the language; the length and
+    // state columns fit their widest words.
+    void ApplyQueueTexts();
     void ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason);
     TReportTexts ReportTexts() const;
     void ShowRunInTitle();
@@ -239,7 +250,9 @@ private:
     int RunFiles = 0;           // rows when the run started
     int ConvertedFiles = 0;
     int IncompleteFiles = 0;
-    QString TitleBeforeRun; // the window's title, given back when the run ends
+    int FinishedFiles = 0;     // however they ended
+    qint64 RunTookSeconds = 0; // the last run's time, for its end message
+    QString TitleBeforeRun;    // the window's title, given back when the run ends
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

@@ -23,7 +23,7 @@
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QPointer>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTranslator>
 
 #include <iterator>
@@ -36,7 +36,6 @@ enum class TTarget {
     Control,          // the caption of the control named like the key (or `control`)
     WindowTitle,      // the window's title
     ApplicationTitle, // message box captions and the name the desktop shows
-    ColumnHeader,     // the queue's only column
     Stored,           // a text the main window keeps for later
     StatusReady,      // stored, and shown in the status label at once
     YesCaption,       // the countdown's Yes button and its base text
@@ -94,7 +93,11 @@ std::vector<TLanguageKey> LanguageKeys()
         control(main, action);
     keys.push_back({main, QStringLiteral("buttonAdd"), TTarget::ShortCaption, QStringLiteral("ActionFileAdd"), nullptr,
                     QString()});
-    special(main, "ListViewItem0", TTarget::ColumnHeader);
+    stored("ListViewItem0", &TfrmMain::msgColumnFile);
+    keys.push_back({main, QStringLiteral("ListViewItem1"), TTarget::Stored, QString(), &TfrmMain::msgColumnLength,
+                    QStringLiteral("Length")});
+    keys.push_back({main, QStringLiteral("ListViewItem2"), TTarget::Stored, QString(), &TfrmMain::msgColumnState,
+                    QStringLiteral("State")});
     control(main, "groupBoxStatus");
     control(main, "groupBoxSettings");
     control(main, "groupBoxSettingsAudio", "GroupBoxSettingsAudio");
@@ -358,12 +361,6 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
             // dialogs' titles, where the taskbar used to show it.
             QGuiApplication::setApplicationDisplayName(text);
             break;
-        case TTarget::ColumnHeader:
-            if (QTableWidgetItem *header = ui->listViewFiles->horizontalHeaderItem(0))
-                header->setText(text);
-            else
-                ui->listViewFiles->setHorizontalHeaderItem(0, new QTableWidgetItem(text));
-            break;
         case TTarget::Stored:
             this->*entry.stored = text;
             break;
@@ -417,9 +414,6 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         }
     }
     SetTrackWords(trackWords);
-    // A chosen track's tool tip is worded with the menu's title.
-    for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
-        ShowRowAudioTrack(row);
     // Checked here, once: the user is not told (a translator's slip is no
     // fault of theirs), the status line simply stays English.
     const QString statusRun = UsableStatusRunText(msgStatusRun, QString::fromUtf8(DefaultStatusRunText));
@@ -434,7 +428,8 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
             qWarning("LoadLanguage: %s cannot be formatted; the English text is used", key.key);
         text = usable;
     }
-    SizeStateColumn();
+    // A chosen track's tool tip is worded with the menu's title.
+    ApplyQueueTexts();
 }
 
 void TfrmMain::ApplyJapaneseCharset()

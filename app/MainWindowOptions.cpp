@@ -1,8 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "app/OutputSettings.h"
-#include "dialogs/SettingsDialog.h"
+#include "common/Settings.h"
 #include "gui/CommonServices.h"
 
 // The encoder command for one file. Every value is taken from the position of
@@ -28,11 +27,14 @@ TOutputOptions TfrmMain::CurrentOptions() const
             BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
             SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()),
             ChannelCount(),
-            ReadPreferredAudioLanguage(frmCommon->ConfigFile),
-            ReadVerifyOutput(frmCommon->ConfigFile)};
+            frmCommon->Settings().PreferredAudioLanguage(),
+            frmCommon->Settings().VerifyOutput()};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)
 {
-    return ConversionRun->BuildEncoderCommand(Source, Target);
+    const TOutputOptions options = CurrentOptions();
+    return ::BuildEncoderCommand(ConversionRun->FFMpeg, EncoderFolder(),
+                                 {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
+                                  options.Channels, -1, options.VerifyOutput});
 }

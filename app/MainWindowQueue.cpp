@@ -2,40 +2,38 @@
 #include "ui_MainWindow.h"
 
 #include "app/ActionBinding.h"
+#include "app/FileQueueModel.h"
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "conversion/AudioTracks.h"
+#include "conversion/FileQueue.h"
+#include "conversion/MediaProbe.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/SearchProgress.h"
+#include "gui/CommonServices.h"
 
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QTableWidgetItem>
+#include <QTableView>
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
 int TfrmMain::SearchYieldIntervalMs = 10;
 
-namespace {
-// Where a row's first item keeps the audio track chosen for it: its index
-// among the file's audio tracks (absent for Automatic), its menu caption and
-// the path it was chosen for.
-constexpr int AudioTrackRole = Qt::UserRole + 1;
-constexpr int AudioTrackCaptionRole = Qt::UserRole + 2;
-constexpr int AudioTrackSourceRole = Qt::UserRole + 3;
-// A probe reads headers only; the bound is for a file on a hung drive.
-constexpr int MenuProbeTimeoutMs = 5000;
-}
-
 void TfrmMain::SetupFileQueue()
 {
+    Probe = new TMediaProbe(frmCommon ? frmCommon->AppFolder : QString(), this);
+    Queue = new TFileQueue(this);
+    Queue->setObjectName(QStringLiteral("Queue"));
+    Queue->SetProbe(Probe);
+    QueueModel = new TFileQueueModel(*Queue, this);
+    ui->listViewFiles->setModel(QueueModel);
     // Rows never change height; a fixed header keeps a long queue cheap to lay
     // out. One line of text each, as in a list view, so more files are in sight.
     QHeaderView *rows = ui->listViewFiles->verticalHeader();
@@ -69,17 +67,17 @@ void TfrmMain::SetupFileQueue()
     connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
     connect(AudioTrackMenu, &QMenu::aboutToShow, this, &TfrmMain::FillAudioTrackMenu);
     connect(AudioTrackMenu, &QMenu::triggered, this, &TfrmMain::AudioTrackChosen);
-    // A track belongs to its file: editing the row's path gives Automatic back.
-    connect(ui->listViewFiles, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (item->column() == 0)
-            ShowRowAudioTrack(item->row());
+    // The tracks of a file whose probe answers while its menu is open are shown at once.
+    connect(Queue, &TFileQueue::Changed, this, [this](int row) {
+        if (AudioTrackMenu->isVisible() && row == SelectedRow())
+            FillAudioTrackMenu();
     });
 }
 
 void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
 {
     // A track is chosen for one file, and not while a run is going.
-    AudioTrackMenu->menuAction()->setEnabled(ui->listViewFiles->isEnabled() && SelectedRow() >= 0);
+    AudioTrackMenu->menuAction()->setEnabled(ui->listViewFiles->isEnabled() && SelectedRows().size() == 1);
     PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
 }
 
@@ -95,16 +93,19 @@ void TfrmMain::FillAudioTrackMenu()
     if (row < 0)
         return;
 
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const QList<TAudioTrack> tracks = ProbeAudioTracks(EncoderFolder(), SourceOfRow(row), MenuProbeTimeoutMs);
-    QGuiApplication::restoreOverrideCursor();
-
     AudioTrackMenu->addSeparator();
-    if (tracks.isEmpty()) {
+    const TQueueItem &file = Queue->At(row);
+    if (!file.Facts.Known) {
+        // The probe has not answered yet: the menu fills when it does.
+        Probe->Hurry(file.Source);
+        AudioTrackMenu->addAction(QStringLiteral("\u2026"))->setEnabled(false);
+        return;
+    }
+    if (file.Facts.Tracks.isEmpty()) {
         AudioTrackMenu->addAction(msgNoAudioTracks)->setEnabled(false);
         return;
     }
-    for (const TAudioTrack &track : tracks) {
+    for (const TAudioTrack &track : file.Facts.Tracks) {
         QAction *item = AudioTrackMenu->addAction(TrackCaption(track));
         item->setCheckable(true);
         item->setChecked(track.Index == chosen);
@@ -119,49 +120,14 @@ void TfrmMain::AudioTrackChosen(QAction *item)
     if (row < 0)
         return;
     if (item == AutomaticTrackItem)
-        SetRowAudioTrack(row, -1, QString());
+        Queue->SetAudioTrack(row, -1, QString());
     else if (item->data().isValid())
-        SetRowAudioTrack(row, item->data().toInt(), item->text());
-}
-
-void TfrmMain::SetRowAudioTrack(int row, int track, const QString &caption)
-{
-    QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
-    if (!item)
-        return;
-    // Every write reports a change, which checks the path: the track goes in
-    // last and out first, so that it is never seen without its path.
-    if (track < 0)
-        item->setData(AudioTrackRole, QVariant());
-    item->setData(AudioTrackCaptionRole, track >= 0 ? QVariant(caption) : QVariant());
-    item->setData(AudioTrackSourceRole, track >= 0 ? QVariant(item->text()) : QVariant());
-    if (track >= 0)
-        item->setData(AudioTrackRole, track);
-    ShowRowAudioTrack(row);
-}
-
-// The row's tool tip names the chosen track; Automatic shows none.
-void TfrmMain::ShowRowAudioTrack(int row)
-{
-    QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
-    if (!item)
-        return;
-    if (item->data(AudioTrackRole).isValid() && item->text() != item->data(AudioTrackSourceRole).toString())
-        return SetRowAudioTrack(row, -1, QString());
-    const QString caption = item->data(AudioTrackCaptionRole).toString();
-    const QString toolTip =
-        item->data(AudioTrackRole).isValid()
-            ? item->text() + QLatin1Char('\n') + AudioTrackMenu->title() + QLatin1Char(' ') + caption
-            : QString();
-    if (item->toolTip() != toolTip)
-        item->setToolTip(toolTip);
+        Queue->SetAudioTrack(row, item->data().toInt(), item->text());
 }
 
 int TfrmMain::AudioTrackOfRow(int row) const
 {
-    const QTableWidgetItem *item = row >= 0 ? ui->listViewFiles->item(row, 0) : nullptr;
-    const QVariant track = item ? item->data(AudioTrackRole) : QVariant();
-    return track.isValid() ? track.toInt() : -1;
+    return row >= 0 && row < Queue->Count() ? Queue->At(row).AudioTrack : -1;
 }
 
 bool TfrmMain::AddFile(const QString &path)
@@ -170,10 +136,7 @@ bool TfrmMain::AddFile(const QString &path)
         return false;
     // The view repaints on its own once the event loop runs; forcing a paint
     // per row would make long folder searches crawl.
-    QTableWidget *list = ui->listViewFiles;
-    const int row = list->rowCount();
-    list->setRowCount(row + 1);
-    list->setItem(row, 0, new QTableWidgetItem(path));
+    Queue->Append(path);
     return true;
 }
 
@@ -262,20 +225,29 @@ void TfrmMain::ActionFileBatchAddExecute()
     FrmBatchAdd->activateWindow();
 }
 
+QList<int> TfrmMain::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ui->listViewFiles->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 int TfrmMain::SelectedRow() const
 {
-    const QModelIndexList rows = ui->listViewFiles->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
 }
 
 void TfrmMain::ActionFileDeleteExecute() { DeleteSelectedFile(); }
 
 void TfrmMain::DeleteSelectedFile()
 {
-    const int row = SelectedRow();
-    if (row < 0)
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty())
         return;
-    ui->listViewFiles->removeRow(row);
+    Queue->Remove(rows);
     ui->listViewFiles->clearSelection();
 }
 
@@ -284,7 +256,7 @@ void TfrmMain::ActionFileClearAllExecute()
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("msgClearAllBox"));
     if (box.exec() == QMessageBox::Ok)
-        ui->listViewFiles->setRowCount(0);
+        Queue->Clear();
 }
 
 void TfrmMain::ActionFileMoveUpExecute() { MoveSelectedUp(); }
@@ -301,24 +273,22 @@ void TfrmMain::MoveSelectedUp()
 void TfrmMain::MoveSelectedDown()
 {
     const int row = SelectedRow();
-    if (row >= 0 && row + 1 < ui->listViewFiles->rowCount())
+    if (row >= 0 && row + 1 < Queue->Count())
         SwapRows(row, row + 1);
 }
 
 // Moves the selected file from row `from` to row `to`; selection and focus go
-// with it, and so does what its item keeps (the chosen audio track).
+// with it, and so does what the queue keeps of it (the chosen audio track).
 void TfrmMain::SwapRows(int from, int to)
 {
-    QTableWidget *list = ui->listViewFiles;
-    QTableWidgetItem *moving = list->takeItem(from, 0);
-    QTableWidgetItem *other = list->takeItem(to, 0);
-    list->setItem(from, 0, other ? other : new QTableWidgetItem);
-    list->setItem(to, 0, moving ? moving : new QTableWidgetItem);
+    Queue->Swap(from, to);
     // A moved row's state belonged to the last run's order.
-    SetRowState(from, QString());
-    SetRowState(to, QString());
-    list->setCurrentCell(to, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    list->scrollToItem(list->item(to, 0));
+    Queue->SetState(from, TItemState::Idle);
+    Queue->SetState(to, TItemState::Idle);
+    QTableView *list = ui->listViewFiles;
+    const QModelIndex moved = QueueModel->index(to, 0);
+    list->selectionModel()->setCurrentIndex(moved, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollTo(moved);
 }
 
 void TfrmMain::ActionSetDirectoryExecute()

@@ -1,15 +1,18 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "app/FileQueueModel.h"
 #include "common/ErrorReport.h"
+#include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "console/ConsoleIO.h"
+#include "conversion/EncoderOutput.h"
+#include "conversion/FileQueue.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/TemporaryOutput.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
-#include "dialogs/SettingsDialog.h"
 #include "encoder/libm9s/EncoderContract.h"
 #include "gui/CommonServices.h"
 
@@ -18,8 +21,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScopeGuard>
-#include <QTableWidgetItem>
-#include <QTextDocument>
+#include <QTableView>
 
 #include <algorithm>
 
@@ -35,6 +37,7 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgStateFailed", &TfrmMain::msgStateFailed, "Failed"},
         {"msgStateStopped", &TfrmMain::msgStateStopped, "Stopped"},
         {"msgTimeLeft", &TfrmMain::msgTimeLeft, "about %s left"},
+        {"msgStatusRunFiles", &TfrmMain::msgStatusRunFiles, "Converting %s files \u00B7 %s of %s done"},
         {"msgRunSummary", &TfrmMain::msgRunSummary, "Files converted: %s of %s, in %s."},
         {"msgMoreFailed", &TfrmMain::msgMoreFailed, "... and %s more (see details)"},
         {"msgSpanSeconds", &TfrmMain::msgSpanSeconds, "%s s"},
@@ -70,15 +73,6 @@ void DefaultText(QString &text, const char *fallback)
         text = QString::fromUtf8(fallback);
 }
 
-// Tool tips render anything that looks like markup as rich text; a file
-// named "<b>x</b>.avi" must still show its name as it is.
-QString PlainToolTip(const QString &text)
-{
-    if (!Qt::mightBeRichText(text))
-        return text;
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
 // The status line has room for one line: a line break in a file name would
 // push the rest of the window about, so it shows as a replacement character.
 QString OneLine(QString text)
@@ -97,23 +91,21 @@ void TfrmMain::SetupConversionRun()
     // The status line carries file names, which may look like markup.
     ui->labelCurrentInfo->setTextFormat(Qt::PlainText);
 
-    SetupStateColumn();
-    ConversionRun = new TConversionRun(*this, this);
+    SetupQueueColumns();
+    ConversionRun = new TConversionRun(*Queue, Probe, this);
     ConversionRun->setObjectName(QStringLiteral("ConversionRun"));
     connect(ConversionRun, &TConversionRun::FileStarted, this, [this](int row) { ShowFileStarted(row); });
     connect(ConversionRun, &TConversionRun::FileProgress, this, [this](int row, const TProgressView &view) {
         RunEstimate.FileProgress(row, view.Duration, view.Converted);
         if (view.Unmeasured())
-            SetRowState(row, msgStateConverting);
+            Queue->SetState(row, TItemState::Converting);
         else if (view.Percent > 0)
-            SetRowState(row, QStringLiteral("%1%").arg(view.Percent));
-        // The bar and the status line follow the file that started last.
-        if (row == ConversionRun->File().Row)
+            Queue->SetState(row, TItemState::Converting, view.Percent);
+        // One file at a time: the bar and the status line follow it.
+        if (ConversionRun->RunningCount() <= 1 && row == ConversionRun->File().Row)
             ShowProgress(view);
         ShowRunInTitle();
     });
-    connect(ConversionRun, &TConversionRun::EncoderRunningChanged, this,
-            [this](bool running) { ConsoleIOProcessStatusChange(ConversionRun->ConsoleIO, running); });
     connect(ConversionRun, &TConversionRun::FileFinished, this,
             [this](int row, const QString &source, TFileOutcome outcome, const TFileReport &report) {
                 const QString reason = ReportText(outcome, report, ReportTexts());
@@ -121,11 +113,16 @@ void TfrmMain::SetupConversionRun()
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
                 ConvertedFiles += outcome == TFileOutcome::Converted ? 1 : 0;
                 IncompleteFiles += outcome == TFileOutcome::Incomplete ? 1 : 0;
+                ++FinishedFiles;
                 ShowRunInTitle();
                 if (outcome == TFileOutcome::Failed || outcome == TFileOutcome::Incomplete)
                     FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
                                           + reason;
             });
+    connect(ConversionRun, &TConversionRun::FileExistsAsked, this, &TfrmMain::AskFileExists);
+    connect(ConversionRun, &TConversionRun::TemporaryFolderUsed, this,
+            [](const QString &folder) { RememberTemporaryFolder(frmCommon->ConfigFile, folder); });
+    connect(ConversionRun, &TConversionRun::RunEnded, this, &TfrmMain::ShowRunEnded);
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
     // English until the language file is loaded, which replaces them all.
@@ -139,14 +136,16 @@ void TfrmMain::SetupConversionRun()
     DefaultText(msgFailedFiles, "These files could not be converted:");
     for (const TRunTextKey &text : RunTextKeys())
         DefaultText(this->*text.text, text.english);
-    SizeStateColumn();
+    DefaultText(msgColumnLength, "Length");
+    DefaultText(msgColumnState, "State");
+    ApplyQueueTexts();
 }
 
 void TfrmMain::ActionConvertNowExecute()
 {
-    if (ConversionRun->IsEncoderRunning())
+    if (ConversionRun->IsActive())
         StopConversion();
-    else if (!ConversionRun->IsActive()) // a click between two files of a run starts nothing
+    else
         RunConversion();
 }
 
@@ -159,30 +158,63 @@ void TfrmMain::RunConversion()
     // was started from.
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
-    ConversionRun->ParallelFiles = ReadParallelFiles(frmCommon->ConfigFile);
+    // Read once: the run converts every file with what is chosen now.
+    const TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     FailureReasons.clear();
-    ResetRowStates(msgStateWaiting);
-    RunFiles = RowCount();
+    RunFiles = Queue->Count();
     ConvertedFiles = 0;
     IncompleteFiles = 0;
+    FinishedFiles = 0;
     RunEstimate.Start(RunFiles);
+    for (int row = 0; row < RunFiles; ++row) {
+        Queue->SetState(row, TItemState::Waiting);
+        RunEstimate.FileLength(row, Queue->At(row).Facts.Duration);
+    }
     RunClock.start();
     TitleBeforeRun = windowTitle();
-    // However the run ends (through, stopped, closed or by an error) the
-    // title is the window's own again, and rows the run never took wait no more.
-    const auto restore = qScopeGuard([this] {
-        RestoreTitle();
-        for (int row = 0; row < RowCount(); ++row)
-            if (const QTableWidgetItem *item = ui->listViewFiles->item(row, 1); item && item->text() == msgStateWaiting)
-                SetRowState(row, QString());
-    });
-    ConversionRun->Run(folder);
+    SetControlsEnabled(false);
+    // However it ends, ShowRunEnded gives the window back; an error of the
+    // first file comes up from here after that.
+    ConversionRun->Start(settings);
 }
+
+// The run is over, however it ended: the controls and the title are the
+// window's own again, and rows the run never took wait no more.
+void TfrmMain::ShowRunEnded()
+{
+    RunTookSeconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
+    SetControlsEnabled(true);
+    RestoreTitle();
+    Queue->ReplaceStates(TItemState::Waiting, TItemState::Idle);
+}
+
+void TfrmMain::AskFileExists(const QString &target, const QString &source)
+{
+    Q_UNUSED(source);
+    if (!frmOverWrite)
+        return ConversionRun->AnswerFileExists(quint8(ocAsk));
+    // The run's clock stops while the user thinks; the window says what it waits for.
+    RunEstimate.Pause(ElapsedRunSeconds());
+    const QString waiting = frmOverWrite->windowTitle() + QStringLiteral(": ") + target;
+    ui->labelCurrentInfo->setText(OneLine(waiting));
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(waiting));
+    frmOverWrite->ShowFile(target);
+    connect(
+        frmOverWrite, &QDialog::finished, this,
+        [this] {
+            RunEstimate.Resume(ElapsedRunSeconds());
+            ConversionRun->AnswerFileExists(frmOverWrite->FChoice);
+        },
+        Qt::SingleShotConnection);
+    frmOverWrite->open();
+}
+
+double TfrmMain::ElapsedRunSeconds() const { return RunClock.isValid() ? double(RunClock.elapsed()) / 1000.0 : 0; }
 
 void TfrmMain::ShowFileStarted(int row)
 {
     ui->listViewFiles->selectRow(row);
-    SetRowState(row, QStringLiteral("0%"));
+    Queue->SetState(row, TItemState::Converting, 0);
     // The bar follows this file now: a busy bar of the last one goes.
     if (ui->progressBarCurrent->maximum() == 0) {
         ui->progressBarCurrent->setRange(0, 100);
@@ -198,7 +230,17 @@ void TfrmMain::ShowRunInTitle()
 {
     if (!RunClock.isValid())
         return;
-    const TRunEstimate::TView view = RunEstimate.Estimate(double(RunClock.elapsed()) / 1000.0);
+    const TRunEstimate::TView view = RunEstimate.Estimate(ElapsedRunSeconds());
+    // Several files at once: the status line and the bar tell of the whole run.
+    if (ConversionRun->RunningCount() > 1) {
+        const QString status =
+            FormatText(msgStatusRunFiles, {QString::number(ConversionRun->RunningCount()),
+                                           QString::number(FinishedFiles), QString::number(RunFiles)});
+        ui->labelCurrentInfo->setText(status);
+        ui->labelCurrentInfo->setToolTip(status);
+        ui->progressBarCurrent->setRange(0, 100);
+        ui->progressBarCurrent->setValue(std::min(view.Percent, 99));
+    }
     const QString separator = QStringLiteral(" \u00B7 ");
     QString title = QString::number(view.Percent) + QLatin1Char('%') + separator;
     if (view.SecondsLeft >= 0)
@@ -229,65 +271,54 @@ TSpanTexts TfrmMain::SpanTexts() const
     return texts;
 }
 
-// The queue's second, narrow column: how each file of the run fares. The
-// first column keeps the source path alone.
-void TfrmMain::SetupStateColumn()
+// The source's path takes what room there is; its length and its state in a
+// run stand narrow beside it.
+void TfrmMain::SetupQueueColumns()
 {
-    QTableWidget *list = ui->listViewFiles;
-    list->setColumnCount(2);
-    list->setHorizontalHeaderItem(1, new QTableWidgetItem(QString()));
-    QHeaderView *header = list->horizontalHeader();
+    QHeaderView *header = ui->listViewFiles->horizontalHeader();
     header->setStretchLastSection(false);
-    header->setSectionResizeMode(0, QHeaderView::Stretch);
-    header->setSectionResizeMode(1, QHeaderView::Fixed);
-    SizeStateColumn();
+    header->setSectionResizeMode(TFileQueueModel::FileColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(TFileQueueModel::LengthColumn, QHeaderView::Fixed);
+    header->setSectionResizeMode(TFileQueueModel::StateColumn, QHeaderView::Fixed);
 }
 
-void TfrmMain::SizeStateColumn()
+void TfrmMain::ApplyQueueTexts()
 {
-    QTableWidget *list = ui->listViewFiles;
-    const QFontMetrics metrics = list->fontMetrics();
-    int widest = metrics.horizontalAdvance(QStringLiteral("100%"));
-    for (const QString *state : {&msgStateWaiting, &msgStateConverting, &msgStateDone, &msgStateSkipped,
-                                 &msgStateFailed, &msgStateStopped, &msgStateIncomplete})
-        widest = std::max(widest, metrics.horizontalAdvance(*state));
-    list->horizontalHeader()->resizeSection(1, widest + 16);
-}
-
-void TfrmMain::SetRowState(int row, const QString &state, const QString &toolTip)
-{
-    QTableWidget *list = ui->listViewFiles;
-    if (row < 0 || row >= list->rowCount())
+    if (!QueueModel)
         return;
-    QTableWidgetItem *item = list->item(row, 1);
-    if (!item) {
-        item = new QTableWidgetItem;
-        item->setTextAlignment(Qt::AlignCenter);
-        list->setItem(row, 1, item);
-    }
-    item->setText(state);
-    item->setToolTip(PlainToolTip(toolTip));
-}
-
-void TfrmMain::ResetRowStates(const QString &state)
-{
-    for (int row = 0; row < ui->listViewFiles->rowCount(); ++row)
-        SetRowState(row, state);
+    const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
+    QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
+                          msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
+                          trackTitle});
+    QTableView *list = ui->listViewFiles;
+    const QFontMetrics metrics = list->fontMetrics();
+    const auto widest = [&metrics](std::initializer_list<QString> texts) {
+        int width = 0;
+        for (const QString &text : texts)
+            width = std::max(width, metrics.horizontalAdvance(text));
+        return width + 16;
+    };
+    list->horizontalHeader()->resizeSection(TFileQueueModel::LengthColumn,
+                                            widest({msgColumnLength, QStringLiteral("00:00:00")}));
+    list->horizontalHeader()->resizeSection(
+        TFileQueueModel::StateColumn,
+        widest({msgColumnState, QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
+                msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete}));
 }
 
 void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason)
 {
     switch (outcome) {
     case TFileOutcome::Converted:
-        return SetRowState(row, msgStateDone);
+        return Queue->SetState(row, TItemState::Done);
     case TFileOutcome::Failed:
-        return SetRowState(row, msgStateFailed, reason);
+        return Queue->SetState(row, TItemState::Failed, -1, reason);
     case TFileOutcome::Stopped:
-        return SetRowState(row, msgStateStopped, reason);
+        return Queue->SetState(row, TItemState::Stopped, -1, reason);
     case TFileOutcome::Skipped:
-        return SetRowState(row, msgStateSkipped);
+        return Queue->SetState(row, TItemState::Skipped);
     case TFileOutcome::Incomplete:
-        return SetRowState(row, msgStateIncomplete, reason);
+        return Queue->SetState(row, TItemState::Incomplete, -1, reason);
     }
 }
 
@@ -306,8 +337,7 @@ TReportTexts TfrmMain::ReportTexts() const
 
 void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
 {
-    const qint64 seconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
-    RestoreTitle();
+    const qint64 seconds = RunTookSeconds;
     ResetStatus();
     ShowPowerOffCountdownIfEnabled();
     if (ConversionRun->IsClosing())
@@ -355,10 +385,15 @@ void TfrmMain::CloseConversionRun() { ConversionRun->Close(); }
 
 void TfrmMain::SetControlsEnabled(bool Enabled)
 {
-    const QList<QWidget *> widgets{ui->listViewFiles,           ui->buttonAdd,          ui->buttonDelete,
-                                   ui->buttonClearAll,          ui->buttonMoveUp,       ui->buttonMoveDown,
-                                   ui->comboBoxAudioBitrate,    ui->comboBoxSampleRate, ui->radioButtonChannelMono,
-                                   ui->radioButtonChannelStereo};
+    // A run takes its format and options once, at its start: none of them
+    // may change under it.
+    const QList<QWidget *> widgets{ui->listViewFiles,          ui->buttonAdd,
+                                   ui->buttonDelete,           ui->buttonClearAll,
+                                   ui->buttonMoveUp,           ui->buttonMoveDown,
+                                   ui->comboBoxAudioBitrate,   ui->comboBoxSampleRate,
+                                   ui->radioButtonChannelMono, ui->radioButtonChannelStereo,
+                                   ui->radioButtonFormatWAV,   ui->radioButtonFormatMP3,
+                                   ui->radioButtonFormatOther, ui->comboBoxFormatOther};
     for (QWidget *widget : widgets)
         widget->setEnabled(Enabled);
     const QList<QAction *> actions{ui->ActionFileAdd,     ui->ActionFileDelete,   ui->ActionFileClearAll,
@@ -381,32 +416,14 @@ void TfrmMain::ResetStatus()
 
 void TfrmMain::ForceOutputFolder(const QString &Folder) { ::ForceOutputFolder(Folder); }
 
-QString TfrmMain::ResolveTargetFile(const QString &Path) { return ConversionRun->ResolveTargetFile(Path); }
-
 void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning) { SetControlsEnabled(!IsRunning); }
-
-int TfrmMain::RowCount() const { return ui->listViewFiles->rowCount(); }
 
 QString TfrmMain::SourceOfRow(int row) const
 {
-    const QTableWidgetItem *item = ui->listViewFiles->item(row, 0);
-    return item ? item->text() : QString();
+    return row >= 0 && row < Queue->Count() ? Queue->At(row).Source : QString();
 }
 
 QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }
-
-void TfrmMain::RememberTemporaryFolder(const QString &folder)
-{
-    ::RememberTemporaryFolder(frmCommon->ConfigFile, folder);
-}
-
-quint8 TfrmMain::AskFileExists(const QString &)
-{
-    if (!frmOverWrite)
-        return quint8(ocAsk);
-    frmOverWrite->exec();
-    return frmOverWrite->FChoice;
-}
 
 void TfrmMain::ParseEncoderOutput(const QString &Text)
 {
@@ -429,8 +446,7 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         ui->progressBarCurrent->setRange(0, 100);
         ui->progressBarCurrent->setValue(view.Percent);
     }
-    const QString status =
-        ProgressStatusText(msgStatusRun, row + 1, ui->listViewFiles->rowCount(), view.EndClock, SourceOfRow(row));
+    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.EndClock, SourceOfRow(row));
     ui->labelCurrentInfo->setText(OneLine(status));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
 }

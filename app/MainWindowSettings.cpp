@@ -1,12 +1,30 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "app/OutputSettings.h"
+#include "common/Settings.h"
+#include "conversion/EncoderCommand.h"
 #include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 #include <QComboBox>
 #include <QRadioButton>
+
+#include <functional>
+
+namespace {
+// 128 kbit/s and 44100 Hz in the window's lists.
+constexpr int DefaultBitratePosition = 11;
+constexpr int DefaultSampleRatePosition = 8;
+
+// The position of value in a list of count entries, or fallback when the list does not offer it.
+int PositionOf(int value, int count, const std::function<int(int)> &valueOf, int fallback)
+{
+    for (int position = 0; position < count; ++position)
+        if (valueOf(position) == value)
+            return position;
+    return fallback;
+}
+}
 
 void TfrmMain::N_SettingClick()
 {
@@ -20,13 +38,13 @@ void TfrmMain::N_SettingClick()
 void TfrmMain::SetupOutputSettings()
 {
     // Restored before the controls report changes, so starting writes nothing.
-    const QString config = frmCommon->ConfigFile;
-    const TOutputSettings stored =
-        ReadOutputSettings(config, ui->comboBoxAudioBitrate->count(), ui->comboBoxSampleRate->count());
-    ShowOutputFormat(stored.format);
-    ui->comboBoxAudioBitrate->setCurrentIndex(stored.bitratePosition);
-    ui->comboBoxSampleRate->setCurrentIndex(stored.sampleRatePosition);
-    (stored.channels == 1 ? ui->radioButtonChannelMono : ui->radioButtonChannelStereo)->setChecked(true);
+    TSettings &settings = frmCommon->Settings();
+    ShowOutputFormat(FormatName(settings.Format()));
+    ui->comboBoxAudioBitrate->setCurrentIndex(
+        PositionOf(settings.Bitrate(), ui->comboBoxAudioBitrate->count(), ::BitrateOfIndex, DefaultBitratePosition));
+    ui->comboBoxSampleRate->setCurrentIndex(PositionOf(settings.SampleRate(), ui->comboBoxSampleRate->count(),
+                                                       ::SampleRateOfIndex, DefaultSampleRatePosition));
+    (settings.Channels() == 1 ? ui->radioButtonChannelMono : ui->radioButtonChannelStereo)->setChecked(true);
 
     // The formats after WAV and MP3 are picked in the combo box, which
     // then checks a hidden third radio button: the group stays one exclusive
@@ -48,11 +66,11 @@ void TfrmMain::SetupOutputSettings()
             ui->radioButtonFormatOther->setChecked(true);
     });
     connect(ui->comboBoxAudioBitrate, &QComboBox::currentIndexChanged, this,
-            [this](int position) { WriteOutputBitrate(frmCommon->ConfigFile, position); });
+            [](int position) { frmCommon->Settings().SetBitrate(::BitrateOfIndex(position)); });
     connect(ui->comboBoxSampleRate, &QComboBox::currentIndexChanged, this,
-            [this](int position) { WriteOutputSampleRate(frmCommon->ConfigFile, position); });
+            [](int position) { frmCommon->Settings().SetSampleRate(::SampleRateOfIndex(position)); });
     connect(ui->radioButtonChannelMono, &QRadioButton::toggled, this,
-            [this](bool mono) { WriteOutputChannels(frmCommon->ConfigFile, mono ? 1 : 2); });
+            [](bool mono) { frmCommon->Settings().SetChannels(mono ? 1 : 2); });
 }
 
 void TfrmMain::ShowOutputFormat(const QString &format)
@@ -69,7 +87,7 @@ void TfrmMain::ShowOutputFormat(const QString &format)
 
 void TfrmMain::OutputFormatChanged()
 {
-    WriteOutputFormat(frmCommon->ConfigFile, GetOutputExt());
+    frmCommon->Settings().SetFormat(FormatOfName(GetOutputExt()));
     ApplyFormatToControls();
 }
 

@@ -2,7 +2,6 @@
 #include "app/FileQueueRules.h"
 #include "app/LogindPowerOff.h"
 #include "app/MainWindow.h"
-#include "app/Startup.h"
 #include "common/PowerOff.h"
 
 #include <QDir>
@@ -27,14 +26,12 @@ int main(int argc, char *argv[])
         });
     }
 
-    CreateApplicationForms(QString());
-    frmMain->show();
+    TfrmMain &mainWindow = app.CreateForms(QString());
+    mainWindow.show();
     // Files and folders from the command line (a file manager's "Open with")
     // are queued once the window is up, so a long folder search shows.
     const QStringList paths = CommandLinePaths(app.arguments().mid(1), QDir::currentPath());
     if (!paths.isEmpty())
-        QTimer::singleShot(0, frmMain, [paths] { frmMain->AddPaths(paths); });
-    const int result = app.exec();
-    DestroyApplicationForms();
-    return result;
+        QTimer::singleShot(0, &mainWindow, [&mainWindow, paths] { mainWindow.AddPaths(paths); });
+    return app.exec();
 }

@@ -5,7 +5,6 @@
 // Prints one "name: value" line per figure.
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/Startup.h"
 #include "common/ErrorReport.h"
 
 #include <QAction>
@@ -86,7 +85,7 @@ int main(int argc, char *argv[])
     }
     SetErrorReporter([](const QString &text) { std::fprintf(stderr, "error: %s\n", qPrintable(text)); });
     QTemporaryDir program;
-    CreateApplicationForms(program.path());
+    app.CreateForms(program.path());
     frmMain->show();
     if (!QTest::qWaitForWindowExposed(frmMain))
         return 1;
@@ -98,6 +97,5 @@ int main(int argc, char *argv[])
         if (args.size() > 3)
             searchFolder(args.at(3));
     }
-    DestroyApplicationForms();
     return 0;
 }

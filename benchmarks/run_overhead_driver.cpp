@@ -9,7 +9,6 @@
 // PROGRAM_FOLDER must hold libm9s; its config.ini is written here.
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/Startup.h"
 #include "common/ErrorReport.h"
 
 #include <QAction>
@@ -95,7 +94,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     });
 
-    CreateApplicationForms(programFolder);
+    app.CreateForms(programFolder);
     frmMain->show();
     for (int i = 3; i < args.size(); ++i)
         frmMain->AddFile(args[i]);
@@ -121,6 +120,5 @@ int main(int argc, char *argv[])
     std::printf("files=%d wall_ms=%.1f gui_cpu_ms=%.1f encoder_cpu_ms=%.1f errors=%d unexpected_dialogs=%d\n",
                 int(args.size() - 3), wallMs, selfMs, childrenMs, errors, answers.unexpected);
     app.removeEventFilter(&answers);
-    DestroyApplicationForms();
     return errors == 0 && answers.unexpected == 0 && answers.answered == 1 ? 0 : 1;
 }

@@ -288,11 +288,6 @@ int TIniFile::ReadInteger(const QString &section, const QString &key, int defaul
     return ParseIniInteger(ReadString(section, key, QString()), &value) ? value : defaultValue;
 }
 
-bool TIniFile::ValueExists(const QString &section, const QString &key) const
-{
-    return findValue(readLines(m_fileName), section, key).has_value();
-}
-
 void TIniFile::WriteInteger(const QString &section, const QString &key, int value) const
 {
     WriteString(section, key, QString::number(value));

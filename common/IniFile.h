@@ -25,7 +25,6 @@ public:
 
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
     int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
-    bool ValueExists(const QString &section, const QString &key) const;
 
     // Raises TolvaneError "Unable to write to <file>" when value holds a line
     // break, and when the file cannot be read and written: the value is then

@@ -1,7 +1,8 @@
 #include "conversion/AudioTracks.h"
 
 #include "common/IsoLanguageNames.h"
-#include "encoder/CommandLineBuilder.h"
+#include "conversion/CommandLineBuilder.h"
+#include "encoder/libm9s/EncoderContract.h"
 
 #include <QLocale>
 #include <QProcess>
@@ -106,6 +107,7 @@ QList<TAudioTrack> ParseTrackList(const QString &text)
         track.Language = fields[4];
         track.Title = fields[5];
         track.Default = fields[6] == QLatin1String("1");
+        track.Duration = fields[7].toDouble();
         track.Layout = fields[8].trimmed();
         tracks.append(track);
     }
@@ -119,7 +121,7 @@ QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString 
         folder += QLatin1Char('/');
     QProcess probe;
     probe.setProcessChannelMode(QProcess::SeparateChannels);
-    probe.start(folder + TFFMpeg::ExecutableName(), {QStringLiteral("-probe"), source});
+    probe.start(folder + TFFMpeg::ExecutableName(), {QLatin1String(EncoderContract::ProbeOption), source});
     // The probe reads headers only; the bound is for a file on a hung drive.
     if (!probe.waitForFinished(timeoutMs)) {
         probe.kill();

@@ -14,7 +14,8 @@ struct TAudioTrack
     QString Language; // as tagged, usually ISO 639-2; empty when untagged
     QString Title;
     bool Default = false;
-    QString Layout; // stereo, 5.1(side), ...
+    QString Layout;      // stereo, 5.1(side), ...
+    double Duration = 0; // seconds; 0 when the file does not say
 };
 
 // The tracks of a `-probe` listing; empty when the text is not one. The

@@ -1,50 +1,43 @@
 #include "conversion/ConversionRun.h"
 
+#include "common/ErrorReport.h"
 #include "console/ConsoleIO.h"
 #include "conversion/AudioTracks.h"
+#include "conversion/FileQueue.h"
+#include "conversion/MediaProbe.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/TemporaryOutput.h"
 #include "encoder/libm9s/EncoderContract.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
 
-// One file goes through these steps, top to bottom:
-//   StartRow        takes the row and its source
-//   ResolveTarget   the output name, after the file-exists question
-//   PrepareOutput   a new target gets the placeholder, so it exists from the
+// One file goes through these steps, each started by the one before or by a
+// signal, never by waiting:
+//   StartRow        takes the job; its facts are probed first when the plan needs them
+//   (question)      an existing target waits for AnswerFileExists
+//   StartTarget     a new target gets the placeholder, so it exists from the
 //                   moment its name is chosen; an existing one is left alone
-//                   and the encoder writes a hidden file beside it
-//   StartEncoder    libm9s with the owner's options of this moment
-//   WaitForAnEncoder the event loop runs until an encoder ended
+//                   and the encoder writes a hidden file beside it; then the
+//                   encoder starts
+//   EncoderEnded    the runner said the encoder ended
 //   FinishFile      a complete, checked hidden file takes the target's name;
 //                   anything less is dropped and the old file stays
+//   Advance         the next job, or the end of the run
 
 namespace {
-// Keeps a flag set while a scope runs, however it is left.
-class TFlagGuard
-{
-public:
-    explicit TFlagGuard(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~TFlagGuard() { m_flag = false; }
-    TFlagGuard(const TFlagGuard &) = delete;
-    TFlagGuard &operator=(const TFlagGuard &) = delete;
-
-private:
-    bool &m_flag;
-};
-
 // Progress reports and the other marker lines all share this stem; none of
 // them is a message for the user.
 bool IsMarkerLine(const QString &line) { return line.contains(QLatin1String("ffmpeg_release_")); }
 
 // Enough of the end of the error output to hold a marker line cut in two chunks.
 constexpr qsizetype MarkerTailLength = 4096;
+
+bool PathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
 
 QString WriteFailureKind(int code)
 {
@@ -68,13 +61,19 @@ void FailWithWriteError(TFileReport &report, const TFileWriteError &error)
 }
 }
 
-TConversionRun::TConversionRun(IConversionOwner &owner, QObject *parent) : QObject(parent), m_owner(owner)
+TConversionRun::TConversionRun(TFileQueue &queue, TMediaProbe *probe, QObject *parent)
+    : QObject(parent), m_queue(queue), m_probe(probe)
 {
     FOverwriteChoice = ocAsk;
     ConsoleIO = NewConsoleIO();
     ConsoleIO->setObjectName(QStringLiteral("ConsoleIO"));
     m_slots.resize(1);
     m_slots[0].Io = ConsoleIO;
+    // A job that waited for its facts goes on when they come.
+    connect(&m_queue, &TFileQueue::Changed, this, [this] {
+        if (m_waitingForFacts)
+            QMetaObject::invokeMethod(this, &TConversionRun::Continue, Qt::QueuedConnection);
+    });
 }
 
 TConversionRun::~TConversionRun() = default;
@@ -106,94 +105,132 @@ int TConversionRun::RunningCount() const
 
 const TRunningFile &TConversionRun::File() const { return m_slots[size_t(m_lastStarted)].File; }
 
-bool TConversionRun::Run(QString folder)
+bool TConversionRun::Start(const TRunSettings &settings)
 {
-    if (m_runActive || !ConsoleIO)
+    if (m_active || !ConsoleIO)
         return false;
+    m_settings = settings;
+    m_folder = settings.Folder;
     m_closing = false;
-    const TFlagGuard active(m_runActive);
+    m_failed = false;
     FContinue = true;
     m_failedSources.clear();
     m_writtenThisRun.clear();
     // Encoders beyond the first are made when a run needs them and stay.
-    const size_t wanted = size_t(std::clamp(ParallelFiles, 1, 64));
+    const size_t wanted = size_t(std::clamp(settings.ParallelFiles, 1, 64));
     while (m_slots.size() < wanted)
         m_slots.emplace_back().Io = NewConsoleIO();
     for (size_t i = wanted; i < m_slots.size(); ++i)
         m_slots[i].Io->deleteLater();
     m_slots.resize(wanted);
-    ForceOutputFolder(folder);
-    // What a run of a program that died left here goes first.
-    RemoveDeadTemporaries(folder);
-
-    const int count = m_owner.RowCount();
-    int row = 0;
-    try {
-        for (;;) {
-            // Rows are taken top to bottom into every free encoder; each
-            // target is resolved (and perhaps asked about) before the next.
-            for (TSlot *slot = FreeSlot(); slot && !Interrupted() && row < count; slot = FreeSlot()) {
-                if (row >= m_owner.RowCount())
-                    break; // rows removed while the controls were enabled
-                folder = WithTrailingSlash(folder);
-                StartRow(*slot, row++, folder);
-            }
-            if (!AnyBusy())
-                break;
-            WaitForAnEncoder();
-            if (!FinishEndedFiles())
-                return false;
-        }
-    } catch (...) {
-        // An encoder that cannot start ends the run: the others stop and
-        // their files are settled before the error goes up.
-        StopConversion();
-        while (AnyBusy()) {
-            WaitForAnEncoder();
-            FinishEndedFiles();
-        }
-        throw;
+    // The jobs are the files queued now: files added later wait for the next run.
+    m_jobs.clear();
+    for (int row = 0; row < m_queue.Count(); ++row) {
+        const TQueueItem &item = m_queue.At(row);
+        TRunningFile job;
+        job.Item = item.Id;
+        job.Row = row;
+        job.Source = item.Source;
+        job.ChosenTrack = item.AudioTrack;
+        m_jobs.push_back(job);
     }
-    // A stop during the last file ends the run like one during any other:
-    // without the end report.
-    if (Interrupted())
-        return false;
-    FContinue = true;
-    emit RunFinished(folder, m_failedSources);
+    m_next = 0;
+    m_active = true;
+    ForceOutputFolder(m_folder);
+    // What a run of a program that died left here goes first.
+    RemoveDeadTemporaries(m_folder);
+    Advance();
     return true;
 }
 
-TConversionRun::TSlot *TConversionRun::FreeSlot()
+void TConversionRun::Advance()
 {
-    for (TSlot &slot : m_slots)
-        if (slot.Io && !slot.Busy())
-            return &slot;
-    return nullptr;
-}
-
-bool TConversionRun::AnyBusy() const
-{
-    return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
-}
-
-bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
-{
-    slot.File = TRunningFile{};
-    slot.File.Row = row;
-    slot.File.Source = m_owner.SourceOfRow(row);
-    m_lastStarted = int(&slot - m_slots.data());
-    emit FileStarted(row, slot.File.Source);
-
-    const bool named = ResolveTarget(slot.File, folder);
-    // The question is modal and runs its own event loop: a close or stop
-    // that came meanwhile must not start another file.
-    if (Interrupted())
-        return false;
-    if (!named) {
-        emit FileFinished(row, slot.File.Source, TFileOutcome::Skipped, slot.File.Report);
-        return false;
+    try {
+        // Jobs are taken top to bottom into every free encoder; each target
+        // is resolved (and perhaps asked about) before the next.
+        m_waitingForFacts = false;
+        while (m_active && !Interrupted() && !m_asking && m_next < m_jobs.size()) {
+            TSlot *slot = FreeSlot();
+            if (!slot)
+                break;
+            if (!FactsReady(m_jobs[m_next])) {
+                m_waitingForFacts = true;
+                return;
+            }
+            StartRow(*slot, m_jobs[m_next++]);
+        }
+    } catch (...) {
+        FailRun();
+        throw;
     }
+    EndIfDone();
+}
 
+// The plan of a copy, or of Automatic with a preferred language, needs the
+// source's tracks; they come from the queue's probe, which is hurried.
+bool TConversionRun::FactsReady(TRunningFile &file)
+{
+    const TOutputOptions &options = m_settings.Options;
+    const bool needed = options.Extension == QLatin1String("copy")
+                        || (file.ChosenTrack < 0 && !options.PreferredLanguage.trimmed().isEmpty());
+    const int row = RowOf(file);
+    if (!needed || !m_probe || row < 0 || m_queue.At(row).Facts.Known)
+        return true;
+    m_probe->Hurry(file.Source);
+    return false;
+}
+
+void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
+{
+    slot.File = job;
+    m_lastStarted = int(&slot - m_slots.data());
+    m_folder = WithTrailingSlash(m_settings.Folder);
+    emit FileStarted(RowOf(slot.File), slot.File.Source);
+
+    const TOutputOptions &options = m_settings.Options;
+    const int row = RowOf(slot.File);
+    const TOutputPlan plan =
+        PlanOutput(options.Extension, slot.File.ChosenTrack, options.PreferredLanguage, [&]() -> QList<TAudioTrack> {
+            if (m_probe && row >= 0 && m_queue.At(row).Facts.Known)
+                return m_queue.At(row).Facts.Tracks;
+            return ProbeAudioTracks(m_settings.EncoderFolder, slot.File.Source);
+        });
+    slot.File.AudioTrack = plan.AudioTrack;
+    const QString path = OutputFilePath(m_folder, slot.File.Source, plan.Extension);
+    if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
+        m_asking = &slot;
+        m_askedPath = path;
+        emit FileExistsAsked(path, slot.File.Source);
+        return;
+    }
+    StartTarget(slot, ResolveTargetFile(path, FOverwriteChoice, [] { return quint8(ocAsk); }, m_writtenThisRun));
+}
+
+void TConversionRun::AnswerFileExists(quint8 choice)
+{
+    TSlot *slot = std::exchange(m_asking, nullptr);
+    // A close or stop that came while the question waited starts nothing.
+    if (!slot || !m_active)
+        return;
+    if (Interrupted())
+        return EndIfDone();
+    try {
+        StartTarget(*slot,
+                    ResolveTargetFile(m_askedPath, FOverwriteChoice, [choice] { return choice; }, m_writtenThisRun));
+    } catch (...) {
+        FailRun();
+        throw;
+    }
+    Advance();
+}
+
+void TConversionRun::StartTarget(TSlot &slot, const QString &target)
+{
+    slot.File.Target = target;
+    if (target.isEmpty()) {
+        emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Skipped, slot.File.Report);
+        return;
+    }
     try {
         PrepareOutput(slot.File);
     } catch (const TFileWriteError &error) {
@@ -201,15 +238,14 @@ bool TConversionRun::StartRow(TSlot &slot, int row, const QString &folder)
         // a folder made meanwhile), so the run goes on.
         FailWithWriteError(slot.File.Report, error);
         m_failedSources.append(slot.File.Source);
-        emit FileFinished(row, slot.File.Source, TFileOutcome::Failed, slot.File.Report);
-        return false;
+        emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, slot.File.Report);
+        return;
     }
     // From here the target is reserved: another file of this run that
     // wants the same name gets a new one.
-    m_writtenThisRun.insert(slot.File.Target);
+    m_writtenThisRun.insert(target);
     slot.Working = true;
     StartEncoder(slot);
-    return true;
 }
 
 void TConversionRun::PrepareOutput(TRunningFile &file)
@@ -220,19 +256,8 @@ void TConversionRun::PrepareOutput(TRunningFile &file)
         file.Output = file.Target;
         return;
     }
-    m_owner.RememberTemporaryFolder(info.absolutePath());
+    emit TemporaryFolderUsed(info.absolutePath());
     file.Output = CreateTemporaryBeside(file.Target);
-}
-
-bool TConversionRun::ResolveTarget(TRunningFile &file, const QString &folder)
-{
-    const TOutputOptions options = m_owner.CurrentOptions();
-    const TOutputPlan plan = PlanOutput(options.Extension, m_owner.AudioTrackOfRow(file.Row), options.PreferredLanguage,
-                                        [&] { return ProbeAudioTracks(m_owner.EncoderFolder(), file.Source); });
-    file.AudioTrack = plan.AudioTrack;
-    const QString path = OutputFilePath(folder, file.Source, plan.Extension);
-    file.Target = ResolveTargetFile(path);
-    return !file.Target.isEmpty();
 }
 
 void TConversionRun::StartEncoder(TSlot &slot)
@@ -249,19 +274,88 @@ void TConversionRun::StartEncoder(TSlot &slot)
     }
 }
 
-void TConversionRun::WaitForAnEncoder()
+// A step raised: the other encoders stop, and the run ends after them without its report.
+void TConversionRun::FailRun()
 {
-    // Sleeps until the next event: an encoder's output, its end or the
-    // user; nothing is polled.
-    const auto ended = [this] {
-        return std::any_of(m_slots.begin(), m_slots.end(),
-                           [](const TSlot &slot) { return slot.Busy() && !(slot.Io && slot.Io->IsRunning()); });
-    };
-    while (!ended())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_failed = true;
+    m_asking = nullptr;
+    StopConversion();
+    EndIfDone();
 }
 
-bool TConversionRun::FinishEndedFiles()
+void TConversionRun::ProcessStatusChanged()
+{
+    const bool running = IsEncoderRunning();
+    if (running != m_reportedRunning) {
+        m_reportedRunning = running;
+        emit EncoderRunningChanged(running);
+    }
+    // The next file starts once the runner has finished telling of this one.
+    if (m_active && !m_closing)
+        QMetaObject::invokeMethod(this, &TConversionRun::EncoderEnded, Qt::QueuedConnection);
+}
+
+void TConversionRun::EncoderEnded()
+{
+    if (!m_active || m_closing)
+        return;
+    FinishEndedFiles();
+    Continue();
+}
+
+// Advance from the event loop: an error has nobody to go up to, so it is shown.
+void TConversionRun::Continue()
+{
+    if (!m_active || m_closing)
+        return;
+    try {
+        Advance();
+    } catch (...) {
+        ReportCurrentException();
+    }
+}
+
+void TConversionRun::EndIfDone()
+{
+    // A stop does not wait for the facts of a job it will not take.
+    if (!m_active || m_asking || AnyBusy() || (m_waitingForFacts && !Interrupted()))
+        return;
+    if (!Interrupted() && !m_failed && m_next < m_jobs.size())
+        return;
+    m_active = false;
+    if (m_closing)
+        return;
+    // A stop during the last file ends the run like one during any other:
+    // without the end report.
+    const bool through = !Interrupted() && !m_failed;
+    FContinue = true;
+    emit RunEnded();
+    if (through)
+        emit RunFinished(m_folder, m_failedSources);
+}
+
+TConversionRun::TSlot *TConversionRun::FreeSlot()
+{
+    for (TSlot &slot : m_slots)
+        if (slot.Io && !slot.Busy() && &slot != m_asking)
+            return &slot;
+    return nullptr;
+}
+
+bool TConversionRun::AnyBusy() const
+{
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
+}
+
+int TConversionRun::RowOf(TRunningFile &file)
+{
+    // Rows only grow at the end during a run; the id finds a moved one all the same.
+    if (file.Row < 0 || file.Row >= m_queue.Count() || m_queue.At(file.Row).Id != file.Item)
+        file.Row = m_queue.RowOf(file.Item);
+    return file.Row;
+}
+
+void TConversionRun::FinishEndedFiles()
 {
     for (TSlot &slot : m_slots) {
         if (!slot.Busy() || (slot.Io && slot.Io->IsRunning()))
@@ -269,9 +363,8 @@ bool TConversionRun::FinishEndedFiles()
         const TFileOutcome outcome = FinishFile(slot);
         slot.Working = false;
         if (!m_closing)
-            emit FileFinished(slot.File.Row, slot.File.Source, outcome, slot.File.Report);
+            emit FileFinished(RowOf(slot.File), slot.File.Source, outcome, slot.File.Report);
     }
-    return !m_closing && ConsoleIO;
 }
 
 TFileOutcome TConversionRun::FinishFile(TSlot &slot)
@@ -294,6 +387,9 @@ TFileOutcome TConversionRun::FinishFile(TSlot &slot)
     }
     if (outcome == TFileOutcome::Failed)
         m_failedSources.append(file.Source);
+    // An incomplete file stays only where it replaced nothing.
+    if (outcome == TFileOutcome::Converted || (outcome == TFileOutcome::Incomplete && !file.Replaces()))
+        m_queue.AddOutput(RowOf(file), file.Target);
     return outcome;
 }
 
@@ -345,6 +441,9 @@ void TConversionRun::StopConversion()
     for (TSlot &slot : m_slots)
         if (slot.Io)
             slot.Io->StopProcess();
+    // A run between its files has nothing to wait for.
+    if (!m_asking)
+        EndIfDone();
 }
 
 void TConversionRun::RequestStopAll()
@@ -358,11 +457,11 @@ void TConversionRun::RequestStopAll()
 
 void TConversionRun::Close()
 {
-    if (!m_runActive)
+    if (!m_active)
         return;
-    // The waiting run sees this and ends without another file or report.
     m_closing = true;
     FContinue = false;
+    m_asking = nullptr;
     RequestStopAll();
     for (TSlot &slot : m_slots) {
         if (!slot.Io || !slot.Io->IsRunning())
@@ -377,28 +476,17 @@ void TConversionRun::Close()
             ConsoleIO = nullptr;
         slot.Io = nullptr;
     }
-}
-
-void TConversionRun::ProcessStatusChanged()
-{
-    const bool running = IsEncoderRunning();
-    if (running == m_reportedRunning)
-        return;
-    m_reportedRunning = running;
-    emit EncoderRunningChanged(running);
+    // What the stopped encoders left is settled now: no signal will tell of their end.
+    FinishEndedFiles();
+    m_active = false;
 }
 
 TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack)
 {
-    const TOutputOptions options = m_owner.CurrentOptions();
-    return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels, AudioTrack, options.VerifyOutput);
-}
-
-QString TConversionRun::ResolveTargetFile(const QString &Path)
-{
-    return ::ResolveTargetFile(
-        Path, FOverwriteChoice, [this, &Path] { return m_owner.AskFileExists(Path); }, m_writtenThisRun);
+    const TOutputOptions &options = m_settings.Options;
+    return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder,
+                                 {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
+                                  options.Channels, AudioTrack, options.VerifyOutput});
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)
@@ -437,7 +525,7 @@ void TConversionRun::ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd)
     // After a stop nothing more of this file is reported.
     if (!FContinue || !slot)
         return;
-    emit FileProgress(slot->File.Row, ParseInto(slot->File, QString::fromUtf8(Cmd)));
+    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, QString::fromUtf8(Cmd)));
 }
 
 void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
@@ -455,7 +543,7 @@ void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
             slot->File.LastErrorLine = line;
     }
     ReadMarkerLines(slot->File, text);
-    emit FileProgress(slot->File.Row, ParseInto(slot->File, text));
+    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, text));
 }
 
 void TConversionRun::ReadMarkerLines(TRunningFile &file, const QString &text)

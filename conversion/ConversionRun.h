@@ -1,9 +1,9 @@
 #pragma once
 
+#include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
 #include "conversion/FileReport.h"
-#include "encoder/CommandLineBuilder.h"
 
 #include <QObject>
 #include <QSet>
@@ -13,9 +13,10 @@
 #include <vector>
 
 class TConsoleIO;
+class TFileQueue;
+class TMediaProbe;
 
-// The format and options a file is converted with, read from the owner at
-// the moment they are needed, so a change during a run applies to the next file.
+// The format and options a file is converted with.
 struct TOutputOptions
 {
     QString Extension = QStringLiteral("mp3"); // the format: one of OutputFormats
@@ -26,38 +27,24 @@ struct TOutputOptions
     bool VerifyOutput = true;  // the encoder reads back what it wrote before it reports success
 };
 
-// What the run asks of whoever owns it (the main window, or a test). The run
-// itself knows no widget.
-class IConversionOwner
+// What a run converts with, read once when it starts: the controls stay
+// locked while it goes, and a change afterwards is for the next run.
+struct TRunSettings
 {
-public:
-    virtual ~IConversionOwner() = default;
-    // The queue, read afresh at every file: rows may go while the controls are enabled.
-    virtual int RowCount() const = 0;
-    virtual QString SourceOfRow(int row) const = 0;
-    virtual TOutputOptions CurrentOptions() const = 0;
-    // The audio track chosen for a row, -1 for Automatic.
-    virtual int AudioTrackOfRow(int row) const
-    {
-        Q_UNUSED(row);
-        return -1;
-    }
-    // The folder holding libm9s, ending in "/".
-    virtual QString EncoderFolder() const = 0;
-    // The file-exists question for target: one of the TOverwriteChoice codes,
-    // ocAsk when the question was closed without an answer.
-    virtual quint8 AskFileExists(const QString &target) = 0;
-    // A hidden file is about to be written in folder: start-up cleans the
-    // folders it was told of, should the program not live to remove it.
-    virtual void RememberTemporaryFolder(const QString &folder) { Q_UNUSED(folder); }
+    QString Folder;        // the output folder
+    QString EncoderFolder; // holds libm9s
+    TOutputOptions Options;
+    int ParallelFiles = 1; // encoders at once
 };
 
-// The file an encoder is working on. One per running encoder: what belongs to
-// a file lives here, not in the run.
+// One file of a run: what the run froze of its queue item when it started,
+// and what the encoder reported of it. One per running encoder.
 struct TRunningFile
 {
-    int Row = -1;
+    quint64 Item = 0; // the queue item
+    int Row = -1;     // the item's row when last reported
     QString Source;
+    int ChosenTrack = -1; // the user's choice; -1 for Automatic
     QString Target;
     int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it
     qint64 FDuration = 0;  // the source's duration, in seconds
@@ -70,62 +57,76 @@ struct TRunningFile
     bool Replaces() const { return Output != Target; }
 };
 
-// The conversion run: takes the queue's rows top to bottom, resolves each
-// target, writes its placeholder (or, for an existing target, a hidden file
-// beside it), starts libm9s, waits for it and settles what it left. Up to ParallelFiles encoders run at once, each its
-// own TConsoleIO; targets are still resolved one at a time in queue order. Everything runs on the thread that calls Run
-// (the GUI thread): an encoder is tied to the thread that starts it and dies with it.
+// The conversion run: a job per queue item present at its start, taken top
+// to bottom. For each: the target is resolved (perhaps after the file-exists
+// question), its placeholder written (or, for an existing target, a hidden
+// file beside it) and libm9s started; when the encoder ends, what it left is
+// settled and the next job starts. Up to ParallelFiles
+// encoders run at once. Nothing waits: every step follows a signal (an
+// encoder's end, the answer to a question, a probe's facts), and the run
+// knows nothing of who shows it.
 class TConversionRun : public QObject
 {
     Q_OBJECT
 public:
-    explicit TConversionRun(IConversionOwner &owner, QObject *parent = nullptr);
+    // probe, when given, is asked for facts a job needs and does not have yet.
+    explicit TConversionRun(TFileQueue &queue, TMediaProbe *probe = nullptr, QObject *parent = nullptr);
     ~TConversionRun() override;
 
     TConsoleIO *ConsoleIO = nullptr; // runs the first encoder; released by Close
     TFFMpeg FFMpeg;                  // builds the encoder's command for each file
     bool FContinue = true;           // a run may go on; cleared by a stop
     quint8 FOverwriteChoice = 0;     // remembered file-exists answer (ocAsk until answered)
-    int ParallelFiles = 1;           // encoders running at once, read when a run starts
 
-    // Converts every row into folder. Returns false when the run was stopped
-    // or closed, true when it went through every row (RunFinished was sent).
-    // A nested call, or one after Close, does nothing. A file that cannot be
-    // written fails on its own; an encoder that cannot start raises and ends the run.
-    bool Run(QString folder);
+    // Takes every item of the queue and starts as many as it may; returns at
+    // once (false when a run goes on already, or after Close). The end comes
+    // as RunEnded. A file that cannot be written fails on its own; an encoder
+    // that cannot start raises, and the run ends.
+    bool Start(const TRunSettings &settings);
     // Asks every running encoder to stop; the run ends after them.
     void StopConversion();
-    // The owner goes: the running encoders are stopped and released, and
-    // nothing more of this run is reported.
+    // The owner goes: the running encoders are stopped and released, their
+    // files settled, and nothing more of this run is reported.
     void Close();
+    // The reply to FileExistsAsked: one of the TOverwriteChoice codes, ocAsk
+    // for a question closed without an answer. Raises as Start does.
+    void AnswerFileExists(quint8 choice);
 
-    bool IsActive() const { return m_runActive; }
+    bool IsActive() const { return m_active; }
     bool IsClosing() const { return m_closing; }
+    bool IsAsking() const { return m_asking != nullptr; }
     bool IsEncoderRunning() const;
     // The file that started last.
     const TRunningFile &File() const;
     // The encoders working now.
     int RunningCount() const;
     QStringList FailedSources() const { return m_failedSources; }
+    const TRunSettings &Settings() const { return m_settings; }
 
-    // The encoder's command for source into target with the owner's options now.
+    // The encoder's command for source into target with this run's options.
     TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1);
-    // target, or the name the file-exists rules give it; empty to skip it.
-    QString ResolveTargetFile(const QString &Path);
     // Folds a chunk of encoder output into the progress of the file that started last.
     // Raises on a bad value after storing what was read before it.
     TProgressView ParseEncoderOutput(const QString &Text);
 
 signals:
-    // A row is taken: its file is the next one to be converted.
+    // A job is taken: its file is the next one to be converted.
     void FileStarted(int row, const QString &source);
     void FileProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
-    // Every row was taken; failedSources could not be converted. folder
-    // ends in "/" once a row was taken.
+    // The target of a job exists and the run waits for AnswerFileExists.
+    void FileExistsAsked(const QString &target, const QString &source);
+    // The run is over, however it ended (not after Close).
+    void RunEnded();
+    // ...and it went through every job; failedSources could not be
+    // converted. folder ends in "/" once a job was taken. Follows RunEnded.
     void RunFinished(const QString &folder, const QStringList &failedSources);
     // The encoder started or ended.
     void EncoderRunningChanged(bool running);
+    // A hidden file is about to be written in folder: start-up cleans the
+    // folders it was told of, should the program not live to remove it.
+    // Sent before the file is made, so a direct connection records it first.
+    void TemporaryFolderUsed(const QString &folder);
 
 private:
     // One encoder and the file it works on.
@@ -138,21 +139,27 @@ private:
     };
 
     // The steps of one file, in order.
-    bool StartRow(TSlot &slot, int row, const QString &folder);
-    bool ResolveTarget(TRunningFile &file, const QString &folder);
-    void StartEncoder(TSlot &slot);
-    void WaitForAnEncoder();
+    void Advance();
+    bool FactsReady(TRunningFile &file);
+    void StartRow(TSlot &slot, const TRunningFile &job);
+    void StartTarget(TSlot &slot, const QString &target);
     void PrepareOutput(TRunningFile &file);
+    void StartEncoder(TSlot &slot);
+    void EncoderEnded();
     TFileOutcome FinishFile(TSlot &slot);
     TFileOutcome SettleOutput(TRunningFile &file);
     void DropOutput(TRunningFile &file);
+    void EndIfDone();
+    void Continue();
     bool Interrupted() const { return !FContinue || m_closing; }
     void RequestStopAll();
+    void FailRun();
 
     TConsoleIO *NewConsoleIO();
     TSlot *FreeSlot();
     bool AnyBusy() const;
-    bool FinishEndedFiles();
+    void FinishEndedFiles();
+    int RowOf(TRunningFile &file);
     TProgressView ParseInto(TRunningFile &file, const QString &Text);
     TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
@@ -160,12 +167,21 @@ private:
     static void ReadMarkerLines(TRunningFile &file, const QString &text);
     void ProcessStatusChanged();
 
-    IConversionOwner &m_owner;
-    std::vector<TSlot> m_slots;     // [0] runs on ConsoleIO
-    int m_lastStarted = 0;          // the slot whose file started last
-    bool m_reportedRunning = false; // what EncoderRunningChanged said last
-    bool m_runActive = false;       // Run is on the stack (no nested run)
+    TFileQueue &m_queue;
+    TMediaProbe *m_probe = nullptr;
+    TRunSettings m_settings;
+    QString m_folder;                 // the output folder, with "/" once a job was taken
+    std::vector<TRunningFile> m_jobs; // frozen at the start, in queue order
+    size_t m_next = 0;                // the next job to take
+    std::vector<TSlot> m_slots;       // [0] runs on ConsoleIO
+    int m_lastStarted = 0;            // the slot whose file started last
+    TSlot *m_asking = nullptr;        // the slot whose target waits for an answer
+    QString m_askedPath;              // the target asked about
+    bool m_waitingForFacts = false;   // the next job waits for its probe
+    bool m_reportedRunning = false;   // what EncoderRunningChanged said last
+    bool m_active = false;
     bool m_closing = false;         // the owner is closing: the run must end at once
+    bool m_failed = false;          // a step raised: no end report
     QStringList m_failedSources;    // sources of this run whose encoder failed
     QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
 };

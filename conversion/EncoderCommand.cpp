@@ -1,6 +1,6 @@
 #include "conversion/EncoderCommand.h"
 
-#include "encoder/CommandLineBuilder.h"
+#include "conversion/CommandLineBuilder.h"
 
 #include <array>
 
@@ -30,45 +30,59 @@ QString OutputExtOf(bool wavChecked, bool mp3Checked)
 
 const QStringList &OutputFormats()
 {
-    static const QStringList formats{"wav", "mp3", "flac", "m4a", "opus", "ogg", "copy"};
+    static const QStringList formats = [] {
+        QStringList names;
+        for (const EncoderContract::FormatTraits &traits : EncoderContract::Formats)
+            names << QLatin1String(traits.name);
+        return names;
+    }();
     return formats;
 }
 
-QString KnownOutputFormat(const QString &format)
+TOutputFormat FormatOfName(const QString &name)
 {
-    for (const QString &known : OutputFormats())
-        if (known.compare(format.trimmed(), Qt::CaseInsensitive) == 0)
-            return known;
-    return QStringLiteral("mp3");
+    for (const EncoderContract::FormatTraits &traits : EncoderContract::Formats)
+        if (name.trimmed().compare(QLatin1String(traits.name), Qt::CaseInsensitive) == 0)
+            return traits.format;
+    return EncoderContract::DefaultFormat;
 }
 
-bool FormatUsesBitrate(const QString &format)
+QString FormatName(TOutputFormat format) { return QLatin1String(EncoderContract::TraitsOf(format).name); }
+
+QString KnownOutputFormat(const QString &format) { return FormatName(FormatOfName(format)); }
+
+bool FormatUsesBitrate(const QString &format) { return EncoderContract::TraitsOf(FormatOfName(format)).usesBitrate; }
+
+bool FormatUsesRateAndChannels(const QString &format)
 {
-    const QString known = KnownOutputFormat(format);
-    return known != QLatin1String("wav") && known != QLatin1String("flac") && known != QLatin1String("copy");
+    return EncoderContract::TraitsOf(FormatOfName(format)).usesRateAndChannels;
 }
 
-bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat(format) != QLatin1String("copy"); }
-
-TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
-                                    const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack, bool verifyOutput)
+void TEncoderRequest::ApplyTo(TFFMpeg &ffmpeg) const
 {
-    const bool copy = extension == QLatin1String("copy");
+    const EncoderContract::FormatTraits &traits = EncoderContract::TraitsOf(Format);
+    const bool copy = Format == TOutputFormat::Copy;
+    const bool rateAndChannels = traits.usesRateAndChannels;
     ffmpeg.Overwrite = true; // the placeholder or the hidden file is always there to be replaced
-    ffmpeg.InputFile = source;
-    ffmpeg.OutputFile = target;
+    ffmpeg.InputFile = Source;
+    ffmpeg.OutputFile = Target;
     ffmpeg.DisableVideo = true;
     // A copy takes the codec, rate and channels of the source: the encoder
-    // refuses settings it cannot honour, so none is given.
-    ffmpeg.OutputFormat = copy ? QString() : extension;
-    ffmpeg.AudioSampleRate = copy ? QString() : QString::number(sampleRate);
-    ffmpeg.AudioBitrate = copy ? QString() : QString::number(bitrate);
-    ffmpeg.AudioChannels = copy ? QString() : QString::number(channels);
-    ffmpeg.AudioCodec = copy ? QStringLiteral("copy") : QString();
-    ffmpeg.Map = audioTrack >= 0 ? QStringLiteral("0:a:%1").arg(audioTrack) : QString();
-    ffmpeg.VerifyOutput = verifyOutput;
+    // refuses settings it cannot honour, so none is given. Every encoded
+    // format carries the bit rate; the encoder ignores it where it means nothing.
+    ffmpeg.OutputFormat = copy ? QString() : QLatin1String(traits.name);
+    ffmpeg.AudioBitrate = copy ? QString() : QString::number(Bitrate);
+    ffmpeg.AudioSampleRate = rateAndChannels ? QString::number(SampleRate) : QString();
+    ffmpeg.AudioChannels = rateAndChannels ? QString::number(Channels) : QString();
+    ffmpeg.AudioCodec = copy ? QLatin1String(EncoderContract::CopyCodec) : QString();
+    ffmpeg.Map =
+        AudioTrack >= 0 ? QLatin1String(EncoderContract::AudioTrackPrefix) + QString::number(AudioTrack) : QString();
+    ffmpeg.VerifyOutput = VerifyOutput;
+}
 
+TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const TEncoderRequest &request)
+{
+    request.ApplyTo(ffmpeg);
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encoder/libm9s/EncoderContract.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,22 +25,40 @@ int SampleRateOfIndex(int position);
 // "wav" when WAV is chosen, "mp3" when MP3 is (MP3 wins, and is the default).
 QString OutputExtOf(bool wavChecked, bool mp3Checked);
 
-// The output formats, as config.ini and the encoder's -f name them; "copy"
-// writes the source's audio as it is. The order is the window's.
+// An output format; what each one is comes from the table libm9s reads too.
+using TOutputFormat = EncoderContract::Format;
+
+// The output formats' names, as config.ini and the encoder's -f name them;
+// "copy" writes the source's audio as it is. The order is the window's.
 const QStringList &OutputFormats();
+// The format of a name in any case and with blanks around; mp3 for any other text.
+TOutputFormat FormatOfName(const QString &name);
+QString FormatName(TOutputFormat format);
 // format when it is one of OutputFormats (any case), else "mp3".
 QString KnownOutputFormat(const QString &format);
 // Which of the window's settings a format uses.
 bool FormatUsesBitrate(const QString &format);
 bool FormatUsesRateAndChannels(const QString &format);
 
-// Fills ffmpeg with the options for converting source into target (full
-// paths) and returns the command for the encoder in programFolder. extension
-// is the format ("copy" takes the audio as it is, with no rate, bit rate or
-// channels); audioTrack >= 0 asks for that audio track (-map 0:a:N);
-// verifyOutput has the encoder check what it wrote before it ends well. Only the
-// options of a conversion are set; every other one is left as it is. The
-// encoder's existence is not checked: a missing one fails when it is started.
-TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
-                                    const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack = -1, bool verifyOutput = false);
+// One conversion asked of the encoder: everything its command depends on,
+// fixed when the file is taken.
+struct TEncoderRequest
+{
+    QString Source; // full paths
+    QString Target;
+    TOutputFormat Format = EncoderContract::DefaultFormat;
+    int Bitrate = 128; // kbit/s
+    int SampleRate = 44100;
+    int Channels = 2;
+    int AudioTrack = -1;       // counted from 0 among the audio tracks; -1 leaves the choice to the encoder
+    bool VerifyOutput = false; // the encoder checks what it wrote before it ends well
+
+    // Sets the options of this conversion on ffmpeg and leaves every other one as it is.
+    void ApplyTo(TFFMpeg &ffmpeg) const;
+};
+
+// Fills ffmpeg from request and returns the command for the encoder in
+// programFolder. A copy takes the audio as it is, with no format, rate, bit
+// rate or channels. The encoder's existence is not checked: a missing one
+// fails when it is started.
+TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const TEncoderRequest &request);

@@ -9,6 +9,30 @@ void TRunEstimate::Start(int files)
 {
     m_files = std::max(files, 0);
     m_seen.clear();
+    m_probed.clear();
+    m_pausedSeconds = 0;
+    m_pausedAt = -1;
+    m_shownPercent = 0;
+}
+
+void TRunEstimate::FileLength(int row, qint64 seconds)
+{
+    if (seconds > 0)
+        m_probed[row] = seconds;
+}
+
+void TRunEstimate::Pause(double atSeconds)
+{
+    if (m_pausedAt < 0)
+        m_pausedAt = atSeconds;
+}
+
+void TRunEstimate::Resume(double atSeconds)
+{
+    if (m_pausedAt < 0)
+        return;
+    m_pausedSeconds += std::max(0.0, atSeconds - m_pausedAt);
+    m_pausedAt = -1;
 }
 
 void TRunEstimate::FileStarted(int row) { m_seen[row] = TFile{}; }
@@ -28,26 +52,40 @@ void TRunEstimate::FileFinished(int row, bool converted)
         file.Converted = std::max(file.Converted, file.Duration);
 }
 
-TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds) const
+TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds)
 {
     double done = 0;
     double known = 0;
     int measured = 0;
-    for (const auto &[row, file] : m_seen) {
+    const auto lengthOf = [this](int row, const TFile &file) -> qint64 {
+        if (file.Duration > 0)
+            return file.Duration;
+        const auto probed = m_probed.find(row);
+        return probed == m_probed.end() ? 0 : probed->second;
+    };
+    for (const auto &[row, file] : m_seen)
         done += double(file.Converted);
-        if (file.Duration > 0) {
-            known += double(file.Duration);
+    for (int row = 0; row < m_files; ++row) {
+        const auto seen = m_seen.find(row);
+        const qint64 length = seen != m_seen.end() ? lengthOf(row, seen->second) : lengthOf(row, TFile{});
+        if (length > 0) {
+            known += double(length);
             ++measured;
         }
     }
     if (measured == 0)
-        return {};
+        return {m_shownPercent, -1};
     const double average = known / measured;
 
-    double left = double(std::max<qsizetype>(m_files - qsizetype(m_seen.size()), 0)) * average;
-    for (const auto &[row, file] : m_seen)
-        if (!file.Finished)
-            left += std::max(0.0, double(file.Duration > 0 ? file.Duration : average) - double(file.Converted));
+    double left = 0;
+    for (int row = 0; row < m_files; ++row) {
+        const auto seen = m_seen.find(row);
+        const TFile file = seen != m_seen.end() ? seen->second : TFile{};
+        if (file.Finished)
+            continue;
+        const qint64 length = lengthOf(row, file);
+        left += std::max(0.0, (length > 0 ? double(length) : average) - double(file.Converted));
+    }
 
     TView view;
     const double total = done + left;
@@ -58,8 +96,13 @@ TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds) const
         || std::any_of(m_seen.begin(), m_seen.end(), [](const auto &seen) { return !seen.second.Finished; });
     if (open)
         view.Percent = std::min(view.Percent, 99);
-    if (done > 0 && elapsedSeconds > 0)
-        view.SecondsLeft = qint64(std::llround(left / (done / elapsedSeconds)));
+    // A length learnt late may make the rest look longer: what was shown stays.
+    view.Percent = m_shownPercent = std::max(view.Percent, m_shownPercent);
+    const double pausedUntilNow =
+        m_pausedSeconds + (m_pausedAt >= 0 ? std::max(0.0, elapsedSeconds - m_pausedAt) : 0.0);
+    const double working = elapsedSeconds - pausedUntilNow;
+    if (done > 0 && working > 0)
+        view.SecondsLeft = qint64(std::llround(left / (done / working)));
     return view;
 }
 

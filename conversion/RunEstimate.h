@@ -6,10 +6,11 @@
 #include <map>
 
 // How far a whole run is and how long the rest will take, from what the
-// encoders report: each file's duration and the time converted so far.
-// Files not started yet have no duration until the encoder reads them, so
-// they count with the average duration of the files seen so far, and the
-// rest goes at the speed of the run so far (every encoder together).
+// encoders report: each file's duration and the time converted so far. A file
+// not started yet counts with the length its probe found, else with the
+// average of the lengths known; the rest goes at the speed of the run so far
+// (every encoder together), counted without the time the run stood still.
+// The share shown never goes back.
 class TRunEstimate
 {
 public:
@@ -21,13 +22,19 @@ public:
 
     // A run of files rows begins.
     void Start(int files);
+    // The probed length of a row's file; 0 when unknown.
+    void FileLength(int row, qint64 seconds);
     void FileStarted(int row);
     void FileProgress(int row, qint64 duration, qint64 converted);
     // converted: the file went through and counts as wholly done; otherwise
     // (failed, skipped, stopped) only what was converted of it counts.
     void FileFinished(int row, bool converted);
 
-    TView Estimate(double elapsedSeconds) const;
+    // The run stands still (a question waits) from and until these moments of its clock.
+    void Pause(double atSeconds);
+    void Resume(double atSeconds);
+
+    TView Estimate(double elapsedSeconds);
 
 private:
     struct TFile
@@ -37,7 +44,11 @@ private:
         bool Finished = false;
     };
     int m_files = 0;
-    std::map<int, TFile> m_seen; // by row: files that started
+    std::map<int, TFile> m_seen;    // by row: files that started
+    std::map<int, qint64> m_probed; // by row: lengths known before the start
+    double m_pausedSeconds = 0;     // the run's standing still, before m_pausedAt
+    double m_pausedAt = -1;         // while standing still: since when
+    int m_shownPercent = 0;
 };
 
 // The texts a span of time is written with, each with "%s" for its numbers.

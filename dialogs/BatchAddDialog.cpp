@@ -26,7 +26,6 @@ QString TrimBlanksAndControls(const QString &text)
 
 TFrmBatchAdd::TFrmBatchAdd(QWidget *parent) : QDialog(parent), ui(new Ui::TFrmBatchAdd)
 {
-    FrmBatchAdd = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     m_tree = new TFolderTree(ui->ShellTreeView);
@@ -35,12 +34,7 @@ TFrmBatchAdd::TFrmBatchAdd(QWidget *parent) : QDialog(parent), ui(new Ui::TFrmBa
     connect(ui->buttonCancel, &QPushButton::clicked, this, &TFrmBatchAdd::buttonCancelClick);
 }
 
-TFrmBatchAdd::~TFrmBatchAdd()
-{
-    if (FrmBatchAdd == this)
-        FrmBatchAdd = nullptr;
-    delete ui;
-}
+TFrmBatchAdd::~TFrmBatchAdd() { delete ui; }
 
 void TFrmBatchAdd::showEvent(QShowEvent *event)
 {

@@ -16,7 +16,6 @@ constexpr int ClientHeight = 306;
 
 TFrmDirectory::TFrmDirectory(QWidget *parent) : QDialog(parent), ui(new Ui::TFrmDirectory)
 {
-    FrmDirectory = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     m_tree = new TFolderTree(ui->ShellTreeView1);
@@ -25,12 +24,7 @@ TFrmDirectory::TFrmDirectory(QWidget *parent) : QDialog(parent), ui(new Ui::TFrm
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFrmDirectory::ButtonCancelClick);
 }
 
-TFrmDirectory::~TFrmDirectory()
-{
-    if (FrmDirectory == this)
-        FrmDirectory = nullptr;
-    delete ui;
-}
+TFrmDirectory::~TFrmDirectory() { delete ui; }
 
 void TFrmDirectory::showEvent(QShowEvent *event)
 {

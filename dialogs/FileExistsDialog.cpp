@@ -4,18 +4,18 @@
 #include "conversion/OutputNames.h"
 #include "gui/DialogPlacement.h"
 
+#include <QLabel>
 #include <QShowEvent>
 
 TfrmOverWrite *frmOverWrite = nullptr;
 
 namespace {
 constexpr int ClientWidth = 330;
-constexpr int ClientHeight = 126;
+constexpr int ClientHeight = 146;
 }
 
 TfrmOverWrite::TfrmOverWrite(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmOverWrite)
 {
-    frmOverWrite = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(true);
@@ -25,12 +25,7 @@ TfrmOverWrite::TfrmOverWrite(QWidget *parent) : QDialog(parent), ui(new Ui::Tfrm
     connect(ui->buttonAutoName, &QPushButton::clicked, this, &TfrmOverWrite::buttonAutoNameClick);
 }
 
-TfrmOverWrite::~TfrmOverWrite()
-{
-    if (frmOverWrite == this)
-        frmOverWrite = nullptr;
-    delete ui;
-}
+TfrmOverWrite::~TfrmOverWrite() { delete ui; }
 
 void TfrmOverWrite::showEvent(QShowEvent *event)
 {
@@ -39,6 +34,15 @@ void TfrmOverWrite::showEvent(QShowEvent *event)
         CentreOnOwner(this);
         ui->buttonAutoName->setFocus();
     }
+}
+
+void TfrmOverWrite::ShowFile(const QString &target)
+{
+    // The name says which file it is; the folder, cut short when long, where.
+    const QString name = target.mid(target.lastIndexOf(QLatin1Char('/')) + 1);
+    QLabel *label = ui->labelFileName;
+    label->setText(label->fontMetrics().elidedText(name, Qt::ElideMiddle, label->width()));
+    label->setToolTip(target);
 }
 
 void TfrmOverWrite::Answer(quint8 once, quint8 always)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <QtGlobal>
 
 namespace Ui {
@@ -20,6 +21,9 @@ public:
     ~TfrmOverWrite() override;
 
     quint8 FChoice = 0; // the last answer, kept between showings
+
+    // Names the file the next showing asks about.
+    void ShowFile(const QString &target);
 
 public slots:
     void buttonOverWriteClick();

@@ -31,7 +31,6 @@ void ShowPowerOffCountdownIfEnabled()
 TfrmPowerOffWindows::TfrmPowerOffWindows(QWidget *parent)
     : QDialog(parent), Timer(new QTimer(this)), ui(new Ui::TfrmPowerOffWindows)
 {
-    frmPowerOffWindows = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(true);
@@ -46,12 +45,7 @@ TfrmPowerOffWindows::TfrmPowerOffWindows(QWidget *parent)
     connect(ui->buttonNo, &QPushButton::clicked, this, &TfrmPowerOffWindows::buttonNoClick);
 }
 
-TfrmPowerOffWindows::~TfrmPowerOffWindows()
-{
-    if (frmPowerOffWindows == this)
-        frmPowerOffWindows = nullptr;
-    delete ui;
-}
+TfrmPowerOffWindows::~TfrmPowerOffWindows() { delete ui; }
 
 void TfrmPowerOffWindows::showEvent(QShowEvent *event)
 {

@@ -12,7 +12,6 @@ int TfrmSearchProgress::ShowAfterMs = 400;
 
 TfrmSearchProgress::TfrmSearchProgress(QWidget *parent) : QDialog(parent)
 {
-    frmSearchProgress = this;
     setObjectName(QStringLiteral("frmSearchProgress"));
     setWindowTitle(QStringLiteral("Searching"));
     setModal(false);
@@ -41,12 +40,6 @@ TfrmSearchProgress::TfrmSearchProgress(QWidget *parent) : QDialog(parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_cancel, &QPushButton::clicked, this, &TfrmSearchProgress::buttonCancelClick);
-}
-
-TfrmSearchProgress::~TfrmSearchProgress()
-{
-    if (frmSearchProgress == this)
-        frmSearchProgress = nullptr;
 }
 
 void TfrmSearchProgress::Begin()

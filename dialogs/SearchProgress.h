@@ -15,7 +15,6 @@ class TfrmSearchProgress : public QDialog
     Q_OBJECT
 public:
     explicit TfrmSearchProgress(QWidget *parent = nullptr);
-    ~TfrmSearchProgress() override;
 
     // A search starts or ends.
     void Begin();

@@ -2,6 +2,7 @@
 #include "ui_SettingsDialog.h"
 
 #include "common/IniFile.h"
+#include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "gui/CommonServices.h"
 #include "gui/DialogPlacement.h"
@@ -9,17 +10,12 @@
 #include <QCompleter>
 #include <QLocale>
 #include <QShowEvent>
-#include <QThread>
-
-#include <algorithm>
 
 TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
 constexpr int ClientHeight = 184;
-constexpr int ParallelFilesCap = 16;
-constexpr int DefaultParallelFilesCap = 4;
 }
 
 int WaitTimeFromText(const QString &text)
@@ -28,41 +24,6 @@ int WaitTimeFromText(const QString &text)
     if (!ParseIniInteger(text, &seconds))
         throw TolvaneError(ErrorText::NotAnInteger(text));
     return seconds;
-}
-
-void SaveAutoPowerOffSettings(const QString &configFile, bool autoPowerOff, int waitSeconds)
-{
-    const TIniFile ini(configFile);
-    ini.WriteInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff"), autoPowerOff ? 1 : 0);
-    ini.WriteInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff_WaitTime"), waitSeconds);
-}
-
-int MostParallelFiles() { return std::clamp(QThread::idealThreadCount(), 1, ParallelFilesCap); }
-
-int ReadParallelFiles(const QString &configFile)
-{
-    const int fallback = std::min(MostParallelFiles(), DefaultParallelFilesCap);
-    const int files =
-        TIniFile(configFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), fallback);
-    return files >= 1 && files <= MostParallelFiles() ? files : fallback;
-}
-
-void SaveParallelFiles(const QString &configFile, int files)
-{
-    TIniFile(configFile).WriteInteger(QStringLiteral("setting"), QStringLiteral("parallelFiles"), files);
-}
-
-QString ReadPreferredAudioLanguage(const QString &configFile)
-{
-    return TIniFile(configFile)
-        .ReadString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), QString())
-        .trimmed();
-}
-
-void SavePreferredAudioLanguage(const QString &configFile, const QString &language)
-{
-    TIniFile(configFile)
-        .WriteString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), language.trimmed());
 }
 
 namespace {
@@ -80,11 +41,10 @@ QStringList LanguageNames()
 
 TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSetting)
 {
-    frmSetting = this;
     ui->setupUi(this);
     FixClientSize(this, ClientWidth, ClientHeight);
     setModal(false);
-    ui->spinParallelFiles->setRange(1, MostParallelFiles());
+    ui->spinParallelFiles->setRange(1, TSettings::MostParallelFiles());
     auto *completer = new QCompleter(LanguageNames(), ui->editPreferredLanguage);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     ui->editPreferredLanguage->setCompleter(completer);
@@ -94,12 +54,7 @@ TfrmSetting::TfrmSetting(QWidget *parent) : QDialog(parent), ui(new Ui::TfrmSett
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TfrmSetting::ButtonCancelClick);
 }
 
-TfrmSetting::~TfrmSetting()
-{
-    if (frmSetting == this)
-        frmSetting = nullptr;
-    delete ui;
-}
+TfrmSetting::~TfrmSetting() { delete ui; }
 
 void TfrmSetting::showEvent(QShowEvent *event)
 {
@@ -118,8 +73,9 @@ void TfrmSetting::FormShow()
     ui->checkBoxAutoPowerOff->setChecked(on);
     ui->editWaitTime->setText(QString::number(frmCommon->AutoPowerOffWaitTime()));
     ui->editWaitTime->setEnabled(on);
-    ui->spinParallelFiles->setValue(ReadParallelFiles(frmCommon->ConfigFile));
-    ui->editPreferredLanguage->setText(ReadPreferredAudioLanguage(frmCommon->ConfigFile));
+    const TSettings &settings = frmCommon->Settings();
+    ui->spinParallelFiles->setValue(settings.ParallelFiles());
+    ui->editPreferredLanguage->setText(settings.PreferredAudioLanguage());
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
@@ -130,9 +86,10 @@ void TfrmSetting::ButtonOKClick()
     // The field is checked even when power-off is being switched off, so a
     // bad wait time never reaches config.ini; the error leaves the dialog open.
     const int waitSeconds = WaitTimeFromText(ui->editWaitTime->text());
-    SaveAutoPowerOffSettings(frmCommon->ConfigFile, on, waitSeconds);
-    SaveParallelFiles(frmCommon->ConfigFile, ui->spinParallelFiles->value());
-    SavePreferredAudioLanguage(frmCommon->ConfigFile, ui->editPreferredLanguage->text());
+    TSettings &settings = frmCommon->Settings();
+    settings.SetAutoPowerOff(on, waitSeconds);
+    settings.SetParallelFiles(ui->spinParallelFiles->value());
+    settings.SetPreferredAudioLanguage(ui->editPreferredLanguage->text());
     hide();
 }
 

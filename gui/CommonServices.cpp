@@ -3,6 +3,7 @@
 #include "common/ConfigLocation.h"
 #include "common/IniFile.h"
 #include "common/PowerOff.h"
+#include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "gui/Skins.h"
 
@@ -100,6 +101,8 @@ TfrmCommon::TfrmCommon(const QString &appFolder, QObject *parent) : QObject(pare
     FormCreate(appFolder);
 }
 
+TfrmCommon::~TfrmCommon() = default;
+
 void TfrmCommon::FormCreate(const QString &appFolder)
 {
     AppFolder = appFolder.isEmpty() ? programFolder() : appFolder;
@@ -113,7 +116,8 @@ void TfrmCommon::FormCreate(const QString &appFolder)
     SettingsKeptInMemory = !config.IsWritable();
     if (SettingsKeptInMemory)
         config.KeepInMemory();
-    LanguageCode = TIniFile(ConfigFile).ReadInteger(QStringLiteral("common"), QStringLiteral("language"), 2);
+    m_settings = std::make_unique<TSettings>(ConfigFile);
+    LanguageCode = m_settings->Language();
 
     const LanguageLinks &links = linksFor(LanguageCode);
     LanguageFile = AppFolder + QLatin1String(links.languageFile);
@@ -135,24 +139,12 @@ void TfrmCommon::ApplySkin(int skinIndex)
 
 void TfrmCommon::LoadSkinFile(const QString &skinFile) { ApplyStyleSheetFile(skinFile); }
 
-void TfrmCommon::SaveSkinIndex(int skinIndex) const
-{
-    TIniFile(ConfigFile).WriteInteger(QStringLiteral("skin"), QStringLiteral("skin"), skinIndex);
-}
+void TfrmCommon::SaveSkinIndex(int skinIndex) const { m_settings->SetSkin(skinIndex); }
 
-int TfrmCommon::ReadSkinIndex() const
-{
-    return TIniFile(ConfigFile).ReadInteger(QStringLiteral("skin"), QStringLiteral("skin"), 10);
-}
+int TfrmCommon::ReadSkinIndex() const { return m_settings->Skin(); }
 
-bool TfrmCommon::IsAutoPowerOff() const
-{
-    return TIniFile(ConfigFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff"), 0) == 1;
-}
+bool TfrmCommon::IsAutoPowerOff() const { return m_settings->AutoPowerOff(); }
 
-int TfrmCommon::AutoPowerOffWaitTime() const
-{
-    return TIniFile(ConfigFile).ReadInteger(QStringLiteral("setting"), QStringLiteral("autoPowerOff_WaitTime"), 30);
-}
+int TfrmCommon::AutoPowerOffWaitTime() const { return m_settings->AutoPowerOffWaitTime(); }
 
 void TfrmCommon::PowerOff() const { RequestPowerOff(); }

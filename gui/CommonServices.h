@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class TSettings;
+
 // Common services every window asks for: the program folder, config.ini, the
 // language chosen at start-up with its links, help, skins and power-off.
 // Exactly one instance exists, frmCommon, created before any window.
@@ -12,6 +16,10 @@ class TfrmCommon : public QObject
 public:
     // appFolder empty: the folder of the running executable.
     explicit TfrmCommon(const QString &appFolder = QString(), QObject *parent = nullptr);
+    ~TfrmCommon() override;
+
+    // Every key of ConfigFile, typed; the one way the program reads and writes them.
+    TSettings &Settings() const { return *m_settings; }
 
     // Fixed by FormCreate for the whole run.
     QString AppFolder;  // ends in "/"
@@ -40,6 +48,8 @@ public:
 
 private:
     void FormCreate(const QString &appFolder);
+
+    std::unique_ptr<TSettings> m_settings;
 };
 
 extern TfrmCommon *frmCommon;

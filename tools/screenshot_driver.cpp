@@ -10,7 +10,6 @@
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/Startup.h"
 #include "common/ErrorReport.h"
 #include "common/PowerOff.h"
 #include "conversion/EncoderOutput.h"
@@ -144,7 +143,7 @@ int main(int argc, char **argv)
     SetPowerOffHandler([] { std::fprintf(stderr, "power-off requested (recorded only)\n"); });
     SetErrorReporter([](const QString &text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
 
-    CreateApplicationForms(args[1]);
+    app.CreateForms(args[1]);
     frmMain->show();
     settle();
     fillQueue();
@@ -178,6 +177,5 @@ int main(int argc, char **argv)
 
     QTextStream(stdout) << g_saved << " pictures in " << g_outputFolder << '\n';
     frmMain->close();
-    DestroyApplicationForms();
     return 0;
 }

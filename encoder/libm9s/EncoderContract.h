@@ -50,6 +50,54 @@ inline constexpr char Check[] = "check";           // the output check read back
 inline constexpr char Other[] = "other";           // anything else; the last line says what
 } // namespace FailureKind
 
+// The output formats, in the order the program offers them. Both sides
+// read what a format is from this table alone.
+enum class Format { Wav, Mp3, Flac, M4a, Opus, Ogg, Copy };
+
+struct FormatTraits {
+    Format format;
+    const char *name;         // the value of -f, of config.ini's format and the output's extension
+    const char *display;      // the name in messages
+    bool usesBitrate;         // -ab changes the result
+    bool usesRateAndChannels; // -ar and -ac change the result
+};
+
+// Copy writes the source's audio as it is, so nothing about it can be chosen;
+// it is asked for with -acodec copy, never with -f.
+inline constexpr FormatTraits Formats[] = {
+    {Format::Wav, "wav", "WAV", false, true},     {Format::Mp3, "mp3", "MP3", true, true},
+    {Format::Flac, "flac", "FLAC", false, true},  {Format::M4a, "m4a", "AAC", true, true},
+    {Format::Opus, "opus", "Opus", true, true},   {Format::Ogg, "ogg", "Ogg Vorbis", true, true},
+    {Format::Copy, "copy", "copy", false, false},
+};
+inline constexpr Format DefaultFormat = Format::Mp3;
+
+// The traits of format; the default format's for a value outside the enumeration.
+constexpr const FormatTraits &TraitsOf(Format format)
+{
+    for (const FormatTraits &traits : Formats)
+        if (traits.format == format)
+            return traits;
+    return Formats[int(DefaultFormat)];
+}
+static_assert(TraitsOf(DefaultFormat).format == DefaultFormat);
+static_assert(TraitsOf(Format::Copy).format == Format::Copy);
+
+// The option words of a conversion, in the order the program writes them.
+inline constexpr char InputOption[] = "-i";
+inline constexpr char OverwriteOption[] = "-y";
+inline constexpr char FormatOption[] = "-f";
+inline constexpr char NoVideoOption[] = "-vn";
+inline constexpr char BitrateOption[] = "-ab";
+inline constexpr char SampleRateOption[] = "-ar";
+inline constexpr char ChannelsOption[] = "-ac";
+inline constexpr char CodecOption[] = "-acodec";
+inline constexpr char CopyCodec[] = "copy";
+inline constexpr char MapOption[] = "-map";
+inline constexpr char AudioTrackPrefix[] = "0:a:"; // -map 0:a:N, N counted among the audio streams from 0
+// -probe FILE lists the audio tracks of FILE and converts nothing.
+inline constexpr char ProbeOption[] = "-probe";
+
 // The option that makes libm9s read back what it wrote and compare it with
 // what it encoded before it reports success.
 inline constexpr char VerifyOption[] = "-verify";

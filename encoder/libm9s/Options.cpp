@@ -27,40 +27,21 @@ int ParseWholeNumber(const std::string &option, const std::string &text, int min
     return value;
 }
 
-// Every format with its -f name and its name in messages.
-struct FormatNames {
-    OutputFormat format;
-    const char *name;
-    const char *display;
-};
-constexpr std::array<FormatNames, 6> kFormats{{{OutputFormat::Wav, "wav", "WAV"},
-                                               {OutputFormat::Mp3, "mp3", "MP3"},
-                                               {OutputFormat::Flac, "flac", "FLAC"},
-                                               {OutputFormat::M4a, "m4a", "AAC"},
-                                               {OutputFormat::Opus, "opus", "Opus"},
-                                               {OutputFormat::Ogg, "ogg", "Ogg Vorbis"}}};
-
-// The names of format; MP3's for a value outside the enumeration.
-const FormatNames &NamesOf(OutputFormat format)
-{
-    for (const FormatNames &names : kFormats)
-        if (names.format == format)
-            return names;
-    return kFormats[1];
-}
+// The formats -f can name: every one but a copy.
+bool Encodable(const EncoderContract::FormatTraits &traits) { return traits.format != OutputFormat::Copy; }
 
 OutputFormat ParseFormat(const std::string &text)
 {
-    for (const FormatNames &names : kFormats)
-        if (text == names.name)
-            return names.format;
+    for (const EncoderContract::FormatTraits &traits : EncoderContract::Formats)
+        if (Encodable(traits) && text == traits.name)
+            return traits.format;
     throw OptionError("Unknown output format '" + text + "' (wav, mp3, flac, m4a, opus or ogg)");
 }
 
 int ParseAudioTrack(const std::string &text)
 {
     // Only the first input's audio streams can be meant: "0:a:N".
-    const std::string prefix = "0:a:";
+    const std::string prefix = EncoderContract::AudioTrackPrefix;
     if (text.compare(0, prefix.size(), prefix) != 0)
         throw OptionError("Invalid value '" + text + "' for option '-map' (0:a:N)");
     return ParseWholeNumber("-map", text.substr(prefix.size()), 0, 9999);
@@ -105,31 +86,31 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             return args[++i];
         };
 
-        if (arg == "-i") {
+        if (arg == EncoderContract::InputOption) {
             options.inputPath = value();
             haveInput = true;
-        } else if (arg == "-y") {
+        } else if (arg == EncoderContract::OverwriteOption) {
             options.overwrite = true;
-        } else if (arg == "-f") {
+        } else if (arg == EncoderContract::FormatOption) {
             options.format = ParseFormat(value());
             haveFormat = true;
-        } else if (arg == "-vn") {
+        } else if (arg == EncoderContract::NoVideoOption) {
             // Video is never written; nothing to switch off.
-        } else if (arg == "-ab") {
+        } else if (arg == EncoderContract::BitrateOption) {
             options.bitrateKbits = ParseWholeNumber(arg, value(), 1, 100000);
-        } else if (arg == "-ar") {
+        } else if (arg == EncoderContract::SampleRateOption) {
             options.sampleRate = ParseWholeNumber(arg, value(), 1000, 768000);
-        } else if (arg == "-ac") {
+        } else if (arg == EncoderContract::ChannelsOption) {
             options.channels = ParseWholeNumber(arg, value(), 1, 2);
         } else if (arg == "-t") {
             options.durationUs = ParseTime(arg, value());
         } else if (arg == "-ss") {
             options.startUs = ParseTime(arg, value());
-        } else if (arg == "-map") {
+        } else if (arg == EncoderContract::MapOption) {
             options.audioTrack = ParseAudioTrack(value());
-        } else if (arg == "-acodec") {
+        } else if (arg == EncoderContract::CodecOption) {
             const std::string &codec = value();
-            if (codec != "copy")
+            if (codec != EncoderContract::CopyCodec)
                 throw OptionError("Invalid value '" + codec
                                   + "' for option '-acodec' (only copy; -f chooses the encoder)");
             options.copy = true;
@@ -141,7 +122,7 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             options.chapter = ParseWholeNumber(arg, value(), 1, 9999);
         } else if (arg == "-nocover") {
             options.cover = false;
-        } else if (arg == "-probe") {
+        } else if (arg == EncoderContract::ProbeOption) {
             options.probePath = value();
         } else if (!arg.empty() && arg[0] == '-') {
             throw OptionError("Unrecognized option '" + arg + "'");
@@ -165,9 +146,9 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
     // A copy's container follows the source's codec; -f does not matter.
     if (!haveFormat && !options.copy) {
         bool found = false;
-        for (const FormatNames &names : kFormats)
-            if (!found && EndsWithNoCase(options.outputPath, std::string(".") + names.name)) {
-                options.format = names.format;
+        for (const EncoderContract::FormatTraits &traits : EncoderContract::Formats)
+            if (!found && Encodable(traits) && EndsWithNoCase(options.outputPath, std::string(".") + traits.name)) {
+                options.format = traits.format;
                 found = true;
             }
         if (!found)
@@ -176,9 +157,9 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
     return options;
 }
 
-const char *FormatName(OutputFormat format) { return NamesOf(format).name; }
+const char *FormatName(OutputFormat format) { return EncoderContract::TraitsOf(format).name; }
 
-const char *FormatDisplayName(OutputFormat format) { return NamesOf(format).display; }
+const char *FormatDisplayName(OutputFormat format) { return EncoderContract::TraitsOf(format).display; }
 
 bool IsMp3SampleRate(int rate)
 {

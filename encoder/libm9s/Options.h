@@ -3,12 +3,15 @@
 // each as its own argument, plus -t, -ss, -map, -acodec copy, -threads,
 // -verify, -chapter, -nocover and -probe.
 
+#include "EncoderContract.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-enum class OutputFormat { Wav, Mp3, Flac, M4a, Opus, Ogg };
+// Copy is never the format of an encoding: -acodec copy asks for it (copy below).
+using OutputFormat = EncoderContract::Format;
 
 struct EncoderOptions {
     std::string inputPath;

@@ -36,6 +36,8 @@ const AVCodec *FindEncoder(OutputFormat format)
         return avcodec_find_encoder_by_name("libopus");
     case OutputFormat::Ogg:
         return avcodec_find_encoder_by_name("libvorbis");
+    case OutputFormat::Copy:
+        break;
     }
     return nullptr;
 }
@@ -46,7 +48,7 @@ const char *MuxerName(OutputFormat format)
     return format == OutputFormat::M4a ? "ipod" : FormatName(format);
 }
 
-bool HasBitrate(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::Flac; }
+bool HasBitrate(OutputFormat format) { return EncoderContract::TraitsOf(format).usesBitrate; }
 
 AVSampleFormat PickSampleFormat(const AVCodec *codec, AVSampleFormat preferred)
 {

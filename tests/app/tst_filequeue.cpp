@@ -1,9 +1,11 @@
 #include "app/FileQueueRules.h"
 #include "app/MainWindow.h"
 #include "common/ErrorReport.h"
+#include "conversion/FileQueue.h"
 #include "dialogs/SearchProgress.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
+#include "support/QueueView.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -20,7 +22,7 @@
 #include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QStandardPaths>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -115,21 +117,23 @@ private:
     // As a click on the menu's line does.
     void chooseTrack(int line) { trackMenu()->triggered(trackMenu()->actions().at(line)); }
 
-    QTableWidget *list() { return frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles")); }
+    QTableView *list() { return queueView(); }
     QAction *action(const char *name) { return frmMain->findChild<QAction *>(QLatin1String(name)); }
 
-    QStringList rows()
-    {
-        QStringList texts;
-        for (int row = 0; row < list()->rowCount(); ++row)
-            texts << list()->item(row, 0)->text();
-        return texts;
-    }
+    QStringList rows() { return queuedFiles(); }
 
     int selectedRow()
     {
         const QModelIndexList selected = list()->selectionModel()->selectedRows();
         return selected.isEmpty() ? -1 : selected.first().row();
+    }
+
+    void focusQueue()
+    {
+        frmMain->show();
+        QVERIFY(QTest::qWaitForWindowActive(frmMain));
+        list()->setFocus();
+        QTRY_VERIFY(list()->hasFocus());
     }
 
     void fill(const QStringList &paths)
@@ -386,7 +390,7 @@ private slots:
         const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
         int rowsWhenTimerRan = -1;
         QTimer::singleShot(0, this, [&] {
-            rowsWhenTimerRan = list()->rowCount();
+            rowsWhenTimerRan = queueRows();
             frmMain->AddFile(QStringLiteral("/meanwhile.avi"));
         });
         frmMain->AddFolder(tree(QStringLiteral("sub")), true, QStringLiteral("*"));
@@ -406,13 +410,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
         QList<int> rowsSeen;
         QTimer ticker;
-        connect(&ticker, &QTimer::timeout, this, [&] { rowsSeen << list()->rowCount(); });
+        connect(&ticker, &QTimer::timeout, this, [&] { rowsSeen << queueRows(); });
         ticker.start(1);
         QElapsedTimer clock;
         clock.start();
         frmMain->AddFolder(big.path(), false, QStringLiteral("*"));
         ticker.stop();
-        QCOMPARE(list()->rowCount(), 20000);
+        QCOMPARE(queueRows(), 20000);
         if (clock.elapsed() < 3 * TfrmMain::SearchYieldIntervalMs)
             QSKIP("the search ended before the window's turn came");
         QVERIFY(!rowsSeen.isEmpty());
@@ -565,25 +569,72 @@ private slots:
         }
     }
 
+    // The action, or the Delete key in the queue, removes every selected row.
     void deleteSelected_data()
     {
-        QTest::addColumn<int>("selected");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<bool>("key");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("middle") << 1 << QStringList{"a.avi", "c.avi"};
-        QTest::newRow("last") << 2 << QStringList{"a.avi", "b.avi"};
-        QTest::newRow("none selected") << -1 << QStringList{"a.avi", "b.avi", "c.avi"};
+        QTest::newRow("middle") << QList<int>{1} << false << QStringList{"a.avi", "c.avi"};
+        QTest::newRow("last") << QList<int>{2} << false << QStringList{"a.avi", "b.avi"};
+        QTest::newRow("none selected") << QList<int>{} << false << QStringList{"a.avi", "b.avi", "c.avi"};
+        QTest::newRow("Delete key, two rows") << QList<int>{0, 2} << true << QStringList{"b.avi"};
     }
 
     void deleteSelected()
     {
-        QFETCH(int, selected);
+        QFETCH(QList<int>, selected);
+        QFETCH(bool, key);
         QFETCH(QStringList, expected);
         fill({"a.avi", "b.avi", "c.avi"});
-        if (selected >= 0)
-            list()->selectRow(selected);
-        action("ActionFileDelete")->trigger();
+        for (int row : selected)
+            list()->selectionModel()->select(list()->model()->index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (key) {
+            focusQueue();
+            QTest::keyClick(list(), Qt::Key_Delete);
+        } else {
+            action("ActionFileDelete")->trigger();
+        }
         QCOMPARE(rows(), expected);
         QCOMPARE(selectedRow(), -1);
+    }
+
+    // The keys a user works the queue with, pressed while it has the focus.
+    void keys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("effect");
+        QTest::newRow("Tab leaves the queue") << int(Qt::Key_Tab) << int(Qt::NoModifier) << "focus left";
+        QTest::newRow("Ctrl+O adds files") << int(Qt::Key_O) << int(Qt::ControlModifier) << "added";
+        QTest::newRow("Ctrl+Return converts") << int(Qt::Key_Return) << int(Qt::ControlModifier) << "converted";
+    }
+
+    void keys()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, effect);
+        fill({"/v/a.avi", "/v/b.avi"});
+        list()->selectRow(0);
+        TfrmMain::OpenDialogRunner = [](QFileDialog &) { return QStringList{"/v/new.avi"}; };
+        // An empty queue converts at once into the end message.
+        if (effect == "converted")
+            frmMain->Queue->Clear();
+        focusQueue();
+        ModalAnswerer answers;
+        if (effect == "converted")
+            answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        if (effect == "focus left")
+            QVERIFY(QApplication::focusWidget() && !list()->isAncestorOf(QApplication::focusWidget())
+                    && QApplication::focusWidget() != list());
+        if (effect == "added")
+            QCOMPARE(rows(), (QStringList{"/v/a.avi", "/v/b.avi", "/v/new.avi"}));
+        if (effect == "converted")
+            QTRY_COMPARE(answers.seenNames(), QStringList{"msgFinishInfo"});
+        QVERIFY(answers.unexpected.isEmpty());
     }
 
     void move_data()
@@ -623,7 +674,7 @@ private slots:
         QCOMPARE(rows(), expected);
         QCOMPARE(selectedRow(), selectedAfter);
         if (selectedAfter >= 0)
-            QCOMPARE(list()->currentRow(), selectedAfter);
+            QCOMPARE(list()->currentIndex().row(), selectedAfter);
     }
 
     void clearAll_data()
@@ -666,7 +717,7 @@ private slots:
         QCOMPARE(caption, QStringLiteral("Tolvane title"));
         QCOMPARE(icon, QMessageBox::NoIcon);
         QCOMPARE(owner, frmMain);
-        QCOMPARE(list()->rowCount(), rowsAfter);
+        QCOMPARE(queueRows(), rowsAfter);
     }
 
     void popupMenu()
@@ -721,6 +772,7 @@ private slots:
         trackMenu()->setTitle(QStringLiteral("Audio track"));
         frmMain->findChild<QAction *>(QStringLiteral("popMenuAudioTrackAutomatic"))->setText("Automatic");
         fill({clip(file), clip(file)});
+        QTRY_VERIFY(frmMain->Queue->At(1).Facts.Known);
         list()->selectRow(1);
         QCOMPARE(openTrackMenu(), lines);
         QCOMPARE(openTrackMenu(), lines); // opened again, it lists the tracks once
@@ -728,21 +780,21 @@ private slots:
             return;
         chooseTrack(3);
         QCOMPARE(frmMain->AudioTrackOfRow(1), 1);
-        QCOMPARE(list()->item(1, 0)->toolTip(), clip(file) + "\nAudio track " + lines[3]);
+        QCOMPARE(queueCell(1, 0, Qt::ToolTipRole), clip(file) + "\nAudio track " + lines[3]);
         QCOMPARE(openTrackMenu().mid(2), QStringList({lines[2], lines[3] + " *", lines[4]}));
         // The choice goes with the file when it moves; Automatic takes it back.
         action("ActionFileMoveUp")->trigger();
         QCOMPARE(QList<int>({frmMain->AudioTrackOfRow(0), frmMain->AudioTrackOfRow(1)}), QList<int>({1, -1}));
-        QVERIFY(list()->item(1, 0)->toolTip().isEmpty());
+        QVERIFY(queueCell(1, 0, Qt::ToolTipRole).isEmpty());
         chooseTrack(0);
         QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
-        QVERIFY(list()->item(0, 0)->toolTip().isEmpty());
+        QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
         // Another path in the row is another file.
         chooseTrack(4);
         QCOMPARE(frmMain->AudioTrackOfRow(0), 2);
-        list()->item(0, 0)->setText(clip("other.mkv"));
+        list()->model()->setData(list()->model()->index(0, 0), clip("other.mkv"));
         QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
-        QVERIFY(list()->item(0, 0)->toolTip().isEmpty());
+        QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
     }
 
     // What the menu chose, or the preferred language, reaches the encoder;
@@ -768,6 +820,7 @@ private slots:
         QDir(clip("out")).removeRecursively();
         QVERIFY(QDir().mkpath(clip("out")));
         fill({clip("three.mkv")});
+        QTRY_VERIFY(frmMain->Queue->At(0).Facts.Known);
         list()->selectRow(0);
         if (menuLine >= 0) {
             openTrackMenu();
@@ -776,7 +829,7 @@ private slots:
         ModalAnswerer answers;
         answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
         action("ActionConvertNow")->trigger();
-        QVERIFY(answers.allUsed());
+        QTRY_VERIFY(answers.allUsed());
         QFile arguments(clip("arguments"));
         QVERIFY(arguments.open(QIODevice::ReadOnly));
         const QString run = QString::fromUtf8(arguments.readAll()).split('\n').filter("-i ").value(0);
@@ -787,7 +840,7 @@ private slots:
     void rowsAreEditedInPlace()
     {
         frmMain->AddFile(QStringLiteral("/v/a.avi"));
-        QVERIFY(list()->item(0, 0)->flags() & Qt::ItemIsEditable);
+        QVERIFY(list()->model()->flags(list()->model()->index(0, 0)) & Qt::ItemIsEditable);
         QVERIFY(list()->editTriggers() & QAbstractItemView::DoubleClicked);
     }
 };

@@ -27,7 +27,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QStringDecoder>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -49,6 +49,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "ActionSetDirectory",
                          "buttonAdd",
                          "ListViewItem0",
+                         "ListViewItem1",
+                         "ListViewItem2",
                          "groupBoxStatus",
                          "groupBoxSettings",
                          "groupBoxSettingsAudio",
@@ -76,6 +78,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgStateFailed",
                          "msgStateStopped",
                          "msgTimeLeft",
+                         "msgStatusRunFiles",
                          "msgRunSummary",
                          "msgMoreFailed",
                          "msgSpanSeconds",
@@ -144,6 +147,8 @@ const QMap<QString, QString> &Fallbacks()
 {
     static const QMap<QString, QString> fallbacks{
         {"frmMain.comboBoxAudioBitrate", "kbit/s"},
+        {"frmMain.ListViewItem1", "Length"},
+        {"frmMain.ListViewItem2", "State"},
         {"frmSetting.LabelSecond", "seconds"},
         {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
         {"OpenDialog.caption", "Open Video Files"},
@@ -241,8 +246,10 @@ QMap<QString, QString> Captions()
                 captions[prefix + name] = action->text();
         }
     }
-    auto *list = frmMain->findChild<QTableWidget *>("listViewFiles");
-    captions["frmMain/#header"] = list->horizontalHeaderItem(0)->text();
+    auto *list = frmMain->findChild<QTableView *>("listViewFiles");
+    for (int column = 0; column < 3; ++column)
+        captions[QStringLiteral("frmMain/#header%1").arg(column)] =
+            list->model()->headerData(column, Qt::Horizontal).toString();
     return captions;
 }
 
@@ -252,7 +259,9 @@ const QMap<QString, QString> &KeyOfObject()
 {
     static const QMap<QString, QString> keys{
         {"frmMain/#title", "caption"},
-        {"frmMain/#header", "ListViewItem0"},
+        {"frmMain/#header0", "ListViewItem0"},
+        {"frmMain/#header1", "ListViewItem1"},
+        {"frmMain/#header2", "ListViewItem2"},
         {"frmMain/buttonDelete", "ActionFileDelete"},
         {"frmMain/buttonClearAll", "ActionFileClearAll"},
         {"frmMain/buttonMoveUp", "ActionFileMoveUp"},
@@ -282,6 +291,7 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmMain/radioButtonFormatOther", ""},
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
+        {"frmOverWrite/labelFileName", ""}, // the file asked about
     };
     return keys;
 }
@@ -477,7 +487,9 @@ private slots:
                                           {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
                                           {"frmMain/popMenuAudioTrack", "Audio track"},
                                           {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
-                                          {"frmSearchProgress/labelFoundCount", "0"}};
+                                          {"frmSearchProgress/labelFoundCount", "0"},
+                                          {"frmMain/#header1", "Length"},
+                                          {"frmMain/#header2", "State"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));

@@ -25,7 +25,7 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionComboBox>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -73,8 +73,11 @@ private slots:
     {
         start();
         QCOMPARE(frmMain->objectName(), QStringLiteral("frmMain"));
-        QCOMPARE(frmMain->centralWidget()->size(), QSize(414, 423));
-        QVERIFY(frmMain->minimumSize() == frmMain->maximumSize());
+        // It opens at least at the size it was laid out for, and no smaller can be made.
+        const QSize client = frmMain->centralWidget()->size();
+        QVERIFY(client.width() >= 414 && client.height() >= 423);
+        QCOMPARE(frmMain->centralWidget()->minimumSize(), QSize(414, 423));
+        QVERIFY(frmMain->maximumSize().width() > 414 && frmMain->maximumSize().height() > 450);
 
         auto *bitrate = FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate");
         QCOMPARE(bitrate->count(), 18);
@@ -99,10 +102,18 @@ private slots:
         QCOMPARE(FindControl<QProgressBar>(frmMain, "progressBarCurrent")->maximum(), 100);
         QVERIFY(FindControl<QLineEdit>(frmMain, "editOutputFolder")->isReadOnly());
 
-        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->columnCount(), 2); // the source path and its state in a run
-        QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+        auto *list = FindControl<QTableView>(frmMain, "listViewFiles");
+        // The source path, its length and its state in a run, under headers.
+        QCOMPARE(list->model()->columnCount(), 3);
+        QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Length"));
+        QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
         QVERIFY(list->showGrid());
+        QVERIFY(!list->tabKeyNavigation());
+
+        // A bigger window gives the queue the room.
+        const int listHeight = list->height();
+        frmMain->resize(frmMain->width() + 200, frmMain->height() + 300);
+        QTRY_COMPARE(list->height(), listHeight + 300);
 
         for (const char *name : {"groupBoxButtons", "groupBoxStatus", "groupBoxSettings", "GroupBoxSettingsAudio",
                                  "groupBoxChannel", "groupBoxOutput"})

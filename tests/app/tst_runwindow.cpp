@@ -12,6 +12,7 @@
 #include "support/FindControl.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
+#include "support/QueueView.h"
 #include "support/StandInEncoder.h"
 #include "support/TestFiles.h"
 #include "support/UrlRecorder.h"
@@ -26,7 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -46,7 +47,7 @@ private:
     QString clip(const QString &name) const { return m_clips.filePath(name); }
     QString out(const QString &name) const { return m_output->filePath(name); }
 
-    QTableWidget *list() { return FindControl<QTableWidget>(frmMain, "listViewFiles"); }
+    QTableView *list() { return queueView(); }
     QLabel *status() { return FindControl<QLabel>(frmMain, "labelCurrentInfo"); }
     QProgressBar *bar() { return FindControl<QProgressBar>(frmMain, "progressBarCurrent"); }
 
@@ -91,8 +92,12 @@ private:
             frmMain->AddFile(name.startsWith('/') ? name : clip(name));
     }
 
-    // Clicks Convert; returns when the run has ended.
-    void convert() { QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton); }
+    // Clicks Convert; returns when the run has ended (and its end message was answered).
+    void convert()
+    {
+        QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!frmMain || !frmMain->ConversionRun->IsActive(), 120000);
+    }
 
     void clickLater(QWidget *widget)
     {
@@ -242,11 +247,11 @@ private slots:
             const QRegularExpressionMatch m = shape.match(l.text);
             QVERIFY2(m.hasMatch(), qPrintable(l.text));
             QCOMPARE(m.captured(1).toInt(), l.selected + 1);
-            QCOMPARE(m.captured(2), list()->item(l.selected, 0)->text());
+            QCOMPARE(m.captured(2), queueCell(l.selected, 0));
             QCOMPARE(l.tip, l.text);
             QVERIFY(!l.listEnabled);
             QVERIFY(!l.bitrateEnabled);
-            QVERIFY(l.formatEnabled);
+            QVERIFY(!l.formatEnabled); // the run keeps the format it started with
             QVERIFY(l.exitEnabled);
             QCOMPARE(l.caption, frmMain->StringStopCaption);
             rowsSeen.insert(l.selected);
@@ -294,11 +299,10 @@ private slots:
         QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
         QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
         // Each row shows how its file fared; a failure says why in its tool tip.
-        auto *list = FindControl<QTableWidget>(frmMain, "listViewFiles");
-        QCOMPARE(list->item(0, 1)->text(), frmMain->msgStateFailed);
-        QCOMPARE(list->item(0, 1)->toolTip(), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
-        QCOMPARE(list->item(1, 1)->text(), frmMain->msgStateDone);
-        QCOMPARE(list->item(0, 0)->text(), clip("damaged.avi"));
+        QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
+        QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
+        QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
+        QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
     }
 
     // The end message's Yes opens the folder the run made; an empty setting
@@ -386,6 +390,31 @@ private slots:
         QVERIFY(!frmMain->ConversionRun->ConsoleIO || !frmMain->ConversionRun->ConsoleIO->IsRunning());
     }
 
+    // The question names its file; meanwhile the window says what it waits
+    // for and keeps the run's controls locked.
+    void questionNamesItsFile()
+    {
+        start();
+        queue({"a.avi"});
+        writeFile(out("a.mp3"), "old a");
+        QString named, shown;
+        bool locked = false;
+        ModalAnswerer modal;
+        modal.expect([&](QWidget *question) {
+            named = FindControl<QLabel>(question, "labelFileName")->text();
+            shown = status()->text();
+            locked = !list()->isEnabled() && !FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->isEnabled();
+            ModalAnswerer::overwriteAnswer("buttonOverWrite", false)(question);
+        });
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
+        convert();
+        QCOMPARE(named, QStringLiteral("a.mp3"));
+        QVERIFY2(shown.endsWith(out("a.mp3")), qPrintable(shown));
+        QVERIFY(locked);
+        QVERIFY(probe(out("a.mp3")).valid);
+        verifyIdle();
+    }
+
     // Files dropped on the window while it converts join the queue but not the run.
     void droppedDuringARunWaitForTheNext()
     {
@@ -406,8 +435,8 @@ private slots:
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
-        QCOMPARE(list()->rowCount(), 2);
-        QCOMPARE(list()->item(1, 0)->text(), clip("b.mp4"));
+        QCOMPARE(queueRows(), 2);
+        QCOMPARE(queueCell(1, 0), clip("b.mp4"));
         QVERIFY(probe(out("a.mp3")).valid);
         QVERIFY(!QFile::exists(out("b.mp3")));
         QCOMPARE(modal.seenNames(), QStringList{"msgFinishInfo"});
@@ -430,7 +459,7 @@ private slots:
         start();
         frmMain->msgStatusRun = "Converting file %s";
         queue({source});
-        QCOMPARE(list()->rowCount(), 1);
+        QCOMPARE(queueRows(), 1);
         list()->selectRow(0);
         const QSize windowSize = frmMain->size();
         const QRect labelGeometry = status()->geometry();
@@ -535,8 +564,8 @@ private slots:
     }
 
     // Two files at once: every row says how its file fares, the damaged one
-    // why it failed; a file without a duration shows a busy bar; the title
-    // shows the whole run while it goes and is the window's own afterwards.
+    // why it failed, one without a duration that it works; the title shows
+    // the whole run while it goes and is the window's own afterwards.
     void severalFilesAtOnceShowTheirStates()
     {
         start(false);
@@ -561,7 +590,12 @@ private slots:
         connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
             titles << frmMain->windowTitle();
             if (row == 2)
-                lastRow << list()->item(2, 1)->text() + ' ' + QString::number(bar()->maximum());
+                lastRow << queueCell(2, 2);
+            // Two at work: the status line counts the run's files.
+            if (frmMain->ConversionRun->RunningCount() > 1)
+                QVERIFY2(
+                    QRegularExpression("^Converting \\d files · \\d of 3 done$").match(status()->text()).hasMatch(),
+                    qPrintable(status()->text()));
         });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
@@ -571,7 +605,7 @@ private slots:
         QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
         const QString reason = modal.seen.last().detail.mid(QString("damaged.avi: ").size());
         QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: ") && !reason.isEmpty());
-        QVERIFY(lastRow.contains(frmMain->msgStateConverting + " 0"));
+        QVERIFY(lastRow.contains(frmMain->msgStateConverting));
         QVERIFY(!titles.isEmpty());
         for (const QString &shown : titles)
             QVERIFY2(QRegularExpression("^\\d+% \u00B7 ").match(shown).hasMatch() && shown.endsWith(title),
@@ -579,8 +613,8 @@ private slots:
         QCOMPARE(frmMain->windowTitle(), title);
         QStringList states, tips;
         for (int row = 0; row < 3; ++row) {
-            states << list()->item(row, 1)->text();
-            tips << list()->item(row, 1)->toolTip();
+            states << queueCell(row, 2);
+            tips << queueCell(row, 2, Qt::ToolTipRole);
         }
         QCOMPARE(states, (QStringList{frmMain->msgStateDone, frmMain->msgStateFailed, frmMain->msgStateDone}));
         QCOMPARE(tips, (QStringList{QString(), reason, QString()}));
@@ -602,8 +636,8 @@ private slots:
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
         convert();
-        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateStopped);
-        QCOMPARE(list()->item(1, 1)->text(), QString());
+        QCOMPARE(queueCell(0, 2), frmMain->msgStateStopped);
+        QCOMPARE(queueCell(1, 2), QString());
         QCOMPARE(frmMain->windowTitle(), title);
         verifyIdle();
     }
@@ -627,9 +661,9 @@ private slots:
         convert();
         const QString endsEarly = FormatText(frmMain->msgSourceEndsEarly, {"12:03", "45:00"});
         const QString silent = frmMain->msgFailNoSound + " (No audio)";
-        QCOMPARE(list()->item(0, 1)->text(), frmMain->msgStateIncomplete);
-        QCOMPARE(list()->item(0, 1)->toolTip(), endsEarly);
-        QCOMPARE(list()->item(1, 1)->toolTip(), silent);
+        QCOMPARE(queueCell(0, 2), frmMain->msgStateIncomplete);
+        QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), endsEarly);
+        QCOMPARE(queueCell(1, 2, Qt::ToolTipRole), silent);
         QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
         QCOMPARE(modal.seen.last().detail, "a.avi: " + endsEarly + "\ndamaged.avi: " + silent);
         QVERIFY(modal.seen.last().informative.endsWith(" " + FormatText(frmMain->msgIncompleteFiles, {"1"})));

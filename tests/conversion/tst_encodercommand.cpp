@@ -1,5 +1,5 @@
+#include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
-#include "encoder/CommandLineBuilder.h"
 #include "encoder/libm9s/EncoderContract.h"
 
 #include <QTest>
@@ -148,6 +148,16 @@ void TestEncoderCommand::command_data()
         << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 48000  -ac 2  -map 0:a:2  /m/a.flac"
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac", "-vn",   "-ab",      "128",
                        "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"};
+    QTest::newRow("Opus keeps the bit rate, named in capitals")
+        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "OPUS" << 96 << 48000 << 1 << -1
+        << "/p/libm9s -i /v/a.mkv  -y  -f opus  -vn  -ab 96  -ar 48000  -ac 1  /m/a.opus"
+        << QStringList{"-i", "/v/a.mkv", "-y",    "-f",  "opus", "-vn",      "-ab",
+                       "96", "-ar",      "48000", "-ac", "1",    "/m/a.opus"};
+    QTest::newRow("unknown format name: MP3")
+        << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "aiff" << 128 << 44100 << 2 << -1
+        << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
+        << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "mp3", "-vn",     "-ab",
+                       "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
     QTest::newRow("copy: no format, rate or channels")
         << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000 << 2 << 0
         << "/p/libm9s -i /v/a.mp4  -y  -vn  -acodec copy  -map 0:a:0  /m/a.m4a"
@@ -168,8 +178,8 @@ void TestEncoderCommand::command()
     QFETCH(QStringList, arguments);
 
     TFFMpeg ffmpeg;
-    const TEncoderCommand command =
-        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels, track);
+    const TEncoderCommand command = BuildEncoderCommand(
+        ffmpeg, folder, TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track});
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));
@@ -180,13 +190,14 @@ void TestEncoderCommand::sameBuilderServesEveryFile()
     // Each call overwrites what the previous file set; nothing leaks across.
     TFFMpeg ffmpeg;
     // The output check, asked for once, comes last before the output, as libm9s expects it.
-    const TEncoderCommand checked =
-        BuildEncoderCommand(ffmpeg, "/p/", "/v/zero.mkv", "/m/zero.ac3", "copy", 8, 6000, 1, 1, true);
-    QCOMPARE(checked.Arguments.mid(checked.Arguments.size() - 2),
+    TEncoderRequest checked{"/v/zero.mkv", "/m/zero.ac3", TOutputFormat::Copy, 8, 6000, 1, 1};
+    checked.VerifyOutput = true;
+    const QStringList checkedArguments = BuildEncoderCommand(ffmpeg, "/p/", checked).Arguments;
+    QCOMPARE(checkedArguments.mid(checkedArguments.size() - 2),
              (QStringList{EncoderContract::VerifyOption, "/m/zero.ac3"}));
-    BuildEncoderCommand(ffmpeg, "/p/", "/v/first.avi", "/m/first.wav", "wav", 8, 6000, 1);
+    BuildEncoderCommand(ffmpeg, "/p/", {"/v/first.avi", "/m/first.wav", TOutputFormat::Wav, 8, 6000, 1});
     const TEncoderCommand second =
-        BuildEncoderCommand(ffmpeg, "/p/", "/v/second.avi", "/m/second.mp3", "mp3", 320, 48000, 2);
+        BuildEncoderCommand(ffmpeg, "/p/", {"/v/second.avi", "/m/second.mp3", TOutputFormat::Mp3, 320, 48000, 2});
     QCOMPARE(second.CommandLine,
              QStringLiteral("/p/libm9s -i /v/second.avi  -y  -f mp3  -vn  -ab 320  -ar 48000  -ac 2  /m/second.mp3"));
     QVERIFY(ffmpeg.Duration.isEmpty());

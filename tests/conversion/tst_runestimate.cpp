@@ -9,7 +9,9 @@ class TestRunEstimate : public QObject
 
 private slots:
     // Events: "s0" row 0 starts, "p0:60:30" it reports 30 of 60 s, "f0" it
-    // went through, "x0" it ended otherwise (failed, skipped, stopped).
+    // went through, "x0" it ended otherwise (failed, skipped, stopped), "l1:300"
+    // row 1 was probed at 300 s, "w4" a question waits from second 4, "r8"
+    // until second 8, "e" the window shows the estimate.
     void estimate_data()
     {
         QTest::addColumn<int>("files");
@@ -29,6 +31,14 @@ private slots:
         QTest::newRow("past the average, still going")
             << 2 << QStringList{"s0", "p0:100:100", "f0", "s1", "p1:0:150"} << 50.0 << 99 << qint64(0);
         QTest::newRow("all through") << 1 << QStringList{"s0", "p0:10:9", "f0"} << 3.0 << 100 << qint64(0);
+        QTest::newRow("probed lengths count before the start")
+            << 2 << QStringList{"l0:100", "l1:300", "s0", "p0:100:50"} << 10.0 << 12 << qint64(70);
+        QTest::newRow("a question's wait is no work")
+            << 2 << QStringList{"s0", "p0:100:50", "w4", "r8"} << 10.0 << 25 << qint64(18);
+        QTest::newRow("a question still waiting")
+            << 2 << QStringList{"s0", "p0:100:50", "w4"} << 10.0 << 25 << qint64(12);
+        QTest::newRow("the share shown never goes back")
+            << 2 << QStringList{"s0", "p0:10:10", "f0", "e", "s1", "p1:1000:0"} << 10.0 << 50 << qint64(1000);
         QTest::newRow("a new run forgets the last")
             << 2 << QStringList{"s0", "p0:10:10", "f0", "start", "s0", "p0:100:50"} << 10.0 << 25 << qint64(30);
     }
@@ -45,6 +55,14 @@ private slots:
             const int row = parts[0].toInt();
             if (event == "start")
                 estimate.Start(files);
+            else if (event == "e")
+                estimate.Estimate(elapsed);
+            else if (event[0] == 'l')
+                estimate.FileLength(row, parts[1].toLongLong());
+            else if (event[0] == 'w')
+                estimate.Pause(row);
+            else if (event[0] == 'r')
+                estimate.Resume(row);
             else if (event[0] == 's')
                 estimate.FileStarted(row);
             else if (event[0] == 'p')

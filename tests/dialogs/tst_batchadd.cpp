@@ -4,6 +4,7 @@
 #include "support/FindControl.h"
 #include "support/FolderTreeDriver.h"
 #include "support/ProgramFixture.h"
+#include "support/QueueView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -35,14 +35,7 @@ private:
         return relative.isEmpty() ? m_videos.path() : m_videos.filePath(relative);
     }
 
-    QStringList queue()
-    {
-        auto *list = frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"));
-        QStringList rows;
-        for (int row = 0; row < list->rowCount(); ++row)
-            rows << list->item(row, 0)->text();
-        return rows;
-    }
+    QStringList queue() { return queuedFiles(); }
 
     void open()
     {
@@ -265,7 +258,7 @@ private slots:
         open();
         QVERIFY(ClickFolder(tree(), videos()));
         // What a run disables on the queue's side.
-        frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"))->setEnabled(false);
+        queueView()->setEnabled(false);
         frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->setEnabled(false);
         frmMain->AddFile(QStringLiteral("/v/being-converted.avi"));
         FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();

@@ -33,7 +33,7 @@ private slots:
         QFETCH(quint8, choice);
         QWidget owner;
         TfrmOverWrite dialog(&owner);
-        QCOMPARE(frmOverWrite, &dialog);
+        QVERIFY(!frmOverWrite); // only the application object publishes its windows
         dialog.findChild<QCheckBox *>("checkBoxNotice")->setChecked(notice);
         QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>(button)->click(); });
         dialog.exec();

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "common/IniFile.h"
+#include "common/Settings.h"
 #include "dialogs/PowerOffCountdown.h"
 #include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
@@ -99,7 +100,7 @@ private slots:
         QCOMPARE(edit()->text(), waitText);
         QCOMPARE(edit()->isEnabled(), checked);
         auto *spin = FindControl<QSpinBox>(frmSetting, "spinParallelFiles");
-        QCOMPARE(spin->value(), parallel ? parallel : std::min(MostParallelFiles(), 4));
+        QCOMPARE(spin->value(), parallel ? parallel : std::min(TSettings::MostParallelFiles(), 4));
         QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
         QCOMPARE(FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->text(), language);
         // The main window stays usable beside the modeless dialog.
@@ -186,7 +187,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
         QCOMPARE(setting("autoPowerOff"), storedOn);
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
-        QCOMPARE(setting("parallelFiles"), QString::number(ReadParallelFiles(frmCommon->ConfigFile)));
+        QCOMPARE(setting("parallelFiles"), QString::number(frmCommon->Settings().ParallelFiles()));
         QCOMPARE(setting("preferredAudioLanguage"), language.trimmed());
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
@@ -226,9 +227,13 @@ private slots:
         QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
     }
 
+    // A config.ini that turns read-only while the program runs: the first
+    // write says so and keeps the dialog open; from then on the settings
+    // live in memory, so the choice holds and a second OK closes quietly.
     void readOnlyConfigKeepsDialogOpen()
     {
         start("[setting]\nautoPowerOff=0\n");
+        const QByteArray before = m_program.folder().read(QStringLiteral("config.ini"));
         QFile::setPermissions(m_program.folder().configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
         openSettings();
         QTest::mouseClick(checkBox(), Qt::LeftButton);
@@ -237,7 +242,11 @@ private slots:
         QCOMPARE(m_program.errors,
                  QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QVERIFY(frmSetting->isVisible());
-        QVERIFY(!frmCommon->IsAutoPowerOff());
+        QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
+        QCOMPARE(m_program.errors.size(), 1);
+        QVERIFY(!frmSetting->isVisible());
+        QVERIFY(frmCommon->IsAutoPowerOff());
+        QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
     }
 
     void secondOpenOnlyRaises()

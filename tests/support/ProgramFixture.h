@@ -53,7 +53,7 @@ public:
     {
         if (!config.isEmpty())
             folder().writeConfig(config);
-        CreateApplicationForms(folder().path());
+        m_forms = std::make_unique<TApplicationForms>(folder().path());
         if (show == Shown) {
             frmMain->show();
             if (!QTest::qWaitForWindowExposed(frmMain))
@@ -65,8 +65,7 @@ public:
     // check them after the windows are gone.
     QStringList stop()
     {
-        if (frmMain)
-            DestroyApplicationForms();
+        m_forms.reset();
         m_folder.reset();
         powerOffs = 0;
         return std::exchange(errors, QStringList());
@@ -74,6 +73,7 @@ public:
 
 private:
     std::unique_ptr<TestProgramFolder> m_folder;
+    std::unique_ptr<TApplicationForms> m_forms;
     ErrorReporter m_previousReporter;
     PowerOffHandler m_previousPowerOff;
 };

@@ -4,6 +4,7 @@
 // Every existing target is overwritten. "writing" goes to standard output at
 // the encoder's first report, so the test knows when to strike.
 #include "conversion/ConversionRun.h"
+#include "conversion/FileQueue.h"
 #include "conversion/OutputNames.h"
 #include "conversion/TemporaryOutput.h"
 
@@ -11,35 +12,26 @@
 
 #include <cstdio>
 
-namespace {
-class TDriverOwner : public IConversionOwner
-{
-public:
-    explicit TDriverOwner(const QStringList &arguments) : m_arguments(arguments) {}
-
-    int RowCount() const override { return int(m_arguments.size()) - 4; }
-    QString SourceOfRow(int row) const override { return m_arguments.value(row + 4); }
-    TOutputOptions CurrentOptions() const override { return {}; }
-    QString EncoderFolder() const override { return m_arguments.value(1); }
-    quint8 AskFileExists(const QString &) override { return ocOverwriteAll; }
-    void RememberTemporaryFolder(const QString &folder) override
-    {
-        ::RememberTemporaryFolder(m_arguments.value(3), folder);
-    }
-
-private:
-    QStringList m_arguments;
-};
-}
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    TDriverOwner owner(app.arguments());
-    TConversionRun run(owner);
+    const QStringList arguments = app.arguments();
+    TFileQueue queue;
+    for (const QString &source : arguments.mid(4))
+        queue.Append(source);
+    TConversionRun run(queue);
+    run.FOverwriteChoice = ocOverwriteAll;
+    QObject::connect(&run, &TConversionRun::TemporaryFolderUsed,
+                     [&arguments](const QString &folder) { RememberTemporaryFolder(arguments.value(3), folder); });
     QObject::connect(&run, &TConversionRun::FileProgress, [] {
         std::puts("writing");
         std::fflush(stdout);
     });
-    return run.Run(app.arguments().value(2)) ? 0 : 1;
+    bool through = false;
+    QObject::connect(&run, &TConversionRun::RunFinished, [&through] { through = true; });
+    QObject::connect(&run, &TConversionRun::RunEnded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (!run.Start({arguments.value(2), arguments.value(1), TOutputOptions{}, 1}))
+        return 1;
+    app.exec();
+    return through ? 0 : 1;
 }

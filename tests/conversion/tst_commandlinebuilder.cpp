@@ -1,4 +1,4 @@
-#include "encoder/CommandLineBuilder.h"
+#include "conversion/CommandLineBuilder.h"
 
 #include <QTest>
 

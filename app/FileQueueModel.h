@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+
+class TFileQueue;
+
+// The words the queue's view shows, from the language file.
+struct TQueueTexts
+{
+    QString FileHeader;
+    QString LengthHeader;
+    QString StateHeader;
+    QString Waiting;
+    QString Converting; // a file whose length the encoder cannot tell
+    QString Done;
+    QString Skipped;
+    QString Failed;
+    QString Stopped;
+    QString Incomplete; // the source ends before its declared length
+    QString TrackTitle; // the audio-track menu's title, before a chosen track's caption
+};
+
+// The queue as a table: the file, its length once probed and how it fares.
+// It holds nothing of its own; the queue tells every change.
+class TFileQueueModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { FileColumn, LengthColumn, StateColumn, ColumnCount };
+
+    explicit TFileQueueModel(TFileQueue &queue, QObject *parent = nullptr);
+
+    void SetTexts(const TQueueTexts &texts);
+    const TQueueTexts &Texts() const { return m_texts; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // The file's path is edited in place.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+private:
+    QString StateText(int row) const;
+    QString FileToolTip(int row) const;
+
+    TFileQueue &m_queue;
+    TQueueTexts m_texts;
+};
+
+// A tool tip that shows text as it is, even when it looks like markup.
+QString PlainToolTip(const QString &text);
+
+// A length for the queue's column: "4:05", "1:02:03"; empty for none.
+QString LengthText(qint64 seconds);

@@ -1,0 +1,131 @@
+#include "conversion/FileQueue.h"
+
+#include "conversion/MediaProbe.h"
+
+#include <algorithm>
+
+TFileQueue::TFileQueue(QObject *parent) : QObject(parent) {}
+
+void TFileQueue::SetProbe(TMediaProbe *probe)
+{
+    if (m_probe)
+        disconnect(m_probe, nullptr, this, nullptr);
+    m_probe = probe;
+    if (m_probe)
+        connect(m_probe, &TMediaProbe::Probed, this, &TFileQueue::TakeFacts);
+}
+
+int TFileQueue::RowOf(quint64 id) const
+{
+    for (int row = 0; row < Count(); ++row)
+        if (m_items[row].Id == id)
+            return row;
+    return -1;
+}
+
+void TFileQueue::Append(const QString &source)
+{
+    const int row = Count();
+    emit AboutToInsert(row, row);
+    TQueueItem item;
+    item.Id = m_nextId++;
+    item.Source = source;
+    m_items.append(item);
+    emit Inserted();
+    AskFacts(m_items.last());
+}
+
+void TFileQueue::Remove(QList<int> rows)
+{
+    // From the bottom up, so the rows still to go keep their numbers.
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : rows) {
+        if (row < 0 || row >= Count())
+            continue;
+        emit AboutToRemove(row, row);
+        m_items.removeAt(row);
+        emit Removed();
+    }
+}
+
+void TFileQueue::Clear()
+{
+    emit AboutToClear();
+    m_items.clear();
+    emit Cleared();
+}
+
+void TFileQueue::Swap(int from, int to)
+{
+    if (from == to || from < 0 || to < 0 || from >= Count() || to >= Count())
+        return;
+    emit AboutToSwap(from, to);
+    m_items.swapItemsAt(from, to);
+    emit Swapped();
+}
+
+void TFileQueue::SetSource(int row, const QString &source)
+{
+    TQueueItem &item = m_items[row];
+    if (item.Source == source)
+        return;
+    item.Source = source;
+    item.AudioTrack = -1;
+    item.AudioTrackCaption.clear();
+    item.Facts = TMediaFacts{};
+    AskFacts(item);
+    emit Changed(row);
+}
+
+void TFileQueue::SetAudioTrack(int row, int track, const QString &caption)
+{
+    TQueueItem &item = m_items[row];
+    item.AudioTrack = std::max(track, -1);
+    item.AudioTrackCaption = track >= 0 ? caption : QString();
+    emit Changed(row);
+}
+
+void TFileQueue::SetState(int row, TItemState state, int percent, const QString &reason)
+{
+    if (row < 0 || row >= Count())
+        return;
+    TQueueItem &item = m_items[row];
+    if (item.State == state && item.Percent == percent && item.Reason == reason)
+        return;
+    item.State = state;
+    item.Percent = percent;
+    item.Reason = reason;
+    emit Changed(row);
+}
+
+void TFileQueue::AddOutput(int row, const QString &path)
+{
+    if (row >= 0 && row < Count())
+        m_items[row].Outputs.append(path);
+}
+
+void TFileQueue::ReplaceStates(TItemState from, TItemState to)
+{
+    for (int row = 0; row < Count(); ++row)
+        if (m_items[row].State == from)
+            SetState(row, to);
+}
+
+void TFileQueue::AskFacts(TQueueItem &item)
+{
+    if (!m_probe)
+        return;
+    item.Facts = m_probe->Facts(item.Source);
+    if (!item.Facts.Known)
+        m_probe->Request(item.Source);
+}
+
+void TFileQueue::TakeFacts(const QString &source, const TMediaFacts &facts)
+{
+    for (int row = 0; row < Count(); ++row)
+        if (m_items[row].Source == source && !m_items[row].Facts.Known) {
+            m_items[row].Facts = facts;
+            emit Changed(row);
+        }
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "conversion/AudioTracks.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+class TMediaProbe;
+
+// How a queued file fares in the run, kept as a value: the window turns it
+// into the language's word, nothing reads the word back.
+// Incomplete: all the source held was converted, and it ends well before
+// the length it declares.
+enum class TItemState : quint8 { Idle, Waiting, Converting, Done, Failed, Stopped, Skipped, Incomplete };
+
+// What a probe of a source found; asked once per path.
+struct TMediaFacts
+{
+    bool Known = false;  // the probe has answered (a file it cannot read is known too)
+    qint64 Duration = 0; // seconds of the track the encoder takes; 0 when not told
+    QList<TAudioTrack> Tracks;
+};
+
+// One file of the queue. Id stays with the file when rows move or go.
+struct TQueueItem
+{
+    quint64 Id = 0;
+    QString Source;
+    int AudioTrack = -1; // chosen by the user; -1: Automatic
+    QString AudioTrackCaption;
+    TItemState State = TItemState::Idle;
+    int Percent = -1;    // of a file being converted; -1 while no share can be told
+    QString Reason;      // why a file failed, stopped short or is incomplete, in the user's words
+    QStringList Outputs; // what the run wrote for it
+    TMediaFacts Facts;
+};
+
+// The files to convert, in order. Every change is announced before and after
+// it is made, as a view's model needs; a source's facts are asked of the
+// probe when it comes in and whenever its path changes.
+class TFileQueue : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TFileQueue(QObject *parent = nullptr);
+
+    // The probe that learns each source's facts; none leaves them unknown.
+    void SetProbe(TMediaProbe *probe);
+
+    int Count() const { return int(m_items.size()); }
+    const TQueueItem &At(int row) const { return m_items.at(row); }
+    // The row of the item with id; -1 once it is gone.
+    int RowOf(quint64 id) const;
+
+    void Append(const QString &source);
+    // Rows out of range are passed over.
+    void Remove(QList<int> rows);
+    void Clear();
+    // Swaps the rows from and to.
+    void Swap(int from, int to);
+    // A new path is a new file: its chosen track goes and its facts are asked again.
+    void SetSource(int row, const QString &source);
+    void SetAudioTrack(int row, int track, const QString &caption);
+    void SetState(int row, TItemState state, int percent = -1, const QString &reason = QString());
+    void AddOutput(int row, const QString &path);
+    // Every row in state from goes to state to.
+    void ReplaceStates(TItemState from, TItemState to);
+    // What a probe found of source goes to every row of that path still waiting for it.
+    void TakeFacts(const QString &source, const TMediaFacts &facts);
+
+signals:
+    void AboutToInsert(int first, int last);
+    void Inserted();
+    void AboutToRemove(int first, int last);
+    void Removed();
+    void AboutToSwap(int from, int to);
+    void Swapped();
+    void AboutToClear();
+    void Cleared();
+    void Changed(int row);
+
+private:
+    void AskFacts(TQueueItem &item);
+
+    QList<TQueueItem> m_items;
+    quint64 m_nextId = 1;
+    TMediaProbe *m_probe = nullptr;
+};
