@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "app/FileQueueModel.h"
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/LanguageFile.h"
@@ -146,6 +147,9 @@ std::vector<TLanguageKey> LanguageKeys()
     withFallback(TTarget::Control, main, "popMenuAudioTrackAutomatic", "Automatic");
     keys.push_back({main, QStringLiteral("msgNoAudioTracks"), TTarget::Stored, QString(), &TfrmMain::msgNoAudioTracks,
                     QStringLiteral("No audio tracks found")});
+    for (const TRunTextKey &text : QueueTextKeys())
+        keys.push_back(
+            {main, QLatin1String(text.key), TTarget::Stored, QString(), text.text, QString::fromUtf8(text.english)});
 
     const QString openDialog = QStringLiteral("OpenDialog");
     keys.push_back({openDialog, QStringLiteral("caption"), TTarget::Stored, QString(), &TfrmMain::OpenDialogCaption,
@@ -376,6 +380,8 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     }
     // A chosen track's tool tip is worded with the menu's title.
     ApplyQueueTexts();
+    if (QueueModel)
+        QueueModel->SetCheckingText(msgStateChecking);
 }
 
 void TfrmMain::ApplyJapaneseCharset()
