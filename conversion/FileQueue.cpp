@@ -51,7 +51,7 @@ void TFileQueue::Append(const QString &source, const QString &shown, TItemState 
     AskFacts(m_items.last());
     if (m_items.last().Facts.Known)
         SettleCheck(row);
-    else if (state == TItemState::Checking)
+    else if (state == TItemState::Checking && m_probe)
         m_probe->Hurry(source); // the user waits to see whether it stays
 }
 

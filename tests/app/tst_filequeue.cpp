@@ -342,6 +342,8 @@ private slots:
                 return {v("/v/2.avi"), v("/v/1.mkv"), "/v/missing.avi", v("/v/3.MP4")};
             }
             rememberedFilter = dialog.selectedNameFilter();
+            // It opens where the files picked last were.
+            [&] { QCOMPARE(dialog.directory().absolutePath(), QDir::cleanPath(QFileInfo(v("/v/2.avi")).path())); }();
             if (calls == 2)
                 return {};
             return {v("/v/4.avi"), "", v("/v/after-empty.avi")};
