@@ -1,5 +1,6 @@
 #include "conversion/SourcePaths.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -117,7 +118,7 @@ QString TSourceLinks::SourceFor(const QByteArray &native)
     if (const auto known = m_links.constFind(native); known != m_links.constEnd())
         return *known;
     if (!m_folder) {
-        m_folder = std::make_unique<QTemporaryDir>();
+        m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tolvane-links-XXXXXX"));
         if (!m_folder->isValid())
             return QFile::decodeName(native);
     }
