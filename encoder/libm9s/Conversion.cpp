@@ -19,6 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kReportInterval = std::chrono::milliseconds(250);
+// A lossy decoder may give up to one of its longest blocks less than was
+// encoded at the end (Vorbis reports 64-sample frames yet works in blocks of
+// up to 2048): that much is no damage.
+constexpr int kLongestLossyBlock = 2048;
 
 // Bits of precision the decoded source really has: a lossy codec's floats
 // carry no more than 16 bits of the original, a lossless one's as many as
@@ -72,7 +76,8 @@ void Conversion::Run()
     const int64_t writtenUs = av_rescale(output_->SamplesWritten(), AV_TIME_BASE, output_->SampleRate());
     if (options_.verify) {
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
-        const int64_t frameUs = av_rescale(std::max(output_->FrameSize(), 1), AV_TIME_BASE, output_->SampleRate());
+        const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
+        const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
         CheckOutput(options_.outputPath, WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless});
     }
     ReportIfIncomplete(writtenUs, declaredUs_);

@@ -227,9 +227,13 @@ private slots:
         QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
     }
 
+    // A config.ini that turns read-only while the program runs: the first
+    // write says so and keeps the dialog open; from then on the settings
+    // live in memory, so the choice holds and a second OK closes quietly.
     void readOnlyConfigKeepsDialogOpen()
     {
         start("[setting]\nautoPowerOff=0\n");
+        const QByteArray before = m_program.folder().read(QStringLiteral("config.ini"));
         QFile::setPermissions(m_program.folder().configFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
         openSettings();
         QTest::mouseClick(checkBox(), Qt::LeftButton);
@@ -238,7 +242,11 @@ private slots:
         QCOMPARE(m_program.errors,
                  QStringList{QStringLiteral("Unable to write to %1.").arg(m_program.folder().configFile())});
         QVERIFY(frmSetting->isVisible());
-        QVERIFY(!frmCommon->IsAutoPowerOff());
+        QTest::mouseClick(FindControl<QPushButton>(frmSetting, "ButtonOK"), Qt::LeftButton);
+        QCOMPARE(m_program.errors.size(), 1);
+        QVERIFY(!frmSetting->isVisible());
+        QVERIFY(frmCommon->IsAutoPowerOff());
+        QCOMPARE(m_program.folder().read(QStringLiteral("config.ini")), before);
     }
 
     void secondOpenOnlyRaises()
