@@ -71,7 +71,7 @@ QVariant TFileQueueModel::data(const QModelIndex &index, int role) const
     switch (index.column()) {
     case FileColumn:
         if (role == Qt::DisplayRole || role == Qt::EditRole)
-            return item.Source;
+            return ShownPath(item);
         if (role == Qt::ToolTipRole)
             return FileToolTip(index.row());
         break;
@@ -95,6 +95,15 @@ QVariant TFileQueueModel::data(const QModelIndex &index, int role) const
     return QVariant();
 }
 
+void TFileQueueModel::SetCheckingText(const QString &text)
+{
+    m_checking = text;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, StateColumn), index(rowCount() - 1, StateColumn));
+}
+
+QString TFileQueueModel::ShownPath(const TQueueItem &item) { return item.Shown.isEmpty() ? item.Source : item.Shown; }
+
 QString TFileQueueModel::StateText(int row) const
 {
     const TQueueItem &item = m_queue.At(row);
@@ -115,6 +124,8 @@ QString TFileQueueModel::StateText(int row) const
         return m_texts.Stopped;
     case TItemState::Incomplete:
         return m_texts.Incomplete;
+    case TItemState::Checking:
+        return m_checking;
     }
     return QString();
 }
@@ -125,7 +136,7 @@ QString TFileQueueModel::FileToolTip(int row) const
     const TQueueItem &item = m_queue.At(row);
     if (item.AudioTrack < 0)
         return QString();
-    return PlainToolTip(item.Source + QLatin1Char('\n') + m_texts.TrackTitle + QLatin1Char(' ')
+    return PlainToolTip(ShownPath(item) + QLatin1Char('\n') + m_texts.TrackTitle + QLatin1Char(' ')
                         + item.AudioTrackCaption);
 }
 
@@ -158,6 +169,8 @@ bool TFileQueueModel::setData(const QModelIndex &index, const QVariant &value, i
     if (role != Qt::EditRole || index.column() != FileColumn
         || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
-    m_queue.SetSource(index.row(), value.toString());
+    // Left as shown, a stand-in path stays what it was.
+    if (value.toString() != ShownPath(m_queue.At(index.row())))
+        m_queue.SetSource(index.row(), value.toString());
     return true;
 }

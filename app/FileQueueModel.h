@@ -4,6 +4,7 @@
 #include <QString>
 
 class TFileQueue;
+struct TQueueItem;
 
 // The words the queue's view shows, from the language file.
 struct TQueueTexts
@@ -33,6 +34,8 @@ public:
 
     void SetTexts(const TQueueTexts &texts);
     const TQueueTexts &Texts() const { return m_texts; }
+    // The state of a file of no known type while its probe looks for sound.
+    void SetCheckingText(const QString &text);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -44,10 +47,12 @@ public:
 
 private:
     QString StateText(int row) const;
+    static QString ShownPath(const TQueueItem &item);
     QString FileToolTip(int row) const;
 
     TFileQueue &m_queue;
     TQueueTexts m_texts;
+    QString m_checking;
 };
 
 // A tool tip that shows text as it is, even when it looks like markup.

@@ -1,23 +1,39 @@
 #include "app/FileQueueRules.h"
 
+#include "conversion/SourcePaths.h"
+
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QUrl>
 
-const QString AcceptedExtensionList = QStringLiteral(
-    "*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.rm;*.rmvb;*.qt;*.mp4;*.3gp;*.dat;*.vob;*.smk;*.swf;*.nsv;*.mkv");
+#include <algorithm>
+#include <sys/stat.h>
+
+const QStringList &VideoExtensions()
+{
+    // The first seventeen are the types the program always took; the rest
+    // are what cameras, phones, recorders and web downloads write today.
+    static const QStringList extensions{"avi",  "mpg",  "mpeg", "wmv", "asf", "mov", "rm",  "rmvb", "qt",
+                                        "mp4",  "3gp",  "dat",  "vob", "smk", "swf", "nsv", "mkv",  "webm",
+                                        "ts",   "m2ts", "mts",  "m4v", "ogv", "3g2", "f4v", "flv",  "mxf",
+                                        "divx", "wtv",  "m2v",  "mpe", "ogm", "dv",  "vro"};
+    return extensions;
+}
+
+const QStringList &SoundExtensions()
+{
+    static const QStringList extensions{"mp3",  "m4a", "aac",  "flac", "wav", "ogg", "oga", "opus", "wma", "ac3",
+                                        "eac3", "dts", "aiff", "aif",  "ape", "wv",  "mka", "mp2",  "amr"};
+    return extensions;
+}
 
 namespace {
-// "avi", "mpg", ... without "*." in front.
-const QStringList &acceptedExtensions()
+QString patternsOf(const QStringList &extensions)
 {
-    static const QStringList extensions = [] {
-        QStringList list;
-        for (const QString &entry : AcceptedExtensionList.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            list << entry.mid(2);
-        return list;
-    }();
-    return extensions;
+    QStringList patterns;
+    for (const QString &extension : extensions)
+        patterns << QStringLiteral("*.") + extension;
+    return patterns.join(QLatin1Char(';'));
 }
 
 // Only A to Z count as the same letter in both cases, as the original rule
@@ -52,8 +68,8 @@ QString anyCasePattern(const QString &pattern)
 }
 
 // One dialog entry: the description as the user reads it, then the patterns
-// in the group that Qt takes them from. "*.*" means every file, as it did
-// on the original platform.
+// in the group that Qt takes them from. "*.*" means every file, with or
+// without a dot.
 QString filterEntry(const QString &description, const QString &patterns)
 {
     QStringList group;
@@ -64,9 +80,25 @@ QString filterEntry(const QString &description, const QString &patterns)
 
 bool sameLetter(QChar a, QChar b) { return a == b || a.toCaseFolded() == b.toCaseFolded(); }
 
-bool isPlainFolder(const QFileInfo &info)
+bool isPlainFolder(const QByteArray &path, const QByteArray &name)
 {
-    return info.isDir() && !info.isSymLink() && !info.fileName().startsWith(QLatin1Char('.'));
+    struct stat info;
+    return !name.startsWith('.') && ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QString reasonText(TNotAdded reason, const TNotAddedTexts &texts)
+{
+    switch (reason) {
+    case TNotAdded::NoSound:
+        return texts.NoSound;
+    case TNotAdded::NotMedia:
+        return texts.NotMedia;
+    case TNotAdded::AlreadyQueued:
+        return texts.AlreadyQueued;
+    case TNotAdded::NotAFile:
+        return texts.NotAFile;
+    }
+    return QString();
 }
 }
 
@@ -77,13 +109,35 @@ QString FileNameExtension(const QString &path)
     return dot < 0 ? QString() : name.mid(dot);
 }
 
-bool IsAcceptedVideoPath(const QString &path)
+bool IsListedMediaPath(const QString &path)
 {
     const QString extension = FileNameExtension(path).mid(1);
-    for (const QString &accepted : acceptedExtensions())
-        if (sameAsciiText(extension, accepted))
-            return true;
+    for (const QStringList *list : {&VideoExtensions(), &SoundExtensions()})
+        for (const QString &listed : *list)
+            if (sameAsciiText(extension, listed))
+                return true;
     return false;
+}
+
+TAddVerdict AddVerdictOf(const QString &path, bool regularFile, bool fromFolderSearch)
+{
+    if (fromFolderSearch)
+        return regularFile && IsListedMediaPath(path) ? TAddVerdict::Take : TAddVerdict::PassOver;
+    if (!regularFile)
+        return TAddVerdict::NotAFile;
+    return IsListedMediaPath(path) ? TAddVerdict::Take : TAddVerdict::Check;
+}
+
+QString NotAddedText(const QList<TNotAddedFile> &files, const TNotAddedTexts &texts)
+{
+    QStringList lines{texts.Heading};
+    for (qsizetype i = 0; i < files.size() && i < NotAddedShown; ++i)
+        lines << files[i].Name + QStringLiteral(": ") + reasonText(files[i].Reason, texts);
+    if (files.size() > NotAddedShown) {
+        QString more = texts.More;
+        lines << more.replace(QLatin1String("%s"), QString::number(files.size() - NotAddedShown));
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool IsPseudoFileSystemPath(const QString &path)
@@ -119,14 +173,8 @@ QStringList CommandLinePaths(const QStringList &arguments, const QString &workin
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 {
     static const QList<TOpenDialogFilterName> names{
-        {"filterSupported", "Supported files"},
-        {"filterRM", "RM files"},
-        {"filterAVI", "AVI files"},
-        {"filterMPEG", "MPEG files"},
-        {"filterWMV", "WMV files"},
-        {"filterPortable", "Portable device files"},
-        {"filterDVD", "DVD and VCD files"},
-        {"filterQuickTime", "QuickTime files"},
+        {"filterVideo", "Video files"},
+        {"filterSound", "Sound files"},
         {"filterAll", "All files"},
     };
     return names;
@@ -134,26 +182,13 @@ const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 
 QStringList OpenDialogNameFilters(const QStringList &descriptions)
 {
-    // The list of supported files is too long to show; the others name their types.
-    static const QStringList patterns{
-        QStringLiteral("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.avs;*.vob;*.dat;*.mp4;*.psp;*.rm;*.rmvb;"
-                       "*.smk;*.swf;*.nsv;*.mov;*.qt;*.mkv"),
-        QStringLiteral("*.rm;*.rmvb"),
-        QStringLiteral("*.avi"),
-        QStringLiteral("*.mpg;*.mpeg"),
-        QStringLiteral("*.wmv;*.asf"),
-        QStringLiteral("*.3gp;*.mp4;*.avs;*.psp;*.mkv"),
-        QStringLiteral("*.vob;*.dat"),
-        QStringLiteral("*.mov;*.qt"),
-        QStringLiteral("*.*"),
-    };
+    static const QStringList patterns{patternsOf(VideoExtensions()), patternsOf(SoundExtensions()),
+                                      QStringLiteral("*.*")};
     QStringList filters;
     for (qsizetype i = 0; i < patterns.size(); ++i) {
         QString description = descriptions.value(i);
         if (description.isEmpty())
             description = QLatin1String(OpenDialogFilterNames().at(i).english);
-        if (i > 0)
-            description += QStringLiteral(" (") + patterns[i] + QLatin1Char(')');
         filters += filterEntry(description, patterns[i]);
     }
     return filters;
@@ -190,23 +225,33 @@ bool TFolderSearch::Run(const QString &folder, bool includeSubfolders, const QSt
     if (folder.isEmpty() || IsPseudoFileSystemPath(folder))
         return true;
     const QString pattern = QStringLiteral("*.") + (extension.isEmpty() ? QStringLiteral("*") : extension);
-    return Search(folder, includeSubfolders, pattern);
+    return Search(NativePathOf(folder), includeSubfolders, pattern);
 }
 
-bool TFolderSearch::Search(const QString &folder, bool includeSubfolders, const QString &pattern) const
+bool TFolderSearch::Search(const QByteArray &folder, bool includeSubfolders, const QString &pattern) const
 {
-    const QFileInfoList entries = QDir(folder).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        const QString name = entry.fileName();
-        const QString path = folder + QLatin1Char('/') + name;
+    // Listed as bytes: a name that is no UTF-8 is found and searched too.
+    struct TEntry
+    {
+        QByteArray name;
+        QString readable;
+    };
+    QList<TEntry> entries;
+    for (const QByteArray &name : FolderEntries(folder))
+        entries.append({name, ReadablePath(name)});
+    std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) {
+        const int order = a.readable.compare(b.readable, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    for (const TEntry &entry : entries) {
+        const QByteArray path = folder + '/' + entry.name;
         // The extension filters files only: every plain subfolder is searched.
-        if (includeSubfolders && isPlainFolder(entry)) {
-            if (IsPseudoFileSystemPath(path))
+        if (includeSubfolders && isPlainFolder(path, entry.name)) {
+            if (IsPseudoFileSystemPath(QFile::decodeName(path)))
                 continue;
             if (!Search(path, includeSubfolders, pattern))
                 return false;
-        } else if (!MatchesNamePattern(name, pattern)) {
+        } else if (!MatchesNamePattern(entry.readable, pattern)) {
             continue;
         } else if (addEntry) {
             addEntry(path);

@@ -5,6 +5,7 @@
 #include "app/ProductLinks.h"
 #include "common/ErrorReport.h"
 #include "common/Settings.h"
+#include "conversion/SourcePaths.h"
 #include "conversion/TemporaryOutput.h"
 #include "gui/CommonServices.h"
 
@@ -192,13 +193,14 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 
 void TfrmMain::dropEvent(QDropEvent *event)
 {
-    QStringList paths;
+    // The URL's own bytes: toLocalFile() would turn a name that is no UTF-8 into U+FFFD.
+    QList<QByteArray> paths;
     for (const QUrl &url : event->mimeData()->urls())
         if (url.isLocalFile())
-            paths << url.toLocalFile();
+            paths << QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     // Accepted first: the drag source is not kept waiting while folders are searched.
     event->acceptProposedAction();
-    AddPaths(paths);
+    AddNativePaths(paths);
 }
 
 // Every language has a local help page of its own.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/FileQueueRules.h"
@@ -25,6 +26,7 @@ class TConsoleIO;
 class TFileQueue;
 class TFileQueueModel;
 class TMediaProbe;
+class TSourceLinks;
 
 // The main window: the file queue, the output options, the progress display
 // and the menus. Its handlers are spread over a few files by subject:
@@ -89,6 +91,15 @@ public:
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
     QStringList OpenDialogFilterTexts;
+    // The message after an add that left files out, and the state of a file
+    // on trial (QueueTextKeys has their keys and English).
+    QString msgNotAdded;
+    QString msgNotAddedMore;
+    QString msgReasonNoSound;
+    QString msgReasonNotMedia;
+    QString msgReasonInList;
+    QString msgReasonNotAFile;
+    QString msgStateChecking;
 
     QString LoadOutputFolder() const;
     void SaveOutputFolder();
@@ -102,13 +113,22 @@ public:
     TFileQueue *Queue = nullptr;
     TMediaProbe *Probe = nullptr;
     TFileQueueModel *QueueModel = nullptr;
-    // True when the path was taken into the queue.
+    // True when the path was taken into the queue (a file of no listed type
+    // on trial until its probe finds sound). What is left out is told once
+    // the add and its trials are over.
     bool AddFile(const QString &path);
     void AddFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     // Files and folders given at once (dropped, or on the command line), in
     // their order: files through AddFile, folders searched with their
-    // subfolders for every accepted file.
+    // subfolders for every listed file.
     void AddPaths(const QStringList &paths);
+    // The same with the bytes the file system holds (a dropped name need not be UTF-8).
+    void AddNativePaths(const QList<QByteArray> &paths);
+    // Where Add Files and batch add open: the folder used last, else the
+    // videos folder, else home.
+    QString AddStartFolder() const;
+    // Files of the last adds still waiting for their probe to find sound.
+    int OnTrialCount() const { return int(OnTrial.size()); }
 
     // File queue: tests answer the open-file dialog through this hook; it gets
     // the prepared dialog and returns the chosen files. Empty: the real dialog.
@@ -196,6 +216,17 @@ private:
     void AudioTrackChosen(QAction *item);
     // False when the search was cancelled or the window closed.
     bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
+    bool AddNative(const QByteArray &native, bool fromFolderSearch);
+    // An add may nest (a drop during a folder search); the files it left out
+    // are told when the outermost one ends and no file of it is on trial.
+    void BeginAdd() { ++AddDepth; }
+    void EndAdd();
+    void TellNotAdded();
+    void SaveLastAddFolder(const QString &folder);
+    std::unique_ptr<TSourceLinks> SourceLinks;
+    int AddDepth = 0;
+    QList<TNotAddedFile> NotAdded;
+    QSet<quint64> OnTrial; // ids of the files still waiting for their probe
     void listViewFilesContextPopup(const QPoint &pos);
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;
@@ -276,6 +307,8 @@ struct TRunTextKey
     const char *english;
 };
 const std::vector<TRunTextKey> &RunTextKeys();
+// The texts of adding files to the queue.
+const std::vector<TRunTextKey> &QueueTextKeys();
 
 // The English status line, also used in place of a language's unusable one.
 extern const char DefaultStatusRunText[];

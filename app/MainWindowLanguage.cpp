@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "app/FileQueueModel.h"
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/LanguageFile.h"
@@ -164,6 +165,9 @@ std::vector<TLanguageKey> LanguageKeys()
                     &TfrmMain::msgSettingsInMemory,
                     QStringLiteral("Settings cannot be saved to %s: the file is read-only. Changes apply until "
                                    "Tolvane is closed; make the file writable to keep them.")});
+    for (const TRunTextKey &text : QueueTextKeys())
+        keys.push_back(
+            {main, QLatin1String(text.key), TTarget::Stored, QString(), text.text, QString::fromUtf8(text.english)});
 
     const QString openDialog = QStringLiteral("OpenDialog");
     keys.push_back({openDialog, QStringLiteral("caption"), TTarget::Stored, QString(), &TfrmMain::OpenDialogCaption,
@@ -430,6 +434,8 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     }
     // A chosen track's tool tip is worded with the menu's title.
     ApplyQueueTexts();
+    if (QueueModel)
+        QueueModel->SetCheckingText(msgStateChecking);
 }
 
 void TfrmMain::ApplyJapaneseCharset()

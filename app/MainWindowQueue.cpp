@@ -5,17 +5,22 @@
 #include "app/FileQueueModel.h"
 #include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
+#include "common/Settings.h"
 #include "conversion/AudioTracks.h"
 #include "conversion/FileQueue.h"
 #include "conversion/MediaProbe.h"
+#include "conversion/SourcePaths.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
+#include "dialogs/FolderTree.h"
 #include "dialogs/SearchProgress.h"
 #include "gui/CommonServices.h"
 
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -24,15 +29,44 @@
 #include <QTableView>
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
+
+const std::vector<TRunTextKey> &QueueTextKeys()
+{
+    static const std::vector<TRunTextKey> keys{
+        {"msgNotAdded", &TfrmMain::msgNotAdded, "These files were not added:"},
+        {"msgNotAddedMore", &TfrmMain::msgNotAddedMore, "... and %s more"},
+        {"msgReasonNoSound", &TfrmMain::msgReasonNoSound, "no sound track"},
+        {"msgReasonNotMedia", &TfrmMain::msgReasonNotMedia, "not a video or sound file"},
+        {"msgReasonInList", &TfrmMain::msgReasonInList, "already in the list"},
+        {"msgReasonNotAFile", &TfrmMain::msgReasonNotAFile, "not a file"},
+        {"msgStateChecking", &TfrmMain::msgStateChecking, "Checking"},
+    };
+    return keys;
+}
 int TfrmMain::SearchYieldIntervalMs = 10;
 
 void TfrmMain::SetupFileQueue()
 {
+    // English until a language file replaces them.
+    for (const TRunTextKey &text : QueueTextKeys())
+        this->*text.text = QString::fromUtf8(text.english);
     Probe = new TMediaProbe(frmCommon ? frmCommon->AppFolder : QString(), this);
     Queue = new TFileQueue(this);
     Queue->setObjectName(QStringLiteral("Queue"));
     Queue->SetProbe(Probe);
+    SourceLinks = std::make_unique<TSourceLinks>();
+    connect(Queue, &TFileQueue::NoSound, this, [this](quint64, const QString &shown, bool readable) {
+        NotAdded.append({QFileInfo(shown).fileName(), readable ? TNotAdded::NoSound : TNotAdded::NotMedia});
+    });
+    // A file on trial leaves the trial when its probe answers or the user takes it out.
+    for (auto change : {&TFileQueue::Removed, &TFileQueue::Cleared})
+        connect(Queue, change, this, &TfrmMain::TellNotAdded);
+    connect(Queue, &TFileQueue::Changed, this, [this] {
+        if (!OnTrial.isEmpty())
+            TellNotAdded();
+    });
     QueueModel = new TFileQueueModel(*Queue, this);
+    QueueModel->SetCheckingText(msgStateChecking);
     ui->listViewFiles->setModel(QueueModel);
     // Rows never change height; a fixed header keeps a long queue cheap to lay
     // out. One line of text each, as in a list view, so more files are in sight.
@@ -132,17 +166,71 @@ int TfrmMain::AudioTrackOfRow(int row) const
 
 bool TfrmMain::AddFile(const QString &path)
 {
-    if (!IsAcceptedVideoPath(path))
+    BeginAdd();
+    const bool added = AddNative(NativePathOf(path), false);
+    EndAdd();
+    return added;
+}
+
+bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
+{
+    const QString readable = ReadablePath(native);
+    const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), fromFolderSearch);
+    if (verdict == TAddVerdict::PassOver)
         return false;
+    const QString name = QFileInfo(readable).fileName();
+    if (verdict == TAddVerdict::NotAFile) {
+        NotAdded.append({name.isEmpty() ? readable : name, TNotAdded::NotAFile});
+        return false;
+    }
+    const QString source = SourceLinks->SourceFor(native);
+    if (Queue->Holds(source)) {
+        NotAdded.append({name, TNotAdded::AlreadyQueued});
+        return false;
+    }
     // The view repaints on its own once the event loop runs; forcing a paint
     // per row would make long folder searches crawl.
-    Queue->Append(path);
+    const bool onTrial = verdict == TAddVerdict::Check;
+    Queue->Append(source, SourceLinks->ShownPathOf(source), onTrial ? TItemState::Checking : TItemState::Idle);
+    // A probe that knew the file already has settled it at once.
+    const int row = Queue->Count() - 1;
+    if (onTrial && row >= 0 && Queue->At(row).State == TItemState::Checking)
+        OnTrial.insert(Queue->At(row).Id);
     return true;
+}
+
+void TfrmMain::EndAdd()
+{
+    --AddDepth;
+    TellNotAdded();
+}
+
+void TfrmMain::TellNotAdded()
+{
+    for (auto id = OnTrial.begin(); id != OnTrial.end();) {
+        const int row = Queue->RowOf(*id);
+        id = row < 0 || Queue->At(row).State != TItemState::Checking ? OnTrial.erase(id) : std::next(id);
+    }
+    if (AddDepth > 0 || !OnTrial.isEmpty() || NotAdded.isEmpty())
+        return;
+    // Not modal: the probe's answer may come while the user does something else.
+    auto *box = new QMessageBox(
+        QMessageBox::Information, ApplicationTitle(),
+        NotAddedText(std::exchange(NotAdded, {}), {msgNotAdded, msgReasonNoSound, msgReasonNotMedia, msgReasonInList,
+                                                   msgReasonNotAFile, msgNotAddedMore}),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("msgNotAddedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void TfrmMain::AddFolder(const QString &folder, bool includeSubfolders, const QString &extension)
 {
+    SaveLastAddFolder(folder);
+    BeginAdd();
     SearchFolder(folder, includeSubfolders, extension);
+    EndAdd();
 }
 
 bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension)
@@ -156,8 +244,8 @@ bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const
     if (frmSearchProgress)
         frmSearchProgress->Begin();
     TFolderSearch search;
-    search.addEntry = [this](const QString &path) {
-        if (AddFile(path) && frmSearchProgress)
+    search.addEntry = [this](const QByteArray &path) {
+        if (AddNative(path, true) && frmSearchProgress)
             frmSearchProgress->Found();
     };
     search.keepGoing = [this, shownAtStart, &sinceYield] {
@@ -179,16 +267,38 @@ bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const
 
 void TfrmMain::AddPaths(const QStringList &paths)
 {
+    QList<QByteArray> natives;
+    for (const QString &path : paths)
+        natives << NativePathOf(path);
+    AddNativePaths(natives);
+}
+
+void TfrmMain::AddNativePaths(const QList<QByteArray> &paths)
+{
     // A folder is searched as batch add does with subfolders and every
     // extension; a cancelled search ends the whole list.
-    for (const QString &path : paths) {
-        if (QFileInfo(path).isDir()) {
-            if (!SearchFolder(path, true, QStringLiteral("*")))
-                return;
+    BeginAdd();
+    for (const QByteArray &path : paths) {
+        if (IsFolder(path)) {
+            if (!SearchFolder(QFile::decodeName(path), true, QStringLiteral("*")))
+                break;
         } else {
-            AddFile(path);
+            AddNative(path, false);
         }
     }
+    EndAdd();
+}
+
+void TfrmMain::SaveLastAddFolder(const QString &folder)
+{
+    if (frmCommon && !folder.isEmpty() && folder != frmCommon->Settings().LastAddFolder())
+        frmCommon->Settings().SetLastAddFolder(folder);
+}
+
+QString TfrmMain::AddStartFolder() const
+{
+    const QString last = frmCommon ? frmCommon->Settings().LastAddFolder() : QString();
+    return !last.isEmpty() && QFileInfo(last).isDir() ? last : VideosOrHomeFolder();
 }
 
 void TfrmMain::ActionFileAddExecute()
@@ -202,6 +312,7 @@ void TfrmMain::ActionFileAddExecute()
         OpenDialog->setNameFilters(OpenDialogNameFilters(OpenDialogFilterTexts));
     }
     OpenDialog->setWindowTitle(OpenDialogCaption);
+    OpenDialog->setDirectory(AddStartFolder());
     OpenDialog->selectFile(QString());
 
     QStringList files;
@@ -209,17 +320,22 @@ void TfrmMain::ActionFileAddExecute()
         files = OpenDialogRunner(*OpenDialog);
     else if (OpenDialog->exec() == QDialog::Accepted)
         files = OpenDialog->selectedFiles();
+    if (!files.isEmpty() && !files.first().isEmpty())
+        SaveLastAddFolder(QFileInfo(files.first()).absolutePath());
+    BeginAdd();
     for (const QString &file : files) {
         if (file.isEmpty())
             break;
-        AddFile(file);
+        AddNative(NativePathOf(file), false);
     }
+    EndAdd();
 }
 
 void TfrmMain::ActionFileBatchAddExecute()
 {
     if (!FrmBatchAdd)
         return;
+    FrmBatchAdd->StartFolder = AddStartFolder();
     FrmBatchAdd->show();
     FrmBatchAdd->raise();
     FrmBatchAdd->activateWindow();

@@ -420,7 +420,11 @@ void TfrmMain::ConsoleIOProcessStatusChange(TConsoleIO *, bool IsRunning) { SetC
 
 QString TfrmMain::SourceOfRow(int row) const
 {
-    return row >= 0 && row < Queue->Count() ? Queue->At(row).Source : QString();
+    if (row < 0 || row >= Queue->Count())
+        return QString();
+    // A stand-in link's path means nothing to the user: the file's own name does.
+    const TQueueItem &item = Queue->At(row);
+    return item.Shown.isEmpty() ? item.Source : item.Shown;
 }
 
 QString TfrmMain::EncoderFolder() const { return frmCommon->AppFolder; }

@@ -131,6 +131,7 @@ bool TConversionRun::Start(const TRunSettings &settings)
         job.Item = item.Id;
         job.Row = row;
         job.Source = item.Source;
+        job.Shown = item.Shown.isEmpty() ? item.Source : item.Shown;
         job.ChosenTrack = item.AudioTrack;
         m_jobs.push_back(job);
     }
@@ -237,7 +238,7 @@ void TConversionRun::StartTarget(TSlot &slot, const QString &target)
         // This file cannot be written; the next may well be (another name,
         // a folder made meanwhile), so the run goes on.
         FailWithWriteError(slot.File.Report, error);
-        m_failedSources.append(slot.File.Source);
+        m_failedSources.append(slot.File.Shown);
         emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, slot.File.Report);
         return;
     }
@@ -386,7 +387,7 @@ TFileOutcome TConversionRun::FinishFile(TSlot &slot)
             file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Other);
     }
     if (outcome == TFileOutcome::Failed)
-        m_failedSources.append(file.Source);
+        m_failedSources.append(file.Shown);
     // An incomplete file stays only where it replaced nothing.
     if (outcome == TFileOutcome::Converted || (outcome == TFileOutcome::Incomplete && !file.Replaces()))
         m_queue.AddOutput(RowOf(file), file.Target);

@@ -44,6 +44,7 @@ struct TRunningFile
     quint64 Item = 0; // the queue item
     int Row = -1;     // the item's row when last reported
     QString Source;
+    QString Shown;        // Source as the user knows it (a stand-in link's file by its own name)
     int ChosenTrack = -1; // the user's choice; -1 for Automatic
     QString Target;
     int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it
@@ -182,6 +183,6 @@ private:
     bool m_active = false;
     bool m_closing = false;         // the owner is closing: the run must end at once
     bool m_failed = false;          // a step raised: no end report
-    QStringList m_failedSources;    // sources of this run whose encoder failed
+    QStringList m_failedSources;    // sources of this run whose encoder failed, as the user knows them
     QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
 };

@@ -1,6 +1,9 @@
 #include "conversion/FileQueue.h"
 
 #include "conversion/MediaProbe.h"
+#include "conversion/SourcePaths.h"
+
+#include <QFile>
 
 #include <algorithm>
 
@@ -23,16 +26,33 @@ int TFileQueue::RowOf(quint64 id) const
     return -1;
 }
 
-void TFileQueue::Append(const QString &source)
+QByteArray TFileQueue::KeyOf(const QString &source) { return SameFileKey(QFile::encodeName(source)); }
+
+void TFileQueue::Tally(const QString &source, int change)
+{
+    int &rows = m_keys[KeyOf(source)];
+    rows += change;
+    if (rows <= 0)
+        m_keys.remove(KeyOf(source));
+}
+
+void TFileQueue::Append(const QString &source, const QString &shown, TItemState state)
 {
     const int row = Count();
     emit AboutToInsert(row, row);
     TQueueItem item;
     item.Id = m_nextId++;
     item.Source = source;
+    item.Shown = shown;
+    item.State = state;
     m_items.append(item);
+    Tally(source, 1);
     emit Inserted();
     AskFacts(m_items.last());
+    if (m_items.last().Facts.Known)
+        SettleCheck(row);
+    else if (state == TItemState::Checking && m_probe)
+        m_probe->Hurry(source); // the user waits to see whether it stays
 }
 
 void TFileQueue::Remove(QList<int> rows)
@@ -44,6 +64,7 @@ void TFileQueue::Remove(QList<int> rows)
         if (row < 0 || row >= Count())
             continue;
         emit AboutToRemove(row, row);
+        Tally(m_items[row].Source, -1);
         m_items.removeAt(row);
         emit Removed();
     }
@@ -53,6 +74,7 @@ void TFileQueue::Clear()
 {
     emit AboutToClear();
     m_items.clear();
+    m_keys.clear();
     emit Cleared();
 }
 
@@ -70,7 +92,10 @@ void TFileQueue::SetSource(int row, const QString &source)
     TQueueItem &item = m_items[row];
     if (item.Source == source)
         return;
+    Tally(item.Source, -1);
+    Tally(source, 1);
     item.Source = source;
+    item.Shown.clear();
     item.AudioTrack = -1;
     item.AudioTrackCaption.clear();
     item.Facts = TMediaFacts{};
@@ -123,9 +148,22 @@ void TFileQueue::AskFacts(TQueueItem &item)
 
 void TFileQueue::TakeFacts(const QString &source, const TMediaFacts &facts)
 {
-    for (int row = 0; row < Count(); ++row)
+    // From the bottom up: a row without sound may leave.
+    for (int row = Count() - 1; row >= 0; --row)
         if (m_items[row].Source == source && !m_items[row].Facts.Known) {
             m_items[row].Facts = facts;
             emit Changed(row);
+            SettleCheck(row);
         }
+}
+
+void TFileQueue::SettleCheck(int row)
+{
+    const TQueueItem &item = m_items[row];
+    if (item.State != TItemState::Checking)
+        return;
+    if (!item.Facts.Tracks.isEmpty())
+        return SetState(row, TItemState::Idle);
+    emit NoSound(item.Id, item.Shown.isEmpty() ? item.Source : item.Shown, item.Facts.Readable);
+    Remove({row});
 }

@@ -2,6 +2,7 @@
 
 #include "conversion/AudioTracks.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -14,13 +15,15 @@ class TMediaProbe;
 // into the language's word, nothing reads the word back.
 // Incomplete: all the source held was converted, and it ends well before
 // the length it declares.
-enum class TItemState : quint8 { Idle, Waiting, Converting, Done, Failed, Stopped, Skipped, Incomplete };
+// Checking: a file outside the known types, kept only if its probe finds sound.
+enum class TItemState : quint8 { Idle, Waiting, Converting, Done, Failed, Stopped, Skipped, Incomplete, Checking };
 
 // What a probe of a source found; asked once per path.
 struct TMediaFacts
 {
-    bool Known = false;  // the probe has answered (a file it cannot read is known too)
-    qint64 Duration = 0; // seconds of the track the encoder takes; 0 when not told
+    bool Known = false;    // the probe has answered (a file it cannot read is known too)
+    bool Readable = false; // the encoder could read the file as video or sound
+    qint64 Duration = 0;   // seconds of the track the encoder takes; 0 when not told
     QList<TAudioTrack> Tracks;
 };
 
@@ -29,6 +32,7 @@ struct TQueueItem
 {
     quint64 Id = 0;
     QString Source;
+    QString Shown;       // the path as the user knows it, when Source is a stand-in for it; else empty
     int AudioTrack = -1; // chosen by the user; -1: Automatic
     QString AudioTrackCaption;
     TItemState State = TItemState::Idle;
@@ -55,7 +59,10 @@ public:
     // The row of the item with id; -1 once it is gone.
     int RowOf(quint64 id) const;
 
-    void Append(const QString &source);
+    // A file taken as Checking leaves again, with NoSound, when its probe finds no audio track.
+    void Append(const QString &source, const QString &shown = QString(), TItemState state = TItemState::Idle);
+    // True when source names a file of the queue, however it was written.
+    bool Holds(const QString &source) const { return m_keys.value(KeyOf(source)) > 0; }
     // Rows out of range are passed over.
     void Remove(QList<int> rows);
     void Clear();
@@ -81,11 +88,19 @@ signals:
     void AboutToClear();
     void Cleared();
     void Changed(int row);
+    // A file taken as Checking turned out to have no sound (or to be no video
+    // or sound file at all: not readable); it is taken out next.
+    void NoSound(quint64 id, const QString &shown, bool readable);
 
 private:
     void AskFacts(TQueueItem &item);
+    // A Checking row whose facts are known stays (Idle) or goes.
+    void SettleCheck(int row);
+    static QByteArray KeyOf(const QString &source);
+    void Tally(const QString &source, int change);
 
     QList<TQueueItem> m_items;
     quint64 m_nextId = 1;
     TMediaProbe *m_probe = nullptr;
+    QHash<QByteArray, int> m_keys; // how many rows hold each file
 };

@@ -86,7 +86,9 @@ void TMediaProbe::ProcessStatusChanged(TConsoleIO *, bool running)
         return;
     m_timeout.stop();
     const bool listed = m_io->LastExitCode() == 0;
-    Finish(MediaFactsOf(listed ? ParseTrackList(QString::fromUtf8(m_output)) : QList<TAudioTrack>()));
+    TMediaFacts facts = MediaFactsOf(listed ? ParseTrackList(QString::fromUtf8(m_output)) : QList<TAudioTrack>());
+    facts.Readable = listed;
+    Finish(facts);
     QMetaObject::invokeMethod(this, &TMediaProbe::StartNext, Qt::QueuedConnection);
 }
 

@@ -40,9 +40,11 @@ void TFrmBatchAdd::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
         CentreOnOwner(this);
-        // The first showing opens at the videos; later ones where the user left off.
-        const QString selected = m_tree->SelectedPath();
-        m_tree->ShowFolder(selected.isEmpty() ? VideosOrHomeFolder() : selected);
+        // The first showing opens where the last add was; later ones where the user left off.
+        QString folder = m_tree->SelectedPath();
+        if (folder.isEmpty())
+            folder = StartFolder.isEmpty() ? VideosOrHomeFolder() : StartFolder;
+        m_tree->ShowFolder(folder);
     }
     QDialog::showEvent(event);
     m_tree->ScrollToSelected();

@@ -18,6 +18,9 @@ public:
     explicit TFrmBatchAdd(QWidget *parent = nullptr);
     ~TFrmBatchAdd() override;
 
+    // Where the first showing opens (the folder used last); empty: the videos folder or home.
+    QString StartFolder;
+
 signals:
     // Connected to the main window's folder search.
     void AddFolderRequested(const QString &folder, bool includeSubfolders, const QString &extension);

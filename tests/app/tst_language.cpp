@@ -31,6 +31,13 @@
 #include <QTest>
 
 namespace {
+// The stored texts with English of their own: the run's and the queue's.
+std::vector<TRunTextKey> TextKeys()
+{
+    std::vector<TRunTextKey> keys = RunTextKeys();
+    keys.insert(keys.end(), QueueTextKeys().begin(), QueueTextKeys().end());
+    return keys;
+}
 
 // Every key of the language files, section by section, as the program's
 // language tables list them.
@@ -116,12 +123,12 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                             "msgTrackKHz",        "msgCannotOpenPage",
                             "msgCannotOpenMail",  "msgCannotOpenFile",
                             "msgSettingsInMemory"};
+        for (const TRunTextKey &text : QueueTextKeys())
+            main << text.key;
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
-            {"OpenDialog",
-             {"caption", "filterSupported", "filterRM", "filterAVI", "filterMPEG", "filterWMV", "filterPortable",
-              "filterDVD", "filterQuickTime", "filterAll"}},
+            {"OpenDialog", {"caption", "filterVideo", "filterSound", "filterAll"}},
             {"frmDirectory", {"caption", "labelDiretroy", "buttonOK", "buttonCancel"}},
             {"frmBatchAdd",
              {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
@@ -151,15 +158,9 @@ const QMap<QString, QString> &Fallbacks()
         {"frmMain.ListViewItem2", "State"},
         {"frmSetting.LabelSecond", "seconds"},
         {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
-        {"OpenDialog.caption", "Open Video Files"},
-        {"OpenDialog.filterSupported", "Supported files"},
-        {"OpenDialog.filterRM", "RM files"},
-        {"OpenDialog.filterAVI", "AVI files"},
-        {"OpenDialog.filterMPEG", "MPEG files"},
-        {"OpenDialog.filterWMV", "WMV files"},
-        {"OpenDialog.filterPortable", "Portable device files"},
-        {"OpenDialog.filterDVD", "DVD and VCD files"},
-        {"OpenDialog.filterQuickTime", "QuickTime files"},
+        {"OpenDialog.caption", "Open Video and Sound Files"},
+        {"OpenDialog.filterVideo", "Video files"},
+        {"OpenDialog.filterSound", "Sound files"},
         {"OpenDialog.filterAll", "All files"},
         {"frmMain.comboBoxFormatOther0", "WAV / MP3"},
         {"frmMain.comboBoxFormatOther5", "Original audio (no re-encoding)"},
@@ -359,7 +360,7 @@ private:
     // A text of the run: stored, with English when it is missing.
     static bool RunTextOf(const QString &marker)
     {
-        for (const TRunTextKey &text : RunTextKeys())
+        for (const TRunTextKey &text : TextKeys())
             if (marker == Marker("frmMain", text.key))
                 return true;
         return false;
@@ -450,7 +451,7 @@ private slots:
             if (leftOut.contains(marker))
                 marker.clear();
         QCOMPARE(StoredTexts(), stored);
-        for (const TRunTextKey &text : RunTextKeys()) {
+        for (const TRunTextKey &text : TextKeys()) {
             const QString marker = Marker("frmMain", text.key);
             QCOMPARE(frmMain->*text.text, leftOut.contains(marker) ? QString(text.english) : marker);
         }
@@ -494,14 +495,14 @@ private slots:
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
         QCOMPARE(StoredTexts(), QStringList(9, QString()));
-        for (const TRunTextKey &text : RunTextKeys())
+        for (const TRunTextKey &text : TextKeys())
             QCOMPARE(frmMain->*text.text, QString(text.english));
         QCOMPARE(frmPowerOffWindows->yesCaption, QString());
         QCOMPARE(ApplicationTitle(), QString());
         // Texts the first language files lacked fall back to English.
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
-        QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video Files"));
-        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Supported files"));
+        QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video and Sound Files"));
+        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video files"));
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxFormatOther")->itemText(5),
                  QStringLiteral("Original audio (no re-encoding)"));
         // The menus still hold their entries, only without captions; products without a name stay out.
@@ -542,7 +543,7 @@ private slots:
         QCOMPARE(run.count("%s"), 1);
         QCOMPARE(run.count('%'), 1);
         // The run's texts take as many numbers as the English ones.
-        for (const TRunTextKey &text : RunTextKeys())
+        for (const TRunTextKey &text : TextKeys())
             QVERIFY2(language.ReadString("frmMain", text.key).count('%') == QString(text.english).count("%s"),
                      text.key);
         // Texts that name a path or an address take it once.

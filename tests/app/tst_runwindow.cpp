@@ -6,6 +6,7 @@
 #include "common/IniFile.h"
 #include "console/ConsoleIO.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileQueue.h"
 #include "gui/CommonServices.h"
 #include "support/AudioClips.h"
 #include "support/ErrorOf.h"
@@ -88,8 +89,9 @@ private:
 
     void queue(const QStringList &names)
     {
+        // Made-up paths ("/v/...") name no file: they go into the queue as they are.
         for (const QString &name : names)
-            frmMain->AddFile(name.startsWith('/') ? name : clip(name));
+            name.startsWith('/') ? frmMain->Queue->Append(name) : void(frmMain->AddFile(clip(name)));
     }
 
     // Clicks Convert; returns when the run has ended (and its end message was answered).

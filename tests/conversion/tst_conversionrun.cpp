@@ -33,6 +33,7 @@ const QString LongName(246, QLatin1Char('n'));
 struct TStandInOwner
 {
     QStringList Rows;
+    QStringList Shown; // a row's name as the user knows it, when its path is a stand-in
     TOutputOptions Options;
     QString Folder;
     QList<quint8> Answers; // one per question; ocAsk once they run out
@@ -67,8 +68,8 @@ public:
     bool Run(const QString &folder)
     {
         Queue.Clear();
-        for (const QString &row : m_owner.Rows)
-            Queue.Append(row);
+        for (qsizetype i = 0; i < m_owner.Rows.size(); ++i)
+            Queue.Append(m_owner.Rows[i], m_owner.Shown.value(i));
         QSignalSpy finished(this, &TConversionRun::RunFinished);
         if (!Start({folder, m_owner.Folder, m_owner.Options, ParallelFiles}))
             return false;
@@ -289,11 +290,12 @@ private slots:
 
     // A failed file does not end the run: a damaged video gives the old file
     // back, a source deleted after it was queued leaves nothing, and both are
-    // named at the end.
+    // named at the end, by the names the user knows.
     void failuresAreNamedAtTheEnd()
     {
         useEncoder(QByteArray());
         m_owner.Rows = {clip("damaged.avi"), m_clips.filePath("gone/gone.avi"), clip("a.wav")};
+        m_owner.Shown = {QString(), QStringLiteral("/camera/gon\u00e9.avi")};
         writeFile(out("damaged.mp3"), oldBytes);
         m_owner.Answers = {quint8(ocOverwriteOnce)};
         TTestRun run(m_owner);
@@ -301,7 +303,7 @@ private slots:
         QVERIFY(runAll(run, log));
         QCOMPARE(log.Events.filter(QRegularExpression("^(failed|converted|finished)")),
                  (QStringList{"failed 0", "failed 1", "converted 2", "finished, 2 failed"}));
-        QCOMPARE(run.FailedSources(), m_owner.Rows.mid(0, 2));
+        QCOMPARE(run.FailedSources(), QStringList({m_owner.Rows[0], m_owner.Shown[1]}));
         QVERIFY(!log.ErrorLines[0].isEmpty() && !log.ErrorLines[1].isEmpty());
         QCOMPARE(contentOf(out("damaged.mp3")), oldBytes);
         QVERIFY(probe(out("a.mp3")).valid);

@@ -4,6 +4,7 @@
 #include "conversion/MediaProbe.h"
 #include "support/TestFiles.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +21,17 @@ private:
             list << queue.At(row).Source
                         + (queue.At(row).AudioTrack >= 0 ? "#" + QString::number(queue.At(row).AudioTrack) : "");
         return list;
+    }
+
+    // A stand-in libm9s in folder that writes its arguments to "calls" and
+    // answers with listing ("fail": exit 1; empty: no encoder at all).
+    static void installStandIn(const QTemporaryDir &folder, const QByteArray &listing)
+    {
+        if (listing.isEmpty())
+            return;
+        writeFile(folder.filePath("libm9s"), "#!/bin/sh\necho \"$*\" >> '" + folder.filePath("calls").toUtf8() + "'\n"
+                                                 + (listing == "fail" ? "exit 1" : "printf '" + listing + "'"));
+        QFile::setPermissions(folder.filePath("libm9s"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
 private slots:
@@ -93,11 +105,7 @@ private slots:
         QFETCH(int, tracks);
         QTemporaryDir program;
         const QString calls = program.filePath("calls");
-        if (!listing.isEmpty()) {
-            writeFile(program.filePath("libm9s"), "#!/bin/sh\necho \"$*\" >> '" + calls.toUtf8() + "'\n"
-                                                      + (listing == "fail" ? "exit 1" : "printf '" + listing + "'"));
-            QFile::setPermissions(program.filePath("libm9s"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
+        installStandIn(program, listing);
         TMediaProbe probe(program.path());
         TFileQueue queue;
         queue.SetProbe(&probe);
@@ -121,6 +129,76 @@ private slots:
         QCOMPARE(probed.count(), 3);
         if (!listing.isEmpty())
             QCOMPARE(contentOf(calls), QByteArray("-probe /v/a.avi\n-probe /v/b.avi\n-probe /v/c.avi\n"));
+    }
+
+    // A file on trial stays when its probe finds sound, and leaves with a word otherwise.
+    void trial_data()
+    {
+        QTest::addColumn<QByteArray>("listing");
+        QTest::addColumn<bool>("stays");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("a sound track") << QByteArray("libm9s-tracks 1\\n0\\taac\\t2\\t48000\\t\\t\\t0\\t5\\tstereo\\n")
+                                       << true << true;
+        QTest::newRow("a film without sound") << QByteArray("libm9s-tracks 1\\n") << false << true;
+        QTest::newRow("nothing the encoder can read") << QByteArray("fail") << false << false;
+        QTest::newRow("no encoder") << QByteArray() << false << false;
+    }
+
+    void trial()
+    {
+        QFETCH(QByteArray, listing);
+        QFETCH(bool, stays);
+        QFETCH(bool, readable);
+        QTemporaryDir program;
+        installStandIn(program, listing);
+        TMediaProbe probe(program.path());
+        TFileQueue queue;
+        queue.SetProbe(&probe);
+        QSignalSpy left(&queue, &TFileQueue::NoSound);
+        queue.Append("/v/plain.avi");
+        queue.Append("/v/odd.bin", "/v/shown.bin", TItemState::Checking);
+        QCOMPARE(queue.At(1).State, TItemState::Checking);
+        QTRY_VERIFY(probe.IsIdle() && queue.At(0).Facts.Known);
+        QCOMPARE(sources(queue), stays ? QStringList({"/v/plain.avi", "/v/odd.bin"}) : QStringList{"/v/plain.avi"});
+        QCOMPARE(queue.At(0).State, TItemState::Idle);
+        QCOMPARE(left.count(), stays ? 0 : 1);
+        if (!stays)
+            QCOMPARE(left.first().mid(1), QVariantList({"/v/shown.bin", readable}));
+        // Known by now: the same file on trial again is settled at once.
+        queue.Append("/v/odd.bin", QString(), TItemState::Checking);
+        QCOMPARE(queue.Count(), stays ? 3 : 1);
+    }
+
+    // One file however it is written: through "..", a doubled "/" or a link.
+    void sameFile_data()
+    {
+        QTest::addColumn<QString>("queued");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("the same path") << "a.avi" << "a.avi" << true;
+        QTest::newRow("through ..") << "a.avi" << "d/../a.avi" << true;
+        QTest::newRow("a doubled separator") << "d//../a.avi" << "a.avi" << true;
+        QTest::newRow("through a link") << "a.avi" << "l.avi" << true;
+        QTest::newRow("another file") << "a.avi" << "b.avi" << false;
+        QTest::newRow("capitals make another name") << "a.avi" << "A.avi" << false;
+        QTest::newRow("a missing file by its name") << "gone.avi" << "gone.avi" << true;
+    }
+
+    void sameFile()
+    {
+        QFETCH(QString, queued);
+        QFETCH(QString, asked);
+        QFETCH(bool, held);
+        QTemporaryDir folder;
+        writeFile(folder.filePath("a.avi"), "a");
+        writeFile(folder.filePath("b.avi"), "b");
+        QVERIFY(QDir(folder.path()).mkdir("d"));
+        QVERIFY(QFile::link(folder.filePath("a.avi"), folder.filePath("l.avi")));
+        TFileQueue queue;
+        queue.Append(folder.path() + '/' + queued);
+        QCOMPARE(queue.Holds(folder.path() + '/' + asked), held);
+        queue.Remove({0});
+        QVERIFY(!queue.Holds(folder.path() + '/' + asked));
     }
 };
 

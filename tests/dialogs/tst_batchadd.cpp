@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
+#include "common/IniFile.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/FolderPlaces.h"
+#include "gui/CommonServices.h"
 #include "support/FindControl.h"
 #include "support/FolderTreeDriver.h"
 #include "support/ProgramFixture.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -100,15 +103,23 @@ private slots:
     void firstShowSelectsTheVideos_data()
     {
         QTest::addColumn<bool>("haveVideos");
-        QTest::newRow("videos folder") << true;
-        QTest::newRow("no videos folder: home") << false;
+        QTest::addColumn<QString>("lastAdd"); // config.ini's folder added from last
+        QTest::newRow("videos folder") << true << "";
+        QTest::newRow("no videos folder: home") << false << "";
+        QTest::newRow("the folder added from last") << true << "season";
+        QTest::newRow("a last folder that is gone") << false << "gone";
     }
 
     void firstShowSelectsTheVideos()
     {
         QFETCH(bool, haveVideos);
+        QFETCH(QString, lastAdd);
         const QScopedValueRollback videosFolder(m_haveVideos, haveVideos);
-        const QString start = haveVideos ? videos() : m_home.path();
+        if (!lastAdd.isEmpty())
+            TIniFile(frmCommon->ConfigFile).WriteString("setting", "lastAddFolder", videos(lastAdd));
+        const QString start = QFileInfo(videos(lastAdd)).isDir() && !lastAdd.isEmpty() ? videos(lastAdd)
+                              : haveVideos                                             ? videos()
+                                                                                       : m_home.path();
         open();
         QCOMPARE(FrmBatchAdd->size(), QSize(402, 271));
         QCOMPARE(FindControl<QLineEdit>(FrmBatchAdd, "editExt")->width(), 35);
@@ -150,18 +161,19 @@ private slots:
         QTest::addColumn<bool>("includeSubfolders");
         QTest::addColumn<QString>("searchedFor");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("all, own files") << "*" << false << "*" << QStringList{"a.avi", "b.MKV"};
+        QTest::newRow("all, own files") << "*" << false << "*" << QStringList{"a.avi", "b.MKV", "c.mp3"};
         QTest::newRow("all, with subfolders")
-            << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "season/extra/x.mp4", "season/s1.avi"};
+            << "*" << true << "*" << QStringList{"a.avi", "b.MKV", "c.mp3", "season/extra/x.mp4", "season/s1.avi"};
         QTest::newRow("blanks around avi, subfolders searched")
             << " \tavi  " << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
         QTest::newRow("control characters around avi") << "\x01"
                                                           "avi\r\n"
                                                        << true << "avi" << QStringList{"a.avi", "season/s1.avi"};
-        QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV"};
-        QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV"};
+        QTest::newRow("empty means all") << "" << false << "" << QStringList{"a.avi", "b.MKV", "c.mp3"};
+        QTest::newRow("blank means all") << "   " << false << "" << QStringList{"a.avi", "b.MKV", "c.mp3"};
         QTest::newRow("mkv in capitals") << "MKV" << false << "MKV" << QStringList{"b.MKV"};
-        QTest::newRow("mp3 adds nothing") << "mp3" << true << "mp3" << QStringList{};
+        QTest::newRow("mp3 is a sound file") << "mp3" << true << "mp3" << QStringList{"c.mp3"};
+        QTest::newRow("other types add nothing") << "a" << true << "a" << QStringList{};
     }
 
     void okSearchesTheChosenFolder()
@@ -199,17 +211,17 @@ private slots:
         FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         QVERIFY(!visibleDuringSearch);
         QCOMPARE(rowsDuringSearch, 1);
-        QCOMPARE(queue().size(), 2);
+        QCOMPARE(queue().size(), 3);
     }
 
-    void confirmingTwiceAddsTwice()
+    void confirmingTwiceAddsOnce()
     {
         open();
         QVERIFY(ClickFolder(tree(), videos()));
         FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
         open();
         FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
-        QCOMPARE(queue(), QStringList({videos("a.avi"), videos("b.MKV"), videos("a.avi"), videos("b.MKV")}));
+        QCOMPARE(queue(), QStringList({videos("a.avi"), videos("b.MKV"), videos("c.mp3")}));
     }
 
     void closingKeepsTheChoices_data()
@@ -260,9 +272,9 @@ private slots:
         // What a run disables on the queue's side.
         queueView()->setEnabled(false);
         frmMain->findChild<QAction *>(QStringLiteral("ActionFileBatchAdd"))->setEnabled(false);
-        frmMain->AddFile(QStringLiteral("/v/being-converted.avi"));
+        frmMain->AddFile(videos("season/s1.avi"));
         FindControl<QPushButton>(FrmBatchAdd, "buttonOK")->click();
-        QCOMPARE(queue(), QStringList({"/v/being-converted.avi", videos("a.avi"), videos("b.MKV")}));
+        QCOMPARE(queue(), QStringList({videos("season/s1.avi"), videos("a.avi"), videos("b.MKV"), videos("c.mp3")}));
     }
 };
 
