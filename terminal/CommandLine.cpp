@@ -9,8 +9,8 @@
 namespace {
 const QStringList Formats{QStringLiteral("wav"),  QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("m4a"),
                           QStringLiteral("opus"), QStringLiteral("ogg"), QStringLiteral("copy")};
-const QStringList Loudnesses{QStringLiteral("off"), QStringLiteral("-23"), QStringLiteral("-16"),
-                             QStringLiteral("-14"), QStringLiteral("replaygain")};
+const QStringList Loudnesses{QStringLiteral("off"), QStringLiteral("-23"), QStringLiteral("-16"), QStringLiteral("-14"),
+                             QStringLiteral("replaygain")};
 const QStringList Policies{QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")};
 
 // One option of the terminal run: its names, the name of its value (empty
@@ -62,7 +62,11 @@ int NumberIn(const QCommandLineParser &parser, const QString &name, int lowest, 
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < lowest || value > highest)
-        Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'").arg(name).arg(lowest).arg(highest).arg(text));
+        Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
+                   .arg(name)
+                   .arg(lowest)
+                   .arg(highest)
+                   .arg(text));
     return value;
 }
 
@@ -70,7 +74,8 @@ QString OneOf(const QCommandLineParser &parser, const QString &name, const QStri
 {
     const QString text = parser.value(name).toLower();
     if (!allowed.contains(text))
-        Refuse(QStringLiteral("--%1 takes %2, not '%3'").arg(name, allowed.join(QStringLiteral(", ")), parser.value(name)));
+        Refuse(QStringLiteral("--%1 takes %2, not '%3'")
+                   .arg(name, allowed.join(QStringLiteral(", ")), parser.value(name)));
     return text;
 }
 
@@ -86,7 +91,8 @@ TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QStri
     if (parser.isSet(QStringLiteral("channels")))
         options.Channels = NumberIn(parser, QStringLiteral("channels"), 1, 2);
     if (parser.isSet(QStringLiteral("output")))
-        options.OutputFolder = QDir::cleanPath(QDir(workingFolder).absoluteFilePath(parser.value(QStringLiteral("output"))));
+        options.OutputFolder =
+            QDir::cleanPath(QDir(workingFolder).absoluteFilePath(parser.value(QStringLiteral("output"))));
     if (parser.isSet(QStringLiteral("jobs")))
         options.Jobs = NumberIn(parser, QStringLiteral("jobs"), 1, 64);
     if (parser.isSet(QStringLiteral("track")) && parser.isSet(QStringLiteral("language")))
@@ -117,6 +123,35 @@ QString ConvertOptionGiven(const QCommandLineParser &parser)
     return {};
 }
 
+// The first argument before "--" that names no option, so the message can
+// show it as the user typed it; empty when there is none.
+QString UnknownOption(const QStringList &arguments, const QList<QCommandLineOption> &options)
+{
+    const auto find = [&options](const QString &name) -> const QCommandLineOption * {
+        for (const QCommandLineOption &option : options)
+            if (option.names().contains(name))
+                return &option;
+        return nullptr;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument.size() < 2 || !argument.startsWith(QLatin1Char('-')))
+            continue;
+        const bool isLong = argument.startsWith(QLatin1String("--"));
+        const QString name = isLong ? argument.mid(2).section(QLatin1Char('='), 0, 0) : argument.mid(1, 1);
+        const QCommandLineOption *option = find(name);
+        if (!option)
+            return argument;
+        // A value in the next argument is not an option, whatever it starts with.
+        const bool valueAttached = isLong ? argument.contains(QLatin1Char('=')) : argument.size() > 2;
+        if (!option->valueName().isEmpty() && !valueAttached)
+            ++i;
+    }
+    return {};
+}
+
 QStringList AbsolutePaths(const QStringList &arguments, const QString &workingFolder)
 {
     QStringList paths;
@@ -137,7 +172,10 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const QString &worki
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions(Options());
+    const QList<QCommandLineOption> options = Options();
+    parser.addOptions(options);
+    if (const QString unknown = UnknownOption(arguments, options); !unknown.isEmpty())
+        Refuse(QStringLiteral("unknown option '%1' (a file whose name begins with '-' is given as ./%1)").arg(unknown));
     // The parser expects the program's name first.
     if (!parser.parse(QStringList{QStringLiteral("tolvane")} + arguments))
         Refuse(parser.errorText());
@@ -182,4 +220,11 @@ QString UsageText()
                            "      --version             show the version\n\n"
                            "Exit status: 0 when every file was converted, 1 when any failed, 2 for bad usage.\n");
     return text;
+}
+
+QString VersionText() { return QStringLiteral("tolvane " TOLVANE_VERSION "\n"); }
+
+QString UsageErrorText(const QString &reason)
+{
+    return QStringLiteral("tolvane: %1\nTry 'tolvane --help' for more information.\n").arg(reason);
 }

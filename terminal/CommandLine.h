@@ -52,3 +52,8 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const QString &worki
 
 // The text of --help.
 QString UsageText();
+// The text of --version.
+QString VersionText();
+
+// How a command line that cannot be used is told: the reason and where help is.
+QString UsageErrorText(const QString &reason);

@@ -4,8 +4,8 @@
 #include "support/ErrorOf.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>

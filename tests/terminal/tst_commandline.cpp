@@ -28,17 +28,17 @@ void TestCommandLine::parse_data()
 
     const auto window = TLaunchMode::Window;
     QTest::newRow("no arguments opens the window") << QStringList{} << window << QStringList{};
-    QTest::newRow("relative, absolute and file: URL") << QStringList{"a.mp4", "/tmp/b c.avi", "file:///tmp/%C3%A9.mkv"}
-                                                      << window
-                                                      << QStringList{Here + "/a.mp4", "/tmp/b c.avi", "/tmp/é.mkv"};
+    QTest::newRow("relative, absolute and file: URL")
+        << QStringList{"a.mp4", "/tmp/b c.avi", "file:///tmp/%C3%A9.mkv"} << window
+        << QStringList{Here + "/a.mp4", "/tmp/b c.avi", "/tmp/é.mkv"};
     QTest::newRow("./-y.mp4 is a file") << QStringList{"./-y.mp4"} << window << QStringList{Here + "/-y.mp4"};
     QTest::newRow("-- ends the options") << QStringList{"--", "-y.mp4", "--convert"} << window
                                          << QStringList{Here + "/-y.mp4", Here + "/--convert"};
     QTest::newRow("a folder with ..") << QStringList{"../clips/"} << window << QStringList{"/home/user/clips"};
     QTest::newRow("convert") << QStringList{"--convert", "a.mp4", "dir"} << TLaunchMode::Convert
                              << QStringList{Here + "/a.mp4", Here + "/dir"};
-    QTest::newRow("options after the files") << QStringList{"a.mp4", "--convert", "-f", "wav"} << TLaunchMode::Convert
-                                             << QStringList{Here + "/a.mp4"};
+    QTest::newRow("options after the files")
+        << QStringList{"a.mp4", "--convert", "-f", "wav"} << TLaunchMode::Convert << QStringList{Here + "/a.mp4"};
     QTest::newRow("help") << QStringList{"--help"} << TLaunchMode::Help << QStringList{};
     QTest::newRow("short help") << QStringList{"-h"} << TLaunchMode::Help << QStringList{};
     QTest::newRow("version") << QStringList{"--version"} << TLaunchMode::Version << QStringList{};
@@ -59,7 +59,8 @@ void TestCommandLine::refused_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("named"); // a word the message must hold
 
-    QTest::newRow("unknown short options") << QStringList{"-y.mp4", "-i.mp4"} << "y";
+    QTest::newRow("unknown short options") << QStringList{"-y.mp4", "-i.mp4"} << "'-y.mp4'";
+    QTest::newRow("a value may begin with a dash") << QStringList{"--convert", "-o", "-out", "-x"} << "'-x'";
     QTest::newRow("unknown long option") << QStringList{"--fast", "a.mp4"} << "fast";
     QTest::newRow("a run option without --convert") << QStringList{"-f", "wav", "a.mp4"} << "format";
     QTest::newRow("convert without files") << QStringList{"--convert", "-f", "wav"} << "file";
@@ -89,11 +90,28 @@ void TestCommandLine::refused()
 
 void TestCommandLine::convertOptions()
 {
-    const TCommandLine given =
-        ParseCommandLine({"--convert", "-fFLAC", "-b", "192", "--rate=48000", "-c", "1", "-o", "out", "-j2",
-                          "--track", "2", "--existing", "rename", "--keep-folders", "--skip-up-to-date", "-q",
-                          "--loudness", "-16", "--split-chapters", "a.mp4"},
-                         Here);
+    const TCommandLine given = ParseCommandLine({"--convert",
+                                                 "-fFLAC",
+                                                 "-b",
+                                                 "192",
+                                                 "--rate=48000",
+                                                 "-c",
+                                                 "1",
+                                                 "-o",
+                                                 "out",
+                                                 "-j2",
+                                                 "--track",
+                                                 "2",
+                                                 "--existing",
+                                                 "rename",
+                                                 "--keep-folders",
+                                                 "--skip-up-to-date",
+                                                 "-q",
+                                                 "--loudness",
+                                                 "-16",
+                                                 "--split-chapters",
+                                                 "a.mp4"},
+                                                Here);
     const TConvertOptions &o = given.Convert;
     QCOMPARE(o.Format, QString("flac"));
     QCOMPARE(o.Bitrate, 192);
