@@ -1,7 +1,11 @@
 #include "common/TolvaneError.h"
 #include "terminal/CommandLine.h"
+#include "terminal/TerminalReport.h"
 
 #include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
 
 Q_DECLARE_METATYPE(TLaunchMode)
 
@@ -14,6 +18,8 @@ private slots:
     void refused_data();
     void refused();
     void convertOptions();
+    void report_data();
+    void report();
 };
 
 namespace {
@@ -129,6 +135,54 @@ void TestCommandLine::convertOptions()
     QVERIFY(!bare.Format && !bare.Bitrate && !bare.OutputFolder && !bare.AudioTrack && !bare.KeepFolders);
     QCOMPARE(bare.Existing, TExistingPolicy::Skip);
     QVERIFY(!bare.SkipUpToDate && !bare.Quiet);
+}
+
+// What a terminal run prints, as the lines of the stream.
+void TestCommandLine::report_data()
+{
+    QTest::addColumn<bool>("live");
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("status");
+    const QString lines = "done: a.mp4\nfailed: b.avi (no sound track)\nskipped: c.mkv (the output is up to date)\n"
+                          "1 of 3 files converted, 1 skipped, 1 failed, in 2.5 s.\n";
+    QTest::newRow("plain") << false << false << lines << 1;
+    QTest::newRow("quiet: failures and the summary") << false << true
+                                                     << "failed: b.avi (no sound track)\n"
+                                                        "1 of 3 files converted, 1 skipped, 1 failed, in 2.5 s.\n"
+                                                     << 1;
+    QString live = "\r\x1b[K50% · 0 of 3 files · about 1 min 5 s left\r\x1b[K" + lines;
+    QTest::newRow("live line cleared before each line") << true << false << live << 1;
+}
+
+void TestCommandLine::report()
+{
+    QFETCH(bool, live);
+    QFETCH(bool, quiet);
+    QFETCH(QString, expected);
+    QFETCH(int, status);
+    char *buffer = nullptr;
+    size_t size = 0;
+    FILE *stream = open_memstream(&buffer, &size);
+    {
+        using E = TTerminalReport::TEnd;
+        TTerminalReport report(stream, live, quiet);
+        report.Progress(50, 0, 3, 65);
+        report.FileEnded(E::Done, "a.mp4", {});
+        report.FileEnded(E::Failed, "b.avi", "no sound track");
+        report.FileEnded(E::Skipped, "c.mkv", "the output is up to date");
+        report.Summary(2500);
+        QCOMPARE(report.ExitStatus(), status);
+    }
+    std::fclose(stream);
+    const QString printed = QString::fromUtf8(buffer, qsizetype(size));
+    std::free(buffer);
+    QCOMPARE(printed, expected);
+
+    TTerminalReport::TCounts all;
+    all.Done = 2;
+    QCOMPARE(TTerminalReport::SummaryLine(all, 75000), QString("2 of 2 files converted, in 1 min 15 s."));
+    QCOMPARE(TTerminalReport::ProgressLine(7, 1, 9, -1), QString("7% · 1 of 9 files"));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
