@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUrl>
 
 const QString AcceptedExtensionList = QStringLiteral(
     "*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.rm;*.rmvb;*.qt;*.mp4;*.3gp;*.dat;*.vob;*.smk;*.swf;*.nsv;*.mkv");
@@ -95,25 +94,6 @@ bool IsPseudoFileSystemPath(const QString &path)
         if (clean == QLatin1String(pseudo) || clean.startsWith(QLatin1String(pseudo) + QLatin1Char('/')))
             return true;
     return false;
-}
-
-QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder)
-{
-    QStringList paths;
-    bool optionsEnded = false;
-    for (const QString &argument : arguments) {
-        if (!optionsEnded && argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-'))))
-            continue;
-        const QUrl url(argument);
-        const QString path =
-            url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
-        paths << QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
-    }
-    return paths;
 }
 
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()

@@ -6,6 +6,7 @@
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
 #include "support/QueueView.h"
+#include "terminal/CommandLine.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -502,7 +503,7 @@ private slots:
         QTest::newRow("absolute, order kept")
             << QStringList{"@/plainfolder", "@/A.MPG", "c.mp3"} << QStringList{"plainfolder/p.avi", "A.MPG"};
         QTest::newRow("file URL") << QStringList{"file://@/z.mkv"} << QStringList{"z.mkv"};
-        QTest::newRow("options left out") << QStringList{"--new-window", "-x", "b.avi"} << QStringList{"b.avi"};
+        QTest::newRow("a dash name behind ./") << QStringList{"./-clip.avi"} << QStringList{"-clip.avi"};
         QTest::newRow("after --, a name with a dash") << QStringList{"--", "-clip.avi"} << QStringList{"-clip.avi"};
     }
 
@@ -515,7 +516,7 @@ private slots:
         QStringList expectedRows;
         for (const QString &relative : expected)
             expectedRows << tree(relative);
-        frmMain->AddPaths(CommandLinePaths(arguments, tree()));
+        frmMain->AddPaths(ParseCommandLine(arguments, tree()).Paths);
         QCOMPARE(rows(), expectedRows);
     }
 
