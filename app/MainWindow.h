@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/RunEstimate.h"

@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/LanguageFile.h"
 #include "conversion/AudioTracks.h"

@@ -4,6 +4,7 @@
 #include "common/PowerOff.h"
 #include "common/TolvaneError.h"
 #include "terminal/CommandLine.h"
+#include "terminal/TerminalRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,8 +92,7 @@ int main(int argc, char *argv[])
         Print(stdout, VersionText());
         return 0;
     case TLaunchMode::Convert:
-        Print(stderr, UsageErrorText(QStringLiteral("--convert is not available yet")));
-        return UsageExitStatus;
+        return RunInTerminal(argc, argv, command);
     case TLaunchMode::Window:
         break;
     }

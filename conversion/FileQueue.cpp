@@ -35,6 +35,12 @@ void TFileQueue::Append(const QString &source)
     AskFacts(m_items.last());
 }
 
+void TFileQueue::SetRoot(int row, const QString &root)
+{
+    if (row >= 0 && row < Count())
+        m_items[row].Root = root;
+}
+
 void TFileQueue::Remove(QList<int> rows)
 {
     // From the bottom up, so the rows still to go keep their numbers.

@@ -1,4 +1,4 @@
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 #include "app/MainWindow.h"
 #include "common/ErrorReport.h"
 #include "conversion/FileQueue.h"

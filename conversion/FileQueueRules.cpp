@@ -1,4 +1,4 @@
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 
 #include <QDir>
 #include <QFileInfo>
