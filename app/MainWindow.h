@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/RunEstimate.h"

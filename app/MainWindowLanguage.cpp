@@ -2,11 +2,11 @@
 #include "ui_MainWindow.h"
 
 #include "app/FileQueueModel.h"
-#include "app/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/LanguageFile.h"
 #include "conversion/AudioTracks.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileQueueRules.h"
 #include "dialogs/BatchAddDialog.h"
 #include "dialogs/DirectoryChooser.h"
 #include "dialogs/FileExistsDialog.h"

@@ -3,7 +3,7 @@
 
 #include "app/ActionBinding.h"
 #include "app/FileQueueModel.h"
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/Settings.h"
 #include "conversion/AudioTracks.h"

@@ -1,18 +1,36 @@
 #include "app/Application.h"
-#include "app/FileQueueRules.h"
 #include "app/LogindPowerOff.h"
 #include "app/MainWindow.h"
 #include "common/PowerOff.h"
+#include "common/TolvaneError.h"
+#include "terminal/CommandLine.h"
+#include "terminal/TerminalRun.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QString>
 #include <QTimer>
 
-int main(int argc, char *argv[])
-{
-    TApplication app(argc, argv);
+#include <cstdio>
 
+namespace {
+QStringList ArgumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QFile::decodeName(argv[i]);
+    return arguments;
+}
+
+void Print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+void InstallPowerOff()
+{
     // For trying the program out: with TOLVANE_POWEROFF_LOG set, a power-off
     // request is only written to that file and the machine stays on.
     const QString powerOffLog = qEnvironmentVariable("TOLVANE_POWEROFF_LOG");
@@ -25,13 +43,58 @@ int main(int argc, char *argv[])
                 log.write("PowerOff requested\n");
         });
     }
+}
 
+// A command line the window cannot use is said where the user looks: on the
+// terminal, and in a box for a start from a launcher.
+int RefuseWindowCommandLine(int argc, char *argv[], const QString &reason)
+{
+    Print(stderr, UsageErrorText(reason));
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return UsageExitStatus;
+    TApplication app(argc, argv);
+    QMessageBox::critical(nullptr, QStringLiteral("Tolvane"), UsageErrorText(reason));
+    return UsageExitStatus;
+}
+
+int RunWindow(int argc, char *argv[], const QStringList &paths)
+{
+    TApplication app(argc, argv);
+    InstallPowerOff();
     TfrmMain &mainWindow = app.CreateForms(QString());
     mainWindow.show();
     // Files and folders from the command line (a file manager's "Open with")
     // are queued once the window is up, so a long folder search shows.
-    const QStringList paths = CommandLinePaths(app.arguments().mid(1), QDir::currentPath());
     if (!paths.isEmpty())
         QTimer::singleShot(0, &mainWindow, [&mainWindow, paths] { mainWindow.AddPaths(paths); });
     return app.exec();
+}
+}
+
+int main(int argc, char *argv[])
+{
+    TCommandLine command;
+    try {
+        command = ParseCommandLine(ArgumentsOf(argc, argv), QDir::currentPath());
+    } catch (const TolvaneError &error) {
+        const bool terminalRun = ArgumentsOf(argc, argv).contains(QStringLiteral("--convert"));
+        if (terminalRun) {
+            Print(stderr, UsageErrorText(error.text()));
+            return UsageExitStatus;
+        }
+        return RefuseWindowCommandLine(argc, argv, error.text());
+    }
+    switch (command.Mode) {
+    case TLaunchMode::Help:
+        Print(stdout, UsageText());
+        return 0;
+    case TLaunchMode::Version:
+        Print(stdout, VersionText());
+        return 0;
+    case TLaunchMode::Convert:
+        return RunInTerminal(argc, argv, command);
+    case TLaunchMode::Window:
+        break;
+    }
+    return RunWindow(argc, argv, command.Paths);
 }

@@ -132,6 +132,7 @@ bool TConversionRun::Start(const TRunSettings &settings)
         job.Row = row;
         job.Source = item.Source;
         job.Shown = item.Shown.isEmpty() ? item.Source : item.Shown;
+        job.Root = item.Root;
         job.ChosenTrack = item.AudioTrack;
         m_jobs.push_back(job);
     }
@@ -197,7 +198,14 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
             return ProbeAudioTracks(m_settings.EncoderFolder, slot.File.Source);
         });
     slot.File.AudioTrack = plan.AudioTrack;
-    const QString path = OutputFilePath(m_folder, slot.File.Source, plan.Extension);
+    const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
+    if (folder != m_folder)
+        ForceOutputFolder(folder);
+    const QString path = OutputFilePath(WithTrailingSlash(folder), slot.File.Source, plan.Extension);
+    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(slot.File.Source, path)) {
+        slot.File.Report.Detail = QStringLiteral("the output is up to date");
+        return StartTarget(slot, QString());
+    }
     if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
         m_asking = &slot;
         m_askedPath = path;

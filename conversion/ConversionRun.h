@@ -34,7 +34,9 @@ struct TRunSettings
     QString Folder;        // the output folder
     QString EncoderFolder; // holds libm9s
     TOutputOptions Options;
-    int ParallelFiles = 1; // encoders at once
+    int ParallelFiles = 1;     // encoders at once
+    bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
+    bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
 };
 
 // One file of a run: what the run froze of its queue item when it started,
@@ -45,6 +47,7 @@ struct TRunningFile
     int Row = -1;     // the item's row when last reported
     QString Source;
     QString Shown;        // Source as the user knows it (a stand-in link's file by its own name)
+    QString Root;         // the added folder it was found in, if any
     int ChosenTrack = -1; // the user's choice; -1 for Automatic
     QString Target;
     int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it

@@ -55,6 +55,12 @@ void TFileQueue::Append(const QString &source, const QString &shown, TItemState 
         m_probe->Hurry(source); // the user waits to see whether it stays
 }
 
+void TFileQueue::SetRoot(int row, const QString &root)
+{
+    if (row >= 0 && row < Count())
+        m_items[row].Root = root;
+}
+
 void TFileQueue::Remove(QList<int> rows)
 {
     // From the bottom up, so the rows still to go keep their numbers.

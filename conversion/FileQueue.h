@@ -40,6 +40,7 @@ struct TQueueItem
     QString Reason;      // why a file failed, stopped short or is incomplete, in the user's words
     QStringList Outputs; // what the run wrote for it
     TMediaFacts Facts;
+    QString Root; // the folder the user added that this file was found in; empty for a file added by itself
 };
 
 // The files to convert, in order. Every change is announced before and after
@@ -71,6 +72,8 @@ public:
     // A new path is a new file: its chosen track goes and its facts are asked again.
     void SetSource(int row, const QString &source);
     void SetAudioTrack(int row, int track, const QString &caption);
+    // The output of a file found in root may keep its place below root.
+    void SetRoot(int row, const QString &root);
     void SetState(int row, TItemState state, int percent = -1, const QString &reason = QString());
     void AddOutput(int row, const QString &path);
     // Every row in state from goes to state to.

@@ -1,5 +1,6 @@
 #include "conversion/OutputNames.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -112,4 +113,23 @@ QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQ
     default: // ocAsk, ocSkipAll
         return QString();
     }
+}
+
+QString OutputFolderFor(const QString &outputFolder, const QString &root, const QString &source, bool keepFolders)
+{
+    if (!keepFolders || root.isEmpty())
+        return outputFolder;
+    const QString relative = QDir(root).relativeFilePath(QFileInfo(source).path());
+    // A source outside root (or root itself) has no subfolder to keep.
+    if (relative.isEmpty() || relative == QLatin1String(".") || relative.startsWith(QLatin1String("../"))
+        || relative == QLatin1String("..") || QDir::isAbsolutePath(relative))
+        return outputFolder;
+    return WithTrailingSlash(outputFolder) + relative;
+}
+
+bool IsOutputUpToDate(const QString &source, const QString &target)
+{
+    const QFileInfo out(target);
+    const QFileInfo in(source);
+    return out.isFile() && in.exists() && out.lastModified() > in.lastModified();
 }

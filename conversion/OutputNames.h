@@ -53,3 +53,13 @@ using TOverwriteQuestion = std::function<quint8()>;
 // the same name: it always gets a free name, without a question.
 QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQuestion &ask,
                           const QSet<QString> &writtenThisRun = {});
+
+// The folder a source's output goes to. A source found by searching a folder
+// the user added (root) keeps its place below it when keepFolders is set:
+// root/a/b/clip.mp4 goes to outputFolder/a/b/. Everything else, and a source
+// that is not below root, goes to outputFolder itself.
+QString OutputFolderFor(const QString &outputFolder, const QString &root, const QString &source, bool keepFolders);
+
+// True when target exists and was last changed after source: converting
+// source again would give the same file.
+bool IsOutputUpToDate(const QString &source, const QString &target);

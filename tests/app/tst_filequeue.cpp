@@ -1,11 +1,12 @@
-#include "app/FileQueueRules.h"
 #include "app/MainWindow.h"
 #include "common/ErrorReport.h"
 #include "conversion/FileQueue.h"
+#include "conversion/FileQueueRules.h"
 #include "dialogs/SearchProgress.h"
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
 #include "support/QueueView.h"
+#include "terminal/CommandLine.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -606,7 +607,7 @@ private slots:
         QTest::newRow("absolute, order kept")
             << QStringList{"@/plainfolder", "@/A.MPG", "c.mp3"} << QStringList{"plainfolder/p.avi", "A.MPG", "c.mp3"};
         QTest::newRow("file URL") << QStringList{"file://@/z.mkv"} << QStringList{"z.mkv"};
-        QTest::newRow("options left out") << QStringList{"--new-window", "-x", "b.avi"} << QStringList{"b.avi"};
+        QTest::newRow("a dash name behind ./") << QStringList{"./-clip.avi"} << QStringList{"-clip.avi"};
         QTest::newRow("after --, a name with a dash") << QStringList{"--", "-clip.avi"} << QStringList{"-clip.avi"};
     }
 
@@ -620,7 +621,7 @@ private slots:
         for (const QString &relative : expected)
             expectedRows << tree(relative);
         touch(tree("-clip.avi"));
-        frmMain->AddPaths(CommandLinePaths(arguments, tree()));
+        frmMain->AddPaths(ParseCommandLine(arguments, tree()).Paths);
         QFile::remove(tree("-clip.avi"));
         QCOMPARE(rows(), expectedRows);
     }

@@ -3,8 +3,10 @@
 #include "support/ErrorOf.h"
 #include "support/TestFiles.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -82,6 +84,59 @@ private slots:
         const QString path = ChapterOutputFilePath("/out", source, "flac", number, total, title);
         QCOMPARE(path, expected);
         QVERIFY(FileNamePart(path).toUtf8().size() <= 255);
+    }
+
+    // Where a source's output goes with and without its folders kept.
+    void outputFolderFor_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("subfolders kept") << "/v" << "/v/a/b/clip.avi" << true << "/out/a/b";
+        QTest::newRow("root with a slash") << "/v/" << "/v/a/clip.avi" << true << "/out/a";
+        QTest::newRow("a file of the root itself") << "/v" << "/v/clip.avi" << true << "/out";
+        QTest::newRow("not kept") << "/v" << "/v/a/clip.avi" << false << "/out";
+        QTest::newRow("added one by one") << "" << "/v/a/clip.avi" << true << "/out";
+        QTest::newRow("outside the root") << "/v/a" << "/v/b/clip.avi" << true << "/out";
+        QTest::newRow("a sibling with the root's name in front") << "/v/a" << "/v/ab/clip.avi" << true << "/out";
+        QTest::newRow("dotted folder names") << "/v" << "/v/..x/clip.avi" << true << "/out/..x";
+    }
+
+    void outputFolderFor()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, source);
+        QFETCH(bool, keep);
+        QFETCH(QString, expected);
+        QCOMPARE(OutputFolderFor(QStringLiteral("/out"), root, source, keep), expected);
+    }
+
+    void outputUpToDate_data()
+    {
+        QTest::addColumn<int>("outputAge"); // seconds the output is older than the source; <0 newer
+        QTest::addColumn<bool>("upToDate");
+        QTest::newRow("newer output") << -60 << true;
+        QTest::newRow("older output") << 60 << false;
+        QTest::newRow("no output") << 0 << false;
+    }
+
+    void outputUpToDate()
+    {
+        QFETCH(int, outputAge);
+        QFETCH(bool, upToDate);
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("clip.avi"));
+        const QString output = dir.filePath(QStringLiteral("clip.mp3"));
+        touch(source);
+        if (outputAge != 0) {
+            touch(output);
+            QFile file(output);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QDateTime sourceTime = QFileInfo(source).lastModified();
+            QVERIFY(file.setFileTime(sourceTime.addSecs(-outputAge), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(IsOutputUpToDate(source, output), upToDate);
     }
 
     void autoRenameTarget_data()

@@ -1,10 +1,10 @@
-#include "app/FileQueueRules.h"
+#include "conversion/FileQueueRules.h"
 
 #include "conversion/SourcePaths.h"
 
 #include <QDir>
 #include <QFile>
-#include <QUrl>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -149,25 +149,6 @@ bool IsPseudoFileSystemPath(const QString &path)
         if (clean == QLatin1String(pseudo) || clean.startsWith(QLatin1String(pseudo) + QLatin1Char('/')))
             return true;
     return false;
-}
-
-QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder)
-{
-    QStringList paths;
-    bool optionsEnded = false;
-    for (const QString &argument : arguments) {
-        if (!optionsEnded && argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-'))))
-            continue;
-        const QUrl url(argument);
-        const QString path =
-            url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
-        paths << QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
-    }
-    return paths;
 }
 
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()

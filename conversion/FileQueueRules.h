@@ -57,11 +57,6 @@ QString NotAddedText(const QList<TNotAddedFile> &files, const TNotAddedTexts &te
 // drives mounted below /run/media are real folders.
 bool IsPseudoFileSystemPath(const QString &path);
 
-// The files and folders named on the command line (arguments without the
-// program), made absolute against workingFolder; "file:" URLs become paths.
-// Options (starting with "-") are left out, except after "--".
-QStringList CommandLinePaths(const QStringList &arguments, const QString &workingFolder);
-
 // The open-file dialog's title where no language file gives one.
 inline const char *const OpenDialogEnglishTitle = "Open Video and Sound Files";
 

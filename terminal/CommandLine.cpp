@@ -1,0 +1,230 @@
+#include "terminal/CommandLine.h"
+
+#include "common/TolvaneError.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QUrl>
+
+namespace {
+const QStringList Formats{QStringLiteral("wav"),  QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("m4a"),
+                          QStringLiteral("opus"), QStringLiteral("ogg"), QStringLiteral("copy")};
+const QStringList Loudnesses{QStringLiteral("off"), QStringLiteral("-23"), QStringLiteral("-16"), QStringLiteral("-14"),
+                             QStringLiteral("replaygain")};
+const QStringList Policies{QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")};
+
+// One option of the terminal run: its names, the name of its value (empty
+// for a switch) and its line in --help.
+struct TOptionSpec
+{
+    QStringList names;
+    QString valueName;
+    QString help;
+};
+
+const QList<TOptionSpec> &ConvertOptionSpecs()
+{
+    static const QList<TOptionSpec> specs{
+        {{"f", "format"}, "FORMAT", "wav, mp3, flac, m4a, opus, ogg or copy (the original audio)"},
+        {{"b", "bitrate"}, "KBITS", "bit rate in kbit/s (mp3, m4a, opus, ogg)"},
+        {{"r", "rate"}, "HZ", "sample rate in Hz"},
+        {{"c", "channels"}, "N", "1 (mono) or 2 (stereo)"},
+        {{"o", "output"}, "DIR", "output folder"},
+        {{"j", "jobs"}, "N", "files converted at once"},
+        {{"track"}, "N", "the audio track to take, counted from 1"},
+        {{"language"}, "CODE", "take the first audio track in this language (ISO 639 code or name)"},
+        {{"existing"}, "WHAT", "an output that exists: skip (the default), overwrite or rename"},
+        {{"keep-folders"}, "", "files found in a folder keep their subfolders under the output folder"},
+        {{"skip-up-to-date"}, "", "skip a file whose output exists and is newer than it"},
+        {{"loudness"}, "WHAT", "off, -23, -16 or -14 (LUFS), or replaygain (tags only)"},
+        {{"split-chapters"}, "", "one output file per chapter"},
+        {{"q", "quiet"}, "", "print only failures and the summary"},
+    };
+    return specs;
+}
+
+QList<QCommandLineOption> Options()
+{
+    QList<QCommandLineOption> options;
+    options << QCommandLineOption(QStringLiteral("convert"), QStringLiteral("convert without a window, then exit"));
+    for (const TOptionSpec &spec : ConvertOptionSpecs())
+        options << QCommandLineOption(spec.names, spec.help, spec.valueName);
+    options << QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"));
+    options << QCommandLineOption(QStringLiteral("version"), QStringLiteral("show the version"));
+    return options;
+}
+
+[[noreturn]] void Refuse(const QString &line) { throw TolvaneError(line); }
+
+int NumberIn(const QCommandLineParser &parser, const QString &name, int lowest, int highest)
+{
+    const QString text = parser.value(name);
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < lowest || value > highest)
+        Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
+                   .arg(name)
+                   .arg(lowest)
+                   .arg(highest)
+                   .arg(text));
+    return value;
+}
+
+QString OneOf(const QCommandLineParser &parser, const QString &name, const QStringList &allowed)
+{
+    const QString text = parser.value(name).toLower();
+    if (!allowed.contains(text))
+        Refuse(QStringLiteral("--%1 takes %2, not '%3'")
+                   .arg(name, allowed.join(QStringLiteral(", ")), parser.value(name)));
+    return text;
+}
+
+TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QString &workingFolder)
+{
+    TConvertOptions options;
+    if (parser.isSet(QStringLiteral("format")))
+        options.Format = OneOf(parser, QStringLiteral("format"), Formats);
+    if (parser.isSet(QStringLiteral("bitrate")))
+        options.Bitrate = NumberIn(parser, QStringLiteral("bitrate"), 8, 512);
+    if (parser.isSet(QStringLiteral("rate")))
+        options.SampleRate = NumberIn(parser, QStringLiteral("rate"), 6000, 768000);
+    if (parser.isSet(QStringLiteral("channels")))
+        options.Channels = NumberIn(parser, QStringLiteral("channels"), 1, 2);
+    if (parser.isSet(QStringLiteral("output")))
+        options.OutputFolder =
+            QDir::cleanPath(QDir(workingFolder).absoluteFilePath(parser.value(QStringLiteral("output"))));
+    if (parser.isSet(QStringLiteral("jobs")))
+        options.Jobs = NumberIn(parser, QStringLiteral("jobs"), 1, 64);
+    if (parser.isSet(QStringLiteral("track")) && parser.isSet(QStringLiteral("language")))
+        Refuse(QStringLiteral("--track and --language cannot be used together"));
+    if (parser.isSet(QStringLiteral("track")))
+        options.AudioTrack = NumberIn(parser, QStringLiteral("track"), 1, 1000) - 1;
+    if (parser.isSet(QStringLiteral("language")))
+        options.Language = parser.value(QStringLiteral("language"));
+    if (parser.isSet(QStringLiteral("existing")))
+        options.Existing = TExistingPolicy(Policies.indexOf(OneOf(parser, QStringLiteral("existing"), Policies)));
+    if (parser.isSet(QStringLiteral("loudness")))
+        options.Loudness = OneOf(parser, QStringLiteral("loudness"), Loudnesses);
+    if (parser.isSet(QStringLiteral("keep-folders")))
+        options.KeepFolders = true;
+    if (parser.isSet(QStringLiteral("split-chapters")))
+        options.SplitChapters = true;
+    options.SkipUpToDate = parser.isSet(QStringLiteral("skip-up-to-date"));
+    options.Quiet = parser.isSet(QStringLiteral("quiet"));
+    return options;
+}
+
+// An option of the terminal run given without --convert.
+QString ConvertOptionGiven(const QCommandLineParser &parser)
+{
+    for (const TOptionSpec &spec : ConvertOptionSpecs())
+        if (parser.isSet(spec.names.last()))
+            return spec.names.last();
+    return {};
+}
+
+// The first argument before "--" that names no option, so the message can
+// show it as the user typed it; empty when there is none.
+QString UnknownOption(const QStringList &arguments, const QList<QCommandLineOption> &options)
+{
+    const auto find = [&options](const QString &name) -> const QCommandLineOption * {
+        for (const QCommandLineOption &option : options)
+            if (option.names().contains(name))
+                return &option;
+        return nullptr;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument.size() < 2 || !argument.startsWith(QLatin1Char('-')))
+            continue;
+        const bool isLong = argument.startsWith(QLatin1String("--"));
+        const QString name = isLong ? argument.mid(2).section(QLatin1Char('='), 0, 0) : argument.mid(1, 1);
+        const QCommandLineOption *option = find(name);
+        if (!option)
+            return argument;
+        // A value in the next argument is not an option, whatever it starts with.
+        const bool valueAttached = isLong ? argument.contains(QLatin1Char('=')) : argument.size() > 2;
+        if (!option->valueName().isEmpty() && !valueAttached)
+            ++i;
+    }
+    return {};
+}
+
+QStringList AbsolutePaths(const QStringList &arguments, const QString &workingFolder)
+{
+    QStringList paths;
+    for (const QString &argument : arguments) {
+        if (argument.isEmpty())
+            continue;
+        const QUrl url(argument);
+        const QString path =
+            url.isLocalFile() && argument.startsWith(QLatin1String("file:")) ? url.toLocalFile() : argument;
+        paths << QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
+    }
+    return paths;
+}
+}
+
+TCommandLine ParseCommandLine(const QStringList &arguments, const QString &workingFolder)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QList<QCommandLineOption> options = Options();
+    parser.addOptions(options);
+    if (const QString unknown = UnknownOption(arguments, options); !unknown.isEmpty())
+        Refuse(QStringLiteral("unknown option '%1' (a file whose name begins with '-' is given as ./%1)").arg(unknown));
+    // The parser expects the program's name first.
+    if (!parser.parse(QStringList{QStringLiteral("tolvane")} + arguments))
+        Refuse(parser.errorText());
+
+    TCommandLine command;
+    command.Paths = AbsolutePaths(parser.positionalArguments(), workingFolder);
+    if (parser.isSet(QStringLiteral("help"))) {
+        command.Mode = TLaunchMode::Help;
+    } else if (parser.isSet(QStringLiteral("version"))) {
+        command.Mode = TLaunchMode::Version;
+    } else if (parser.isSet(QStringLiteral("convert"))) {
+        command.Mode = TLaunchMode::Convert;
+        command.Convert = ReadConvertOptions(parser, workingFolder);
+        if (command.Paths.isEmpty())
+            Refuse(QStringLiteral("--convert needs at least one file or folder"));
+    } else if (const QString option = ConvertOptionGiven(parser); !option.isEmpty()) {
+        Refuse(QStringLiteral("--%1 is an option of --convert").arg(option));
+    }
+    return command;
+}
+
+QString UsageText()
+{
+    QString text = QStringLiteral("Usage: tolvane [FILE-OR-FOLDER...]\n"
+                                  "       tolvane --convert [OPTION...] FILE-OR-FOLDER...\n\n"
+                                  "Without --convert the window opens with the files and folders queued.\n"
+                                  "With --convert they are converted without a window; the settings not given\n"
+                                  "come from config.ini, which the command line never changes.\n"
+                                  "A folder is searched with its subfolders. \"--\" ends the options.\n\n"
+                                  "Options of --convert:\n");
+    for (const TOptionSpec &spec : ConvertOptionSpecs()) {
+        QString names;
+        for (const QString &name : spec.names)
+            names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + (name.size() == 1 ? "-" : "--") + name;
+        if (spec.names.size() == 1)
+            names.prepend(QStringLiteral("    "));
+        if (!spec.valueName.isEmpty())
+            names += QLatin1Char(' ') + spec.valueName;
+        text += QStringLiteral("  %1%2\n").arg(names, -26).arg(spec.help);
+    }
+    text += QStringLiteral("\n  -h, --help                show this help\n"
+                           "      --version             show the version\n\n"
+                           "Exit status: 0 when every file was converted, 1 when any failed, 2 for bad usage.\n");
+    return text;
+}
+
+QString VersionText() { return QStringLiteral("tolvane " TOLVANE_VERSION "\n"); }
+
+QString UsageErrorText(const QString &reason)
+{
+    return QStringLiteral("tolvane: %1\nTry 'tolvane --help' for more information.\n").arg(reason);
+}

@@ -1,0 +1,215 @@
+#include "terminal/TerminalRun.h"
+
+#include "common/ConfigLocation.h"
+#include "common/Settings.h"
+#include "common/TolvaneError.h"
+#include "conversion/EncoderCommand.h"
+#include "conversion/FileQueueRules.h"
+#include "conversion/OutputNames.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+TTerminalReport::TEnd EndOf(TFileOutcome outcome)
+{
+    switch (outcome) {
+    case TFileOutcome::Converted:
+        return TTerminalReport::TEnd::Done;
+    case TFileOutcome::Skipped:
+        return TTerminalReport::TEnd::Skipped;
+    case TFileOutcome::Stopped:
+        return TTerminalReport::TEnd::Stopped;
+    case TFileOutcome::Incomplete:
+        return TTerminalReport::TEnd::Incomplete;
+    case TFileOutcome::Failed:
+        break;
+    }
+    return TTerminalReport::TEnd::Failed;
+}
+
+// A terminal speaks English: the encoder's own line, or what the run saw.
+QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
+{
+    QStringList parts;
+    if (outcome == TFileOutcome::Incomplete)
+        parts << QStringLiteral("the source ends at %1 of %2")
+                     .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
+    else if (outcome != TFileOutcome::Converted && !report.Detail.isEmpty())
+        parts << report.Detail;
+    if (report.OldKept)
+        parts << QStringLiteral("the old file was kept");
+    if (outcome == TFileOutcome::Skipped && parts.isEmpty())
+        parts << QStringLiteral("the output exists");
+    return parts.join(QStringLiteral("; "));
+}
+
+quint8 ChoiceOf(TExistingPolicy policy)
+{
+    switch (policy) {
+    case TExistingPolicy::Overwrite:
+        return ocOverwriteAll;
+    case TExistingPolicy::Rename:
+        return ocRenameAll;
+    case TExistingPolicy::Skip:
+        break;
+    }
+    return ocSkipAll;
+}
+
+// A signal handler may only write to a pipe; the event loop reads the other end.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+}
+
+TTerminalRun::TTerminalRun(const TCommandLine &command, const QString &programFolder, const TSettings &settings,
+                           QObject *parent)
+    : QObject(parent), m_command(command), m_programFolder(programFolder), m_settings(settings), m_probe(programFolder),
+      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet)
+{
+    m_queue.SetProbe(&m_probe);
+    connect(&m_run, &TConversionRun::FileProgress, this, &TTerminalRun::ShowProgress);
+    connect(&m_run, &TConversionRun::FileFinished, this, &TTerminalRun::FileFinished);
+    connect(&m_run, &TConversionRun::RunEnded, this, &TTerminalRun::RunEnded);
+    // The remembered answer covers every file; should the run still ask, the
+    // command line's answer is given again.
+    connect(&m_run, &TConversionRun::FileExistsAsked, this,
+            [this] { m_run.AnswerFileExists(ChoiceOf(m_command.Convert.Existing)); });
+}
+
+void TTerminalRun::Start()
+{
+    for (const QString &path : m_command.Paths)
+        QueuePath(path);
+    m_clock.start();
+    m_estimate.Start(m_queue.Count());
+    for (int row = 0; row < m_queue.Count(); ++row)
+        m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
+    m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
+    if (m_queue.Count() == 0) {
+        RunEnded();
+        return;
+    }
+    try {
+        m_run.Start(RunSettingsNow());
+    } catch (const TolvaneError &error) {
+        std::fprintf(stderr, "tolvane: %s\n", error.text().toLocal8Bit().constData());
+        emit Finished(1);
+    }
+}
+
+void TTerminalRun::Stop()
+{
+    if (m_run.IsActive())
+        m_run.StopConversion();
+}
+
+void TTerminalRun::QueuePath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        TFolderSearch search;
+        search.addEntry = [this, &path](const QString &found) {
+            if (!IsAcceptedVideoPath(found))
+                return;
+            m_queue.Append(found);
+            m_queue.SetRoot(m_queue.Count() - 1, path);
+            SetChosenTrack(m_queue.Count() - 1);
+        };
+        search.keepGoing = [] { return true; };
+        search.Run(path, true, QString());
+        return;
+    }
+    if (!info.isFile()) {
+        m_report.FileEnded(TTerminalReport::TEnd::Failed, path, QStringLiteral("not found"));
+        return;
+    }
+    m_queue.Append(path);
+    SetChosenTrack(m_queue.Count() - 1);
+}
+
+void TTerminalRun::SetChosenTrack(int row)
+{
+    if (m_command.Convert.AudioTrack)
+        m_queue.SetAudioTrack(row, *m_command.Convert.AudioTrack, QString());
+}
+
+TRunSettings TTerminalRun::RunSettingsNow() const
+{
+    const TConvertOptions &given = m_command.Convert;
+    TRunSettings run;
+    run.Folder = given.OutputFolder.value_or(m_settings.OutputFolder());
+    run.EncoderFolder = WithTrailingSlash(m_programFolder);
+    run.Options.Extension = given.Format.value_or(FormatName(m_settings.Format()));
+    run.Options.Bitrate = given.Bitrate.value_or(m_settings.Bitrate());
+    run.Options.SampleRate = given.SampleRate.value_or(m_settings.SampleRate());
+    run.Options.Channels = given.Channels.value_or(m_settings.Channels());
+    run.Options.PreferredLanguage = given.Language.value_or(m_settings.PreferredAudioLanguage());
+    run.Options.VerifyOutput = m_settings.VerifyOutput();
+    run.ParallelFiles = given.Jobs.value_or(m_settings.ParallelFiles());
+    run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
+    run.SkipUpToDate = given.SkipUpToDate;
+    return run;
+}
+
+void TTerminalRun::ShowProgress(int row, const TProgressView &view)
+{
+    m_estimate.FileProgress(row, view.Duration, view.Converted);
+    // A terminal needs no more than a few redraws a second.
+    const qint64 now = m_clock.elapsed();
+    if (m_lastShownMs >= 0 && now - m_lastShownMs < 200)
+        return;
+    m_lastShownMs = now;
+    const TRunEstimate::TView estimate = m_estimate.Estimate(double(now) / 1000.0);
+    m_report.Progress(estimate.Percent, m_ended, m_queue.Count(), estimate.SecondsLeft);
+}
+
+void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report)
+{
+    ++m_ended;
+    m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
+    m_report.FileEnded(EndOf(outcome), source, ReasonOf(outcome, report));
+}
+
+void TTerminalRun::RunEnded()
+{
+    m_report.Summary(m_clock.isValid() ? m_clock.elapsed() : 0);
+    emit Finished(m_report.ExitStatus());
+}
+
+int RunInTerminal(int &argc, char **argv, const TCommandLine &command)
+{
+    QCoreApplication app(argc, argv);
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    TSettings settings(ChooseConfigFile(programFolder));
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
+        return 1;
+    QSocketNotifier signalled(g_signalPipe[0], QSocketNotifier::Read);
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    TTerminalRun run(command, programFolder, settings);
+    QObject::connect(&signalled, &QSocketNotifier::activated, &run, [&run] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(g_signalPipe[0], &byte, 1);
+        run.Stop();
+    });
+    QObject::connect(&run, &TTerminalRun::Finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&run, &TTerminalRun::Start, Qt::QueuedConnection);
+    return app.exec();
+}

@@ -1,0 +1,109 @@
+#include "support/AudioClips.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The program run from a terminal with no display: a small tree of videos,
+// the outputs it leaves, the lines it prints and its exit status.
+class TestTerminalRun : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    struct TResult
+    {
+        int status = -1;
+        QString printed;
+    };
+
+    QString path(const QString &relative) const { return m_dir.filePath(relative); }
+
+    TResult tolvane(const QStringList &arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert("XDG_CONFIG_HOME", path("config"));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(QStringLiteral(TOLVANE_PROGRAM_DIR "/tolvane"), arguments);
+        // A bound for a hung program only.
+        if (!process.waitForFinished(120000))
+            return {};
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QStringList outputs() const
+    {
+        QStringList found;
+        QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << QDir(path("out")).relativeFilePath(it.next());
+        found.sort();
+        return found;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!haveFfmpegTools())
+            QSKIP("ffmpeg is needed to make the clips");
+        QDir(m_dir.path()).mkpath("src/a/b");
+        QDir(m_dir.path()).mkpath("bad");
+        makeClip(path("src/one.mp4"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
+        makeClip(path("src/a/b/two.mkv"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "flac"});
+        writeFile(path("bad/broken.avi"), "not a video");
+    }
+
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines"); // each must be printed
+        QTest::addColumn<QStringList>("outputs");
+        const QStringList tree{"a/b/two.wav", "one.wav"};
+        QTest::newRow("a tree, folders kept, one file failing")
+            << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src", "bad/broken.avi"} << 1
+            << QStringList{"done: " + path("src/one.mp4"), "done: " + path("src/a/b/two.mkv"),
+                           "failed: " + path("bad/broken.avi"), "2 of 3 files converted, 1 failed, in "}
+            << tree;
+        QTest::newRow("again: up to date, skipped without a question")
+            << QStringList{"--convert", "-fwav", "--output=out", "--keep-folders", "--skip-up-to-date", "src"} << 0
+            << QStringList{"skipped: " + path("src/one.mp4") + " (the output is up to date)",
+                           "0 of 2 files converted, 2 skipped, in "}
+            << tree;
+        QTest::newRow("existing outputs skipped by default, nothing asked")
+            << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src"} << 0
+            << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << tree;
+        QTest::newRow("renamed beside them, flat")
+            << QStringList{"--convert", "-f", "wav", "-o", "out", "--existing", "rename", "-q", "src/one.mp4"} << 0
+            << QStringList{"1 of 1 files converted, in "} << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+        QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
+                                   << QStringList{"tolvane: --format takes"}
+                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+    }
+
+    // Rows build on each other's outputs, in order.
+    void runs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, outputs);
+        const TResult result = tolvane(arguments);
+        for (const QString &line : lines)
+            QVERIFY2(result.printed.contains(line), qPrintable(result.printed));
+        QCOMPARE(result.status, status);
+        QCOMPARE(this->outputs(), outputs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTerminalRun)
+#include "tst_terminalrun.moc"
