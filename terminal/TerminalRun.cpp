@@ -6,6 +6,7 @@
 #include "conversion/EncoderCommand.h"
 #include "conversion/FileQueueRules.h"
 #include "conversion/OutputNames.h"
+#include "conversion/SourcePaths.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -117,30 +118,34 @@ void TTerminalRun::Stop()
 
 void TTerminalRun::QueuePath(const QString &path)
 {
-    const QFileInfo info(path);
-    if (info.isDir()) {
+    const QByteArray native = NativePathOf(path);
+    if (IsFolder(native)) {
         TFolderSearch search;
-        search.addEntry = [this, &path](const QString &found) {
-            if (!IsAcceptedVideoPath(found))
-                return;
-            m_queue.Append(found);
-            m_queue.SetRoot(m_queue.Count() - 1, path);
-            SetChosenTrack(m_queue.Count() - 1);
+        search.addEntry = [this, &path](const QByteArray &found) {
+            if (IsListedMediaPath(ReadablePath(found)))
+                QueueFile(found, path);
         };
         search.keepGoing = [] { return true; };
         search.Run(path, true, QString());
         return;
     }
-    if (!info.isFile()) {
-        m_report.FileEnded(TTerminalReport::TEnd::Failed, path, QStringLiteral("not found"));
+    // A file named by itself is taken whatever its extension: the encoder
+    // says so if it holds no sound.
+    if (!IsRegularFile(native)) {
+        m_report.FileEnded(TTerminalReport::TEnd::Failed, path, QStringLiteral("not a file"));
         return;
     }
-    m_queue.Append(path);
-    SetChosenTrack(m_queue.Count() - 1);
+    QueueFile(native, QString());
 }
 
-void TTerminalRun::SetChosenTrack(int row)
+void TTerminalRun::QueueFile(const QByteArray &native, const QString &root)
 {
+    const QString source = m_links.SourceFor(native);
+    if (m_queue.Holds(source))
+        return;
+    m_queue.Append(source, m_links.ShownPathOf(source));
+    const int row = m_queue.Count() - 1;
+    m_queue.SetRoot(row, root);
     if (m_command.Convert.AudioTrack)
         m_queue.SetAudioTrack(row, *m_command.Convert.AudioTrack, QString());
 }
@@ -179,7 +184,9 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
 {
     ++m_ended;
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
-    m_report.FileEnded(EndOf(outcome), source, ReasonOf(outcome, report));
+    // A stand-in link is named by the file it stands for.
+    const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
+    m_report.FileEnded(EndOf(outcome), known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report));
 }
 
 void TTerminalRun::RunEnded()

@@ -5,6 +5,7 @@
 #include "conversion/FileReport.h"
 #include "conversion/MediaProbe.h"
 #include "conversion/RunEstimate.h"
+#include "conversion/SourcePaths.h"
 #include "terminal/CommandLine.h"
 #include "terminal/TerminalReport.h"
 
@@ -35,7 +36,7 @@ signals:
 
 private:
     void QueuePath(const QString &path);
-    void SetChosenTrack(int row);
+    void QueueFile(const QByteArray &native, const QString &root);
     TRunSettings RunSettingsNow() const;
     void ShowProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
@@ -44,6 +45,7 @@ private:
     TCommandLine m_command;
     QString m_programFolder;
     const TSettings &m_settings;
+    TSourceLinks m_links;
     TFileQueue m_queue;
     TMediaProbe m_probe;
     TConversionRun m_run;
