@@ -182,8 +182,9 @@ check 0 "quit during an MP3 conversion" stop_by_quit
 check 0 "SIGTERM during a WAV conversion" stop_by_term
 check 0 "start offset on far-off timestamps" late_start
 for fmt in wav mp3; do
-  check 0 "start offset near the limit, mkv to $fmt" late_limit limit.mkv 1.9 "$fmt"
-  check 0 "start offset at the limit, ts to $fmt" late_limit limit.ts 9223372036854 "$fmt"
+  # Past the end: an output without audio is a failure.
+  check 1 "start offset past the end near the limit, mkv to $fmt" late_limit limit.mkv 1.9 "$fmt"
+  check 1 "start offset at the limit, ts to $fmt" late_limit limit.ts 9223372036854 "$fmt"
   check 0 "absurd last granule with a start offset to $fmt" late_limit granule.ogg 0.5 "$fmt"
 done
 check 1 "unknown option" bad_option
