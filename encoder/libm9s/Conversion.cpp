@@ -2,6 +2,7 @@
 
 #include "ConversionSteps.h"
 #include "EncoderError.h"
+#include "LoudnessPass.h"
 #include "Messages.h"
 #include "StopControl.h"
 #include "Tags.h"
@@ -12,6 +13,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace {
@@ -49,11 +51,14 @@ void Conversion::Run()
     EnableLibraryLog();
     OpenOutput();
     try {
-        if (opened_) {
+        if (opened_)
+            Measure();
+        if (opened_ && !stopped_) {
             SeekToStart();
             Transcode();
         }
         stopped_ = stopped_ || StopControl::Requested();
+        ReportLoudness();
         Finish();
     } catch (...) {
         // A failure after the first audio (a stream that changes into
@@ -168,6 +173,59 @@ void Conversion::SeekToStart()
         avcodec_flush_buffers(input_.Decoder());
 }
 
+// The first of two passes: measures the audio as the output will get it
+// (rate and channels) and sets up the gain or the tags.
+void Conversion::Measure()
+{
+    if (!options_.loudnessLufs && !options_.replayGain)
+        return;
+    if (options_.replayGain && !CarriesReplayGain(options_.format)) {
+        WriteLine(std::string("No ReplayGain tags: ") + FormatDisplayName(options_.format) + " files "
+                  + (options_.format == OutputFormat::M4a ? "get no iTunes freeform tags from FFmpeg's MP4 muxer"
+                                                          : "cannot carry them"));
+        return;
+    }
+    RequireRereadableInput(options_);
+    measure_ = MeasureLoudness(options_, MeasureFormat{&output_->Layout(), output_->SampleRate()});
+    if (!measure_) {
+        stopped_ = true; // stopped while measuring: nothing converted yet, an empty file
+        return;
+    }
+    if (options_.replayGain) {
+        for (const auto &[key, value] : ReplayGainTags(*measure_, options_.format == OutputFormat::Opus))
+            output_->SetTag(key, value);
+    } else {
+        PlanLeveller();
+    }
+}
+
+void Conversion::PlanLeveller()
+{
+    plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
+    // Less than a hundredth of a dB is no change worth a pass over the samples.
+    if (!plan_.refusal.empty() || (!plan_.limit && std::abs(plan_.gainDb) < 0.01))
+        return;
+    const std::optional<double> ceiling = plan_.limit ? std::optional(options_.truePeakDb) : std::nullopt;
+    leveller_ = std::make_unique<Leveller>(plan_.gainDb, ceiling, output_->Layout().nb_channels, output_->SampleRate(),
+                                           output_->SampleFormat());
+    resampler_ = std::make_unique<Resampler>(output_->Layout(), AV_SAMPLE_FMT_FLTP, output_->SampleRate());
+}
+
+void Conversion::ReportLoudness()
+{
+    // Nothing decodable: the failure says so.
+    if (!measure_ || measure_->samples == 0)
+        return;
+    if (options_.loudnessLufs) {
+        const bool limited = leveller_ && leveller_->Limited();
+        WriteLine(DescribeLevel(*measure_, plan_, *options_.loudnessLufs, options_.truePeakDb, limited));
+        return;
+    }
+    const TagList tags = ReplayGainTags(*measure_, options_.format == OutputFormat::Opus);
+    WriteLine(tags.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
+                           : DescribeMeasure(*measure_) + "; " + DescribeTags(tags));
+}
+
 void Conversion::Finish()
 {
     // Nothing decodable in the whole input is a failure, and the output
@@ -185,7 +243,10 @@ void Conversion::ReportProgress(bool final)
     if (!final && now - lastReport_ < kReportInterval)
         return;
     lastReport_ = now;
-    WriteTimeMarker(FormatSeconds(output_->SamplesWritten(), output_->SampleRate()));
+    int64_t done = output_->SamplesWritten();
+    if (measure_)
+        done = SecondPassProgress(measure_->samples, done);
+    WriteTimeMarker(FormatSeconds(done, output_->SampleRate()));
 }
 
 void RunConversion(const EncoderOptions &options) { Conversion(options).Run(); }

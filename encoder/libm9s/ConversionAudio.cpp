@@ -74,8 +74,33 @@ int Conversion::SamplesToSkip(const AVFrame &frame)
 void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)
 {
     const int capacity = std::max(1, resampler_->MaxOutput(samples));
+    if (leveller_) {
+        LevelConverted(capacity, planes, samples);
+        return;
+    }
     uint8_t **out = ReserveConverted(capacity);
     CommitConverted(resampler_->Convert(out, capacity, planes, samples));
+}
+
+// Resamples into the leveller's floats and hands on what it lets out.
+int Conversion::LevelConverted(int capacity, const uint8_t *const *in, int samples)
+{
+    const int got = resampler_->Convert(leveller_->Input(capacity), capacity, in, samples);
+    if (got > 0)
+        CommitConverted(leveller_->Process(got, ReserveConverted(got)));
+    return got;
+}
+
+// The samples the limiter's look-ahead still holds, at the very end.
+void Conversion::FlushLeveller()
+{
+    if (!leveller_)
+        return;
+    for (int left = leveller_->Delay(); left > 0 && !ConvertedEnough();) {
+        const int n = std::min(left, kSliceSamples);
+        CommitConverted(leveller_->Flush(n, ReserveConverted(n)));
+        left -= n;
+    }
 }
 
 void Conversion::DrainResampler()
@@ -84,6 +109,11 @@ void Conversion::DrainResampler()
         return;
     for (int round = 0; round < 16 && !ConvertedEnough(); ++round) {
         const int capacity = std::max(1, resampler_->MaxOutput(0));
+        if (leveller_) {
+            if (LevelConverted(capacity, nullptr, 0) <= 0)
+                break;
+            continue;
+        }
         uint8_t **out = ReserveConverted(capacity);
         const int got = resampler_->Convert(out, capacity, nullptr, 0);
         if (got <= 0)

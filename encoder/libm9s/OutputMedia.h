@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class OutputFile;
 
@@ -19,6 +20,10 @@ struct OutputSettings {
     int bitrateKbits = 128;
     bool deepSamples = false; // FLAC: the source has more than 16 bits, keep 24
 };
+
+// MP3 (ID3v2 TXXX frames), FLAC, Opus and Ogg Vorbis (comments) carry
+// ReplayGain tags; WAV does not, nor M4A as FFmpeg's muxer writes it.
+bool CarriesReplayGain(OutputFormat format);
 
 // The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,
 // given that the accepted ones form one range within 1 to 100000; wanted
@@ -39,6 +44,8 @@ public:
     int SampleRate() const { return encoder_->sample_rate; }
 
     void Attach(OutputFile *file) { file_ = file; }
+    // A tag more for the file; only before Start().
+    void SetTag(const std::string &key, const std::string &value);
 
     // Room for n samples in SampleFormat(), one pointer per plane; valid
     // until the next Commit().
