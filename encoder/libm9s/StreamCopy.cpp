@@ -2,6 +2,7 @@
 
 #include "EncoderError.h"
 #include "InputMedia.h"
+#include "LoudnessPass.h"
 #include "Messages.h"
 #include "OutputFile.h"
 #include "StopControl.h"
@@ -48,6 +49,7 @@ public:
     void Run();
 
 private:
+    bool Measure(const CopyContainer &container);
     void OpenOutput();
     void SeekToStart();
     void CopyPackets();
@@ -71,6 +73,8 @@ private:
     int64_t lastDts_ = INT64_MIN;
     int64_t reachedTs_ = 0; // end of the last packet written, output time base
     int64_t packets_ = 0;
+    std::optional<LoudnessMeasure> measure_; // -replaygain: the first pass
+    TagList gainTags_;
     Clock::time_point lastReport_ = Clock::now();
 };
 
@@ -98,6 +102,8 @@ void StreamCopy::Run()
         WriteDurationMarker(FormatClock(us));
     }
     EnableLibraryLog();
+    if (options_.replayGain && !Measure(container))
+        return; // stopped while measuring: nothing copied, the output as it was
     OpenOutput();
     try {
         SeekToStart();
@@ -107,6 +113,26 @@ void StreamCopy::Run()
         FinishPartial();
         throw;
     }
+}
+
+// -replaygain: the copy is decoded once to measure it; the packets then
+// go out unchanged, with tags that tell players the gain.
+bool StreamCopy::Measure(const CopyContainer &container)
+{
+    const std::string muxer = container.muxer;
+    if (muxer != "mp3" && muxer != "flac" && muxer != "ogg" && muxer != "opus" && muxer != "matroska") {
+        WriteLine("No ReplayGain tags: FFmpeg writes none into ." + container.extensions.front() + " files");
+        return true;
+    }
+    RequireRereadableInput(options_);
+    measure_ = MeasureLoudness(options_, MeasureFormat{});
+    if (!measure_)
+        return false;
+    gainTags_ = ReplayGainTags(*measure_, input_.Audio()->codecpar->codec_id == AV_CODEC_ID_OPUS);
+    if (measure_->samples > 0)
+        WriteLine(gainTags_.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
+                                    : DescribeMeasure(*measure_) + "; " + DescribeTags(gainTags_));
+    return true;
 }
 
 void StreamCopy::OpenOutput()
@@ -124,6 +150,8 @@ void StreamCopy::OpenOutput()
     if (const AVDictionaryEntry *language = av_dict_get(audio->metadata, "language", nullptr, 0))
         av_dict_set(&out_->metadata, "language", language->value, 0);
     CopyTags(input_.Format()->metadata, audio->metadata, &context->metadata);
+    for (const auto &[key, value] : gainTags_)
+        av_dict_set(&context->metadata, key.c_str(), value.c_str(), 0);
 
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
@@ -258,7 +286,10 @@ void StreamCopy::ReportProgress(bool final)
     if (!final && now - lastReport_ < kReportInterval)
         return;
     lastReport_ = now;
-    WriteTimeMarker(FormatSeconds(std::max<int64_t>(reachedTs_, 0), 1000));
+    int64_t reachedMs = std::max<int64_t>(reachedTs_, 0);
+    if (measure_ && measure_->sampleRate > 0)
+        reachedMs = SecondPassProgress(av_rescale(measure_->samples, 1000, measure_->sampleRate), reachedMs);
+    WriteTimeMarker(FormatSeconds(reachedMs, 1000));
 }
 
 } // namespace
