@@ -186,11 +186,14 @@ void Conversion::Measure()
         return;
     }
     RequireRereadableInput(options_);
-    measure_ = MeasureLoudness(options_, MeasureFormat{&output_->Layout(), output_->SampleRate()});
-    if (!measure_) {
-        stopped_ = true; // stopped while measuring: nothing converted yet, an empty file
+    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{&output_->Layout(), output_->SampleRate()});
+    // Kept also after a stop: the progress reported goes on from there.
+    measure_ = pass.measure;
+    if (pass.stopped) {
+        stopped_ = true; // nothing converted yet: an empty file
         return;
     }
+    measuredAll_ = true;
     if (options_.replayGain) {
         for (const auto &[key, value] : ReplayGainTags(*measure_, options_.format == OutputFormat::Opus))
             output_->SetTag(key, value);
@@ -214,7 +217,7 @@ void Conversion::PlanLeveller()
 void Conversion::ReportLoudness()
 {
     // Nothing decodable: the failure says so.
-    if (!measure_ || measure_->samples == 0)
+    if (!measuredAll_ || measure_->samples == 0)
         return;
     if (options_.loudnessLufs) {
         const bool limited = leveller_ && leveller_->Limited();

@@ -67,6 +67,7 @@ private:
     // -loudness and -replaygain: what the measuring pass found, and the
     // gain (and limiter) between the resampler and the output.
     std::optional<LoudnessMeasure> measure_;
+    bool measuredAll_ = false;
     LevelPlan plan_;
     std::unique_ptr<Leveller> leveller_;
 

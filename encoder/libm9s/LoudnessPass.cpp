@@ -28,7 +28,7 @@ constexpr int kSliceSamples = 16384;
 class Measurement {
 public:
     Measurement(const EncoderOptions &options, MeasureFormat format) : options_(options), format_(format) {}
-    std::optional<LoudnessMeasure> Run();
+    MeasuredPass Run();
 
 private:
     void SeekToStart();
@@ -55,20 +55,18 @@ private:
     Clock::time_point lastReport_ = Clock::now();
 };
 
-std::optional<LoudnessMeasure> Measurement::Run()
+MeasuredPass Measurement::Run()
 {
     if (!input_.Open(options_.inputPath))
-        return std::nullopt;
+        return MeasuredPass{{}, true};
     input_.SelectAudio(options_.audioTrack);
     input_.OpenDecoder();
     SeekToStart();
     Decode();
-    if (StopControl::Requested())
-        return std::nullopt;
-    ReportProgress(true);
-    if (!meter_)
-        return LoudnessMeasure{};
-    return meter_->Result();
+    MeasuredPass pass{meter_ ? meter_->Result() : LoudnessMeasure{}, StopControl::Requested()};
+    if (!pass.stopped)
+        ReportProgress(true);
+    return pass;
 }
 
 void Measurement::SeekToStart()
@@ -200,7 +198,7 @@ void Measurement::ReportProgress(bool final)
 
 } // namespace
 
-std::optional<LoudnessMeasure> MeasureLoudness(const EncoderOptions &options, MeasureFormat format)
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format)
 {
     return Measurement(options, format).Run();
 }

@@ -7,17 +7,19 @@
 #include "Loudness.h"
 #include "Options.h"
 
-#include <optional>
-
 struct MeasureFormat {
     const AVChannelLayout *layout = nullptr; // nullptr: the source's own layout and rate
     int sampleRate = 0;
 };
 
+struct MeasuredPass {
+    LoudnessMeasure measure;
+    bool stopped = false; // a stop request cut the pass short: measure holds how far it got
+};
+
 // Progress markers cover the first half of the time scale (the second pass
-// reports the other half). Empty when a stop request cut the pass short;
-// throws EncoderError as a conversion does.
-std::optional<LoudnessMeasure> MeasureLoudness(const EncoderOptions &options, MeasureFormat format);
+// reports the other half). Throws EncoderError as a conversion does.
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format);
 
 // The input can be opened a second time and gives the same again (a
 // regular file, not a pipe); throws EncoderError naming the option if not.

@@ -125,9 +125,10 @@ bool StreamCopy::Measure(const CopyContainer &container)
         return true;
     }
     RequireRereadableInput(options_);
-    measure_ = MeasureLoudness(options_, MeasureFormat{});
-    if (!measure_)
+    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{});
+    if (pass.stopped)
         return false;
+    measure_ = pass.measure;
     gainTags_ = ReplayGainTags(*measure_, input_.Audio()->codecpar->codec_id == AV_CODEC_ID_OPUS);
     if (measure_->samples > 0)
         WriteLine(gainTags_.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
