@@ -3,11 +3,15 @@
 # the same settings (MP3, M4A, Opus and Ogg Vorbis at 128 kbit/s, FLAC and
 # WAV; 44100 Hz stereo, Opus 48000 Hz) and for the audio copied as it is.
 # Prints the hyperfine medians and the ratio libm9s / ffmpeg for each.
+# "loudness": the MP3 brought to -16 LUFS in two passes, against our own
+# one-pass MP3 and against ffmpeg's two-pass loudnorm (measure, then apply
+# the measured values in linear mode) on the same file.
 #
 #   benchmarks/encoder_vs_ffmpeg.sh [--runs N] [--minutes M] [--only NAME,...]
 #
 # The clip (H.264 video, 48 kHz stereo AAC) is made once and kept in
-# build/benchmarks/. Targets: WAV ratio <= 0.95, every other one <= 1.00.
+# build/benchmarks/. Targets: WAV ratio <= 0.95, every other one <= 1.00;
+# loudness: <= 1.50 of our one pass, <= 1.00 of ffmpeg's loudnorm.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,7 +20,7 @@ LIBM9S="${LIBM9S:-$BUILD/libm9s}"
 DATA="${TOLVANE_BENCH_DIR:-$BUILD/benchmarks}"
 RUNS=5
 MINUTES=20
-ONLY=copy,mp3,wav,flac,m4a,opus,ogg
+ONLY=copy,mp3,wav,flac,m4a,opus,ogg,loudness
 
 while (($#)); do
   case "$1" in
@@ -64,6 +68,24 @@ run_pair m4a "-f m4a -vn -ab 128 -ar 44100 -ac 2" "-vn -c:a aac -b:a 128k -ar 44
 run_pair opus "-f opus -vn -ab 128 -ar 48000 -ac 2" "-vn -c:a libopus -b:a 128k -ar 48000 -ac 2" opus
 run_pair ogg "-f ogg -vn -ab 128 -ar 44100 -ac 2" "-vn -c:a libvorbis -b:a 128k -ar 44100 -ac 2" ogg
 
+# ffmpeg's two passes: loudnorm measures, then applies what it measured.
+cat >"$WORK/loudnorm.sh" <<'SH'
+set -e
+clip="$1" out="$2" target="I=-16:TP=-1:LRA=11"
+m=$(ffmpeg -nostdin -hide_banner -y -i "$clip" -vn -af "loudnorm=$target:print_format=json" -f null - 2>&1 |
+  python3 -c 'import sys, json; t = sys.stdin.read(); j = json.loads(t[t.rindex("{"):]);
+print("measured_I=%s:measured_TP=%s:measured_LRA=%s:measured_thresh=%s:offset=%s" % (j["input_i"], j["input_tp"], j["input_lra"], j["input_thresh"], j["target_offset"]))')
+ffmpeg -nostdin -hide_banner -loglevel error -y -i "$clip" -vn -af "loudnorm=$target:$m:linear=true" \
+  -ar 44100 -ac 2 -c:a libmp3lame -b:a 128k "$out"
+SH
+if [[ ",$ONLY," == *",loudness,"* ]]; then
+  hyperfine --style basic --runs "$RUNS" --warmup 1 --export-json "$WORK/loudness.json" \
+    -n "libm9s mp3, one pass" "'$LIBM9S' -i '$CLIP' -y -f mp3 -vn -ab 128 -ar 44100 -ac 2 '$WORK/ours.mp3' </dev/null" \
+    -n "libm9s mp3 at -16 LUFS, two passes" \
+    "'$LIBM9S' -i '$CLIP' -y -f mp3 -vn -ab 128 -ar 44100 -ac 2 -loudness -16 '$WORK/ours.mp3' </dev/null" \
+    -n "ffmpeg loudnorm, two passes" "bash '$WORK/loudnorm.sh' '$CLIP' '$WORK/theirs.mp3'"
+fi
+
 python3 - "$WORK" <<'PY'
 import json, sys, os
 print()
@@ -79,5 +101,11 @@ for name in ("copy", "mp3", "wav", "flac", "m4a", "opus", "ogg"):
     ratio = ours / theirs
     ok = ok and ratio <= target
     print("%-6s %13.3fs %13.3fs %8.3f %8.2f%s" % (name, ours, theirs, ratio, target, "" if ratio <= target else "  (above target)"))
+path = os.path.join(sys.argv[1], "loudness.json")
+if os.path.exists(path):
+    one, two, loudnorm = (r["median"] for r in json.load(open(path))["results"])
+    for label, ratio, target in (("two passes / one", two / one, 1.50), ("ours / loudnorm", two / loudnorm, 1.00)):
+        ok = ok and ratio <= target
+        print("%-16s %8.3f %8.2f%s" % (label, ratio, target, "" if ratio <= target else "  (above target)"))
 sys.exit(0 if ok else 3)
 PY
