@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,7 @@ enum class TTarget {
     OpenDialogFilter, // the next filter description of the open-file dialog
     ShortCaption,     // a button's own caption; a missing key gives its action's
     FormatItem,       // the item of the other-formats drop-down numbered at the key's end
+    LoudnessItem,     // the item of the settings' loudness drop-down numbered at the key's end
 };
 
 struct TLanguageKey
@@ -189,6 +191,13 @@ std::vector<TLanguageKey> LanguageKeys()
     withFallback(TTarget::Control, setting, "LabelSecond", "seconds");
     control(setting, "labelParallelFiles");
     withFallback(TTarget::Control, setting, "labelPreferredLanguage", "Preferred audio language:");
+    withFallback(TTarget::Control, setting, "labelLoudness", "Loudness:");
+    const char *const loudnessItems[] = {"Off", "-23 LUFS (broadcast)", "-16 LUFS (podcasts)", "-14 LUFS (streaming)",
+                                         "ReplayGain tags only"};
+    for (int i = 0; i < int(std::size(loudnessItems)); ++i) {
+        const QByteArray name = "comboLoudness" + QByteArray::number(i);
+        withFallback(TTarget::LoudnessItem, setting, name.constData(), loudnessItems[i]);
+    }
     control(setting, "ButtonOK");
     control(setting, "ButtonCancel");
     return keys;
@@ -361,6 +370,10 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         case TTarget::FormatItem:
             ui->comboBoxFormatOther->setItemText(entry.key.right(1).toInt(), text);
             break;
+        case TTarget::LoudnessItem:
+            if (auto *loudness = qobject_cast<QComboBox *>(FindNamed(window, QStringLiteral("comboLoudness"))))
+                loudness->setItemText(entry.key.right(1).toInt(), text);
+            break;
         }
     }
     // A chosen track's tool tip is worded with the menu's title.
@@ -419,8 +432,8 @@ void TfrmMain::ApplyJapaneseCharset()
         {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
         {frmSetting,
-         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
-          "ButtonOK", "ButtonCancel"}},
+         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "labelLoudness",
+          "comboLoudness", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

@@ -24,9 +24,12 @@ int TfrmMain::ChannelCount() const { return ui->radioButtonChannelMono->isChecke
 
 TOutputOptions TfrmMain::CurrentOptions() const
 {
-    return {GetOutputExt(), BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
-            SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()), ChannelCount(),
-            ReadPreferredAudioLanguage(frmCommon->ConfigFile)};
+    return {GetOutputExt(),
+            BitrateOfIndex(ui->comboBoxAudioBitrate->currentIndex()),
+            SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()),
+            ChannelCount(),
+            ReadPreferredAudioLanguage(frmCommon->ConfigFile),
+            ReadLoudness(frmCommon->ConfigFile)};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)

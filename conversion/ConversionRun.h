@@ -24,6 +24,7 @@ struct TOutputOptions
     int SampleRate = 44100;
     int Channels = 2;
     QString PreferredLanguage; // the track Automatic takes when a file has it
+    QString Loudness;          // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain"
 };
 
 // What the run asks of whoever owns it (the main window, or a test). The run

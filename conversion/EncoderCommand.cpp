@@ -52,7 +52,7 @@ bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack)
+                                    int channels, int audioTrack, const QString &loudness)
 {
     const bool copy = extension == QLatin1String("copy");
     ffmpeg.Overwrite = true; // the placeholder is always there to be replaced
@@ -67,6 +67,9 @@ TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolde
     ffmpeg.AudioChannels = copy ? QString() : QString::number(channels);
     ffmpeg.AudioCodec = copy ? QStringLiteral("copy") : QString();
     ffmpeg.Map = audioTrack >= 0 ? QStringLiteral("0:a:%1").arg(audioTrack) : QString();
+    const bool levelled = loudness.startsWith(QLatin1Char('-'));
+    ffmpeg.Loudness = levelled && !copy ? loudness : QString();
+    ffmpeg.ReplayGain = loudness == QLatin1String("replaygain");
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

@@ -35,9 +35,11 @@ bool FormatUsesRateAndChannels(const QString &format);
 // Fills ffmpeg with the options for converting source into target (full
 // paths) and returns the command for the encoder in programFolder. extension
 // is the format ("copy" takes the audio as it is, with no rate, bit rate or
-// channels); audioTrack >= 0 asks for that audio track (-map 0:a:N). Only the
+// channels); audioTrack >= 0 asks for that audio track (-map 0:a:N);
+// loudness is the [setting] loudness choice (a copy only takes "replaygain",
+// its audio cannot change). Only the
 // options of a conversion are set; every other one is left as it is. The
 // encoder's existence is not checked: a missing one fails when it is started.
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack = -1);
+                                    int channels, int audioTrack = -1, const QString &loudness = QString());

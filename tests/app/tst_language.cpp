@@ -112,7 +112,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
             {"frmSetting",
              {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles",
-              "labelPreferredLanguage", "ButtonOK", "ButtonCancel"}},
+              "labelPreferredLanguage", "labelLoudness", "comboLoudness0", "comboLoudness1", "comboLoudness2",
+              "comboLoudness3", "comboLoudness4", "ButtonOK", "ButtonCancel"}},
         };
     }();
     return keys;
@@ -143,7 +144,13 @@ const QMap<QString, QString> &Fallbacks()
         {"frmMain.popMenuAudioTrack", "Audio track"},
         {"frmMain.popMenuAudioTrackAutomatic", "Automatic"},
         {"frmMain.msgNoAudioTracks", "No audio tracks found"},
-        {"frmSetting.labelPreferredLanguage", "Preferred audio language:"}};
+        {"frmSetting.labelPreferredLanguage", "Preferred audio language:"},
+        {"frmSetting.labelLoudness", "Loudness:"},
+        {"frmSetting.comboLoudness0", "Off"},
+        {"frmSetting.comboLoudness1", "-23 LUFS (broadcast)"},
+        {"frmSetting.comboLoudness2", "-16 LUFS (podcasts)"},
+        {"frmSetting.comboLoudness3", "-14 LUFS (streaming)"},
+        {"frmSetting.comboLoudness4", "ReplayGain tags only"}};
     return fallbacks;
 }
 
@@ -364,8 +371,9 @@ private slots:
             << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd",
                            "OpenDialog.caption", "OpenDialog.filterAVI"};
         QTest::newRow("no format item, track texts or language label") << QStringList{
-            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
-            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage"};
+            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack",         "frmMain.popMenuAudioTrackAutomatic",
+            "frmMain.msgNoAudioTracks",     "frmSetting.labelPreferredLanguage", "frmSetting.labelLoudness",
+            "frmSetting.comboLoudness4"};
     }
 
     void everyCaptionComesFromItsKey()
@@ -386,7 +394,8 @@ private slots:
                     section == "App" || section == "Places" || section == "OpenDialog"
                     || StoredMarkers().contains(marker) || RunTextOf(marker) || marker == "frmMain.comboBoxAudioBitrate"
                     || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
-                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks";
+                    || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks"
+                    || marker.startsWith("frmSetting.comboLoudness");
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
@@ -398,6 +407,9 @@ private slots:
         auto *formats = FindControl<QComboBox>(frmMain, "comboBoxFormatOther");
         for (int i = 0; i < formats->count(); ++i)
             QCOMPARE(formats->itemText(i), Given("frmMain", QStringLiteral("comboBoxFormatOther%1").arg(i), leftOut));
+        auto *loudness = FindControl<QComboBox>(frmSetting, "comboLoudness");
+        for (int i = 0; i < loudness->count(); ++i)
+            QCOMPARE(loudness->itemText(i), Given("frmSetting", QStringLiteral("comboLoudness%1").arg(i), leftOut));
         QCOMPARE(frmMain->msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
         QCOMPARE(frmMain->OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
         QStringList filters;
@@ -445,6 +457,7 @@ private slots:
                                           {"frmMain/radioButtonFormatMP3", "MP3"},
                                           {"frmSetting/LabelSecond", "seconds"},
                                           {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
+                                          {"frmSetting/labelLoudness", "Loudness:"},
                                           {"frmMain/popMenuAudioTrack", "Audio track"},
                                           {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
                                           {"frmSearchProgress/labelFoundCount", "0"}};
@@ -631,8 +644,8 @@ private slots:
             {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {frmSetting,
-             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
-              "ButtonOK", "ButtonCancel"}},
+             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "labelLoudness",
+              "comboLoudness", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
         };
         for (const auto &[window, names] : switched)
