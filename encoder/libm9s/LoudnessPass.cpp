@@ -1,6 +1,7 @@
 #include "LoudnessPass.h"
 
 #include "EncoderError.h"
+#include "FrameQueue.h"
 #include "InputMedia.h"
 #include "Messages.h"
 #include "Resampler.h"
@@ -12,11 +13,14 @@ extern "C" {
 #include <libavutil/common.h>
 }
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,6 +28,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kReportInterval = std::chrono::milliseconds(250);
 constexpr int kSliceSamples = 16384;
+constexpr size_t kQueueFrames = 64;
+constexpr int64_t kQueueSamples = 1 << 17;
 
 class Measurement {
 public:
@@ -32,26 +38,30 @@ public:
 
 private:
     void SeekToStart();
+    void Measure();
     void Decode();
     void HandleFrame(AVFrame &frame);
     int SamplesToSkip(const AVFrame &frame);
     void Setup(const AVFrame &frame);
     void Convert(const uint8_t *const *in, int samples);
     void ReportProgress(bool final);
-    bool Enough() const { return limit_ && meter_ && measured_ >= *limit_; }
+    bool Enough() const { return abandoned_ || (limit_ && resampler_ && converted_ >= *limit_); }
 
     const EncoderOptions &options_;
     MeasureFormat format_;
     InputMedia input_;
-    std::unique_ptr<Resampler> resampler_;
-    std::unique_ptr<LoudnessMeter> meter_;
-    int channels_ = 0;
-    int rate_ = 0;
-    std::vector<float> buffer_;
+    // Decoding and resampling run on a thread of their own and hand over
+    // interleaved floats; this one measures, which costs about as much.
+    FrameQueue queue_{kQueueFrames, kQueueSamples};
+    std::unique_ptr<Resampler> resampler_; // reading thread
     std::vector<const uint8_t *> planes_;
     std::optional<int64_t> limit_;
-    int64_t measured_ = 0;
+    int64_t converted_ = 0;
     int64_t nextInputSample_ = 0;
+    bool abandoned_ = false;
+    std::unique_ptr<LoudnessMeter> meter_; // measuring thread
+    int rate_ = 0;
+    int64_t measured_ = 0;
     Clock::time_point lastReport_ = Clock::now();
 };
 
@@ -62,7 +72,7 @@ MeasuredPass Measurement::Run()
     input_.SelectAudio(options_.audioTrack);
     input_.OpenDecoder();
     SeekToStart();
-    Decode();
+    Measure();
     MeasuredPass pass{meter_ ? meter_->Result() : LoudnessMeasure{}, StopControl::Requested()};
     if (!pass.stopped)
         ReportProgress(true);
@@ -80,6 +90,40 @@ void Measurement::SeekToStart()
         avcodec_flush_buffers(input_.Decoder());
 }
 
+void Measurement::Measure()
+{
+    std::thread reader([&] {
+        try {
+            Decode();
+            queue_.Finish();
+        } catch (...) {
+            queue_.Finish(std::current_exception());
+        }
+    });
+    StopControl::SetReadingThread(reader.native_handle());
+    auto join = [&] {
+        queue_.WaitFinished();
+        StopControl::SetReadingThread(pthread_self());
+        reader.join();
+    };
+    try {
+        while (FramePtr frame = queue_.Pop()) {
+            if (!meter_) {
+                meter_ = std::make_unique<LoudnessMeter>(frame->ch_layout, frame->sample_rate);
+                rate_ = frame->sample_rate;
+            }
+            meter_->Add(reinterpret_cast<const float *>(frame->data[0]), frame->nb_samples);
+            measured_ += frame->nb_samples;
+            ReportProgress(false);
+        }
+    } catch (...) {
+        queue_.Cancel();
+        join();
+        throw;
+    }
+    join();
+}
+
 void Measurement::Decode()
 {
     AVCodecContext *decoder = input_.Decoder();
@@ -90,7 +134,6 @@ void Measurement::Decode()
         while (!Enough() && avcodec_receive_frame(decoder, frame.get()) >= 0) {
             HandleFrame(*frame);
             av_frame_unref(frame.get());
-            ReportProgress(false);
         }
     };
     while (!Enough() && input_.ReadPacket(packet.get())) {
@@ -101,9 +144,9 @@ void Measurement::Decode()
     if (!Enough() && avcodec_send_packet(decoder, nullptr) >= 0)
         deliver();
     for (int round = 0; round < 16 && resampler_ && resampler_->Ready() && !Enough(); ++round) {
-        const int64_t before = measured_;
+        const int64_t before = converted_;
         Convert(nullptr, 0);
-        if (measured_ == before)
+        if (converted_ == before)
             break;
     }
 }
@@ -153,18 +196,16 @@ int Measurement::SamplesToSkip(const AVFrame &frame)
 void Measurement::Setup(const AVFrame &frame)
 {
     AVChannelLayout layout{};
+    int rate = frame.sample_rate;
     if (format_.layout) {
         if (av_channel_layout_copy(&layout, format_.layout) < 0)
             throw std::bad_alloc();
-        rate_ = format_.sampleRate;
+        rate = format_.sampleRate;
     } else {
         FrameLayout(frame, &layout);
-        rate_ = frame.sample_rate;
     }
     try {
-        channels_ = layout.nb_channels;
-        resampler_ = std::make_unique<Resampler>(layout, AV_SAMPLE_FMT_FLT, rate_);
-        meter_ = std::make_unique<LoudnessMeter>(layout, rate_);
+        resampler_ = std::make_unique<Resampler>(layout, AV_SAMPLE_FMT_FLT, rate);
     } catch (...) {
         av_channel_layout_uninit(&layout);
         throw;
@@ -172,19 +213,28 @@ void Measurement::Setup(const AVFrame &frame)
     av_channel_layout_uninit(&layout);
     resampler_->Setup(frame);
     if (options_.durationUs)
-        limit_ = av_rescale(*options_.durationUs, rate_, AV_TIME_BASE);
+        limit_ = av_rescale(*options_.durationUs, rate, AV_TIME_BASE);
 }
 
 void Measurement::Convert(const uint8_t *const *in, int samples)
 {
     const int capacity = std::max(1, resampler_->MaxOutput(samples));
-    buffer_.resize(size_t(capacity) * size_t(channels_));
-    uint8_t *out[1] = {reinterpret_cast<uint8_t *>(buffer_.data())};
-    int got = resampler_->Convert(out, capacity, in, samples);
+    FramePtr out = MakeFrame();
+    out->format = AV_SAMPLE_FMT_FLT;
+    out->sample_rate = resampler_->OutputRate();
+    out->nb_samples = capacity;
+    if (av_channel_layout_copy(&out->ch_layout, &resampler_->OutputLayout()) < 0
+        || av_frame_get_buffer(out.get(), 0) < 0)
+        throw std::bad_alloc();
+    int got = resampler_->Convert(out->extended_data, capacity, in, samples);
     if (limit_)
-        got = int(std::min<int64_t>(got, *limit_ - measured_));
-    meter_->Add(buffer_.data(), got);
-    measured_ += std::max(got, 0);
+        got = int(std::min<int64_t>(got, *limit_ - converted_));
+    if (got <= 0)
+        return;
+    converted_ += got;
+    out->nb_samples = got;
+    if (!queue_.Push(std::move(out)))
+        abandoned_ = true;
 }
 
 void Measurement::ReportProgress(bool final)
