@@ -82,27 +82,6 @@ void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)
     CommitConverted(resampler_->Convert(out, capacity, planes, samples));
 }
 
-// Resamples into the leveller's floats and hands on what it lets out.
-int Conversion::LevelConverted(int capacity, const uint8_t *const *in, int samples)
-{
-    const int got = resampler_->Convert(leveller_->Input(capacity), capacity, in, samples);
-    if (got > 0)
-        CommitConverted(leveller_->Process(got, ReserveConverted(got)));
-    return got;
-}
-
-// The samples the limiter's look-ahead still holds, at the very end.
-void Conversion::FlushLeveller()
-{
-    if (!leveller_)
-        return;
-    for (int left = leveller_->Delay(); left > 0 && !ConvertedEnough();) {
-        const int n = std::min(left, kSliceSamples);
-        CommitConverted(leveller_->Flush(n, ReserveConverted(n)));
-        left -= n;
-    }
-}
-
 void Conversion::DrainResampler()
 {
     if (!resampler_->Ready())

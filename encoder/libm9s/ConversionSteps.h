@@ -1,7 +1,8 @@
 #pragma once
 // The steps of one conversion, shared by Conversion.cpp (setting up and
-// finishing), ConversionThreads.cpp (the reading thread and the hand-over)
-// and ConversionAudio.cpp (trimming, resampling and writing the samples).
+// finishing), ConversionThreads.cpp (the reading thread and the hand-over),
+// ConversionAudio.cpp (trimming, resampling and writing the samples) and
+// ConversionLoudness.cpp (measuring first, then levelling or tagging).
 
 #include "AvHandles.h"
 #include "FrameQueue.h"
