@@ -29,7 +29,8 @@ TOutputOptions TfrmMain::CurrentOptions() const
             SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()),
             ChannelCount(),
             ReadPreferredAudioLanguage(frmCommon->ConfigFile),
-            ReadVerifyOutput(frmCommon->ConfigFile)};
+            ReadVerifyOutput(frmCommon->ConfigFile),
+            ReadLoudness(frmCommon->ConfigFile)};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)

@@ -392,7 +392,7 @@ TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const
 {
     const TOutputOptions options = m_owner.CurrentOptions();
     return ::BuildEncoderCommand(FFMpeg, m_owner.EncoderFolder(), Source, Target, options.Extension, options.Bitrate,
-                                 options.SampleRate, options.Channels, AudioTrack, options.VerifyOutput);
+                                 options.SampleRate, options.Channels, AudioTrack, options.VerifyOutput, options.Loudness);
 }
 
 QString TConversionRun::ResolveTargetFile(const QString &Path)

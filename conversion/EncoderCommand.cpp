@@ -52,7 +52,8 @@ bool FormatUsesRateAndChannels(const QString &format) { return KnownOutputFormat
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack, bool verifyOutput)
+                                    int channels, int audioTrack, bool verifyOutput,
+                                    const QString &loudness)
 {
     const bool copy = extension == QLatin1String("copy");
     ffmpeg.Overwrite = true; // the placeholder or the hidden file is always there to be replaced
@@ -68,6 +69,9 @@ TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolde
     ffmpeg.AudioCodec = copy ? QStringLiteral("copy") : QString();
     ffmpeg.Map = audioTrack >= 0 ? QStringLiteral("0:a:%1").arg(audioTrack) : QString();
     ffmpeg.VerifyOutput = verifyOutput;
+    const bool levelled = loudness.startsWith(QLatin1Char('-'));
+    ffmpeg.Loudness = levelled && !copy ? loudness : QString();
+    ffmpeg.ReplayGain = loudness == QLatin1String("replaygain");
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

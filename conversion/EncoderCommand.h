@@ -36,9 +36,12 @@ bool FormatUsesRateAndChannels(const QString &format);
 // paths) and returns the command for the encoder in programFolder. extension
 // is the format ("copy" takes the audio as it is, with no rate, bit rate or
 // channels); audioTrack >= 0 asks for that audio track (-map 0:a:N);
-// verifyOutput has the encoder check what it wrote before it ends well. Only the
+// verifyOutput has the encoder check what it wrote before it ends well;
+// loudness is the [setting] loudness choice (a copy only takes "replaygain",
+// its audio cannot change). Only the
 // options of a conversion are set; every other one is left as it is. The
 // encoder's existence is not checked: a missing one fails when it is started.
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const QString &source,
                                     const QString &target, const QString &extension, int bitrate, int sampleRate,
-                                    int channels, int audioTrack = -1, bool verifyOutput = false);
+                                    int channels, int audioTrack = -1, bool verifyOutput = false,
+                                    const QString &loudness = QString());

@@ -17,7 +17,7 @@ TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
-constexpr int ClientHeight = 184;
+constexpr int ClientHeight = 216;
 constexpr int ParallelFilesCap = 16;
 constexpr int DefaultParallelFilesCap = 4;
 }
@@ -63,6 +63,24 @@ void SavePreferredAudioLanguage(const QString &configFile, const QString &langua
 {
     TIniFile(configFile)
         .WriteString(QStringLiteral("setting"), QStringLiteral("preferredAudioLanguage"), language.trimmed());
+}
+
+const QStringList &LoudnessChoices()
+{
+    static const QStringList choices{"off", "-23", "-16", "-14", "replaygain"};
+    return choices;
+}
+
+QString ReadLoudness(const QString &configFile)
+{
+    const QString value =
+        TIniFile(configFile).ReadString(QStringLiteral("setting"), QStringLiteral("loudness"), QString()).trimmed();
+    return LoudnessChoices().contains(value, Qt::CaseInsensitive) ? value.toLower() : LoudnessChoices().first();
+}
+
+void SaveLoudness(const QString &configFile, const QString &loudness)
+{
+    TIniFile(configFile).WriteString(QStringLiteral("setting"), QStringLiteral("loudness"), loudness);
 }
 
 namespace {
@@ -120,6 +138,7 @@ void TfrmSetting::FormShow()
     ui->editWaitTime->setEnabled(on);
     ui->spinParallelFiles->setValue(ReadParallelFiles(frmCommon->ConfigFile));
     ui->editPreferredLanguage->setText(ReadPreferredAudioLanguage(frmCommon->ConfigFile));
+    ui->comboLoudness->setCurrentIndex(int(LoudnessChoices().indexOf(ReadLoudness(frmCommon->ConfigFile))));
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
@@ -133,6 +152,7 @@ void TfrmSetting::ButtonOKClick()
     SaveAutoPowerOffSettings(frmCommon->ConfigFile, on, waitSeconds);
     SaveParallelFiles(frmCommon->ConfigFile, ui->spinParallelFiles->value());
     SavePreferredAudioLanguage(frmCommon->ConfigFile, ui->editPreferredLanguage->text());
+    SaveLoudness(frmCommon->ConfigFile, LoudnessChoices().value(ui->comboLoudness->currentIndex(), "off"));
     hide();
 }
 

@@ -8,8 +8,8 @@ class TfrmSetting;
 }
 
 // The settings dialog: automatic power-off after a run, the length of its
-// countdown, the preferred audio language and how many files a run converts at once. Modeless; it is only hidden when
-// closed, and every showing reads config.ini afresh. Values reach config.ini only through OK.
+// countdown, the preferred audio language, how many files a run converts at once and the loudness. Modeless; it is only
+// hidden when closed, and every showing reads config.ini afresh. Values reach config.ini only through OK.
 class TfrmSetting : public QDialog
 {
     Q_OBJECT
@@ -49,3 +49,10 @@ void SaveParallelFiles(const QString &configFile, int files);
 // when the user has none. Saved trimmed.
 QString ReadPreferredAudioLanguage(const QString &configFile);
 void SavePreferredAudioLanguage(const QString &configFile, const QString &language);
+
+// [setting] loudness: "off", a target in LUFS ("-23", "-16", "-14") or
+// "replaygain" (tags only), in the order of the dialog's list; anything else
+// reads as "off".
+const QStringList &LoudnessChoices();
+QString ReadLoudness(const QString &configFile);
+void SaveLoudness(const QString &configFile, const QString &loudness);
