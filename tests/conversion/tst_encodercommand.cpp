@@ -189,7 +189,7 @@ void TestEncoderCommand::command()
 
     TFFMpeg ffmpeg;
     const TEncoderCommand command =
-        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels, track, loudness);
+        BuildEncoderCommand(ffmpeg, folder, source, target, ext, bitrate, sampleRate, channels, track, false, loudness);
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));
