@@ -18,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -48,6 +49,7 @@ enum class TTarget {
     FormatItem,       // the item of the other-formats drop-down numbered at the key's end
     CannotOpen,       // what says a link or folder could not be opened
     TrackWord,        // a word of the audio-track menu's lines
+    LoudnessItem,     // the item of the settings' loudness drop-down numbered at the key's end
 };
 
 struct TLanguageKey
@@ -214,6 +216,13 @@ std::vector<TLanguageKey> LanguageKeys()
     withFallback(TTarget::Control, setting, "LabelSecond", "seconds");
     control(setting, "labelParallelFiles");
     withFallback(TTarget::Control, setting, "labelPreferredLanguage", "Preferred audio language:");
+    withFallback(TTarget::Control, setting, "labelLoudness", "Loudness:");
+    const char *const loudnessItems[] = {"Off", "-23 LUFS (broadcast)", "-16 LUFS (podcasts)", "-14 LUFS (streaming)",
+                                         "ReplayGain tags only"};
+    for (int i = 0; i < int(std::size(loudnessItems)); ++i) {
+        const QByteArray name = "comboLoudness" + QByteArray::number(i);
+        withFallback(TTarget::LoudnessItem, setting, name.constData(), loudnessItems[i]);
+    }
     control(setting, "ButtonOK");
     control(setting, "ButtonCancel");
     return keys;
@@ -415,6 +424,10 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         case TTarget::TrackWord:
             TrackWordOf(trackWords, entry.key) = text;
             break;
+        case TTarget::LoudnessItem:
+            if (auto *loudness = qobject_cast<QComboBox *>(FindNamed(window, QStringLiteral("comboLoudness"))))
+                loudness->setItemText(entry.key.right(1).toInt(), text);
+            break;
         }
     }
     SetTrackWords(trackWords);
@@ -474,8 +487,8 @@ void TfrmMain::ApplyJapaneseCharset()
         {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
         {frmSetting,
-         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
-          "ButtonOK", "ButtonCancel"}},
+         {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "labelLoudness",
+          "comboLoudness", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

@@ -28,7 +28,8 @@ TOutputOptions TfrmMain::CurrentOptions() const
             SampleRateOfIndex(ui->comboBoxSampleRate->currentIndex()),
             ChannelCount(),
             frmCommon->Settings().PreferredAudioLanguage(),
-            frmCommon->Settings().VerifyOutput()};
+            frmCommon->Settings().VerifyOutput(),
+            frmCommon->Settings().Loudness()};
 }
 
 TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)

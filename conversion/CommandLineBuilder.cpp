@@ -83,7 +83,7 @@ constexpr std::array<Option, 59> VideoOptions{{
 }};
 
 // Options between the video group and the output file.
-constexpr std::array<Option, 18> TrailingOptions{{
+constexpr std::array<Option, 20> TrailingOptions{{
     {" -ab %s ", &TFFMpeg::AudioBitrate, nullptr},
     {" -ar %s ", &TFFMpeg::AudioSampleRate, nullptr},
     {" -ac %s ", &TFFMpeg::AudioChannels, nullptr},
@@ -95,6 +95,8 @@ constexpr std::array<Option, 18> TrailingOptions{{
     {" -dv1394 ", nullptr, &TFFMpeg::DV1394},
     {" -av %s ", &TFFMpeg::Av, nullptr},
     {" -map %s ", &TFFMpeg::Map, nullptr},
+    {" -loudness %s ", &TFFMpeg::Loudness, nullptr},
+    {" -replaygain ", nullptr, &TFFMpeg::ReplayGain},
     {" -debug ", nullptr, &TFFMpeg::Debug},
     {" -benchmark ", nullptr, &TFFMpeg::Benchmark},
     {" -hex ", nullptr, &TFFMpeg::Hex},

@@ -104,6 +104,8 @@ public:
     bool DV1394 = false;
     QString Av;
     QString Map;
+    QString Loudness; // target in LUFS: two passes to that loudness
+    bool ReplayGain = false;
     bool Debug = false;
     bool Benchmark = false;
     bool Hex = false;

@@ -495,7 +495,7 @@ TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const
     const TOutputOptions &options = m_settings.Options;
     return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder,
                                  {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
-                                  options.Channels, AudioTrack, options.VerifyOutput});
+                                  options.Channels, AudioTrack, options.VerifyOutput, options.Loudness});
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)

@@ -25,6 +25,7 @@ struct TOutputOptions
     int Channels = 2;
     QString PreferredLanguage; // the track Automatic takes when a file has it
     bool VerifyOutput = true;  // the encoder reads back what it wrote before it reports success
+    QString Loudness;          // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain"
 };
 
 // What a run converts with, read once when it starts: the controls stay

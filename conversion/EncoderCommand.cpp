@@ -78,6 +78,10 @@ void TEncoderRequest::ApplyTo(TFFMpeg &ffmpeg) const
     ffmpeg.Map =
         AudioTrack >= 0 ? QLatin1String(EncoderContract::AudioTrackPrefix) + QString::number(AudioTrack) : QString();
     ffmpeg.VerifyOutput = VerifyOutput;
+    // A copy cannot be levelled, only tagged.
+    const bool levelled = Loudness.startsWith(QLatin1Char('-'));
+    ffmpeg.Loudness = levelled && !copy ? Loudness : QString();
+    ffmpeg.ReplayGain = Loudness == QLatin1String("replaygain");
 }
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const TEncoderRequest &request)

@@ -15,7 +15,7 @@ TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
-constexpr int ClientHeight = 184;
+constexpr int ClientHeight = 216;
 }
 
 int WaitTimeFromText(const QString &text)
@@ -76,6 +76,7 @@ void TfrmSetting::FormShow()
     const TSettings &settings = frmCommon->Settings();
     ui->spinParallelFiles->setValue(settings.ParallelFiles());
     ui->editPreferredLanguage->setText(settings.PreferredAudioLanguage());
+    ui->comboLoudness->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(settings.Loudness())));
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
@@ -90,6 +91,7 @@ void TfrmSetting::ButtonOKClick()
     settings.SetAutoPowerOff(on, waitSeconds);
     settings.SetParallelFiles(ui->spinParallelFiles->value());
     settings.SetPreferredAudioLanguage(ui->editPreferredLanguage->text());
+    settings.SetLoudness(TSettings::LoudnessChoices().value(ui->comboLoudness->currentIndex(), "off"));
     hide();
 }
 

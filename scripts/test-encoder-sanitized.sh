@@ -201,6 +201,18 @@ for fmt in flac m4a opus ogg; do
   check 1 "changing.flac to $fmt" run changing.flac "$fmt"
   check any "garbage.mkv to $fmt" run garbage.mkv "$fmt"
 done
+# Two passes: the gain, the limiter and the tags, on good, damaged and hostile files.
+level() {  # input format options...
+  printf 'temp\r\n' >"level.$2"; "$ENCODER" -i "$1" -y -f "$2" "${@:3}" "level.$2" </dev/null
+}
+for f in clip.mkv surround.mkv damaged-clip.mp4 cut-clip.mpg nan.wav loud.wav granule.ogg; do
+  check 0 "$f to mp3 at -14 LUFS" level "$f" mp3 -loudness -14
+  check 0 "$f to flac with gain tags" level "$f" flac -replaygain
+done
+check 0 "loud.wav to wav at -5 LUFS under -3 dBTP" level loud.wav wav -loudness -5 -truepeak -3
+check 1 "changing.flac to opus at -16 LUFS" level changing.flac opus -loudness -16
+check 0 "copy of vorbis with gain tags" copy clip.mkv copy-rg.ogg -replaygain
+check 0 "copy of ac3 5.1 with gain tags" copy surround.mkv copy-rg.mka -replaygain
 check 0 "copy of mp3 from avi" copy clip.avi copy.mp3
 check 0 "copy of aac from mp4, cut" copy clip.mp4 copy.m4a -ss 0.3 -t 0.5
 check 0 "copy of vorbis from mkv" copy clip.mkv copy.ogg

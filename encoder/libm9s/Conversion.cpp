@@ -2,6 +2,7 @@
 
 #include "ConversionSteps.h"
 #include "EncoderError.h"
+#include "LoudnessPass.h"
 #include "Messages.h"
 #include "OutputCheck.h"
 #include "StopControl.h"
@@ -53,13 +54,19 @@ void Conversion::Run()
     EnableLibraryLog();
     OpenOutput();
     try {
-        if (opened_ && !RunSegmented()) {
+        if (opened_)
+            Measure();
+        // A measured run reports both passes on one time scale, and levelling
+        // carries its limiter's state from frame to frame: one thread.
+        const bool measured = options_.loudnessLufs || options_.replayGain;
+        if (opened_ && !stopped_ && (measured || !RunSegmented())) {
             SeekToStart();
             Transcode();
         }
         // Reaching -t requests a stop too, to let go of the input: that is
         // no stop of the user's.
         stopped_ = stopped_ || (StopControl::Requested() && !limitReached_);
+        ReportLoudness();
         Finish();
     } catch (...) {
         // A failure after the first audio (a stream that changes into
@@ -220,7 +227,10 @@ void Conversion::ReportProgress(bool final)
     if (!final && now - lastReport_ < kReportInterval)
         return;
     lastReport_ = now;
-    WriteTimeMarker(FormatSeconds(output_->SamplesWritten(), output_->SampleRate()));
+    int64_t done = output_->SamplesWritten();
+    if (measure_)
+        done = SecondPassProgress(measure_->samples, done);
+    WriteTimeMarker(FormatSeconds(done, output_->SampleRate()));
 }
 
 void RunConversion(const EncoderOptions &options) { Conversion(options).Run(); }

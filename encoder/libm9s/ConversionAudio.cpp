@@ -74,6 +74,10 @@ int Conversion::SamplesToSkip(const AVFrame &frame)
 void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)
 {
     const int capacity = std::max(1, resampler_->MaxOutput(samples));
+    if (leveller_) {
+        LevelConverted(capacity, planes, samples);
+        return;
+    }
     uint8_t **out = ReserveConverted(capacity);
     CommitConverted(resampler_->Convert(out, capacity, planes, samples));
 }
@@ -84,6 +88,11 @@ void Conversion::DrainResampler()
         return;
     for (int round = 0; round < 16 && !ConvertedEnough(); ++round) {
         const int capacity = std::max(1, resampler_->MaxOutput(0));
+        if (leveller_) {
+            if (LevelConverted(capacity, nullptr, 0) <= 0)
+                break;
+            continue;
+        }
         uint8_t **out = ReserveConverted(capacity);
         const int got = resampler_->Convert(out, capacity, nullptr, 0);
         if (got <= 0)

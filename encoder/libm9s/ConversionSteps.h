@@ -1,11 +1,14 @@
 #pragma once
 // The steps of one conversion, shared by Conversion.cpp (setting up and
-// finishing), ConversionThreads.cpp (the reading thread and the hand-over)
-// and ConversionAudio.cpp (trimming, resampling and writing the samples).
+// finishing), ConversionThreads.cpp (the reading thread and the hand-over),
+// ConversionAudio.cpp (trimming, resampling and writing the samples) and
+// ConversionLoudness.cpp (measuring first, then levelling or tagging).
 
 #include "AvHandles.h"
 #include "FrameQueue.h"
 #include "InputMedia.h"
+#include "Leveller.h"
+#include "Loudness.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "OutputMedia.h"
@@ -32,12 +35,17 @@ private:
     void ReportFitted(const char *unit, int asked, int used, const std::string &where = {});
     bool RunSegmented();
     void SeekToStart();
+    void Measure();
+    void PlanLeveller();
+    void ReportLoudness();
     void Transcode();
     void ReadAndDecode(FrameQueue &queue);
     void HandleFrame(AVFrame &frame);
     int SamplesToSkip(const AVFrame &frame);
     void ConvertSamples(const uint8_t *const *planes, int samples);
     void DrainResampler();
+    int LevelConverted(int capacity, const uint8_t *const *in, int samples);
+    void FlushLeveller();
     uint8_t **ReserveConverted(int samples);
     void CommitConverted(int samples);
     bool ConvertedEnough() const;
@@ -59,6 +67,13 @@ private:
     std::unique_ptr<OutputFile> file_;
     std::unique_ptr<Resampler> resampler_;
     std::vector<const uint8_t *> planes_;
+
+    // -loudness and -replaygain: what the measuring pass found, and the
+    // gain (and limiter) between the resampler and the output.
+    std::optional<LoudnessMeasure> measure_;
+    bool measuredAll_ = false;
+    LevelPlan plan_;
+    std::unique_ptr<Leveller> leveller_;
 
     // With a real encoder (all but WAV) the encoding alone keeps the
     // converting thread busy, so the reading thread resamples too and hands

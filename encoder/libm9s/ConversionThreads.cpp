@@ -58,8 +58,10 @@ void Conversion::Transcode()
 
     // What the resampler still holds is converted audio too, also after a
     // stop request.
-    if (!limitReached_ && !resampledQueue_)
+    if (!limitReached_ && !resampledQueue_) {
         DrainResampler();
+        FlushLeveller();
+    }
 }
 
 void Conversion::ReadAndDecode(FrameQueue &queue)
@@ -100,8 +102,10 @@ void Conversion::ReadAndDecode(FrameQueue &queue)
         // stop request.
         if (wanted && avcodec_send_packet(decoder, nullptr) >= 0)
             wanted = deliver();
-        if (wanted && resampledQueue_)
+        if (wanted && resampledQueue_) {
             DrainResampler();
+            FlushLeveller();
+        }
         queue.Finish();
     } catch (...) {
         queue.Finish(std::current_exception());

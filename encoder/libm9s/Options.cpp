@@ -61,6 +61,16 @@ bool EndsWithNoCase(const std::string &text, const std::string &tail)
     return true;
 }
 
+double ParseDecibels(const std::string &option, const std::string &text, double min, double max)
+{
+    double value = 0;
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || !(value >= min && value <= max))
+        throw OptionError("Invalid value '" + text + "' for option '" + option + "'");
+    return value;
+}
+
 int64_t ParseTime(const std::string &option, const std::string &text)
 {
     std::optional<int64_t> us = ParseTimeText(text);
@@ -77,6 +87,7 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
     bool haveInput = false;
     bool haveOutput = false;
     bool haveFormat = false;
+    bool haveTruePeak = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
@@ -124,6 +135,13 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
             options.cover = false;
         } else if (arg == EncoderContract::ProbeOption) {
             options.probePath = value();
+        } else if (arg == "-loudness") {
+            options.loudnessLufs = ParseDecibels(arg, value(), kMinLoudnessLufs, kMaxLoudnessLufs);
+        } else if (arg == "-truepeak") {
+            options.truePeakDb = ParseDecibels(arg, value(), kMinTruePeakDb, kMaxTruePeakDb);
+            haveTruePeak = true;
+        } else if (arg == "-replaygain") {
+            options.replayGain = true;
         } else if (!arg.empty() && arg[0] == '-') {
             throw OptionError("Unrecognized option '" + arg + "'");
         } else {
@@ -143,6 +161,12 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
         throw OptionError("No input file given (-i)");
     if (!haveOutput || options.outputPath.empty())
         throw OptionError("No output file given");
+    if (options.loudnessLufs && options.copy)
+        throw OptionError("-loudness changes the audio, which -acodec copy keeps as it is (-replaygain tags a copy)");
+    if (options.loudnessLufs && options.replayGain)
+        throw OptionError("-loudness and -replaygain exclude each other");
+    if (haveTruePeak && !options.loudnessLufs)
+        throw OptionError("-truepeak needs -loudness");
     // A copy's container follows the source's codec; -f does not matter.
     if (!haveFormat && !options.copy) {
         bool found = false;

@@ -1,7 +1,7 @@
 #pragma once
 // The encoder's command line: the options the program's builder emits,
 // each as its own argument, plus -t, -ss, -map, -acodec copy, -threads,
-// -verify, -chapter, -nocover and -probe.
+// -verify, -chapter, -nocover, -loudness, -truepeak, -replaygain and -probe.
 
 #include "EncoderContract.h"
 
@@ -19,18 +19,27 @@ struct EncoderOptions {
     bool overwrite = false;
     OutputFormat format = OutputFormat::Mp3;
     int bitrateKbits = 128;
-    int sampleRate = 0;                // 0: keep the input's rate
-    int channels = 0;                  // 0: the input's channels, at most two
-    int64_t startUs = 0;               // -ss
-    std::optional<int64_t> durationUs; // -t
-    bool copy = false;                 // -acodec copy: the audio packets as they are
-    std::optional<int> audioTrack;     // -map 0:a:N, counted among the audio streams
-    std::string probePath;             // -probe FILE: list the audio tracks, convert nothing
-    int threads = 0;                   // -threads N; 0: one per core
-    bool verify = false;               // -verify: read the output back before reporting success
-    std::optional<int> chapter;        // -chapter N, counted from 1: that chapter only
-    bool cover = true;                 // -nocover: no picture in the output
+    int sampleRate = 0;                 // 0: keep the input's rate
+    int channels = 0;                   // 0: the input's channels, at most two
+    int64_t startUs = 0;                // -ss
+    std::optional<int64_t> durationUs;  // -t
+    bool copy = false;                  // -acodec copy: the audio packets as they are
+    std::optional<int> audioTrack;      // -map 0:a:N, counted among the audio streams
+    std::string probePath;              // -probe FILE: list the audio tracks, convert nothing
+    int threads = 0;                    // -threads N; 0: one per core
+    bool verify = false;                // -verify: read the output back before reporting success
+    std::optional<int> chapter;         // -chapter N, counted from 1: that chapter only
+    bool cover = true;                  // -nocover: no picture in the output
+    std::optional<double> loudnessLufs; // -loudness: integrated loudness to bring the audio to
+    double truePeakDb = -1.0;           // -truepeak: the ceiling the limiter keeps true peaks under
+    bool replayGain = false;            // -replaygain: tags telling players the gain, audio unchanged
 };
+
+// The values -loudness and -truepeak take.
+constexpr double kMinLoudnessLufs = -70.0;
+constexpr double kMaxLoudnessLufs = -5.0;
+constexpr double kMinTruePeakDb = -9.0;
+constexpr double kMaxTruePeakDb = 0.0;
 
 // Throws OptionError with a one-line text naming the offending argument.
 EncoderOptions ParseOptions(const std::vector<std::string> &args);

@@ -172,6 +172,12 @@ void OutputMedia::Carry(std::unique_ptr<OutputExtras> extras)
     extras_->Prepare(muxer_.get(), stream_);
 }
 
+void OutputMedia::SetTag(const std::string &key, const std::string &value)
+{
+    if (av_dict_set(&muxer_->metadata, key.c_str(), value.c_str(), 0) < 0)
+        throw std::bad_alloc();
+}
+
 void OutputMedia::Start()
 {
     if (started_)
@@ -385,6 +391,8 @@ void OutputMedia::FinishPartial() noexcept
     } catch (...) {
     }
 }
+
+bool CarriesReplayGain(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::M4a; }
 
 int FitBitrate(int wanted, const std::function<bool(int)> &accepts)
 {

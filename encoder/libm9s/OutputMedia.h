@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class OutputFile;
 
@@ -21,6 +22,10 @@ struct OutputSettings {
     int bitrateKbits = 128;
     bool deepSamples = false; // FLAC: the source has more than 16 bits, keep 24
 };
+
+// MP3 (ID3v2 TXXX frames), FLAC, Opus and Ogg Vorbis (comments) carry
+// ReplayGain tags; WAV does not, nor M4A as FFmpeg's muxer writes it.
+bool CarriesReplayGain(OutputFormat format);
 
 // The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,
 // given that the accepted ones form one range within 1 to 100000; wanted
@@ -47,6 +52,8 @@ public:
     void Attach(OutputFile *file) { file_ = file; }
     // Tags, cover and chapters of the source, for the header (before Start()).
     void Carry(std::unique_ptr<OutputExtras> extras);
+    // A tag more for the file; only before Start().
+    void SetTag(const std::string &key, const std::string &value);
 
     // Room for n samples in SampleFormat(), one pointer per plane; valid
     // until the next Commit().

@@ -13,6 +13,8 @@ public:
     Resampler &operator=(const Resampler &) = delete;
 
     bool Ready() const { return swr_ != nullptr; }
+    const AVChannelLayout &OutputLayout() const { return outLayout_; }
+    int OutputRate() const { return outRate_; }
     // True when frame does not match the input side of the current setup.
     bool Differs(const AVFrame &frame) const;
     // (Re)creates the converter for frames like this one; throws EncoderError,

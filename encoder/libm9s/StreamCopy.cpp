@@ -4,6 +4,7 @@
 #include "Extras.h"
 #include "InputMedia.h"
 #include "MemorySink.h"
+#include "LoudnessPass.h"
 #include "Messages.h"
 #include "OutputCheck.h"
 #include "OutputFile.h"
@@ -54,6 +55,7 @@ public:
 private:
     OutputContextPtr MakeCopyMuxer(AVStream **stream) const;
     void RefuseWhatCannotBeKept();
+    bool Measure(const CopyContainer &container);
     void OpenOutput();
     void SeekToStart();
     void CopyPackets();
@@ -89,6 +91,8 @@ private:
     int64_t endUs_ = 0;                 // end of the last one
     int64_t longestUs_ = 0;             // the longest packet written
     std::optional<int64_t> declaredUs_; // the length the input declares for the part copied
+    std::optional<LoudnessMeasure> measure_; // -replaygain: the first pass
+    TagList gainTags_;
     Clock::time_point lastReport_ = Clock::now();
 };
 
@@ -122,6 +126,8 @@ void StreamCopy::Run()
     }
     RefuseWhatCannotBeKept();
     EnableLibraryLog();
+    if (options_.replayGain && !Measure(container))
+        return; // stopped while measuring: nothing copied, the output as it was
     OpenOutput();
     try {
         SeekToStart();
@@ -193,11 +199,34 @@ void StreamCopy::RefuseWhatCannotBeKept()
                        EncoderContract::FailureKind::CannotKeep);
 }
 
+// -replaygain: the copy is decoded once to measure it; the packets then
+// go out unchanged, with tags that tell players the gain.
+bool StreamCopy::Measure(const CopyContainer &container)
+{
+    const std::string muxer = container.muxer;
+    if (muxer != "mp3" && muxer != "flac" && muxer != "ogg" && muxer != "opus" && muxer != "matroska") {
+        WriteLine("No ReplayGain tags: FFmpeg writes none into ." + container.extensions.front() + " files");
+        return true;
+    }
+    RequireRereadableInput(options_);
+    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{});
+    if (pass.stopped)
+        return false;
+    measure_ = pass.measure;
+    gainTags_ = ReplayGainTags(*measure_, input_.Audio()->codecpar->codec_id == AV_CODEC_ID_OPUS);
+    if (measure_->samples > 0)
+        WriteLine(gainTags_.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
+                                    : DescribeMeasure(*measure_) + "; " + DescribeTags(gainTags_));
+    return true;
+}
+
 void StreamCopy::OpenOutput()
 {
     muxer_ = MakeCopyMuxer(&out_);
     extras_ = std::make_unique<OutputExtras>(input_, options_);
     extras_->Prepare(muxer_.get(), out_);
+    for (const auto &[key, value] : gainTags_)
+        av_dict_set(&muxer_->metadata, key.c_str(), value.c_str(), 0);
 
     file_ = std::make_unique<OutputFile>(options_.outputPath, options_.overwrite);
     if (file_->IsSameFileAs(options_.inputPath))
@@ -387,7 +416,10 @@ void StreamCopy::ReportProgress(bool final)
     if (!final && now - lastReport_ < kReportInterval)
         return;
     lastReport_ = now;
-    WriteTimeMarker(FormatSeconds(std::max<int64_t>(reachedTs_, 0), 1000));
+    int64_t reachedMs = std::max<int64_t>(reachedTs_, 0);
+    if (measure_ && measure_->sampleRate > 0)
+        reachedMs = SecondPassProgress(av_rescale(measure_->samples, 1000, measure_->sampleRate), reachedMs);
+    WriteTimeMarker(FormatSeconds(reachedMs, 1000));
 }
 
 } // namespace

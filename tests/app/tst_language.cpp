@@ -140,7 +140,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmPowerOffWindows", {"caption", "labelNotice", "buttonYes", "buttonNo"}},
             {"frmSetting",
              {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles",
-              "labelPreferredLanguage", "ButtonOK", "ButtonCancel"}},
+              "labelPreferredLanguage", "labelLoudness", "comboLoudness0", "comboLoudness1", "comboLoudness2",
+              "comboLoudness3", "comboLoudness4", "ButtonOK", "ButtonCancel"}},
         };
     }();
     return keys;
@@ -171,7 +172,14 @@ const QMap<QString, QString> &Fallbacks()
         {"frmMain.msgTrackMono", "mono"},
         {"frmMain.msgTrackKHz", "kHz"},
         {"frmMain.msgSettingsInMemory", "Settings cannot be saved to %s: the file is read-only. Changes apply until "
-                                        "Tolvane is closed; make the file writable to keep them."}};
+                                        "Tolvane is closed; make the file writable to keep them."},
+        {"frmSetting.labelLoudness", "Loudness:"},
+        {"frmSetting.comboLoudness0", "Off"},
+        {"frmSetting.comboLoudness1", "-23 LUFS (broadcast)"},
+        {"frmSetting.comboLoudness2", "-16 LUFS (podcasts)"},
+        {"frmSetting.comboLoudness3", "-14 LUFS (streaming)"},
+        {"frmSetting.comboLoudness4", "ReplayGain tags only"}};
+
     return fallbacks;
 }
 
@@ -398,7 +406,8 @@ private slots:
                            "OpenDialog.caption", "OpenDialog.filterAVI"};
         QTest::newRow("no format item, track texts or language label") << QStringList{
             "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
-            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage"};
+            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage", "frmSetting.labelLoudness",
+            "frmSetting.comboLoudness4"};
         QTest::newRow("no track words or settings notice")
             << QStringList{"frmMain.msgTrackMono", "frmMain.msgTrackKHz", "frmMain.msgSettingsInMemory"};
     }
@@ -423,7 +432,7 @@ private slots:
                     || marker == "frmPowerOffWindows.buttonYes" || leftOut.contains(marker)
                     || marker.startsWith("frmMain.comboBoxFormatOther") || marker == "frmMain.msgNoAudioTracks"
                     || marker.startsWith("frmMain.msgTrack") || marker.startsWith("frmMain.msgCannotOpen")
-                    || marker == "frmMain.msgSettingsInMemory";
+                    || marker == "frmMain.msgSettingsInMemory" || marker.startsWith("frmSetting.comboLoudness");
                 QVERIFY2(elsewhere || captions.values().contains(marker), qPrintable(marker + " captions nothing"));
             }
 
@@ -435,6 +444,9 @@ private slots:
         auto *formats = FindControl<QComboBox>(frmMain, "comboBoxFormatOther");
         for (int i = 0; i < formats->count(); ++i)
             QCOMPARE(formats->itemText(i), Given("frmMain", QStringLiteral("comboBoxFormatOther%1").arg(i), leftOut));
+        auto *loudness = FindControl<QComboBox>(frmSetting, "comboLoudness");
+        for (int i = 0; i < loudness->count(); ++i)
+            QCOMPARE(loudness->itemText(i), Given("frmSetting", QStringLiteral("comboLoudness%1").arg(i), leftOut));
         QCOMPARE(frmMain->msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
         QCOMPARE(frmMain->msgSettingsInMemory, Given("frmMain", "msgSettingsInMemory", leftOut));
         TAudioTrack mono{0, "mp3", 1, 44100, QString(), QString(), false, "mono"};
@@ -486,6 +498,7 @@ private slots:
                                           {"frmMain/radioButtonFormatMP3", "MP3"},
                                           {"frmSetting/LabelSecond", "seconds"},
                                           {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
+                                          {"frmSetting/labelLoudness", "Loudness:"},
                                           {"frmMain/popMenuAudioTrack", "Audio track"},
                                           {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
                                           {"frmSearchProgress/labelFoundCount", "0"},
@@ -678,8 +691,8 @@ private slots:
             {frmSearchProgress, {"labelSearching", "labelFound", "labelFoundCount", "buttonCancel"}},
             {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
             {frmSetting,
-             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "checkBoxAutoPowerOff",
-              "ButtonOK", "ButtonCancel"}},
+             {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "labelLoudness",
+              "comboLoudness", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
             {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
         };
         for (const auto &[window, names] : switched)

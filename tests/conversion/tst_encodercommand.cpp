@@ -114,37 +114,38 @@ void TestEncoderCommand::command_data()
     QTest::addColumn<int>("sampleRate");
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("track");
+    QTest::addColumn<QString>("loudness"); // [setting] loudness
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("arguments");
 
     QTest::newRow("defaults")
-        << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2 << -1
+        << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/clip.mp3"
         << QStringList{"-i",  "/v/clip.avi", "-y",    "-f",  "mp3", "-vn",        "-ab",
                        "128", "-ar",         "44100", "-ac", "2",   "/m/clip.mp3"};
     QTest::newRow("mono, 8 kbit/s, 6000 Hz, WAV")
-        << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1 << -1
+        << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1  /m/clip.wav"
         << QStringList{"-i", "/v/clip.avi", "-y",   "-f",  "wav", "-vn",        "-ab",
                        "8",  "-ar",         "6000", "-ac", "1",   "/m/clip.wav"};
     QTest::newRow("blanks stay inside one argument")
         << "/my apps/tolvane/" << "/my videos/a b.avi" << "/my music/a b.mp3"
-        << "mp3" << 350 << 96000 << 2 << -1
+        << "mp3" << 350 << 96000 << 2 << -1 << ""
         << "/my apps/tolvane/libm9s -i /my videos/a b.avi  -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2  /my music/a "
            "b.mp3"
         << QStringList{"-i", "/my videos/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "350", "-ar", "96000", "-ac",
                        "2",  "/my music/a b.mp3"};
     QTest::newRow("no source: no input option")
-        << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2 << -1
+        << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/gone.mp3"
         << QStringList{"-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/gone.mp3"};
     QTest::newRow("folder without its slash")
-        << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1
+        << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/a.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
         << QStringList{"-i",  "/v/a.avi", "-y",    "-f",  "mp3", "-vn",     "-ab",
                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
     QTest::newRow("FLAC, third track")
-        << "/p/" << "/v/a.mkv" << "/m/a.flac" << "flac" << 128 << 48000 << 2 << 2
+        << "/p/" << "/v/a.mkv" << "/m/a.flac" << "flac" << 128 << 48000 << 2 << 2 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 48000  -ac 2  -map 0:a:2  /m/a.flac"
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac", "-vn",   "-ab",      "128",
                        "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"};
@@ -159,9 +160,27 @@ void TestEncoderCommand::command_data()
         << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "mp3", "-vn",     "-ab",
                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
     QTest::newRow("copy: no format, rate or channels")
-        << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000 << 2 << 0
+        << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000 << 2 << 0 << ""
         << "/p/libm9s -i /v/a.mp4  -y  -vn  -acodec copy  -map 0:a:0  /m/a.m4a"
         << QStringList{"-i", "/v/a.mp4", "-y", "-vn", "-acodec", "copy", "-map", "0:a:0", "/m/a.m4a"};
+    QTest::newRow("MP3 to -16 LUFS")
+        << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1 << "-16"
+        << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  -loudness -16  /m/a.mp3"
+        << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "mp3",       "-vn", "-ab",     "128",
+                       "-ar", "44100",    "-ac", "2",  "-loudness", "-16", "/m/a.mp3"};
+    QTest::newRow("tags on a copy") << "/p/" << "/v/a.mkv" << "/m/a.opus" << "copy" << 128 << 48000 << 2 << -1
+                                    << "replaygain"
+                                    << "/p/libm9s -i /v/a.mkv  -y  -vn  -acodec copy  -replaygain  /m/a.opus"
+                                    << QStringList{"-i",      "/v/a.mkv", "-y",          "-vn",
+                                                   "-acodec", "copy",     "-replaygain", "/m/a.opus"};
+    QTest::newRow("a copy keeps its loudness")
+        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "copy" << 128 << 48000 << 2 << -1 << "-14"
+        << "/p/libm9s -i /v/a.mkv  -y  -vn  -acodec copy  /m/a.opus"
+        << QStringList{"-i", "/v/a.mkv", "-y", "-vn", "-acodec", "copy", "/m/a.opus"};
+    QTest::newRow("off") << "/p/" << "/v/a.mkv" << "/m/a.wav" << "wav" << 128 << 44100 << 2 << -1 << "off"
+                         << "/p/libm9s -i /v/a.mkv  -y  -f wav  -vn  -ab 128  -ar 44100  -ac 2  /m/a.wav"
+                         << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "wav", "-vn",     "-ab",
+                                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.wav"};
 }
 
 void TestEncoderCommand::command()
@@ -174,12 +193,14 @@ void TestEncoderCommand::command()
     QFETCH(int, sampleRate);
     QFETCH(int, channels);
     QFETCH(int, track);
+    QFETCH(QString, loudness);
     QFETCH(QString, line);
     QFETCH(QStringList, arguments);
 
     TFFMpeg ffmpeg;
     const TEncoderCommand command = BuildEncoderCommand(
-        ffmpeg, folder, TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track});
+        ffmpeg, folder,
+        TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track, false, loudness});
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,7 +56,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
 
         openSettings();
-        QCOMPARE(frmSetting->size(), QSize(307, 184));
+        QCOMPARE(frmSetting->size(), QSize(307, 216));
         QCOMPARE(frmSetting->minimumSize(), frmSetting->maximumSize());
         QVERIFY(!(frmSetting->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY((frmSetting->geometry().center() - frmMain->frameGeometry().center()).manhattanLength() <= 6);
@@ -68,20 +69,21 @@ private slots:
         QTest::addColumn<QString>("waitText");
         QTest::addColumn<int>("parallel"); // 0: the number of cores, at most 4
         QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("loudness"); // position in the list: off, -23, -16, -14, tags
 
-        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "";
+        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "" << 0;
         QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n"
-                                          "preferredAudioLanguage=jpn\n")
-                            << true << "45" << 1 << "jpn";
+                                          "preferredAudioLanguage=jpn\nloudness=-16\n")
+                            << true << "45" << 1 << "jpn" << 2;
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
-                                         << "12" << 0 << "";
-        QTest::newRow("other capitals") << QByteArray(
-            "[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\nPREFERREDaudioLanguage= French \n")
-                                        << true << "16" << 0 << "French";
-        QTest::newRow("too many files at once")
-            << QByteArray("[setting]\nparallelFiles=99\n") << false << "30" << 0 << "";
+                                         << "12" << 0 << "" << 0;
+        QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n"
+                                                      "PREFERREDaudioLanguage= French \nLOUDNESS= ReplayGain\n")
+                                        << true << "16" << 0 << "French" << 4;
+        QTest::newRow("too many files at once, loudness not offered")
+            << QByteArray("[setting]\nparallelFiles=99\nloudness=-18\n") << false << "30" << 0 << "" << 0;
         QTest::newRow("files at once not a number")
-            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "";
+            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0;
     }
 
     void formShow()
@@ -91,6 +93,7 @@ private slots:
         QFETCH(QString, waitText);
         QFETCH(int, parallel);
         QFETCH(QString, language);
+        QFETCH(int, loudness);
 
         start(config);
         openSettings();
@@ -103,6 +106,7 @@ private slots:
         QCOMPARE(spin->value(), parallel ? parallel : std::min(TSettings::MostParallelFiles(), 4));
         QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
         QCOMPARE(FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->text(), language);
+        QCOMPARE(FindControl<QComboBox>(frmSetting, "comboLoudness")->currentIndex(), loudness);
         // The main window stays usable beside the modeless dialog.
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -155,12 +159,13 @@ private slots:
         QTest::addColumn<QString>("storedWait");
         QTest::addColumn<bool>("byEnter");
         QTest::addColumn<QString>("language"); // typed; stored trimmed
+        QTest::addColumn<QString>("loudness"); // chosen and stored
 
-        QTest::newRow("on") << true << "10" << "1" << "10" << false << " Japanese ";
-        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false << "";
-        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false << "fre";
-        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false << "";
-        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true << "";
+        QTest::newRow("on") << true << "10" << "1" << "10" << false << " Japanese " << "-14";
+        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false << "" << "off";
+        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false << "fre" << "replaygain";
+        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false << "" << "-23";
+        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true << "" << "-16";
     }
 
     void ok()
@@ -171,9 +176,11 @@ private slots:
         QFETCH(QString, storedWait);
         QFETCH(bool, byEnter);
         QFETCH(QString, language);
+        QFETCH(QString, loudness);
 
         start();
         openSettings();
+        FindControl<QComboBox>(frmSetting, "comboLoudness")->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(loudness)));
         if (checkBox()->isChecked() != checked)
             QTest::mouseClick(checkBox(), Qt::LeftButton);
         FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->setText(language);
@@ -189,6 +196,7 @@ private slots:
         QCOMPARE(setting("autoPowerOff_WaitTime"), storedWait);
         QCOMPARE(setting("parallelFiles"), QString::number(frmCommon->Settings().ParallelFiles()));
         QCOMPARE(setting("preferredAudioLanguage"), language.trimmed());
+        QCOMPARE(setting("loudness"), loudness);
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
         QCOMPARE(frmCommon->AutoPowerOffWaitTime(), storedWait.toInt());

@@ -2,7 +2,8 @@
 // sample, the other formats by what ffprobe reports and what they decode
 // to, copies packet for packet; in every container the program accepts,
 // with surround sound, several audio tracks, tags, cover pictures, chapters
-// and awkward paths; and the track list against ffprobe.
+// and awkward paths; the track list against ffprobe; and loudness levelling
+// and ReplayGain tags against ffmpeg's own EBU R128 meter.
 
 #include "EncoderTestKit.h"
 #include "Segments.h"
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +43,8 @@ private slots:
     void handlesAwkwardPaths();
     void segmentsJoinWithoutSeam_data();
     void segmentsJoinWithoutSeam();
+    void levelsLoudness_data();
+    void levelsLoudness();
 
 private:
     QString Path(const QString &name) const { return dir_.filePath(name); }
@@ -158,6 +162,29 @@ void TestLibm9sReference::MakeTagged()
                                          "-metadata:s:t", "mimetype=image/jpeg"}
                            + tags);
     Make("tagged.asf", ToneSource(44100, 2, 0.5) + QStringList{"-i", meta.fileName(), "-map_metadata", "1"});
+
+    // Sound to level: a voice (a buzz in syllables and pauses), music with a
+    // kick drum (peaks far above its loudness), a clipped square wave, a
+    // whisper, silence, and what no meter can measure.
+    const QString voice = "(0.25*sin(2*PI*150*t)+0.15*sin(2*PI*300*t)+0.1*sin(2*PI*450*t))"
+                          "*max(0\\,sin(2*PI*3*t))*gt(sin(2*PI*0.25*t)\\,-0.5)";
+    const QString band = "0.15*sin(2*PI*220*t)+0.1*sin(2*PI*%1*t)+0.6*exp(-30*mod(t\\,0.5))*sin(2*PI*60*t)";
+    auto sound = [](const QString &expression, double seconds, const QStringList &codec) {
+        return QStringList{"-f", "lavfi", "-i", QString("aevalsrc=%1:s=44100:d=%2").arg(expression).arg(seconds)}
+               + codec;
+    };
+    const QStringList pcm{"-c:a", "pcm_s16le"};
+    Make("voice.mkv", sound(voice, 12, {"-c:a", "aac", "-b:a", "192k"}));
+    Make("music.mkv", sound(band.arg(330) + "|" + band.arg(440), 12, pcm));
+    Make("clipped.mkv", sound("clip(3*sin(2*PI*100*t)\\,-1\\,1)", 12, pcm));
+    Make("whisper.mkv", sound("0.01*" + voice, 12, pcm));
+    // Loud for three seconds, then 26 dB quieter: a part gets its own gain.
+    Make("steps.mkv", sound("sin(2*PI*440*t)*if(lt(t\\,3)\\,0.5\\,0.025)", 12, pcm));
+    Make("silence.mkv", sound("0", 3, pcm));
+    Make("short.mkv", sound(voice, 0.3, pcm));
+    Make("below-gate.mkv", sound("0.0003*" + voice, 3, pcm));
+    Make("voice-mp3.mkv", sound(voice, 12, {"-c:a", "libmp3lame"}));
+    Make("voice-opus.mkv", sound(voice, 12, {"-c:a", "libopus"}));
 }
 
 namespace {
@@ -783,6 +810,119 @@ void TestLibm9sReference::handlesAwkwardPaths()
     QVERIFY2(info.opened, qPrintable(info.error));
     QVERIFY(info.samples > 44100);
     QCOMPARE(info.decodeErrors, 0);
+}
+
+namespace {
+
+// ffmpeg's EBU R128 meter on a file: integrated loudness and true peak.
+struct Loudness {
+    double lufs = qQNaN();
+    double peak = qQNaN();
+};
+
+Loudness MeasureWithFfmpeg(const QString &path)
+{
+    const RunResult r =
+        Run("ffmpeg", {"-nostdin", "-nostats", "-i", path, "-af", "ebur128=peak=true", "-f", "null", "-"});
+    const QString summary = QString::fromUtf8(r.err.mid(r.err.lastIndexOf("Summary:")));
+    static const QRegularExpression number("(I|Peak):\\s+(-?[0-9.]+|-inf)");
+    Loudness loudness;
+    for (auto it = number.globalMatch(summary); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        (m.captured(1) == "I" ? loudness.lufs : loudness.peak) = m.captured(2).toDouble();
+    }
+    return loudness;
+}
+
+} // namespace
+
+void TestLibm9sReference::levelsLoudness_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QStringList>("args"); // before the output name
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<double>("target");  // NaN: the loudness is not to change
+    QTest::addColumn<double>("ceiling"); // NaN: peaks not checked (lossy codecs make their own)
+    QTest::addColumn<QString>("tag");    // the gain tag the file must carry
+    QTest::addColumn<QString>("says");   // on standard error
+
+    const double none = qQNaN();
+    auto level = [](const QString &format, const QString &lufs, const QStringList &more = {}) {
+        return QStringList{"-f", format, "-ab", "192", "-loudness", lufs} + more;
+    };
+    QTest::newRow("voice to -16, mp3") << "voice.mkv" << level("mp3", "-16") << "l.mp3" << -16.0 << none << ""
+                                       << "no limiting needed";
+    QTest::newRow("voice to -23, opus") << "voice.mkv" << level("opus", "-23") << "l.opus" << -23.0 << none << ""
+                                        << "dB for -23 LUFS";
+    QTest::newRow("music to -11, flac: limited")
+        << "music.mkv" << level("flac", "-11") << "l.flac" << -11.0 << -1.0 << "" << "the limiter held";
+    QTest::newRow("music to -23, wav: only lowered")
+        << "music.mkv" << level("wav", "-23") << "l.wav" << -23.0 << -1.0 << "" << "no limiting needed";
+    QTest::newRow("clipped to -14, flac") << "clipped.mkv" << level("flac", "-14") << "l.flac" << -14.0 << -1.0 << ""
+                                          << "applied -";
+    QTest::newRow("whisper to -16 under -2 dBTP, wav")
+        << "whisper.mkv" << level("wav", "-16", {"-truepeak", "-2"}) << "l.wav" << -16.0 << -2.0 << ""
+        << "applied +";
+    QTest::newRow("the quiet part to -16, m4a")
+        << "steps.mkv" << level("m4a", "-16", {"-ss", "4", "-t", "5"}) << "l.m4a" << -16.0 << none << "" << "";
+    QTest::newRow("silence") << "silence.mkv" << level("wav", "-16") << "l.wav" << none << none << ""
+                             << "not changed: the audio is silent";
+    QTest::newRow("shorter than a gating block")
+        << "short.mkv" << level("mp3", "-16") << "l.mp3" << none << none << "" << "shorter than 0.4 s";
+    QTest::newRow("below the gate") << "below-gate.mkv" << level("flac", "-16") << "l.flac" << none << none << ""
+                                    << "-70 LUFS gate";
+
+    QTest::newRow("tags, mp3") << "voice.mkv" << QStringList{"-f", "mp3", "-ab", "192", "-replaygain"} << "t.mp3"
+                               << none << none << "REPLAYGAIN_TRACK_GAIN" << "REPLAYGAIN_TRACK_PEAK=";
+    QTest::newRow("tags, flac") << "music.mkv" << QStringList{"-f", "flac", "-replaygain"} << "t.flac" << none << none
+                                << "REPLAYGAIN_TRACK_GAIN" << "";
+    QTest::newRow("tags, opus") << "voice.mkv" << QStringList{"-f", "opus", "-replaygain"} << "t.opus" << none << none
+                                << "R128_TRACK_GAIN" << "";
+    QTest::newRow("tags, m4a: none") << "voice.mkv" << QStringList{"-f", "m4a", "-replaygain"} << "t.m4a" << none
+                                     << none << "" << "No ReplayGain tags";
+    QTest::newRow("tags on a copy, mp3") << "voice-mp3.mkv" << QStringList{"-acodec", "copy", "-replaygain"} << "c.mp3"
+                                         << none << none << "REPLAYGAIN_TRACK_GAIN" << "";
+    QTest::newRow("tags on a copy, opus") << "voice-opus.mkv" << QStringList{"-acodec", "copy", "-replaygain"}
+                                          << "c.opus" << none << none << "R128_TRACK_GAIN" << "";
+    QTest::newRow("tags on a copy, silence")
+        << "silence.mkv" << QStringList{"-acodec", "copy", "-replaygain"} << "c.mka" << none << none << ""
+        << "No ReplayGain tags: the audio is silent";
+}
+
+void TestLibm9sReference::levelsLoudness()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QStringList, args);
+    QFETCH(QString, output);
+    QFETCH(double, target);
+    QFETCH(double, ceiling);
+    QFETCH(QString, tag);
+    QFETCH(QString, says);
+    const QString input = made_.value(fixture);
+    QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
+
+    const QString path = Path(output);
+    const RunResult r = RunEncoder(QStringList{"-i", input, "-y"} + args + QStringList{path});
+    QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
+    QVERIFY2(r.err.contains(says.toUtf8()), Visible(r.err).constData());
+    const Loudness measured = MeasureWithFfmpeg(path);
+    const QString seen = QString("%1 LUFS, %2 dBTP; %3").arg(measured.lufs).arg(measured.peak).arg(r.err);
+    if (!qIsNaN(target))
+        QVERIFY2(qAbs(measured.lufs - target) <= 0.5, qPrintable(seen));
+    if (!qIsNaN(ceiling))
+        QVERIFY2(measured.peak <= ceiling + 0.1, qPrintable(seen));
+
+    const AudioInfo info = Probe(path);
+    QVERIFY2(info.opened, qPrintable(info.error));
+    QCOMPARE(info.tags.contains("replaygain_track_gain") || info.tags.contains("r128_track_gain"), !tag.isEmpty());
+    if (!tag.isEmpty()) {
+        // Gain tags: what brings the file to -18 LUFS (Opus: to -23, in 1/256 dB).
+        const bool opus = tag == "R128_TRACK_GAIN";
+        const double gain = opus ? info.tags.value("r128_track_gain").toDouble() / 256
+                                 : info.tags.value("replaygain_track_gain").section(' ', 0, 0).toDouble();
+        QVERIFY2(qAbs(gain - ((opus ? -23 : -18) - measured.lufs)) <= 0.5, qPrintable(seen));
+        QCOMPARE(info.tags.contains("replaygain_track_peak"), !opus);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sReference)

@@ -217,6 +217,7 @@ private slots:
     void stopsWhileOpening_data();
     void stopsWhileOpening();
     void reportsProgressWhileRunning();
+    void stopsEitherPassOfTwo();
     void endOfInputIsNoStop();
     void survivesClosedErrorPipe();
     void stopsWhenItsParentDies();
@@ -292,15 +293,19 @@ void TestLibm9sStop::stopsMidFile()
 void TestLibm9sStop::stopsBeforeFirstPacket_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::newRow("wav") << "wav";
-    QTest::newRow("mp3") << "mp3";
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("wav") << "wav" << QStringList{};
+    QTest::newRow("mp3") << "mp3" << QStringList{};
     for (const char *format : {"flac", "m4a", "opus", "ogg"})
-        QTest::newRow(format) << format;
+        QTest::newRow(format) << format << QStringList{};
+    QTest::newRow("mp3, to be measured first") << "mp3" << QStringList{"-loudness", "-16"};
+    QTest::newRow("flac, to be tagged") << "flac" << QStringList{"-replaygain"};
 }
 
 void TestLibm9sStop::stopsBeforeFirstPacket()
 {
     QFETCH(QString, format);
+    QFETCH(QStringList, extra);
     const QString output = Path("early." + format);
     WritePlaceholder(output);
     // The stop text is there before the encoder has even opened its input.
@@ -309,7 +314,10 @@ void TestLibm9sStop::stopsBeforeFirstPacket()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("quit\n");
     file.close();
-    LiveEncoder encoder(EncoderArgs(Path("long.mkv"), format, 128, 44100, 2, output), quit);
+    QStringList args = EncoderArgs(Path("long.mkv"), format, 128, 44100, 2, output);
+    for (const QString &option : extra)
+        args.insert(args.size() - 1, option);
+    LiveEncoder encoder(args, quit);
     QVERIFY(encoder.WaitForEnd(kEndTimeoutMs));
     QCOMPARE(encoder.Process().exitCode(), 0);
     qint64 samples = 0;
@@ -375,6 +383,29 @@ void TestLibm9sStop::reportsProgressWhileRunning()
     QVERIFY(times[0] > 0 && times[0] < times[1] && times[1] < times[2]);
     encoder.Stop("quit");
     QVERIFY(encoder.WaitForEnd(kEndTimeoutMs));
+}
+
+void TestLibm9sStop::stopsEitherPassOfTwo()
+{
+    // Two passes read the input twice, so no FIFO here: the stop comes with
+    // the first report, in whichever pass the encoder then is. Either way
+    // the file is valid and the time never went back.
+    const QString output = Path("levelled.mp3");
+    WritePlaceholder(output);
+    QStringList args = EncoderArgs(Path("long.mkv"), "mp3", 128, 44100, 2, output);
+    args.insert(args.size() - 1, "-loudness");
+    args.insert(args.size() - 1, "-16");
+    LiveEncoder encoder(args);
+    QVERIFY2(encoder.WaitFor([&] { return !encoder.Times().isEmpty(); }, kEndTimeoutMs * 4),
+             Visible(encoder.Err()).constData());
+    encoder.Stop("quit");
+    QVERIFY2(encoder.WaitForEnd(kEndTimeoutMs * 4), "did not end after the stop request");
+    QCOMPARE(encoder.Process().exitCode(), 0);
+    qint64 samples = 0;
+    VerifyValidOutput(output, "mp3", &samples);
+    const QList<double> times = encoder.Times();
+    QVERIFY2(std::is_sorted(times.begin(), times.end()), Visible(encoder.Err()).constData());
+    QVERIFY(times.last() <= kLongSeconds);
 }
 
 void TestLibm9sStop::endOfInputIsNoStop()

@@ -6,6 +6,8 @@
 #include "Chapters.h"
 #include "EncoderError.h"
 #include "FrameQueue.h"
+#include "Leveller.h"
+#include "Loudness.h"
 #include "Options.h"
 #include "OutputCheck.h"
 #include "OutputMedia.h"
@@ -22,6 +24,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <thread>
 #include <utility>
@@ -99,6 +103,10 @@ private slots:
     void fitsTags();
     void cutsChapters_data();
     void cutsChapters();
+    void plansGainAndTags_data();
+    void plansGainAndTags();
+    void levellerKeepsEverySample_data();
+    void levellerKeepsEverySample();
     void queueHoldsProducerBackWhenFull();
     void queueCancelReleasesProducer();
     void queueDeliversFramesThenError();
@@ -358,6 +366,15 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("threads not a number") << QStringList{"-i", "x", "-threads", "auto", "o.mp3"} << "'auto'";
     QTest::newRow("chapters count from 1") << QStringList{"-i", "x", "-chapter", "0", "o.mp3"} << "'0'";
     QTest::newRow("chapter by name") << QStringList{"-i", "x", "-chapter", "Intro", "o.mp3"} << "'Intro'";
+    QTest::newRow("loudness above -5") << QStringList{"-i", "x", "-loudness", "-4", "o.mp3"} << "'-4'";
+    QTest::newRow("loudness with a unit") << QStringList{"-i", "x", "-loudness", "-16LUFS", "o.mp3"} << "'-16LUFS'";
+    QTest::newRow("ceiling above full scale")
+        << QStringList{"-i", "x", "-loudness", "-16", "-truepeak", "0.5", "o"} << "'0.5'";
+    QTest::newRow("ceiling without loudness") << QStringList{"-i", "x", "-truepeak", "-1", "o.mp3"} << "-loudness";
+    QTest::newRow("loudness of a copy") << QStringList{"-i", "x", "-acodec", "copy", "-loudness", "-16", "o"}
+                                        << "-replaygain";
+    QTest::newRow("loudness and tags") << QStringList{"-i", "x", "-loudness", "-16", "-replaygain", "o.mp3"}
+                                       << "-replaygain";
 }
 
 void TestLibm9sUnits::rejectsBadCommandLines()
@@ -763,6 +780,137 @@ void TestLibm9sUnits::plansSegments()
         next = s.end;
     }
     QVERIFY(next >= total);
+}
+
+void TestLibm9sUnits::plansGainAndTags_data()
+{
+    QTest::addColumn<double>("lufs");
+    QTest::addColumn<double>("peakDb");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("gainDb"); // for -16 LUFS under -1 dBTP
+    QTest::addColumn<bool>("limit");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QStringList>("tags"); // ReplayGain; Opus's last
+
+    QTest::newRow("quiet, room above") << -31.5 << -18.0 << 60.0 << 15.5 << false << ""
+                                       << QStringList{"13.50 dB", "0.125893", "2176"};
+    QTest::newRow("quiet, peaks pushed over")
+        << -31.5 << -10.0 << 60.0 << 15.5 << true << "" << QStringList{"13.50 dB", "0.316228", "2176"};
+    QTest::newRow("loud, lowered") << -8.0 << 2.0 << 60.0 << -8.0 << false << ""
+                                   << QStringList{"-10.00 dB", "1.258925", "-3840"};
+    QTest::newRow("one gating block") << -20.0 << -6.0 << 0.4 << 4.0 << false << ""
+                                      << QStringList{"2.00 dB", "0.501187", "-768"};
+    QTest::newRow("just under a block") << -20.0 << -6.0 << 0.399 << 0.0 << false << "shorter than 0.4 s"
+                                        << QStringList{};
+    QTest::newRow("silence") << -HUGE_VAL << -HUGE_VAL << 60.0 << 0.0 << false << "silent" << QStringList{};
+    QTest::newRow("below the gate") << -HUGE_VAL << -80.0 << 60.0 << 0.0 << false << "gate" << QStringList{};
+    QTest::newRow("nearly at the gate") << -69.9 << -50.0 << 60.0 << 53.9 << true << ""
+                                        << QStringList{"51.90 dB", "0.003162", "12006"};
+}
+
+void TestLibm9sUnits::plansGainAndTags()
+{
+    QFETCH(double, lufs);
+    QFETCH(double, peakDb);
+    QFETCH(double, seconds);
+    QFETCH(double, gainDb);
+    QFETCH(bool, limit);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, tags);
+    LoudnessMeasure measure;
+    measure.integratedLufs = lufs;
+    measure.truePeak = std::isfinite(peakDb) ? std::pow(10.0, peakDb / 20) : 0.0;
+    measure.sampleRate = 48000;
+    measure.samples = int64_t(std::llround(seconds * 48000));
+    const LevelPlan plan = PlanLevel(measure, -16, -1);
+    QCOMPARE(plan.gainDb, gainDb);
+    QCOMPARE(plan.limit, limit);
+    QVERIFY2(QString::fromStdString(plan.refusal).contains(refusal) && plan.refusal.empty() == refusal.isEmpty(),
+             plan.refusal.c_str());
+    QStringList written;
+    for (const bool opus : {false, true})
+        for (const auto &[key, value] : ReplayGainTags(measure, opus))
+            written << QString::fromStdString(value);
+    QCOMPARE(written, tags);
+}
+
+void TestLibm9sUnits::levellerKeepsEverySample_data()
+{
+    QTest::addColumn<double>("gainDb");
+    QTest::addColumn<double>("ceilingDb"); // NaN: no limiter
+    QTest::addColumn<int>("format");       // AVSampleFormat
+    QTest::addColumn<int>("chunk");        // samples per call
+
+    QTest::newRow("gain only, planar floats") << 6.0 << qQNaN() << int(AV_SAMPLE_FMT_FLTP) << 1000;
+    QTest::newRow("gain only, 16 bits") << -3.0 << qQNaN() << int(AV_SAMPLE_FMT_S16) << 4096;
+    QTest::newRow("limited, packed floats") << 12.0 << -1.0 << int(AV_SAMPLE_FMT_FLT) << 333;
+    QTest::newRow("limited, 32 bits, one at a time") << 12.0 << -3.0 << int(AV_SAMPLE_FMT_S32) << 1;
+    QTest::newRow("limited, chunks longer than the look-ahead") << 20.0 << -1.0 << int(AV_SAMPLE_FMT_FLTP) << 5000;
+}
+
+void TestLibm9sUnits::levellerKeepsEverySample()
+{
+    QFETCH(double, gainDb);
+    QFETCH(double, ceilingDb);
+    QFETCH(int, format);
+    QFETCH(int, chunk);
+    // Two seconds at 8000 Hz: a quiet tone, then a burst a quarter of the
+    // sample rate high, whose peaks lie between the samples; the two
+    // channels differ.
+    constexpr int kRate = 8000;
+    constexpr int kSamples = 2 * kRate;
+    auto source = [](int channel, int i) {
+        const double quiet = 0.01 * std::sin(2 * M_PI * 440 * i / kRate + channel);
+        return float(i >= kRate && i < kRate + 400 ? 0.5 * std::sin(M_PI / 2 * i + M_PI / 4) : quiet);
+    };
+    const auto sampleFormat = AVSampleFormat(format);
+    const std::optional<double> ceiling = std::isnan(ceilingDb) ? std::nullopt : std::optional(ceilingDb);
+    Leveller leveller(gainDb, ceiling, 2, kRate, sampleFormat);
+
+    std::vector<std::vector<double>> out(2);
+    std::vector<uint8_t> buffer;
+    auto collect = [&](int n, const std::function<int(uint8_t *const *)> &step) {
+        const int bytes = av_get_bytes_per_sample(sampleFormat);
+        buffer.assign(size_t(n) * 2 * size_t(bytes), 0);
+        const bool planar = av_sample_fmt_is_planar(sampleFormat);
+        uint8_t *planes[2] = {buffer.data(), buffer.data() + (planar ? size_t(n) * size_t(bytes) : 0)};
+        const int got = step(planes);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < got; ++i) {
+                const uint8_t *at = planes[planar ? c : 0] + size_t(planar ? i : i * 2 + c) * size_t(bytes);
+                const AVSampleFormat packed = av_get_packed_sample_fmt(sampleFormat);
+                out[size_t(c)].push_back(packed == AV_SAMPLE_FMT_FLT ? *reinterpret_cast<const float *>(at)
+                                         : packed == AV_SAMPLE_FMT_S16
+                                             ? *reinterpret_cast<const int16_t *>(at) / 32768.0
+                                             : *reinterpret_cast<const int32_t *>(at) / 2147483648.0);
+            }
+    };
+    for (int done = 0; done < kSamples; done += chunk) {
+        const int n = std::min(chunk, kSamples - done);
+        uint8_t **in = leveller.Input(n);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                reinterpret_cast<float *>(in[c])[i] = source(c, done + i);
+        collect(n, [&](uint8_t *const *planes) { return leveller.Process(n, planes); });
+    }
+    collect(leveller.Delay(), [&](uint8_t *const *planes) { return leveller.Flush(leveller.Delay(), planes); });
+
+    const double gain = std::pow(10.0, gainDb / 20);
+    // The burst's true peaks lie 3 dB above its samples: the limiter must see them.
+    const double limit = ceiling ? std::pow(10.0, *ceiling / 20) / M_SQRT2 * 1.01 : 2.0;
+    for (int c = 0; c < 2; ++c) {
+        QCOMPARE(int(out[size_t(c)].size()), kSamples);
+        double loudest = 0;
+        for (int i = 0; i < kSamples; ++i) {
+            loudest = std::max(loudest, std::abs(out[size_t(c)][size_t(i)]));
+            // In the right place, and untouched away from the burst.
+            if (i < kRate - 100 || i > kRate + 6000)
+                QVERIFY2(std::abs(out[size_t(c)][size_t(i)] - source(c, i) * gain) < 1e-3,
+                         qPrintable(QString("channel %1, sample %2").arg(c).arg(i)));
+        }
+        QVERIFY2(loudest <= limit, qPrintable(QString::number(loudest)));
+    }
+    QCOMPARE(leveller.Limited(), ceiling.has_value());
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sUnits)

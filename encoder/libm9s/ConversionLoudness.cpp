@@ -1,0 +1,94 @@
+#include "ConversionSteps.h"
+
+#include "LoudnessPass.h"
+#include "Messages.h"
+
+#include <algorithm>
+#include <cmath>
+
+// -loudness and -replaygain: the measuring pass before the conversion, the
+// leveller between the resampler and the output, and the line that reports.
+
+namespace {
+
+// Samples the leveller lets out at the end in one step.
+constexpr int kFlushSamples = 16384;
+
+} // namespace
+
+// The first of two passes: measures the audio as the output will get it
+// (rate and channels) and sets up the gain or the tags.
+void Conversion::Measure()
+{
+    if (!options_.loudnessLufs && !options_.replayGain)
+        return;
+    if (options_.replayGain && !CarriesReplayGain(options_.format)) {
+        WriteLine(std::string("No ReplayGain tags: ") + FormatDisplayName(options_.format) + " files "
+                  + (options_.format == OutputFormat::M4a ? "get no iTunes freeform tags from FFmpeg's MP4 muxer"
+                                                          : "cannot carry them"));
+        return;
+    }
+    RequireRereadableInput(options_);
+    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{&output_->Layout(), output_->SampleRate()});
+    // Kept also after a stop: the progress reported goes on from there.
+    measure_ = pass.measure;
+    if (pass.stopped) {
+        stopped_ = true; // nothing converted yet: an empty file
+        return;
+    }
+    measuredAll_ = true;
+    if (options_.replayGain) {
+        for (const auto &[key, value] : ReplayGainTags(*measure_, options_.format == OutputFormat::Opus))
+            output_->SetTag(key, value);
+    } else {
+        PlanLeveller();
+    }
+}
+
+void Conversion::PlanLeveller()
+{
+    plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
+    // Less than a hundredth of a dB is no change worth a pass over the samples.
+    if (!plan_.refusal.empty() || (!plan_.limit && std::abs(plan_.gainDb) < 0.01))
+        return;
+    const std::optional<double> ceiling = plan_.limit ? std::optional(options_.truePeakDb) : std::nullopt;
+    leveller_ = std::make_unique<Leveller>(plan_.gainDb, ceiling, output_->Layout().nb_channels, output_->SampleRate(),
+                                           output_->SampleFormat());
+    resampler_ = std::make_unique<Resampler>(output_->Layout(), AV_SAMPLE_FMT_FLTP, output_->SampleRate());
+}
+
+void Conversion::ReportLoudness()
+{
+    // Nothing decodable: the failure says so.
+    if (!measuredAll_ || measure_->samples == 0)
+        return;
+    if (options_.loudnessLufs) {
+        const bool limited = leveller_ && leveller_->Limited();
+        WriteLine(DescribeLevel(*measure_, plan_, *options_.loudnessLufs, options_.truePeakDb, limited));
+        return;
+    }
+    const TagList tags = ReplayGainTags(*measure_, options_.format == OutputFormat::Opus);
+    WriteLine(tags.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
+                           : DescribeMeasure(*measure_) + "; " + DescribeTags(tags));
+}
+
+// Resamples into the leveller's floats and hands on what it lets out.
+int Conversion::LevelConverted(int capacity, const uint8_t *const *in, int samples)
+{
+    const int got = resampler_->Convert(leveller_->Input(capacity), capacity, in, samples);
+    if (got > 0)
+        CommitConverted(leveller_->Process(got, ReserveConverted(got)));
+    return got;
+}
+
+// The samples the limiter's look-ahead still holds, at the very end.
+void Conversion::FlushLeveller()
+{
+    if (!leveller_)
+        return;
+    for (int left = leveller_->Delay(); left > 0 && !ConvertedEnough();) {
+        const int n = std::min(left, kFlushSamples);
+        CommitConverted(leveller_->Flush(n, ReserveConverted(n)));
+        left -= n;
+    }
+}

@@ -1,0 +1,156 @@
+#include "Loudness.h"
+
+#include "EncoderError.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+namespace {
+
+constexpr double kReplayGainReference = -18.0;
+constexpr double kOpusReference = -23.0;
+
+// Loudness weights by where a channel plays: the rear pair counts more, the
+// LFE not at all, anything else as a front channel.
+int ChannelWeight(AVChannel channel)
+{
+    switch (channel) {
+    case AV_CHAN_FRONT_LEFT:
+        return EBUR128_LEFT;
+    case AV_CHAN_FRONT_RIGHT:
+        return EBUR128_RIGHT;
+    case AV_CHAN_LOW_FREQUENCY:
+    case AV_CHAN_LOW_FREQUENCY_2:
+        return EBUR128_UNUSED;
+    case AV_CHAN_BACK_LEFT:
+    case AV_CHAN_SIDE_LEFT:
+        return EBUR128_LEFT_SURROUND;
+    case AV_CHAN_BACK_RIGHT:
+    case AV_CHAN_SIDE_RIGHT:
+        return EBUR128_RIGHT_SURROUND;
+    default:
+        return EBUR128_CENTER;
+    }
+}
+
+std::string Printed(const char *format, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+} // namespace
+
+struct LoudnessMeter::State {
+    ebur128_state *ebu = nullptr;
+    ~State() { ebur128_destroy(&ebu); }
+};
+
+LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate)
+    : state_(std::make_unique<State>()), sampleRate_(sampleRate)
+{
+    // The histogram keeps memory constant however long the track is.
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM;
+    state_->ebu = ebur128_init(unsigned(layout.nb_channels), static_cast<unsigned long>(sampleRate), mode);
+    if (!state_->ebu)
+        throw EncoderError("Cannot measure the loudness of " + std::to_string(layout.nb_channels) + " channels at "
+                           + std::to_string(sampleRate) + " Hz");
+    // Mono and stereo keep the library's own map, as every meter does.
+    if (layout.nb_channels > 2)
+        for (int i = 0; i < layout.nb_channels; ++i)
+            ebur128_set_channel(state_->ebu, unsigned(i),
+                                ChannelWeight(av_channel_layout_channel_from_index(&layout, unsigned(i))));
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+void LoudnessMeter::Add(const float *samples, int count)
+{
+    if (count <= 0)
+        return;
+    if (ebur128_add_frames_float(state_->ebu, samples, size_t(count)) != EBUR128_SUCCESS)
+        throw std::bad_alloc();
+    samples_ += count;
+}
+
+LoudnessMeasure LoudnessMeter::Result() const
+{
+    LoudnessMeasure measure;
+    measure.samples = samples_;
+    measure.sampleRate = sampleRate_;
+    if (ebur128_loudness_global(state_->ebu, &measure.integratedLufs) != EBUR128_SUCCESS)
+        measure.integratedLufs = -HUGE_VAL;
+    if (ebur128_loudness_range(state_->ebu, &measure.rangeLu) != EBUR128_SUCCESS)
+        measure.rangeLu = 0;
+    for (unsigned i = 0; i < state_->ebu->channels; ++i) {
+        double peak = 0;
+        if (ebur128_true_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
+            measure.truePeak = std::max(measure.truePeak, peak);
+    }
+    return measure;
+}
+
+double ToDecibels(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -HUGE_VAL; }
+
+std::string NothingToMeasure(const LoudnessMeasure &measure)
+{
+    if (measure.samples < int64_t(std::ceil(kShortestMeasurableSeconds * measure.sampleRate)))
+        return "it is shorter than 0.4 s";
+    if (measure.truePeak <= 0)
+        return "the audio is silent";
+    if (!std::isfinite(measure.integratedLufs) || measure.integratedLufs < kAbsoluteGateLufs)
+        return "it is quieter than the -70 LUFS gate";
+    return {};
+}
+
+LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ceilingDb)
+{
+    LevelPlan plan;
+    plan.refusal = NothingToMeasure(measure);
+    if (!plan.refusal.empty())
+        return plan;
+    plan.gainDb = targetLufs - measure.integratedLufs;
+    plan.limit = ToDecibels(measure.truePeak) + plan.gainDb > ceilingDb;
+    return plan;
+}
+
+TagList ReplayGainTags(const LoudnessMeasure &measure, bool opus)
+{
+    if (!NothingToMeasure(measure).empty())
+        return {};
+    if (opus) {
+        const double q78 = std::round((kOpusReference - measure.integratedLufs) * 256.0);
+        return {{"R128_TRACK_GAIN", std::to_string(int(std::clamp(q78, -32768.0, 32767.0)))}};
+    }
+    return {{"REPLAYGAIN_TRACK_GAIN", Printed("%.2f dB", kReplayGainReference - measure.integratedLufs)},
+            {"REPLAYGAIN_TRACK_PEAK", Printed("%.6f", measure.truePeak)}};
+}
+
+std::string DescribeMeasure(const LoudnessMeasure &measure)
+{
+    return Printed("Loudness %.1f LUFS", measure.integratedLufs) + Printed(", range %.1f LU", measure.rangeLu)
+           + Printed(", true peak %.1f dBTP", ToDecibels(measure.truePeak));
+}
+
+std::string DescribeLevel(const LoudnessMeasure &measure, const LevelPlan &plan, double targetLufs, double ceilingDb,
+                          bool limited)
+{
+    if (!plan.refusal.empty())
+        return "Loudness not changed: " + plan.refusal;
+    return DescribeMeasure(measure) + Printed("; applied %+.2f dB", plan.gainDb) + Printed(" for %g LUFS", targetLufs)
+           + (limited ? Printed("; the limiter held true peaks under %g dBTP", ceilingDb)
+                      : std::string("; no limiting needed"));
+}
+
+std::string DescribeTags(const TagList &tags)
+{
+    std::string text = "ReplayGain tags";
+    for (const auto &[key, value] : tags)
+        text += (&key == &tags.front().first ? ": " : ", ") + key + "=" + value;
+    return text;
+}

@@ -1,0 +1,264 @@
+#include "LoudnessPass.h"
+
+#include "EncoderError.h"
+#include "FrameQueue.h"
+#include "InputMedia.h"
+#include "Messages.h"
+#include "Resampler.h"
+#include "SampleGuard.h"
+#include "StopControl.h"
+#include "TimeText.h"
+
+extern "C" {
+#include <libavutil/common.h>
+}
+
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kReportInterval = std::chrono::milliseconds(250);
+constexpr int kSliceSamples = 16384;
+constexpr size_t kQueueFrames = 64;
+constexpr int64_t kQueueSamples = 1 << 17;
+
+class Measurement {
+public:
+    Measurement(const EncoderOptions &options, MeasureFormat format) : options_(options), format_(format) {}
+    MeasuredPass Run();
+
+private:
+    void SeekToStart();
+    void Measure();
+    void Decode();
+    void HandleFrame(AVFrame &frame);
+    int SamplesToSkip(const AVFrame &frame);
+    void Setup(const AVFrame &frame);
+    void Convert(const uint8_t *const *in, int samples);
+    void ReportProgress(bool final);
+    bool Enough() const { return abandoned_ || (limit_ && resampler_ && converted_ >= *limit_); }
+
+    const EncoderOptions &options_;
+    MeasureFormat format_;
+    InputMedia input_;
+    // Decoding and resampling run on a thread of their own and hand over
+    // interleaved floats; this one measures, which costs about as much.
+    FrameQueue queue_{kQueueFrames, kQueueSamples};
+    std::unique_ptr<Resampler> resampler_; // reading thread
+    std::vector<const uint8_t *> planes_;
+    std::optional<int64_t> limit_;
+    int64_t converted_ = 0;
+    int64_t nextInputSample_ = 0;
+    bool abandoned_ = false;
+    std::unique_ptr<LoudnessMeter> meter_; // measuring thread
+    int rate_ = 0;
+    int64_t measured_ = 0;
+    Clock::time_point lastReport_ = Clock::now();
+};
+
+MeasuredPass Measurement::Run()
+{
+    if (!input_.Open(options_.inputPath))
+        return MeasuredPass{{}, true};
+    input_.SelectAudio(options_.audioTrack);
+    input_.OpenDecoder();
+    SeekToStart();
+    Measure();
+    MeasuredPass pass{meter_ ? meter_->Result() : LoudnessMeasure{}, StopControl::Requested()};
+    if (!pass.stopped)
+        ReportProgress(true);
+    return pass;
+}
+
+void Measurement::SeekToStart()
+{
+    if (options_.startUs <= 0)
+        return;
+    const AVStream *audio = input_.Audio();
+    const int64_t target =
+        av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
+    if (target != INT64_MAX && avformat_seek_file(input_.Format(), audio->index, INT64_MIN, target, target, 0) >= 0)
+        avcodec_flush_buffers(input_.Decoder());
+}
+
+void Measurement::Measure()
+{
+    std::thread reader([&] {
+        try {
+            Decode();
+            queue_.Finish();
+        } catch (...) {
+            queue_.Finish(std::current_exception());
+        }
+    });
+    StopControl::SetReadingThread(reader.native_handle());
+    auto join = [&] {
+        queue_.WaitFinished();
+        StopControl::SetReadingThread(pthread_self());
+        reader.join();
+    };
+    try {
+        while (FramePtr frame = queue_.Pop()) {
+            if (!meter_) {
+                meter_ = std::make_unique<LoudnessMeter>(frame->ch_layout, frame->sample_rate);
+                rate_ = frame->sample_rate;
+            }
+            meter_->Add(reinterpret_cast<const float *>(frame->data[0]), frame->nb_samples);
+            measured_ += frame->nb_samples;
+            ReportProgress(false);
+        }
+    } catch (...) {
+        queue_.Cancel();
+        join();
+        throw;
+    }
+    join();
+}
+
+void Measurement::Decode()
+{
+    AVCodecContext *decoder = input_.Decoder();
+    const int audioIndex = input_.Audio()->index;
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    auto deliver = [&] {
+        while (!Enough() && avcodec_receive_frame(decoder, frame.get()) >= 0) {
+            HandleFrame(*frame);
+            av_frame_unref(frame.get());
+        }
+    };
+    while (!Enough() && input_.ReadPacket(packet.get())) {
+        if (packet->stream_index == audioIndex && avcodec_send_packet(decoder, packet.get()) >= 0)
+            deliver();
+        av_packet_unref(packet.get());
+    }
+    if (!Enough() && avcodec_send_packet(decoder, nullptr) >= 0)
+        deliver();
+    for (int round = 0; round < 16 && resampler_ && resampler_->Ready() && !Enough(); ++round) {
+        const int64_t before = converted_;
+        Convert(nullptr, 0);
+        if (converted_ == before)
+            break;
+    }
+}
+
+void Measurement::HandleFrame(AVFrame &frame)
+{
+    if (frame.nb_samples <= 0 || frame.sample_rate <= 0 || frame.ch_layout.nb_channels <= 0 || frame.format < 0)
+        return;
+    const int skip = SamplesToSkip(frame);
+    if (skip >= frame.nb_samples)
+        return;
+    GuardFrame(frame);
+    if (!resampler_)
+        Setup(frame);
+    if (resampler_->Differs(frame)) {
+        Convert(nullptr, 0);
+        resampler_->Setup(frame);
+    }
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const size_t step = size_t(av_get_bytes_per_sample(format)) * size_t(planar ? 1 : frame.ch_layout.nb_channels);
+    const int slice = resampler_->InputSlice(kSliceSamples);
+    planes_.resize(planar ? size_t(frame.ch_layout.nb_channels) : 1);
+    for (size_t i = 0; i < planes_.size(); ++i)
+        planes_[i] = frame.extended_data[i] + size_t(skip) * step;
+    for (int left = frame.nb_samples - skip; left > 0 && !Enough(); left -= slice) {
+        Convert(planes_.data(), std::min(left, slice));
+        for (const uint8_t *&plane : planes_)
+            plane += size_t(slice) * step;
+    }
+}
+
+// As in the conversion: samples before the -ss point are left out.
+int Measurement::SamplesToSkip(const AVFrame &frame)
+{
+    if (options_.startUs <= 0)
+        return 0;
+    int64_t first = nextInputSample_;
+    if (frame.pts != AV_NOPTS_VALUE)
+        first = av_rescale_q(av_sat_sub64(frame.pts, input_.StartTs()), input_.Audio()->time_base,
+                             AVRational{1, frame.sample_rate});
+    nextInputSample_ = av_sat_add64(first, frame.nb_samples);
+    const int64_t wanted = av_rescale(options_.startUs, frame.sample_rate, AV_TIME_BASE);
+    return first >= wanted ? 0 : int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));
+}
+
+void Measurement::Setup(const AVFrame &frame)
+{
+    AVChannelLayout layout{};
+    int rate = frame.sample_rate;
+    if (format_.layout) {
+        if (av_channel_layout_copy(&layout, format_.layout) < 0)
+            throw std::bad_alloc();
+        rate = format_.sampleRate;
+    } else {
+        FrameLayout(frame, &layout);
+    }
+    try {
+        resampler_ = std::make_unique<Resampler>(layout, AV_SAMPLE_FMT_FLT, rate);
+    } catch (...) {
+        av_channel_layout_uninit(&layout);
+        throw;
+    }
+    av_channel_layout_uninit(&layout);
+    resampler_->Setup(frame);
+    if (options_.durationUs)
+        limit_ = av_rescale(*options_.durationUs, rate, AV_TIME_BASE);
+}
+
+void Measurement::Convert(const uint8_t *const *in, int samples)
+{
+    const int capacity = std::max(1, resampler_->MaxOutput(samples));
+    FramePtr out = MakeFrame();
+    out->format = AV_SAMPLE_FMT_FLT;
+    out->sample_rate = resampler_->OutputRate();
+    out->nb_samples = capacity;
+    if (av_channel_layout_copy(&out->ch_layout, &resampler_->OutputLayout()) < 0
+        || av_frame_get_buffer(out.get(), 0) < 0)
+        throw std::bad_alloc();
+    int got = resampler_->Convert(out->extended_data, capacity, in, samples);
+    if (limit_)
+        got = int(std::min<int64_t>(got, *limit_ - converted_));
+    if (got <= 0)
+        return;
+    converted_ += got;
+    out->nb_samples = got;
+    if (!queue_.Push(std::move(out)))
+        abandoned_ = true;
+}
+
+void Measurement::ReportProgress(bool final)
+{
+    const Clock::time_point now = Clock::now();
+    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0)
+        return;
+    lastReport_ = now;
+    WriteTimeMarker(FormatSeconds(measured_ / 2, rate_));
+}
+
+} // namespace
+
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format)
+{
+    return Measurement(options, format).Run();
+}
+
+void RequireRereadableInput(const EncoderOptions &options)
+{
+    struct stat info{};
+    if (stat(options.inputPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw EncoderError(std::string(options.replayGain ? "-replaygain" : "-loudness") + " reads input '"
+                           + options.inputPath + "' twice, which only a regular file allows");
+}
+
+int64_t SecondPassProgress(int64_t firstSamples, int64_t done) { return firstSamples / 2 + done / 2; }

@@ -1,0 +1,30 @@
+#pragma once
+// The measuring pass before a levelled conversion or a tagged copy: the
+// chosen audio, from the -ss point for the -t length, decoded, resampled
+// and measured, with nothing written. The second pass opens the input
+// anew, so only as much is kept as one conversion step needs.
+
+#include "Loudness.h"
+#include "Options.h"
+
+struct MeasureFormat {
+    const AVChannelLayout *layout = nullptr; // nullptr: the source's own layout and rate
+    int sampleRate = 0;
+};
+
+struct MeasuredPass {
+    LoudnessMeasure measure;
+    bool stopped = false; // a stop request cut the pass short: measure holds how far it got
+};
+
+// Progress markers cover the first half of the time scale (the second pass
+// reports the other half). Throws EncoderError as a conversion does.
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format);
+
+// The input can be opened a second time and gives the same again (a
+// regular file, not a pipe); throws EncoderError naming the option if not.
+void RequireRereadableInput(const EncoderOptions &options);
+
+// The progress a second pass reports, after a first that measured
+// firstSamples: halfway onwards, so the time never goes back.
+int64_t SecondPassProgress(int64_t firstSamples, int64_t done);
