@@ -37,5 +37,5 @@ TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QStri
     const TOutputOptions options = CurrentOptions();
     return ::BuildEncoderCommand(ConversionRun->FFMpeg, EncoderFolder(),
                                  {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
-                                  options.Channels, -1, options.VerifyOutput});
+                                  options.Channels, -1, options.VerifyOutput, options.Loudness});
 }

@@ -162,6 +162,7 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.Options.Channels = given.Channels.value_or(m_settings.Channels());
     run.Options.PreferredLanguage = given.Language.value_or(m_settings.PreferredAudioLanguage());
     run.Options.VerifyOutput = m_settings.VerifyOutput();
+    run.Options.Loudness = given.Loudness.value_or(m_settings.Loudness());
     run.ParallelFiles = given.Jobs.value_or(m_settings.ParallelFiles());
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
