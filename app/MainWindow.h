@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "conversion/FileQueueRules.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/EncoderCommand.h"
+#include "conversion/FileQueueRules.h"
 #include "conversion/RunEstimate.h"
 
 #include <QElapsedTimer>

@@ -3,11 +3,11 @@
 
 #include "app/ActionBinding.h"
 #include "app/FileQueueModel.h"
-#include "conversion/FileQueueRules.h"
 #include "common/ErrorReport.h"
 #include "common/Settings.h"
 #include "conversion/AudioTracks.h"
 #include "conversion/FileQueue.h"
+#include "conversion/FileQueueRules.h"
 #include "conversion/MediaProbe.h"
 #include "conversion/SourcePaths.h"
 #include "dialogs/BatchAddDialog.h"

@@ -3,8 +3,8 @@
 #include "EncoderError.h"
 #include "Extras.h"
 #include "InputMedia.h"
-#include "MemorySink.h"
 #include "LoudnessPass.h"
+#include "MemorySink.h"
 #include "Messages.h"
 #include "OutputCheck.h"
 #include "OutputFile.h"
@@ -86,11 +86,11 @@ private:
     int64_t lastDts_ = INT64_MIN;
     int64_t reachedTs_ = 0; // end of the last packet written, output time base
     int64_t packets_ = 0;
-    int64_t skipped_ = 0;               // packets no muxer would take
-    int64_t firstUs_ = INT64_MAX;       // start of the first packet written
-    int64_t endUs_ = 0;                 // end of the last one
-    int64_t longestUs_ = 0;             // the longest packet written
-    std::optional<int64_t> declaredUs_; // the length the input declares for the part copied
+    int64_t skipped_ = 0;                    // packets no muxer would take
+    int64_t firstUs_ = INT64_MAX;            // start of the first packet written
+    int64_t endUs_ = 0;                      // end of the last one
+    int64_t longestUs_ = 0;                  // the longest packet written
+    std::optional<int64_t> declaredUs_;      // the length the input declares for the part copied
     std::optional<LoudnessMeasure> measure_; // -replaygain: the first pass
     TagList gainTags_;
     Clock::time_point lastReport_ = Clock::now();

@@ -405,8 +405,8 @@ private slots:
             << QStringList{"frmMain.comboBoxAudioBitrate", "frmSetting.LabelSecond", "frmMain.buttonAdd",
                            "OpenDialog.caption", "OpenDialog.filterAVI"};
         QTest::newRow("no format item, track texts or language label") << QStringList{
-            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack", "frmMain.popMenuAudioTrackAutomatic",
-            "frmMain.msgNoAudioTracks", "frmSetting.labelPreferredLanguage", "frmSetting.labelLoudness",
+            "frmMain.comboBoxFormatOther5", "frmMain.popMenuAudioTrack",         "frmMain.popMenuAudioTrackAutomatic",
+            "frmMain.msgNoAudioTracks",     "frmSetting.labelPreferredLanguage", "frmSetting.labelLoudness",
             "frmSetting.comboLoudness4"};
         QTest::newRow("no track words or settings notice")
             << QStringList{"frmMain.msgTrackMono", "frmMain.msgTrackKHz", "frmMain.msgSettingsInMemory"};

@@ -180,7 +180,8 @@ private slots:
 
         start();
         openSettings();
-        FindControl<QComboBox>(frmSetting, "comboLoudness")->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(loudness)));
+        FindControl<QComboBox>(frmSetting, "comboLoudness")
+            ->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(loudness)));
         if (checkBox()->isChecked() != checked)
             QTest::mouseClick(checkBox(), Qt::LeftButton);
         FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->setText(language);

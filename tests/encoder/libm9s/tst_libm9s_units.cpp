@@ -23,8 +23,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <thread>
