@@ -244,8 +244,12 @@ bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const
     if (frmSearchProgress)
         frmSearchProgress->Begin();
     TFolderSearch search;
-    search.addEntry = [this](const QByteArray &path) {
-        if (AddNative(path, true) && frmSearchProgress)
+    search.addEntry = [this, &folder](const QByteArray &path) {
+        if (!AddNative(path, true))
+            return;
+        // A file found in a folder may keep its place below it in the output folder.
+        Queue->SetRoot(Queue->Count() - 1, folder);
+        if (frmSearchProgress)
             frmSearchProgress->Found();
     };
     search.keepGoing = [this, shownAtStart, &sinceYield] {

@@ -159,7 +159,8 @@ void TfrmMain::RunConversion()
     if (!IsOutputFolderSet(folder))
         throw TolvaneError(msgNoOutputFolder);
     // Read once: the run converts every file with what is chosen now.
-    const TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
+    TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
+    settings.KeepFolders = frmCommon->Settings().KeepFolders();
     FailureReasons.clear();
     RunFiles = Queue->Count();
     ConvertedFiles = 0;
