@@ -156,7 +156,7 @@ private:
         frmMain->show();
         QVERIFY(QTest::qWaitForWindowActive(frmMain));
         list()->setFocus();
-        QTRY_VERIFY(list()->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(list()->hasFocus(), 120000);
     }
 
     void fill(const QStringList &paths)
@@ -478,7 +478,7 @@ private slots:
         for (int times = how == "folder twice" ? 2 : how == "folder" ? 1 : 0; times > 0; --times)
             frmMain->AddFolder(folder.path(), false, "*");
         const auto box = [] { return frmMain->findChild<QMessageBox *>(QStringLiteral("msgNotAddedBox")); };
-        QTRY_VERIFY(frmMain->OnTrialCount() == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(frmMain->OnTrialCount() == 0, 120000);
         QStringList names;
         for (const QString &row : rows())
             names << QFileInfo(row).fileName();
@@ -741,7 +741,7 @@ private slots:
         if (effect == "added")
             QCOMPARE(rows(), (QStringList{"/v/a.avi", "/v/b.avi", "/v/new.avi"}));
         if (effect == "converted")
-            QTRY_COMPARE(answers.seenNames(), QStringList{"msgFinishInfo"});
+            QTRY_COMPARE_WITH_TIMEOUT(answers.seenNames(), QStringList{"msgFinishInfo"}, 120000);
         QVERIFY(answers.unexpected.isEmpty());
     }
 
@@ -880,7 +880,7 @@ private slots:
         trackMenu()->setTitle(QStringLiteral("Audio track"));
         frmMain->findChild<QAction *>(QStringLiteral("popMenuAudioTrackAutomatic"))->setText("Automatic");
         fill({"first.avi", clip(file)});
-        QTRY_VERIFY(frmMain->Queue->At(1).Facts.Known);
+        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue->At(1).Facts.Known, 120000);
         list()->selectRow(1);
         QCOMPARE(openTrackMenu(), lines);
         QCOMPARE(openTrackMenu(), lines); // opened again, it lists the tracks once
@@ -936,7 +936,7 @@ private slots:
             QVERIFY(::symlink("three.mkv", QFile::encodeName(m_clips.path()) + '/' + name) == 0 || errno == EEXIST);
         // The name as Qt gives it, its 0xE9 lost to U+FFFD: the queue finds the file again.
         fill({name.isEmpty() ? clip("three.mkv") : QFile::decodeName(QFile::encodeName(m_clips.path()) + '/' + name)});
-        QTRY_VERIFY(frmMain->Queue->At(0).Facts.Known);
+        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue->At(0).Facts.Known, 120000);
         list()->selectRow(0);
         if (menuLine >= 0) {
             openTrackMenu();
@@ -945,7 +945,7 @@ private slots:
         ModalAnswerer answers;
         answers.expect(ModalAnswerer::messageBox(QMessageBox::No));
         action("ActionConvertNow")->trigger();
-        QTRY_VERIFY(answers.allUsed());
+        QTRY_VERIFY_WITH_TIMEOUT(answers.allUsed(), 120000);
         QFile arguments(clip("arguments"));
         QVERIFY(arguments.open(QIODevice::ReadOnly));
         const QString run = QString::fromUtf8(arguments.readAll()).split('\n').filter("-i ").value(0);

@@ -113,7 +113,7 @@ private slots:
         // A bigger window gives the queue the room.
         const int listHeight = list->height();
         frmMain->resize(frmMain->width() + 200, frmMain->height() + 300);
-        QTRY_COMPARE(list->height(), listHeight + 300);
+        QTRY_COMPARE_WITH_TIMEOUT(list->height(), listHeight + 300, 120000);
 
         for (const char *name : {"groupBoxButtons", "groupBoxStatus", "groupBoxSettings", "GroupBoxSettingsAudio",
                                  "groupBoxChannel", "groupBoxOutput"})
@@ -359,7 +359,7 @@ private slots:
         const QString notice = QStringLiteral("Settings cannot be saved to %1: the file is read-only. Changes apply "
                                               "until Tolvane is closed; make the file writable to keep them.")
                                    .arg(config);
-        QTRY_COMPARE(m_program.errors, QStringList{notice});
+        QTRY_COMPARE_WITH_TIMEOUT(m_program.errors, QStringList{notice}, 120000);
         FindControl<QRadioButton>(frmMain, "radioButtonFormatWAV")->click();
         FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->setCurrentIndex(16);
         QCoreApplication::processEvents();

@@ -393,7 +393,7 @@ void TestConsoleIO::stopProcess()
     EventLog log;
     log.watch(io);
     io.StartProcess(Helper, QStringList{"out:ready\\n"} + behaviour, QString(), false);
-    QTRY_VERIFY(log.of("out:").contains("ready"));
+    QTRY_VERIFY_WITH_TIMEOUT(log.of("out:").contains("ready"), 120000);
 
     if (toldFirst)
         io.RequestStop();
@@ -563,7 +563,7 @@ void TestConsoleIO::destructionWhileRunning()
     EventLog log;
     log.watch(*io);
     io->StartProcess(Helper, QStringList{"pid"} + behaviour, QString(), false);
-    QTRY_VERIFY(!log.of("out:").isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!log.of("out:").isEmpty(), 120000);
     const qint64 pid = log.of("out:").constFirst().mid(4).toLongLong();
     QVERIFY(pid > 0);
 

@@ -150,12 +150,12 @@ void TestEncoderCommand::command_data()
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac", "-vn",   "-ab",      "128",
                        "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"};
     QTest::newRow("Opus keeps the bit rate, named in capitals")
-        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "OPUS" << 96 << 48000 << 1 << -1
+        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "OPUS" << 96 << 48000 << 1 << -1 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f opus  -vn  -ab 96  -ar 48000  -ac 1  /m/a.opus"
         << QStringList{"-i", "/v/a.mkv", "-y",    "-f",  "opus", "-vn",      "-ab",
                        "96", "-ar",      "48000", "-ac", "1",    "/m/a.opus"};
     QTest::newRow("unknown format name: MP3")
-        << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "aiff" << 128 << 44100 << 2 << -1
+        << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "aiff" << 128 << 44100 << 2 << -1 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
         << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "mp3", "-vn",     "-ab",
                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};

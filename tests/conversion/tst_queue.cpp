@@ -113,7 +113,7 @@ private slots:
         queue.Append("/v/a.avi");
         queue.Append("/v/b.avi");
         queue.Append("/v/a.avi");
-        QTRY_COMPARE(probed.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(probed.count(), 2, 120000);
         for (int row : {0, 2}) {
             QVERIFY(queue.At(row).Facts.Known);
             QCOMPARE(queue.At(row).Facts.Duration, duration);
@@ -124,7 +124,7 @@ private slots:
         QVERIFY(queue.At(3).Facts.Known);
         queue.SetSource(0, "/v/c.avi");
         QVERIFY(!queue.At(0).Facts.Known);
-        QTRY_VERIFY(queue.At(0).Facts.Known);
+        QTRY_VERIFY_WITH_TIMEOUT(queue.At(0).Facts.Known, 120000);
         QVERIFY(probe.IsIdle());
         QCOMPARE(probed.count(), 3);
         if (!listing.isEmpty())
@@ -158,7 +158,7 @@ private slots:
         queue.Append("/v/plain.avi");
         queue.Append("/v/odd.bin", "/v/shown.bin", TItemState::Checking);
         QCOMPARE(queue.At(1).State, TItemState::Checking);
-        QTRY_VERIFY(probe.IsIdle() && queue.At(0).Facts.Known);
+        QTRY_VERIFY_WITH_TIMEOUT(probe.IsIdle() && queue.At(0).Facts.Known, 120000);
         QCOMPARE(sources(queue), stays ? QStringList({"/v/plain.avi", "/v/odd.bin"}) : QStringList{"/v/plain.avi"});
         QCOMPARE(queue.At(0).State, TItemState::Idle);
         QCOMPARE(left.count(), stays ? 0 : 1);

@@ -707,11 +707,11 @@ void TestLibm9sUnits::queueHoldsProducerBackWhenFull()
         }
         queue.Finish();
     });
-    QTRY_COMPARE(pushed.load(), 1); // the big one went in alone...
+    QTRY_COMPARE_WITH_TIMEOUT(pushed.load(), 1, 120000); // the big one went in alone...
     QTest::qWait(50);
     QCOMPARE(pushed.load(), 1); // ...and holds the rest back
     QCOMPARE(queue.Pop()->nb_samples, 5000);
-    QTRY_COMPARE(pushed.load(), 3); // two small ones fill it
+    QTRY_COMPARE_WITH_TIMEOUT(pushed.load(), 3, 120000); // two small ones fill it
     QTest::qWait(50);
     QCOMPARE(pushed.load(), 3);
     int total = 0;
