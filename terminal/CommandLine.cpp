@@ -15,16 +15,16 @@ const QStringList Policies{QStringLiteral("skip"), QStringLiteral("overwrite"), 
 
 // One option of the terminal run: its names, the name of its value (empty
 // for a switch) and its line in --help.
-struct TOptionSpec
+struct TOptionEntry
 {
     QStringList names;
     QString valueName;
     QString help;
 };
 
-const QList<TOptionSpec> &ConvertOptionSpecs()
+const QList<TOptionEntry> &ConvertOptionEntries()
 {
-    static const QList<TOptionSpec> specs{
+    static const QList<TOptionEntry> entries{
         {{"f", "format"}, "FORMAT", "wav, mp3, flac, m4a, opus, ogg or copy (the original audio)"},
         {{"b", "bitrate"}, "KBITS", "bit rate in kbit/s (mp3, m4a, opus, ogg)"},
         {{"r", "rate"}, "HZ", "sample rate in Hz"},
@@ -40,15 +40,15 @@ const QList<TOptionSpec> &ConvertOptionSpecs()
         {{"split-chapters"}, "", "one output file per chapter"},
         {{"q", "quiet"}, "", "print only failures and the summary"},
     };
-    return specs;
+    return entries;
 }
 
 QList<QCommandLineOption> Options()
 {
     QList<QCommandLineOption> options;
     options << QCommandLineOption(QStringLiteral("convert"), QStringLiteral("convert without a window, then exit"));
-    for (const TOptionSpec &spec : ConvertOptionSpecs())
-        options << QCommandLineOption(spec.names, spec.help, spec.valueName);
+    for (const TOptionEntry &entry : ConvertOptionEntries())
+        options << QCommandLineOption(entry.names, entry.help, entry.valueName);
     options << QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"));
     options << QCommandLineOption(QStringLiteral("version"), QStringLiteral("show the version"));
     return options;
@@ -117,9 +117,9 @@ TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QStri
 // An option of the terminal run given without --convert.
 QString ConvertOptionGiven(const QCommandLineParser &parser)
 {
-    for (const TOptionSpec &spec : ConvertOptionSpecs())
-        if (parser.isSet(spec.names.last()))
-            return spec.names.last();
+    for (const TOptionEntry &entry : ConvertOptionEntries())
+        if (parser.isSet(entry.names.last()))
+            return entry.names.last();
     return {};
 }
 
@@ -206,15 +206,15 @@ QString UsageText()
                                   "come from config.ini, which the command line never changes.\n"
                                   "A folder is searched with its subfolders. \"--\" ends the options.\n\n"
                                   "Options of --convert:\n");
-    for (const TOptionSpec &spec : ConvertOptionSpecs()) {
+    for (const TOptionEntry &entry : ConvertOptionEntries()) {
         QString names;
-        for (const QString &name : spec.names)
+        for (const QString &name : entry.names)
             names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + (name.size() == 1 ? "-" : "--") + name;
-        if (spec.names.size() == 1)
+        if (entry.names.size() == 1)
             names.prepend(QStringLiteral("    "));
-        if (!spec.valueName.isEmpty())
-            names += QLatin1Char(' ') + spec.valueName;
-        text += QStringLiteral("  %1%2\n").arg(names, -26).arg(spec.help);
+        if (!entry.valueName.isEmpty())
+            names += QLatin1Char(' ') + entry.valueName;
+        text += QStringLiteral("  %1%2\n").arg(names, -26).arg(entry.help);
     }
     text += QStringLiteral("\n  -h, --help                show this help\n"
                            "      --version             show the version\n\n"
