@@ -13,7 +13,7 @@
 #include "conversion/TemporaryOutput.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 #include "gui/CommonServices.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "common/IsoLanguageNames.h"
 #include "conversion/CommandLineBuilder.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QLocale>
 #include <QProcess>

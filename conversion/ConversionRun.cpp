@@ -8,7 +8,7 @@
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/TemporaryOutput.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

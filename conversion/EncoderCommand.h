@@ -1,6 +1,6 @@
 #pragma once
 
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QString>
 #include <QStringList>

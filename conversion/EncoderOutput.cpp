@@ -1,7 +1,7 @@
 #include "conversion/EncoderOutput.h"
 
 #include "common/TolvaneError.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QLocale>
 

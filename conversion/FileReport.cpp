@@ -1,7 +1,7 @@
 #include "conversion/FileReport.h"
 
 #include "conversion/EncoderOutput.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 namespace Kind = EncoderContract::FailureKind;
 

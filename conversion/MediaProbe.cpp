@@ -2,7 +2,7 @@
 
 #include "console/ConsoleIO.h"
 #include "conversion/CommandLineBuilder.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QDir>
 

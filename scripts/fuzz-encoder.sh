@@ -41,8 +41,12 @@ while (($#)); do
 done
 
 if [ -z "$ENCODER" ]; then
+  # A folder configured from another checkout or layout is made anew.
+  if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$ROOT/libm9s" "$BUILD/CMakeCache.txt"; then
+    rm -rf "$BUILD"
+  fi
   if [ ! -f "$BUILD/build.ninja" ]; then
-    cmake -S "$ROOT/encoder/libm9s" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=ON >/dev/null
+    cmake -S "$ROOT/libm9s" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=ON >/dev/null
   fi
   cmake --build "$BUILD" --target libm9s -j2 >/dev/null
   ENCODER="$BUILD/libm9s"

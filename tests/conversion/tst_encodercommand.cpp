@@ -1,6 +1,6 @@
 #include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
-#include "encoder/libm9s/EncoderContract.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QTest>
 
