@@ -68,6 +68,8 @@ void TfrmMain::SetupFileQueue()
     QueueModel = new TFileQueueModel(*Queue, this);
     QueueModel->SetCheckingText(msgStateChecking);
     ui->listViewFiles->setModel(QueueModel);
+    // A long path loses its middle, so the file's own name stays in sight.
+    ui->listViewFiles->setTextElideMode(Qt::ElideMiddle);
     // Rows never change height; a fixed header keeps a long queue cheap to lay
     // out. One line of text each, as in a list view, so more files are in sight.
     QHeaderView *rows = ui->listViewFiles->verticalHeader();

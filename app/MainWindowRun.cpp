@@ -13,8 +13,8 @@
 #include "conversion/TemporaryOutput.h"
 #include "dialogs/FileExistsDialog.h"
 #include "dialogs/PowerOffCountdown.h"
-#include "libm9s/EncoderContract.h"
 #include "gui/CommonServices.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -451,7 +451,7 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         ui->progressBarCurrent->setRange(0, 100);
         ui->progressBarCurrent->setValue(view.Percent);
     }
-    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.EndClock, SourceOfRow(row));
+    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.LeftClock, SourceOfRow(row));
     ui->labelCurrentInfo->setText(OneLine(status));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
 }

@@ -164,6 +164,9 @@ TProgressView ReadProgressChunk(const QString &text, TProgressState &state)
 
     TProgressView view;
     view.EndClock = SecondsToClock(start + length);
+    // The highest time seen, so the count-down never goes back up.
+    view.LeftClock =
+        state.Duration > 0 ? SecondsToClock(std::max<qint64>(0, state.Duration - state.MaxTime)) : view.EndClock;
     const qint64 percent = RoundHalfEven(static_cast<double>(now) / static_cast<double>(length) * 100.0);
     // The bar never shows 100 while a file is converted; a negative value
     // (a negative duration or time) would be refused by the bar, so it shows 0.
@@ -233,12 +236,12 @@ QString FormatText(const QString &format, const QStringList &arguments)
     return result;
 }
 
-QString ProgressStatusText(const QString &msgStatusRun, int row, int count, const QString &endClock,
+QString ProgressStatusText(const QString &msgStatusRun, int row, int count, const QString &leftClock,
                            const QString &source)
 {
     const QString position = QStringLiteral("%1/%2").arg(row).arg(count);
     QString status = FormatText(msgStatusRun, {position});
-    status += QStringLiteral(" [-%1]").arg(endClock);
+    status += QStringLiteral(" [-%1]").arg(leftClock);
     status += QLatin1Char(' ') + source;
     return status;
 }

@@ -49,6 +49,7 @@ struct TProgressView
 {
     int Percent = 0;      // 0 to 99: a file in progress never shows 100
     QString EndClock;     // the duration as "hh:mm:ss" (00:00:01 when unknown)
+    QString LeftClock;    // what is left of the file as "hh:mm:ss"; EndClock while the duration is unknown
     qint64 Duration = 0;  // seconds; 0 while the encoder has reported none
     qint64 Converted = 0; // the highest time seen, in seconds
     // The encoder converts but never said how long the source is: no share
@@ -72,7 +73,7 @@ QString UsableStatusRunText(const QString &text, const QString &fallback);
 // text when FormatText takes it with `arguments` numbers, else fallback.
 QString UsableFormatText(const QString &text, const QString &fallback, int arguments);
 
-// The status line: msgStatusRun filled with "row/count", then " [-End]" and
-// the source's full path. row counts from 1.
-QString ProgressStatusText(const QString &msgStatusRun, int row, int count, const QString &endClock,
+// The status line: msgStatusRun filled with "row/count", then " [-Left]" (the
+// time left of the file, counting down) and the source's full path. row counts from 1.
+QString ProgressStatusText(const QString &msgStatusRun, int row, int count, const QString &leftClock,
                            const QString &source);

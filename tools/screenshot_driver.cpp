@@ -21,13 +21,16 @@
 #include "support/CaptionFit.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
@@ -80,23 +83,33 @@ void saveWithMenu(QMenu *menu, const QString &name)
         ++g_saved;
 }
 
-void fillQueue()
+QTableView *queueView() { return frmMain->findChild<QTableView *>(QStringLiteral("listViewFiles")); }
+
+// The queue takes only files that exist, so the pictures' files are made
+// (empty) in a temporary Videos folder.
+void fillQueue(const QString &videos)
 {
-    for (const char *path : {"/home/user/Videos/Holiday 2023/beach.mp4", "/home/user/Videos/Holiday 2023/harbour.mov",
-                             "/home/user/Videos/concert_recording.mkv", "/home/user/Videos/interview-part1.avi",
-                             "/home/user/Videos/interview-part2.avi"})
-        frmMain->AddFile(QString::fromLatin1(path));
+    for (const char *name : {"Holiday 2023/beach.mp4", "Holiday 2023/harbour.mov", "concert_recording.mkv",
+                             "interview-part1.avi", "interview-part2.avi"}) {
+        const QString path = QDir(videos).filePath(QString::fromLatin1(name));
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            std::fprintf(stderr, "cannot make %s\n", qPrintable(path));
+        file.close();
+        frmMain->AddFile(path);
+    }
 }
 
 // The run's look without an encoder: controls disabled, the second file
 // selected, its progress and the status line as the run shows them.
 void showRunState()
 {
-    auto *list = frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"));
+    QTableView *list = queueView();
     list->selectRow(1);
     frmMain->SetControlsEnabled(false);
-    const QString status = ProgressStatusText(frmMain->msgStatusRun, 2, list->rowCount(), QStringLiteral("00:01:17"),
-                                              list->item(1, 0)->text());
+    const QString status = ProgressStatusText(frmMain->msgStatusRun, 2, list->model()->rowCount(),
+                                              QStringLiteral("00:01:17"), list->model()->index(1, 0).data().toString());
     auto *info = frmMain->findChild<QLabel *>(QStringLiteral("labelCurrentInfo"));
     info->setText(status);
     info->setToolTip(status);
@@ -146,8 +159,9 @@ int main(int argc, char **argv)
     app.CreateForms(args[1]);
     frmMain->show();
     settle();
-    fillQueue();
-    frmMain->findChild<QTableWidget *>(QStringLiteral("listViewFiles"))->selectRow(0);
+    QTemporaryDir videos;
+    fillQueue(videos.filePath(QStringLiteral("Videos")));
+    queueView()->selectRow(0);
     save(frmMain, QStringLiteral("main"));
     showRunState();
     save(frmMain, QStringLiteral("main-run"));

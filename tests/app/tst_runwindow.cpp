@@ -511,7 +511,7 @@ private slots:
         QTest::newRow("worked example") << 1
                                         << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_"
                                            "release_time=102.5=ffmpeg_release_time"
-                                        << 50 << "Converting file 2/5 [-00:03:25] /v/two.avi";
+                                        << 50 << "Converting file 2/5 [-00:01:43] /v/two.avi";
         // No duration to measure by: a busy bar (its value reads -1).
         QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << -1
                                      << "Converting file 5/5 [-00:00:01] /v/five.avi";

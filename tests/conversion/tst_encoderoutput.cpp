@@ -185,26 +185,30 @@ private slots:
         QTest::addColumn<QString>("endClock");
         QTest::addColumn<qint64>("durationAfter");
         QTest::addColumn<qint64>("maxAfter");
+        QTest::addColumn<QString>("leftClock"); // the status line counts down from the highest time
 
         QTest::newRow("worked example") << durationMarker("00:03:25.40") + "\r" + timeMarker("102.5") << qint64(0)
-                                        << qint64(0) << 50 << "00:03:25" << qint64(205) << qint64(102);
-        QTest::newRow("later report of two wins") << timeMarker("1.00") + "\r" + timeMarker("2.50") << qint64(100)
-                                                  << qint64(0) << 2 << "00:01:40" << qint64(100) << qint64(2);
+                                        << qint64(0) << 50 << "00:03:25" << qint64(205) << qint64(102) << "00:01:43";
+        QTest::newRow("later report of two wins")
+            << timeMarker("1.00") + "\r" + timeMarker("2.50") << qint64(100) << qint64(0) << 2 << "00:01:40"
+            << qint64(100) << qint64(2) << "00:01:38";
         QTest::newRow("zero duration gives length one")
             << durationMarker("00:00:00.50") + timeMarker("1.0") << qint64(7) << qint64(0) << 99 << "00:00:01"
-            << qint64(0) << qint64(1);
-        QTest::newRow("time equal to length shows 99")
-            << timeMarker("60.0") << qint64(60) << qint64(0) << 99 << "00:01:00" << qint64(60) << qint64(60);
-        QTest::newRow("no marker uses the highest time")
-            << "size=  1024kB" << qint64(200) << qint64(50) << 25 << "00:03:20" << qint64(200) << qint64(50);
-        QTest::newRow("empty chunk") << "" << qint64(0) << qint64(0) << 0 << "00:00:01" << qint64(0) << qint64(0);
+            << qint64(0) << qint64(1) << "00:00:01";
+        QTest::newRow("time equal to length shows 99") << timeMarker("60.0") << qint64(60) << qint64(0) << 99
+                                                       << "00:01:00" << qint64(60) << qint64(60) << "00:00:00";
+        QTest::newRow("no marker uses the highest time") << "size=  1024kB" << qint64(200) << qint64(50) << 25
+                                                         << "00:03:20" << qint64(200) << qint64(50) << "00:02:30";
+        QTest::newRow("empty chunk") << "" << qint64(0) << qint64(0) << 0 << "00:00:01" << qint64(0) << qint64(0)
+                                     << "00:00:01";
         QTest::newRow("a lower time is shown, the highest kept")
-            << timeMarker("20.0") << qint64(100) << qint64(40) << 20 << "00:01:40" << qint64(100) << qint64(40);
+            << timeMarker("20.0") << qint64(100) << qint64(40) << 20 << "00:01:40" << qint64(100) << qint64(40)
+            << "00:01:00";
         QTest::newRow("blanks and control characters trimmed")
             << durationMarker(" \t00:01:40.00\r") + timeMarker(" 50.0\n") << qint64(0) << qint64(0) << 50 << "00:01:40"
-            << qint64(100) << qint64(50);
-        QTest::newRow("negative time shows 0")
-            << timeMarker("-5.0") << qint64(100) << qint64(0) << 0 << "00:01:40" << qint64(100) << qint64(0);
+            << qint64(100) << qint64(50) << "00:00:50";
+        QTest::newRow("negative time shows 0") << timeMarker("-5.0") << qint64(100) << qint64(0) << 0 << "00:01:40"
+                                               << qint64(100) << qint64(0) << "00:01:40";
     }
 
     void progressChunk()
@@ -216,11 +220,13 @@ private slots:
         QFETCH(QString, endClock);
         QFETCH(qint64, durationAfter);
         QFETCH(qint64, maxAfter);
+        QFETCH(QString, leftClock);
 
         TProgressState state{durationBefore, maxBefore};
         const TProgressView view = ReadProgressChunk(chunk, state);
         QCOMPARE(view.Percent, percent);
         QCOMPARE(view.EndClock, endClock);
+        QCOMPARE(view.LeftClock, leftClock);
         QCOMPARE(state.Duration, durationAfter);
         QCOMPARE(state.MaxTime, maxAfter);
     }
