@@ -38,7 +38,7 @@ struct TRunSettings
     int ParallelFiles = 1;     // encoders at once
     bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
     bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
-    TReportTexts Texts;        // the user's words for an output folder that ends the run
+    TReportTexts Texts = {};   // the user's words for an output folder that ends the run
 };
 
 // One file of a run: what the run froze of its queue item when it started,

@@ -42,8 +42,7 @@ QString TTerminalReport::ProgressLine(int percent, int ended, int files, qint64 
 QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped)
 {
     const TTallyTexts english;
-    return QStringList{stopped ? english.Stopped : english.Finished}
-        .append(tally.CountSentences(elapsedMs, english))
+    return (QStringList{stopped ? english.Stopped : english.Finished} + tally.CountSentences(elapsedMs, english))
         .join(QLatin1Char(' '));
 }
 
