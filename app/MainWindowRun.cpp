@@ -116,7 +116,8 @@ void TfrmMain::SetupConversionRun()
                 const QString reason = ReportText(outcome, report, ReportTexts());
                 ShowFileOutcome(row, outcome, reason);
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
-                RunTally.Record(outcome, SourceOfRow(row).isEmpty() ? source : SourceOfRow(row), reason);
+                const QString shown = SourceOfRow(row);
+                RunTally.Record(outcome, shown.isEmpty() ? source : shown, reason);
                 ++FinishedFiles;
                 ShowRunInTitle();
             });
