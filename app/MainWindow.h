@@ -12,6 +12,7 @@
 #include "conversion/EncoderCommand.h"
 #include "conversion/FileQueueRules.h"
 #include "conversion/RunEstimate.h"
+#include "conversion/RunTally.h"
 
 #include <QElapsedTimer>
 
@@ -87,6 +88,13 @@ public:
     QString msgFailCannotKeep;
     QString msgFailCheck;
     QString msgFailOther;
+    QString msgFailFolderAccess;  // the output folder may not be written; "%s" takes it
+    QString msgFailFolderNotMade; // the output folder cannot be made; "%s" takes it
+    QString msgRunStopped;        // the end message after a stop opens with it
+    QString msgRunSkipped;        // the end message's other counts
+    QString msgRunFailed;
+    QString msgRunStoppedFiles;
+    QString msgRunChapters; // files written one per chapter, and the files they made
     // The open-file dialog's title and filter descriptions, English where the
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
@@ -274,16 +282,15 @@ private:
     void ShowRunInTitle();
     void RestoreTitle();
     TSpanTexts SpanTexts() const;
-    QString EndOfRunText(const QStringList &failedSources) const;
-    QStringList FailureReasons; // "name: why", one per failed or incomplete file of the run
-    TRunEstimate RunEstimate;   // the whole run's share done and time left
-    QElapsedTimer RunClock;     // since the run started
-    int RunFiles = 0;           // rows when the run started
-    int ConvertedFiles = 0;
-    int IncompleteFiles = 0;
-    int FinishedFiles = 0;     // however they ended
-    qint64 RunTookSeconds = 0; // the last run's time, for its end message
-    QString TitleBeforeRun;    // the window's title, given back when the run ends
+    TTallyTexts TallyTexts() const;
+    void ShowStoppedRun();
+    TRunTally RunTally;       // how the files of the run ended, for its end message
+    TRunEstimate RunEstimate; // the whole run's share done and time left
+    QElapsedTimer RunClock;   // since the run started
+    int RunFiles = 0;         // rows when the run started
+    int FinishedFiles = 0;    // however they ended
+    qint64 RunTookMs = 0;     // the last run's time, for its end message
+    QString TitleBeforeRun;   // the window's title, given back when the run ends
     // End of conversion run
 
     // Encoder command for one file: the controls are read at the moment of the call.

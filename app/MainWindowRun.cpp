@@ -58,12 +58,17 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgFailCheck", &TfrmMain::msgFailCheck,
          "The output check failed: the file written does not hold the whole track."},
         {"msgFailOther", &TfrmMain::msgFailOther, "The conversion failed."},
+        {"msgFailFolderAccess", &TfrmMain::msgFailFolderAccess, FolderFailure::AccessEnglish},
+        {"msgFailFolderNotMade", &TfrmMain::msgFailFolderNotMade, FolderFailure::NotMadeEnglish},
+        {"msgRunStopped", &TfrmMain::msgRunStopped, "Conversion stopped."},
+        {"msgRunSkipped", &TfrmMain::msgRunSkipped, "Skipped: %s."},
+        {"msgRunFailed", &TfrmMain::msgRunFailed, "Failed: %s."},
+        {"msgRunStoppedFiles", &TfrmMain::msgRunStoppedFiles, "Stopped: %s."},
+        {"msgRunChapters", &TfrmMain::msgRunChapters,
+         "Of these, %s written as one file per chapter (%s chapter files)."},
     };
     return keys;
 }
-
-// The main text names this many failed files at most; the detail area has them all.
-const int FailedFilesShown = 10;
 
 namespace {
 // Sets text unless the language file already gave one.
@@ -111,13 +116,10 @@ void TfrmMain::SetupConversionRun()
                 const QString reason = ReportText(outcome, report, ReportTexts());
                 ShowFileOutcome(row, outcome, reason);
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
-                ConvertedFiles += outcome == TFileOutcome::Converted ? 1 : 0;
-                IncompleteFiles += outcome == TFileOutcome::Incomplete ? 1 : 0;
+                const QString shown = SourceOfRow(row);
+                RunTally.Record(outcome, shown.isEmpty() ? source : shown, reason);
                 ++FinishedFiles;
                 ShowRunInTitle();
-                if (outcome == TFileOutcome::Failed || outcome == TFileOutcome::Incomplete)
-                    FailureReasons << source.mid(source.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(": ")
-                                          + reason;
             });
     connect(ConversionRun, &TConversionRun::FileExistsAsked, this, &TfrmMain::AskFileExists);
     connect(ConversionRun, &TConversionRun::TemporaryFolderUsed, this,
@@ -161,10 +163,10 @@ void TfrmMain::RunConversion()
     // Read once: the run converts every file with what is chosen now.
     TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     settings.KeepFolders = frmCommon->Settings().KeepFolders();
-    FailureReasons.clear();
+    settings.Texts = ReportTexts();
     RunFiles = Queue->Count();
-    ConvertedFiles = 0;
-    IncompleteFiles = 0;
+    RunTally = TRunTally();
+    RunTally.Expect(RunFiles);
     FinishedFiles = 0;
     RunEstimate.Start(RunFiles);
     for (int row = 0; row < RunFiles; ++row) {
@@ -183,10 +185,12 @@ void TfrmMain::RunConversion()
 // window's own again, and rows the run never took wait no more.
 void TfrmMain::ShowRunEnded()
 {
-    RunTookSeconds = RunClock.isValid() ? RunClock.elapsed() / 1000 : 0;
+    RunTookMs = RunClock.isValid() ? RunClock.elapsed() : 0;
     SetControlsEnabled(true);
     RestoreTitle();
     Queue->ReplaceStates(TItemState::Waiting, TItemState::Idle);
+    if (ConversionRun->WasStopped())
+        ShowStoppedRun();
 }
 
 void TfrmMain::AskFileExists(const QString &target, const QString &source)
@@ -327,53 +331,73 @@ TReportTexts TfrmMain::ReportTexts() const
 {
     namespace Kind = EncoderContract::FailureKind;
     TReportTexts texts;
-    texts.Failures = {
-        {Kind::NoSound, msgFailNoSound},   {Kind::Unreadable, msgFailUnreadable}, {Kind::Access, msgFailAccess},
-        {Kind::DiskFull, msgFailDiskFull}, {Kind::CannotKeep, msgFailCannotKeep}, {Kind::Check, msgFailCheck},
-        {Kind::Other, msgFailOther}};
+    texts.Failures = {{Kind::NoSound, msgFailNoSound},
+                      {Kind::Unreadable, msgFailUnreadable},
+                      {Kind::Access, msgFailAccess},
+                      {Kind::DiskFull, msgFailDiskFull},
+                      {Kind::CannotKeep, msgFailCannotKeep},
+                      {Kind::Check, msgFailCheck},
+                      {Kind::Other, msgFailOther},
+                      {FolderFailure::Access, msgFailFolderAccess},
+                      {FolderFailure::NotMade, msgFailFolderNotMade}};
     texts.SourceEndsEarly = msgSourceEndsEarly;
     texts.OldFileKept = msgOldFileKept;
     return texts;
 }
 
-void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &failedSources)
+TTallyTexts TfrmMain::TallyTexts() const
 {
-    const qint64 seconds = RunTookSeconds;
+    TTallyTexts texts;
+    texts.Finished = msgFolderView;
+    texts.Stopped = msgRunStopped;
+    texts.Converted = msgRunSummary;
+    texts.Chapters = msgRunChapters;
+    texts.Skipped = msgRunSkipped;
+    texts.Failed = msgRunFailed;
+    texts.Incomplete = msgIncompleteFiles;
+    texts.StoppedFiles = msgRunStoppedFiles;
+    texts.FailedFiles = msgFailedFiles;
+    texts.MoreFailed = msgMoreFailed;
+    texts.OpenFolder = msgFinishInfo;
+    texts.Spans = SpanTexts();
+    return texts;
+}
+
+namespace {
+// The end message: what was done, then (in a run that went through) the
+// question. Why each file failed goes into the scrollable detail area too,
+// so a long list never grows the box off the screen.
+void FillEndBox(QMessageBox &box, const TEndMessage &message)
+{
+    box.setText(message.Text);
+    box.setInformativeText(message.Question);
+    if (!message.Detail.isEmpty())
+        box.setDetailedText(message.Detail);
+}
+}
+
+void TfrmMain::ShowEndOfRun(const QString &folder, const QStringList &)
+{
     ResetStatus();
     ShowPowerOffCountdownIfEnabled();
     if (ConversionRun->IsClosing())
         return;
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), EndOfRunText(failedSources),
-                    QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString(), QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("msgFinishInfo"));
-    QString summary = FormatText(
-        msgRunSummary, {QString::number(ConvertedFiles), QString::number(RunFiles), SpanText(seconds, SpanTexts())});
-    // Incomplete files are neither converted nor failed: counted on their own.
-    if (IncompleteFiles > 0)
-        summary += QLatin1Char(' ') + FormatText(msgIncompleteFiles, {QString::number(IncompleteFiles)});
-    box.setInformativeText(summary);
-    // Why each file failed goes into the scrollable detail area, so a long
-    // list never grows the box off the screen.
-    if (!FailureReasons.isEmpty())
-        box.setDetailedText(FailureReasons.join(QLatin1Char('\n')));
+    FillEndBox(box, RunTally.EndMessage(false, RunTookMs, TallyTexts()));
     if (box.exec() != QMessageBox::Yes)
         return;
     ShellOpen(QDir::isAbsolutePath(folder) ? folder : QDir::current().filePath(folder));
 }
 
-QString TfrmMain::EndOfRunText(const QStringList &failedSources) const
+// After a stop the user learns what was done all the same; nothing is asked.
+void TfrmMain::ShowStoppedRun()
 {
-    QString text = msgFolderView + QStringLiteral("\r\n\r\n") + msgFinishInfo;
-    if (failedSources.isEmpty())
-        return text;
-    // A long list would grow the box off the screen: the main text names
-    // the first few, the detail area all of them.
-    text += QStringLiteral("\r\n\r\n") + msgFailedFiles + QStringLiteral("\r\n")
-            + failedSources.mid(0, FailedFilesShown).join(QStringLiteral("\r\n"));
-    if (failedSources.size() > FailedFilesShown)
-        text += QStringLiteral("\r\n")
-                + FormatText(msgMoreFailed, {QString::number(failedSources.size() - FailedFilesShown)});
-    return text;
+    ResetStatus();
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString(), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("msgRunStopped"));
+    FillEndBox(box, RunTally.EndMessage(true, RunTookMs, TallyTexts()));
+    box.exec();
 }
 
 void TfrmMain::StopConversion()

@@ -10,6 +10,7 @@
 #include "conversion/TemporaryOutput.h"
 #include "libm9s/EncoderContract.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -59,6 +60,14 @@ void FailWithWriteError(TFileReport &report, const TFileWriteError &error)
     report.Detail = error.text();
     report.FailureKind = WriteFailureKind(error.Code);
 }
+
+// A new file may not be made in the folder at all: every file for it would fail alike.
+bool FolderRefuses(const TFileWriteError &error)
+{
+    return error.Code == EACCES || error.Code == EPERM || error.Code == EROFS;
+}
+
+QString CleanFolder(const QString &folder) { return QDir::cleanPath(QFileInfo(folder).absoluteFilePath()); }
 }
 
 TConversionRun::TConversionRun(TFileQueue &queue, TMediaProbe *probe, QObject *parent)
@@ -113,6 +122,7 @@ bool TConversionRun::Start(const TRunSettings &settings)
     m_folder = settings.Folder;
     m_closing = false;
     m_failed = false;
+    m_stopped = false;
     FContinue = true;
     m_failedSources.clear();
     m_writtenThisRun.clear();
@@ -199,8 +209,10 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
         });
     slot.File.AudioTrack = plan.AudioTrack;
     const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
-    if (folder != m_folder)
-        ForceOutputFolder(folder);
+    // Made again should it have gone since the last file.
+    ForceOutputFolder(folder);
+    if (!QFileInfo(folder).isDir())
+        return FailOnFolder(slot, FolderFailure::NotMade, folder);
     const QString path = OutputFilePath(WithTrailingSlash(folder), slot.File.Source, plan.Extension);
     if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(slot.File.Source, path)) {
         slot.File.Report.Detail = QStringLiteral("the output is up to date");
@@ -243,6 +255,8 @@ void TConversionRun::StartTarget(TSlot &slot, const QString &target)
     try {
         PrepareOutput(slot.File);
     } catch (const TFileWriteError &error) {
+        if (FolderRefuses(error))
+            return FailOnFolder(slot, FolderFailure::Access, QFileInfo(target).absolutePath());
         // This file cannot be written; the next may well be (another name,
         // a folder made meanwhile), so the run goes on.
         FailWithWriteError(slot.File.Report, error);
@@ -255,6 +269,20 @@ void TConversionRun::StartTarget(TSlot &slot, const QString &target)
     m_writtenThisRun.insert(target);
     slot.Working = true;
     StartEncoder(slot);
+}
+
+// The file fails for its folder. The output folder itself ends the run, as
+// no file could go there; a kept subfolder fails only its own files.
+void TConversionRun::FailOnFolder(TSlot &slot, const char *kind, const QString &folder)
+{
+    TFileReport &report = slot.File.Report;
+    report.FailureKind = QLatin1String(kind);
+    report.Folder = CleanFolder(folder);
+    report.Detail.clear();
+    m_failedSources.append(slot.File.Shown);
+    emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, report);
+    if (report.Folder == CleanFolder(m_settings.Folder))
+        throw TolvaneError(ReportText(TFileOutcome::Failed, report, m_settings.Texts));
 }
 
 void TConversionRun::PrepareOutput(TRunningFile &file)
@@ -445,6 +473,7 @@ void TConversionRun::DropOutput(TRunningFile &file)
 
 void TConversionRun::StopConversion()
 {
+    m_stopped = true;
     FContinue = false;
     RequestStopAll();
     for (TSlot &slot : m_slots)

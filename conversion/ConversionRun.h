@@ -38,6 +38,7 @@ struct TRunSettings
     int ParallelFiles = 1;     // encoders at once
     bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
     bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
+    TReportTexts Texts = {};   // the user's words for an output folder that ends the run
 };
 
 // One file of a run: what the run froze of its queue item when it started,
@@ -85,8 +86,10 @@ public:
 
     // Takes every item of the queue and starts as many as it may; returns at
     // once (false when a run goes on already, or after Close). The end comes
-    // as RunEnded. A file that cannot be written fails on its own; an encoder
-    // that cannot start raises, and the run ends.
+    // as RunEnded. A file that cannot be written fails on its own, and so do
+    // the files of a kept subfolder that cannot be made or written; an output
+    // folder that cannot be, and an encoder that cannot start, raise, and the
+    // run ends.
     bool Start(const TRunSettings &settings);
     // Asks every running encoder to stop; the run ends after them.
     void StopConversion();
@@ -101,6 +104,10 @@ public:
     bool IsClosing() const { return m_closing; }
     bool IsAsking() const { return m_asking != nullptr; }
     bool IsEncoderRunning() const;
+    // The run that ended last was stopped by StopConversion rather than ended by an error.
+    bool WasStopped() const { return m_stopped && !m_failed; }
+    // ...or ended by an error one of its steps raised.
+    bool Failed() const { return m_failed; }
     // The file that started last.
     const TRunningFile &File() const;
     // The encoders working now.
@@ -148,6 +155,7 @@ private:
     bool FactsReady(TRunningFile &file);
     void StartRow(TSlot &slot, const TRunningFile &job);
     void StartTarget(TSlot &slot, const QString &target);
+    void FailOnFolder(TSlot &slot, const char *kind, const QString &folder);
     void PrepareOutput(TRunningFile &file);
     void StartEncoder(TSlot &slot);
     void EncoderEnded();
@@ -187,6 +195,7 @@ private:
     bool m_active = false;
     bool m_closing = false;         // the owner is closing: the run must end at once
     bool m_failed = false;          // a step raised: no end report
+    bool m_stopped = false;         // StopConversion was called during this run
     QStringList m_failedSources;    // sources of this run whose encoder failed, as the user knows them
     QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
 };

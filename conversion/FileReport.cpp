@@ -17,7 +17,10 @@ QString PlayTime(qint64 seconds)
 QString ReportText(TFileOutcome outcome, const TFileReport &report, const TReportTexts &texts)
 {
     QString text;
-    if (outcome == TFileOutcome::Failed) {
+    if (outcome == TFileOutcome::Failed && !report.Folder.isEmpty()) {
+        // The folder is what the user can act on; the system's words add nothing.
+        text = FormatText(texts.Failures.value(report.FailureKind), {report.Folder});
+    } else if (outcome == TFileOutcome::Failed) {
         text = texts.Failures.value(report.FailureKind, texts.Failures.value(QLatin1String(Kind::Other)));
         // The encoder's own words stay, for whoever looks closer.
         if (!report.Detail.isEmpty())

@@ -8,6 +8,17 @@
 // source held, which ends well before the length it declares.
 enum class TFileOutcome { Converted, Failed, Stopped, Skipped, Incomplete };
 
+// Failures of the folder a file goes to rather than of the file: they
+// name the folder. Beside EncoderContract::FailureKind, which they extend.
+namespace FolderFailure {
+inline constexpr char Access[] = "folderaccess";   // the folder may not be written
+inline constexpr char NotMade[] = "foldernotmade"; // the folder is missing and cannot be made
+inline constexpr char AccessEnglish[] =
+    "Tolvane may not write to the folder %s. Choose another output folder, or ask for permission to write there.";
+inline constexpr char NotMadeEnglish[] = "The folder %s cannot be made: a file of that name is in the way, or Tolvane "
+                                         "may not write to the folder above it. Choose another output folder.";
+}
+
 // Why a file ended as it did, for its row and the end message.
 struct TFileReport
 {
@@ -16,14 +27,18 @@ struct TFileReport
     qint64 ReadSeconds = 0; // Incomplete: where the source's audio ends
     qint64 DeclaredSeconds = 0;
     bool OldKept = false; // an existing file was to be replaced and stays as it was
+    QString Folder;       // a FolderFailure: the folder it names
 };
 
 // The user's language for a report, from the language file.
 struct TReportTexts
 {
-    QHash<QString, QString> Failures; // by failure kind; "other" stands for any kind not here
-    QString SourceEndsEarly;          // "the source ends at %s of %s"
-    QString OldFileKept;              // "The old file was kept."
+    // By failure kind; "other" stands for any kind not here.
+    QHash<QString, QString> Failures{
+        {QLatin1String(FolderFailure::Access), QLatin1String(FolderFailure::AccessEnglish)},
+        {QLatin1String(FolderFailure::NotMade), QLatin1String(FolderFailure::NotMadeEnglish)}};
+    QString SourceEndsEarly; // "the source ends at %s of %s"
+    QString OldFileKept;     // "The old file was kept."
 };
 
 // seconds as a player shows a length: "12:03", "1:02:03".

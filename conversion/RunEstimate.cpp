@@ -143,3 +143,14 @@ QString RoughSpanText(qint64 seconds, const TSpanTexts &texts)
         return Filled(texts.Minutes, {minutes});
     return HoursAndMinutes(minutes, texts);
 }
+
+QString ElapsedText(qint64 ms, const TSpanTexts &texts)
+{
+    // A run of a moment still took some time: at least a tenth.
+    const qint64 tenths = std::max<qint64>(1, (ms + 50) / 100);
+    if (tenths < 100) {
+        const QString number = QString::number(tenths / 10) + QLatin1Char('.') + QString::number(tenths % 10);
+        return FormatText(texts.Seconds, {number});
+    }
+    return SpanText((ms + 500) / 1000, texts);
+}

@@ -66,3 +66,6 @@ QString SpanText(qint64 seconds, const TSpanTexts &texts);
 // A guess at a span: to five seconds below a minute, whole minutes below an
 // hour, hours and minutes above; never "0 s".
 QString RoughSpanText(qint64 seconds, const TSpanTexts &texts);
+// The time a run took: to a tenth of a second below ten seconds ("0.8 s"),
+// whole seconds below a minute ("17 s"), then as SpanText; never "0 s".
+QString ElapsedText(qint64 ms, const TSpanTexts &texts);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "conversion/FileReport.h"
+#include "conversion/RunTally.h"
+
 #include <QString>
 
 #include <cstdio>
@@ -10,36 +13,27 @@
 class TTerminalReport
 {
 public:
-    enum class TEnd { Done, Incomplete, Skipped, Failed, Stopped };
-
-    struct TCounts
-    {
-        int Done = 0;
-        int Incomplete = 0;
-        int Skipped = 0;
-        int Failed = 0;
-        int Stopped = 0;
-        int Total() const { return Done + Incomplete + Skipped + Failed + Stopped; }
-    };
-
     // live: redraw one line in place (standard error is a terminal);
     // quiet: only failures and the summary.
     TTerminalReport(std::FILE *stream, bool live, bool quiet);
 
-    void FileEnded(TEnd end, const QString &name, const QString &reason);
+    // The run takes files more files.
+    void Expect(int files) { m_tally.Expect(files); }
+    void FileEnded(TFileOutcome end, const QString &name, const QString &reason);
     // percent of the run, files ended so far of all, seconds left (<0: unknown).
     void Progress(int percent, int ended, int files, qint64 secondsLeft);
-    void Summary(qint64 elapsedMs);
+    // stopped: the run was stopped rather than gone through.
+    void Summary(qint64 elapsedMs, bool stopped = false);
 
-    const TCounts &Counts() const { return m_counts; }
+    const TRunTally &Tally() const { return m_tally; }
     // 0 when every file was converted or skipped, 1 otherwise.
-    int ExitStatus() const;
+    int ExitStatus() const { return m_tally.Shortfall() ? 1 : 0; }
 
     // The words of a line, for tests.
-    static QString EndWord(TEnd end);
-    static QString FileLine(TEnd end, const QString &name, const QString &reason);
+    static QString EndWord(TFileOutcome end);
+    static QString FileLine(TFileOutcome end, const QString &name, const QString &reason);
     static QString ProgressLine(int percent, int ended, int files, qint64 secondsLeft);
-    static QString SummaryLine(const TCounts &counts, qint64 elapsedMs);
+    static QString SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped);
 
 private:
     void Write(const QString &text);
@@ -49,5 +43,5 @@ private:
     bool m_live;
     bool m_quiet;
     bool m_liveShown = false;
-    TCounts m_counts;
+    TRunTally m_tally;
 };

@@ -1,6 +1,7 @@
 #include "terminal/TerminalRun.h"
 
 #include "common/ConfigLocation.h"
+#include "common/ErrorReport.h"
 #include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "conversion/EncoderCommand.h"
@@ -18,28 +19,13 @@
 #include <unistd.h>
 
 namespace {
-TTerminalReport::TEnd EndOf(TFileOutcome outcome)
-{
-    switch (outcome) {
-    case TFileOutcome::Converted:
-        return TTerminalReport::TEnd::Done;
-    case TFileOutcome::Skipped:
-        return TTerminalReport::TEnd::Skipped;
-    case TFileOutcome::Stopped:
-        return TTerminalReport::TEnd::Stopped;
-    case TFileOutcome::Incomplete:
-        return TTerminalReport::TEnd::Incomplete;
-    case TFileOutcome::Failed:
-        break;
-    }
-    return TTerminalReport::TEnd::Failed;
-}
-
 // A terminal speaks English: the encoder's own line, or what the run saw.
 QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
 {
     QStringList parts;
-    if (outcome == TFileOutcome::Incomplete)
+    if (!report.Folder.isEmpty())
+        parts << ReportText(outcome, report, TReportTexts());
+    else if (outcome == TFileOutcome::Incomplete)
         parts << QStringLiteral("the source ends at %1 of %2")
                      .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
     else if (outcome != TFileOutcome::Converted && !report.Detail.isEmpty())
@@ -95,6 +81,7 @@ void TTerminalRun::Start()
         QueuePath(path);
     m_clock.start();
     m_estimate.Start(m_queue.Count());
+    m_report.Expect(m_queue.Count());
     for (int row = 0; row < m_queue.Count(); ++row)
         m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
     m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
@@ -105,7 +92,7 @@ void TTerminalRun::Start()
     try {
         m_run.Start(RunSettingsNow());
     } catch (const TolvaneError &error) {
-        std::fprintf(stderr, "tolvane: %s\n", error.text().toLocal8Bit().constData());
+        ReportError(error.text());
         emit Finished(1);
     }
 }
@@ -132,7 +119,8 @@ void TTerminalRun::QueuePath(const QString &path)
     // A file named by itself is taken whatever its extension: the encoder
     // says so if it holds no sound.
     if (!IsRegularFile(native)) {
-        m_report.FileEnded(TTerminalReport::TEnd::Failed, path, QStringLiteral("not a file"));
+        m_report.Expect(1);
+        m_report.FileEnded(TFileOutcome::Failed, path, QStringLiteral("not a file"));
         return;
     }
     QueueFile(native, QString());
@@ -187,12 +175,13 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
     // A stand-in link is named by the file it stands for.
     const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
-    m_report.FileEnded(EndOf(outcome), known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report));
+    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report));
 }
 
 void TTerminalRun::RunEnded()
 {
-    m_report.Summary(m_clock.isValid() ? m_clock.elapsed() : 0);
+    // A run an error ended was stopped by it.
+    m_report.Summary(m_clock.isValid() ? m_clock.elapsed() : 0, m_run.WasStopped() || m_run.Failed());
     emit Finished(m_report.ExitStatus());
 }
 
@@ -201,6 +190,11 @@ int RunInTerminal(int &argc, char **argv, const TCommandLine &command)
     QCoreApplication app(argc, argv);
     const QString programFolder = QCoreApplication::applicationDirPath();
     TSettings settings(ChooseConfigFile(programFolder));
+    // Errors go to standard error as the usage errors do, with the program's name.
+    SetErrorDisplay([](const QString &text) {
+        std::fprintf(stderr, "tolvane: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+    });
 
     if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
         return 1;

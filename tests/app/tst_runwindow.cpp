@@ -12,6 +12,7 @@
 #include "support/ErrorOf.h"
 #include "support/FindControl.h"
 #include "support/ModalAnswerer.h"
+#include "support/NoRootOverride.h"
 #include "support/ProgramFixture.h"
 #include "support/QueueView.h"
 #include "support/StandInEncoder.h"
@@ -106,14 +107,23 @@ private:
         QTimer::singleShot(0, widget, [widget] { QTest::mouseClick(widget, Qt::LeftButton); });
     }
 
-    // The end-of-run message as the run shows it.
-    QString endMessage(const QStringList &failed = {}) const
+    // The end message: what was done, whatever the time it took; the other
+    // counts; the failed files with their reasons ("name: why"); the
+    // question last, or none after a stop.
+    void verifyEndMessage(const ModalAnswerer::Seen &seen, const QString &converted, const QStringList &counts = {},
+                          const QStringList &failed = {}, bool stopped = false) const
     {
-        QString text = frmMain->msgFolderView + "\r\n\r\n" + frmMain->msgFinishInfo;
+        QString text = (stopped ? frmMain->msgRunStopped : frmMain->msgFolderView) + "\n\n"
+                       + FormatText(frmMain->msgRunSummary, converted.split(' ') << "TIME");
+        for (const QString &count : counts)
+            text += "\n" + count;
         if (!failed.isEmpty())
-            text += "\r\n\r\n" + frmMain->msgFailedFiles + "\r\n" + failed.join("\r\n");
-        return text;
+            text += "\n\n" + frmMain->msgFailedFiles + "\n" + failed.join("\n");
+        const QRegularExpression shape("^" + QRegularExpression::escape(text).replace("TIME", "[^,]+") + "$");
+        QVERIFY2(shape.match(seen.text).hasMatch(), qPrintable(seen.text));
+        QCOMPARE(seen.informative, stopped ? QString() : frmMain->msgFinishInfo);
     }
+    QString count(const QString &text, int files) const { return FormatText(text, {QString::number(files)}); }
 
     void verifyIdle()
     {
@@ -188,7 +198,7 @@ private slots:
 
         QCOMPARE(m_program.errors, QStringList());
         QCOMPARE(answers.seen.size(), 1);
-        QCOMPARE(answers.seen[0].text, endMessage());
+        verifyEndMessage(answers.seen[0], "3 3");
         QVERIFY(answers.unexpected.isEmpty());
         const QString ext = wav ? ".wav" : ".mp3";
         for (const QString name : {"a", "b", "c"}) {
@@ -265,7 +275,8 @@ private slots:
         verifyIdle();
     }
 
-    // A stop during the last file is a stop too: no countdown, no end message.
+    // A stop during the last file is a stop too: no countdown, and a summary
+    // of what was done that asks nothing.
     void stopDuringTheLastFile()
     {
         start(false, QString(), "autoPowerOff=1\nautoPowerOff_WaitTime=30\n");
@@ -279,8 +290,11 @@ private slots:
             }
         });
         ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::Ok));
         convert();
-        QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
+        QCOMPARE(modal.seenNames(), QStringList{"msgRunStopped"});
+        QVERIFY(modal.unexpected.isEmpty());
+        verifyEndMessage(modal.seen[0], "1 2", {count(frmMain->msgRunStoppedFiles, 1)}, {}, true);
         QCOMPARE(m_program.powerOffs, 0);
         QCOMPARE(m_program.errors, QStringList());
         verifyIdle();
@@ -296,13 +310,13 @@ private slots:
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
         QCOMPARE(m_program.errors, QStringList());
-        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
-        // The reason stands in the detail area, behind the file's name.
-        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: "));
-        QVERIFY(modal.seen.last().detail.size() > QString("damaged.avi: ").size());
-        // Each row shows how its file fared; a failure says why in its tool tip.
+        // Each row shows how its file fared; a failure says why in its tool
+        // tip, the end message and its detail area, behind the file's name.
+        const QString reason = queueCell(0, 2, Qt::ToolTipRole);
+        QVERIFY(!reason.isEmpty());
+        verifyEndMessage(modal.seen.last(), "1 2", {count(frmMain->msgRunFailed, 1)}, {"damaged.avi: " + reason});
+        QCOMPARE(modal.seen.last().detail, clip("damaged.avi") + ": " + reason);
         QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
-        QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), modal.seen.last().detail.mid(QString("damaged.avi: ").size()));
         QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
         QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
     }
@@ -316,6 +330,7 @@ private slots:
         QTest::addColumn<QString>("opened"); // folder the end message's Yes opens
         QTest::newRow("missing, with parents") << "deep/er/out" << "" << "deep/er/out/";
         QTest::newRow("empty") << "-" << "msgNoOutputFolder" << "";
+        QTest::newRow("may not be written") << "ro" << "msgFailFolderAccess" << "";
     }
 
     void outputFolder()
@@ -325,7 +340,10 @@ private slots:
         QFETCH(QString, opened);
         QTemporaryDir base;
         const QString setting = folder == "-" ? QString("") : base.filePath(folder);
+        if (folder == "ro")
+            QVERIFY(QDir().mkpath(setting) && QFile::setPermissions(setting, QFile::ReadOwner | QFile::ExeOwner));
         start(true, setting);
+        const NoRootOverride asAUser;
         queue({"a.avi"});
         UrlRecorder urls({"file"});
         ModalAnswerer modal;
@@ -339,7 +357,12 @@ private slots:
             QVERIFY(probe(base.filePath(opened) + "a.mp3").valid);
             QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(base.filePath(opened))});
         } else {
-            QCOMPARE(m_program.errors, QStringList{WithFullStop(frmMain->msgNoOutputFolder)});
+            // The folder is named; the file the run was at says it failed.
+            const QString text = error == "msgNoOutputFolder" ? frmMain->msgNoOutputFolder
+                                                              : FormatText(frmMain->msgFailFolderAccess, {setting});
+            QCOMPARE(m_program.errors, QStringList{WithFullStop(text)});
+            QCOMPARE(queueCell(0, 2), folder == "ro" ? frmMain->msgStateFailed : QString());
+            QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), folder == "ro" ? text : QString());
             QVERIFY(urls.opened.isEmpty());
         }
     }
@@ -496,7 +519,7 @@ private slots:
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
         QCOMPARE(modal.seenNames(), (QStringList{"frmPowerOffWindows", "msgFinishInfo"}));
-        QCOMPARE(modal.seen[1].text, endMessage());
+        verifyEndMessage(modal.seen[1], "0 0");
         QCOMPARE(m_program.powerOffs, 0);
         verifyIdle();
     }
@@ -604,9 +627,9 @@ private slots:
         convert();
 
         QCOMPARE(m_program.errors, QStringList());
-        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
-        const QString reason = modal.seen.last().detail.mid(QString("damaged.avi: ").size());
-        QVERIFY(modal.seen.last().detail.startsWith("damaged.avi: ") && !reason.isEmpty());
+        const QString reason = queueCell(1, 2, Qt::ToolTipRole);
+        verifyEndMessage(modal.seen.last(), "2 3", {count(frmMain->msgRunFailed, 1)}, {"damaged.avi: " + reason});
+        QVERIFY(!reason.isEmpty());
         QVERIFY(lastRow.contains(frmMain->msgStateConverting));
         QVERIFY(!titles.isEmpty());
         for (const QString &shown : titles)
@@ -637,6 +660,8 @@ private slots:
                 disconnect(stopper);
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
+        ModalAnswerer modal;
+        modal.expect(ModalAnswerer::messageBox(QMessageBox::Ok));
         convert();
         QCOMPARE(queueCell(0, 2), frmMain->msgStateStopped);
         QCOMPARE(queueCell(1, 2), QString());
@@ -666,9 +691,11 @@ private slots:
         QCOMPARE(queueCell(0, 2), frmMain->msgStateIncomplete);
         QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), endsEarly);
         QCOMPARE(queueCell(1, 2, Qt::ToolTipRole), silent);
-        QCOMPARE(modal.seen.last().text, endMessage({clip("damaged.avi")}));
-        QCOMPARE(modal.seen.last().detail, "a.avi: " + endsEarly + "\ndamaged.avi: " + silent);
-        QVERIFY(modal.seen.last().informative.endsWith(" " + FormatText(frmMain->msgIncompleteFiles, {"1"})));
+        verifyEndMessage(modal.seen.last(), "0 2",
+                         {count(frmMain->msgRunFailed, 1), count(frmMain->msgIncompleteFiles, 1)},
+                         {"damaged.avi: " + silent});
+        QCOMPARE(modal.seen.last().detail,
+                 clip("a.avi") + ": " + endsEarly + "\n" + clip("damaged.avi") + ": " + silent);
     }
 
     // A long list of failures: the main text names the first ten and how
@@ -684,8 +711,11 @@ private slots:
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
-        QCOMPARE(modal.seen.last().text,
-                 endMessage(sources.mid(0, 10)) + "\r\n" + QString(frmMain->msgMoreFailed).replace("%s", "2"));
+        QStringList named;
+        for (int i = 1; i <= 10; ++i)
+            named << QStringLiteral("clip%1.avi: ").arg(i) + queueCell(i - 1, 2, Qt::ToolTipRole);
+        verifyEndMessage(modal.seen.last(), "0 12", {count(frmMain->msgRunFailed, 12)},
+                         named << count(frmMain->msgMoreFailed, 2));
         QCOMPARE(modal.seen.last().detail.count("No such clip"), 12);
     }
 };

@@ -9,6 +9,7 @@
 #include "conversion/TemporaryOutput.h"
 #include "support/AudioClips.h"
 #include "support/ErrorOf.h"
+#include "support/NoRootOverride.h"
 #include "support/StandInEncoder.h"
 #include "support/TestFiles.h"
 
@@ -38,6 +39,7 @@ struct TStandInOwner
     QString Folder;
     QList<quint8> Answers; // one per question; ocAsk once they run out
     QStringList Asked;
+    QString Root; // when set, every row was found in this added folder, whose subfolders are kept
 };
 
 struct TQueueHolder
@@ -68,10 +70,14 @@ public:
     bool Run(const QString &folder)
     {
         Queue.Clear();
-        for (qsizetype i = 0; i < m_owner.Rows.size(); ++i)
+        for (qsizetype i = 0; i < m_owner.Rows.size(); ++i) {
             Queue.Append(m_owner.Rows[i], m_owner.Shown.value(i));
+            Queue.SetRoot(int(i), m_owner.Root);
+        }
         QSignalSpy finished(this, &TConversionRun::RunFinished);
-        if (!Start({folder, m_owner.Folder, m_owner.Options, ParallelFiles}))
+        TRunSettings settings{folder, m_owner.Folder, m_owner.Options, ParallelFiles};
+        settings.KeepFolders = !m_owner.Root.isEmpty();
+        if (!Start(settings))
             return false;
         return QTest::qWaitFor([this] { return !IsActive(); }, 300000) && finished.count() == 1;
     }
@@ -526,23 +532,38 @@ private slots:
         QCOMPARE(log.Events.filter("finished").size(), 2);
     }
 
-    // Output folders: missing ones are made and named with a "/" at the end;
-    // a file in the way fails each file with the system's error, and the run
-    // goes on; an encoder missing from the program folder ends the run with
-    // the system's error and leaves an old file as it was.
+    // Output folders, made with their parents. One in the way of a file or
+    // that may not be written ends the run at its first file, naming it; a
+    // kept subfolder in the way fails only its own files. An encoder missing
+    // from the program folder ends the run with the system's error and
+    // leaves an old file as it was.
     void folderAndEncoder_data()
     {
         QTest::addColumn<QString>("folder"); // relative to a temporary folder
         QTest::addColumn<bool>("encoder");
-        QTest::addColumn<bool>("oldFile"); // b.mp3 exists and is to be overwritten
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("failed"); // the reason each file failed with, empty when none
+        QTest::addColumn<bool>("oldFile");  // b.mp3 exists and is to be overwritten
+        QTest::addColumn<bool>("kept");     // x/b.avi and c.avi, found in an added folder; a file x in the way
+        QTest::addColumn<QString>("error"); // "%s": the folder
+        QTest::addColumn<QStringList>("ended");
+        QTest::addColumn<QStringList>("outputs");
         const QString noEncoder("System Error.  Code: 2.\r\nNo such file or directory.");
-        QTest::newRow("missing, with parents") << "deep/er/out" << true << false << "" << "";
-        QTest::newRow("trailing slash kept") << "out/" << true << false << "" << "";
-        QTest::newRow("a file in the way") << "file/out" << true << false << "" << "Invalid filename";
-        QTest::newRow("no encoder") << "out" << false << false << noEncoder << "";
-        QTest::newRow("no encoder, over an old file") << "out" << false << true << noEncoder << "";
+        const QStringList both{"converted 0", "converted 1", "finished, 0 failed"};
+        const QStringList mp3s{"b.mp3", "c.mp3"};
+        const QStringList first{"failed 0"};
+        QTest::newRow("missing, with parents") << "deep/er/out" << true << false << false << "" << both << mp3s;
+        QTest::newRow("trailing slash kept") << "out/" << true << false << false << "" << both << mp3s;
+        QTest::newRow("a file in the way ends the run")
+            << "file/out" << true << false << false << FolderFailure::NotMadeEnglish << first << QStringList();
+        QTest::newRow("may not be written, ends the run")
+            << "ro" << true << false << false << FolderFailure::AccessEnglish << first << QStringList();
+        QTest::newRow("may not be written, over an old file")
+            << "ro" << true << true << false << FolderFailure::AccessEnglish << first << QStringList{"b.mp3"};
+        QTest::newRow("a kept subfolder in the way fails its files only")
+            << "out" << true << false << true << "" << QStringList{"failed 0", "converted 1", "finished, 1 failed"}
+            << QStringList{"c.mp3", "x"};
+        QTest::newRow("no encoder") << "out" << false << false << false << noEncoder << QStringList() << QStringList();
+        QTest::newRow("no encoder, over an old file")
+            << "out" << false << true << false << noEncoder << QStringList() << QStringList{"b.mp3"};
     }
 
     void folderAndEncoder()
@@ -550,42 +571,47 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(bool, encoder);
         QFETCH(bool, oldFile);
+        QFETCH(bool, kept);
         QFETCH(QString, error);
-        QFETCH(QString, failed);
         QTemporaryDir base;
         writeFile(base.filePath("file"), "x");
         const QString path = base.filePath(folder);
-        const QString target = base.filePath("out/b.mp3");
+        const QString target = path + "/b.mp3";
         if (encoder)
             useEncoder("printf audio > \"$last\"");
         if (oldFile) {
-            QVERIFY(QDir(base.path()).mkpath("out"));
+            QVERIFY(QDir().mkpath(path));
             writeFile(target, oldBytes);
             m_owner.Answers = {quint8(ocOverwriteAll)};
         }
+        if (folder == "ro")
+            QVERIFY(QDir().mkpath(path) && QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
         m_owner.Rows = {clip("b.avi"), clip("c.avi")};
+        if (kept) {
+            m_owner.Rows[0] = clip("x/b.avi");
+            m_owner.Root = m_clips.path();
+            QVERIFY(QDir().mkpath(path));
+            writeFile(path + "/x", "in the way");
+        }
         TTestRun run(m_owner);
         TRunLog log;
         log.listen(run);
-        // The error as the error box shows it.
-        const QString raised = ErrorOf([&] { run.Run(path); });
-        QCOMPARE(raised.isEmpty() ? raised : WithFullStop(raised), error);
+        QString raised;
+        {
+            const NoRootOverride asAUser;
+            raised = ErrorOf([&] { run.Run(path); });
+        }
+        // The error as the error box shows it, naming the folder.
+        QCOMPARE(raised.isEmpty() ? raised : WithFullStop(raised), FormatText(error, {QDir::cleanPath(path)}));
         QVERIFY(!log.Running && !run.IsActive());
         QCOMPARE(m_owner.Asked.size(), int(oldFile));
-        if (error.isEmpty()) {
-            QCOMPARE(log.Folder, WithTrailingSlash(path));
-            QCOMPARE(log.Events.filter(QRegularExpression("^failed")).size(), failed.isEmpty() ? 0 : 2);
-            const QStringList reasons = failed.isEmpty() ? QStringList{"", ""} : QStringList{failed, failed};
-            QCOMPARE(log.ErrorLines, reasons);
-            QCOMPARE(filesIn(path), failed.isEmpty() ? (QStringList{"b.mp3", "c.mp3"}) : QStringList());
-            return;
-        }
-        // No file is told converted or failed, and no end.
-        QCOMPARE(log.Events.filter(QRegularExpression("^(converted|failed|finished)")), QStringList());
-        QVERIFY(!QFile::exists(base.filePath("file/out")));
-        QCOMPARE(filesIn(base.filePath("out")), oldFile ? QStringList{"b.mp3"} : QStringList());
+        QTEST(log.Events.filter(QRegularExpression("^(converted|failed|finished)")), "ended");
+        QTEST(filesIn(path), "outputs");
+        if (kept)
+            QCOMPARE(log.Kinds.first(), QString(FolderFailure::NotMade));
         if (oldFile)
             QCOMPARE(contentOf(target), oldBytes);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     // The progress of a chunk of encoder output, with the worked example; a

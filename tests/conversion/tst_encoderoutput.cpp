@@ -324,6 +324,8 @@ private slots:
             << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)";
         QTest::newRow("failed over an old file")
             << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept.";
+        QTest::newRow("a folder failure names the folder, not the system's words")
+            << failed << "folderaccess" << qint64(0) << qint64(0) << false << "May not write to /out.";
         QTest::newRow("ends early") << incomplete << "" << qint64(723) << qint64(2700) << false
                                     << "ends at 12:03 of 45:00";
         QTest::newRow("ends early, hours")
@@ -343,9 +345,18 @@ private slots:
         QFETCH(qint64, declared);
         QFETCH(bool, oldKept);
         QFETCH(QString, text);
-        const TReportTexts texts{
-            {{"nosound", "Silent."}, {"check", "Unchecked."}, {"other", "Failed."}}, "ends at %s of %s", "Old kept."};
-        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind, read, declared, oldKept};
+        const TReportTexts texts{{{"nosound", "Silent."},
+                                  {"check", "Unchecked."},
+                                  {"other", "Failed."},
+                                  {"folderaccess", "May not write to %s."}},
+                                 "ends at %s of %s",
+                                 "Old kept."};
+        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "",
+                                 kind,
+                                 read,
+                                 declared,
+                                 oldKept,
+                                 kind.startsWith("folder") ? "/out" : ""};
         QCOMPARE(ReportText(TFileOutcome(outcome), report, texts), text);
     }
 };

@@ -144,13 +144,12 @@ void TestCommandLine::report_data()
     QTest::addColumn<bool>("quiet");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("status");
-    const QString lines = "done: a.mp4\nfailed: b.avi (no sound track)\nskipped: c.mkv (the output is up to date)\n"
-                          "1 of 3 files converted, 1 skipped, 1 failed, in 2.5 s.\n";
+    const QString summary = "Conversion finished. Files converted: 1 of 3, in 2.5 s. Skipped: 1. Failed: 1.\n";
+    const QString lines =
+        "done: a.mp4\nfailed: b.avi (no sound track)\nskipped: c.mkv (the output is up to date)\n" + summary;
     QTest::newRow("plain") << false << false << lines << 1;
-    QTest::newRow("quiet: failures and the summary") << false << true
-                                                     << "failed: b.avi (no sound track)\n"
-                                                        "1 of 3 files converted, 1 skipped, 1 failed, in 2.5 s.\n"
-                                                     << 1;
+    QTest::newRow("quiet: failures and the summary")
+        << false << true << "failed: b.avi (no sound track)\n" + summary << 1;
     QString live = "\r\x1b[K50% · 0 of 3 files · about 1 min 5 s left\r\x1b[K" + lines;
     QTest::newRow("live line cleared before each line") << true << false << live << 1;
 }
@@ -165,12 +164,12 @@ void TestCommandLine::report()
     size_t size = 0;
     FILE *stream = open_memstream(&buffer, &size);
     {
-        using E = TTerminalReport::TEnd;
         TTerminalReport report(stream, live, quiet);
+        report.Expect(3);
         report.Progress(50, 0, 3, 65);
-        report.FileEnded(E::Done, "a.mp4", {});
-        report.FileEnded(E::Failed, "b.avi", "no sound track");
-        report.FileEnded(E::Skipped, "c.mkv", "the output is up to date");
+        report.FileEnded(TFileOutcome::Converted, "a.mp4", {});
+        report.FileEnded(TFileOutcome::Failed, "b.avi", "no sound track");
+        report.FileEnded(TFileOutcome::Skipped, "c.mkv", "the output is up to date");
         report.Summary(2500);
         QCOMPARE(report.ExitStatus(), status);
     }
@@ -179,9 +178,11 @@ void TestCommandLine::report()
     std::free(buffer);
     QCOMPARE(printed, expected);
 
-    TTerminalReport::TCounts all;
-    all.Done = 2;
-    QCOMPARE(TTerminalReport::SummaryLine(all, 75000), QString("2 of 2 files converted, in 1 min 15 s."));
+    TRunTally stopped;
+    stopped.Expect(2);
+    stopped.Record(TFileOutcome::Stopped, "a.mp4", {});
+    QCOMPARE(TTerminalReport::SummaryLine(stopped, 75000, true),
+             QString("Conversion stopped. Files converted: 0 of 2, in 1 min 15 s. Stopped: 1."));
     QCOMPARE(TTerminalReport::ProgressLine(7, 1, 9, -1), QString("7% · 1 of 9 files"));
 }
 

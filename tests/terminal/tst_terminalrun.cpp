@@ -1,8 +1,10 @@
 #include "support/AudioClips.h"
+#include "support/NoRootOverride.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -32,6 +34,7 @@ class TestTerminalRun : public QObject
         environment.insert("XDG_CONFIG_HOME", path("config"));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir.path());
+        NoRootOverride::dropInChild(process);
         process.start(QStringLiteral(TOLVANE_PROGRAM_DIR "/tolvane"), arguments);
         // A bound for a hung program only.
         if (!process.waitForFinished(120000))
@@ -60,6 +63,9 @@ private slots:
         makeClip(path("src/one.mp4"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
         makeClip(path("src/a/b/two.mkv"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "flac"});
         writeFile(path("bad/broken.avi"), "not a video");
+        writeFile(path("file"), "in the way");
+        QDir(m_dir.path()).mkpath("ro");
+        QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::ExeOwner);
     }
 
     void runs_data()
@@ -72,19 +78,32 @@ private slots:
         QTest::newRow("a tree, folders kept, one file failing")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src", "bad/broken.avi"} << 1
             << QStringList{"done: " + path("src/one.mp4"), "done: " + path("src/a/b/two.mkv"),
-                           "failed: " + path("bad/broken.avi"), "2 of 3 files converted, 1 failed, in "}
+                           "failed: " + path("bad/broken.avi"), "Files converted: 2 of 3, in ", "Failed: 1."}
             << tree;
         QTest::newRow("again: up to date, skipped without a question")
             << QStringList{"--convert", "-fwav", "--output=out", "--keep-folders", "--skip-up-to-date", "src"} << 0
             << QStringList{"skipped: " + path("src/one.mp4") + " (the output is up to date)",
-                           "0 of 2 files converted, 2 skipped, in "}
+                           "Files converted: 0 of 2, in ", "Skipped: 2."}
             << tree;
         QTest::newRow("existing outputs skipped by default, nothing asked")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src"} << 0
             << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << tree;
         QTest::newRow("renamed beside them, flat")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--existing", "rename", "-q", "src/one.mp4"} << 0
-            << QStringList{"1 of 1 files converted, in "} << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+            << QStringList{"Conversion finished. Files converted: 1 of 1, in "}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+        const QString two = path("src/a/b/two.mkv");
+        const QString readOnly = "Tolvane may not write to the folder " + path("ro")
+                                 + ". Choose another output folder, or ask for permission to write there.";
+        QTest::newRow("an output folder that may not be written ends the run")
+            << QStringList{"--convert", "-f", "wav", "-o", "ro", two, "src/one.mp4"} << 1
+            << QStringList{"failed: " + two + " (" + readOnly + ")", "tolvane: " + readOnly + "\n",
+                           "Conversion stopped. Files converted: 0 of 2, in "}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+        QTest::newRow("a file where the output folder should be ends the run")
+            << QStringList{"--convert", "-f", "wav", "-o", "file/out", two, "src/one.mp4"} << 1
+            << QStringList{"tolvane: The folder " + path("file/out") + " cannot be made: ", "Failed: 1."}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
                                    << QStringList{"tolvane: --format takes"}
                                    << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
