@@ -39,8 +39,11 @@ std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, in
     const int64_t rate = std::max(1, sampleRate);
     const int64_t fs = std::max(1, frameSamples);
     const int64_t even = totalSamples / (std::max(1, threads) * kSegmentsPerThread);
-    const int64_t longest = std::clamp((even + fs - 1) / fs * fs, kShortestSeconds * rate, kLongestSeconds * rate);
-    return PlanSegments(totalSamples, frameSamples, threads, longest, rate);
+    // In whole frames: at least the shortest, at most the longest.
+    const int64_t shortest = (kShortestSeconds * rate + fs - 1) / fs * fs;
+    const int64_t longest = std::max(fs, kLongestSeconds * rate / fs * fs);
+    const int64_t length = std::clamp((even + fs - 1) / fs * fs, std::min(shortest, longest), longest);
+    return PlanSegments(totalSamples, frameSamples, threads, length, rate);
 }
 
 namespace {
