@@ -6,11 +6,11 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libebur128-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libebur128-dev libflac-dev
   ffmpeg
   xvfb xauth imagemagick
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
-  hyperfine time
+  hyperfine time flac
   clang-format-19
   dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info lintian
   iso-codes
