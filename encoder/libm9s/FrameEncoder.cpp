@@ -82,8 +82,6 @@ void FrameEncoder::EncodeBuffered(bool final)
 
 void FrameEncoder::Send(const AVFrame *frame)
 {
-    if (encodeInstead)
-        return encodeInstead(frame);
     int ret = avcodec_send_frame(&encoder_, frame);
     if (ret < 0)
         throw EncoderError("Cannot encode audio: " + AvErrorText(ret));

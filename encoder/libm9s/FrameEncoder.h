@@ -18,9 +18,6 @@ public:
     // Called with every frame just before it is encoded (FLAC's MD5 sum of a
     // segment is taken over exactly these samples).
     std::function<void(const AVFrame &)> beforeEncoding;
-    // Encodes each frame (nullptr: the end) in place of the codec context's
-    // own encoder, handing its packets to packets as well.
-    std::function<void(const AVFrame *)> encodeInstead;
 
     // n samples in the encoder's format, one pointer per plane; whole frames
     // are encoded at once.

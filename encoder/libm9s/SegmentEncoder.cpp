@@ -1,7 +1,6 @@
 #include "SegmentJoin.h"
 
 #include "EncoderError.h"
-#include "FlacSegmentEncoder.h"
 #include "FrameEncoder.h"
 #include "OutputMedia.h"
 #include "Resampler.h"
@@ -55,11 +54,8 @@ public:
             encoder_ = output_.NewEncoder(&options);
             av_dict_free(&options);
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
-            if (format_ == OutputFormat::Flac) {
+            if (format_ == OutputFormat::Flac)
                 frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Md5Bytes(frame)); };
-                flac_ = std::make_unique<FlacSegmentEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
-                frames_->encodeInstead = [this](const AVFrame *frame) { flac_->Encode(frame); };
-            }
         }
         resampler_ = std::make_unique<Resampler>(output_.Layout(), output_.SampleFormat(), output_.SampleRate());
     }
@@ -282,7 +278,6 @@ private:
     std::unique_ptr<Resampler> resampler_;
     FramePtr converted_;
     CodecContextPtr encoder_;
-    std::unique_ptr<FlacSegmentEncoder> flac_;
     std::unique_ptr<FrameEncoder> frames_;
     int64_t packets_ = 0;
     std::deque<std::vector<uint8_t>> pcm_;

@@ -535,8 +535,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
 }
 
 // Cut into segments, the output decodes to the one-thread output's length;
-// from PCM, WAV is the same bytes and FLAC (another encoder's frames) the
-// same samples under the same STREAMINFO (from AAC, whose decoder makes
+// from PCM, WAV and FLAC are the same bytes (from AAC, whose decoder makes
 // its noise bands up anew after a seek, nearly the same samples), and an
 // MP3's frames at the joins are no worse than the others.
 void TestLibm9sReference::segmentsJoinWithoutSeam()
@@ -562,12 +561,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     QCOMPARE(b.decodeErrors, 0);
     QCOMPARE(b.samples, a.samples);
     if (format != "mp3" && fixture.endsWith(".mov")) {
-        // STREAMINFO follows "fLaC" and its block header; from its byte 10
-        // on: rate, channels, sample width, length and the MD5 sum.
-        const qsizetype from = format == "flac" ? 8 + 10 : 0;
-        QVERIFY(ReadAll(joined).mid(from, format == "flac" ? 24 : -1)
-                == ReadAll(single).mid(from, format == "flac" ? 24 : -1));
-        QVERIFY(b.pcm == a.pcm);
+        QVERIFY(ReadAll(joined) == ReadAll(single));
         return;
     }
     if (format != "mp3") {
