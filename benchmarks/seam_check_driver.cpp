@@ -33,8 +33,7 @@ int main(int argc, char **argv)
     const bool mp3 = many.codec == "mp3";
     std::vector<int64_t> joins;
     // The cuts as the encoder makes them; a decoded MP3 lags by LAME's delay.
-    for (const Segment &s :
-         PlanSegments(source.samples, mp3 ? 1152 : 4608, threads, 60 * int64_t(many.sampleRate), many.sampleRate))
+    for (const Segment &s : PlanFileSegments(source.samples, mp3 ? 1152 : 4608, threads, many.sampleRate))
         if (s.start > 0)
             joins.push_back(s.start - (mp3 ? 1105 : 0));
     const SeamReport a = CompareFrames(source.pcm, one.pcm, source.channels, {});

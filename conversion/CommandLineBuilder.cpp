@@ -83,7 +83,7 @@ constexpr std::array<Option, 59> VideoOptions{{
 }};
 
 // Options between the video group and the output file.
-constexpr std::array<Option, 20> TrailingOptions{{
+constexpr std::array<Option, 21> TrailingOptions{{
     {" -ab %s ", &TFFMpeg::AudioBitrate, nullptr},
     {" -ar %s ", &TFFMpeg::AudioSampleRate, nullptr},
     {" -ac %s ", &TFFMpeg::AudioChannels, nullptr},
@@ -97,6 +97,7 @@ constexpr std::array<Option, 20> TrailingOptions{{
     {" -map %s ", &TFFMpeg::Map, nullptr},
     {" -loudness %s ", &TFFMpeg::Loudness, nullptr},
     {" -replaygain ", nullptr, &TFFMpeg::ReplayGain},
+    {" -threads %s ", &TFFMpeg::Threads, nullptr},
     {" -debug ", nullptr, &TFFMpeg::Debug},
     {" -benchmark ", nullptr, &TFFMpeg::Benchmark},
     {" -hex ", nullptr, &TFFMpeg::Hex},

@@ -106,6 +106,7 @@ public:
     QString Map;
     QString Loudness; // target in LUFS: two passes to that loudness
     bool ReplayGain = false;
+    QString Threads; // how many threads the encoder may use
     bool Debug = false;
     bool Benchmark = false;
     bool Hex = false;

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -301,7 +302,10 @@ void TConversionRun::StartEncoder(TSlot &slot)
 {
     // A missing source leaves the input out: the encoder fails on its own.
     const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
-    const TEncoderCommand command = BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack);
+    const int cores = m_settings.Cores > 0 ? m_settings.Cores : QThread::idealThreadCount();
+    const TEncoderCommand command =
+        BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack,
+                            EncoderThreads(cores, std::clamp(m_settings.ParallelFiles, 1, 64), FilesLeft()));
     try {
         slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
     } catch (...) {
@@ -382,6 +386,15 @@ TConversionRun::TSlot *TConversionRun::FreeSlot()
 bool TConversionRun::AnyBusy() const
 {
     return std::any_of(m_slots.begin(), m_slots.end(), [](const TSlot &slot) { return slot.Busy(); });
+}
+
+// The files of this run not yet done: those on an encoder or waiting for
+// an answer, and those not yet taken.
+int TConversionRun::FilesLeft() const
+{
+    const auto busy = std::count_if(m_slots.begin(), m_slots.end(),
+                                    [this](const TSlot &slot) { return slot.Busy() || &slot == m_asking; });
+    return int(busy + qsizetype(m_jobs.size() - m_next));
 }
 
 int TConversionRun::RowOf(TRunningFile &file)
@@ -519,12 +532,13 @@ void TConversionRun::Close()
     m_active = false;
 }
 
-TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack)
+TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack,
+                                                    int Threads)
 {
     const TOutputOptions &options = m_settings.Options;
     return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder,
                                  {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
-                                  options.Channels, AudioTrack, options.VerifyOutput, options.Loudness});
+                                  options.Channels, AudioTrack, options.VerifyOutput, options.Loudness, Threads});
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)

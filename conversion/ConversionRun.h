@@ -39,6 +39,7 @@ struct TRunSettings
     bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
     bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
     TReportTexts Texts = {};   // the user's words for an output folder that ends the run
+    int Cores = 0;             // shared among the running encoders; 0: the machine's
 };
 
 // One file of a run: what the run froze of its queue item when it started,
@@ -116,7 +117,9 @@ public:
     const TRunSettings &Settings() const { return m_settings; }
 
     // The encoder's command for source into target with this run's options.
-    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1);
+    // Threads: what the encoder may use; 0 leaves it to the encoder.
+    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1,
+                                        int Threads = 0);
     // Folds a chunk of encoder output into the progress of the file that started last.
     // Raises on a bad value after storing what was read before it.
     TProgressView ParseEncoderOutput(const QString &Text);
@@ -171,6 +174,7 @@ private:
     TConsoleIO *NewConsoleIO();
     TSlot *FreeSlot();
     bool AnyBusy() const;
+    int FilesLeft() const;
     void FinishEndedFiles();
     int RowOf(TRunningFile &file);
     TProgressView ParseInto(TRunningFile &file, const QString &Text);

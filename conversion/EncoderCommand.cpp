@@ -2,6 +2,7 @@
 
 #include "conversion/CommandLineBuilder.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -82,6 +83,14 @@ void TEncoderRequest::ApplyTo(TFFMpeg &ffmpeg) const
     const bool levelled = Loudness.startsWith(QLatin1Char('-'));
     ffmpeg.Loudness = levelled && !copy ? Loudness : QString();
     ffmpeg.ReplayGain = Loudness == QLatin1String("replaygain");
+    // A copy writes packets as they are, on one thread.
+    ffmpeg.Threads = Threads > 0 && !copy ? QString::number(Threads) : QString();
+}
+
+int EncoderThreads(int cores, int parallelFiles, int filesLeft)
+{
+    const int together = std::max(1, std::min(parallelFiles, filesLeft));
+    return std::max(1, cores / together);
 }
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const TEncoderRequest &request)

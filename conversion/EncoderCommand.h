@@ -53,10 +53,16 @@ struct TEncoderRequest
     int AudioTrack = -1;       // counted from 0 among the audio tracks; -1 leaves the choice to the encoder
     bool VerifyOutput = false; // the encoder checks what it wrote before it ends well
     QString Loudness{};        // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain" (a copy only tags)
+    int Threads = 0;           // threads the encoder may use; 0 leaves it to the encoder
 
     // Sets the options of this conversion on ffmpeg and leaves every other one as it is.
     void ApplyTo(TFFMpeg &ffmpeg) const;
 };
+
+// The threads each encoder of a run may use: the cores shared among the
+// files that run at once, at least one. Only the files left count, so the
+// last file of a run, or a run of one file, gets every core.
+int EncoderThreads(int cores, int parallelFiles, int filesLeft);
 
 // Fills ffmpeg from request and returns the command for the encoder in
 // programFolder. A copy takes the audio as it is, with no format, rate, bit

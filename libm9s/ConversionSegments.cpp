@@ -10,16 +10,9 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
-#include <thread>
 
 namespace {
 
-// Segments of about a minute: short enough that the finished ones waiting
-// for their turn stay small, long enough that each one's warm-up (half a
-// second of decoding, a few MP3 frames) costs next to nothing. A file too
-// short for two segments of a second stays on one thread.
-constexpr int64_t kMaxSegmentSeconds = 60;
-constexpr int64_t kMinSegmentSeconds = 1;
 // WAV has no frames; any boundary will do.
 constexpr int kWavBlockSamples = 4096;
 // MP3: frames encoded before a segment and dropped, so that LAME's filter
@@ -80,8 +73,7 @@ bool Splits(OutputFormat format)
 
 bool Conversion::RunSegmented()
 {
-    const int threads =
-        options_.threads > 0 ? options_.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = ThreadsToUse(options_);
     if (threads < 2 || !Splits(options_.format) || options_.startUs > 0 || options_.durationUs)
         return false;
     const std::optional<int64_t> duration = input_.DurationUs();
@@ -101,8 +93,7 @@ bool Conversion::RunSegmented()
     setup.prerollSamples = rate / 2;
     if (setup.frameSamples <= 0)
         return false;
-    setup.segments = PlanSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads,
-                                  kMaxSegmentSeconds * rate, kMinSegmentSeconds * rate);
+    setup.segments = PlanFileSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads, rate);
     if (setup.segments.size() < 2)
         return false;
     const std::optional<FirstFrame> first = FindFirstFrame(options_.inputPath, setup.audioTrack);

@@ -39,6 +39,7 @@ private:
     void PlanLeveller();
     void ReportLoudness();
     void Transcode();
+    void TranscodeOnOneThread();
     void ReadAndDecode(FrameQueue &queue);
     void HandleFrame(AVFrame &frame);
     int SamplesToSkip(const AVFrame &frame);

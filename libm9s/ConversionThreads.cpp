@@ -18,6 +18,8 @@ constexpr int64_t kQueueSamples = 1 << 17;
 
 void Conversion::Transcode()
 {
+    if (ThreadsToUse(options_) < 2)
+        return TranscodeOnOneThread();
     // Reading and decoding run on a thread of their own, resampling,
     // encoding and writing on this one: on two cores a WAV conversion takes
     // little more than the decoding.
@@ -59,6 +61,36 @@ void Conversion::Transcode()
     // What the resampler still holds is converted audio too, also after a
     // stop request.
     if (!limitReached_ && !resampledQueue_) {
+        DrainResampler();
+        FlushLeveller();
+    }
+}
+
+// -threads 1 means one core: each step takes its turn on this thread.
+void Conversion::TranscodeOnOneThread()
+{
+    AVCodecContext *decoder = input_.Decoder();
+    const int audioIndex = input_.Audio()->index;
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    auto deliver = [&] {
+        // A frame the decoder cannot make (a damaged packet) is skipped.
+        while (!limitReached_ && avcodec_receive_frame(decoder, frame.get()) >= 0) {
+            HandleFrame(*frame);
+            av_frame_unref(frame.get());
+            ReportProgress(false);
+        }
+    };
+    while (!limitReached_ && input_.ReadPacket(packet.get())) {
+        if (packet->stream_index == audioIndex && avcodec_send_packet(decoder, packet.get()) >= 0)
+            deliver();
+        av_packet_unref(packet.get());
+    }
+    // What the decoder and the resampler still hold is converted audio too,
+    // also after a stop request.
+    if (!limitReached_ && avcodec_send_packet(decoder, nullptr) >= 0)
+        deliver();
+    if (!limitReached_) {
         DrainResampler();
         FlushLeveller();
     }

@@ -95,6 +95,9 @@ inline constexpr char CodecOption[] = "-acodec";
 inline constexpr char CopyCodec[] = "copy";
 inline constexpr char MapOption[] = "-map";
 inline constexpr char AudioTrackPrefix[] = "0:a:"; // -map 0:a:N, N counted among the audio streams from 0
+// -threads N: the threads one conversion may use (a long file is cut into
+// segments encoded side by side).
+inline constexpr char ThreadsOption[] = "-threads";
 // -probe FILE lists the audio tracks of FILE and converts nothing.
 inline constexpr char ProbeOption[] = "-probe";
 

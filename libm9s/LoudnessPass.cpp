@@ -44,6 +44,7 @@ private:
     int SamplesToSkip(const AVFrame &frame);
     void Setup(const AVFrame &frame);
     void Convert(const uint8_t *const *in, int samples);
+    void Take(const AVFrame &frame);
     void ReportProgress(bool final);
     bool Enough() const { return abandoned_ || (limit_ && resampler_ && converted_ >= *limit_); }
 
@@ -51,8 +52,10 @@ private:
     MeasureFormat format_;
     InputMedia input_;
     // Decoding and resampling run on a thread of their own and hand over
-    // interleaved floats; this one measures, which costs about as much.
+    // interleaved floats; this one measures, which costs about as much. With
+    // one thread allowed, all of it takes turns on this one.
     FrameQueue queue_{kQueueFrames, kQueueSamples};
+    bool oneThread_ = false;
     std::unique_ptr<Resampler> resampler_; // reading thread
     std::vector<const uint8_t *> planes_;
     std::optional<int64_t> limit_;
@@ -92,6 +95,9 @@ void Measurement::SeekToStart()
 
 void Measurement::Measure()
 {
+    oneThread_ = ThreadsToUse(options_) < 2;
+    if (oneThread_)
+        return Decode();
     std::thread reader([&] {
         try {
             Decode();
@@ -107,21 +113,25 @@ void Measurement::Measure()
         reader.join();
     };
     try {
-        while (FramePtr frame = queue_.Pop()) {
-            if (!meter_) {
-                meter_ = std::make_unique<LoudnessMeter>(frame->ch_layout, frame->sample_rate);
-                rate_ = frame->sample_rate;
-            }
-            meter_->Add(reinterpret_cast<const float *>(frame->data[0]), frame->nb_samples);
-            measured_ += frame->nb_samples;
-            ReportProgress(false);
-        }
+        while (FramePtr frame = queue_.Pop())
+            Take(*frame);
     } catch (...) {
         queue_.Cancel();
         join();
         throw;
     }
     join();
+}
+
+void Measurement::Take(const AVFrame &frame)
+{
+    if (!meter_) {
+        meter_ = std::make_unique<LoudnessMeter>(frame.ch_layout, frame.sample_rate);
+        rate_ = frame.sample_rate;
+    }
+    meter_->Add(reinterpret_cast<const float *>(frame.data[0]), frame.nb_samples);
+    measured_ += frame.nb_samples;
+    ReportProgress(false);
 }
 
 void Measurement::Decode()
@@ -233,7 +243,9 @@ void Measurement::Convert(const uint8_t *const *in, int samples)
         return;
     converted_ += got;
     out->nb_samples = got;
-    if (!queue_.Push(std::move(out)))
+    if (oneThread_)
+        Take(*out);
+    else if (!queue_.Push(std::move(out)))
         abandoned_ = true;
 }
 

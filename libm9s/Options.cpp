@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -182,6 +183,11 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
 }
 
 const char *FormatName(OutputFormat format) { return EncoderContract::TraitsOf(format).name; }
+
+int ThreadsToUse(const EncoderOptions &options)
+{
+    return options.threads > 0 ? options.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 const char *FormatDisplayName(OutputFormat format) { return EncoderContract::TraitsOf(format).display; }
 

@@ -1,9 +1,9 @@
 #include "OutputMedia.h"
 
 #include "EncoderError.h"
+#include "FrameEncoder.h"
 #include "Messages.h"
 #include "OutputFile.h"
-#include "SampleGuard.h"
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -15,9 +15,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-// Frame size for encoders that take any size (PCM on a big-endian machine).
-constexpr int kVariableChunk = 4096;
 
 const AVCodec *FindEncoder(OutputFormat format)
 {
@@ -149,12 +146,8 @@ void OutputMedia::OpenEncoder(const OutputSettings &settings)
     const bool wav = settings.format == OutputFormat::Wav;
 
     directPcm_ = wav && std::endian::native == std::endian::little;
-    if (!directPcm_) {
-        fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels, 4096));
-        frame_ = MakeFrame();
-        if (!fifo_)
-            throw std::bad_alloc();
-    }
+    if (!directPcm_)
+        frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { WritePacket(packet); });
 }
 
 void OutputMedia::OpenMuxer(const OutputSettings &settings)
@@ -238,10 +231,8 @@ void OutputMedia::Commit(int n)
         WritePacket(packet_.get());
         return;
     }
-    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(staging_), n) < n)
-        throw std::bad_alloc();
+    frames_->Write(staging_, n);
     samplesIn_ += n;
-    EncodeFromFifo(false);
 }
 
 void OutputMedia::Write(const uint8_t *const *planes, int n)
@@ -257,62 +248,8 @@ void OutputMedia::Write(const uint8_t *const *planes, int n)
     }
     // Straight into the encoder's queue, without a staging copy.
     Start();
-    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(const_cast<uint8_t **>(planes)), n) < n)
-        throw std::bad_alloc();
+    frames_->Write(planes, n);
     samplesIn_ += n;
-    EncodeFromFifo(false);
-}
-
-void OutputMedia::EncodeFromFifo(bool final)
-{
-    const AVCodec *codec = encoder_->codec;
-    const bool variable = encoder_->frame_size <= 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-    const int chunk = variable ? kVariableChunk : encoder_->frame_size;
-
-    for (;;) {
-        const int available = av_audio_fifo_size(fifo_.get());
-        if (available == 0 || (available < chunk && !final))
-            return;
-        const int n = std::min(available, chunk);
-
-        frame_->nb_samples = chunk;
-        frame_->format = encoder_->sample_fmt;
-        frame_->sample_rate = encoder_->sample_rate;
-        if (!frame_->ch_layout.nb_channels && av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0)
-            throw std::bad_alloc();
-        int ret = frame_->buf[0] ? av_frame_make_writable(frame_.get()) : av_frame_get_buffer(frame_.get(), 0);
-        if (ret < 0)
-            throw std::bad_alloc();
-        if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
-            throw EncoderError("Cannot read buffered audio");
-        GuardSamples(frame_->extended_data, encoder_->ch_layout.nb_channels, n, encoder_->sample_fmt);
-
-        frame_->nb_samples = n;
-        if (n < chunk && !variable && !(codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
-            // An encoder that wants whole frames gets the last one padded with silence.
-            av_samples_set_silence(frame_->extended_data, n, chunk - n, encoder_->ch_layout.nb_channels,
-                                   encoder_->sample_fmt);
-            frame_->nb_samples = chunk;
-        }
-        frame_->pts = samplesEncoded_;
-        samplesEncoded_ += frame_->nb_samples;
-        SendFrame(frame_.get());
-    }
-}
-
-void OutputMedia::SendFrame(const AVFrame *frame)
-{
-    int ret = avcodec_send_frame(encoder_.get(), frame);
-    if (ret < 0)
-        throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
-    for (;;) {
-        ret = avcodec_receive_packet(encoder_.get(), packet_.get());
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return;
-        if (ret < 0)
-            throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
-        WritePacket(packet_.get());
-    }
 }
 
 void OutputMedia::WritePacket(AVPacket *packet)
@@ -359,8 +296,7 @@ void OutputMedia::Finish()
             av_samples_set_silence(planes, 0, n, encoder_->ch_layout.nb_channels, encoder_->sample_fmt);
             Commit(n);
         }
-        EncodeFromFifo(true);
-        SendFrame(nullptr);
+        frames_->Flush();
     }
     trailerWritten_ = true; // a second try would find the muxer taken apart
     int ret = av_write_trailer(muxer_.get());
@@ -377,8 +313,7 @@ void OutputMedia::FinishPartial() noexcept
     // the trailer and the buffered bytes must reach the file regardless.
     if (!directPcm_ && !joined_) {
         try {
-            EncodeFromFifo(true);
-            SendFrame(nullptr);
+            frames_->Flush();
         } catch (...) {
         }
     }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class FrameEncoder;
 class OutputFile;
 
 struct OutputSettings {
@@ -90,8 +91,6 @@ private:
     CodecContextPtr TryEncoder(const AVCodec *codec, const OutputSettings &settings, int kbits, int *error,
                                AVDictionary **options = nullptr) const;
     void OpenMuxer(const OutputSettings &settings);
-    void EncodeFromFifo(bool final);
-    void SendFrame(const AVFrame *frame);
     void WritePacket(AVPacket *packet);
 
     OutputFormat format_;
@@ -112,10 +111,8 @@ private:
     uint8_t *pcmPlane_[1] = {};
 
     // Everything else goes through the encoder in frames of its size.
-    AudioFifoPtr fifo_;
+    std::unique_ptr<FrameEncoder> frames_;
     uint8_t **staging_ = nullptr;
     int stagingCapacity_ = 0;
-    FramePtr frame_;
     int64_t samplesIn_ = 0;
-    int64_t samplesEncoded_ = 0;
 };

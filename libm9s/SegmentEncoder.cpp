@@ -1,6 +1,7 @@
 #include "SegmentJoin.h"
 
 #include "EncoderError.h"
+#include "FrameEncoder.h"
 #include "OutputMedia.h"
 #include "Resampler.h"
 #include "SampleGuard.h"
@@ -52,12 +53,10 @@ public:
             AVDictionary *options = EncoderOptionsFor(format_, segment);
             encoder_ = output_.NewEncoder(&options);
             av_dict_free(&options);
-            fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels, 4096));
-            frame_ = MakeFrame();
-            if (!fifo_)
-                throw std::bad_alloc();
+            frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
+            if (format_ == OutputFormat::Flac)
+                frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Md5Bytes(frame)); };
         }
-        packet_ = MakePacket();
         resampler_ = std::make_unique<Resampler>(output_.Layout(), output_.SampleFormat(), output_.SampleRate());
     }
 
@@ -109,10 +108,8 @@ public:
         if (end)
             Drain();
         const bool reachedEnd = end && outPos_ < stop_ && !segment_.last;
-        if (encoder_ && fed_ > 0) {
-            EncodeFifo(true);
-            Send(nullptr);
-        }
+        if (frames_ && frames_->SamplesWritten() > 0)
+            frames_->Flush();
         if (reachedEnd)
             for (SegmentPiece &piece : beyondEnd_)
                 out_.Push(std::move(piece));
@@ -189,40 +186,11 @@ private:
     {
         const bool planar = av_sample_fmt_is_planar(encoder_->sample_fmt);
         const int channels = encoder_->ch_layout.nb_channels;
-        std::vector<uint8_t *> planes(size_t(planar ? channels : 1));
+        std::vector<const uint8_t *> planes(size_t(planar ? channels : 1));
         const size_t stride = size_t(av_get_bytes_per_sample(encoder_->sample_fmt)) * size_t(planar ? 1 : channels);
         for (size_t i = 0; i < planes.size(); ++i)
             planes[i] = converted_->extended_data[i] + size_t(offset) * stride;
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(planes.data()), n) < n)
-            throw std::bad_alloc();
-        fed_ += n;
-        EncodeFifo(false);
-    }
-
-    void EncodeFifo(bool final)
-    {
-        const int chunk = encoder_->frame_size;
-        for (;;) {
-            const int available = av_audio_fifo_size(fifo_.get());
-            if (available == 0 || (available < chunk && !final))
-                return;
-            const int n = std::min(available, chunk);
-            av_frame_unref(frame_.get());
-            frame_->nb_samples = n;
-            frame_->format = encoder_->sample_fmt;
-            frame_->sample_rate = encoder_->sample_rate;
-            if (av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0
-                || av_frame_get_buffer(frame_.get(), 0) < 0)
-                throw std::bad_alloc();
-            if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
-                throw EncoderError("Cannot read buffered audio");
-            GuardSamples(frame_->extended_data, encoder_->ch_layout.nb_channels, n, encoder_->sample_fmt);
-            if (format_ == OutputFormat::Flac)
-                pcm_.push_back(Md5Bytes(*frame_));
-            frame_->pts = sent_;
-            sent_ += n;
-            Send(frame_.get());
-        }
+        frames_->Write(planes.data(), n);
     }
 
     // FLAC's MD5 sum covers the samples as little-endian integers of the
@@ -252,28 +220,14 @@ private:
         return bytes;
     }
 
-    void Send(const AVFrame *frame)
-    {
-        int ret = avcodec_send_frame(encoder_.get(), frame);
-        if (ret < 0)
-            throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
-        for (;;) {
-            ret = avcodec_receive_packet(encoder_.get(), packet_.get());
-            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-                return;
-            if (ret < 0)
-                throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
-            if (packet_->size > 0)
-                Keep(std::exchange(packet_, MakePacket()));
-            else
-                av_packet_unref(packet_.get());
-        }
-    }
-
     // The encoder's packets are its frames, in order: the n-th is frame
     // first_/fs + n of the joined stream.
-    void Keep(PacketPtr packet)
+    void Keep(AVPacket *encoded)
     {
+        if (encoded->size <= 0)
+            return;
+        PacketPtr packet = MakePacket();
+        av_packet_move_ref(packet.get(), encoded);
         const int64_t fs = setup_.frameSamples;
         const int64_t index = first_ / fs + packets_++;
         SegmentPiece piece;
@@ -324,11 +278,7 @@ private:
     std::unique_ptr<Resampler> resampler_;
     FramePtr converted_;
     CodecContextPtr encoder_;
-    AudioFifoPtr fifo_;
-    FramePtr frame_;
-    PacketPtr packet_;
-    int64_t fed_ = 0;
-    int64_t sent_ = 0;
+    std::unique_ptr<FrameEncoder> frames_;
     int64_t packets_ = 0;
     std::deque<std::vector<uint8_t>> pcm_;
     std::vector<SegmentPiece> beyondEnd_;

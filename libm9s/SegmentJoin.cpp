@@ -21,6 +21,10 @@ constexpr auto kReportInterval = std::chrono::milliseconds(250);
 // thread idles while an earlier segment is still being encoded.
 constexpr size_t kAheadPerThread = 2;
 
+// Packets a waiting writer is woken for at once: woken for every one, it
+// spent a tenth of the run in the kernel.
+constexpr size_t kWakeBatch = 64;
+
 struct Md5Deleter {
     void operator()(AVMD5 *md5) const { av_free(md5); }
 };
@@ -122,7 +126,8 @@ void SegmentOutput::Push(SegmentPiece piece)
 {
     std::lock_guard lock(mutex_);
     pieces_.push_back(std::move(piece));
-    changed_.notify_all();
+    if (writerWaiting_ && pieces_.size() >= kWakeBatch)
+        changed_.notify_all();
 }
 
 void SegmentOutput::Finish(bool reachedEnd, std::exception_ptr error)
@@ -137,10 +142,13 @@ void SegmentOutput::Finish(bool reachedEnd, std::exception_ptr error)
 SegmentOutput::Got SegmentOutput::Pop(SegmentPiece *piece, std::chrono::milliseconds wait)
 {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, wait, [&] { return finished_ || !pieces_.empty(); }))
-        return Got::Waiting;
+    if (pieces_.empty() && !finished_) {
+        writerWaiting_ = true;
+        changed_.wait_for(lock, wait, [&] { return finished_ || pieces_.size() >= kWakeBatch; });
+        writerWaiting_ = false;
+    }
     if (pieces_.empty())
-        return Got::End;
+        return finished_ ? Got::End : Got::Waiting;
     *piece = std::move(pieces_.front());
     pieces_.pop_front();
     return Got::Piece;

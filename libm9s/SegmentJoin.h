@@ -38,6 +38,8 @@ public:
     // reachedEnd: the input ended inside this segment; nothing after it counts.
     void Finish(bool reachedEnd, std::exception_ptr error = nullptr);
 
+    // Waits at most wait for the next piece; a waiting writer is woken by a
+    // batch of pieces or the end, not by each one.
     enum class Got { Piece, Waiting, End };
     Got Pop(SegmentPiece *piece, std::chrono::milliseconds wait);
     bool ReachedEnd();
@@ -48,6 +50,7 @@ private:
     std::condition_variable changed_;
     std::deque<SegmentPiece> pieces_;
     bool finished_ = false;
+    bool writerWaiting_ = false;
     bool reachedEnd_ = false;
     std::exception_ptr error_;
 };

@@ -27,6 +27,25 @@ std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int th
     return segments;
 }
 
+std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, int threads, int sampleRate)
+{
+    // Short enough that the finished segments waiting for their turn stay
+    // small, long enough that each one's warm-up (half a second of decoding,
+    // a few MP3 frames) costs next to nothing. A file too short for two
+    // segments of a second stays whole.
+    constexpr int64_t kSegmentsPerThread = 6;
+    constexpr int64_t kShortestSeconds = 30;
+    constexpr int64_t kLongestSeconds = 60;
+    const int64_t rate = std::max(1, sampleRate);
+    const int64_t fs = std::max(1, frameSamples);
+    const int64_t even = totalSamples / (std::max(1, threads) * kSegmentsPerThread);
+    // In whole frames: at least the shortest, at most the longest.
+    const int64_t shortest = (kShortestSeconds * rate + fs - 1) / fs * fs;
+    const int64_t longest = std::max(fs, kLongestSeconds * rate / fs * fs);
+    const int64_t length = std::clamp((even + fs - 1) / fs * fs, std::min(shortest, longest), longest);
+    return PlanSegments(totalSamples, frameSamples, threads, length, rate);
+}
+
 namespace {
 
 constexpr int kStreamInfoBytes = 34;

@@ -19,6 +19,11 @@ struct Segment {
 std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int threads, int64_t maxSamples,
                                   int64_t minSamples);
 
+// The plan of a file at sampleRate: about six segments per thread, each
+// from half a minute to a minute where the file is long enough, so that no
+// thread is left encoding a long last segment alone while the others idle.
+std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, int threads, int sampleRate);
+
 // A FLAC frame of a fixed block size numbered number (its header's frame
 // number rewritten, both checksums made anew); empty when data is no such
 // frame.

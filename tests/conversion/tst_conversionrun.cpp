@@ -53,6 +53,7 @@ class TTestRun : private TQueueHolder, public TConversionRun
 {
 public:
     int ParallelFiles = 1;
+    int Cores = 6; // shared among the encoders, whatever the machine has
 
     explicit TTestRun(TStandInOwner &owner) : TConversionRun(Queue), m_owner(owner)
     {
@@ -77,6 +78,7 @@ public:
         QSignalSpy finished(this, &TConversionRun::RunFinished);
         TRunSettings settings{folder, m_owner.Folder, m_owner.Options, ParallelFiles};
         settings.KeepFolders = !m_owner.Root.isEmpty();
+        settings.Cores = Cores;
         if (!Start(settings))
             return false;
         return QTest::qWaitFor([this] { return !IsActive(); }, 300000) && finished.count() == 1;
@@ -651,8 +653,9 @@ private slots:
     // Several encoders at once: rows start top to bottom, never more than
     // asked run together, questions come in queue order, a target another
     // running file reserved gets a new name, a stop stops them all, the end
-    // is told once. The stand-in encoders wait on their input until the test
-    // has seen all it expects running.
+    // is told once; each encoder gets its share of the cores, of the files
+    // left. The stand-in encoders wait on their input until the test has
+    // seen all it expects running.
     void severalAtOnce_data()
     {
         QTest::addColumn<int>("parallel");
@@ -661,20 +664,21 @@ private slots:
         QTest::addColumn<bool>("stop");
         QTest::addColumn<int>("outputs");     // files in the output folder afterwards
         QTest::addColumn<bool>("folderGone"); // the output folder is deleted while the files convert
+        QTest::addColumn<QString>("threads"); // -threads of the first encoders, in order, of 6 cores
         QTest::newRow("one at a time") << 1 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3
-                                       << false;
+                                       << false << "6 6 6";
         QTest::newRow("two of three") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << false << 3
-                                      << false;
+                                      << false << "3 3";
         QTest::newRow("more encoders than rows")
-            << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2 << false;
-        QTest::newRow("questions in queue order")
-            << 3 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList{"b.mp3", "c.mp3"} << false << 3 << false;
+            << 4 << QStringList{"b.avi", "c.avi"} << QStringList() << false << 2 << false << "3 3";
+        QTest::newRow("questions in queue order") << 3 << QStringList{"b.avi", "c.avi", "d.avi"}
+                                                  << QStringList{"b.mp3", "c.mp3"} << false << 3 << false << "2 2 2";
         QTest::newRow("reserved target gets a new name")
-            << 2 << QStringList{"b.avi", "x/b.avi", "c.avi"} << QStringList() << false << 3 << false;
+            << 2 << QStringList{"b.avi", "x/b.avi", "c.avi"} << QStringList() << false << 3 << false << "";
         QTest::newRow("stop stops all") << 2 << QStringList{"b.avi", "c.avi", "d.avi"} << QStringList() << true << 2
-                                        << false;
+                                        << false << "";
         QTest::newRow("output folder deleted meanwhile")
-            << 2 << QStringList{"b.avi", "c.avi"} << QStringList{"b.mp3"} << false << 0 << true;
+            << 2 << QStringList{"b.avi", "c.avi"} << QStringList{"b.mp3"} << false << 0 << true << "";
     }
 
     void severalAtOnce()
@@ -685,7 +689,10 @@ private slots:
         QFETCH(bool, stop);
         QFETCH(int, outputs);
         QFETCH(bool, folderGone);
-        useEncoder("printf partial > \"$last\"\necho waiting >&2\nread command\nexit 0");
+        QFETCH(QString, threads);
+        useEncoder("printf partial > \"$last\"\n"
+                   "echo \"$@\" | sed -n 's/.*-threads \\([0-9]*\\).*/\\1/p' >> \"$0.threads\"\n"
+                   "echo waiting >&2\nread command\nexit 0");
         QVERIFY(QDir(m_clips.path()).mkpath("x"));
         for (const char *name : {"c.avi", "d.avi", "x/b.avi"})
             writeFile(clip(name), "source");
@@ -736,6 +743,8 @@ private slots:
                  QStringList(oldTargets).replaceInStrings(QRegularExpression("^"), m_output->path() + '/'));
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files | QDir::Hidden).size(), outputs);
         QVERIFY(!run.IsEncoderRunning());
+        const QString given = QString::fromUtf8(contentOf(m_program->filePath("libm9s.threads"))).simplified();
+        QVERIFY2(given.startsWith(threads), qPrintable(given));
     }
 
     // Options are read once, when the run starts: a format switch while the

@@ -16,6 +16,8 @@ private slots:
     void outputExt();
     void formats_data();
     void formats();
+    void encoderThreads_data();
+    void encoderThreads();
     void command_data();
     void command();
     void sameBuilderServesEveryFile();
@@ -104,6 +106,29 @@ void TestEncoderCommand::formats()
     QCOMPARE(FormatUsesRateAndChannels(stored), rateAndChannels);
 }
 
+void TestEncoderCommand::encoderThreads_data()
+{
+    QTest::addColumn<int>("cores");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one file at a time gets every core") << 6 << 1 << 5 << 6;
+    QTest::newRow("two at once share them") << 6 << 2 << 5 << 3;
+    QTest::newRow("the last file gets every core") << 6 << 2 << 1 << 6;
+    QTest::newRow("more files at once than cores: one each") << 2 << 4 << 9 << 1;
+    QTest::newRow("cores that do not divide evenly") << 8 << 3 << 3 << 2;
+    QTest::newRow("no core known: one") << 0 << 1 << 1 << 1;
+}
+
+void TestEncoderCommand::encoderThreads()
+{
+    QFETCH(int, cores);
+    QFETCH(int, parallel);
+    QFETCH(int, left);
+    QFETCH(int, threads);
+    QCOMPARE(EncoderThreads(cores, parallel, left), threads);
+}
+
 void TestEncoderCommand::command_data()
 {
     QTest::addColumn<QString>("folder");
@@ -117,70 +142,89 @@ void TestEncoderCommand::command_data()
     QTest::addColumn<QString>("loudness"); // [setting] loudness
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("threads");
 
     QTest::newRow("defaults")
         << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/clip.mp3"
         << QStringList{"-i",  "/v/clip.avi", "-y",    "-f",  "mp3", "-vn",        "-ab",
-                       "128", "-ar",         "44100", "-ac", "2",   "/m/clip.mp3"};
+                       "128", "-ar",         "44100", "-ac", "2",   "/m/clip.mp3"}
+        << 0;
     QTest::newRow("mono, 8 kbit/s, 6000 Hz, WAV")
         << "/opt/tolvane/" << "/v/clip.avi" << "/m/clip.wav" << "wav" << 8 << 6000 << 1 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/clip.avi  -y  -f wav  -vn  -ab 8  -ar 6000  -ac 1  /m/clip.wav"
         << QStringList{"-i", "/v/clip.avi", "-y",   "-f",  "wav", "-vn",        "-ab",
-                       "8",  "-ar",         "6000", "-ac", "1",   "/m/clip.wav"};
+                       "8",  "-ar",         "6000", "-ac", "1",   "/m/clip.wav"}
+        << 0;
     QTest::newRow("blanks stay inside one argument")
         << "/my apps/tolvane/" << "/my videos/a b.avi" << "/my music/a b.mp3"
         << "mp3" << 350 << 96000 << 2 << -1 << ""
         << "/my apps/tolvane/libm9s -i /my videos/a b.avi  -y  -f mp3  -vn  -ab 350  -ar 96000  -ac 2  /my music/a "
            "b.mp3"
         << QStringList{"-i", "/my videos/a b.avi", "-y", "-f", "mp3", "-vn", "-ab", "350", "-ar", "96000", "-ac",
-                       "2",  "/my music/a b.mp3"};
+                       "2",  "/my music/a b.mp3"}
+        << 0;
     QTest::newRow("no source: no input option")
         << "/opt/tolvane/" << "" << "/m/gone.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/gone.mp3"
-        << QStringList{"-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/gone.mp3"};
+        << QStringList{"-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/gone.mp3"} << 0;
     QTest::newRow("folder without its slash")
         << "/opt/tolvane" << "/v/a.avi" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1 << ""
         << "/opt/tolvane/libm9s -i /v/a.avi  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
-        << QStringList{"-i",  "/v/a.avi", "-y",    "-f",  "mp3", "-vn",     "-ab",
-                       "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
+        << QStringList{"-i", "/v/a.avi", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/a.mp3"}
+        << 0;
     QTest::newRow("FLAC, third track")
         << "/p/" << "/v/a.mkv" << "/m/a.flac" << "flac" << 128 << 48000 << 2 << 2 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 48000  -ac 2  -map 0:a:2  /m/a.flac"
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac", "-vn",   "-ab",      "128",
-                       "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"};
+                       "-ar", "48000",    "-ac", "2",  "-map", "0:a:2", "/m/a.flac"}
+        << 0;
     QTest::newRow("Opus keeps the bit rate, named in capitals")
         << "/p/" << "/v/a.mkv" << "/m/a.opus" << "OPUS" << 96 << 48000 << 1 << -1 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f opus  -vn  -ab 96  -ar 48000  -ac 1  /m/a.opus"
         << QStringList{"-i", "/v/a.mkv", "-y",    "-f",  "opus", "-vn",      "-ab",
-                       "96", "-ar",      "48000", "-ac", "1",    "/m/a.opus"};
+                       "96", "-ar",      "48000", "-ac", "1",    "/m/a.opus"}
+        << 0;
     QTest::newRow("unknown format name: MP3")
         << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "aiff" << 128 << 44100 << 2 << -1 << ""
         << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  /m/a.mp3"
-        << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "mp3", "-vn",     "-ab",
-                       "128", "-ar",      "44100", "-ac", "2",   "/m/a.mp3"};
+        << QStringList{"-i", "/v/a.mkv", "-y", "-f", "mp3", "-vn", "-ab", "128", "-ar", "44100", "-ac", "2", "/m/a.mp3"}
+        << 0;
     QTest::newRow("copy: no format, rate or channels")
         << "/p/" << "/v/a.mp4" << "/m/a.m4a" << "copy" << 128 << 48000 << 2 << 0 << ""
         << "/p/libm9s -i /v/a.mp4  -y  -vn  -acodec copy  -map 0:a:0  /m/a.m4a"
-        << QStringList{"-i", "/v/a.mp4", "-y", "-vn", "-acodec", "copy", "-map", "0:a:0", "/m/a.m4a"};
+        << QStringList{"-i", "/v/a.mp4", "-y", "-vn", "-acodec", "copy", "-map", "0:a:0", "/m/a.m4a"} << 0;
     QTest::newRow("MP3 to -16 LUFS")
         << "/p/" << "/v/a.mkv" << "/m/a.mp3" << "mp3" << 128 << 44100 << 2 << -1 << "-16"
         << "/p/libm9s -i /v/a.mkv  -y  -f mp3  -vn  -ab 128  -ar 44100  -ac 2  -loudness -16  /m/a.mp3"
         << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "mp3",       "-vn", "-ab",     "128",
-                       "-ar", "44100",    "-ac", "2",  "-loudness", "-16", "/m/a.mp3"};
+                       "-ar", "44100",    "-ac", "2",  "-loudness", "-16", "/m/a.mp3"}
+        << 0;
     QTest::newRow("tags on a copy") << "/p/" << "/v/a.mkv" << "/m/a.opus" << "copy" << 128 << 48000 << 2 << -1
                                     << "replaygain"
                                     << "/p/libm9s -i /v/a.mkv  -y  -vn  -acodec copy  -replaygain  /m/a.opus"
                                     << QStringList{"-i",      "/v/a.mkv", "-y",          "-vn",
-                                                   "-acodec", "copy",     "-replaygain", "/m/a.opus"};
+                                                   "-acodec", "copy",     "-replaygain", "/m/a.opus"}
+                                    << 0;
     QTest::newRow("a copy keeps its loudness")
         << "/p/" << "/v/a.mkv" << "/m/a.opus" << "copy" << 128 << 48000 << 2 << -1 << "-14"
         << "/p/libm9s -i /v/a.mkv  -y  -vn  -acodec copy  /m/a.opus"
-        << QStringList{"-i", "/v/a.mkv", "-y", "-vn", "-acodec", "copy", "/m/a.opus"};
+        << QStringList{"-i", "/v/a.mkv", "-y", "-vn", "-acodec", "copy", "/m/a.opus"} << 0;
+    QTest::newRow("FLAC on four threads")
+        << "/p/" << "/v/a.mkv" << "/m/a.flac" << "flac" << 128 << 44100 << 2 << -1 << ""
+        << "/p/libm9s -i /v/a.mkv  -y  -f flac  -vn  -ab 128  -ar 44100  -ac 2  -threads 4  /m/a.flac"
+        << QStringList{"-i",  "/v/a.mkv", "-y",  "-f", "flac",     "-vn", "-ab",      "128",
+                       "-ar", "44100",    "-ac", "2",  "-threads", "4",   "/m/a.flac"}
+        << 4;
+    QTest::newRow("a copy takes no threads")
+        << "/p/" << "/v/a.mkv" << "/m/a.opus" << "copy" << 128 << 48000 << 2 << -1 << ""
+        << "/p/libm9s -i /v/a.mkv  -y  -vn  -acodec copy  /m/a.opus"
+        << QStringList{"-i", "/v/a.mkv", "-y", "-vn", "-acodec", "copy", "/m/a.opus"} << 2;
     QTest::newRow("off") << "/p/" << "/v/a.mkv" << "/m/a.wav" << "wav" << 128 << 44100 << 2 << -1 << "off"
                          << "/p/libm9s -i /v/a.mkv  -y  -f wav  -vn  -ab 128  -ar 44100  -ac 2  /m/a.wav"
                          << QStringList{"-i",  "/v/a.mkv", "-y",    "-f",  "wav", "-vn",     "-ab",
-                                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.wav"};
+                                        "128", "-ar",      "44100", "-ac", "2",   "/m/a.wav"}
+                         << 0;
 }
 
 void TestEncoderCommand::command()
@@ -196,11 +240,13 @@ void TestEncoderCommand::command()
     QFETCH(QString, loudness);
     QFETCH(QString, line);
     QFETCH(QStringList, arguments);
+    QFETCH(int, threads);
 
     TFFMpeg ffmpeg;
-    const TEncoderCommand command = BuildEncoderCommand(
-        ffmpeg, folder,
-        TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track, false, loudness});
+    const TEncoderCommand command =
+        BuildEncoderCommand(ffmpeg, folder,
+                            TEncoderRequest{source, target, FormatOfName(ext), bitrate, sampleRate, channels, track,
+                                            false, loudness, threads});
     QCOMPARE(command.CommandLine, line);
     QCOMPARE(command.Arguments, arguments);
     QCOMPARE(command.Program, line.left(line.indexOf(QLatin1String("libm9s")) + 6));

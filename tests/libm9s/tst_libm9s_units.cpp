@@ -759,6 +759,8 @@ void TestLibm9sUnits::plansSegments_data()
     QTest::newRow("two hours, at most a minute each") << 7200 * kSecond << 1152 << 2 << 121;
     QTest::newRow("more threads than minutes") << 90 * kSecond << 4096 << 16 << 16;
     QTest::newRow("not a whole frame") << qint64(5000) << 1152 << 2 << 1;
+    QTest::newRow("ten minutes on two threads, six each") << 600 * kSecond << 1152 << 2 << 12;
+    QTest::newRow("four minutes on two threads, half a minute each") << 240 * kSecond << 1152 << 2 << 8;
 }
 
 // Segments start on frame boundaries, follow each other without gap or
@@ -769,7 +771,7 @@ void TestLibm9sUnits::plansSegments()
     QFETCH(int, frame);
     QFETCH(int, threads);
     QFETCH(int, count);
-    const std::vector<Segment> segments = PlanSegments(total, frame, threads, 60 * 44100, 44100);
+    const std::vector<Segment> segments = PlanFileSegments(total, frame, threads, 44100);
     QCOMPARE(int(segments.size()), count);
     int64_t next = 0;
     for (const Segment &s : segments) {
@@ -777,6 +779,7 @@ void TestLibm9sUnits::plansSegments()
         QCOMPARE(s.start % frame, 0);
         QVERIFY(s.end > s.start);
         QCOMPARE(s.last, &s == &segments.back());
+        QVERIFY(s.end - s.start <= 60 * 44100);
         next = s.end;
     }
     QVERIFY(next >= total);

@@ -1,0 +1,43 @@
+#pragma once
+// Audio on its way into an encoder: buffered until a whole frame of the
+// encoder's size is there, each frame sent, each packet handed on. The whole
+// file's encoder (OutputMedia) and each segment's (SegmentJoin.h) go
+// through the same steps, so both encode alike.
+
+#include "AvHandles.h"
+
+#include <cstdint>
+#include <functional>
+
+class FrameEncoder {
+public:
+    // packets: every packet the encoder makes, in order; it may take the
+    // packet's data over (av_packet_move_ref) and must not keep the packet.
+    FrameEncoder(AVCodecContext &encoder, std::function<void(AVPacket *)> packets);
+
+    // Called with every frame just before it is encoded (FLAC's MD5 sum of a
+    // segment is taken over exactly these samples).
+    std::function<void(const AVFrame &)> beforeEncoding;
+
+    // n samples in the encoder's format, one pointer per plane; whole frames
+    // are encoded at once.
+    void Write(const uint8_t *const *planes, int n);
+    // What is left as a last, perhaps short, frame (padded with silence for
+    // an encoder that wants whole ones); then the encoder's last packets.
+    void Flush();
+
+    int64_t SamplesWritten() const { return written_; }
+
+private:
+    void EncodeBuffered(bool final);
+    // Sends one frame (nullptr: the end) and hands on the packets it gives.
+    void Send(const AVFrame *frame);
+
+    AVCodecContext &encoder_;
+    std::function<void(AVPacket *)> packets_;
+    AudioFifoPtr fifo_;
+    FramePtr frame_;
+    PacketPtr packet_;
+    int64_t written_ = 0;
+    int64_t encoded_ = 0;
+};
