@@ -77,6 +77,7 @@ public:
     QString msgSpanHours;
     QString msgSpanHoursMinutes;
     QString msgStateIncomplete; // the source ends before its declared length
+    QString msgStateChapter;    // "chapter %s of %s": a source converted one file per chapter
     QString msgSourceEndsEarly; // "the source ends at %s of %s"
     QString msgOldFileKept;     // an overwrite that did not complete
     QString msgIncompleteFiles; // the end message's count of incomplete files

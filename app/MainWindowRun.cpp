@@ -46,6 +46,7 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgSpanHours", &TfrmMain::msgSpanHours, "%s h"},
         {"msgSpanHoursMinutes", &TfrmMain::msgSpanHoursMinutes, "%s h %s min"},
         {"msgStateIncomplete", &TfrmMain::msgStateIncomplete, "Incomplete"},
+        {"msgStateChapter", &TfrmMain::msgStateChapter, "chapter %s of %s"},
         {"msgSourceEndsEarly", &TfrmMain::msgSourceEndsEarly, "the source ends at %s of %s"},
         {"msgOldFileKept", &TfrmMain::msgOldFileKept, "The old file was kept."},
         {"msgIncompleteFiles", &TfrmMain::msgIncompleteFiles, "Incomplete files (the source ends early): %s."},
@@ -161,6 +162,7 @@ void TfrmMain::RunConversion()
     // Read once: the run converts every file with what is chosen now.
     TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     settings.KeepFolders = frmCommon->Settings().KeepFolders();
+    settings.SplitChapters = frmCommon->Settings().SplitChapters();
     FailureReasons.clear();
     RunFiles = Queue->Count();
     ConvertedFiles = 0;
@@ -290,7 +292,7 @@ void TfrmMain::ApplyQueueTexts()
     const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
     QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
                           msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
-                          trackTitle});
+                          trackTitle, msgStateChapter});
     QTableView *list = ui->listViewFiles;
     const QFontMetrics metrics = list->fontMetrics();
     const auto widest = [&metrics](std::initializer_list<QString> texts) {
@@ -333,6 +335,7 @@ TReportTexts TfrmMain::ReportTexts() const
         {Kind::Other, msgFailOther}};
     texts.SourceEndsEarly = msgSourceEndsEarly;
     texts.OldFileKept = msgOldFileKept;
+    texts.Chapter = msgStateChapter;
     return texts;
 }
 

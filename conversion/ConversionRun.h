@@ -1,8 +1,10 @@
 #pragma once
 
+#include "conversion/AudioTracks.h"
 #include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileQueue.h"
 #include "conversion/FileReport.h"
 
 #include <QObject>
@@ -13,7 +15,6 @@
 #include <vector>
 
 class TConsoleIO;
-class TFileQueue;
 class TMediaProbe;
 
 // The format and options a file is converted with.
@@ -35,9 +36,10 @@ struct TRunSettings
     QString Folder;        // the output folder
     QString EncoderFolder; // holds libm9s
     TOutputOptions Options;
-    int ParallelFiles = 1;     // encoders at once
-    bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
-    bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
+    int ParallelFiles = 1;      // encoders at once
+    bool KeepFolders = false;   // a file found in an added folder keeps its subfolder below Folder
+    bool SkipUpToDate = false;  // a file whose output is newer than it is skipped without a question
+    bool SplitChapters = false; // a source with two chapters or more gives one file per chapter
 };
 
 // One file of a run: what the run froze of its queue item when it started,
@@ -51,7 +53,14 @@ struct TRunningFile
     QString Root;         // the added folder it was found in, if any
     int ChosenTrack = -1; // the user's choice; -1 for Automatic
     QString Target;
-    int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it
+    QString Folder;      // where its outputs go, with "/"
+    QString Extension;   // of its outputs
+    int AudioTrack = -1; // asked of the encoder; -1 leaves the choice to it
+    // One file per chapter: the chapters and their lengths in seconds, and
+    // the one on the encoder now, from 1. Chapter is 0 for one file of the whole.
+    QList<TChapter> Chapters;
+    QList<double> ChapterLengths;
+    int Chapter = 0;
     qint64 FDuration = 0;  // the source's duration, in seconds
     qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
@@ -109,7 +118,8 @@ public:
     const TRunSettings &Settings() const { return m_settings; }
 
     // The encoder's command for source into target with this run's options.
-    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1);
+    TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1,
+                                        int Chapter = 0);
     // Folds a chunk of encoder output into the progress of the file that started last.
     // Raises on a bad value after storing what was read before it.
     TProgressView ParseEncoderOutput(const QString &Text);
@@ -139,15 +149,22 @@ private:
     {
         TConsoleIO *Io = nullptr;
         TRunningFile File;
-        bool Working = false; // a file is on this encoder
-        bool Busy() const { return Working; }
+        bool Working = false;        // a file is on this encoder
+        bool ChapterPending = false; // its file's next chapter waits to be started
+        bool Busy() const { return Working || ChapterPending; }
     };
 
     // The steps of one file, in order.
     void Advance();
     bool FactsReady(TRunningFile &file);
     void StartRow(TSlot &slot, const TRunningFile &job);
+    TMediaFacts FactsOf(TRunningFile &file);
+    void TakeChapters(TRunningFile &file, const TMediaFacts &facts) const;
+    void StartOutput(TSlot &slot);
+    bool StartPendingChapters();
+    void StopPendingChapters();
     void StartTarget(TSlot &slot, const QString &target);
+    void OutputEnded(TSlot &slot, TFileOutcome outcome);
     void PrepareOutput(TRunningFile &file);
     void StartEncoder(TSlot &slot);
     void EncoderEnded();
@@ -166,6 +183,7 @@ private:
     void FinishEndedFiles();
     int RowOf(TRunningFile &file);
     TProgressView ParseInto(TRunningFile &file, const QString &Text);
+    static TProgressView OverWholeSource(const TRunningFile &file, const TProgressView &chapterView);
     TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
     void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);

@@ -82,6 +82,7 @@ void TEncoderRequest::ApplyTo(TFFMpeg &ffmpeg) const
     const bool levelled = Loudness.startsWith(QLatin1Char('-'));
     ffmpeg.Loudness = levelled && !copy ? Loudness : QString();
     ffmpeg.ReplayGain = Loudness == QLatin1String("replaygain");
+    ffmpeg.Chapter = Chapter > 0 ? QString::number(Chapter) : QString();
 }
 
 TEncoderCommand BuildEncoderCommand(TFFMpeg &ffmpeg, const QString &programFolder, const TEncoderRequest &request)

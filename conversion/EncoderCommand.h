@@ -53,6 +53,7 @@ struct TEncoderRequest
     int AudioTrack = -1;       // counted from 0 among the audio tracks; -1 leaves the choice to the encoder
     bool VerifyOutput = false; // the encoder checks what it wrote before it ends well
     QString Loudness{};        // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain" (a copy only tags)
+    int Chapter = 0;           // counted from 1: that chapter alone; 0 for the whole source
 
     // Sets the options of this conversion on ffmpeg and leaves every other one as it is.
     void ApplyTo(TFFMpeg &ffmpeg) const;

@@ -16,6 +16,11 @@ struct TFileReport
     qint64 ReadSeconds = 0; // Incomplete: where the source's audio ends
     qint64 DeclaredSeconds = 0;
     bool OldKept = false; // an existing file was to be replaced and stays as it was
+    // A source converted one file per chapter: the chapter it failed, stopped
+    // or ended early in (0 for none) of how many, and the chapter files written.
+    int Chapter = 0;
+    int Chapters = 0;
+    int ChapterFiles = 0;
 };
 
 // The user's language for a report, from the language file.
@@ -24,6 +29,7 @@ struct TReportTexts
     QHash<QString, QString> Failures; // by failure kind; "other" stands for any kind not here
     QString SourceEndsEarly;          // "the source ends at %s of %s"
     QString OldFileKept;              // "The old file was kept."
+    QString Chapter = QStringLiteral("chapter %s of %s");
 };
 
 // seconds as a player shows a length: "12:03", "1:02:03".

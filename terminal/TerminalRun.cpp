@@ -39,6 +39,10 @@ TTerminalReport::TEnd EndOf(TFileOutcome outcome)
 QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
 {
     QStringList parts;
+    if (report.ChapterFiles > 0)
+        parts << QStringLiteral("%1 chapter file%2").arg(report.ChapterFiles).arg(report.ChapterFiles == 1 ? "" : "s");
+    if (report.Chapter > 0)
+        parts << QStringLiteral("in chapter %1 of %2").arg(report.Chapter).arg(report.Chapters);
     if (outcome == TFileOutcome::Incomplete)
         parts << QStringLiteral("the source ends at %1 of %2")
                      .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
@@ -166,6 +170,7 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.ParallelFiles = given.Jobs.value_or(m_settings.ParallelFiles());
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
+    run.SplitChapters = given.SplitChapters.value_or(m_settings.SplitChapters());
     return run;
 }
 
