@@ -153,8 +153,12 @@ void TConversionRun::Advance()
         // Jobs are taken top to bottom into every free encoder; each target
         // is resolved (and perhaps asked about) before the next.
         m_waitingForFacts = false;
-        StartPendingChapters();
-        while (m_active && !Interrupted() && !m_asking && m_next < m_jobs.size()) {
+        while (m_active && !Interrupted() && !m_asking) {
+            // The next chapters of files under way go before new files.
+            if (StartPendingChapters())
+                continue;
+            if (m_next >= m_jobs.size())
+                break;
             TSlot *slot = FreeSlot();
             if (!slot)
                 break;
@@ -261,15 +265,17 @@ void TConversionRun::StartOutput(TSlot &slot)
     StartTarget(slot, ResolveTargetFile(path, FOverwriteChoice, [] { return quint8(ocAsk); }, m_writtenThisRun));
 }
 
-// The chapters whose file before them ended start in queue order, each
-// asked about before the next.
+// Starts the chapters whose file before them ended, each asked about before
+// the next; true when there was one.
 bool TConversionRun::StartPendingChapters()
 {
+    bool took = false;
     for (TSlot &slot : m_slots) {
         if (!m_active || Interrupted() || m_asking)
-            return false;
+            break;
         if (!std::exchange(slot.ChapterPending, false))
             continue;
+        took = true;
         TRunningFile &file = slot.File;
         ++file.Chapter;
         // What the last chapter's encoder told is no part of this one.
@@ -284,7 +290,7 @@ bool TConversionRun::StartPendingChapters()
         m_lastStarted = int(&slot - m_slots.data());
         StartOutput(slot);
     }
-    return !m_asking;
+    return took;
 }
 
 // A stop between two chapters ends their file at the one that did not start.
