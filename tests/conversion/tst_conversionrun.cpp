@@ -167,9 +167,26 @@ private slots:
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Intro\n"
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Q&A: part 2/2\n"
                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\n");
-        makeClip(clip("lecture.mkv"), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-f",
-                                       "lavfi", "-i", "color=size=32x32:duration=3", "-i", clip("chapters.txt"),
-                                       "-map", "0", "-map", "1", "-map_chapters", "2", "-c:a", "aac", "-c:v", "mpeg4"});
+        makeClip(clip("lecture.mkv"), {"-f",
+                                       "lavfi",
+                                       "-i",
+                                       "sine=frequency=440:sample_rate=48000:duration=3",
+                                       "-f",
+                                       "lavfi",
+                                       "-i",
+                                       "color=size=32x32:duration=3",
+                                       "-i",
+                                       clip("chapters.txt"),
+                                       "-map",
+                                       "0",
+                                       "-map",
+                                       "1",
+                                       "-map_chapters",
+                                       "2",
+                                       "-c:a",
+                                       "aac",
+                                       "-c:v",
+                                       "mpeg4"});
         // Not a video at all: the real encoder fails on it.
         writeFile(clip("damaged.avi"), QByteArray(4096, '\x5a'));
         // Sources the stand-in encoders never read.
@@ -774,17 +791,17 @@ private slots:
         QTest::newRow("three files adding up to the whole")
             << QByteArray() << true << QList<quint8>{} << "converted" << "3/0"
             << QStringList{"lecture - 01 - Intro.wav", "lecture - 02 - Q&A_ part 2_2.wav", "lecture - 03.wav"};
-        QTest::newRow("setting off: one file") << QByteArray() << false << QList<quint8>{} << "converted" << "0/0"
-                                               << QStringList{"lecture.wav"};
-        QTest::newRow("asked per chapter")
-            << writes << true << QList<quint8>{ocOverwriteOnce, ocAsk, ocRenameOnce} << "converted" << "2/0"
-            << three + QStringList{"b - 03.mp3(1).mp3"};
+        QTest::newRow("setting off: one file")
+            << QByteArray() << false << QList<quint8>{} << "converted" << "0/0" << QStringList{"lecture.wav"};
+        QTest::newRow("asked per chapter") << writes << true << QList<quint8>{ocOverwriteOnce, ocAsk, ocRenameOnce}
+                                           << "converted" << "2/0" << three + QStringList{"b - 03.mp3(1).mp3"};
         QTest::newRow("skip all") << writes << true << QList<quint8>{ocSkipAll} << "skipped" << "0/0" << three;
         QTest::newRow("a failing chapter")
             << "case \"$*\" in *'-chapter 2'*) echo 'Invalid data found' >&2; exit 1;; esac\n" + writes << true
             << QList<quint8>{} << "failed" << "1/2" << QStringList{three[0]};
         QTest::newRow("a stop in chapter 2") << "case \"$*\" in *'-chapter 2'*) printf partial > \"$last\"\n"
-                                                "echo written >&2; read command; exit 0;; esac\n" + writes
+                                                "echo written >&2; read command; exit 0;; esac\n"
+                                                    + writes
                                              << true << QList<quint8>{} << "stopped" << "1/2" << three.mid(0, 2);
     }
 
@@ -832,7 +849,8 @@ private slots:
         double total = 0;
         for (const QString &name : files)
             total += probe(out(name)).duration;
-        QVERIFY2(qAbs(total - probe(clip("lecture.mkv")).duration) < 1024 / 48000.0, qPrintable(QString::number(total)));
+        QVERIFY2(qAbs(total - probe(clip("lecture.mkv")).duration) < 1024 / 48000.0,
+                 qPrintable(QString::number(total)));
     }
 };
 

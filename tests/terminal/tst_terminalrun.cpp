@@ -60,6 +60,11 @@ private slots:
         makeClip(path("src/one.mp4"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
         makeClip(path("src/a/b/two.mkv"), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "flac"});
         writeFile(path("bad/broken.avi"), "not a video");
+        writeFile(path("bad/chapters.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/10\nSTART=0\nEND=5\ntitle=A\n"
+                                            "[CHAPTER]\nTIMEBASE=1/10\nSTART=5\nEND=10\ntitle=B\n"
+                                            "[CHAPTER]\nTIMEBASE=1/10\nSTART=10\nEND=15\ntitle=C\n");
+        makeClip(path("src/talk.mka"), {"-f", "lavfi", "-i", "sine=d=1.5", "-i", path("bad/chapters.txt"),
+                                        "-map_chapters", "1", "-c:a", "flac"});
     }
 
     void runs_data()
@@ -68,26 +73,33 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("lines"); // each must be printed
         QTest::addColumn<QStringList>("outputs");
-        const QStringList tree{"a/b/two.wav", "one.wav"};
+        const QStringList tree{"a/b/two.wav", "one.wav", "talk.wav"};
+        const QStringList chapters{"talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"};
         QTest::newRow("a tree, folders kept, one file failing")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src", "bad/broken.avi"} << 1
             << QStringList{"done: " + path("src/one.mp4"), "done: " + path("src/a/b/two.mkv"),
-                           "failed: " + path("bad/broken.avi"), "2 of 3 files converted, 1 failed, in "}
+                           "failed: " + path("bad/broken.avi"), "3 of 4 files converted, 1 failed, in "}
             << tree;
         QTest::newRow("again: up to date, skipped without a question")
             << QStringList{"--convert", "-fwav", "--output=out", "--keep-folders", "--skip-up-to-date", "src"} << 0
             << QStringList{"skipped: " + path("src/one.mp4") + " (the output is up to date)",
-                           "0 of 2 files converted, 2 skipped, in "}
+                           "0 of 3 files converted, 3 skipped, in "}
             << tree;
         QTest::newRow("existing outputs skipped by default, nothing asked")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src"} << 0
             << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << tree;
         QTest::newRow("renamed beside them, flat")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--existing", "rename", "-q", "src/one.mp4"} << 0
-            << QStringList{"1 of 1 files converted, in "} << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+            << QStringList{"1 of 1 files converted, in "}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
+        QTest::newRow("one file per chapter, counted as one file")
+            << QStringList{"--convert", "-f", "wav", "-o", "out", "--split-chapters", "src/talk.mka"} << 0
+            << QStringList{"done: " + path("src/talk.mka") + " (3 chapter files)", "1 of 1 files converted, in "}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
                                    << QStringList{"tolvane: --format takes"}
-                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters
+                                          + QStringList{"talk.wav"};
     }
 
     // Rows build on each other's outputs, in order.
