@@ -270,6 +270,8 @@ private:
     // The texts of the queue's view, from the language; the length and
     // state columns fit their widest words.
     void ApplyQueueTexts();
+    // The state column holds its longest word; with chapters, "chapter 12 of 12 · 100%".
+    void FitStateColumn(bool chapters);
     void ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason);
     TReportTexts ReportTexts() const;
     void ShowRunInTitle();

@@ -163,6 +163,7 @@ void TfrmMain::RunConversion()
     TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     settings.KeepFolders = frmCommon->Settings().KeepFolders();
     settings.SplitChapters = frmCommon->Settings().SplitChapters();
+    FitStateColumn(settings.SplitChapters);
     FailureReasons.clear();
     RunFiles = Queue->Count();
     ConvertedFiles = 0;
@@ -293,20 +294,26 @@ void TfrmMain::ApplyQueueTexts()
     QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
                           msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
                           trackTitle, msgStateChapter});
-    QTableView *list = ui->listViewFiles;
-    const QFontMetrics metrics = list->fontMetrics();
-    const auto widest = [&metrics](std::initializer_list<QString> texts) {
-        int width = 0;
-        for (const QString &text : texts)
-            width = std::max(width, metrics.horizontalAdvance(text));
-        return width + 16;
-    };
-    list->horizontalHeader()->resizeSection(TFileQueueModel::LengthColumn,
-                                            widest({msgColumnLength, QStringLiteral("00:00:00")}));
-    list->horizontalHeader()->resizeSection(
-        TFileQueueModel::StateColumn,
-        widest({msgColumnState, QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
-                msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete}));
+    const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
+    ui->listViewFiles->horizontalHeader()->resizeSection(
+        TFileQueueModel::LengthColumn,
+        std::max(metrics.horizontalAdvance(msgColumnLength), metrics.horizontalAdvance(QStringLiteral("00:00:00")))
+            + 16);
+    FitStateColumn(false);
+}
+
+void TfrmMain::FitStateColumn(bool chapters)
+{
+    QStringList texts{msgColumnState,  QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
+                      msgStateSkipped, msgStateFailed,         msgStateStopped, msgStateIncomplete};
+    if (chapters)
+        texts << FormatText(msgStateChapter, {QStringLiteral("12"), QStringLiteral("12")})
+                     + QStringLiteral(" \u00B7 100%");
+    const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
+    int width = 0;
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text));
+    ui->listViewFiles->horizontalHeader()->resizeSection(TFileQueueModel::StateColumn, width + 16);
 }
 
 void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason)
