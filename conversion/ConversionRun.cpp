@@ -29,6 +29,8 @@
 //   EncoderEnded    the runner said the encoder ended
 //   FinishFile      a complete, checked hidden file takes the target's name;
 //                   anything less is dropped and the old file stays
+//   OutputEnded     a source in chapters goes on with its next chapter
+//                   (StartOutput, from Advance); otherwise its file ends
 //   Advance         the next job, or the end of the run
 
 namespace {

@@ -61,7 +61,7 @@ struct TRunningFile
     QList<TChapter> Chapters;
     QList<double> ChapterLengths;
     int Chapter = 0;
-    qint64 FDuration = 0;  // the source's duration, in seconds
+    qint64 FDuration = 0;  // what the encoder converts (the source, or its chapter), in seconds
     qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
     QString Output;        // what the encoder writes: Target, or a hidden file beside an existing one
@@ -75,10 +75,11 @@ struct TRunningFile
 // to bottom. For each: the target is resolved (perhaps after the file-exists
 // question), its placeholder written (or, for an existing target, a hidden
 // file beside it) and libm9s started; when the encoder ends, what it left is
-// settled and the next job starts. Up to ParallelFiles
-// encoders run at once. Nothing waits: every step follows a signal (an
-// encoder's end, the answer to a question, a probe's facts), and the run
-// knows nothing of who shows it.
+// settled and the next job starts. With SplitChapters, a source with
+// chapters goes through the same steps once per chapter before its file
+// ends. Up to ParallelFiles encoders run at once. Nothing waits: every step
+// follows a signal (an encoder's end, the answer to a question, a probe's
+// facts), and the run knows nothing of who shows it.
 class TConversionRun : public QObject
 {
     Q_OBJECT
