@@ -1,5 +1,6 @@
 #include "app/FileQueueModel.h"
 
+#include "conversion/EncoderOutput.h"
 #include "conversion/FileQueue.h"
 
 #include <QTextDocument>
@@ -112,8 +113,14 @@ QString TFileQueueModel::StateText(int row) const
         return QString();
     case TItemState::Waiting:
         return m_texts.Waiting;
-    case TItemState::Converting:
-        return item.Percent >= 0 ? QStringLiteral("%1%").arg(item.Percent) : m_texts.Converting;
+    case TItemState::Converting: {
+        const QString share = item.Percent >= 0 ? QStringLiteral("%1%").arg(item.Percent) : m_texts.Converting;
+        if (item.Chapter <= 0)
+            return share;
+        // The language's text was checked when it was loaded.
+        return FormatText(m_texts.Chapter, {QString::number(item.Chapter), QString::number(item.Chapters)})
+               + QStringLiteral(" \u00B7 ") + share;
+    }
     case TItemState::Done:
         return m_texts.Done;
     case TItemState::Skipped:

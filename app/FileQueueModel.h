@@ -20,6 +20,7 @@ struct TQueueTexts
     QString Stopped;
     QString Incomplete; // the source ends before its declared length
     QString TrackTitle; // the audio-track menu's title, before a chosen track's caption
+    QString Chapter = QStringLiteral("chapter %s of %s"); // a source converted one file per chapter
 };
 
 // The queue as a table: the file, its length once probed and how it fares.

@@ -78,6 +78,7 @@ public:
     QString msgSpanHours;
     QString msgSpanHoursMinutes;
     QString msgStateIncomplete; // the source ends before its declared length
+    QString msgStateChapter;    // "chapter %s of %s": a source converted one file per chapter
     QString msgSourceEndsEarly; // "the source ends at %s of %s"
     QString msgOldFileKept;     // an overwrite that did not complete
     QString msgIncompleteFiles; // the end message's count of incomplete files
@@ -277,6 +278,8 @@ private:
     // The texts of the queue's view, from the language; the length and
     // state columns fit their widest words.
     void ApplyQueueTexts();
+    // The state column holds its longest word; with chapters, "chapter 12 of 12 · 100%".
+    void FitStateColumn(bool chapters);
     void ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason);
     TReportTexts ReportTexts() const;
     void ShowRunInTitle();

@@ -223,6 +223,8 @@ std::vector<TLanguageKey> LanguageKeys()
         const QByteArray name = "comboLoudness" + QByteArray::number(i);
         withFallback(TTarget::LoudnessItem, setting, name.constData(), loudnessItems[i]);
     }
+    withFallback(TTarget::Control, setting, "checkBoxSplitChapters", "One file per chapter");
+    withFallback(TTarget::Control, setting, "checkBoxKeepFolders", "Keep the folder structure of added folders");
     control(setting, "ButtonOK");
     control(setting, "ButtonCancel");
     return keys;
@@ -488,7 +490,8 @@ void TfrmMain::ApplyJapaneseCharset()
         {frmOverWrite, {"labelDes", "buttonOverWrite", "buttonIgnore", "buttonAutoName", "checkBoxNotice"}},
         {frmSetting,
          {"labelWaitTime", "LabelSecond", "labelParallelFiles", "labelPreferredLanguage", "labelLoudness",
-          "comboLoudness", "checkBoxAutoPowerOff", "ButtonOK", "ButtonCancel"}},
+          "comboLoudness", "checkBoxAutoPowerOff", "checkBoxSplitChapters", "checkBoxKeepFolders", "ButtonOK",
+          "ButtonCancel"}},
         {frmPowerOffWindows, {"labelNotice", "buttonYes", "buttonNo"}},
     };
     for (const auto &[dialog, names] : dialogControls)

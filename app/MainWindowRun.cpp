@@ -46,6 +46,7 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgSpanHours", &TfrmMain::msgSpanHours, "%s h"},
         {"msgSpanHoursMinutes", &TfrmMain::msgSpanHoursMinutes, "%s h %s min"},
         {"msgStateIncomplete", &TfrmMain::msgStateIncomplete, "Incomplete"},
+        {"msgStateChapter", &TfrmMain::msgStateChapter, "chapter %s of %s"},
         {"msgSourceEndsEarly", &TfrmMain::msgSourceEndsEarly, "the source ends at %s of %s"},
         {"msgOldFileKept", &TfrmMain::msgOldFileKept, "The old file was kept."},
         {"msgIncompleteFiles", &TfrmMain::msgIncompleteFiles, "Incomplete files (the source ends early): %s."},
@@ -117,7 +118,7 @@ void TfrmMain::SetupConversionRun()
                 ShowFileOutcome(row, outcome, reason);
                 RunEstimate.FileFinished(row, outcome == TFileOutcome::Converted);
                 const QString shown = SourceOfRow(row);
-                RunTally.Record(outcome, shown.isEmpty() ? source : shown, reason);
+                RunTally.Record(outcome, shown.isEmpty() ? source : shown, reason, report.ChapterFiles);
                 ++FinishedFiles;
                 ShowRunInTitle();
             });
@@ -164,6 +165,8 @@ void TfrmMain::RunConversion()
     TRunSettings settings{folder, EncoderFolder(), CurrentOptions(), frmCommon->Settings().ParallelFiles()};
     settings.KeepFolders = frmCommon->Settings().KeepFolders();
     settings.Texts = ReportTexts();
+    settings.SplitChapters = frmCommon->Settings().SplitChapters();
+    FitStateColumn(settings.SplitChapters);
     RunFiles = Queue->Count();
     RunTally = TRunTally();
     RunTally.Expect(RunFiles);
@@ -294,21 +297,27 @@ void TfrmMain::ApplyQueueTexts()
     const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
     QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
                           msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
-                          trackTitle});
-    QTableView *list = ui->listViewFiles;
-    const QFontMetrics metrics = list->fontMetrics();
-    const auto widest = [&metrics](std::initializer_list<QString> texts) {
-        int width = 0;
-        for (const QString &text : texts)
-            width = std::max(width, metrics.horizontalAdvance(text));
-        return width + 16;
-    };
-    list->horizontalHeader()->resizeSection(TFileQueueModel::LengthColumn,
-                                            widest({msgColumnLength, QStringLiteral("00:00:00")}));
-    list->horizontalHeader()->resizeSection(
-        TFileQueueModel::StateColumn,
-        widest({msgColumnState, QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
-                msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete}));
+                          trackTitle, msgStateChapter});
+    const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
+    ui->listViewFiles->horizontalHeader()->resizeSection(
+        TFileQueueModel::LengthColumn,
+        std::max(metrics.horizontalAdvance(msgColumnLength), metrics.horizontalAdvance(QStringLiteral("00:00:00")))
+            + 16);
+    FitStateColumn(false);
+}
+
+void TfrmMain::FitStateColumn(bool chapters)
+{
+    QStringList texts{msgColumnState,  QStringLiteral("100%"), msgStateWaiting, msgStateConverting, msgStateDone,
+                      msgStateSkipped, msgStateFailed,         msgStateStopped, msgStateIncomplete};
+    if (chapters)
+        texts << FormatText(msgStateChapter, {QStringLiteral("12"), QStringLiteral("12")})
+                     + QStringLiteral(" \u00B7 100%");
+    const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
+    int width = 0;
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text));
+    ui->listViewFiles->horizontalHeader()->resizeSection(TFileQueueModel::StateColumn, width + 16);
 }
 
 void TfrmMain::ShowFileOutcome(int row, TFileOutcome outcome, const QString &reason)
@@ -342,6 +351,7 @@ TReportTexts TfrmMain::ReportTexts() const
                       {FolderFailure::NotMade, msgFailFolderNotMade}};
     texts.SourceEndsEarly = msgSourceEndsEarly;
     texts.OldFileKept = msgOldFileKept;
+    texts.Chapter = msgStateChapter;
     return texts;
 }
 

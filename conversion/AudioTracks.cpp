@@ -114,7 +114,48 @@ QList<TAudioTrack> ParseTrackList(const QString &text)
     return tracks;
 }
 
+QList<TChapter> ParseChapterList(const QString &text)
+{
+    QList<TChapter> chapters;
+    if (!text.startsWith(QLatin1String("libm9s-tracks ")))
+        return chapters;
+    const QString start = QLatin1String(EncoderContract::ChapterLineStart) + QLatin1Char('\t');
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(start))
+            continue;
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        bool numbered = false;
+        TChapter chapter;
+        chapter.Number = fields.value(1).toInt(&numbered);
+        if (!numbered)
+            continue;
+        chapter.Start = fields.value(2).toDouble();
+        bool ended = false;
+        const double end = fields.value(3).toDouble(&ended);
+        chapter.End = ended ? end : -1;
+        // A title may hold tabs of its own.
+        chapter.Title = fields.mid(4).join(QLatin1Char('\t')).trimmed();
+        chapters.append(chapter);
+    }
+    return chapters;
+}
+
+QList<double> ChapterLengths(const QList<TChapter> &chapters, double sourceDuration)
+{
+    QList<double> lengths;
+    for (const TChapter &chapter : chapters) {
+        const double end = chapter.End >= 0 ? chapter.End : sourceDuration;
+        lengths.append(std::max(0.0, end - chapter.Start));
+    }
+    return lengths;
+}
+
 QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs)
+{
+    return ParseTrackList(ProbeListing(encoderFolder, source, timeoutMs));
+}
+
+QString ProbeListing(const QString &encoderFolder, const QString &source, int timeoutMs)
 {
     QString folder = encoderFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
@@ -130,7 +171,7 @@ QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString 
     }
     if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         return {};
-    return ParseTrackList(QString::fromUtf8(probe.readAllStandardOutput()));
+    return QString::fromUtf8(probe.readAllStandardOutput());
 }
 
 bool LanguageMatches(const QString &tag, const QString &wanted)

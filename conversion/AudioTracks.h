@@ -18,12 +18,30 @@ struct TAudioTrack
     double Duration = 0; // seconds; 0 when the file does not say
 };
 
+// One chapter of a source as `libm9s -probe` lists it after the tracks.
+struct TChapter
+{
+    int Number = 0;   // from 1: what -chapter takes
+    double Start = 0; // seconds
+    double End = -1;  // seconds; -1 when the source does not say where it ends
+    QString Title;
+};
+
 // The tracks of a `-probe` listing; empty when the text is not one. The
 // chapter lines after the tracks are not tracks.
 QList<TAudioTrack> ParseTrackList(const QString &text);
+// The chapters of a `-probe` listing, in its order; empty when it has none.
+QList<TChapter> ParseChapterList(const QString &text);
 
-// Runs `libm9s -probe source` from encoderFolder and reads its list. Waits at
-// most timeoutMs; a probe that fails, cannot start or takes longer gives no track.
+// How long each chapter is, in seconds: an open end runs to the source's
+// duration; 0 for a length nobody can tell.
+QList<double> ChapterLengths(const QList<TChapter> &chapters, double sourceDuration);
+
+// Runs `libm9s -probe source` from encoderFolder and returns its listing.
+// Waits at most timeoutMs; a probe that fails, cannot start or takes longer
+// gives an empty text.
+QString ProbeListing(const QString &encoderFolder, const QString &source, int timeoutMs = 15000);
+// The tracks of ProbeListing.
 QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs = 15000);
 
 // The track the encoder takes on its own when none is asked for: the default

@@ -110,6 +110,7 @@ constexpr std::array<Option, 21> TrailingOptions{{
 constexpr Option DisableVideoOption{" -vn ", nullptr, &TFFMpeg::DisableVideo};
 // libm9s's own option, after every option FFmpeg knows.
 constexpr Option VerifyOutputOption{" -verify ", nullptr, &TFFMpeg::VerifyOutput};
+constexpr Option ChapterOption{" -chapter %s ", &TFFMpeg::Chapter, nullptr};
 constexpr Option OutputFileOption{" %s", &TFFMpeg::OutputFile, nullptr};
 
 // A value counts up to its first zero character, as a C string would.
@@ -150,6 +151,7 @@ template <typename Append> void TFFMpeg::forEachOption(Append &&append) const
     for (const Option &option : TrailingOptions)
         visit(option);
     visit(VerifyOutputOption);
+    visit(ChapterOption);
     visit(OutputFileOption);
 }
 

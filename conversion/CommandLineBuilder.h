@@ -115,6 +115,7 @@ public:
     bool ReadRealTime = false;
     bool Loop = false;
     bool VerifyOutput = false; // libm9s reads back what it wrote before it reports success
+    QString Chapter;           // libm9s converts this chapter only (from 1)
 
     QString OutputFile;
 

@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <optional>
 
 // One file goes through these steps, each started by the one before or by a
 // signal, never by waiting:
@@ -29,6 +31,8 @@
 //   EncoderEnded    the runner said the encoder ended
 //   FinishFile      a complete, checked hidden file takes the target's name;
 //                   anything less is dropped and the old file stays
+//   OutputEnded     a source in chapters goes on with its next chapter
+//                   (StartOutput, from Advance); otherwise its file ends
 //   Advance         the next job, or the end of the run
 
 namespace {
@@ -162,7 +166,12 @@ void TConversionRun::Advance()
         // Jobs are taken top to bottom into every free encoder; each target
         // is resolved (and perhaps asked about) before the next.
         m_waitingForFacts = false;
-        while (m_active && !Interrupted() && !m_asking && m_next < m_jobs.size()) {
+        while (m_active && !Interrupted() && !m_asking) {
+            // The next chapters of files under way go before new files.
+            if (StartPendingChapters())
+                continue;
+            if (m_next >= m_jobs.size())
+                break;
             TSlot *slot = FreeSlot();
             if (!slot)
                 break;
@@ -180,11 +189,12 @@ void TConversionRun::Advance()
 }
 
 // The plan of a copy, or of Automatic with a preferred language, needs the
-// source's tracks; they come from the queue's probe, which is hurried.
+// source's tracks, one file per chapter its chapters; they come from the
+// queue's probe, which is hurried.
 bool TConversionRun::FactsReady(TRunningFile &file)
 {
     const TOutputOptions &options = m_settings.Options;
-    const bool needed = options.Extension == QLatin1String("copy")
+    const bool needed = options.Extension == QLatin1String("copy") || m_settings.SplitChapters
                         || (file.ChosenTrack < 0 && !options.PreferredLanguage.trimmed().isEmpty());
     const int row = RowOf(file);
     if (!needed || !m_probe || row < 0 || m_queue.At(row).Facts.Known)
@@ -201,31 +211,111 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
     emit FileStarted(RowOf(slot.File), slot.File.Source);
 
     const TOutputOptions &options = m_settings.Options;
-    const int row = RowOf(slot.File);
-    const TOutputPlan plan =
-        PlanOutput(options.Extension, slot.File.ChosenTrack, options.PreferredLanguage, [&]() -> QList<TAudioTrack> {
-            if (m_probe && row >= 0 && m_queue.At(row).Facts.Known)
-                return m_queue.At(row).Facts.Tracks;
-            return ProbeAudioTracks(m_settings.EncoderFolder, slot.File.Source);
-        });
+    std::optional<TMediaFacts> facts;
+    const auto factsOnce = [&]() -> const TMediaFacts & {
+        if (!facts)
+            facts = FactsOf(slot.File);
+        return *facts;
+    };
+    const TOutputPlan plan = PlanOutput(options.Extension, slot.File.ChosenTrack, options.PreferredLanguage,
+                                        [&] { return factsOnce().Tracks; });
     slot.File.AudioTrack = plan.AudioTrack;
+    slot.File.Extension = plan.Extension;
     const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
     // Made again should it have gone since the last file.
     ForceOutputFolder(folder);
     if (!QFileInfo(folder).isDir())
         return FailOnFolder(slot, FolderFailure::NotMade, folder);
-    const QString path = OutputFilePath(WithTrailingSlash(folder), slot.File.Source, plan.Extension);
-    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(slot.File.Source, path)) {
-        slot.File.Report.Detail = QStringLiteral("the output is up to date");
+    slot.File.Folder = WithTrailingSlash(folder);
+    if (m_settings.SplitChapters)
+        TakeChapters(slot.File, factsOnce());
+    StartOutput(slot);
+}
+
+// The queue's facts when its probe has them, else the encoder is asked now.
+TMediaFacts TConversionRun::FactsOf(TRunningFile &file)
+{
+    const int row = RowOf(file);
+    if (m_probe && row >= 0 && m_queue.At(row).Facts.Known)
+        return m_queue.At(row).Facts;
+    const QString listing = ProbeListing(m_settings.EncoderFolder, file.Source);
+    return MediaFactsOf(ParseTrackList(listing), ParseChapterList(listing));
+}
+
+// A single chapter is the whole source: it is converted as one file.
+void TConversionRun::TakeChapters(TRunningFile &file, const TMediaFacts &facts) const
+{
+    if (facts.Chapters.size() < 2)
+        return;
+    file.Chapters = facts.Chapters;
+    file.ChapterLengths = ChapterLengths(facts.Chapters, double(facts.Duration));
+    file.Chapter = 1;
+}
+
+// The next output of a file: the whole source, or its current chapter.
+// Each goes through the same rules: up to date, the question, the run's own outputs.
+void TConversionRun::StartOutput(TSlot &slot)
+{
+    TRunningFile &file = slot.File;
+    QString path;
+    if (file.Chapter > 0) {
+        const qsizetype total = file.Chapters.size();
+        path = ChapterOutputFilePath(file.Folder, file.Source, file.Extension, file.Chapter, int(total),
+                                     file.Chapters[file.Chapter - 1].Title);
+        m_queue.SetChapter(RowOf(file), file.Chapter, int(total));
+        file.Report.Chapters = int(total);
+    } else {
+        path = OutputFilePath(file.Folder, file.Source, file.Extension);
+    }
+    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)) {
+        file.Report.Detail = QStringLiteral("the output is up to date");
         return StartTarget(slot, QString());
     }
     if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
         m_asking = &slot;
         m_askedPath = path;
-        emit FileExistsAsked(path, slot.File.Source);
+        emit FileExistsAsked(path, file.Source);
         return;
     }
     StartTarget(slot, ResolveTargetFile(path, FOverwriteChoice, [] { return quint8(ocAsk); }, m_writtenThisRun));
+}
+
+// Starts the chapters whose file before them ended, each asked about before
+// the next; true when there was one.
+bool TConversionRun::StartPendingChapters()
+{
+    bool took = false;
+    for (TSlot &slot : m_slots) {
+        if (!m_active || Interrupted() || m_asking)
+            break;
+        if (!std::exchange(slot.ChapterPending, false))
+            continue;
+        took = true;
+        TRunningFile &file = slot.File;
+        ++file.Chapter;
+        // What the last chapter's encoder told is no part of this one.
+        file.FDuration = file.FMaxTime = 0;
+        file.LastErrorLine.clear();
+        file.ErrorTail.clear();
+        file.Output.clear();
+        file.Report.Detail.clear();
+        file.Report.FailureKind.clear();
+        file.Report.OldKept = false;
+        file.SourceEndsEarly = false;
+        m_lastStarted = int(&slot - m_slots.data());
+        StartOutput(slot);
+    }
+    return took;
+}
+
+// A stop between two chapters ends their file at the one that did not start.
+void TConversionRun::StopPendingChapters()
+{
+    for (TSlot &slot : m_slots)
+        if (std::exchange(slot.ChapterPending, false)) {
+            ++slot.File.Chapter;
+            OutputEnded(slot, TFileOutcome::Stopped);
+        }
 }
 
 void TConversionRun::AnswerFileExists(quint8 choice)
@@ -234,8 +324,12 @@ void TConversionRun::AnswerFileExists(quint8 choice)
     // A close or stop that came while the question waited starts nothing.
     if (!slot || !m_active)
         return;
-    if (Interrupted())
+    if (Interrupted()) {
+        // The chapter files written before the question stay, and are told.
+        if (slot->File.Chapter > 0)
+            OutputEnded(*slot, TFileOutcome::Stopped);
         return EndIfDone();
+    }
     try {
         StartTarget(*slot,
                     ResolveTargetFile(m_askedPath, FOverwriteChoice, [choice] { return choice; }, m_writtenThisRun));
@@ -249,10 +343,8 @@ void TConversionRun::AnswerFileExists(quint8 choice)
 void TConversionRun::StartTarget(TSlot &slot, const QString &target)
 {
     slot.File.Target = target;
-    if (target.isEmpty()) {
-        emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Skipped, slot.File.Report);
-        return;
-    }
+    if (target.isEmpty())
+        return OutputEnded(slot, TFileOutcome::Skipped);
     try {
         PrepareOutput(slot.File);
     } catch (const TFileWriteError &error) {
@@ -262,8 +354,7 @@ void TConversionRun::StartTarget(TSlot &slot, const QString &target)
         // a folder made meanwhile), so the run goes on.
         FailWithWriteError(slot.File.Report, error);
         m_failedSources.append(slot.File.Shown);
-        emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, slot.File.Report);
-        return;
+        return OutputEnded(slot, TFileOutcome::Failed);
     }
     // From here the target is reserved: another file of this run that
     // wants the same name gets a new one.
@@ -286,6 +377,34 @@ void TConversionRun::FailOnFolder(TSlot &slot, const char *kind, const QString &
         throw TolvaneError(ReportText(TFileOutcome::Failed, report, m_settings.Texts));
 }
 
+// One output of a file ended. A file in chapters goes on with its next
+// chapter after a written or skipped one; otherwise the file ends, counted
+// as converted once any of its chapter files was written.
+void TConversionRun::OutputEnded(TSlot &slot, TFileOutcome outcome)
+{
+    TRunningFile &file = slot.File;
+    if (file.Chapter > 0) {
+        const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
+        file.Report.ChapterFiles += written ? 1 : 0;
+        bool passed = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Skipped;
+        if (passed && file.Chapter < file.Chapters.size()) {
+            if (!Interrupted()) {
+                slot.ChapterPending = true;
+                return;
+            }
+            // A stop as the chapter ended: the file ends at the next one.
+            ++file.Chapter;
+            outcome = TFileOutcome::Stopped;
+            passed = false;
+        }
+        if (passed && file.Report.ChapterFiles > 0)
+            outcome = TFileOutcome::Converted;
+        file.Report.Chapter = passed ? 0 : file.Chapter;
+    }
+    if (!m_closing)
+        emit FileFinished(RowOf(file), file.Source, outcome, file.Report);
+}
+
 void TConversionRun::PrepareOutput(TRunningFile &file)
 {
     const QFileInfo info(file.Target);
@@ -304,7 +423,7 @@ void TConversionRun::StartEncoder(TSlot &slot)
     const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
     const int cores = m_settings.Cores > 0 ? m_settings.Cores : QThread::idealThreadCount();
     const TEncoderCommand command =
-        BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack,
+        BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack, slot.File.Chapter,
                             EncoderThreads(cores, std::clamp(m_settings.ParallelFiles, 1, 64), FilesLeft()));
     try {
         slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
@@ -358,6 +477,8 @@ void TConversionRun::Continue()
 
 void TConversionRun::EndIfDone()
 {
+    if (m_active && Interrupted())
+        StopPendingChapters();
     // A stop does not wait for the facts of a job it will not take.
     if (!m_active || m_asking || AnyBusy() || (m_waitingForFacts && !Interrupted()))
         return;
@@ -408,12 +529,11 @@ int TConversionRun::RowOf(TRunningFile &file)
 void TConversionRun::FinishEndedFiles()
 {
     for (TSlot &slot : m_slots) {
-        if (!slot.Busy() || (slot.Io && slot.Io->IsRunning()))
+        if (!slot.Working || (slot.Io && slot.Io->IsRunning()))
             continue;
         const TFileOutcome outcome = FinishFile(slot);
         slot.Working = false;
-        if (!m_closing)
-            emit FileFinished(RowOf(slot.File), slot.File.Source, outcome, slot.File.Report);
+        OutputEnded(slot, outcome);
     }
 }
 
@@ -529,16 +649,19 @@ void TConversionRun::Close()
     }
     // What the stopped encoders left is settled now: no signal will tell of their end.
     FinishEndedFiles();
+    for (TSlot &slot : m_slots)
+        slot.ChapterPending = false;
     m_active = false;
 }
 
 TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack,
-                                                    int Threads)
+                                                    int Chapter, int Threads)
 {
     const TOutputOptions &options = m_settings.Options;
     return ::BuildEncoderCommand(FFMpeg, m_settings.EncoderFolder,
                                  {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
-                                  options.Channels, AudioTrack, options.VerifyOutput, options.Loudness, Threads});
+                                  options.Channels, AudioTrack, options.VerifyOutput, options.Loudness, Threads,
+                                  Chapter});
 }
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)
@@ -560,6 +683,33 @@ TProgressView TConversionRun::ParseInto(TRunningFile &file, const QString &Text)
     }
     file.FDuration = state.Duration;
     file.FMaxTime = state.MaxTime;
+    return file.Chapter > 0 ? OverWholeSource(file, view) : view;
+}
+
+// The progress of a chapter as a share of its whole source, each chapter
+// weighed by its length (or all alike when their lengths are not known), so
+// that it runs once from 0 to 99 over all of them.
+TProgressView TConversionRun::OverWholeSource(const TRunningFile &file, const TProgressView &chapterView)
+{
+    const qsizetype current = file.Chapter - 1;
+    double total = 0;
+    for (double length : file.ChapterLengths)
+        total += length;
+    const bool weighed = total > 0 && current < file.ChapterLengths.size();
+    double before = weighed ? 0 : double(current);
+    for (qsizetype i = 0; weighed && i < current; ++i)
+        before += file.ChapterLengths[i];
+    const double within =
+        weighed ? std::min(double(chapterView.Converted), file.ChapterLengths[current]) : chapterView.Percent / 100.0;
+    if (!weighed)
+        total = double(file.Chapters.size());
+    TProgressView view = chapterView;
+    view.Percent = std::clamp(int((before + within) * 100 / total), 0, 99);
+    if (weighed) {
+        view.Duration = std::llround(total);
+        view.Converted = std::llround(before + within);
+        view.EndClock = SecondsToClock(view.Duration);
+    }
     return view;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "conversion/AudioTracks.h"
 #include "conversion/CommandLineBuilder.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
+#include "conversion/FileQueue.h"
 #include "conversion/FileReport.h"
 
 #include <QObject>
@@ -13,7 +15,6 @@
 #include <vector>
 
 class TConsoleIO;
-class TFileQueue;
 class TMediaProbe;
 
 // The format and options a file is converted with.
@@ -35,11 +36,12 @@ struct TRunSettings
     QString Folder;        // the output folder
     QString EncoderFolder; // holds libm9s
     TOutputOptions Options;
-    int ParallelFiles = 1;     // encoders at once
-    bool KeepFolders = false;  // a file found in an added folder keeps its subfolder below Folder
-    bool SkipUpToDate = false; // a file whose output is newer than it is skipped without a question
-    TReportTexts Texts = {};   // the user's words for an output folder that ends the run
-    int Cores = 0;             // shared among the running encoders; 0: the machine's
+    int ParallelFiles = 1;      // encoders at once
+    bool KeepFolders = false;   // a file found in an added folder keeps its subfolder below Folder
+    bool SkipUpToDate = false;  // a file whose output is newer than it is skipped without a question
+    TReportTexts Texts = {};    // the user's words for an output folder that ends the run
+    int Cores = 0;              // shared among the running encoders; 0: the machine's
+    bool SplitChapters = false; // a source with two chapters or more gives one file per chapter
 };
 
 // One file of a run: what the run froze of its queue item when it started,
@@ -53,8 +55,15 @@ struct TRunningFile
     QString Root;         // the added folder it was found in, if any
     int ChosenTrack = -1; // the user's choice; -1 for Automatic
     QString Target;
-    int AudioTrack = -1;   // asked of the encoder; -1 leaves the choice to it
-    qint64 FDuration = 0;  // the source's duration, in seconds
+    QString Folder;      // where its outputs go, with "/"
+    QString Extension;   // of its outputs
+    int AudioTrack = -1; // asked of the encoder; -1 leaves the choice to it
+    // One file per chapter: the chapters and their lengths in seconds, and
+    // the one on the encoder now, from 1. Chapter is 0 for one file of the whole.
+    QList<TChapter> Chapters;
+    QList<double> ChapterLengths;
+    int Chapter = 0;
+    qint64 FDuration = 0;  // what the encoder converts (the source, or its chapter), in seconds
     qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
     QString LastErrorLine; // the encoder's last message that was not progress
     QString Output;        // what the encoder writes: Target, or a hidden file beside an existing one
@@ -68,10 +77,11 @@ struct TRunningFile
 // to bottom. For each: the target is resolved (perhaps after the file-exists
 // question), its placeholder written (or, for an existing target, a hidden
 // file beside it) and libm9s started; when the encoder ends, what it left is
-// settled and the next job starts. Up to ParallelFiles
-// encoders run at once. Nothing waits: every step follows a signal (an
-// encoder's end, the answer to a question, a probe's facts), and the run
-// knows nothing of who shows it.
+// settled and the next job starts. With SplitChapters, a source with
+// chapters goes through the same steps once per chapter before its file
+// ends. Up to ParallelFiles encoders run at once. Nothing waits: every step
+// follows a signal (an encoder's end, the answer to a question, a probe's
+// facts), and the run knows nothing of who shows it.
 class TConversionRun : public QObject
 {
     Q_OBJECT
@@ -117,9 +127,10 @@ public:
     const TRunSettings &Settings() const { return m_settings; }
 
     // The encoder's command for source into target with this run's options.
+    // Chapter: that chapter alone, counted from 1; 0 for the whole source.
     // Threads: what the encoder may use; 0 leaves it to the encoder.
     TEncoderCommand BuildEncoderCommand(const QString &Source, const QString &Target, int AudioTrack = -1,
-                                        int Threads = 0);
+                                        int Chapter = 0, int Threads = 0);
     // Folds a chunk of encoder output into the progress of the file that started last.
     // Raises on a bad value after storing what was read before it.
     TProgressView ParseEncoderOutput(const QString &Text);
@@ -149,16 +160,23 @@ private:
     {
         TConsoleIO *Io = nullptr;
         TRunningFile File;
-        bool Working = false; // a file is on this encoder
-        bool Busy() const { return Working; }
+        bool Working = false;        // a file is on this encoder
+        bool ChapterPending = false; // its file's next chapter waits to be started
+        bool Busy() const { return Working || ChapterPending; }
     };
 
     // The steps of one file, in order.
     void Advance();
     bool FactsReady(TRunningFile &file);
     void StartRow(TSlot &slot, const TRunningFile &job);
+    TMediaFacts FactsOf(TRunningFile &file);
+    void TakeChapters(TRunningFile &file, const TMediaFacts &facts) const;
+    void StartOutput(TSlot &slot);
+    bool StartPendingChapters();
+    void StopPendingChapters();
     void StartTarget(TSlot &slot, const QString &target);
     void FailOnFolder(TSlot &slot, const char *kind, const QString &folder);
+    void OutputEnded(TSlot &slot, TFileOutcome outcome);
     void PrepareOutput(TRunningFile &file);
     void StartEncoder(TSlot &slot);
     void EncoderEnded();
@@ -178,6 +196,7 @@ private:
     void FinishEndedFiles();
     int RowOf(TRunningFile &file);
     TProgressView ParseInto(TRunningFile &file, const QString &Text);
+    static TProgressView OverWholeSource(const TRunningFile &file, const TProgressView &chapterView);
     TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
     void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);

@@ -83,6 +83,7 @@ void TEncoderRequest::ApplyTo(TFFMpeg &ffmpeg) const
     const bool levelled = Loudness.startsWith(QLatin1Char('-'));
     ffmpeg.Loudness = levelled && !copy ? Loudness : QString();
     ffmpeg.ReplayGain = Loudness == QLatin1String("replaygain");
+    ffmpeg.Chapter = Chapter > 0 ? QString::number(Chapter) : QString();
     // A copy writes packets as they are, on one thread.
     ffmpeg.Threads = Threads > 0 && !copy ? QString::number(Threads) : QString();
 }

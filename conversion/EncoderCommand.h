@@ -54,6 +54,7 @@ struct TEncoderRequest
     bool VerifyOutput = false; // the encoder checks what it wrote before it ends well
     QString Loudness{};        // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain" (a copy only tags)
     int Threads = 0;           // threads the encoder may use; 0 leaves it to the encoder
+    int Chapter = 0;           // counted from 1: that chapter alone; 0 for the whole source
 
     // Sets the options of this conversion on ffmpeg and leaves every other one as it is.
     void ApplyTo(TFFMpeg &ffmpeg) const;

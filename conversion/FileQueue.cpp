@@ -122,11 +122,26 @@ void TFileQueue::SetState(int row, TItemState state, int percent, const QString 
     if (row < 0 || row >= Count())
         return;
     TQueueItem &item = m_items[row];
-    if (item.State == state && item.Percent == percent && item.Reason == reason)
+    const bool chapters = item.Chapters > 0 && state != TItemState::Converting;
+    if (item.State == state && item.Percent == percent && item.Reason == reason && !chapters)
         return;
     item.State = state;
     item.Percent = percent;
     item.Reason = reason;
+    if (chapters)
+        item.Chapter = item.Chapters = 0;
+    emit Changed(row);
+}
+
+void TFileQueue::SetChapter(int row, int chapter, int chapters)
+{
+    if (row < 0 || row >= Count())
+        return;
+    TQueueItem &item = m_items[row];
+    if (item.Chapter == chapter && item.Chapters == chapters)
+        return;
+    item.Chapter = chapter;
+    item.Chapters = chapters;
     emit Changed(row);
 }
 

@@ -25,6 +25,7 @@ struct TMediaFacts
     bool Readable = false; // the encoder could read the file as video or sound
     qint64 Duration = 0;   // seconds of the track the encoder takes; 0 when not told
     QList<TAudioTrack> Tracks;
+    QList<TChapter> Chapters;
 };
 
 // One file of the queue. Id stays with the file when rows move or go.
@@ -37,6 +38,8 @@ struct TQueueItem
     QString AudioTrackCaption;
     TItemState State = TItemState::Idle;
     int Percent = -1;    // of a file being converted; -1 while no share can be told
+    int Chapter = 0;     // of a file converted one chapter per output: the chapter being converted, from 1
+    int Chapters = 0;    // ... of this many
     QString Reason;      // why a file failed, stopped short or is incomplete, in the user's words
     QStringList Outputs; // what the run wrote for it
     TMediaFacts Facts;
@@ -74,7 +77,10 @@ public:
     void SetAudioTrack(int row, int track, const QString &caption);
     // The output of a file found in root may keep its place below root.
     void SetRoot(int row, const QString &root);
+    // Any state but Converting ends the chapters of a file converted in chapters.
     void SetState(int row, TItemState state, int percent = -1, const QString &reason = QString());
+    // A file converted one chapter per output works on chapter of chapters now.
+    void SetChapter(int row, int chapter, int chapters);
     void AddOutput(int row, const QString &path);
     // Every row in state from goes to state to.
     void ReplaceStates(TItemState from, TItemState to);

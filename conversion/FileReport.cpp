@@ -36,5 +36,11 @@ QString ReportText(TFileOutcome outcome, const TFileReport &report, const TRepor
                  : text.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
                                                    : QStringLiteral(". "))
                 + texts.OldFileKept;
+    // The chapter a file ended in goes first: the files of the ones before it are written.
+    if (report.Chapter > 0 && outcome != TFileOutcome::Converted && outcome != TFileOutcome::Skipped) {
+        const QString chapter =
+            FormatText(texts.Chapter, {QString::number(report.Chapter), QString::number(report.Chapters)});
+        text = text.isEmpty() ? chapter : chapter + QStringLiteral(": ") + text;
+    }
     return text;
 }

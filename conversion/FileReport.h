@@ -28,6 +28,11 @@ struct TFileReport
     qint64 DeclaredSeconds = 0;
     bool OldKept = false; // an existing file was to be replaced and stays as it was
     QString Folder;       // a FolderFailure: the folder it names
+    // A source converted one file per chapter: the chapter it failed, stopped
+    // or ended early in (0 for none) of how many, and the chapter files written.
+    int Chapter = 0;
+    int Chapters = 0;
+    int ChapterFiles = 0;
 };
 
 // The user's language for a report, from the language file.
@@ -39,6 +44,7 @@ struct TReportTexts
         {QLatin1String(FolderFailure::NotMade), QLatin1String(FolderFailure::NotMadeEnglish)}};
     QString SourceEndsEarly; // "the source ends at %s of %s"
     QString OldFileKept;     // "The old file was kept."
+    QString Chapter = QStringLiteral("chapter %s of %s");
 };
 
 // seconds as a player shows a length: "12:03", "1:02:03".

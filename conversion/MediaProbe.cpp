@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <cmath>
 
-TMediaFacts MediaFactsOf(const QList<TAudioTrack> &tracks)
+TMediaFacts MediaFactsOf(const QList<TAudioTrack> &tracks, const QList<TChapter> &chapters)
 {
     TMediaFacts facts;
     facts.Known = true;
     facts.Tracks = tracks;
+    facts.Chapters = chapters;
     const int taken = AutomaticTrack(tracks, QString());
     for (const TAudioTrack &track : tracks)
         if (track.Index == taken)
@@ -86,7 +87,8 @@ void TMediaProbe::ProcessStatusChanged(TConsoleIO *, bool running)
         return;
     m_timeout.stop();
     const bool listed = m_io->LastExitCode() == 0;
-    TMediaFacts facts = MediaFactsOf(listed ? ParseTrackList(QString::fromUtf8(m_output)) : QList<TAudioTrack>());
+    const QString listing = listed ? QString::fromUtf8(m_output) : QString();
+    TMediaFacts facts = MediaFactsOf(ParseTrackList(listing), ParseChapterList(listing));
     facts.Readable = listed;
     Finish(facts);
     QMetaObject::invokeMethod(this, &TMediaProbe::StartNext, Qt::QueuedConnection);

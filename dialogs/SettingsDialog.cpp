@@ -15,7 +15,7 @@ TfrmSetting *frmSetting = nullptr;
 
 namespace {
 constexpr int ClientWidth = 307;
-constexpr int ClientHeight = 216;
+constexpr int ClientHeight = 280;
 }
 
 int WaitTimeFromText(const QString &text)
@@ -77,6 +77,8 @@ void TfrmSetting::FormShow()
     ui->spinParallelFiles->setValue(settings.ParallelFiles());
     ui->editPreferredLanguage->setText(settings.PreferredAudioLanguage());
     ui->comboLoudness->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(settings.Loudness())));
+    ui->checkBoxSplitChapters->setChecked(settings.SplitChapters());
+    ui->checkBoxKeepFolders->setChecked(settings.KeepFolders());
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }
@@ -92,6 +94,8 @@ void TfrmSetting::ButtonOKClick()
     settings.SetParallelFiles(ui->spinParallelFiles->value());
     settings.SetPreferredAudioLanguage(ui->editPreferredLanguage->text());
     settings.SetLoudness(TSettings::LoudnessChoices().value(ui->comboLoudness->currentIndex(), "off"));
+    settings.SetSplitChapters(ui->checkBoxSplitChapters->isChecked());
+    settings.SetKeepFolders(ui->checkBoxKeepFolders->isChecked());
     hide();
 }
 

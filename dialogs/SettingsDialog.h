@@ -8,8 +8,10 @@ class TfrmSetting;
 }
 
 // The settings dialog: automatic power-off after a run, the length of its
-// countdown, the preferred audio language, how many files a run converts at once and the loudness. Modeless; it is
-// only hidden when closed, and every showing reads the settings afresh. Values reach config.ini only through OK.
+// countdown, the preferred audio language, how many files a run converts at
+// once, the loudness, one file per chapter and keeping the folders of added
+// folders. Modeless; it is only hidden when closed, and every showing reads
+// the settings afresh. Values reach config.ini only through OK.
 class TfrmSetting : public QDialog
 {
     Q_OBJECT

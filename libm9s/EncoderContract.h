@@ -98,8 +98,13 @@ inline constexpr char AudioTrackPrefix[] = "0:a:"; // -map 0:a:N, N counted amon
 // -threads N: the threads one conversion may use (a long file is cut into
 // segments encoded side by side).
 inline constexpr char ThreadsOption[] = "-threads";
-// -probe FILE lists the audio tracks of FILE and converts nothing.
+// -probe FILE lists the audio tracks of FILE and converts nothing; the
+// source's chapters follow the tracks, each line beginning with
+// ChapterLineStart: number (from 1), start and end in seconds, title.
 inline constexpr char ProbeOption[] = "-probe";
+inline constexpr char ChapterLineStart[] = "chapter";
+// -chapter N converts chapter N only (counted from 1) and tags it as a track of its own.
+inline constexpr char ChapterOption[] = "-chapter";
 
 // The option that makes libm9s read back what it wrote and compare it with
 // what it encoded before it reports success.

@@ -5,6 +5,7 @@
 // list").
 
 #include "Chapters.h"
+#include "EncoderContract.h"
 
 #include <cstdint>
 #include <optional>
@@ -34,7 +35,7 @@ std::string TrackLine(int index, const AudioTrack &track);
 // A chapter's line: kChapterLineStart, number (from 1, what -chapter takes),
 // start and end in seconds, title. A reader of tracks alone skips it, since
 // its first field is no number.
-inline constexpr char kChapterLineStart[] = "chapter";
+inline constexpr const char *kChapterLineStart = EncoderContract::ChapterLineStart;
 std::string ChapterLine(int number, const Chapter &chapter);
 
 // Opens path without decoding and lists its audio tracks; throws EncoderError.

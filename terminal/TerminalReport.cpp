@@ -46,9 +46,9 @@ QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, b
         .join(QLatin1Char(' '));
 }
 
-void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QString &reason)
+void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QString &reason, int chapterFiles)
 {
-    m_tally.Record(end, name, reason);
+    m_tally.Record(end, name, reason, chapterFiles);
     if (m_quiet && end != TFileOutcome::Failed && end != TFileOutcome::Incomplete)
         return;
     ClearLive();

@@ -19,7 +19,7 @@ public:
 
     // The run takes files more files.
     void Expect(int files) { m_tally.Expect(files); }
-    void FileEnded(TFileOutcome end, const QString &name, const QString &reason);
+    void FileEnded(TFileOutcome end, const QString &name, const QString &reason, int chapterFiles = 0);
     // percent of the run, files ended so far of all, seconds left (<0: unknown).
     void Progress(int percent, int ended, int files, qint64 secondsLeft);
     // stopped: the run was stopped rather than gone through.

@@ -23,6 +23,10 @@ namespace {
 QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
 {
     QStringList parts;
+    if (report.ChapterFiles > 0)
+        parts << QStringLiteral("%1 chapter file%2").arg(report.ChapterFiles).arg(report.ChapterFiles == 1 ? "" : "s");
+    if (report.Chapter > 0)
+        parts << QStringLiteral("in chapter %1 of %2").arg(report.Chapter).arg(report.Chapters);
     if (!report.Folder.isEmpty())
         parts << ReportText(outcome, report, TReportTexts());
     else if (outcome == TFileOutcome::Incomplete)
@@ -154,6 +158,7 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.ParallelFiles = given.Jobs.value_or(m_settings.ParallelFiles());
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
+    run.SplitChapters = given.SplitChapters.value_or(m_settings.SplitChapters());
     return run;
 }
 
@@ -175,7 +180,7 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
     // A stand-in link is named by the file it stands for.
     const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
-    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report));
+    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report), report.ChapterFiles);
 }
 
 void TTerminalRun::RunEnded()

@@ -19,21 +19,29 @@ private slots:
         QTest::addColumn<qint64>("seconds");
         QTest::addColumn<QStringList>("shown"); // file, length, state
         QTest::addColumn<QString>("stateToolTip");
+        QTest::addColumn<int>("chapter"); // of 12, set as the state was; 0: the file is not in chapters
         QTest::newRow("queued, not probed")
-            << int(TItemState::Idle) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", ""} << "";
+            << int(TItemState::Idle) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", ""} << "" << 0;
         QTest::newRow("waiting, minutes")
-            << int(TItemState::Waiting) << -1 << qint64(245) << QStringList{"/v/<b>.avi", "4:05", "W"} << "";
-        QTest::newRow("converting, hours")
-            << int(TItemState::Converting) << 42 << qint64(3723) << QStringList{"/v/<b>.avi", "1:02:03", "42%"} << "";
+            << int(TItemState::Waiting) << -1 << qint64(245) << QStringList{"/v/<b>.avi", "4:05", "W"} << "" << 0;
+        QTest::newRow("converting, hours") << int(TItemState::Converting) << 42 << qint64(3723)
+                                           << QStringList{"/v/<b>.avi", "1:02:03", "42%"} << "" << 0;
         QTest::newRow("converting, no length told")
-            << int(TItemState::Converting) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", "C"} << "";
+            << int(TItemState::Converting) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", "C"} << "" << 0;
         QTest::newRow("failed says why, as it is")
             << int(TItemState::Failed) << -1 << qint64(59) << QStringList{"/v/<b>.avi", "0:59", "F"}
-            << "<p style='white-space:pre'>&lt;i&gt;why&lt;/i&gt;</p>";
+            << "<p style='white-space:pre'>&lt;i&gt;why&lt;/i&gt;</p>" << 0;
         QTest::newRow("incomplete says why")
             << int(TItemState::Incomplete) << -1 << qint64(59) << QStringList{"/v/<b>.avi", "0:59", "I"}
-            << "<p style='white-space:pre'>&lt;i&gt;why&lt;/i&gt;</p>";
-        QTest::newRow("done") << int(TItemState::Done) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", "D"} << "";
+            << "<p style='white-space:pre'>&lt;i&gt;why&lt;/i&gt;</p>" << 0;
+        QTest::newRow("done") << int(TItemState::Done) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", "D"} << ""
+                              << 0;
+        QTest::newRow("converting chapter 3") << int(TItemState::Converting) << 42 << qint64(0)
+                                              << QStringList{"/v/<b>.avi", "", "ch 3/12 \u00B7 42%"} << "" << 3;
+        QTest::newRow("chapter, no length told") << int(TItemState::Converting) << -1 << qint64(0)
+                                                 << QStringList{"/v/<b>.avi", "", "ch 1/12 \u00B7 C"} << "" << 1;
+        QTest::newRow("done after chapters: no chapter any more")
+            << int(TItemState::Done) << -1 << qint64(0) << QStringList{"/v/<b>.avi", "", "D"} << "" << 12;
     }
 
     void cells()
@@ -43,10 +51,13 @@ private slots:
         QFETCH(qint64, seconds);
         QFETCH(QStringList, shown);
         QFETCH(QString, stateToolTip);
+        QFETCH(int, chapter);
         TFileQueue queue;
         TFileQueueModel model(queue);
-        model.SetTexts({"File", "Length", "State", "W", "C", "D", "S", "F", "X", "I", "Audio track"});
+        model.SetTexts({"File", "Length", "State", "W", "C", "D", "S", "F", "X", "I", "Audio track", "ch %s/%s"});
         queue.Append("/v/<b>.avi");
+        if (chapter > 0)
+            queue.SetChapter(0, chapter, 12);
         queue.SetState(0, TItemState(state), percent, "<i>why</i>");
         // The length comes with the probe's answer.
         TMediaFacts facts;

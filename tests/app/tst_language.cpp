@@ -94,6 +94,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgSpanHours",
                          "msgSpanHoursMinutes",
                          "msgStateIncomplete",
+                         "msgStateChapter",
                          "msgSourceEndsEarly",
                          "msgOldFileKept",
                          "msgIncompleteFiles",
@@ -148,7 +149,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
             {"frmSetting",
              {"caption", "checkBoxAutoPowerOff", "labelWaitTime", "LabelSecond", "labelParallelFiles",
               "labelPreferredLanguage", "labelLoudness", "comboLoudness0", "comboLoudness1", "comboLoudness2",
-              "comboLoudness3", "comboLoudness4", "ButtonOK", "ButtonCancel"}},
+              "comboLoudness3", "comboLoudness4", "checkBoxSplitChapters", "checkBoxKeepFolders", "ButtonOK",
+              "ButtonCancel"}},
         };
     }();
     return keys;
@@ -185,7 +187,10 @@ const QMap<QString, QString> &Fallbacks()
         {"frmSetting.comboLoudness1", "-23 LUFS (broadcast)"},
         {"frmSetting.comboLoudness2", "-16 LUFS (podcasts)"},
         {"frmSetting.comboLoudness3", "-14 LUFS (streaming)"},
-        {"frmSetting.comboLoudness4", "ReplayGain tags only"}};
+        {"frmSetting.comboLoudness4", "ReplayGain tags only"},
+        {"frmSetting.checkBoxSplitChapters", "One file per chapter"},
+        {"frmSetting.checkBoxKeepFolders", "Keep the folder structure of added folders"},
+        {"frmMain.msgStateChapter", "chapter %s of %s"}};
 
     return fallbacks;
 }
@@ -501,16 +506,19 @@ private slots:
             QVERIFY(QDir(m_program.folder().path()).mkpath("language/en.ini"));
         start(2);
 
-        const QMap<QString, QString> kept{{"frmMain/radioButtonFormatWAV", "WAV"},
-                                          {"frmMain/radioButtonFormatMP3", "MP3"},
-                                          {"frmSetting/LabelSecond", "seconds"},
-                                          {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
-                                          {"frmSetting/labelLoudness", "Loudness:"},
-                                          {"frmMain/popMenuAudioTrack", "Audio track"},
-                                          {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
-                                          {"frmSearchProgress/labelFoundCount", "0"},
-                                          {"frmMain/#header1", "Length"},
-                                          {"frmMain/#header2", "State"}};
+        const QMap<QString, QString> kept{
+            {"frmMain/radioButtonFormatWAV", "WAV"},
+            {"frmMain/radioButtonFormatMP3", "MP3"},
+            {"frmSetting/LabelSecond", "seconds"},
+            {"frmSetting/labelPreferredLanguage", "Preferred audio language:"},
+            {"frmSetting/labelLoudness", "Loudness:"},
+            {"frmSetting/checkBoxSplitChapters", "One file per chapter"},
+            {"frmSetting/checkBoxKeepFolders", "Keep the folder structure of added folders"},
+            {"frmMain/popMenuAudioTrack", "Audio track"},
+            {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
+            {"frmSearchProgress/labelFoundCount", "0"},
+            {"frmMain/#header1", "Length"},
+            {"frmMain/#header2", "State"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));

@@ -29,6 +29,14 @@ private slots:
         QVERIFY(tracks[2].Default && !tracks[0].Default);
         QVERIFY(ParseTrackList(QStringLiteral("0\taac\t2\n")).isEmpty()); // no header: not a listing
         QVERIFY(ParseTrackList(QStringLiteral("libm9s-tracks 1\n")).isEmpty());
+        // The chapters after the tracks; an open end runs to the source's end.
+        const QList<TChapter> chapters =
+            ParseChapterList(Listing + QStringLiteral("chapter\t3\t5400.032\t\tEpilogue\twith a tab\n"));
+        QCOMPARE(chapters.size(), 3);
+        QCOMPARE(chapters[0].Title, QStringLiteral("Prologue"));
+        QCOMPARE(chapters[2].Title, QStringLiteral("Epilogue\twith a tab"));
+        QCOMPARE(ChapterLengths(chapters, 5460.032), (QList<double>{61.5, 5400.032 - 61.5, 60}));
+        QVERIFY(ParseChapterList(QStringLiteral("chapter\t1\t0\t1\tno header\n")).isEmpty());
     }
 
     // The line a track gets in the queue's menu, from its `-probe` line, in

@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <utility>
 
 #include <csignal>
@@ -40,6 +41,7 @@ struct TStandInOwner
     QList<quint8> Answers; // one per question; ocAsk once they run out
     QStringList Asked;
     QString Root; // when set, every row was found in this added folder, whose subfolders are kept
+    bool SplitChapters = false;
 };
 
 struct TQueueHolder
@@ -79,6 +81,7 @@ public:
         TRunSettings settings{folder, m_owner.Folder, m_owner.Options, ParallelFiles};
         settings.KeepFolders = !m_owner.Root.isEmpty();
         settings.Cores = Cores;
+        settings.SplitChapters = m_owner.SplitChapters;
         if (!Start(settings))
             return false;
         return QTest::qWaitFor([this] { return !IsActive(); }, 300000) && finished.count() == 1;
@@ -95,6 +98,8 @@ struct TRunLog
     QStringList ErrorLines;
     QStringList Kinds;       // the failure kind of each file that ended
     QList<bool> OldKept;     // whether each file that ended left an old file as it was
+    QStringList Chapters;    // of each file that ended: "<chapter files written>/<chapter it ended in>"
+    QList<int> Percents;     // as each progress report arrived
     QList<qint64> Durations; // the file's duration as each progress report arrived
     bool Running = false;    // what the run said last of its encoders: the window's controls follow it
     QString Folder;          // where the run said it put the files
@@ -108,6 +113,7 @@ struct TRunLog
                          [this](int row, const QString &) { Events << QStringLiteral("started %1").arg(row); });
         QObject::connect(&run, &TConversionRun::FileProgress, [this, &run](int, const TProgressView &view) {
             Durations << run.File().FDuration;
+            Percents << view.Percent;
             if (view.Percent > 0)
                 Events << QStringLiteral("progress %1").arg(view.Percent);
         });
@@ -118,6 +124,7 @@ struct TRunLog
                              ErrorLines << report.Detail;
                              Kinds << report.FailureKind;
                              OldKept << report.OldKept;
+                             Chapters << QStringLiteral("%1/%2").arg(report.ChapterFiles).arg(report.Chapter);
                          });
         QObject::connect(&run, &TConversionRun::RunFinished, [this](const QString &folder, const QStringList &failed) {
             Folder = folder;
@@ -162,6 +169,31 @@ private slots:
             QSKIP("ffmpeg and ffprobe are needed to make and check the clips");
         makeClip(clip("a.wav"),
                  {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "1", "-c:a", "pcm_s16le"});
+        // A video of three one-second chapters, the last without a title.
+        writeFile(clip("chapters.txt"), ";FFMETADATA1\ntitle=Lecture\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Intro\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Q&A: part 2/2\n"
+                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\n");
+        makeClip(clip("lecture.mkv"), {"-f",
+                                       "lavfi",
+                                       "-i",
+                                       "sine=frequency=440:sample_rate=48000:duration=3",
+                                       "-f",
+                                       "lavfi",
+                                       "-i",
+                                       "color=size=32x32:duration=3",
+                                       "-i",
+                                       clip("chapters.txt"),
+                                       "-map",
+                                       "0",
+                                       "-map",
+                                       "1",
+                                       "-map_chapters",
+                                       "2",
+                                       "-c:a",
+                                       "aac",
+                                       "-c:v",
+                                       "mpeg4"});
         // Not a video at all: the real encoder fails on it.
         writeFile(clip("damaged.avi"), QByteArray(4096, '\x5a'));
         // Sources the stand-in encoders never read.
@@ -774,6 +806,85 @@ private slots:
         QCOMPARE(log.Durations.count(qint64(10)), log.Durations.size());
         QCOMPARE(atStart, (QList<qint64>{0, 0, 0, 0, 0, 0}));
         QCOMPARE(run.File().Row, 2);
+    }
+
+    // One file per chapter: each chapter file goes through the question on
+    // its own; a failing or stopped chapter ends its source, and the files
+    // of the chapters before it stay. The stand-in's source has three
+    // chapters, the last one without an end.
+    void chapters_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // empty: the real encoder on lecture.mkv
+        QTest::addColumn<bool>("split");
+        QTest::addColumn<QList<quint8>>("answers"); // non-empty: every chapter file exists before
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("chapters"); // "<chapter files written>/<chapter it ended in>"
+        QTest::addColumn<QStringList>("files");
+        const QByteArray writes("printf audio > \"$last\"");
+        const QStringList three{"b - 01 - Intro.mp3", "b - 02 - Middle.mp3", "b - 03.mp3"};
+        QTest::newRow("three files adding up to the whole")
+            << QByteArray() << true << QList<quint8>{} << "converted" << "3/0"
+            << QStringList{"lecture - 01 - Intro.wav", "lecture - 02 - Q&A_ part 2_2.wav", "lecture - 03.wav"};
+        QTest::newRow("setting off: one file")
+            << QByteArray() << false << QList<quint8>{} << "converted" << "0/0" << QStringList{"lecture.wav"};
+        QTest::newRow("asked per chapter") << writes << true << QList<quint8>{ocOverwriteOnce, ocAsk, ocRenameOnce}
+                                           << "converted" << "2/0" << three + QStringList{"b - 03.mp3(1).mp3"};
+        QTest::newRow("skip all") << writes << true << QList<quint8>{ocSkipAll} << "skipped" << "0/0" << three;
+        QTest::newRow("a failing chapter")
+            << "case \"$*\" in *'-chapter 2'*) echo 'Invalid data found' >&2; exit 1;; esac\n" + writes << true
+            << QList<quint8>{} << "failed" << "1/2" << QStringList{three[0]};
+        QTest::newRow("a stop in chapter 2") << "case \"$*\" in *'-chapter 2'*) printf partial > \"$last\"\n"
+                                                "echo written >&2; read command; exit 0;; esac\n"
+                                                    + writes
+                                             << true << QList<quint8>{} << "stopped" << "1/2" << three.mid(0, 2);
+    }
+
+    void chapters()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, split);
+        QFETCH(QList<quint8>, answers);
+        QFETCH(QString, outcome);
+        QFETCH(QString, chapters);
+        QFETCH(QStringList, files);
+        const bool real = script.isEmpty();
+        installEncoder(m_program->path(), script,
+                       "libm9s-tracks 1\\n0\\taac\\t2\\t48000\\t\\t\\t1\\t3.0\\tstereo\\nchapter\\t1\\t0\\t1\\tIntro\\n"
+                       "chapter\\t2\\t1\\t2\\tMiddle\\nchapter\\t3\\t2.0\\t\\t\\n");
+        m_owner.Rows = {clip(real ? "lecture.mkv" : "b.avi")};
+        m_owner.SplitChapters = split;
+        m_owner.Answers = answers;
+        // WAV has no frames of its own: the lengths add up to within the source's one AAC frame.
+        if (real)
+            m_owner.Options.Extension = "wav";
+        if (!answers.isEmpty())
+            for (const QString &name : files.mid(0, 3))
+                writeFile(out(name), "old");
+        TTestRun run(m_owner);
+        const bool stop = outcome == "stopped";
+        connect(run.ConsoleIO, &TConsoleIO::OnReceiveError, &run, [&] {
+            if (stop && run.File().Chapter == 2)
+                run.StopConversion();
+        });
+        TRunLog log;
+        QCOMPARE(runAll(run, log), !stop);
+
+        QCOMPARE(log.Events.filter(QRegularExpression("^(started|converted|failed|stopped|skipped)")),
+                 (QStringList{"started 0", outcome + " 0"}));
+        QCOMPARE(log.Chapters, QStringList{chapters});
+        QCOMPARE(m_owner.Asked.size(), answers.isEmpty() ? 0 : answers.size());
+        QCOMPARE(outputFiles(), files);
+        // The share shown runs once over the whole source.
+        QVERIFY(std::is_sorted(log.Percents.begin(), log.Percents.end()));
+        if (outcome == "failed")
+            QVERIFY(log.ErrorLines.first().contains("Invalid data found"));
+        if (!real)
+            return;
+        double total = 0;
+        for (const QString &name : files)
+            total += probe(out(name)).duration;
+        QVERIFY2(qAbs(total - probe(clip("lecture.mkv")).duration) < 1024 / 48000.0,
+                 qPrintable(QString::number(total)));
     }
 };
 

@@ -262,6 +262,13 @@ void TestEncoderCommand::sameBuilderServesEveryFile()
     const QStringList checkedArguments = BuildEncoderCommand(ffmpeg, "/p/", checked).Arguments;
     QCOMPARE(checkedArguments.mid(checkedArguments.size() - 2),
              (QStringList{EncoderContract::VerifyOption, "/m/zero.ac3"}));
+    // One chapter alone: libm9s's own option, after the check.
+    TEncoderRequest chapter{"/v/talk.mkv", "/m/talk - 02.mp3", TOutputFormat::Mp3, 128, 44100, 2};
+    chapter.Chapter = 2;
+    chapter.VerifyOutput = true;
+    const QStringList chapterArguments = BuildEncoderCommand(ffmpeg, "/p/", chapter).Arguments;
+    QCOMPARE(chapterArguments.mid(chapterArguments.size() - 4),
+             (QStringList{EncoderContract::VerifyOption, EncoderContract::ChapterOption, "2", "/m/talk - 02.mp3"}));
     BuildEncoderCommand(ffmpeg, "/p/", {"/v/first.avi", "/m/first.wav", TOutputFormat::Wav, 8, 6000, 1});
     const TEncoderCommand second =
         BuildEncoderCommand(ffmpeg, "/p/", {"/v/second.avi", "/m/second.mp3", TOutputFormat::Mp3, 320, 48000, 2});

@@ -316,25 +316,30 @@ private slots:
         QTest::addColumn<qint64>("declared");
         QTest::addColumn<bool>("oldKept");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("chapter"); // of 3, the chapter the file ended in; 0: one file of the whole
         const int failed = int(TFileOutcome::Failed);
         const int incomplete = int(TFileOutcome::Incomplete);
         QTest::newRow("failed, in the user's words, then the encoder's")
-            << failed << "nosound" << qint64(0) << qint64(0) << false << "Silent. (why)";
+            << failed << "nosound" << qint64(0) << qint64(0) << false << "Silent. (why)" << 0;
         QTest::newRow("unknown kind is any other failure")
-            << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)";
+            << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)" << 0;
         QTest::newRow("failed over an old file")
-            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept.";
+            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept." << 0;
         QTest::newRow("a folder failure names the folder, not the system's words")
-            << failed << "folderaccess" << qint64(0) << qint64(0) << false << "May not write to /out.";
+            << failed << "folderaccess" << qint64(0) << qint64(0) << false << "May not write to /out." << 0;
         QTest::newRow("ends early") << incomplete << "" << qint64(723) << qint64(2700) << false
-                                    << "ends at 12:03 of 45:00";
-        QTest::newRow("ends early, hours")
-            << incomplete << "" << qint64(3723) << qint64(36000) << true << "ends at 1:02:03 of 10:00:00. Old kept.";
+                                    << "ends at 12:03 of 45:00" << 0;
+        QTest::newRow("ends early, hours") << incomplete << "" << qint64(3723) << qint64(36000) << true
+                                           << "ends at 1:02:03 of 10:00:00. Old kept." << 0;
         QTest::newRow("ends early, times unreadable")
-            << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?";
+            << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?" << 0;
         QTest::newRow("stopped over an old file")
-            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << true << "Old kept.";
-        QTest::newRow("converted") << int(TFileOutcome::Converted) << "" << qint64(0) << qint64(0) << false << "";
+            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << true << "Old kept." << 0;
+        QTest::newRow("converted") << int(TFileOutcome::Converted) << "" << qint64(0) << qint64(0) << false << "" << 0;
+        QTest::newRow("failed in a chapter")
+            << failed << "nosound" << qint64(0) << qint64(0) << false << "ch 2/3: Silent. (why)" << 2;
+        QTest::newRow("stopped in a chapter")
+            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << false << "ch 3/3" << 3;
     }
 
     void reportText()
@@ -345,18 +350,18 @@ private slots:
         QFETCH(qint64, declared);
         QFETCH(bool, oldKept);
         QFETCH(QString, text);
+        QFETCH(int, chapter);
         const TReportTexts texts{{{"nosound", "Silent."},
                                   {"check", "Unchecked."},
                                   {"other", "Failed."},
                                   {"folderaccess", "May not write to %s."}},
                                  "ends at %s of %s",
-                                 "Old kept."};
-        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "",
-                                 kind,
-                                 read,
-                                 declared,
-                                 oldKept,
-                                 kind.startsWith("folder") ? "/out" : ""};
+                                 "Old kept.",
+                                 "ch %s/%s"};
+        TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind, read, declared, oldKept};
+        report.Folder = kind.startsWith("folder") ? "/out" : "";
+        report.Chapter = chapter;
+        report.Chapters = 3;
         QCOMPARE(ReportText(TFileOutcome(outcome), report, texts), text);
     }
 };

@@ -56,7 +56,7 @@ private slots:
         QVERIFY(!frmSetting->isVisible());
 
         openSettings();
-        QCOMPARE(frmSetting->size(), QSize(307, 216));
+        QCOMPARE(frmSetting->size(), QSize(307, 280));
         QCOMPARE(frmSetting->minimumSize(), frmSetting->maximumSize());
         QVERIFY(!(frmSetting->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY((frmSetting->geometry().center() - frmMain->frameGeometry().center()).manhattanLength() <= 6);
@@ -69,21 +69,24 @@ private slots:
         QTest::addColumn<QString>("waitText");
         QTest::addColumn<int>("parallel"); // 0: the number of cores, at most 4
         QTest::addColumn<QString>("language");
-        QTest::addColumn<int>("loudness"); // position in the list: off, -23, -16, -14, tags
+        QTest::addColumn<int>("loudness");  // position in the list: off, -23, -16, -14, tags
+        QTest::addColumn<QString>("boxes"); // "C": one file per chapter, "K": keep folders
 
-        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "" << 0;
+        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "" << 0 << "";
         QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n"
-                                          "preferredAudioLanguage=jpn\nloudness=-16\n")
-                            << true << "45" << 1 << "jpn" << 2;
+                                          "preferredAudioLanguage=jpn\nloudness=-16\nsplitChapters=1\nkeepFolders=1\n")
+                            << true << "45" << 1 << "jpn" << 2 << "CK";
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
-                                         << "12" << 0 << "" << 0;
+                                         << "12" << 0 << "" << 0 << "";
         QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n"
-                                                      "PREFERREDaudioLanguage= French \nLOUDNESS= ReplayGain\n")
-                                        << true << "16" << 0 << "French" << 4;
+                                                      "PREFERREDaudioLanguage= French \nLOUDNESS= ReplayGain\n"
+                                                      "KEEPfolders=1\n")
+                                        << true << "16" << 0 << "French" << 4 << "K";
         QTest::newRow("too many files at once, loudness not offered")
-            << QByteArray("[setting]\nparallelFiles=99\nloudness=-18\n") << false << "30" << 0 << "" << 0;
+            << QByteArray("[setting]\nparallelFiles=99\nloudness=-18\nsplitChapters=1\n") << false << "30" << 0 << ""
+            << 0 << "C";
         QTest::newRow("files at once not a number")
-            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0;
+            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0 << "";
     }
 
     void formShow()
@@ -94,6 +97,7 @@ private slots:
         QFETCH(int, parallel);
         QFETCH(QString, language);
         QFETCH(int, loudness);
+        QFETCH(QString, boxes);
 
         start(config);
         openSettings();
@@ -107,6 +111,8 @@ private slots:
         QCOMPARE(spin->maximum(), std::min(QThread::idealThreadCount(), 16));
         QCOMPARE(FindControl<QLineEdit>(frmSetting, "editPreferredLanguage")->text(), language);
         QCOMPARE(FindControl<QComboBox>(frmSetting, "comboLoudness")->currentIndex(), loudness);
+        QCOMPARE(FindControl<QCheckBox>(frmSetting, "checkBoxSplitChapters")->isChecked(), boxes.contains('C'));
+        QCOMPARE(FindControl<QCheckBox>(frmSetting, "checkBoxKeepFolders")->isChecked(), boxes.contains('K'));
         // The main window stays usable beside the modeless dialog.
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -160,12 +166,14 @@ private slots:
         QTest::addColumn<bool>("byEnter");
         QTest::addColumn<QString>("language"); // typed; stored trimmed
         QTest::addColumn<QString>("loudness"); // chosen and stored
+        QTest::addColumn<QString>("boxes");    // ticked: "C" one file per chapter, "K" keep folders
 
-        QTest::newRow("on") << true << "10" << "1" << "10" << false << " Japanese " << "-14";
-        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false << "" << "off";
-        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false << "fre" << "replaygain";
-        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false << "" << "-23";
-        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true << "" << "-16";
+        QTest::newRow("on") << true << "10" << "1" << "10" << false << " Japanese " << "-14" << "CK";
+        QTest::newRow("off keeps the wait") << false << "25" << "0" << "25" << false << "" << "off" << "";
+        QTest::newRow("blank, sign and hex") << true << "  +$1F" << "1" << "31" << false << "fre" << "replaygain"
+                                             << "C";
+        QTest::newRow("negative") << true << "-3" << "1" << "-3" << false << "" << "-23" << "K";
+        QTest::newRow("Enter in the field") << true << "8" << "1" << "8" << true << "" << "-16" << "";
     }
 
     void ok()
@@ -177,9 +185,15 @@ private slots:
         QFETCH(bool, byEnter);
         QFETCH(QString, language);
         QFETCH(QString, loudness);
+        QFETCH(QString, boxes);
 
         start();
         openSettings();
+        for (const auto &[name, letter] : {std::pair{"checkBoxSplitChapters", 'C'}, {"checkBoxKeepFolders", 'K'}}) {
+            auto *box = FindControl<QCheckBox>(frmSetting, name);
+            if (box->isChecked() != boxes.contains(QLatin1Char(letter)))
+                box->click();
+        }
         FindControl<QComboBox>(frmSetting, "comboLoudness")
             ->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(loudness)));
         if (checkBox()->isChecked() != checked)
@@ -198,6 +212,8 @@ private slots:
         QCOMPARE(setting("parallelFiles"), QString::number(frmCommon->Settings().ParallelFiles()));
         QCOMPARE(setting("preferredAudioLanguage"), language.trimmed());
         QCOMPARE(setting("loudness"), loudness);
+        QCOMPARE(setting("splitChapters"), QString::number(boxes.contains('C')));
+        QCOMPARE(setting("keepFolders"), QString::number(boxes.contains('K')));
         // What the run will read next, and what the dialog shows next time.
         QCOMPARE(frmCommon->IsAutoPowerOff(), checked);
         QCOMPARE(frmCommon->AutoPowerOffWaitTime(), storedWait.toInt());

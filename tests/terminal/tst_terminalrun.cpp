@@ -66,6 +66,11 @@ private slots:
         writeFile(path("file"), "in the way");
         QDir(m_dir.path()).mkpath("ro");
         QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::ExeOwner);
+        writeFile(path("bad/chapters.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/10\nSTART=0\nEND=5\ntitle=A\n"
+                                            "[CHAPTER]\nTIMEBASE=1/10\nSTART=5\nEND=10\ntitle=B\n"
+                                            "[CHAPTER]\nTIMEBASE=1/10\nSTART=10\nEND=15\ntitle=C\n");
+        makeClip(path("src/talk.mka"), {"-f", "lavfi", "-i", "sine=d=1.5", "-i", path("bad/chapters.txt"),
+                                        "-map_chapters", "1", "-c:a", "flac"});
     }
 
     void runs_data()
@@ -74,16 +79,17 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("lines"); // each must be printed
         QTest::addColumn<QStringList>("outputs");
-        const QStringList tree{"a/b/two.wav", "one.wav"};
+        const QStringList tree{"a/b/two.wav", "one.wav", "talk.wav"};
+        const QStringList chapters{"talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"};
         QTest::newRow("a tree, folders kept, one file failing")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src", "bad/broken.avi"} << 1
             << QStringList{"done: " + path("src/one.mp4"), "done: " + path("src/a/b/two.mkv"),
-                           "failed: " + path("bad/broken.avi"), "Files converted: 2 of 3, in ", "Failed: 1."}
+                           "failed: " + path("bad/broken.avi"), "Files converted: 3 of 4, in ", "Failed: 1."}
             << tree;
         QTest::newRow("again: up to date, skipped without a question")
             << QStringList{"--convert", "-fwav", "--output=out", "--keep-folders", "--skip-up-to-date", "src"} << 0
             << QStringList{"skipped: " + path("src/one.mp4") + " (the output is up to date)",
-                           "Files converted: 0 of 2, in ", "Skipped: 2."}
+                           "Files converted: 0 of 3, in ", "Skipped: 3."}
             << tree;
         QTest::newRow("existing outputs skipped by default, nothing asked")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src"} << 0
@@ -91,7 +97,7 @@ private slots:
         QTest::newRow("renamed beside them, flat")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--existing", "rename", "-q", "src/one.mp4"} << 0
             << QStringList{"Conversion finished. Files converted: 1 of 1, in "}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
         const QString two = path("src/a/b/two.mkv");
         const QString readOnly = "Tolvane may not write to the folder " + path("ro")
                                  + ". Choose another output folder, or ask for permission to write there.";
@@ -99,14 +105,20 @@ private slots:
             << QStringList{"--convert", "-f", "wav", "-o", "ro", two, "src/one.mp4"} << 1
             << QStringList{"failed: " + two + " (" + readOnly + ")", "tolvane: " + readOnly + "\n",
                            "Conversion stopped. Files converted: 0 of 2, in "}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
         QTest::newRow("a file where the output folder should be ends the run")
             << QStringList{"--convert", "-f", "wav", "-o", "file/out", two, "src/one.mp4"} << 1
             << QStringList{"tolvane: The folder " + path("file/out") + " cannot be made: ", "Failed: 1."}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
+        QTest::newRow("one file per chapter, counted as one file")
+            << QStringList{"--convert", "-f", "wav", "-o", "out", "--split-chapters", "src/talk.mka"} << 0
+            << QStringList{"done: " + path("src/talk.mka") + " (3 chapter files)", "Files converted: 1 of 1, in ",
+                           "Of these, 1 written as one file per chapter (3 chapter files)."}
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
                                    << QStringList{"tolvane: --format takes"}
-                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"};
+                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters
+                                          + QStringList{"talk.wav"};
     }
 
     // Rows build on each other's outputs, in order.
