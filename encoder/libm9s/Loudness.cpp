@@ -51,11 +51,13 @@ struct LoudnessMeter::State {
     ~State() { ebur128_destroy(&ebu); }
 };
 
-LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate)
-    : state_(std::make_unique<State>()), sampleRate_(sampleRate)
+LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate, MeterKind kind)
+    : state_(std::make_unique<State>()), kind_(kind), sampleRate_(sampleRate)
 {
     // The histogram keeps memory constant however long the track is.
-    const int mode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM;
+    const int mode = kind == MeterKind::TruePeak
+                         ? EBUR128_MODE_TRUE_PEAK
+                         : EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
     state_->ebu = ebur128_init(unsigned(layout.nb_channels), static_cast<unsigned long>(sampleRate), mode);
     if (!state_->ebu)
         throw EncoderError("Cannot measure the loudness of " + std::to_string(layout.nb_channels) + " channels at "
@@ -69,13 +71,23 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate)
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-void LoudnessMeter::Add(const float *samples, int count)
+void LoudnessMeter::Add(const float *samples, int count, bool counted)
 {
     if (count <= 0)
         return;
     if (ebur128_add_frames_float(state_->ebu, samples, size_t(count)) != EBUR128_SUCCESS)
         throw std::bad_alloc();
+    if (!counted)
+        return;
     samples_ += count;
+    // The peaks of this call alone: a lead-in's belong to the part before.
+    for (unsigned i = 0; i < state_->ebu->channels; ++i) {
+        double peak = 0;
+        if (ebur128_prev_sample_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
+            samplePeak_ = std::max(samplePeak_, peak);
+        if (kind_ == MeterKind::TruePeak && ebur128_prev_true_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
+            truePeak_ = std::max(truePeak_, peak);
+    }
 }
 
 LoudnessMeasure LoudnessMeter::Result() const
@@ -83,15 +95,59 @@ LoudnessMeasure LoudnessMeter::Result() const
     LoudnessMeasure measure;
     measure.samples = samples_;
     measure.sampleRate = sampleRate_;
+    measure.samplePeak = samplePeak_;
+    measure.truePeak = truePeak_;
+    measure.truePeakKnown = kind_ == MeterKind::TruePeak;
+    if (kind_ == MeterKind::TruePeak)
+        return measure;
     if (ebur128_loudness_global(state_->ebu, &measure.integratedLufs) != EBUR128_SUCCESS)
         measure.integratedLufs = -HUGE_VAL;
     if (ebur128_loudness_range(state_->ebu, &measure.rangeLu) != EBUR128_SUCCESS)
         measure.rangeLu = 0;
-    for (unsigned i = 0; i < state_->ebu->channels; ++i) {
-        double peak = 0;
-        if (ebur128_true_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
-            measure.truePeak = std::max(measure.truePeak, peak);
+    return measure;
+}
+
+// As libebur128 rounds 100 ms.
+int MeterHopSamples(int sampleRate) { return (sampleRate + 5) / 10; }
+
+// A gating block lasts four hops: the first a fresh meter completes ends
+// four hops in, so three before the part it measures.
+int64_t MeterLeadSamples(int sampleRate) { return 3 * int64_t(MeterHopSamples(sampleRate)); }
+
+PartMeters::PartMeters(const AVChannelLayout &layout, int sampleRate, size_t parts, MeterKind kind)
+    : sampleRate_(sampleRate), kind_(kind)
+{
+    if (av_channel_layout_copy(&layout_, &layout) < 0)
+        throw std::bad_alloc();
+    try {
+        for (size_t i = 0; i < parts; ++i)
+            parts_.push_back(std::make_unique<LoudnessMeter>(layout, sampleRate, kind));
+    } catch (...) {
+        av_channel_layout_uninit(&layout_);
+        throw;
     }
+}
+
+PartMeters::~PartMeters() { av_channel_layout_uninit(&layout_); }
+
+LoudnessMeasure PartMeters::Result() const
+{
+    LoudnessMeasure measure;
+    measure.sampleRate = sampleRate_;
+    measure.truePeakKnown = kind_ == MeterKind::TruePeak;
+    std::vector<ebur128_state *> states;
+    for (const auto &part : parts_) {
+        measure.samples += part->samples_;
+        measure.samplePeak = std::max(measure.samplePeak, part->samplePeak_);
+        measure.truePeak = std::max(measure.truePeak, part->truePeak_);
+        states.push_back(part->state_->ebu);
+    }
+    if (kind_ == MeterKind::TruePeak)
+        return measure;
+    if (ebur128_loudness_global_multiple(states.data(), states.size(), &measure.integratedLufs) != EBUR128_SUCCESS)
+        measure.integratedLufs = -HUGE_VAL;
+    if (ebur128_loudness_range_multiple(states.data(), states.size(), &measure.rangeLu) != EBUR128_SUCCESS)
+        measure.rangeLu = 0;
     return measure;
 }
 
@@ -101,7 +157,7 @@ std::string NothingToMeasure(const LoudnessMeasure &measure)
 {
     if (measure.samples < int64_t(std::ceil(kShortestMeasurableSeconds * measure.sampleRate)))
         return "it is shorter than 0.4 s";
-    if (measure.truePeak <= 0)
+    if (measure.samplePeak <= 0)
         return "the audio is silent";
     if (!std::isfinite(measure.integratedLufs) || measure.integratedLufs < kAbsoluteGateLufs)
         return "it is quieter than the -70 LUFS gate";
@@ -115,7 +171,10 @@ LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ce
     if (!plan.refusal.empty())
         return plan;
     plan.gainDb = targetLufs - measure.integratedLufs;
-    plan.limit = ToDecibels(measure.truePeak) + plan.gainDb > ceilingDb;
+    if (measure.truePeakKnown)
+        plan.limit = ToDecibels(measure.truePeak) + plan.gainDb > ceilingDb;
+    else
+        plan.needsTruePeak = ToDecibels(measure.samplePeak) + kTruePeakOverSampleDb + plan.gainDb > ceilingDb;
     return plan;
 }
 
@@ -128,13 +187,14 @@ TagList ReplayGainTags(const LoudnessMeasure &measure, bool opus)
         return {{"R128_TRACK_GAIN", std::to_string(int(std::clamp(q78, -32768.0, 32767.0)))}};
     }
     return {{"REPLAYGAIN_TRACK_GAIN", Printed("%.2f dB", kReplayGainReference - measure.integratedLufs)},
-            {"REPLAYGAIN_TRACK_PEAK", Printed("%.6f", measure.truePeak)}};
+            {"REPLAYGAIN_TRACK_PEAK", Printed("%.6f", measure.samplePeak)}};
 }
 
 std::string DescribeMeasure(const LoudnessMeasure &measure)
 {
     return Printed("Loudness %.1f LUFS", measure.integratedLufs) + Printed(", range %.1f LU", measure.rangeLu)
-           + Printed(", true peak %.1f dBTP", ToDecibels(measure.truePeak));
+           + (measure.truePeakKnown ? Printed(", true peak %.1f dBTP", ToDecibels(measure.truePeak))
+                                    : Printed(", peak %.1f dBFS", ToDecibels(measure.samplePeak)));
 }
 
 std::string DescribeLevel(const LoudnessMeasure &measure, const LevelPlan &plan, double targetLufs, double ceilingDb,

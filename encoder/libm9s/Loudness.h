@@ -18,40 +18,91 @@ extern "C" {
 struct LoudnessMeasure {
     double integratedLufs = 0; // -infinity when every block lies below the gate
     double rangeLu = 0;
-    double truePeak = 0; // linear, 1.0 is full scale
+    double samplePeak = 0; // linear, 1.0 is full scale
+    double truePeak = 0;   // linear; meaningful only where truePeakKnown
+    bool truePeakKnown = false;
     int64_t samples = 0; // per channel
     int sampleRate = 0;
 };
 
+// What a meter measures: loudness, range and sample peak; or true peak alone
+// (4x interpolation, as costly as all the rest together, so measured only
+// where it can matter).
+enum class MeterKind { Loudness, TruePeak };
+
 class LoudnessMeter {
 public:
     // Throws EncoderError when libebur128 cannot measure that many channels.
-    LoudnessMeter(const AVChannelLayout &layout, int sampleRate);
+    LoudnessMeter(const AVChannelLayout &layout, int sampleRate, MeterKind kind = MeterKind::Loudness);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter &) = delete;
     LoudnessMeter &operator=(const LoudnessMeter &) = delete;
 
-    // Interleaved floats of the layout given above.
-    void Add(const float *samples, int count);
+    // Interleaved floats of the layout given above. counted false: a lead-in
+    // that only fills the meter's blocks and filters (see MeterLeadSamples);
+    // its samples and peaks belong to the part before.
+    void Add(const float *samples, int count, bool counted = true);
     LoudnessMeasure Result() const;
 
 private:
+    friend class PartMeters;
     struct State;
     std::unique_ptr<State> state_;
+    MeterKind kind_;
     int64_t samples_ = 0;
     int sampleRate_;
+    double samplePeak_ = 0;
+    double truePeak_ = 0;
+};
+
+// Gating blocks start every MeterHopSamples (100 ms, as libebur128 counts
+// it). A meter fed from MeterLeadSamples before a part that starts on that
+// grid completes the same blocks over the part as one meter over the whole
+// track (each block ends inside exactly one part), so the parts of a track
+// can be measured side by side.
+int MeterHopSamples(int sampleRate);
+int64_t MeterLeadSamples(int sampleRate);
+
+// One meter per part of a track; together they measure as one meter over
+// the whole (the loudness range leaves out the few 3-second blocks that
+// straddle a cut).
+class PartMeters {
+public:
+    PartMeters(const AVChannelLayout &layout, int sampleRate, size_t parts, MeterKind kind);
+    ~PartMeters();
+    PartMeters(const PartMeters &) = delete;
+    PartMeters &operator=(const PartMeters &) = delete;
+
+    const AVChannelLayout &Layout() const { return layout_; }
+    int SampleRate() const { return sampleRate_; }
+    LoudnessMeter &Part(size_t index) { return *parts_[index]; }
+    LoudnessMeasure Result() const;
+
+private:
+    AVChannelLayout layout_{};
+    int sampleRate_;
+    MeterKind kind_;
+    std::vector<std::unique_ptr<LoudnessMeter>> parts_;
 };
 
 // Gating blocks last 400 ms: anything shorter has no integrated loudness.
 constexpr double kShortestMeasurableSeconds = 0.4;
 constexpr double kAbsoluteGateLufs = -70.0;
 
+// Between the samples a 4x-interpolated peak rises at most this far over
+// the highest sample (the interpolation filter's taps of one phase add up
+// to less than 1.9): further under the ceiling, no true peak can reach it.
+constexpr double kTruePeakOverSampleDb = 5.6;
+
 // The constant gain for a target, and whether peaks then need limiting.
 struct LevelPlan {
     double gainDb = 0;
-    bool limit = false;  // the gain pushes the true peak over the ceiling
-    std::string refusal; // why nothing is changed ("the audio is silent"); empty when it is
+    bool limit = false;         // the gain pushes the true peak over the ceiling
+    bool needsTruePeak = false; // the sample peak comes too near the ceiling to tell; measure the true peak
+    std::string refusal;        // why nothing is changed ("the audio is silent"); empty when it is
 };
+// Without a true peak in measure, limit stays false and needsTruePeak says
+// whether one must be measured before deciding.
 LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ceilingDb);
 
 // Why a track gets no gain at all; empty when it does.
@@ -59,7 +110,8 @@ std::string NothingToMeasure(const LoudnessMeasure &measure);
 
 double ToDecibels(double linear);
 
-// The tags for a track: REPLAYGAIN_TRACK_GAIN and _PEAK against -18 LUFS;
+// The tags for a track: REPLAYGAIN_TRACK_GAIN against -18 LUFS and _PEAK
+// (the highest sample, as ReplayGain has always counted it);
 // for Opus only R128_TRACK_GAIN, in 1/256 dB against -23 LUFS, as Ogg Opus
 // asks (players add it to the header's output gain, which the decoder has
 // already applied to what was measured).
