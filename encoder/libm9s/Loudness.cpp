@@ -55,8 +55,9 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate, Mete
     : state_(std::make_unique<State>()), kind_(kind), sampleRate_(sampleRate)
 {
     // The histogram keeps memory constant however long the track is.
-    const int mode = kind == MeterKind::TruePeak
-                         ? EBUR128_MODE_TRUE_PEAK
+    const int mode = kind == MeterKind::TruePeak ? EBUR128_MODE_TRUE_PEAK
+                     : kind == MeterKind::Range
+                         ? EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM
                          : EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
     state_->ebu = ebur128_init(unsigned(layout.nb_channels), static_cast<unsigned long>(sampleRate), mode);
     if (!state_->ebu)
@@ -81,7 +82,7 @@ void LoudnessMeter::Add(const float *samples, int count, bool counted)
         return;
     samples_ += count;
     // The peaks of this call alone: a lead-in's belong to the part before.
-    for (unsigned i = 0; i < state_->ebu->channels; ++i) {
+    for (unsigned i = 0; i < state_->ebu->channels && kind_ != MeterKind::Range; ++i) {
         double peak = 0;
         if (ebur128_prev_sample_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
             samplePeak_ = std::max(samplePeak_, peak);
@@ -98,7 +99,7 @@ LoudnessMeasure LoudnessMeter::Result() const
     measure.samplePeak = samplePeak_;
     measure.truePeak = truePeak_;
     measure.truePeakKnown = kind_ == MeterKind::TruePeak;
-    if (kind_ == MeterKind::TruePeak)
+    if (kind_ != MeterKind::Loudness)
         return measure;
     if (ebur128_loudness_global(state_->ebu, &measure.integratedLufs) != EBUR128_SUCCESS)
         measure.integratedLufs = -HUGE_VAL;
@@ -107,21 +108,60 @@ LoudnessMeasure LoudnessMeter::Result() const
     return measure;
 }
 
-// As libebur128 rounds 100 ms.
-int MeterHopSamples(int sampleRate) { return (sampleRate + 5) / 10; }
+namespace {
+
+// 100 ms as libebur128 rounds it.
+int64_t Hop(int sampleRate) { return (sampleRate + 5) / 10; }
 
 // A gating block lasts four hops: the first a fresh meter completes ends
-// four hops in, so three before the part it measures.
-int64_t MeterLeadSamples(int sampleRate) { return 3 * int64_t(MeterHopSamples(sampleRate)); }
+// four in, so three before the part it measures. The range's blocks last
+// thirty hops, the first ending thirty in, then every ten.
+constexpr int64_t kGateLeadHops = 3;
+constexpr int64_t kRangeHops = 30;
+constexpr int64_t kRangeStepHops = 10;
+constexpr int64_t kLongestPartSeconds = 60;
 
-PartMeters::PartMeters(const AVChannelLayout &layout, int sampleRate, size_t parts, MeterKind kind)
-    : sampleRate_(sampleRate), kind_(kind)
+} // namespace
+
+std::vector<Segment> PartMeters::Plan(int64_t totalSamples, int sampleRate, int threads)
+{
+    const int64_t second = kRangeStepHops * Hop(sampleRate);
+    std::vector<Segment> parts = PlanSegments(totalSamples, int(second), threads, kLongestPartSeconds * second, second);
+    for (size_t i = 1; i < parts.size(); ++i) {
+        parts[i].start += kGateLeadHops * Hop(sampleRate);
+        parts[i - 1].end = parts[i].start;
+    }
+    return parts;
+}
+
+int64_t PartMeters::LeadSamples(int sampleRate)
+{
+    return (kGateLeadHops + kRangeHops - kRangeStepHops) * Hop(sampleRate);
+}
+
+PartMeters::PartMeters(const AVChannelLayout &layout, int sampleRate, std::vector<Segment> parts, MeterKind kind)
+    : sampleRate_(sampleRate), kind_(kind), cuts_(std::move(parts))
 {
     if (av_channel_layout_copy(&layout_, &layout) < 0)
         throw std::bad_alloc();
+    const int64_t hop = Hop(sampleRate);
     try {
-        for (size_t i = 0; i < parts; ++i)
-            parts_.push_back(std::make_unique<LoudnessMeter>(layout, sampleRate, kind));
+        for (size_t i = 0; i < cuts_.size(); ++i) {
+            Part part;
+            part.meter = std::make_unique<LoudnessMeter>(layout, sampleRate, kind);
+            // The meter's own range blocks start where it does; the seam
+            // makes those of the one meter over the whole that end before
+            // it has three seconds, but not after the next part's meter starts.
+            const int64_t start = cuts_[i].start - kGateLeadHops * hop;
+            if (kind == MeterKind::Loudness && i > 0) {
+                part.seam = std::make_unique<LoudnessMeter>(layout, sampleRate, MeterKind::Range);
+                part.seamFrom = std::max<int64_t>(0, start - (kRangeHops - kRangeStepHops) * hop);
+                part.seamTo = start + (kRangeHops - kRangeStepHops) * hop;
+                if (i + 1 < cuts_.size())
+                    part.seamTo = std::min(part.seamTo, cuts_[i + 1].start - kGateLeadHops * hop);
+            }
+            parts_.push_back(std::move(part));
+        }
     } catch (...) {
         av_channel_layout_uninit(&layout_);
         throw;
@@ -130,23 +170,46 @@ PartMeters::PartMeters(const AVChannelLayout &layout, int sampleRate, size_t par
 
 PartMeters::~PartMeters() { av_channel_layout_uninit(&layout_); }
 
+void PartMeters::Add(size_t index, int64_t position, const float *samples, int count)
+{
+    const Part &part = parts_[index];
+    const Segment &cut = cuts_[index];
+    const int channels = layout_.nb_channels;
+    // The stretch of [position, position + count) that lies in [from, to).
+    auto feed = [&](LoudnessMeter &meter, int64_t from, int64_t to, bool counted) {
+        const int64_t first = std::max(position, from);
+        const int64_t last = std::min(position + count, to);
+        if (last > first)
+            meter.Add(samples + size_t(first - position) * size_t(channels), int(last - first), counted);
+    };
+    const int64_t end = cut.last ? INT64_MAX : cut.end;
+    feed(*part.meter, cut.start - kGateLeadHops * Hop(sampleRate_), cut.start, false);
+    feed(*part.meter, cut.start, end, true);
+    if (part.seam)
+        feed(*part.seam, part.seamFrom, part.seamTo, false);
+}
+
 LoudnessMeasure PartMeters::Result() const
 {
     LoudnessMeasure measure;
     measure.sampleRate = sampleRate_;
     measure.truePeakKnown = kind_ == MeterKind::TruePeak;
-    std::vector<ebur128_state *> states;
-    for (const auto &part : parts_) {
-        measure.samples += part->samples_;
-        measure.samplePeak = std::max(measure.samplePeak, part->samplePeak_);
-        measure.truePeak = std::max(measure.truePeak, part->truePeak_);
-        states.push_back(part->state_->ebu);
+    std::vector<ebur128_state *> gated;
+    std::vector<ebur128_state *> ranged;
+    for (const Part &part : parts_) {
+        measure.samples += part.meter->samples_;
+        measure.samplePeak = std::max(measure.samplePeak, part.meter->samplePeak_);
+        measure.truePeak = std::max(measure.truePeak, part.meter->truePeak_);
+        gated.push_back(part.meter->state_->ebu);
+        ranged.push_back(part.meter->state_->ebu);
+        if (part.seam)
+            ranged.push_back(part.seam->state_->ebu);
     }
-    if (kind_ == MeterKind::TruePeak)
+    if (kind_ != MeterKind::Loudness)
         return measure;
-    if (ebur128_loudness_global_multiple(states.data(), states.size(), &measure.integratedLufs) != EBUR128_SUCCESS)
+    if (ebur128_loudness_global_multiple(gated.data(), gated.size(), &measure.integratedLufs) != EBUR128_SUCCESS)
         measure.integratedLufs = -HUGE_VAL;
-    if (ebur128_loudness_range_multiple(states.data(), states.size(), &measure.rangeLu) != EBUR128_SUCCESS)
+    if (ebur128_loudness_range_multiple(ranged.data(), ranged.size(), &measure.rangeLu) != EBUR128_SUCCESS)
         measure.rangeLu = 0;
     return measure;
 }

@@ -4,6 +4,7 @@
 // ReplayGain tags that tell players that gain instead.
 
 #include "Options.h"
+#include "Segments.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -27,8 +28,9 @@ struct LoudnessMeasure {
 
 // What a meter measures: loudness, range and sample peak; or true peak alone
 // (4x interpolation, as costly as all the rest together, so measured only
-// where it can matter).
-enum class MeterKind { Loudness, TruePeak };
+// where it can matter). Range: the 3-second blocks of the loudness range
+// alone.
+enum class MeterKind { Loudness, TruePeak, Range };
 
 class LoudnessMeter {
 public:
@@ -39,8 +41,8 @@ public:
     LoudnessMeter &operator=(const LoudnessMeter &) = delete;
 
     // Interleaved floats of the layout given above. counted false: a lead-in
-    // that only fills the meter's blocks and filters (see MeterLeadSamples);
-    // its samples and peaks belong to the part before.
+    // that only fills the meter's blocks and filters; its samples and peaks
+    // belong to the part before.
     void Add(const float *samples, int count, bool counted = true);
     LoudnessMeasure Result() const;
 
@@ -55,34 +57,44 @@ private:
     double truePeak_ = 0;
 };
 
-// Gating blocks start every MeterHopSamples (100 ms, as libebur128 counts
-// it). A meter fed from MeterLeadSamples before a part that starts on that
-// grid completes the same blocks over the part as one meter over the whole
-// track (each block ends inside exactly one part), so the parts of a track
-// can be measured side by side.
-int MeterHopSamples(int sampleRate);
-int64_t MeterLeadSamples(int sampleRate);
-
-// One meter per part of a track; together they measure as one meter over
-// the whole (the loudness range leaves out the few 3-second blocks that
-// straddle a cut).
+// A track cut into parts that are measured side by side, on libebur128's
+// grid: gating blocks of 400 ms every 100 ms, the range's blocks of 3 s
+// every second. Each part's meter starts 300 ms before the part, so that
+// its blocks end inside the part just as one meter's over the whole track
+// would; the parts start 300 ms after a whole second, so that its 3-second
+// blocks fall on that meter's grid too, and a second meter per cut makes
+// the two blocks that straddle it. Together they measure as one meter.
 class PartMeters {
 public:
-    PartMeters(const AVChannelLayout &layout, int sampleRate, size_t parts, MeterKind kind);
+    // At least one part per thread, at most a minute each, none under a second.
+    static std::vector<Segment> Plan(int64_t totalSamples, int sampleRate, int threads);
+    // How far before its part each part's audio must start.
+    static int64_t LeadSamples(int sampleRate);
+
+    PartMeters(const AVChannelLayout &layout, int sampleRate, std::vector<Segment> parts, MeterKind kind);
     ~PartMeters();
     PartMeters(const PartMeters &) = delete;
     PartMeters &operator=(const PartMeters &) = delete;
 
     const AVChannelLayout &Layout() const { return layout_; }
     int SampleRate() const { return sampleRate_; }
-    LoudnessMeter &Part(size_t index) { return *parts_[index]; }
+    // count interleaved samples for part index, the first of them sample
+    // position of the track; from LeadSamples before the part on, in order.
+    void Add(size_t index, int64_t position, const float *samples, int count);
     LoudnessMeasure Result() const;
 
 private:
+    struct Part {
+        std::unique_ptr<LoudnessMeter> meter; // from 300 ms before the part
+        std::unique_ptr<LoudnessMeter> seam;  // the range's blocks that straddle the part's start
+        int64_t seamFrom = 0;
+        int64_t seamTo = 0;
+    };
     AVChannelLayout layout_{};
     int sampleRate_;
     MeterKind kind_;
-    std::vector<std::unique_ptr<LoudnessMeter>> parts_;
+    std::vector<Segment> cuts_;
+    std::vector<Part> parts_;
 };
 
 // Gating blocks last 400 ms: anything shorter has no integrated loudness.

@@ -32,11 +32,6 @@ constexpr auto kReportInterval = std::chrono::milliseconds(250);
 constexpr int kSliceSamples = 16384;
 constexpr size_t kQueueFrames = 64;
 constexpr int64_t kQueueSamples = 1 << 17;
-// Parts of at most a minute, none under a second, as the conversion's
-// segments: each one's half second of decoding before it costs little.
-constexpr int64_t kMaxPartSeconds = 60;
-constexpr int64_t kMinPartSeconds = 1;
-
 class Measurement {
 public:
     Measurement(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
@@ -296,14 +291,14 @@ std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, Measur
 
     SegmentSetup setup;
     setup.options = &options;
-    setup.frameSamples = MeterHopSamples(rate);
-    setup.warmFrames = int(MeterLeadSamples(rate) / setup.frameSamples);
+    // The lead-in is the warm-up, in frames of a sample.
+    setup.frameSamples = 1;
+    setup.warmFrames = int(PartMeters::LeadSamples(rate));
     setup.prerollSamples = rate / 2;
-    setup.segments = PlanSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads,
-                                  kMaxPartSeconds * rate, kMinPartSeconds * rate);
+    setup.segments = PartMeters::Plan(av_rescale(*duration, rate, AV_TIME_BASE), rate, threads);
     if (setup.segments.size() < 2 || !PlaceSegmentSource(options.inputPath, input, setup))
         return std::nullopt;
-    PartMeters meters(layout, rate, setup.segments.size(), kind);
+    PartMeters meters(layout, rate, setup.segments, kind);
     setup.meters = &meters;
 
     Clock::time_point lastReport = Clock::now();

@@ -44,18 +44,17 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
 // measuring, to the segment's meter.
 class SegmentRun {
 public:
-    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, const Segment &segment, SegmentOutput &out,
-               LoudnessMeter *meter)
-        : setup_(setup), progress_(progress), segment_(segment), out_(out), meter_(meter),
-          layout_(meter ? setup.meters->Layout() : setup.output->Layout()),
-          rate_(meter ? setup.meters->SampleRate() : setup.output->SampleRate()),
-          sampleFormat_(meter ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
+    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, size_t index, SegmentOutput &out)
+        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out),
+          meter_(setup.meters), layout_(meter_ ? meter_->Layout() : setup.output->Layout()),
+          rate_(meter_ ? meter_->SampleRate() : setup.output->SampleRate()),
+          sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
     {
         const int64_t fs = setup.frameSamples;
-        first_ = std::max<int64_t>(0, segment.start - setup.warmFrames * fs);
-        stop_ = segment.last ? INT64_MAX : segment.end + setup.tailFrames * fs;
+        first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
+        stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
         if (format_ != OutputFormat::Wav && !meter_) {
-            AVDictionary *options = EncoderOptionsFor(format_, segment);
+            AVDictionary *options = EncoderOptionsFor(format_, segment_);
             encoder_ = setup.output->NewEncoder(&options);
             av_dict_free(&options);
             fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels, 4096));
@@ -195,15 +194,10 @@ private:
         outPos_ += n;
     }
 
-    // The samples before the segment only fill the meter's first blocks.
     void Measure(int64_t position, int offset, int n)
     {
-        const int channels = layout_.nb_channels;
-        const float *samples =
-            reinterpret_cast<const float *>(converted_->extended_data[0]) + size_t(offset) * channels;
-        const int lead = int(std::clamp<int64_t>(segment_.start - position, 0, n));
-        meter_->Add(samples, lead, false);
-        meter_->Add(samples + size_t(lead) * channels, n - lead);
+        const float *samples = reinterpret_cast<const float *>(converted_->extended_data[0]);
+        meter_->Add(index_, position, samples + size_t(offset) * size_t(layout_.nb_channels), n);
     }
 
     void WritePcm(int64_t position, int offset, int n)
@@ -345,8 +339,9 @@ private:
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
     const Segment &segment_;
+    const size_t index_;
     SegmentOutput &out_;
-    LoudnessMeter *meter_;
+    PartMeters *meter_;
     const AVChannelLayout &layout_;
     const int rate_;
     const AVSampleFormat sampleFormat_; // of converted_
@@ -384,8 +379,7 @@ void SegmentEncoder::OpenInput()
 void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
 {
     try {
-        const Segment &segment = setup_.segments[index];
-        SegmentRun run(setup_, progress_, segment, out, setup_.meters ? &setup_.meters->Part(index) : nullptr);
+        SegmentRun run(setup_, progress_, index, out);
         if (!input_)
             OpenInput();
 
