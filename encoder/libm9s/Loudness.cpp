@@ -234,10 +234,13 @@ LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ce
     if (!plan.refusal.empty())
         return plan;
     plan.gainDb = targetLufs - measure.integratedLufs;
+    // A sample over the ceiling is a true peak over it too.
+    const double sampleDb = ToDecibels(measure.samplePeak) + plan.gainDb;
     if (measure.truePeakKnown)
         plan.limit = ToDecibels(measure.truePeak) + plan.gainDb > ceilingDb;
     else
-        plan.needsTruePeak = ToDecibels(measure.samplePeak) + kTruePeakOverSampleDb + plan.gainDb > ceilingDb;
+        plan.limit = sampleDb > ceilingDb;
+    plan.needsTruePeak = !measure.truePeakKnown && !plan.limit && sampleDb + kTruePeakOverSampleDb > ceilingDb;
     return plan;
 }
 

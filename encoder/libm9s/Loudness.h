@@ -113,8 +113,9 @@ struct LevelPlan {
     bool needsTruePeak = false; // the sample peak comes too near the ceiling to tell; measure the true peak
     std::string refusal;        // why nothing is changed ("the audio is silent"); empty when it is
 };
-// Without a true peak in measure, limit stays false and needsTruePeak says
-// whether one must be measured before deciding.
+// Without a true peak in measure, the sample peak decides where it tells:
+// over the ceiling it needs the limiter, far under it none; needsTruePeak
+// says that it is near enough that the true peak must be measured first.
 LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ceilingDb);
 
 // Why a track gets no gain at all; empty when it does.

@@ -872,6 +872,8 @@ void TestLibm9sReference::levelsLoudness_data()
         << "voice.mkv" << level("mp3", "-16", three) << "l.mp3" << -16.0 << none << "" << "no limiting needed";
     QTest::newRow("film to -20, flac, 3 threads")
         << "film.mov" << level("flac", "-20", three) << "l.flac" << -20.0 << -1.0 << "" << "no limiting needed";
+    QTest::newRow("film to -10, mp3, 3 threads: true peak measured")
+        << "film.mkv" << level("mp3", "-10", three) << "l.mp3" << -10.0 << none << "" << "dBTP; applied +";
     QTest::newRow("film to -8, wav, 3 threads: limited")
         << "film.mkv" << level("wav", "-8", three) << "l.wav" << -8.0 << -1.0 << "" << "the limiter held";
     QTest::newRow("silence") << "silence.mkv" << level("wav", "-16") << "l.wav" << none << none << ""

@@ -811,12 +811,15 @@ void TestLibm9sUnits::plansGainAndTags_data()
     QTest::newRow("below the gate") << -HUGE_VAL << -80.0 << true << 60.0 << 0.0 << "" << "gate" << QStringList{};
     QTest::newRow("nearly at the gate") << -69.9 << -50.0 << true << 60.0 << 53.9 << limit << ""
                                         << QStringList{"51.90 dB", "0.003162", "12006"};
-    // Between the samples a peak rises at most 5.6 dB: only nearer the
-    // ceiling than that is the true peak worth its cost.
+    // Between the samples a peak rises at most 5.6 dB: only that near the
+    // ceiling is the true peak worth its cost; a sample over it already
+    // calls for the limiter.
     QTest::newRow("sample peak far under the ceiling")
         << -31.5 << -22.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.077625", "2176"};
     QTest::newRow("sample peak near the ceiling")
         << -31.5 << -22.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.079433", "2176"};
+    QTest::newRow("sample peak pushed over: no need to measure more")
+        << -31.5 << -16.0 << false << 60.0 << 15.5 << limit << "" << QStringList{"13.50 dB", "0.158489", "2176"};
     QTest::newRow("lowered, sample peak over full scale")
         << -8.0 << 0.5 << false << 60.0 << -8.0 << "" << "" << QStringList{"-10.00 dB", "1.059254", "-3840"};
 }
