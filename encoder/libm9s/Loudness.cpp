@@ -214,6 +214,13 @@ LoudnessMeasure PartMeters::Result() const
     return measure;
 }
 
+double TruePeakOverSampleDb(int sampleRate)
+{
+    // Measured with the worst case, a burst of full-scale samples with the
+    // signs of the filter's taps: 5.41 and 7.26 dB.
+    return sampleRate < 96000 ? 5.6 : sampleRate < 192000 ? 7.4 : 0.1;
+}
+
 double ToDecibels(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -HUGE_VAL; }
 
 std::string NothingToMeasure(const LoudnessMeasure &measure)
@@ -240,7 +247,8 @@ LevelPlan PlanLevel(const LoudnessMeasure &measure, double targetLufs, double ce
         plan.limit = ToDecibels(measure.truePeak) + plan.gainDb > ceilingDb;
     else
         plan.limit = sampleDb > ceilingDb;
-    plan.needsTruePeak = !measure.truePeakKnown && !plan.limit && sampleDb + kTruePeakOverSampleDb > ceilingDb;
+    plan.needsTruePeak =
+        !measure.truePeakKnown && !plan.limit && sampleDb + TruePeakOverSampleDb(measure.sampleRate) > ceilingDb;
     return plan;
 }
 

@@ -101,10 +101,11 @@ private:
 constexpr double kShortestMeasurableSeconds = 0.4;
 constexpr double kAbsoluteGateLufs = -70.0;
 
-// Between the samples a 4x-interpolated peak rises at most this far over
-// the highest sample (the interpolation filter's taps of one phase add up
-// to less than 1.9): further under the ceiling, no true peak can reach it.
-constexpr double kTruePeakOverSampleDb = 5.6;
+// How far libebur128's true peak can rise over the highest sample: the sum
+// of its interpolation filter's taps in one phase (below 96 kHz it
+// interpolates 4x, below 192 kHz 2x with a longer phase, above not at all).
+// Further under the ceiling, no true peak can reach it.
+double TruePeakOverSampleDb(int sampleRate);
 
 // The constant gain for a target, and whether peaks then need limiting.
 struct LevelPlan {

@@ -105,6 +105,8 @@ private slots:
     void cutsChapters();
     void plansGainAndTags_data();
     void plansGainAndTags();
+    void boundsTruePeakBySamples_data();
+    void boundsTruePeakBySamples();
     void measuresInParts_data();
     void measuresInParts();
     void levellerKeepsEverySample_data();
@@ -851,6 +853,32 @@ void TestLibm9sUnits::plansGainAndTags()
         for (const auto &[key, value] : ReplayGainTags(measure, opus))
             written << QString::fromStdString(value);
     QCOMPARE(written, tags);
+}
+
+void TestLibm9sUnits::boundsTruePeakBySamples_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::newRow("4x interpolation") << 48000;
+    QTest::newRow("2x interpolation") << 96000;
+    QTest::newRow("none") << 192000;
+}
+
+// The worst case for the interpolation, a burst of samples with the signs
+// of an ideal half-sample filter, stays within the bound the plan trusts;
+// a looser one would measure the true peak for nothing.
+void TestLibm9sUnits::boundsTruePeakBySamples()
+{
+    QFETCH(int, rate);
+    std::vector<float> burst(size_t(rate) / 10);
+    for (int n = -40; n <= 40; ++n)
+        burst[burst.size() / 2 + size_t(n)] = std::sin(M_PI * (0.5 - n)) / (0.5 - n) >= 0 ? 0.5f : -0.5f;
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    LoudnessMeter meter(mono, rate, MeterKind::TruePeak);
+    meter.Add(burst.data(), int(burst.size()));
+    const LoudnessMeasure measure = meter.Result();
+    const double over = ToDecibels(measure.truePeak) - ToDecibels(measure.samplePeak);
+    QVERIFY2(over <= TruePeakOverSampleDb(rate) && over >= TruePeakOverSampleDb(rate) - 0.25,
+             qPrintable(QString::number(over)));
 }
 
 void TestLibm9sUnits::measuresInParts_data()
