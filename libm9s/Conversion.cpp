@@ -56,10 +56,7 @@ void Conversion::Run()
     try {
         if (opened_)
             Measure();
-        // A measured run reports both passes on one time scale, and levelling
-        // carries its limiter's state from frame to frame: one thread.
-        const bool measured = options_.loudnessLufs || options_.replayGain;
-        if (opened_ && !stopped_ && (measured || !RunSegmented())) {
+        if (opened_ && !stopped_ && !RunSegmented()) {
             SeekToStart();
             Transcode();
         }

@@ -29,25 +29,37 @@ void Conversion::Measure()
         return;
     }
     RequireRereadableInput(options_);
-    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{&output_->Layout(), output_->SampleRate()});
+    const MeasureFormat format{&output_->Layout(), output_->SampleRate()};
+    const MeasuredPass pass = MeasureLoudness(options_, format, MeterKind::Loudness);
     // Kept also after a stop: the progress reported goes on from there.
     measure_ = pass.measure;
     if (pass.stopped) {
         stopped_ = true; // nothing converted yet: an empty file
         return;
     }
-    measuredAll_ = true;
     if (options_.replayGain) {
+        measuredAll_ = true;
         for (const auto &[key, value] : ReplayGainTags(*measure_, options_.format == OutputFormat::Opus))
             output_->SetTag(key, value);
-    } else {
-        PlanLeveller();
+        return;
     }
+    plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
+    if (plan_.needsTruePeak) {
+        const MeasuredPass peaks = MeasureLoudness(options_, format, MeterKind::TruePeak);
+        if (peaks.stopped) {
+            stopped_ = true;
+            return;
+        }
+        measure_->truePeak = peaks.measure.truePeak;
+        measure_->truePeakKnown = true;
+        plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
+    }
+    measuredAll_ = true;
+    PlanLeveller();
 }
 
 void Conversion::PlanLeveller()
 {
-    plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
     // Less than a hundredth of a dB is no change worth a pass over the samples.
     if (!plan_.refusal.empty() || (!plan_.limit && std::abs(plan_.gainDb) < 0.01))
         return;

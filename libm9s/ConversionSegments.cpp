@@ -1,5 +1,6 @@
 #include "ConversionSteps.h"
 
+#include "LoudnessPass.h"
 #include "Messages.h"
 #include "SegmentJoin.h"
 #include "TimeText.h"
@@ -71,20 +72,47 @@ bool Splits(OutputFormat format)
 
 } // namespace
 
+bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup)
+{
+    const AVIOContext *io = input.Format()->pb;
+    if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
+        return false;
+    setup.audioTrack = AudioTrackOf(*input.Format(), *input.Audio());
+    const std::optional<FirstFrame> first = FindFirstFrame(path, setup.audioTrack);
+    if (!first)
+        return false;
+    setup.originPts = first->pts;
+    // A time base coarser than a sample needs the codec's fixed frames to
+    // place a seek's landing exactly; without them, one thread.
+    const AVRational timeBase = input.Audio()->time_base;
+    const int inRate = input.Decoder()->sample_rate;
+    if (inRate <= 0)
+        return false;
+    if (int64_t(timeBase.num) * inRate > timeBase.den) {
+        setup.frameGrid = input.Audio()->codecpar->frame_size;
+        setup.gridOffset = first->samples;
+        if (setup.frameGrid <= 0)
+            return false;
+    }
+    return true;
+}
+
 bool Conversion::RunSegmented()
 {
     const int threads = ThreadsToUse(options_);
-    if (threads < 2 || !Splits(options_.format) || options_.startUs > 0 || options_.durationUs)
+    // The limiter carries its state from one sample to the next: one thread.
+    if (threads < 2 || !Splits(options_.format) || options_.startUs > 0 || options_.durationUs
+        || (leveller_ && plan_.limit))
         return false;
     const std::optional<int64_t> duration = input_.DurationUs();
-    const AVIOContext *io = input_.Format()->pb;
-    if (!duration || !io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
+    if (!duration)
         return false;
 
     SegmentSetup setup;
     setup.options = &options_;
     setup.output = output_.get();
-    setup.audioTrack = AudioTrackOf(*input_.Format(), *input_.Audio());
+    if (leveller_)
+        setup.gainDb = plan_.gainDb;
     const int rate = output_->SampleRate();
     const bool mp3 = options_.format == OutputFormat::Mp3;
     setup.frameSamples = options_.format == OutputFormat::Wav ? kWavBlockSamples : output_->Encoder().frame_size;
@@ -94,31 +122,16 @@ bool Conversion::RunSegmented()
     if (setup.frameSamples <= 0)
         return false;
     setup.segments = PlanFileSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads, rate);
-    if (setup.segments.size() < 2)
+    if (setup.segments.size() < 2 || !PlaceSegmentSource(options_.inputPath, input_, setup))
         return false;
-    const std::optional<FirstFrame> first = FindFirstFrame(options_.inputPath, setup.audioTrack);
-    if (!first)
-        return false;
-    setup.originPts = first->pts;
-    // A time base coarser than a sample needs the codec's fixed frames to
-    // place a seek's landing exactly; without them, one thread.
-    const AVRational timeBase = input_.Audio()->time_base;
-    const int inRate = input_.Decoder()->sample_rate;
-    if (inRate <= 0)
-        return false;
-    if (int64_t(timeBase.num) * inRate > timeBase.den) {
-        setup.frameGrid = input_.Audio()->codecpar->frame_size;
-        setup.gridOffset = first->samples;
-        if (setup.frameGrid <= 0)
-            return false;
-    }
 
-    framesDecoded_ = JoinSegments(setup, threads, *output_, [&](int64_t samples) {
+    framesDecoded_ = JoinSegments(setup, threads, output_.get(), [&](int64_t samples) {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastReport_ < std::chrono::milliseconds(250))
             return;
         lastReport_ = now;
-        WriteTimeMarker(FormatSeconds(samples, rate));
+        // After a measuring pass, from halfway on.
+        WriteTimeMarker(FormatSeconds(measure_ ? SecondPassProgress(measure_->samples, samples) : samples, rate));
     });
     return true;
 }

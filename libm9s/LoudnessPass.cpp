@@ -6,11 +6,13 @@
 #include "Messages.h"
 #include "Resampler.h"
 #include "SampleGuard.h"
+#include "SegmentJoin.h"
 #include "StopControl.h"
 #include "TimeText.h"
 
 extern "C" {
 #include <libavutil/common.h>
+#include <libavutil/mathematics.h>
 }
 
 #include <pthread.h>
@@ -30,10 +32,12 @@ constexpr auto kReportInterval = std::chrono::milliseconds(250);
 constexpr int kSliceSamples = 16384;
 constexpr size_t kQueueFrames = 64;
 constexpr int64_t kQueueSamples = 1 << 17;
-
 class Measurement {
 public:
-    Measurement(const EncoderOptions &options, MeasureFormat format) : options_(options), format_(format) {}
+    Measurement(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
+        : options_(options), format_(format), kind_(kind)
+    {
+    }
     MeasuredPass Run();
 
 private:
@@ -50,6 +54,7 @@ private:
 
     const EncoderOptions &options_;
     MeasureFormat format_;
+    MeterKind kind_;
     InputMedia input_;
     // Decoding and resampling run on a thread of their own and hand over
     // interleaved floats; this one measures, which costs about as much. With
@@ -126,7 +131,7 @@ void Measurement::Measure()
 void Measurement::Take(const AVFrame &frame)
 {
     if (!meter_) {
-        meter_ = std::make_unique<LoudnessMeter>(frame.ch_layout, frame.sample_rate);
+        meter_ = std::make_unique<LoudnessMeter>(frame.ch_layout, frame.sample_rate, kind_);
         rate_ = frame.sample_rate;
     }
     meter_->Add(reinterpret_cast<const float *>(frame.data[0]), frame.nb_samples);
@@ -252,17 +257,83 @@ void Measurement::Convert(const uint8_t *const *in, int samples)
 void Measurement::ReportProgress(bool final)
 {
     const Clock::time_point now = Clock::now();
-    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0)
+    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0 || kind_ != MeterKind::Loudness)
         return;
     lastReport_ = now;
     WriteTimeMarker(FormatSeconds(measured_ / 2, rate_));
 }
 
+// The layout and rate the parts are measured in: the output's, or for a
+// copy the source's as its decoder names them.
+bool PartFormat(const AVCodecContext &decoder, MeasureFormat format, AVChannelLayout *layout, int *rate)
+{
+    if (format.layout) {
+        *rate = format.sampleRate;
+        return av_channel_layout_copy(layout, format.layout) >= 0;
+    }
+    *rate = decoder.sample_rate;
+    if (decoder.ch_layout.nb_channels <= 0 || *rate <= 0)
+        return false;
+    if (decoder.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_default(layout, decoder.ch_layout.nb_channels);
+        return true;
+    }
+    return av_channel_layout_copy(layout, &decoder.ch_layout) >= 0;
+}
+
+// The whole track cut into parts on the meter's block grid, each measured
+// on a thread of its own from its lead-in on; empty when the input cannot
+// be cut (then one thread measures it).
+std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
+{
+    const int threads = ThreadsToUse(options);
+    if (threads < 2 || options.startUs > 0 || options.durationUs)
+        return std::nullopt;
+    InputMedia input;
+    if (!input.Open(options.inputPath))
+        return MeasuredPass{{}, true};
+    input.SelectAudio(options.audioTrack);
+    input.OpenDecoder();
+    const std::optional<int64_t> duration = input.DurationUs();
+    AVChannelLayout layout{};
+    int rate = 0;
+    if (!duration || !PartFormat(*input.Decoder(), format, &layout, &rate))
+        return std::nullopt;
+    std::unique_ptr<AVChannelLayout, void (*)(AVChannelLayout *)> keep(&layout, av_channel_layout_uninit);
+
+    SegmentSetup setup;
+    setup.options = &options;
+    // The lead-in is the warm-up, in frames of a sample.
+    setup.frameSamples = 1;
+    setup.warmFrames = int(PartMeters::LeadSamples(rate));
+    setup.prerollSamples = rate / 2;
+    setup.segments = PartMeters::Plan(av_rescale(*duration, rate, AV_TIME_BASE), rate, threads);
+    if (setup.segments.size() < 2 || !PlaceSegmentSource(options.inputPath, input, setup))
+        return std::nullopt;
+    PartMeters meters(layout, rate, setup.segments, kind);
+    setup.meters = &meters;
+
+    Clock::time_point lastReport = Clock::now();
+    JoinSegments(setup, threads, nullptr, [&](int64_t samples) {
+        const Clock::time_point now = Clock::now();
+        if (kind != MeterKind::Loudness || now - lastReport < kReportInterval)
+            return;
+        lastReport = now;
+        WriteTimeMarker(FormatSeconds(samples / 2, rate));
+    });
+    MeasuredPass pass{meters.Result(), StopControl::Requested()};
+    if (!pass.stopped && kind == MeterKind::Loudness)
+        WriteTimeMarker(FormatSeconds(pass.measure.samples / 2, rate));
+    return pass;
+}
+
 } // namespace
 
-MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format)
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
 {
-    return Measurement(options, format).Run();
+    if (std::optional<MeasuredPass> pass = MeasureInParts(options, format, kind))
+        return *pass;
+    return Measurement(options, format, kind).Run();
 }
 
 void RequireRereadableInput(const EncoderOptions &options)

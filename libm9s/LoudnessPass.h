@@ -17,9 +17,13 @@ struct MeasuredPass {
     bool stopped = false; // a stop request cut the pass short: measure holds how far it got
 };
 
-// Progress markers cover the first half of the time scale (the second pass
-// reports the other half). Throws EncoderError as a conversion does.
-MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format);
+// Measured in parts side by side on the -threads threads where the input
+// allows (a whole file, seekable, of known length), else on one. Progress
+// markers of the loudness pass cover the first half of the time scale (the
+// conversion reports the other half); a true-peak pass after it reports
+// none, so the time never goes back. Throws EncoderError as a conversion
+// does.
+MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format, MeterKind kind = MeterKind::Loudness);
 
 // The input can be opened a second time and gives the same again (a
 // regular file, not a pipe); throws EncoderError naming the option if not.

@@ -2,6 +2,8 @@
 
 #include "EncoderError.h"
 #include "FrameEncoder.h"
+#include "Leveller.h"
+#include "Loudness.h"
 #include "OutputMedia.h"
 #include "Resampler.h"
 #include "SampleGuard.h"
@@ -39,25 +41,33 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
 
 // One segment: decode from before its start, resample, and hand the
 // samples from its first kept frame (minus the warm-up) to an encoder of
-// its own; its packets go to out, renumbered into the joined stream.
+// its own; its packets go to out, renumbered into the joined stream. Or,
+// measuring, to the segment's meter.
 class SegmentRun {
 public:
-    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, const Segment &segment, SegmentOutput &out)
-        : setup_(setup), progress_(progress), segment_(segment), out_(out), output_(*setup.output),
-          format_(setup.options->format)
+    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, size_t index, SegmentOutput &out)
+        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out),
+          meter_(setup.meters), layout_(meter_ ? meter_->Layout() : setup.output->Layout()),
+          rate_(meter_ ? meter_->SampleRate() : setup.output->SampleRate()),
+          sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
     {
         const int64_t fs = setup.frameSamples;
-        first_ = std::max<int64_t>(0, segment.start - setup.warmFrames * fs);
-        stop_ = segment.last ? INT64_MAX : segment.end + setup.tailFrames * fs;
-        if (format_ != OutputFormat::Wav) {
-            AVDictionary *options = EncoderOptionsFor(format_, segment);
-            encoder_ = output_.NewEncoder(&options);
+        first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
+        stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
+        if (format_ != OutputFormat::Wav && !meter_) {
+            AVDictionary *options = EncoderOptionsFor(format_, segment_);
+            encoder_ = setup.output->NewEncoder(&options);
             av_dict_free(&options);
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
             if (format_ == OutputFormat::Flac)
                 frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Md5Bytes(frame)); };
         }
-        resampler_ = std::make_unique<Resampler>(output_.Layout(), output_.SampleFormat(), output_.SampleRate());
+        // Levelling resamples into the leveller's floats, which it turns
+        // into the encoder's format; with no limiter it holds nothing back.
+        if (setup.gainDb && !meter_)
+            leveller_ =
+                std::make_unique<Leveller>(*setup.gainDb, std::nullopt, layout_.nb_channels, rate_, sampleFormat_);
+        resampler_ = std::make_unique<Resampler>(layout_, leveller_ ? AV_SAMPLE_FMT_FLTP : sampleFormat_, rate_);
     }
 
     // The output sample where decoding starts, warm-up of decoder and
@@ -121,7 +131,16 @@ private:
     {
         const int capacity = std::max(1, resampler_->MaxOutput(samples));
         Reserve(capacity);
-        Deliver(resampler_->Convert(converted_->extended_data, capacity, planes, samples));
+        Deliver(Resample(planes, samples, capacity));
+    }
+
+    // Into converted_, through the leveller where there is one.
+    int Resample(const uint8_t *const *planes, int samples, int capacity)
+    {
+        if (!leveller_)
+            return resampler_->Convert(converted_->extended_data, capacity, planes, samples);
+        const int got = resampler_->Convert(leveller_->Input(capacity), capacity, planes, samples);
+        return got > 0 ? leveller_->Process(got, converted_->extended_data) : got;
     }
 
     void Drain()
@@ -131,7 +150,7 @@ private:
         for (int round = 0; round < 16 && outPos_ < stop_; ++round) {
             const int capacity = std::max(1, resampler_->MaxOutput(0));
             Reserve(capacity);
-            const int got = resampler_->Convert(converted_->extended_data, capacity, nullptr, 0);
+            const int got = Resample(nullptr, 0, capacity);
             if (got <= 0)
                 break;
             Deliver(got);
@@ -143,10 +162,10 @@ private:
         if (converted_ && converted_->nb_samples >= samples)
             return;
         converted_ = MakeFrame();
-        converted_->format = output_.SampleFormat();
-        converted_->sample_rate = output_.SampleRate();
+        converted_->format = sampleFormat_;
+        converted_->sample_rate = rate_;
         converted_->nb_samples = samples;
-        if (av_channel_layout_copy(&converted_->ch_layout, &output_.Layout()) < 0
+        if (av_channel_layout_copy(&converted_->ch_layout, &layout_) < 0
             || av_frame_get_buffer(converted_.get(), 0) < 0)
             throw std::bad_alloc();
     }
@@ -162,7 +181,9 @@ private:
             progress_.samples.fetch_add(kept, std::memory_order_relaxed);
         if (to > from) {
             const int offset = int(from - outPos_);
-            if (encoder_)
+            if (meter_)
+                Measure(from, offset, int(to - from));
+            else if (encoder_)
                 Feed(offset, int(to - from));
             else
                 WritePcm(from, offset, int(to - from));
@@ -170,9 +191,15 @@ private:
         outPos_ += n;
     }
 
+    void Measure(int64_t position, int offset, int n)
+    {
+        const float *samples = reinterpret_cast<const float *>(converted_->extended_data[0]);
+        meter_->Add(index_, position, samples + size_t(offset) * size_t(layout_.nb_channels), n);
+    }
+
     void WritePcm(int64_t position, int offset, int n)
     {
-        const int blockAlign = output_.Layout().nb_channels * 2;
+        const int blockAlign = layout_.nb_channels * 2;
         PacketPtr packet = MakePacket();
         if (av_new_packet(packet.get(), n * blockAlign) < 0)
             throw std::bad_alloc();
@@ -266,8 +293,12 @@ private:
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
     const Segment &segment_;
+    const size_t index_;
     SegmentOutput &out_;
-    const OutputMedia &output_;
+    PartMeters *meter_;
+    const AVChannelLayout &layout_;
+    const int rate_;
+    const AVSampleFormat sampleFormat_; // of converted_
     const OutputFormat format_;
 
     int64_t first_ = 0; // first output sample the encoder gets
@@ -276,6 +307,7 @@ private:
     int64_t outPos_ = 0; // output position of the resampler's next sample
 
     std::unique_ptr<Resampler> resampler_;
+    std::unique_ptr<Leveller> leveller_;
     FramePtr converted_;
     CodecContextPtr encoder_;
     std::unique_ptr<FrameEncoder> frames_;
@@ -297,13 +329,12 @@ void SegmentEncoder::OpenInput()
 void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
 {
     try {
-        const Segment &segment = setup_.segments[index];
-        SegmentRun run(setup_, progress_, segment, out);
+        SegmentRun run(setup_, progress_, index, out);
         if (!input_)
             OpenInput();
 
         const int inRate = input_->Decoder()->sample_rate;
-        const int outRate = setup_.output->SampleRate();
+        const int outRate = setup_.meters ? setup_.meters->SampleRate() : setup_.output->SampleRate();
         if (inRate <= 0)
             throw EncoderError("The input's sample rate is unknown");
         // The resampler starts on an input sample that falls exactly on an

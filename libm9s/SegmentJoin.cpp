@@ -33,9 +33,9 @@ struct Md5Deleter {
 // for FLAC the totals its STREAMINFO needs.
 class JoinWriter {
 public:
-    JoinWriter(OutputMedia &output) : output_(output)
+    explicit JoinWriter(OutputMedia *output) : output_(output)
     {
-        if (output.Encoder().codec_id == AV_CODEC_ID_FLAC) {
+        if (output && output->Encoder().codec_id == AV_CODEC_ID_FLAC) {
             md5_.reset(av_md5_alloc());
             if (!md5_)
                 throw std::bad_alloc();
@@ -53,7 +53,7 @@ public:
             totals_.samples += piece.samples;
         }
         end_ = piece.packet->pts + piece.packet->duration;
-        output_.WriteJoined(piece.packet.get(), piece.samples);
+        output_->WriteJoined(piece.packet.get(), piece.samples);
     }
 
     // FLAC: the STREAMINFO of the whole stream, as FFmpeg's encoder hands
@@ -63,7 +63,7 @@ public:
         if (!md5_ || totals_.samples == 0)
             return;
         av_md5_final(md5_.get(), totals_.md5);
-        const AVCodecContext &encoder = output_.Encoder();
+        const AVCodecContext &encoder = output_->Encoder();
         if (encoder.extradata_size < 34)
             return;
         const std::vector<uint8_t> info = FlacStreamInfo(encoder.extradata, totals_);
@@ -73,11 +73,11 @@ public:
             throw std::bad_alloc();
         std::copy(info.begin(), info.end(), side);
         packet->pts = packet->dts = end_;
-        output_.WriteJoined(packet.get(), 0);
+        output_->WriteJoined(packet.get(), 0);
     }
 
 private:
-    OutputMedia &output_;
+    OutputMedia *output_;
     std::unique_ptr<AVMD5, Md5Deleter> md5_;
     FlacTotals totals_;
     int64_t end_ = 0;
@@ -166,7 +166,7 @@ std::exception_ptr SegmentOutput::Error()
     return error_;
 }
 
-int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia &output,
+int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output,
                      const std::function<void(int64_t)> &progress)
 {
     const size_t count = setup.segments.size();

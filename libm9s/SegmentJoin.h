@@ -19,9 +19,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class OutputMedia;
+class PartMeters;
 
 // A packet for the joined stream; pcm: FLAC's samples in the byte order
 // its MD5 sum is taken over.
@@ -72,6 +74,12 @@ struct SegmentSetup {
     int tailFrames = 0; // encoded after its end, so the last kept frames see what follows
     int64_t prerollSamples = 0;
     std::vector<Segment> segments;
+    // Measuring instead of encoding (output unused): segment i's samples,
+    // interleaved floats in the meters' layout and rate, go to part i of
+    // meters, those of the warm-up as its uncounted lead-in.
+    PartMeters *meters = nullptr;
+    // Levelling: the constant gain every segment applies before its encoder.
+    std::optional<double> gainDb;
 };
 
 // Shared counters the writer reports from.
@@ -102,8 +110,14 @@ private:
 };
 
 // Runs all segments on threads threads and writes them in order into
-// output; progress(samples) is called now and then. Returns the audio
-// frames decoded. A stop request ends every thread; what was joined by then
-// is the file.
-int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia &output,
+// output (nullptr when they only measure); progress(samples) is called now
+// and then. Returns the audio frames decoded. A stop request ends every
+// thread; what was joined by then is the file.
+int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output,
                      const std::function<void(int64_t)> &progress);
+
+// The input's side of setup for the chosen audio of input (opened from
+// path): the track, where samples are counted from and how a seek's landing
+// is placed. False when the input cannot be cut (it cannot seek, its
+// frames carry no timestamps).
+bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup);

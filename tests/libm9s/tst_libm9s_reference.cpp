@@ -865,6 +865,17 @@ void TestLibm9sReference::levelsLoudness_data()
         << "applied +";
     QTest::newRow("the quiet part to -16, m4a")
         << "steps.mkv" << level("m4a", "-16", {"-ss", "4", "-t", "5"}) << "l.m4a" << -16.0 << none << "" << "";
+    // On three threads: measured in parts, a constant gain encoded in
+    // segments, the limiter on one thread.
+    const QStringList three{"-threads", "3"};
+    QTest::newRow("voice to -16, mp3, 3 threads")
+        << "voice.mkv" << level("mp3", "-16", three) << "l.mp3" << -16.0 << none << "" << "no limiting needed";
+    QTest::newRow("film to -20, flac, 3 threads")
+        << "film.mov" << level("flac", "-20", three) << "l.flac" << -20.0 << -1.0 << "" << "no limiting needed";
+    QTest::newRow("film to -10, mp3, 3 threads: true peak measured")
+        << "film.mkv" << level("mp3", "-10", three) << "l.mp3" << -10.0 << none << "" << "dBTP; applied +";
+    QTest::newRow("film to -8, wav, 3 threads: limited")
+        << "film.mkv" << level("wav", "-8", three) << "l.wav" << -8.0 << -1.0 << "" << "the limiter held";
     QTest::newRow("silence") << "silence.mkv" << level("wav", "-16") << "l.wav" << none << none << ""
                              << "not changed: the audio is silent";
     QTest::newRow("shorter than a gating block")
@@ -884,6 +895,11 @@ void TestLibm9sReference::levelsLoudness_data()
                                          << none << none << "REPLAYGAIN_TRACK_GAIN" << "";
     QTest::newRow("tags on a copy, opus") << "voice-opus.mkv" << QStringList{"-acodec", "copy", "-replaygain"}
                                           << "c.opus" << none << none << "R128_TRACK_GAIN" << "";
+    QTest::newRow("tags, flac, 3 threads") << "film.mkv" << QStringList{"-f", "flac", "-replaygain"} + three << "t.flac"
+                                           << none << none << "REPLAYGAIN_TRACK_GAIN" << "REPLAYGAIN_TRACK_PEAK=";
+    QTest::newRow("tags on a copy, mp3, 3 threads")
+        << "voice-mp3.mkv" << QStringList{"-acodec", "copy", "-replaygain"} + three << "c.mp3" << none << none
+        << "REPLAYGAIN_TRACK_GAIN" << "";
     QTest::newRow("tags on a copy, silence")
         << "silence.mkv" << QStringList{"-acodec", "copy", "-replaygain"} << "c.mka" << none << none << ""
         << "No ReplayGain tags: the audio is silent";

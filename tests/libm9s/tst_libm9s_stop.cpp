@@ -217,6 +217,7 @@ private slots:
     void stopsWhileOpening_data();
     void stopsWhileOpening();
     void reportsProgressWhileRunning();
+    void stopsEitherPassOfTwo_data();
     void stopsEitherPassOfTwo();
     void endOfInputIsNoStop();
     void survivesClosedErrorPipe();
@@ -385,16 +386,29 @@ void TestLibm9sStop::reportsProgressWhileRunning()
     QVERIFY(encoder.WaitForEnd(kEndTimeoutMs));
 }
 
+void TestLibm9sStop::stopsEitherPassOfTwo_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("threads");
+    QTest::newRow("one thread") << "long.mkv" << "1";
+    // A WAV's exact timestamps let both passes cut it into parts.
+    QTest::newRow("three threads") << "long.wav" << "3";
+}
+
 void TestLibm9sStop::stopsEitherPassOfTwo()
 {
+    QFETCH(QString, input);
+    QFETCH(QString, threads);
     // Two passes read the input twice, so no FIFO here: the stop comes with
     // the first report, in whichever pass the encoder then is. Either way
     // the file is valid and the time never went back.
     const QString output = Path("levelled.mp3");
     WritePlaceholder(output);
-    QStringList args = EncoderArgs(Path("long.mkv"), "mp3", 128, 44100, 2, output);
+    QStringList args = EncoderArgs(Path(input), "mp3", 128, 44100, 2, output);
     args.insert(args.size() - 1, "-loudness");
     args.insert(args.size() - 1, "-16");
+    args.insert(args.size() - 1, "-threads");
+    args.insert(args.size() - 1, threads);
     LiveEncoder encoder(args);
     QVERIFY2(encoder.WaitFor([&] { return !encoder.Times().isEmpty(); }, kEndTimeoutMs * 4),
              Visible(encoder.Err()).constData());

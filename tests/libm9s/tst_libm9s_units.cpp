@@ -105,6 +105,10 @@ private slots:
     void cutsChapters();
     void plansGainAndTags_data();
     void plansGainAndTags();
+    void boundsTruePeakBySamples_data();
+    void boundsTruePeakBySamples();
+    void measuresInParts_data();
+    void measuresInParts();
     void levellerKeepsEverySample_data();
     void levellerKeepsEverySample();
     void queueHoldsProducerBackWhenFull();
@@ -788,46 +792,63 @@ void TestLibm9sUnits::plansSegments()
 void TestLibm9sUnits::plansGainAndTags_data()
 {
     QTest::addColumn<double>("lufs");
-    QTest::addColumn<double>("peakDb");
+    QTest::addColumn<double>("peakDb"); // the true peak, and the sample peak too
+    QTest::addColumn<bool>("truePeak"); // false: only the sample peak was measured
     QTest::addColumn<double>("seconds");
     QTest::addColumn<double>("gainDb"); // for -16 LUFS under -1 dBTP
-    QTest::addColumn<bool>("limit");
+    QTest::addColumn<QString>("peaks"); // "limit", "measure the true peak" or nothing to do
     QTest::addColumn<QString>("refusal");
     QTest::addColumn<QStringList>("tags"); // ReplayGain; Opus's last
 
-    QTest::newRow("quiet, room above") << -31.5 << -18.0 << 60.0 << 15.5 << false << ""
+    const QString limit = "limit";
+    const QString measure = "measure the true peak";
+    QTest::newRow("quiet, room above") << -31.5 << -18.0 << true << 60.0 << 15.5 << "" << ""
                                        << QStringList{"13.50 dB", "0.125893", "2176"};
     QTest::newRow("quiet, peaks pushed over")
-        << -31.5 << -10.0 << 60.0 << 15.5 << true << "" << QStringList{"13.50 dB", "0.316228", "2176"};
-    QTest::newRow("loud, lowered") << -8.0 << 2.0 << 60.0 << -8.0 << false << ""
+        << -31.5 << -10.0 << true << 60.0 << 15.5 << limit << "" << QStringList{"13.50 dB", "0.316228", "2176"};
+    QTest::newRow("loud, lowered") << -8.0 << 2.0 << true << 60.0 << -8.0 << "" << ""
                                    << QStringList{"-10.00 dB", "1.258925", "-3840"};
-    QTest::newRow("one gating block") << -20.0 << -6.0 << 0.4 << 4.0 << false << ""
+    QTest::newRow("one gating block") << -20.0 << -6.0 << true << 0.4 << 4.0 << "" << ""
                                       << QStringList{"2.00 dB", "0.501187", "-768"};
-    QTest::newRow("just under a block") << -20.0 << -6.0 << 0.399 << 0.0 << false << "shorter than 0.4 s"
+    QTest::newRow("just under a block") << -20.0 << -6.0 << true << 0.399 << 0.0 << "" << "shorter than 0.4 s"
                                         << QStringList{};
-    QTest::newRow("silence") << -HUGE_VAL << -HUGE_VAL << 60.0 << 0.0 << false << "silent" << QStringList{};
-    QTest::newRow("below the gate") << -HUGE_VAL << -80.0 << 60.0 << 0.0 << false << "gate" << QStringList{};
-    QTest::newRow("nearly at the gate") << -69.9 << -50.0 << 60.0 << 53.9 << true << ""
+    QTest::newRow("silence") << -HUGE_VAL << -HUGE_VAL << true << 60.0 << 0.0 << "" << "silent" << QStringList{};
+    QTest::newRow("below the gate") << -HUGE_VAL << -80.0 << true << 60.0 << 0.0 << "" << "gate" << QStringList{};
+    QTest::newRow("nearly at the gate") << -69.9 << -50.0 << true << 60.0 << 53.9 << limit << ""
                                         << QStringList{"51.90 dB", "0.003162", "12006"};
+    // Between the samples a peak rises at most 5.6 dB: only that near the
+    // ceiling is the true peak worth its cost; a sample over it already
+    // calls for the limiter.
+    QTest::newRow("sample peak far under the ceiling")
+        << -31.5 << -22.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.077625", "2176"};
+    QTest::newRow("sample peak near the ceiling")
+        << -31.5 << -22.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.079433", "2176"};
+    QTest::newRow("sample peak pushed over: no need to measure more")
+        << -31.5 << -16.0 << false << 60.0 << 15.5 << limit << "" << QStringList{"13.50 dB", "0.158489", "2176"};
+    QTest::newRow("lowered, sample peak over full scale")
+        << -8.0 << 0.5 << false << 60.0 << -8.0 << "" << "" << QStringList{"-10.00 dB", "1.059254", "-3840"};
 }
 
 void TestLibm9sUnits::plansGainAndTags()
 {
     QFETCH(double, lufs);
     QFETCH(double, peakDb);
+    QFETCH(bool, truePeak);
     QFETCH(double, seconds);
     QFETCH(double, gainDb);
-    QFETCH(bool, limit);
+    QFETCH(QString, peaks);
     QFETCH(QString, refusal);
     QFETCH(QStringList, tags);
     LoudnessMeasure measure;
     measure.integratedLufs = lufs;
-    measure.truePeak = std::isfinite(peakDb) ? std::pow(10.0, peakDb / 20) : 0.0;
+    measure.samplePeak = std::isfinite(peakDb) ? std::pow(10.0, peakDb / 20) : 0.0;
+    measure.truePeak = truePeak ? measure.samplePeak : 0.0;
+    measure.truePeakKnown = truePeak;
     measure.sampleRate = 48000;
     measure.samples = int64_t(std::llround(seconds * 48000));
     const LevelPlan plan = PlanLevel(measure, -16, -1);
     QCOMPARE(plan.gainDb, gainDb);
-    QCOMPARE(plan.limit, limit);
+    QCOMPARE(plan.limit ? "limit" : plan.needsTruePeak ? "measure the true peak" : "", peaks);
     QVERIFY2(QString::fromStdString(plan.refusal).contains(refusal) && plan.refusal.empty() == refusal.isEmpty(),
              plan.refusal.c_str());
     QStringList written;
@@ -835,6 +856,109 @@ void TestLibm9sUnits::plansGainAndTags()
         for (const auto &[key, value] : ReplayGainTags(measure, opus))
             written << QString::fromStdString(value);
     QCOMPARE(written, tags);
+}
+
+void TestLibm9sUnits::boundsTruePeakBySamples_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::newRow("4x interpolation") << 48000;
+    QTest::newRow("2x interpolation") << 96000;
+    QTest::newRow("none") << 192000;
+}
+
+// The worst case for the interpolation, a burst of samples with the signs
+// of an ideal half-sample filter, stays within the bound the plan trusts;
+// a looser one would measure the true peak for nothing.
+void TestLibm9sUnits::boundsTruePeakBySamples()
+{
+    QFETCH(int, rate);
+    std::vector<float> burst(size_t(rate) / 10);
+    for (int n = -40; n <= 40; ++n)
+        burst[burst.size() / 2 + size_t(n)] = std::sin(M_PI * (0.5 - n)) / (0.5 - n) >= 0 ? 0.5f : -0.5f;
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    LoudnessMeter meter(mono, rate, MeterKind::TruePeak);
+    meter.Add(burst.data(), int(burst.size()));
+    const LoudnessMeasure measure = meter.Result();
+    const double over = ToDecibels(measure.truePeak) - ToDecibels(measure.samplePeak);
+    QVERIFY2(over <= TruePeakOverSampleDb(rate) && over >= TruePeakOverSampleDb(rate) - 0.25,
+             qPrintable(QString::number(over)));
+}
+
+void TestLibm9sUnits::measuresInParts_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("parts"); // threads to plan for; long tracks get more parts
+    QTest::addColumn<bool>("truePeak");
+
+    QTest::newRow("stereo in three") << 44100 << 2 << 9 << 3 << false;
+    QTest::newRow("100 ms not a whole number of samples") << 11025 << 1 << 7 << 4 << false;
+    QTest::newRow("5.1, weighted channels") << 48000 << 6 << 5 << 2 << false;
+    QTest::newRow("parts of a minute at most") << 8000 << 1 << 150 << 2 << false;
+    QTest::newRow("true peak") << 44100 << 2 << 6 << 3 << true;
+}
+
+// The track's parts, each fed from its lead-in on, measure as one meter over
+// the whole: the same blocks, so the same loudness, and the same peaks.
+void TestLibm9sUnits::measuresInParts()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, seconds);
+    QFETCH(int, parts);
+    QFETCH(bool, truePeak);
+    // Tones that swell and fade, loud noise bursts and near-silent pauses
+    // (below the relative gate), each channel its own.
+    const int64_t total = int64_t(seconds) * rate + rate / 3;
+    std::vector<float> audio(size_t(total) * size_t(channels));
+    uint32_t noise = 1;
+    for (int64_t i = 0; i < total; ++i) {
+        const double t = double(i) / rate;
+        const double swell = 0.5 + 0.45 * std::sin(2 * M_PI * 0.3 * t);
+        const bool pause = std::fmod(t, 4.0) > 3.2;
+        for (int c = 0; c < channels; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double burst = std::fmod(t + c, 2.5) < 0.4 ? (double(noise >> 8) / (1 << 24) - 0.5) : 0.0;
+            const double tone = swell * std::sin(2 * M_PI * (220 + 110 * c) * t) * 0.4 + burst;
+            audio[size_t(i) * size_t(channels) + size_t(c)] = float(pause ? tone * 0.001 : tone);
+        }
+    }
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    const MeterKind kind = truePeak ? MeterKind::TruePeak : MeterKind::Loudness;
+
+    LoudnessMeter whole(layout, rate, kind);
+    whole.Add(audio.data(), int(total));
+    const std::vector<Segment> cuts = PartMeters::Plan(total, rate, parts);
+    QVERIFY(cuts.size() >= size_t(parts));
+    PartMeters meters(layout, rate, cuts, kind);
+    // Each part's audio in uneven pieces, from its lead-in on.
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const int64_t to = cuts[i].last ? total : cuts[i].end;
+        for (int64_t at = std::max<int64_t>(0, cuts[i].start - PartMeters::LeadSamples(rate)); at < to;) {
+            const int n = int(std::min<int64_t>(to - at, 1000 + at % 777));
+            meters.Add(i, at, audio.data() + size_t(at) * size_t(channels), n);
+            at += n;
+        }
+    }
+    const LoudnessMeasure one = whole.Result();
+    const LoudnessMeasure all = meters.Result();
+    const QString seen = QString("%1 against %2 LUFS, %3 against %4 LU, true peak %5 against %6")
+                             .arg(all.integratedLufs, 0, 'f', 6)
+                             .arg(one.integratedLufs, 0, 'f', 6)
+                             .arg(all.rangeLu)
+                             .arg(one.rangeLu)
+                             .arg(all.truePeak)
+                             .arg(one.truePeak);
+    QCOMPARE(all.samples, one.samples);
+    QCOMPARE(all.samplePeak, one.samplePeak);
+    QCOMPARE(all.truePeakKnown, truePeak);
+    // Only the filters' first milliseconds in each lead-in differ.
+    QVERIFY2(std::abs(all.truePeak - one.truePeak) <= 1e-4 * one.truePeak, qPrintable(seen));
+    QVERIFY2(std::abs(all.integratedLufs - one.integratedLufs) <= 1e-4, qPrintable(seen));
+    QVERIFY2(std::abs(all.rangeLu - one.rangeLu) <= 1e-3, qPrintable(seen));
+    av_channel_layout_uninit(&layout);
 }
 
 void TestLibm9sUnits::levellerKeepsEverySample_data()
