@@ -102,17 +102,12 @@ void Conversion::AnnounceDuration()
 {
     if (!opened_)
         return;
-    std::optional<int64_t> duration = input_.DurationUs();
-    if (!duration)
+    const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs);
+    if (!us)
         return;
-    int64_t us = std::max<int64_t>(0, av_sat_sub64(*duration, options_.startUs));
-    if (options_.durationUs)
-        us = std::min(us, *options_.durationUs);
-    WriteDurationMarker(FormatClock(us));
-    // A length guessed from the first frames' bit rate (an MP3 without an
-    // index) says nothing about where the source should end.
-    if (input_.Format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-        declaredUs_ = us;
+    WriteDurationMarker(FormatClock(*us));
+    if (!input_.LengthGuessed())
+        declaredUs_ = *us;
 }
 
 OutputSettings Conversion::ChooseOutputSettings()

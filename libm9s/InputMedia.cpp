@@ -162,6 +162,20 @@ std::optional<int64_t> InputMedia::DurationUs() const
     return std::nullopt;
 }
 
+std::optional<int64_t> InputMedia::PartDurationUs(int64_t startUs, std::optional<int64_t> durationUs) const
+{
+    const std::optional<int64_t> whole = DurationUs();
+    if (!whole)
+        return std::nullopt;
+    const int64_t us = std::max<int64_t>(0, av_sat_sub64(*whole, startUs));
+    return durationUs ? std::min(us, *durationUs) : us;
+}
+
+bool InputMedia::LengthGuessed() const
+{
+    return format_ && format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+}
+
 std::optional<int64_t> InputMedia::FileSize() const
 {
     const int64_t size = format_ && format_->pb ? avio_size(format_->pb) : -1;

@@ -32,6 +32,12 @@ public:
     // Length of the selected audio (or of the whole file when the stream
     // does not say); empty when neither is known.
     std::optional<int64_t> DurationUs() const;
+    // The length of the part converted: from startUs on, at most durationUs
+    // (-ss, -t); none while the source's length is unknown.
+    std::optional<int64_t> PartDurationUs(int64_t startUs, std::optional<int64_t> durationUs) const;
+    // The length was guessed from the first frames' bit rate (an MP3 without
+    // an index): it says nothing about where the source should end.
+    bool LengthGuessed() const;
     // Where the file's timeline starts (microseconds).
     int64_t StartUs() const;
     // The same in the time base of the selected audio stream.

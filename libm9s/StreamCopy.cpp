@@ -116,13 +116,10 @@ void StreamCopy::Run()
 
     muxerName_ = container.muxer;
 
-    if (std::optional<int64_t> duration = input_.DurationUs()) {
-        int64_t us = std::max<int64_t>(0, av_sat_sub64(*duration, options_.startUs));
-        if (options_.durationUs)
-            us = std::min(us, *options_.durationUs);
-        WriteDurationMarker(FormatClock(us));
-        if (input_.Format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-            declaredUs_ = us;
+    if (const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs)) {
+        WriteDurationMarker(FormatClock(*us));
+        if (!input_.LengthGuessed())
+            declaredUs_ = *us;
     }
     RefuseWhatCannotBeKept();
     EnableLibraryLog();
