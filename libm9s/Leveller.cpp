@@ -13,9 +13,15 @@ extern "C" {
 namespace {
 
 // Interpolation filter length (input samples per phase) and the phases
-// between two samples that are looked at.
-constexpr int kTaps = 16;
+// between two samples that are looked at. Noise and bright music carry
+// sound right up to half the sample rate, and the meters' interpolators
+// (libebur128's, FFmpeg's) pass nearly all of it: a short filter that
+// rolls off early reads those peaks low, so this one is long, with a
+// Kaiser window and its cutoff close to the top of the band.
+constexpr int kTaps = 32;
 constexpr int kOversampling = 4;
+constexpr double kCutoff = 0.97;    // of half the sample rate
+constexpr double kKaiserBeta = 9.0; // stopband near -90 dB
 // A little under the ceiling: interpolators and meters differ by a few
 // hundredths of a dB, and the gain changing under a peak moves it too.
 constexpr double kMarginDb = 0.1;
@@ -29,13 +35,15 @@ float FromDecibels(double db) { return float(std::pow(10.0, db / 20.0)); }
 std::vector<float> Phase(double fraction)
 {
     const double half = kTaps / 2.0;
+    const double windowScale = std::cyl_bessel_i(0.0, kKaiserBeta);
     std::vector<double> c(kTaps);
     double sum = 0;
     for (int j = 0; j < kTaps; ++j) {
         const double u = j - half + fraction; // distance from the point estimated
-        const double sinc = u == 0 ? 1.0 : std::sin(std::numbers::pi * u) / (std::numbers::pi * u);
-        const double w =
-            0.42 + 0.5 * std::cos(std::numbers::pi * u / half) + 0.08 * std::cos(2 * std::numbers::pi * u / half);
+        const double x = std::numbers::pi * kCutoff * u;
+        const double sinc = u == 0 ? 1.0 : std::sin(x) / x;
+        const double edge = u / half;
+        const double w = std::cyl_bessel_i(0.0, kKaiserBeta * std::sqrt(std::max(0.0, 1 - edge * edge))) / windowScale;
         c[size_t(j)] = sinc * w;
         sum += c[size_t(j)];
     }
