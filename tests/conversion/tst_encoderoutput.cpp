@@ -358,10 +358,8 @@ private slots:
                                  "ends at %s of %s",
                                  "Old kept.",
                                  "ch %s/%s"};
-        TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind, read, declared, oldKept};
-        report.Folder = kind.startsWith("folder") ? "/out" : "";
-        report.Chapter = chapter;
-        report.Chapters = 3;
+        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind,    read, declared, oldKept,
+                                 kind.startsWith("folder") ? "/out" : "",           chapter, 3,    0};
         QCOMPARE(ReportText(TFileOutcome(outcome), report, texts), text);
     }
 };
