@@ -72,6 +72,18 @@ bool FolderRefuses(const TFileWriteError &error)
     return error.Code == EACCES || error.Code == EPERM || error.Code == EROFS;
 }
 
+// Any other failure to make a file there is left to the file's own
+// writing, which names it.
+bool FolderRefusesFiles(const QString &target)
+{
+    try {
+        CheckFolderTakesFiles(target);
+    } catch (const TFileWriteError &error) {
+        return FolderRefuses(error);
+    }
+    return false;
+}
+
 QString CleanFolder(const QString &folder) { return QDir::cleanPath(QFileInfo(folder).absoluteFilePath()); }
 }
 
@@ -272,6 +284,8 @@ void TConversionRun::StartOutput(TSlot &slot)
         return StartTarget(slot, QString());
     }
     if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
+        if (FolderRefusesFiles(path))
+            return FailOnFolder(slot, FolderFailure::Access, file.Folder);
         m_asking = &slot;
         m_askedPath = path;
         emit FileExistsAsked(path, file.Source);
