@@ -8,6 +8,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -99,6 +100,24 @@ void OutputFile::Close()
         error = AVERROR(errno);
     if (error < 0)
         throw WriteError(error);
+}
+
+void OutputFile::Finish(AVFormatContext *muxer)
+{
+    trailerWritten_ = true;
+    if (const int ret = av_write_trailer(muxer); ret < 0)
+        throw WriteError(ret);
+    Close();
+}
+
+void OutputFile::FinishQuietly(AVFormatContext *muxer) noexcept
+{
+    if (!std::exchange(trailerWritten_, true))
+        av_write_trailer(muxer);
+    try {
+        Close();
+    } catch (...) {
+    }
 }
 
 EncoderError OutputFile::WriteError(int avError) const

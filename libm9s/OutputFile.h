@@ -30,6 +30,13 @@ public:
     // Writes out the buffer and closes the file; throws on a write error.
     void Close();
 
+    // The muxer's trailer (once: a second try would find the muxer taken
+    // apart), then Close(); throws when either fails.
+    void Finish(AVFormatContext *muxer);
+    // The same for a file given up on: each step on its own, never a throw,
+    // so whatever the muxer still buffered reaches the file.
+    void FinishQuietly(AVFormatContext *muxer) noexcept;
+
     // The failure of a write, with the system's reason when known.
     EncoderError WriteError(int avError) const;
     // True once a write or seek of the file itself has failed: a muxer's
@@ -46,6 +53,7 @@ private:
     int fd_ = -1;
     bool created_ = false;
     bool committed_ = false;
+    bool trailerWritten_ = false;
     int lastErrno_ = 0;
     AVIOContext *io_ = nullptr;
 };

@@ -298,11 +298,7 @@ void OutputMedia::Finish()
         }
         frames_->Flush();
     }
-    trailerWritten_ = true; // a second try would find the muxer taken apart
-    int ret = av_write_trailer(muxer_.get());
-    if (ret < 0)
-        throw file_->WriteError(ret);
-    file_->Close();
+    file_->Finish(muxer_.get());
 }
 
 void OutputMedia::FinishPartial() noexcept
@@ -317,14 +313,7 @@ void OutputMedia::FinishPartial() noexcept
         } catch (...) {
         }
     }
-    if (!trailerWritten_) {
-        trailerWritten_ = true;
-        av_write_trailer(muxer_.get());
-    }
-    try {
-        file_->Close();
-    } catch (...) {
-    }
+    file_->FinishQuietly(muxer_.get());
 }
 
 bool CarriesReplayGain(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::M4a; }

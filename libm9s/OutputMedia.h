@@ -102,7 +102,6 @@ private:
     OutputFile *file_ = nullptr;
     std::unique_ptr<OutputExtras> extras_;
     bool started_ = false;
-    bool trailerWritten_ = false;
 
     // WAV on a little-endian machine: the resampler writes the packet's
     // bytes directly, which is all a 16-bit PCM encoder would do.

@@ -79,7 +79,6 @@ private:
     std::unique_ptr<MemorySink> trialSink_;
     OutputContextPtr trial_;
     bool started_ = false;
-    bool trailerWritten_ = false;
     int64_t startTs_ = 0;  // the -ss point in the input stream's time base
     int64_t offsetTs_ = 0; // subtracted from every timestamp
     std::optional<int64_t> endTs_;
@@ -374,11 +373,7 @@ void StreamCopy::Finish()
         throw EncoderError("No audio could be read from input '" + options_.inputPath + "'",
                            EncoderContract::FailureKind::Unreadable);
     }
-    trailerWritten_ = true;
-    int ret = av_write_trailer(muxer_.get());
-    if (ret < 0)
-        throw file_->WriteError(ret);
-    file_->Close();
+    file_->Finish(muxer_.get());
     ReportProgress(true);
 }
 
@@ -386,14 +381,7 @@ void StreamCopy::FinishPartial() noexcept
 {
     if (!started_)
         return;
-    if (!trailerWritten_) {
-        trailerWritten_ = true;
-        av_write_trailer(muxer_.get());
-    }
-    try {
-        file_->Close();
-    } catch (...) {
-    }
+    file_->FinishQuietly(muxer_.get());
 }
 
 void StreamCopy::CheckWritten()
