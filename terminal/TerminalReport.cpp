@@ -1,5 +1,7 @@
 #include "terminal/TerminalReport.h"
 
+#include <algorithm>
+
 TTerminalReport::TTerminalReport(std::FILE *stream, bool live, bool quiet)
     : m_stream(stream), m_live(live && !quiet), m_quiet(quiet)
 {
@@ -34,7 +36,8 @@ QString TTerminalReport::ProgressLine(int percent, int ended, int files, qint64 
 {
     QString line = QStringLiteral("%1% · %2 of %3 files").arg(percent).arg(ended).arg(files);
     if (secondsLeft >= 0)
-        line += QStringLiteral(" · about %1 left").arg(SpanText(secondsLeft, TSpanTexts()));
+        // Work is left until the run ends: never "about 0 s".
+        line += QStringLiteral(" · about %1 left").arg(SpanText(std::max<qint64>(1, secondsLeft), TSpanTexts()));
     return line;
 }
 
