@@ -130,6 +130,10 @@ void TestLibm9sReference::initTestCase()
     Make("film-deep.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s24le"});
     // Matroska's timestamps are milliseconds, coarser than a sample.
     Make("film.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac"});
+    // Short clusters put a cue every half second, so every segment's seek
+    // lands near its start, not at the top. No noise bands: a decoder makes
+    // them up at random, differently after a seek, as any player's does.
+    Make("film-cues.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac", "-aac_pns", "0", "-cluster_time_limit", "500"});
     MakeTagged();
 }
 
@@ -531,13 +535,13 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
             QTest::addRow("%s, %d threads", qPrintable(format), threads) << "film.mov" << format << threads;
     QTest::newRow("24-bit flac, 3 threads") << "film-deep.mov" << "flac" << 3;
     for (const QString format : {"wav", "mp3"})
-        QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film.mkv" << format << 3;
+        QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3;
 }
 
 // Cut into segments, the output decodes to the one-thread output's length;
-// from PCM, WAV and FLAC are the same bytes (from AAC, whose decoder makes
-// its noise bands up anew after a seek, nearly the same samples), and an
-// MP3's frames at the joins are no worse than the others.
+// WAV and FLAC are the same bytes, from PCM and from AAC placed by its frames
+// after a seek on millisecond timestamps; an MP3's frames at the joins are
+// no worse than the others.
 void TestLibm9sReference::segmentsJoinWithoutSeam()
 {
     QFETCH(QString, fixture);
@@ -560,15 +564,8 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     const AudioInfo b = Probe(joined, true);
     QCOMPARE(b.decodeErrors, 0);
     QCOMPARE(b.samples, a.samples);
-    if (format != "mp3" && fixture.endsWith(".mov")) {
-        QVERIFY(ReadAll(joined) == ReadAll(single));
-        return;
-    }
     if (format != "mp3") {
-        float worst = 0;
-        for (size_t i = 0; i < a.pcm.size(); ++i)
-            worst = std::max(worst, std::abs(a.pcm[i] - b.pcm[i]));
-        QVERIFY2(worst < 0.002f, qPrintable(QString("samples differ by %1").arg(worst)));
+        QVERIFY(ReadAll(joined) == ReadAll(single));
         return;
     }
     QVERIFY(ReadAll(joined) != ReadAll(single)); // the segments' own encoders were at work
