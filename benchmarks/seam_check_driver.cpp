@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     std::printf("decoded length: one thread %lld, %d threads %lld (%s)\n", (long long)one.samples, threads,
                 (long long)many.samples, sameLength ? "equal" : "DIFFERENT");
     std::printf("SNR against the source: one thread %.2f dB, %d threads %.2f dB (%s)\n", a.snrDb, threads, b.snrDb,
-                !snrOk                          ? "MORE THAN 0.3 dB WORSE"
+                !snrOk                               ? "MORE THAN 0.3 dB WORSE"
                 : std::min(a.snrDb, b.snrDb) >= 90.0 ? "both past 90 dB: transparent"
                                                      : "within 0.3 dB");
     std::printf("%zu joins: worst join frame %.4g, 99th percentile of the others %.4g (%s)\n", joins.size(),
