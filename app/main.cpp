@@ -45,12 +45,19 @@ void InstallPowerOff()
     }
 }
 
+// A window needs a display, unless Qt is told to draw elsewhere.
+bool HasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+           || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
 // A command line the window cannot use is said where the user looks: on the
 // terminal, and in a box for a start from a launcher.
 int RefuseWindowCommandLine(int argc, char *argv[], const QString &reason)
 {
     Print(stderr, UsageErrorText(reason));
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (!HasDisplay())
         return UsageExitStatus;
     TApplication app(argc, argv);
     QMessageBox::critical(nullptr, QStringLiteral("Tolvane"), UsageErrorText(reason));
@@ -59,6 +66,12 @@ int RefuseWindowCommandLine(int argc, char *argv[], const QString &reason)
 
 int RunWindow(int argc, char *argv[], const QStringList &paths)
 {
+    // On a server or over ssh: a word on what to do, not Qt's abort.
+    if (!HasDisplay()) {
+        Print(stderr, QStringLiteral("tolvane: there is no display to open the window on. To convert without a "
+                                     "window: tolvane --convert FILE-OR-FOLDER... (see tolvane --help)\n"));
+        return 1;
+    }
     TApplication app(argc, argv);
     InstallPowerOff();
     TfrmMain &mainWindow = app.CreateForms(QString());

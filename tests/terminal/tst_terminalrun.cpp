@@ -115,10 +115,12 @@ private slots:
             << QStringList{"done: " + path("src/talk.mka") + " (3 chapter files)", "Files converted: 1 of 1, in ",
                            "Of these, 1 written as one file per chapter (3 chapter files)."}
             << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
+        const QStringList all =
+            QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
-                                   << QStringList{"tolvane: --format takes"}
-                                   << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters
-                                          + QStringList{"talk.wav"};
+                                   << QStringList{"tolvane: --format takes"} << all;
+        QTest::newRow("the window, with no display to open it on")
+            << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all;
     }
 
     // Rows build on each other's outputs, in order.
