@@ -13,12 +13,28 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <QRegularExpression>
+
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+// The encoder counts tracks from 0, --track from 1: a track the file does
+// not have is told as the user asked for it.
+QString TrackAsGiven(const QString &reason)
+{
+    static const QRegularExpression line(
+        QStringLiteral("has no audio track (\\d+) \\(it has (\\d+), counted from 0\\)"));
+    const QRegularExpressionMatch match = line.match(reason);
+    if (!match.hasMatch())
+        return reason;
+    return QStringLiteral("there is no audio track %1: it has %2")
+        .arg(match.captured(1).toInt() + 1)
+        .arg(match.captured(2));
+}
+
 // A terminal speaks English: the encoder's own line, or what the run saw.
 QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
 {
@@ -33,7 +49,7 @@ QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
         parts << QStringLiteral("the source ends at %1 of %2")
                      .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
     else if (outcome != TFileOutcome::Converted && !report.Detail.isEmpty())
-        parts << report.Detail;
+        parts << TrackAsGiven(report.Detail);
     if (report.OldKept)
         parts << QStringLiteral("the old file was kept");
     if (outcome == TFileOutcome::Skipped && parts.isEmpty())

@@ -119,6 +119,9 @@ private slots:
             QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
                                    << QStringList{"tolvane: --format takes"} << all;
+        QTest::newRow("a track the file does not have, counted from 1")
+            << QStringList{"--convert", "-f", "wav", "-o", "tracks", "--track", "3", "src/one.mp4"} << 1
+            << QStringList{"failed: " + path("src/one.mp4") + " (there is no audio track 3: it has 1)"} << all;
         QTest::newRow("the window, with no display to open it on")
             << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all;
     }
