@@ -18,6 +18,7 @@ extern "C" {
 #include <bit>
 #include <new>
 #include <numeric>
+#include <span>
 #include <utility>
 
 namespace {
@@ -226,22 +227,22 @@ private:
     std::vector<uint8_t> Md5Bytes(const AVFrame &frame) const
     {
         const size_t values = size_t(frame.nb_samples) * size_t(frame.ch_layout.nb_channels);
-        std::vector<uint8_t> bytes;
-        if (frame.format == AV_SAMPLE_FMT_S16 && std::endian::native == std::endian::little) {
-            bytes.assign(frame.data[0], frame.data[0] + values * 2);
-            return bytes;
-        }
-        bytes.reserve(values * 3);
-        for (size_t i = 0; i < values; ++i) {
-            if (frame.format == AV_SAMPLE_FMT_S16) {
-                const int16_t v = reinterpret_cast<const int16_t *>(frame.data[0])[i];
-                bytes.push_back(uint8_t(v));
-                bytes.push_back(uint8_t(v >> 8));
-            } else {
-                const int32_t v = reinterpret_cast<const int32_t *>(frame.data[0])[i] >> 8;
-                bytes.push_back(uint8_t(v));
-                bytes.push_back(uint8_t(v >> 8));
-                bytes.push_back(uint8_t(v >> 16));
+        const bool wide = frame.format != AV_SAMPLE_FMT_S16;
+        if (!wide && std::endian::native == std::endian::little)
+            return {frame.data[0], frame.data[0] + values * 2};
+        std::vector<uint8_t> bytes(values * (wide ? 3 : 2));
+        uint8_t *out = bytes.data();
+        if (!wide) {
+            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(frame.data[0]), values)) {
+                *out++ = uint8_t(v);
+                *out++ = uint8_t(v >> 8);
+            }
+        } else {
+            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(frame.data[0]), values)) {
+                const int32_t v = sample >> 8;
+                *out++ = uint8_t(v);
+                *out++ = uint8_t(v >> 8);
+                *out++ = uint8_t(v >> 16);
             }
         }
         return bytes;
