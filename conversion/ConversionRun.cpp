@@ -11,6 +11,7 @@
 #include "libm9s/EncoderContract.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
@@ -72,12 +73,14 @@ bool FolderRefuses(const TFileWriteError &error)
     return error.Code == EACCES || error.Code == EPERM || error.Code == EROFS;
 }
 
-// Any other failure to make a file there is left to the file's own
-// writing, which names it.
+// Whether the folder of target refuses the hidden file a replacement would
+// be written to: tried, not read off the permissions, which root and
+// read-only mounts make misleading. Any other failure to make a file there
+// is left to the file's own writing, which names it.
 bool FolderRefusesFiles(const QString &target)
 {
     try {
-        CheckFolderTakesFiles(target);
+        QFile::remove(CreateTemporaryBeside(target));
     } catch (const TFileWriteError &error) {
         return FolderRefuses(error);
     }

@@ -86,11 +86,6 @@ QString CreateTemporaryBeside(const QString &target)
     RaiseWriteError(EEXIST, target);
 }
 
-void CheckFolderTakesFiles(const QString &target)
-{
-    ::unlink(QFile::encodeName(CreateTemporaryBeside(target)).constData());
-}
-
 bool HoldsOutput(const QString &path)
 {
     const QFileInfo info(path);

@@ -23,11 +23,6 @@ qint64 ProcessOfTemporary(const QString &name);
 // returns its path. Raises TFileWriteError when it cannot.
 QString CreateTemporaryBeside(const QString &target);
 
-// Makes and removes such a file beside target, so that nobody is asked
-// whether to replace a file that could not be replaced anyway. Raises
-// TFileWriteError when the folder takes no new file.
-void CheckFolderTakesFiles(const QString &target);
-
 // Whether path holds something the encoder wrote: neither missing, empty
 // nor the bare placeholder.
 bool HoldsOutput(const QString &path);

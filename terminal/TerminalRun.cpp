@@ -11,9 +11,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
-
 #include <QRegularExpression>
+#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
