@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/dict.h>
 #include <libswresample/swresample.h>
 }
@@ -37,6 +38,10 @@ struct AudioFifoDeleter {
 struct DictionaryDeleter {
     void operator()(AVDictionary *d) const { av_dict_free(&d); }
 };
+// The pool goes once the last buffer taken from it is handed back.
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool *p) const { av_buffer_pool_uninit(&p); }
+};
 
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
@@ -45,6 +50,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 PacketPtr MakePacket();
 FramePtr MakeFrame();

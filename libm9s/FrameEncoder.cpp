@@ -53,15 +53,7 @@ void FrameEncoder::EncodeBuffered(bool final)
             return;
         const int n = std::min(available, chunk);
 
-        frame_->nb_samples = chunk;
-        frame_->format = encoder_.sample_fmt;
-        frame_->sample_rate = encoder_.sample_rate;
-        if (!frame_->ch_layout.nb_channels && av_channel_layout_copy(&frame_->ch_layout, &encoder_.ch_layout) < 0)
-            throw std::bad_alloc();
-        // The encoder may still hold the last frame's buffer: a fresh one then.
-        const int ret = frame_->buf[0] ? av_frame_make_writable(frame_.get()) : av_frame_get_buffer(frame_.get(), 0);
-        if (ret < 0)
-            throw std::bad_alloc();
+        NewFrame(chunk);
         if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(frame_->extended_data), n) < n)
             throw EncoderError("Cannot read buffered audio");
         GuardSamples(frame_->extended_data, channels, n, encoder_.sample_fmt);
@@ -78,6 +70,43 @@ void FrameEncoder::EncodeBuffered(bool final)
             beforeEncoding(*frame_);
         Send(frame_.get());
     }
+}
+
+void FrameEncoder::NewFrame(int samples)
+{
+    // The encoder, or whoever took a reference before it was sent, may
+    // still hold the last frame's buffer: another one then, not a copy,
+    // since it is filled anew.
+    if (frame_->buf[0] && !av_frame_is_writable(frame_.get()))
+        av_frame_unref(frame_.get());
+    frame_->nb_samples = samples;
+    frame_->format = encoder_.sample_fmt;
+    frame_->sample_rate = encoder_.sample_rate;
+    if (!frame_->ch_layout.nb_channels && av_channel_layout_copy(&frame_->ch_layout, &encoder_.ch_layout) < 0)
+        throw std::bad_alloc();
+    if (frame_->buf[0])
+        return;
+    const int channels = encoder_.ch_layout.nb_channels;
+    const int planes = av_sample_fmt_is_planar(encoder_.sample_fmt) ? channels : 1;
+    if (planes > AV_NUM_DATA_POINTERS) {
+        if (av_frame_get_buffer(frame_.get(), 0) < 0)
+            throw std::bad_alloc();
+        return;
+    }
+    // Buffers that come back when the last reference goes (a FLAC
+    // segment's writer keeps one per frame) are taken again, not allocated
+    // anew for every frame.
+    if (!pool_) {
+        const int size = av_samples_get_buffer_size(nullptr, channels, samples, encoder_.sample_fmt, 0);
+        pool_.reset(size > 0 ? av_buffer_pool_init(size_t(size), nullptr) : nullptr);
+    }
+    frame_->buf[0] = pool_ ? av_buffer_pool_get(pool_.get()) : nullptr;
+    if (!frame_->buf[0]
+        || av_samples_fill_arrays(frame_->data, frame_->linesize, frame_->buf[0]->data, channels, samples,
+                                  encoder_.sample_fmt, 0)
+               < 0)
+        throw std::bad_alloc();
+    frame_->extended_data = frame_->data;
 }
 
 void FrameEncoder::Send(const AVFrame *frame)

@@ -30,12 +30,15 @@ public:
 
 private:
     void EncodeBuffered(bool final);
+    // frame_ ready for samples of the encoder's format.
+    void NewFrame(int samples);
     // Sends one frame (nullptr: the end) and hands on the packets it gives.
     void Send(const AVFrame *frame);
 
     AVCodecContext &encoder_;
     std::function<void(AVPacket *)> packets_;
     AudioFifoPtr fifo_;
+    BufferPoolPtr pool_;
     FramePtr frame_;
     PacketPtr packet_;
     int64_t written_ = 0;

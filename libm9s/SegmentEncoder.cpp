@@ -3,6 +3,7 @@
 #include "EncoderError.h"
 #include "FrameEncoder.h"
 #include "Leveller.h"
+#include "LibraryMd5.h"
 #include "Loudness.h"
 #include "OutputMedia.h"
 #include "Resampler.h"
@@ -15,7 +16,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <bit>
 #include <new>
 #include <numeric>
 #include <span>
@@ -61,7 +61,7 @@ public:
             av_dict_free(&options);
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
             if (format_ == OutputFormat::Flac)
-                frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Md5Bytes(frame)); };
+                frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Reference(frame)); };
         }
         // Levelling resamples into the leveller's floats, which it turns
         // into the encoder's format; with no limiter it holds nothing back.
@@ -119,8 +119,10 @@ public:
         if (end)
             Drain();
         const bool reachedEnd = end && outPos_ < stop_ && !segment_.last;
-        if (frames_ && frames_->SamplesWritten() > 0)
+        if (frames_ && frames_->SamplesWritten() > 0) {
+            const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
             frames_->Flush();
+        }
         if (reachedEnd)
             for (SegmentPiece &piece : beyondEnd_)
                 out_.Push(std::move(piece));
@@ -218,34 +220,19 @@ private:
         const size_t stride = size_t(av_get_bytes_per_sample(encoder_->sample_fmt)) * size_t(planar ? 1 : channels);
         for (size_t i = 0; i < planes.size(); ++i)
             planes[i] = converted_->extended_data[i] + size_t(offset) * stride;
+        // A FLAC segment's encoder sums nothing: the writer sums the whole file.
+        const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
         frames_->Write(planes.data(), n);
     }
 
-    // FLAC's MD5 sum covers the samples as little-endian integers of the
-    // stream's width: 16 bits as they are, 24 bits from the top of each
-    // 32-bit sample.
-    std::vector<uint8_t> Md5Bytes(const AVFrame &frame) const
+    // The samples a FLAC frame was made of, for the writer's MD5 sum: the
+    // encoder copies them in, so the buffer is only shared, never changed.
+    static FramePtr Reference(const AVFrame &frame)
     {
-        const size_t values = size_t(frame.nb_samples) * size_t(frame.ch_layout.nb_channels);
-        const bool wide = frame.format != AV_SAMPLE_FMT_S16;
-        if (!wide && std::endian::native == std::endian::little)
-            return {frame.data[0], frame.data[0] + values * 2};
-        std::vector<uint8_t> bytes(values * (wide ? 3 : 2));
-        uint8_t *out = bytes.data();
-        if (!wide) {
-            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(frame.data[0]), values)) {
-                *out++ = uint8_t(v);
-                *out++ = uint8_t(v >> 8);
-            }
-        } else {
-            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(frame.data[0]), values)) {
-                const int32_t v = sample >> 8;
-                *out++ = uint8_t(v);
-                *out++ = uint8_t(v >> 8);
-                *out++ = uint8_t(v >> 16);
-            }
-        }
-        return bytes;
+        FramePtr copy = MakeFrame();
+        if (av_frame_ref(copy.get(), &frame) < 0)
+            throw std::bad_alloc();
+        return copy;
     }
 
     // The encoder's packets are its frames, in order: the n-th is frame
@@ -264,14 +251,16 @@ private:
                 throw EncoderError("Cannot join the FLAC segments");
             piece.pcm = std::move(pcm_.front());
             pcm_.pop_front();
-            std::vector<uint8_t> frame = RenumberFlacFrame(packet->data, packet->size, uint32_t(index));
-            if (frame.empty())
-                throw EncoderError("Cannot join the FLAC segments");
-            av_packet_unref(packet.get());
-            if (av_new_packet(packet.get(), int(frame.size())) < 0)
+            piece.samples = piece.pcm->nb_samples;
+            PacketPtr renumbered = MakePacket();
+            if (av_new_packet(renumbered.get(), packet->size + kFlacNumberGrowth) < 0)
                 throw std::bad_alloc();
-            std::copy(frame.begin(), frame.end(), packet->data);
-            piece.samples = int64_t(piece.pcm.size()) / Md5BytesPerSample();
+            const int size = RenumberFlacFrame(packet->data, packet->size, uint32_t(index),
+                                               std::span(renumbered->data, size_t(renumbered->size)));
+            if (size == 0)
+                throw EncoderError("Cannot join the FLAC segments");
+            av_shrink_packet(renumbered.get(), size);
+            packet = std::move(renumbered);
         } else {
             piece.samples = packet->duration;
         }
@@ -284,11 +273,6 @@ private:
             beyondEnd_.push_back(std::move(piece)); // wanted only where the input ends here
         else
             out_.Push(std::move(piece));
-    }
-
-    int64_t Md5BytesPerSample() const
-    {
-        return int64_t(encoder_->ch_layout.nb_channels) * (encoder_->sample_fmt == AV_SAMPLE_FMT_S16 ? 2 : 3);
     }
 
     const SegmentSetup &setup_;
@@ -313,7 +297,7 @@ private:
     CodecContextPtr encoder_;
     std::unique_ptr<FrameEncoder> frames_;
     int64_t packets_ = 0;
-    std::deque<std::vector<uint8_t>> pcm_;
+    std::deque<FramePtr> pcm_;
     std::vector<SegmentPiece> beyondEnd_;
 };
 

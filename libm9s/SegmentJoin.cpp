@@ -9,8 +9,10 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
+#include <span>
 #include <thread>
 
 namespace {
@@ -46,7 +48,7 @@ public:
     void Write(SegmentPiece &piece)
     {
         if (md5_) {
-            av_md5_update(md5_.get(), piece.pcm.data(), piece.pcm.size());
+            Sum(*piece.pcm);
             totals_.minFrameBytes =
                 totals_.samples ? std::min(totals_.minFrameBytes, piece.packet->size) : piece.packet->size;
             totals_.maxFrameBytes = std::max(totals_.maxFrameBytes, piece.packet->size);
@@ -77,8 +79,38 @@ public:
     }
 
 private:
+    // FLAC's MD5 sum covers the samples as little-endian integers of the
+    // stream's width: 16 bits as they are, 24 bits from the top of each
+    // 32-bit sample.
+    void Sum(const AVFrame &frame)
+    {
+        const size_t values = size_t(frame.nb_samples) * size_t(frame.ch_layout.nb_channels);
+        const bool wide = frame.format != AV_SAMPLE_FMT_S16;
+        if (!wide && std::endian::native == std::endian::little) {
+            av_md5_update(md5_.get(), frame.data[0], values * 2);
+            return;
+        }
+        packed_.resize(values * (wide ? 3 : 2));
+        uint8_t *out = packed_.data();
+        if (!wide) {
+            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(frame.data[0]), values)) {
+                *out++ = uint8_t(v);
+                *out++ = uint8_t(v >> 8);
+            }
+        } else {
+            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(frame.data[0]), values)) {
+                const int32_t v = sample >> 8;
+                *out++ = uint8_t(v);
+                *out++ = uint8_t(v >> 8);
+                *out++ = uint8_t(v >> 16);
+            }
+        }
+        av_md5_update(md5_.get(), packed_.data(), packed_.size());
+    }
+
     OutputMedia *output_;
     std::unique_ptr<AVMD5, Md5Deleter> md5_;
+    std::vector<uint8_t> packed_;
     FlacTotals totals_;
     int64_t end_ = 0;
 };

@@ -25,12 +25,12 @@
 class OutputMedia;
 class PartMeters;
 
-// A packet for the joined stream; pcm: FLAC's samples in the byte order
-// its MD5 sum is taken over.
+// A packet for the joined stream; pcm: for FLAC, the frame of samples it
+// was encoded from, for the MD5 sum of the whole stream.
 struct SegmentPiece {
     PacketPtr packet;
     int64_t samples = 0;
-    std::vector<uint8_t> pcm;
+    FramePtr pcm;
 };
 
 // What one segment has made so far, on its way from its thread to the writer.

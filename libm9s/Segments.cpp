@@ -27,6 +27,35 @@ std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int th
     return segments;
 }
 
+namespace {
+
+// Threads take the next segment as they finish one, so they all end within
+// one segment of each other; the others idle meanwhile. Quarters of the
+// last round's segments (none shorter than minSamples) shorten that wait
+// to a quarter, for a few more warm-ups.
+std::vector<Segment> TaperLastRound(std::vector<Segment> segments, int frameSamples, int threads, int64_t minSamples)
+{
+    constexpr int64_t kPieces = 4;
+    const size_t round = size_t(std::max(1, threads));
+    if (segments.size() <= round)
+        return segments;
+    const int64_t fs = std::max(1, frameSamples);
+    const int64_t start = segments[segments.size() - round].start;
+    const int64_t end = segments.back().end;
+    const int64_t frames = (end - start) / fs;
+    const int64_t count = std::min<int64_t>(int64_t(round) * kPieces, frames * fs / std::max<int64_t>(fs, minSamples));
+    if (count <= int64_t(round))
+        return segments;
+    segments.resize(segments.size() - round);
+    for (int64_t i = 0; i < count; ++i)
+        segments.push_back(Segment{start + frames * i / count * fs, start + frames * (i + 1) / count * fs, false});
+    segments.back().end = end;
+    segments.back().last = true;
+    return segments;
+}
+
+} // namespace
+
 std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, int threads, int sampleRate)
 {
     // Short enough that the finished segments waiting for their turn stay
@@ -43,7 +72,7 @@ std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, in
     const int64_t shortest = (kShortestSeconds * rate + fs - 1) / fs * fs;
     const int64_t longest = std::max(fs, kLongestSeconds * rate / fs * fs);
     const int64_t length = std::clamp((even + fs - 1) / fs * fs, std::min(shortest, longest), longest);
-    return PlanSegments(totalSamples, frameSamples, threads, length, rate);
+    return TaperLastRound(PlanSegments(totalSamples, frameSamples, threads, length, rate), frameSamples, threads, rate);
 }
 
 namespace {
@@ -60,47 +89,54 @@ int Utf8Length(uint8_t first)
     return 0;
 }
 
-void PutUtf8(std::vector<uint8_t> &out, uint32_t value)
+// The UTF-8-like coding of a frame number (up to 36 bits in the format; a
+// fixed-block frame number takes 31) at out; returns its length.
+int PutUtf8(uint8_t *out, uint32_t value)
 {
     if (value < 0x80) {
-        out.push_back(uint8_t(value));
-        return;
+        out[0] = uint8_t(value);
+        return 1;
     }
     int bytes = 2;
     while (bytes < 6 && value >= (1u << (5 * bytes + 1)))
         ++bytes;
-    out.push_back(uint8_t((0xFF00 >> bytes) | (value >> (6 * (bytes - 1)))));
+    *out++ = uint8_t((0xFF00 >> bytes) | (value >> (6 * (bytes - 1))));
     for (int i = bytes - 2; i >= 0; --i)
-        out.push_back(uint8_t(0x80 | ((value >> (6 * i)) & 0x3F)));
+        *out++ = uint8_t(0x80 | ((value >> (6 * i)) & 0x3F));
+    return bytes;
 }
 
 } // namespace
 
-std::vector<uint8_t> RenumberFlacFrame(const uint8_t *data, int size, uint32_t number)
+int RenumberFlacFrame(const uint8_t *data, int size, uint32_t number, std::span<uint8_t> out)
 {
     // Sync code and a fixed block size; then block size and rate codes,
     // which decide the optional fields after the frame number.
     if (size < 8 || data[0] != 0xFF || data[1] != 0xF8)
-        return {};
+        return 0;
     const int sizeCode = data[2] >> 4;
     const int rateCode = data[2] & 0x0F;
     const int numberBytes = Utf8Length(data[4]);
     const int extra = (sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0) + (rateCode == 12 ? 1 : rateCode > 12 ? 2 : 0);
     const int headerEnd = 4 + numberBytes + extra; // where the header's checksum sits
-    if (numberBytes == 0 || headerEnd + 1 + 2 > size)
-        return {};
+    if (numberBytes == 0 || headerEnd + 1 + 2 > size || out.size() < size_t(size) + kFlacNumberGrowth)
+        return 0;
 
-    std::vector<uint8_t> out(data, data + 4);
-    PutUtf8(out, number);
-    out.insert(out.end(), data + 4 + numberBytes, data + headerEnd);
-    out.push_back(uint8_t(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, out.data(), out.size())));
-    out.insert(out.end(), data + headerEnd + 1, data + size - 2);
+    std::memcpy(out.data(), data, 4);
+    int at = 4 + PutUtf8(out.data() + 4, number);
+    std::memcpy(out.data() + at, data + 4 + numberBytes, size_t(extra));
+    at += extra;
+    out[size_t(at)] = uint8_t(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, out.data(), size_t(at)));
+    ++at;
+    const size_t body = size_t(size - 2 - (headerEnd + 1));
+    std::memcpy(out.data() + at, data + headerEnd + 1, body);
+    at += int(body);
     // FFmpeg's table gives the checksum with its bytes swapped: the low one
     // is the first in the file.
-    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), out.size());
-    out.push_back(uint8_t(crc));
-    out.push_back(uint8_t(crc >> 8));
-    return out;
+    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), size_t(at));
+    out[size_t(at)] = uint8_t(crc);
+    out[size_t(at) + 1] = uint8_t(crc >> 8);
+    return at + 2;
 }
 
 std::vector<uint8_t> FlacStreamInfo(const uint8_t *encoderInfo, const FlacTotals &totals)

@@ -4,6 +4,7 @@
 // must read as one stream after the join.
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 struct Segment {
@@ -20,14 +21,17 @@ std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int th
                                   int64_t minSamples);
 
 // The plan of a file at sampleRate: about six segments per thread, each
-// from half a minute to a minute where the file is long enough, so that no
-// thread is left encoding a long last segment alone while the others idle.
+// from half a minute to a minute where the file is long enough, the last
+// round cut in quarters, so that no thread is left encoding a long last
+// segment alone while the others idle.
 std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, int threads, int sampleRate);
 
 // A FLAC frame of a fixed block size numbered number (its header's frame
-// number rewritten, both checksums made anew); empty when data is no such
-// frame.
-std::vector<uint8_t> RenumberFlacFrame(const uint8_t *data, int size, uint32_t number);
+// number rewritten, both checksums made anew), written to out, which has
+// room for size + kFlacNumberGrowth bytes; returns its size, 0 when data
+// is no such frame.
+constexpr int kFlacNumberGrowth = 5; // a number's coding takes 1 to 6 bytes
+int RenumberFlacFrame(const uint8_t *data, int size, uint32_t number, std::span<uint8_t> out);
 
 // The STREAMINFO block for the joined stream: the block sizes, rate,
 // channels and bits from the encoder's own (34 bytes), the rest as given.

@@ -7,6 +7,7 @@
 #include "EncoderError.h"
 #include "FrameQueue.h"
 #include "Leveller.h"
+#include "LibraryMd5.h"
 #include "Loudness.h"
 #include "Options.h"
 #include "OutputCheck.h"
@@ -20,6 +21,10 @@
 #include "TrackList.h"
 
 #include <QtTest>
+
+extern "C" {
+#include <libavutil/md5.h>
+}
 
 #include <atomic>
 #include <cerrno>
@@ -96,6 +101,8 @@ private slots:
     void choosesAudioStream();
     void plansSegments_data();
     void plansSegments();
+    void skipsFlacEncodersOwnSum_data();
+    void skipsFlacEncodersOwnSum();
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
@@ -760,15 +767,16 @@ void TestLibm9sUnits::plansSegments_data()
     QTest::newRow("short file, a segment per thread") << 7 * kSecond << 1152 << 3 << 3;
     QTest::newRow("too short to split") << kSecond * 3 / 2 << 1152 << 4 << 1;
     QTest::newRow("as many as a second each allows") << 3 * kSecond << 4608 << 8 << 3;
-    QTest::newRow("two hours, at most a minute each") << 7200 * kSecond << 1152 << 2 << 121;
+    QTest::newRow("two hours, at most a minute each") << 7200 * kSecond << 1152 << 2 << 127;
     QTest::newRow("more threads than minutes") << 90 * kSecond << 4096 << 16 << 16;
     QTest::newRow("not a whole frame") << qint64(5000) << 1152 << 2 << 1;
-    QTest::newRow("ten minutes on two threads, six each") << 600 * kSecond << 1152 << 2 << 12;
-    QTest::newRow("four minutes on two threads, half a minute each") << 240 * kSecond << 1152 << 2 << 8;
+    QTest::newRow("ten minutes on two threads, six each, the last two in quarters") << 600 * kSecond << 1152 << 2 << 18;
+    QTest::newRow("four minutes on two threads, half a minute each") << 240 * kSecond << 1152 << 2 << 14;
 }
 
 // Segments start on frame boundaries, follow each other without gap or
-// overlap, and the last one is open to whatever the input still holds.
+// overlap, and the last one is open to whatever the input still holds;
+// after the first round, the last comes in quarters.
 void TestLibm9sUnits::plansSegments()
 {
     QFETCH(qint64, total);
@@ -787,6 +795,80 @@ void TestLibm9sUnits::plansSegments()
         next = s.end;
     }
     QVERIFY(next >= total);
+    const int64_t first = segments.front().end - segments.front().start;
+    if (count > threads)
+        QVERIFY(segments.back().end - segments.back().start <= first / 4 + frame);
+}
+
+namespace {
+
+// The MD5 sum libavcodec's FLAC encoder hands over in its STREAMINFO at
+// the end (on its last packet) after encoding samples, 16-bit stereo.
+QByteArray FlacEncoderSum(const std::vector<int16_t> &samples)
+{
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_FLAC);
+    CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    encoder->sample_fmt = AV_SAMPLE_FMT_S16;
+    encoder->sample_rate = 44100;
+    av_channel_layout_default(&encoder->ch_layout, 2);
+    FramePtr frame = MakeFrame();
+    frame->nb_samples = int(samples.size() / 2);
+    frame->format = AV_SAMPLE_FMT_S16;
+    frame->sample_rate = 44100;
+    av_channel_layout_default(&frame->ch_layout, 2);
+    if (avcodec_open2(encoder.get(), codec, nullptr) < 0 || av_frame_get_buffer(frame.get(), 0) < 0)
+        return {};
+    std::memcpy(frame->data[0], samples.data(), samples.size() * 2);
+    PacketPtr packet = MakePacket();
+    QByteArray info;
+    for (const AVFrame *f : {frame.get(), static_cast<AVFrame *>(nullptr)}) {
+        avcodec_send_frame(encoder.get(), f);
+        while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0) {
+            size_t size = 0;
+            if (const uint8_t *side = av_packet_get_side_data(packet.get(), AV_PKT_DATA_NEW_EXTRADATA, &size))
+                info = QByteArray(reinterpret_cast<const char *>(side), qsizetype(size));
+            av_packet_unref(packet.get());
+        }
+    }
+    return info.mid(18, 16);
+}
+
+} // namespace
+
+void TestLibm9sUnits::skipsFlacEncodersOwnSum_data()
+{
+    QTest::addColumn<QString>("skipping"); // the thread in a SkipLibraryMd5 scope
+    QTest::addColumn<bool>("summed");
+    QTest::newRow("no thread") << "" << true;
+    QTest::newRow("the encoding thread") << "encoding" << false;
+    QTest::newRow("another thread") << "other" << true;
+}
+
+// Inside the scope, the library's own calls to av_md5_update do nothing,
+// on that thread only; this program's sums are unaffected.
+void TestLibm9sUnits::skipsFlacEncodersOwnSum()
+{
+    QFETCH(QString, skipping);
+    QFETCH(bool, summed);
+    std::vector<int16_t> samples(2 * 4096);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(i * 37);
+    QByteArray expected(16, 0);
+    av_md5_sum(reinterpret_cast<uint8_t *>(expected.data()), reinterpret_cast<const uint8_t *>(samples.data()),
+               samples.size() * 2);
+    QByteArray nothing(16, 0);
+    av_md5_sum(reinterpret_cast<uint8_t *>(nothing.data()), nullptr, 0);
+
+    QByteArray sum;
+    std::thread encoding([&] {
+        const SkipLibraryMd5 skip(skipping == "encoding");
+        sum = FlacEncoderSum(samples);
+    });
+    {
+        const SkipLibraryMd5 skip(skipping == "other");
+        encoding.join();
+    }
+    QCOMPARE(sum.toHex(), (summed ? expected : nothing).toHex());
 }
 
 void TestLibm9sUnits::plansGainAndTags_data()
