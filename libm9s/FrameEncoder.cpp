@@ -34,6 +34,11 @@ void FrameEncoder::Write(const uint8_t *const *planes, int n)
     EncodeBuffered(false);
 }
 
+bool FrameEncoder::Settled() const
+{
+    return av_audio_fifo_size(fifo_.get()) == 0 && !shortFrameSent_ && packetsReceived_ == framesSent_;
+}
+
 void FrameEncoder::Flush()
 {
     EncodeBuffered(true);
@@ -59,6 +64,7 @@ void FrameEncoder::EncodeBuffered(bool final)
         GuardSamples(frame_->extended_data, channels, n, encoder_.sample_fmt);
 
         frame_->nb_samples = n;
+        shortFrameSent_ = shortFrameSent_ || n < chunk;
         if (n < chunk && !variable && !(codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
             // An encoder that wants whole frames gets the last one padded with silence.
             av_samples_set_silence(frame_->extended_data, n, chunk - n, channels, encoder_.sample_fmt);
@@ -114,12 +120,15 @@ void FrameEncoder::Send(const AVFrame *frame)
     int ret = avcodec_send_frame(&encoder_, frame);
     if (ret < 0)
         throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+    if (frame)
+        ++framesSent_;
     for (;;) {
         ret = avcodec_receive_packet(&encoder_, packet_.get());
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return;
         if (ret < 0)
             throw EncoderError("Cannot encode audio: " + AvErrorText(ret));
+        ++packetsReceived_;
         packets_(packet_.get());
         av_packet_unref(packet_.get());
     }

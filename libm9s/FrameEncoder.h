@@ -27,6 +27,9 @@ public:
     void Flush();
 
     int64_t SamplesWritten() const { return written_; }
+    // Every sample written went out in whole frames, each of which gave its
+    // packet: an encoder whose frames stand alone can go on with others.
+    bool Settled() const;
 
 private:
     void EncodeBuffered(bool final);
@@ -43,4 +46,7 @@ private:
     PacketPtr packet_;
     int64_t written_ = 0;
     int64_t encoded_ = 0;
+    int64_t framesSent_ = 0;
+    int64_t packetsReceived_ = 0;
+    bool shortFrameSent_ = false;
 };

@@ -44,10 +44,15 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
 // samples from its first kept frame (minus the warm-up) to an encoder of
 // its own; its packets go to out, renumbered into the joined stream. Or,
 // measuring, to the segment's meter.
+//
+// FLAC's frames stand alone, so a thread's FLAC encoder goes on from one
+// segment to the next (spare): a new one would cost megabytes of fresh
+// memory for every segment.
 class SegmentRun {
 public:
-    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, size_t index, SegmentOutput &out)
-        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out),
+    SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, size_t index, SegmentOutput &out,
+               CodecContextPtr &spare)
+        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out), spare_(spare),
           meter_(setup.meters), layout_(meter_ ? meter_->Layout() : setup.output->Layout()),
           rate_(meter_ ? meter_->SampleRate() : setup.output->SampleRate()),
           sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
@@ -56,9 +61,13 @@ public:
         first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
         stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
         if (format_ != OutputFormat::Wav && !meter_) {
-            AVDictionary *options = EncoderOptionsFor(format_, segment_);
-            encoder_ = setup.output->NewEncoder(&options);
-            av_dict_free(&options);
+            if (format_ == OutputFormat::Flac && spare_) {
+                encoder_ = std::move(spare_);
+            } else {
+                AVDictionary *options = EncoderOptionsFor(format_, segment_);
+                encoder_ = setup.output->NewEncoder(&options);
+                av_dict_free(&options);
+            }
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
             if (format_ == OutputFormat::Flac)
                 frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Reference(frame)); };
@@ -119,9 +128,12 @@ public:
         if (end)
             Drain();
         const bool reachedEnd = end && outPos_ < stop_ && !segment_.last;
-        if (frames_ && frames_->SamplesWritten() > 0) {
+        if (frames_) {
             const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
-            frames_->Flush();
+            if (format_ == OutputFormat::Flac && frames_->Settled())
+                spare_ = std::move(encoder_);
+            else if (frames_->SamplesWritten() > 0)
+                frames_->Flush();
         }
         if (reachedEnd)
             for (SegmentPiece &piece : beyondEnd_)
@@ -280,6 +292,7 @@ private:
     const Segment &segment_;
     const size_t index_;
     SegmentOutput &out_;
+    CodecContextPtr &spare_;
     PartMeters *meter_;
     const AVChannelLayout &layout_;
     const int rate_;
@@ -314,7 +327,7 @@ void SegmentEncoder::OpenInput()
 void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
 {
     try {
-        SegmentRun run(setup_, progress_, index, out);
+        SegmentRun run(setup_, progress_, index, out, spareEncoder_);
         if (!input_)
             OpenInput();
 

@@ -106,7 +106,8 @@ private:
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
     std::unique_ptr<InputMedia> input_;
-    bool fresh_ = false; // nothing read since it was opened
+    bool fresh_ = false;           // nothing read since it was opened
+    CodecContextPtr spareEncoder_; // FLAC's, from the segment before
 };
 
 // Runs all segments on threads threads and writes them in order into

@@ -128,6 +128,9 @@ void TestLibm9sReference::initTestCase()
                          "+0.3*(random(1)-0.5)*gt(sin(2*PI*3*t)\\,0.2):s=48000:d=7";
     Make("film.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s16le"});
     Make("film-deep.mov", {"-f", "lavfi", "-i", film, "-c:a", "pcm_s24le"});
+    // Long enough for more segments than threads: each thread's FLAC
+    // encoder goes on from one to the next, and the last round is cut small.
+    Make("film-long.mov", {"-f", "lavfi", "-i", QString(film).replace(":d=7", ":d=70"), "-c:a", "pcm_s16le"});
     // Matroska's timestamps are milliseconds, coarser than a sample.
     Make("film.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac"});
     // Short clusters put a cue every half second, so every segment's seek
@@ -534,6 +537,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
         for (int threads : {2, 3})
             QTest::addRow("%s, %d threads", qPrintable(format), threads) << "film.mov" << format << threads;
     QTest::newRow("24-bit flac, 3 threads") << "film-deep.mov" << "flac" << 3;
+    QTest::newRow("flac, 2 threads, 9 segments") << "film-long.mov" << "flac" << 2;
     for (const QString format : {"wav", "mp3"})
         QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3;
 }
