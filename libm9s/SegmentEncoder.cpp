@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <span>
@@ -38,21 +39,69 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
     return options;
 }
 
+// A FLAC segment encoder's packets come from the thread's pool, with room
+// before them to renumber them in place (kFlacNumberGrowth); one too big
+// for the pool's buffers gets its own.
+int PooledFlacPacket(AVCodecContext *encoder, AVPacket *packet, int /*flags*/)
+{
+    const auto &reuse = *static_cast<const SegmentReuse *>(encoder->opaque);
+    const size_t bytes = kFlacNumberGrowth + size_t(packet->size) + AV_INPUT_BUFFER_PADDING_SIZE;
+    packet->buf = bytes <= reuse.flacPacketBytes ? av_buffer_pool_get(reuse.flacPackets.get()) : av_buffer_alloc(bytes);
+    if (!packet->buf)
+        return AVERROR(ENOMEM);
+    packet->data = packet->buf->data + kFlacNumberGrowth;
+    std::memset(packet->data + packet->size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    return 0;
+}
+
+bool HasRoomToRenumber(const AVPacket &packet)
+{
+    return packet.buf && av_buffer_is_writable(packet.buf) && packet.data - packet.buf->data >= kFlacNumberGrowth;
+}
+
+// A copy of the packet's frame with room before it, for a packet that has
+// none (one the encoder did not take from the pool).
+void MoveToRoomierPacket(PacketPtr &packet)
+{
+    PacketPtr roomier = MakePacket();
+    if (av_new_packet(roomier.get(), kFlacNumberGrowth + packet->size) < 0)
+        throw std::bad_alloc();
+    roomier->data += kFlacNumberGrowth;
+    roomier->size = packet->size;
+    std::memcpy(roomier->data, packet->data, size_t(packet->size));
+    packet = std::move(roomier);
+}
+
+// Where the encoder takes its packets' buffers from the caller (FFmpeg's
+// does), from reuse's pool: buffers as large as a frame of raw samples,
+// which the encoder never exceeds (it falls back to raw samples when its
+// coding would).
+void UsePacketPool(AVCodecContext &encoder, SegmentReuse &reuse)
+{
+    if (!(encoder.codec->capabilities & AV_CODEC_CAP_DR1) || encoder.frame_size <= 0)
+        return;
+    if (!reuse.flacPackets) {
+        reuse.flacPacketBytes = size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64
+                                + kFlacNumberGrowth + AV_INPUT_BUFFER_PADDING_SIZE;
+        reuse.flacPackets.reset(av_buffer_pool_init(reuse.flacPacketBytes, nullptr));
+        if (!reuse.flacPackets)
+            throw std::bad_alloc();
+    }
+    encoder.opaque = &reuse;
+    encoder.get_encode_buffer = PooledFlacPacket;
+}
+
 } // namespace
 
 // One segment: decode from before its start, resample, and hand the
 // samples from its first kept frame (minus the warm-up) to an encoder of
 // its own; its packets go to out, renumbered into the joined stream. Or,
 // measuring, to the segment's meter.
-//
-// FLAC's frames stand alone, so a thread's FLAC encoder goes on from one
-// segment to the next (spare): a new one would cost megabytes of fresh
-// memory for every segment.
 class SegmentRun {
 public:
     SegmentRun(const SegmentSetup &setup, SegmentProgress &progress, size_t index, SegmentOutput &out,
-               CodecContextPtr &spare)
-        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out), spare_(spare),
+               SegmentReuse &reuse)
+        : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out), reuse_(reuse),
           meter_(setup.meters), layout_(meter_ ? meter_->Layout() : setup.output->Layout()),
           rate_(meter_ ? meter_->SampleRate() : setup.output->SampleRate()),
           sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
@@ -61,12 +110,14 @@ public:
         first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
         stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
         if (format_ != OutputFormat::Wav && !meter_) {
-            if (format_ == OutputFormat::Flac && spare_) {
-                encoder_ = std::move(spare_);
+            if (format_ == OutputFormat::Flac && reuse_.flacEncoder) {
+                encoder_ = std::move(reuse_.flacEncoder);
             } else {
                 AVDictionary *options = EncoderOptionsFor(format_, segment_);
                 encoder_ = setup.output->NewEncoder(&options);
                 av_dict_free(&options);
+                if (format_ == OutputFormat::Flac)
+                    UsePacketPool(*encoder_, reuse_);
             }
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
             if (format_ == OutputFormat::Flac)
@@ -131,7 +182,7 @@ public:
         if (frames_) {
             const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
             if (format_ == OutputFormat::Flac && frames_->Settled())
-                spare_ = std::move(encoder_);
+                reuse_.flacEncoder = std::move(encoder_);
             else if (frames_->SamplesWritten() > 0)
                 frames_->Flush();
         }
@@ -264,15 +315,13 @@ private:
             piece.pcm = std::move(pcm_.front());
             pcm_.pop_front();
             piece.samples = piece.pcm->nb_samples;
-            PacketPtr renumbered = MakePacket();
-            if (av_new_packet(renumbered.get(), packet->size + kFlacNumberGrowth) < 0)
-                throw std::bad_alloc();
-            const int size = RenumberFlacFrame(packet->data, packet->size, uint32_t(index),
-                                               std::span(renumbered->data, size_t(renumbered->size)));
-            if (size == 0)
+            if (!HasRoomToRenumber(*packet))
+                MoveToRoomierPacket(packet);
+            const std::span<uint8_t> frame = RenumberFlacFrame(packet->data, packet->size, uint32_t(index));
+            if (frame.empty())
                 throw EncoderError("Cannot join the FLAC segments");
-            av_shrink_packet(renumbered.get(), size);
-            packet = std::move(renumbered);
+            packet->data = frame.data();
+            packet->size = int(frame.size());
         } else {
             piece.samples = packet->duration;
         }
@@ -292,7 +341,7 @@ private:
     const Segment &segment_;
     const size_t index_;
     SegmentOutput &out_;
-    CodecContextPtr &spare_;
+    SegmentReuse &reuse_;
     PartMeters *meter_;
     const AVChannelLayout &layout_;
     const int rate_;
@@ -327,7 +376,7 @@ void SegmentEncoder::OpenInput()
 void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
 {
     try {
-        SegmentRun run(setup_, progress_, index, out, spareEncoder_);
+        SegmentRun run(setup_, progress_, index, out, reuse_);
         if (!input_)
             OpenInput();
 

@@ -89,6 +89,16 @@ struct SegmentProgress {
     std::atomic<bool> cancelled{false};
 };
 
+// What a thread's FLAC segments take over from the one before: the
+// encoder (its frames stand alone, and a new one costs megabytes of fresh
+// memory), and buffers for its packets with room for the longer frame
+// numbers of the joined stream, so they are renumbered where they are.
+struct SegmentReuse {
+    CodecContextPtr flacEncoder;
+    BufferPoolPtr flacPackets;
+    size_t flacPacketBytes = 0;
+};
+
 // Encodes segments on the calling thread, with an input of its own that
 // stays open from one segment to the next.
 class SegmentEncoder {
@@ -106,8 +116,8 @@ private:
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
     std::unique_ptr<InputMedia> input_;
-    bool fresh_ = false;           // nothing read since it was opened
-    CodecContextPtr spareEncoder_; // FLAC's, from the segment before
+    bool fresh_ = false; // nothing read since it was opened
+    SegmentReuse reuse_;
 };
 
 // Runs all segments on threads threads and writes them in order into

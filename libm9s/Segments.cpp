@@ -108,35 +108,37 @@ int PutUtf8(uint8_t *out, uint32_t value)
 
 } // namespace
 
-int RenumberFlacFrame(const uint8_t *data, int size, uint32_t number, std::span<uint8_t> out)
+std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number)
 {
     // Sync code and a fixed block size; then block size and rate codes,
     // which decide the optional fields after the frame number.
-    if (size < 8 || data[0] != 0xFF || data[1] != 0xF8)
-        return 0;
-    const int sizeCode = data[2] >> 4;
-    const int rateCode = data[2] & 0x0F;
-    const int numberBytes = Utf8Length(data[4]);
+    if (size < 8 || frame[0] != 0xFF || frame[1] != 0xF8)
+        return {};
+    const int sizeCode = frame[2] >> 4;
+    const int rateCode = frame[2] & 0x0F;
+    const int numberBytes = Utf8Length(frame[4]);
     const int extra = (sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0) + (rateCode == 12 ? 1 : rateCode > 12 ? 2 : 0);
     const int headerEnd = 4 + numberBytes + extra; // where the header's checksum sits
-    if (numberBytes == 0 || headerEnd + 1 + 2 > size || out.size() < size_t(size) + kFlacNumberGrowth)
-        return 0;
+    if (numberBytes == 0 || headerEnd + 1 + 2 > size)
+        return {};
 
-    std::memcpy(out.data(), data, 4);
-    int at = 4 + PutUtf8(out.data() + 4, number);
-    std::memcpy(out.data() + at, data + 4 + numberBytes, size_t(extra));
-    at += extra;
-    out[size_t(at)] = uint8_t(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, out.data(), size_t(at)));
-    ++at;
-    const size_t body = size_t(size - 2 - (headerEnd + 1));
-    std::memcpy(out.data() + at, data + headerEnd + 1, body);
-    at += int(body);
+    // The new header, checksum included, ends where the old one did.
+    uint8_t header[4 + 6 + 2 + 1];
+    std::memcpy(header, frame, 4);
+    int length = 4 + PutUtf8(header + 4, number);
+    std::memcpy(header + length, frame + 4 + numberBytes, size_t(extra));
+    length += extra;
+    header[length] = uint8_t(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, header, size_t(length)));
+    ++length;
+    uint8_t *start = frame + headerEnd + 1 - length;
+    std::memcpy(start, header, size_t(length));
+    const size_t sealed = size_t(frame + size - 2 - start);
     // FFmpeg's table gives the checksum with its bytes swapped: the low one
     // is the first in the file.
-    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), size_t(at));
-    out[size_t(at)] = uint8_t(crc);
-    out[size_t(at) + 1] = uint8_t(crc >> 8);
-    return at + 2;
+    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, start, sealed);
+    start[sealed] = uint8_t(crc);
+    start[sealed + 1] = uint8_t(crc >> 8);
+    return {start, sealed + 2};
 }
 
 std::vector<uint8_t> FlacStreamInfo(const uint8_t *encoderInfo, const FlacTotals &totals)

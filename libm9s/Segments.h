@@ -26,12 +26,13 @@ std::vector<Segment> PlanSegments(int64_t totalSamples, int frameSamples, int th
 // segment alone while the others idle.
 std::vector<Segment> PlanFileSegments(int64_t totalSamples, int frameSamples, int threads, int sampleRate);
 
-// A FLAC frame of a fixed block size numbered number (its header's frame
-// number rewritten, both checksums made anew), written to out, which has
-// room for size + kFlacNumberGrowth bytes; returns its size, 0 when data
-// is no such frame.
+// Renumbers in place the FLAC frame of a fixed block size at frame (size
+// bytes): its header's frame number rewritten, both checksums made anew.
+// The header grows or shrinks at its front, so the subframes stay where
+// they are; frame has room for kFlacNumberGrowth bytes before it. Returns
+// the renumbered frame; empty when frame is no such frame.
 constexpr int kFlacNumberGrowth = 5; // a number's coding takes 1 to 6 bytes
-int RenumberFlacFrame(const uint8_t *data, int size, uint32_t number, std::span<uint8_t> out);
+std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number);
 
 // The STREAMINFO block for the joined stream: the block sizes, rate,
 // channels and bits from the encoder's own (34 bytes), the rest as given.
