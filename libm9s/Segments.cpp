@@ -106,6 +106,38 @@ int PutUtf8(uint8_t *out, uint32_t value)
     return bytes;
 }
 
+// FLAC's CRC-16 (x^16 + x^15 + x^2 + 1, starting from 0) as its two bytes
+// read in order; FFmpeg's table gives them swapped.
+uint16_t Crc16(const uint8_t *data, size_t size)
+{
+    const uint32_t swapped = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, data, size);
+    return uint16_t(((swapped & 0xFF) << 8) | ((swapped >> 8) & 0xFF));
+}
+
+// a times b modulo the CRC's polynomial, both polynomials over GF(2).
+uint16_t MultiplyModulo(uint16_t a, uint16_t b)
+{
+    uint16_t product = 0;
+    for (int bit = 15; bit >= 0; --bit) {
+        const bool carry = product & 0x8000;
+        product = uint16_t(uint16_t(product << 1) ^ (carry ? 0x8005 : 0));
+        if ((b >> bit) & 1)
+            product ^= a;
+    }
+    return product;
+}
+
+// x^(8n) modulo the polynomial: how n bytes after a message carry its
+// checksum along.
+uint16_t AcrossBytes(size_t n)
+{
+    uint16_t result = 1;
+    for (uint16_t power = 0x100; n > 0; n >>= 1, power = MultiplyModulo(power, power))
+        if (n & 1)
+            result = MultiplyModulo(result, power);
+    return result;
+}
+
 } // namespace
 
 std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number)
@@ -123,6 +155,7 @@ std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number)
         return {};
 
     // The new header, checksum included, ends where the old one did.
+    const uint16_t oldHeader = Crc16(frame, size_t(headerEnd + 1));
     uint8_t header[4 + 6 + 2 + 1];
     std::memcpy(header, frame, 4);
     int length = 4 + PutUtf8(header + 4, number);
@@ -132,12 +165,15 @@ std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number)
     ++length;
     uint8_t *start = frame + headerEnd + 1 - length;
     std::memcpy(start, header, size_t(length));
-    const size_t sealed = size_t(frame + size - 2 - start);
-    // FFmpeg's table gives the checksum with its bytes swapped: the low one
-    // is the first in the file.
-    const uint32_t crc = av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, start, sealed);
-    start[sealed] = uint8_t(crc);
-    start[sealed + 1] = uint8_t(crc >> 8);
+    // The frame's checksum is linear in its bytes: the old one, changed by
+    // what the header's change does across the unchanged rest, without a
+    // pass over the whole frame.
+    const size_t rest = size_t(size - 2 - (headerEnd + 1));
+    const uint16_t before = uint16_t((frame[size - 2] << 8) | frame[size - 1]);
+    const uint16_t crc = before ^ MultiplyModulo(oldHeader ^ Crc16(start, size_t(length)), AcrossBytes(rest));
+    const size_t sealed = size_t(length) + rest;
+    start[sealed] = uint8_t(crc >> 8);
+    start[sealed + 1] = uint8_t(crc);
     return {start, sealed + 2};
 }
 
