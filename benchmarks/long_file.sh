@@ -11,9 +11,9 @@
 #   benchmarks/long_file.sh [--runs R] [--minutes M] [--check-minutes C] [--threads N] [--out DIR]
 #
 # The timed runs write into memory (/dev/shm) where there is such a folder,
-# or into DIR: a 2-hour FLAC is over half a gigabyte, and the kernel writing
-# the last run's file to disk meanwhile takes a core from the run being
-# timed, which the one-thread runs do not feel (they leave a core idle).
+# or into DIR: on disk, the kernel writing back the last run's file takes a
+# core from the run being timed, which the one-thread runs do not feel (they
+# leave a core idle).
 #
 # The film (120 minutes by default) is made once and kept in
 # build/benchmarks/. Targets: speed-up >= 1.8 on 2 cores, >= 0.85 x N on N.
