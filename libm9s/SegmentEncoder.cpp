@@ -104,24 +104,31 @@ public:
         : setup_(setup), progress_(progress), segment_(setup.segments[index]), index_(index), out_(out), reuse_(reuse),
           meter_(setup.meters), layout_(meter_ ? meter_->Layout() : setup.output->Layout()),
           rate_(meter_ ? meter_->SampleRate() : setup.output->SampleRate()),
-          sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format)
+          sampleFormat_(meter_ ? AV_SAMPLE_FMT_FLT : setup.output->SampleFormat()), format_(setup.options->format),
+          flac_(format_ == OutputFormat::Flac)
     {
         const int64_t fs = setup.frameSamples;
         first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
         stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
         if (format_ != OutputFormat::Wav && !meter_) {
-            if (format_ == OutputFormat::Flac && reuse_.flacEncoder) {
+            if (flac_ && reuse_.flacEncoder) {
                 encoder_ = std::move(reuse_.flacEncoder);
             } else {
                 AVDictionary *options = EncoderOptionsFor(format_, segment_);
                 encoder_ = setup.output->NewEncoder(&options);
                 av_dict_free(&options);
-                if (format_ == OutputFormat::Flac)
+                if (flac_)
                     UsePacketPool(*encoder_, reuse_);
             }
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
-            if (format_ == OutputFormat::Flac)
-                frames_->beforeEncoding = [this](const AVFrame &frame) { pcm_.push_back(Reference(frame)); };
+            if (flac_)
+                // The samples each frame was made of, for the writer's MD5 sum:
+                // the encoder copies them in, so the buffer is shared, never changed.
+                frames_->beforeEncoding = [this](const AVFrame &frame) {
+                    pcm_.emplace_back(av_frame_clone(&frame));
+                    if (!pcm_.back())
+                        throw std::bad_alloc();
+                };
         }
         // Levelling resamples into the leveller's floats, which it turns
         // into the encoder's format; with no limiter it holds nothing back.
@@ -180,8 +187,8 @@ public:
             Drain();
         const bool reachedEnd = end && outPos_ < stop_ && !segment_.last;
         if (frames_) {
-            const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
-            if (format_ == OutputFormat::Flac && frames_->Settled())
+            const SkipLibraryMd5 unsummed(flac_);
+            if (flac_ && frames_->Settled())
                 reuse_.flacEncoder = std::move(encoder_);
             else if (frames_->SamplesWritten() > 0)
                 frames_->Flush();
@@ -284,18 +291,8 @@ private:
         for (size_t i = 0; i < planes.size(); ++i)
             planes[i] = converted_->extended_data[i] + size_t(offset) * stride;
         // A FLAC segment's encoder sums nothing: the writer sums the whole file.
-        const SkipLibraryMd5 unsummed(format_ == OutputFormat::Flac);
+        const SkipLibraryMd5 unsummed(flac_);
         frames_->Write(planes.data(), n);
-    }
-
-    // The samples a FLAC frame was made of, for the writer's MD5 sum: the
-    // encoder copies them in, so the buffer is only shared, never changed.
-    static FramePtr Reference(const AVFrame &frame)
-    {
-        FramePtr copy = MakeFrame();
-        if (av_frame_ref(copy.get(), &frame) < 0)
-            throw std::bad_alloc();
-        return copy;
     }
 
     // The encoder's packets are its frames, in order: the n-th is frame
@@ -309,7 +306,7 @@ private:
         const int64_t fs = setup_.frameSamples;
         const int64_t index = first_ / fs + packets_++;
         SegmentPiece piece;
-        if (format_ == OutputFormat::Flac) {
+        if (flac_) {
             if (pcm_.empty())
                 throw EncoderError("Cannot join the FLAC segments");
             piece.pcm = std::move(pcm_.front());
@@ -347,6 +344,7 @@ private:
     const int rate_;
     const AVSampleFormat sampleFormat_; // of converted_
     const OutputFormat format_;
+    const bool flac_;
 
     int64_t first_ = 0; // first output sample the encoder gets
     int64_t stop_ = 0;  // output sample where the encoder's input ends

@@ -156,7 +156,9 @@ std::span<uint8_t> RenumberFlacFrame(uint8_t *frame, int size, uint32_t number)
 
     // The new header, checksum included, ends where the old one did.
     const uint16_t oldHeader = Crc16(frame, size_t(headerEnd + 1));
-    uint8_t header[4 + 6 + 2 + 1];
+    // Sync and codes, the number (at most 6 bytes), block size and rate
+    // (at most 2 each), checksum.
+    uint8_t header[4 + 6 + 2 + 2 + 1];
     std::memcpy(header, frame, 4);
     int length = 4 + PutUtf8(header + 4, number);
     std::memcpy(header + length, frame + 4 + numberBytes, size_t(extra));
