@@ -13,6 +13,15 @@ PacketPtr MakePacket()
     return packet;
 }
 
+AVBufferRef *SizedBufferPool::Get(size_t size)
+{
+    if (!pool || bytes != size) {
+        pool.reset(av_buffer_pool_init(size, nullptr));
+        bytes = pool ? size : 0;
+    }
+    return pool ? av_buffer_pool_get(pool.get()) : nullptr;
+}
+
 FramePtr MakeFrame()
 {
     FramePtr frame(av_frame_alloc());

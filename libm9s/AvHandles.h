@@ -52,6 +52,16 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
+// Buffers of one size, handed back to the pool when their last reference
+// goes and taken again from there.
+struct SizedBufferPool {
+    BufferPoolPtr pool;
+    size_t bytes = 0;
+    // A buffer of bytes: from the pool while the size stays, else from a
+    // new pool of that size. nullptr when out of memory.
+    AVBufferRef *Get(size_t size);
+};
+
 PacketPtr MakePacket();
 FramePtr MakeFrame();
 // A muxer of that name that writes through an I/O context set later, with

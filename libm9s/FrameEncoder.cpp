@@ -102,11 +102,8 @@ void FrameEncoder::NewFrame(int samples)
     // Buffers that come back when the last reference goes (a FLAC
     // segment's writer keeps one per frame) are taken again, not allocated
     // anew for every frame.
-    if (!pool_) {
-        const int size = av_samples_get_buffer_size(nullptr, channels, samples, encoder_.sample_fmt, 0);
-        pool_.reset(size > 0 ? av_buffer_pool_init(size_t(size), nullptr) : nullptr);
-    }
-    frame_->buf[0] = pool_ ? av_buffer_pool_get(pool_.get()) : nullptr;
+    const int size = av_samples_get_buffer_size(nullptr, channels, samples, encoder_.sample_fmt, 0);
+    frame_->buf[0] = size > 0 ? pool_->Get(size_t(size)) : nullptr;
     if (!frame_->buf[0]
         || av_samples_fill_arrays(frame_->data, frame_->linesize, frame_->buf[0]->data, channels, samples,
                                   encoder_.sample_fmt, 0)

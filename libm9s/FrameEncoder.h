@@ -27,6 +27,11 @@ public:
     void Flush();
 
     int64_t SamplesWritten() const { return written_; }
+
+    // Frame buffers come from pool from now on. It may outlive this
+    // encoder: the next one then takes the buffers whoever kept this one's
+    // frames (a FLAC segment's writer) gives back, instead of fresh memory.
+    void ShareBuffers(SizedBufferPool &pool) { pool_ = &pool; }
     // Every sample written went out in whole frames, each of which gave its
     // packet: an encoder whose frames stand alone can go on with others.
     bool Settled() const;
@@ -41,7 +46,8 @@ private:
     AVCodecContext &encoder_;
     std::function<void(AVPacket *)> packets_;
     AudioFifoPtr fifo_;
-    BufferPoolPtr pool_;
+    SizedBufferPool ownPool_;
+    SizedBufferPool *pool_ = &ownPool_;
     FramePtr frame_;
     PacketPtr packet_;
     int64_t written_ = 0;

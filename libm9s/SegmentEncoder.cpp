@@ -46,7 +46,8 @@ int PooledFlacPacket(AVCodecContext *encoder, AVPacket *packet, int /*flags*/)
 {
     const auto &reuse = *static_cast<const SegmentReuse *>(encoder->opaque);
     const size_t bytes = kFlacNumberGrowth + size_t(packet->size) + AV_INPUT_BUFFER_PADDING_SIZE;
-    packet->buf = bytes <= reuse.flacPacketBytes ? av_buffer_pool_get(reuse.flacPackets.get()) : av_buffer_alloc(bytes);
+    packet->buf =
+        bytes <= reuse.flacPackets.bytes ? av_buffer_pool_get(reuse.flacPackets.pool.get()) : av_buffer_alloc(bytes);
     if (!packet->buf)
         return AVERROR(ENOMEM);
     packet->data = packet->buf->data + kFlacNumberGrowth;
@@ -80,11 +81,12 @@ void UsePacketPool(AVCodecContext &encoder, SegmentReuse &reuse)
 {
     if (!(encoder.codec->capabilities & AV_CODEC_CAP_DR1) || encoder.frame_size <= 0)
         return;
-    if (!reuse.flacPackets) {
-        reuse.flacPacketBytes = size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64
-                                + kFlacNumberGrowth + AV_INPUT_BUFFER_PADDING_SIZE;
-        reuse.flacPackets.reset(av_buffer_pool_init(reuse.flacPacketBytes, nullptr));
-        if (!reuse.flacPackets)
+    SizedBufferPool &packets = reuse.flacPackets;
+    if (!packets.pool) {
+        packets.bytes = size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64 + kFlacNumberGrowth
+                        + AV_INPUT_BUFFER_PADDING_SIZE;
+        packets.pool.reset(av_buffer_pool_init(packets.bytes, nullptr));
+        if (!packets.pool)
             throw std::bad_alloc();
     }
     encoder.opaque = &reuse;
@@ -121,6 +123,7 @@ public:
                     UsePacketPool(*encoder_, reuse_);
             }
             frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Keep(packet); });
+            frames_->ShareBuffers(reuse_.frames);
             if (flac_)
                 // The samples each frame was made of, for the writer's MD5 sum:
                 // the encoder copies them in, so the buffer is shared, never changed.

@@ -89,14 +89,16 @@ struct SegmentProgress {
     std::atomic<bool> cancelled{false};
 };
 
-// What a thread's FLAC segments take over from the one before: the
-// encoder (its frames stand alone, and a new one costs megabytes of fresh
-// memory), and buffers for its packets with room for the longer frame
-// numbers of the joined stream, so they are renumbered where they are.
+// What a thread's segments take over from the one before: buffers for the
+// encoder's frames, which the FLAC writer keeps until their turn and then
+// gives back; for FLAC, the encoder (its frames stand alone, and a new one
+// costs megabytes of fresh memory), and buffers for its packets with room
+// for the longer frame numbers of the joined stream, so they are
+// renumbered where they are.
 struct SegmentReuse {
+    SizedBufferPool frames;
     CodecContextPtr flacEncoder;
-    BufferPoolPtr flacPackets;
-    size_t flacPacketBytes = 0;
+    SizedBufferPool flacPackets;
 };
 
 // Encodes segments on the calling thread, with an input of its own that

@@ -103,6 +103,8 @@ private slots:
     void plansSegments();
     void skipsFlacEncodersOwnSum_data();
     void skipsFlacEncodersOwnSum();
+    void sizedPoolGivesEachSize_data();
+    void sizedPoolGivesEachSize();
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
@@ -869,6 +871,36 @@ void TestLibm9sUnits::skipsFlacEncodersOwnSum()
         encoding.join();
     }
     QCOMPARE(sum.toHex(), (summed ? expected : nothing).toHex());
+}
+
+void TestLibm9sUnits::sizedPoolGivesEachSize_data()
+{
+    QTest::addColumn<QList<int>>("sizes"); // asked for in turn, each buffer handed back before the next
+    QTest::addColumn<bool>("reused");      // the last one must be the buffer handed back before it
+    QTest::newRow("same size") << QList<int>{4608, 4608} << true;
+    QTest::newRow("larger") << QList<int>{4608, 18432} << false;
+    QTest::newRow("smaller") << QList<int>{18432, 4608} << false;
+    QTest::newRow("back to the first") << QList<int>{4608, 18432, 4608} << false;
+}
+
+// A pool shared by one thread's segments: buffers are taken again, but
+// never one of another size.
+void TestLibm9sUnits::sizedPoolGivesEachSize()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(bool, reused);
+    SizedBufferPool pool;
+    const uint8_t *before = nullptr;
+    for (const int size : sizes) {
+        AVBufferRef *buffer = pool.Get(size_t(size));
+        QVERIFY(buffer);
+        QCOMPARE(buffer->size, size_t(size));
+        const uint8_t *data = buffer->data;
+        av_buffer_unref(&buffer);
+        if (reused && before)
+            QCOMPARE(data, before);
+        before = data;
+    }
 }
 
 void TestLibm9sUnits::plansGainAndTags_data()
