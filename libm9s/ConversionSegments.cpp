@@ -38,10 +38,10 @@ struct FirstFrame {
     int64_t pts = 0;
     int samples = 0;
 };
-std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track)
+std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track, bool headerTellsAll)
 {
     InputMedia input;
-    if (!input.Open(path))
+    if (!input.Open(path, headerTellsAll))
         return std::nullopt;
     input.SelectAudio(track);
     input.OpenDecoder();
@@ -78,7 +78,8 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
     if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
         return false;
     setup.audioTrack = AudioTrackOf(*input.Format(), *input.Audio());
-    const std::optional<FirstFrame> first = FindFirstFrame(path, setup.audioTrack);
+    setup.headerTellsAll = input.HeaderTellsAll();
+    const std::optional<FirstFrame> first = FindFirstFrame(path, setup.audioTrack, setup.headerTellsAll);
     if (!first)
         return false;
     setup.originPts = first->pts;

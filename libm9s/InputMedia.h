@@ -42,10 +42,12 @@ public:
     int64_t StartUs() const;
     // The same in the time base of the selected audio stream.
     int64_t StartTs() const;
+    // The header names every audio stream's codec, channels and rate: a
+    // quick Open() of the same file reads nothing more.
+    bool HeaderTellsAll() const;
 
 private:
     std::optional<int64_t> FileSize() const;
-    bool HeaderTellsAll() const;
 
     std::string path_;
     InputContextPtr format_;

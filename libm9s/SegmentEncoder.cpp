@@ -367,7 +367,7 @@ private:
 void SegmentEncoder::OpenInput()
 {
     input_ = std::make_unique<InputMedia>();
-    if (!input_->Open(setup_.options->inputPath))
+    if (!input_->Open(setup_.options->inputPath, setup_.headerTellsAll))
         throw EncoderError("Stopped"); // a stop request while opening; the writer stops anyway
     input_->SelectAudio(setup_.audioTrack);
     input_->OpenDecoder();

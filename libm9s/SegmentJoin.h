@@ -63,6 +63,10 @@ struct SegmentSetup {
     const OutputMedia *output = nullptr;
     int audioTrack = 0; // counted among the input's audio streams
     int64_t originPts = 0;
+    // The input's header tells all about its audio: each thread's input is
+    // opened without the probe, which decodes the first frames of every
+    // stream (a film's video among them) and finds nothing new.
+    bool headerTellsAll = false;
     // Where the time base is coarser than a sample (Matroska's
     // milliseconds), a seek's landing is placed on the grid of the codec's
     // fixed frames instead: frameGrid samples each, the first frame after
