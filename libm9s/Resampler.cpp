@@ -74,6 +74,14 @@ void Resampler::Setup(const AVFrame &frame)
     swr_ = std::move(owned);
 }
 
+void Resampler::Restart()
+{
+    // libswresample builds its filter anew only when the rates or the
+    // filter's settings change.
+    if (swr_ && swr_init(swr_.get()) < 0)
+        swr_.reset();
+}
+
 int Resampler::InputSlice(int maxOutput) const
 {
     if (inRate_ <= 0 || outRate_ <= 0)

@@ -20,6 +20,9 @@ public:
     // (Re)creates the converter for frames like this one; throws EncoderError,
     // also for a rate outside kMinInputRate to kMaxInputRate.
     void Setup(const AVFrame &frame);
+    // Forgets the samples it holds, as if newly set up for the same input,
+    // but keeps the filter it built (the costly part of a setup).
+    void Restart();
     // Input samples per conversion step so that one step yields at most
     // about maxOutput samples (at least one).
     int InputSlice(int maxOutput) const;

@@ -138,7 +138,12 @@ public:
         if (setup.gainDb && !meter_)
             leveller_ =
                 std::make_unique<Leveller>(*setup.gainDb, std::nullopt, layout_.nb_channels, rate_, sampleFormat_);
-        resampler_ = std::make_unique<Resampler>(layout_, leveller_ ? AV_SAMPLE_FMT_FLTP : sampleFormat_, rate_);
+        if (reuse_.resampler) {
+            resampler_ = std::move(reuse_.resampler);
+            resampler_->Restart();
+        } else {
+            resampler_ = std::make_unique<Resampler>(layout_, leveller_ ? AV_SAMPLE_FMT_FLTP : sampleFormat_, rate_);
+        }
     }
 
     // The output sample where decoding starts, warm-up of decoder and
@@ -196,6 +201,7 @@ public:
             else if (frames_->SamplesWritten() > 0)
                 frames_->Flush();
         }
+        reuse_.resampler = std::move(resampler_);
         if (reachedEnd)
             for (SegmentPiece &piece : beyondEnd_)
                 out_.Push(std::move(piece));

@@ -8,6 +8,7 @@
 #include "AvHandles.h"
 #include "InputMedia.h"
 #include "Options.h"
+#include "Resampler.h"
 #include "Segments.h"
 
 #include <atomic>
@@ -93,13 +94,15 @@ struct SegmentProgress {
     std::atomic<bool> cancelled{false};
 };
 
-// What a thread's segments take over from the one before: buffers for the
+// What a thread's segments take over from the one before: the resampler
+// with its filter, restarted; buffers for the
 // encoder's frames, which the FLAC writer keeps until their turn and then
 // gives back; for FLAC, the encoder (its frames stand alone, and a new one
 // costs megabytes of fresh memory), and buffers for its packets with room
 // for the longer frame numbers of the joined stream, so they are
 // renumbered where they are.
 struct SegmentReuse {
+    std::unique_ptr<Resampler> resampler;
     SizedBufferPool frames;
     CodecContextPtr flacEncoder;
     SizedBufferPool flacPackets;
