@@ -38,6 +38,9 @@ struct AudioFifoDeleter {
 struct DictionaryDeleter {
     void operator()(AVDictionary *d) const { av_dict_free(&d); }
 };
+struct BufferRefDeleter {
+    void operator()(AVBufferRef *b) const { av_buffer_unref(&b); }
+};
 // The pool goes once the last buffer taken from it is handed back.
 struct BufferPoolDeleter {
     void operator()(AVBufferPool *p) const { av_buffer_pool_uninit(&p); }
@@ -51,6 +54,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
+using BufferRefPtr = std::unique_ptr<AVBufferRef, BufferRefDeleter>;
 
 // Buffers of one size, handed back to the pool when their last reference
 // goes and taken again from there.

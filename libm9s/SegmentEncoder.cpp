@@ -128,8 +128,10 @@ public:
                 // The samples each frame was made of, for the writer's MD5 sum:
                 // the encoder copies them in, so the buffer is shared, never changed.
                 frames_->beforeEncoding = [this](const AVFrame &frame) {
-                    pcm_.emplace_back(av_frame_clone(&frame));
-                    if (!pcm_.back())
+                    if (!frame.buf[0] || frame.data[0] != frame.buf[0]->data || frame.buf[1])
+                        throw EncoderError("Cannot join the FLAC segments");
+                    pcm_.push_back(FrameSamples{BufferRefPtr(av_buffer_ref(frame.buf[0])), frame.nb_samples});
+                    if (!pcm_.back().buffer)
                         throw std::bad_alloc();
                 };
         }
@@ -318,9 +320,9 @@ private:
         if (flac_) {
             if (pcm_.empty())
                 throw EncoderError("Cannot join the FLAC segments");
-            piece.pcm = std::move(pcm_.front());
+            piece.pcm = std::move(pcm_.front().buffer);
+            piece.samples = pcm_.front().samples;
             pcm_.pop_front();
-            piece.samples = piece.pcm->nb_samples;
             if (!HasRoomToRenumber(*packet))
                 MoveToRoomierPacket(packet);
             const std::span<uint8_t> frame = RenumberFlacFrame(packet->data, packet->size, uint32_t(index));
@@ -366,7 +368,11 @@ private:
     CodecContextPtr encoder_;
     std::unique_ptr<FrameEncoder> frames_;
     int64_t packets_ = 0;
-    std::deque<FramePtr> pcm_;
+    struct FrameSamples {
+        BufferRefPtr buffer;
+        int samples = 0;
+    };
+    std::deque<FrameSamples> pcm_;
     std::vector<SegmentPiece> beyondEnd_;
 };
 

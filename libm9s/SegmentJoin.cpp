@@ -48,7 +48,7 @@ public:
     void Write(SegmentPiece &piece)
     {
         if (md5_) {
-            Sum(*piece.pcm);
+            Sum(*piece.pcm, piece.samples);
             totals_.minFrameBytes =
                 totals_.samples ? std::min(totals_.minFrameBytes, piece.packet->size) : piece.packet->size;
             totals_.maxFrameBytes = std::max(totals_.maxFrameBytes, piece.packet->size);
@@ -82,23 +82,26 @@ private:
     // FLAC's MD5 sum covers the samples as little-endian integers of the
     // stream's width: 16 bits as they are, 24 bits from the top of each
     // 32-bit sample.
-    void Sum(const AVFrame &frame)
+    void Sum(const AVBufferRef &pcm, int64_t samples)
     {
-        const size_t values = size_t(frame.nb_samples) * size_t(frame.ch_layout.nb_channels);
-        const bool wide = frame.format != AV_SAMPLE_FMT_S16;
+        const AVCodecContext &encoder = output_->Encoder();
+        const size_t values = size_t(samples) * size_t(encoder.ch_layout.nb_channels);
+        const bool wide = encoder.sample_fmt != AV_SAMPLE_FMT_S16;
+        if (values * (wide ? 4 : 2) > pcm.size)
+            throw EncoderError("Cannot join the FLAC segments");
         if (!wide && std::endian::native == std::endian::little) {
-            av_md5_update(md5_.get(), frame.data[0], values * 2);
+            av_md5_update(md5_.get(), pcm.data, values * 2);
             return;
         }
         packed_.resize(values * (wide ? 3 : 2));
         uint8_t *out = packed_.data();
         if (!wide) {
-            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(frame.data[0]), values)) {
+            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(pcm.data), values)) {
                 *out++ = uint8_t(v);
                 *out++ = uint8_t(v >> 8);
             }
         } else {
-            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(frame.data[0]), values)) {
+            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(pcm.data), values)) {
                 const int32_t v = sample >> 8;
                 *out++ = uint8_t(v);
                 *out++ = uint8_t(v >> 8);

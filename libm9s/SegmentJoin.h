@@ -26,12 +26,15 @@
 class OutputMedia;
 class PartMeters;
 
-// A packet for the joined stream; pcm: for FLAC, the frame of samples it
-// was encoded from, for the MD5 sum of the whole stream.
+// A packet for the joined stream; pcm: for FLAC, the buffer of the samples
+// it was encoded from (interleaved, in the encoder's format, from the
+// buffer's start), for the MD5 sum of the whole stream. A reference to the
+// buffer alone: a frame's copy costs an allocation the writer's thread
+// frees, for every frame.
 struct SegmentPiece {
     PacketPtr packet;
     int64_t samples = 0;
-    FramePtr pcm;
+    BufferRefPtr pcm;
 };
 
 // What one segment has made so far, on its way from its thread to the writer.
