@@ -89,6 +89,7 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
     const int inRate = input.Decoder()->sample_rate;
     if (inRate <= 0)
         return false;
+    setup.inputRate = inRate;
     if (int64_t(timeBase.num) * inRate > timeBase.den) {
         setup.frameGrid = input.Audio()->codecpar->frame_size;
         setup.gridOffset = first->samples;

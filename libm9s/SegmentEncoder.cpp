@@ -393,7 +393,7 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
         if (!input_)
             OpenInput();
 
-        const int inRate = input_->Decoder()->sample_rate;
+        const int inRate = setup_.inputRate > 0 ? setup_.inputRate : input_->Decoder()->sample_rate;
         const int outRate = setup_.meters ? setup_.meters->SampleRate() : setup_.output->SampleRate();
         if (inRate <= 0)
             throw EncoderError("The input's sample rate is unknown");

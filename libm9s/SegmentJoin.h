@@ -71,6 +71,9 @@ struct SegmentSetup {
     // opened without the probe, which decodes the first frames of every
     // stream (a film's video among them) and finds nothing new.
     bool headerTellsAll = false;
+    // The decoded audio's rate as the probe of the whole input found it;
+    // a header can name another (HE-AAC names its core's half rate).
+    int inputRate = 0;
     // Where the time base is coarser than a sample (Matroska's
     // milliseconds), a seek's landing is placed on the grid of the codec's
     // fixed frames instead: frameGrid samples each, the first frame after

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+
 using namespace EncoderTestKit;
 
 class TestLibm9sReference : public QObject {
@@ -50,6 +52,7 @@ private:
     QString Path(const QString &name) const { return dir_.filePath(name); }
     QString Make(const QString &name, const QStringList &args);
     void MakeTagged();
+    void MakeHalfRateHeader(const QString &from, const QString &name);
 
     QTemporaryDir dir_;
     QMap<QString, QString> made_; // fixture name -> path, or empty when ffmpeg failed
@@ -137,7 +140,30 @@ void TestLibm9sReference::initTestCase()
     // lands near its start, not at the top. No noise bands: a decoder makes
     // them up at random, differently after a seek, as any player's does.
     Make("film-cues.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac", "-aac_pns", "0", "-cluster_time_limit", "500"});
+    MakeHalfRateHeader("film-cues.mkv", "film-half-rate.mkv");
     MakeTagged();
+}
+
+// A copy of a Matroska fixture of 48 kHz whose header names 24 kHz, as
+// HE-AAC's header names its core's half rate: only the probe, which
+// decodes, finds the rate of the audio.
+void TestLibm9sReference::MakeHalfRateHeader(const QString &from, const QString &name)
+{
+    const auto rateElement = [](double hz) {
+        QByteArray element("\xB5\x88", 2); // SamplingFrequency, an 8-byte float
+        quint64 bits = 0;
+        std::memcpy(&bits, &hz, sizeof bits);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            element.append(char(bits >> shift));
+        return element;
+    };
+    QFile source(made_.value(from));
+    QByteArray bytes = source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
+    const qsizetype at = bytes.indexOf(rateElement(48000));
+    QFile copy(Path(name));
+    const bool made = at >= 0 && copy.open(QIODevice::WriteOnly)
+                      && copy.write(bytes.replace(at, 10, rateElement(24000))) == bytes.size();
+    made_.insert(name, made ? copy.fileName() : QString());
 }
 
 void TestLibm9sReference::MakeTagged()
@@ -540,6 +566,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
     QTest::newRow("flac, 2 threads, 9 segments") << "film-long.mov" << "flac" << 2;
     for (const QString format : {"wav", "mp3"})
         QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3;
+    QTest::newRow("aac in mkv, header at half the rate, to wav") << "film-half-rate.mkv" << "wav" << 2;
 }
 
 // Cut into segments, the output decodes to the one-thread output's length;
