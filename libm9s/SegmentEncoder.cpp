@@ -39,15 +39,24 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
     return options;
 }
 
+// The pool's buffers: as large as a frame of raw samples, which the
+// encoder never exceeds (it falls back to raw samples when its coding
+// would), with room before it.
+size_t FlacPacketCapacity(const AVCodecContext &encoder)
+{
+    return size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64 + kFlacNumberGrowth
+           + AV_INPUT_BUFFER_PADDING_SIZE;
+}
+
 // A FLAC segment encoder's packets come from the thread's pool, with room
 // before them to renumber them in place (kFlacNumberGrowth); one too big
 // for the pool's buffers gets its own.
 int PooledFlacPacket(AVCodecContext *encoder, AVPacket *packet, int /*flags*/)
 {
-    const auto &reuse = *static_cast<const SegmentReuse *>(encoder->opaque);
+    auto &reuse = *static_cast<SegmentReuse *>(encoder->opaque);
     const size_t bytes = kFlacNumberGrowth + size_t(packet->size) + AV_INPUT_BUFFER_PADDING_SIZE;
-    packet->buf =
-        bytes <= reuse.flacPackets.bytes ? av_buffer_pool_get(reuse.flacPackets.pool.get()) : av_buffer_alloc(bytes);
+    const size_t capacity = FlacPacketCapacity(*encoder);
+    packet->buf = bytes <= capacity ? reuse.flacPackets.Get(capacity) : av_buffer_alloc(bytes);
     if (!packet->buf)
         return AVERROR(ENOMEM);
     packet->data = packet->buf->data + kFlacNumberGrowth;
@@ -74,21 +83,11 @@ void MoveToRoomierPacket(PacketPtr &packet)
 }
 
 // Where the encoder takes its packets' buffers from the caller (FFmpeg's
-// does), from reuse's pool: buffers as large as a frame of raw samples,
-// which the encoder never exceeds (it falls back to raw samples when its
-// coding would).
+// does), from reuse's pool.
 void UsePacketPool(AVCodecContext &encoder, SegmentReuse &reuse)
 {
     if (!(encoder.codec->capabilities & AV_CODEC_CAP_DR1) || encoder.frame_size <= 0)
         return;
-    SizedBufferPool &packets = reuse.flacPackets;
-    if (!packets.pool) {
-        packets.bytes = size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64 + kFlacNumberGrowth
-                        + AV_INPUT_BUFFER_PADDING_SIZE;
-        packets.pool.reset(av_buffer_pool_init(packets.bytes, nullptr));
-        if (!packets.pool)
-            throw std::bad_alloc();
-    }
     encoder.opaque = &reuse;
     encoder.get_encode_buffer = PooledFlacPacket;
 }
@@ -393,7 +392,7 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
         if (!input_)
             OpenInput();
 
-        const int inRate = setup_.inputRate > 0 ? setup_.inputRate : input_->Decoder()->sample_rate;
+        const int inRate = setup_.inputRate;
         const int outRate = setup_.meters ? setup_.meters->SampleRate() : setup_.output->SampleRate();
         if (inRate <= 0)
             throw EncoderError("The input's sample rate is unknown");

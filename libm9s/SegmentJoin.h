@@ -72,7 +72,8 @@ struct SegmentSetup {
     // stream (a film's video among them) and finds nothing new.
     bool headerTellsAll = false;
     // The decoded audio's rate as the probe of the whole input found it;
-    // a header can name another (HE-AAC names its core's half rate).
+    // a header can name another (HE-AAC names its core's half rate). Each
+    // thread's positions are reckoned in it.
     int inputRate = 0;
     // Where the time base is coarser than a sample (Matroska's
     // milliseconds), a seek's landing is placed on the grid of the codec's
@@ -101,12 +102,11 @@ struct SegmentProgress {
 };
 
 // What a thread's segments take over from the one before: the resampler
-// with its filter, restarted; buffers for the
-// encoder's frames, which the FLAC writer keeps until their turn and then
-// gives back; for FLAC, the encoder (its frames stand alone, and a new one
-// costs megabytes of fresh memory), and buffers for its packets with room
-// for the longer frame numbers of the joined stream, so they are
-// renumbered where they are.
+// with its filter, restarted; buffers for the encoder's frames, which the
+// FLAC writer keeps until their turn and then gives back; for FLAC, the
+// encoder (its frames stand alone, and a new one costs megabytes of fresh
+// memory), and buffers for its packets with room for the longer frame
+// numbers of the joined stream, so they are renumbered where they are.
 struct SegmentReuse {
     std::unique_ptr<Resampler> resampler;
     SizedBufferPool frames;
