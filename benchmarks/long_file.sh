@@ -2,9 +2,9 @@
 # One long film on every core: libm9s with -threads 1 against -threads N
 # (N = the cores) on a generated film (H.264 video, 48 kHz stereo AAC:
 # chords, melody and bursts of band-limited noise at a syllable's pace, as
-# in speech), to MP3 128 kbit/s and FLAC at 44100 Hz. Prints the hyperfine
-# medians and the speed-up of each, then checks the N-thread outputs of a
-# shorter excerpt against the one-thread ones and the source: decoded
+# in speech), to MP3 128 kbit/s and FLAC at 44100 Hz. Prints the times
+# and the speed-up of each (the median of the rounds' ratios), then checks
+# the N-thread outputs of a shorter excerpt against the one-thread ones and the source: decoded
 # length sample for sample, SNR within 0.3 dB, no seam (the worst frame at a
 # join below the 99th percentile of the others).
 #
@@ -78,11 +78,13 @@ trap 'rm -rf "$WORK" "$TIMED"' EXIT
 echo "The timed runs write into $TIMED"
 echo "Load before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 
-for format in mp3 flac; do
-  hyperfine --style basic --runs "$RUNS" --export-json "$WORK/$format.json" \
-    -n "$format 1 thread" "'$LIBM9S' -i '$FILM' -y -f $format -vn -ab 128 -ar 44100 -ac 2 -threads 1 '$TIMED/one.$format' </dev/null" \
-    -n "$format $THREADS threads" "'$LIBM9S' -i '$FILM' -y -f $format -vn -ab 128 -ar 44100 -ac 2 -threads $THREADS '$TIMED/many.$format' </dev/null"
-done
+# Rounds, not blocks of runs: each round times every command once, so a
+# machine that slows down or speeds up for a while (a virtual machine's
+# neighbours) shifts both sides of a ratio alike. The speed-up is the median
+# of the rounds' own ratios.
+run_once() {  # json name command
+  hyperfine --style basic --runs 1 --export-json "$1" -n "$2" "$3" | grep -v '^ *Range\|^ *$' || true
+}
 # What the machine itself gives: N one-thread FLAC conversions side by side
 # against one alone. A virtual machine's cores may not all run at full speed
 # at once; a speed-up is judged against this.
@@ -90,29 +92,41 @@ side_by_side=""
 for i in $(seq "$THREADS"); do
   side_by_side+="'$LIBM9S' -i '$FILM' -y -f flac -vn -ar 44100 -ac 2 -threads 1 '$TIMED/side$i.flac' </dev/null & "
 done
-hyperfine --style basic --runs "$RUNS" --export-json "$WORK/machine.json" \
-  -n "$THREADS one-thread runs side by side" "bash -c \"${side_by_side}wait\""
+for round in $(seq "$RUNS"); do
+  echo "Round $round of $RUNS"
+  for format in mp3 flac; do
+    for threads in 1 "$THREADS"; do
+      run_once "$WORK/$format.$threads.$round.json" "$format $threads thread(s)" \
+        "'$LIBM9S' -i '$FILM' -y -f $format -vn -ab 128 -ar 44100 -ac 2 -threads $threads '$TIMED/$threads.$format' </dev/null"
+    done
+  done
+  run_once "$WORK/side.$round.json" "$THREADS one-thread FLAC runs side by side" "bash -c \"${side_by_side}wait\""
+done
 echo "Load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 status=0
-python3 - "$WORK" "$THREADS" <<'PY' || status=3
-import json, os, sys
-work, threads = sys.argv[1], int(sys.argv[2])
+python3 - "$WORK" "$THREADS" "$RUNS" <<'PY' || status=3
+import json, os, statistics, sys
+work, threads, runs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 target = 1.8 if threads == 2 else 0.85 * threads
+def seconds(name):
+    return [json.load(open(os.path.join(work, "%s.%d.json" % (name, r))))["results"][0]["mean"] for r in range(1, runs + 1)]
 ok = True
 print()
-print("%-5s %12s %12s %9s %8s" % ("", "1 thread", "%d threads" % threads, "speed-up", "target"))
+print("%-5s %12s %12s %9s %12s %8s" % ("", "1 thread", "%d threads" % threads, "speed-up", "rounds", "target"))
 for name in ("mp3", "flac"):
-    results = json.load(open(os.path.join(work, name + ".json")))["results"]
-    one, many = results[0]["median"], results[1]["median"]
-    ok = ok and one / many >= target
-    print("%-5s %11.2fs %11.2fs %9.2f %8.2f%s" % (name, one, many, one / many, target, "" if one / many >= target else "  (below target)"))
+    one, many = seconds("%s.1" % name), seconds("%s.%d" % (name, threads))
+    ratios = [a / b for a, b in zip(one, many)]
+    speedup = statistics.median(ratios)
+    ok = ok and speedup >= target
+    print("%-5s %11.2fs %11.2fs %9.2f %5.2f..%-5.2f %8.2f%s" % (name, statistics.median(one), statistics.median(many), speedup,
+          min(ratios), max(ratios), target, "" if speedup >= target else "  (below target)"))
     if name == "flac":
-        flac_one, flac_speedup = one, one / many
-side = json.load(open(os.path.join(work, "machine.json")))["results"][0]["median"]
-ceiling = threads * flac_one / side
+        flac_one, flac_speedup = one, speedup
+side = seconds("side")
+ceiling = statistics.median([threads * a / b for a, b in zip(flac_one, side)])
 print()
-print("The machine: %d one-thread FLAC runs side by side took %.2fs, one alone %.2fs:" % (threads, side, flac_one))
+print("The machine: %d one-thread FLAC runs side by side took %.2fs, one alone %.2fs (medians):" % (threads, statistics.median(side), statistics.median(flac_one)))
 print("its %d cores did %.2f times one core's work; FLAC's speed-up is %.0f %% of that." % (threads, ceiling, 100 * flac_speedup / ceiling))
 sys.exit(0 if ok else 3)
 PY
