@@ -136,7 +136,9 @@ for format in mp3 flac; do
   args="-f $format -vn -ab 128 -ar 44100 -ac 2"
   "$LIBM9S" -i "$EXCERPT" -y -f wav -vn -ar 44100 -ac 2 -threads 1 "$WORK/source.wav" </dev/null 2>/dev/null
   "$LIBM9S" -i "$EXCERPT" -y $args -threads 1 "$WORK/one.$format" </dev/null 2>/dev/null
-  "$LIBM9S" -i "$EXCERPT" -y $args -threads "$THREADS" "$WORK/many.$format" </dev/null 2>/dev/null
+  # With the output check, as the program runs it.
+  "$LIBM9S" -i "$EXCERPT" -y $args -threads "$THREADS" -verify "$WORK/many.$format" </dev/null 2>/dev/null ||
+    { echo "the $THREADS-thread $format conversion failed its output check"; status=3; }
   echo "$format, ${CHECK_MINUTES}-minute excerpt:"
   "$CHECK" "$WORK/source.wav" "$WORK/one.$format" "$WORK/many.$format" "$THREADS" || status=3
   # The reference decoder checks every frame's checksums and STREAMINFO's MD5 sum.

@@ -283,6 +283,11 @@ void OutputMedia::WriteJoined(AVPacket *packet, int64_t samples)
         throw file_->WriteError(ret);
 }
 
+int64_t OutputMedia::SamplesWritten() const
+{
+    return joined_ ? std::max<int64_t>(0, samplesIn_ - encoder_->initial_padding) : samplesIn_;
+}
+
 void OutputMedia::Finish()
 {
     Start();

@@ -82,7 +82,10 @@ public:
     CodecContextPtr NewEncoder(AVDictionary **options) const;
     void WriteJoined(AVPacket *packet, int64_t samples);
 
-    int64_t SamplesWritten() const { return samplesIn_; }
+    // The samples the file decodes to. A joined stream counts its packets'
+    // lengths, which, as the segments' encoders give them, cover the
+    // encoder's priming too (LAME's 1105 samples), which a decoder drops.
+    int64_t SamplesWritten() const;
     // The bit rate the encoder was opened with (kbit/s); 0 for WAV and FLAC.
     int BitrateKbits() const;
 
