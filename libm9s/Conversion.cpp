@@ -141,6 +141,8 @@ OutputSettings Conversion::ChooseOutputSettings()
         settings.sampleRate = fitted;
     }
     settings.deepSamples = decoder && SourceBits(*decoder) > 16;
+    if (opened_)
+        settings.expectedUs = input_.PartDurationUs(options_.startUs, options_.durationUs).value_or(0);
     return settings;
 }
 

@@ -2,6 +2,7 @@
 
 #include "EncoderError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,7 +34,9 @@ bool PathExists(const std::string &path)
 
 OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
 {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Read as well as written where allowed: Overwrite() looks before it
+    // writes.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
         created_ = true;
     } else if (errno == EEXIST) {
@@ -40,7 +44,9 @@ OutputFile::OutputFile(const std::string &path, bool overwrite) : path_(path)
             throw EncoderError("Output file '" + path + "' already exists");
         // O_NONBLOCK: a FIFO at the output path must not stall us in open()
         // until somebody reads it; it is refused below like any other non-file.
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0 && errno == EACCES)
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     }
     if (fd_ < 0 && errno == ENXIO)
         throw EncoderError("Cannot write output '" + path + "': not a regular file");
@@ -102,12 +108,38 @@ void OutputFile::Close()
         throw WriteError(error);
 }
 
-void OutputFile::Finish(AVFormatContext *muxer)
+void OutputFile::Finish(AVFormatContext *muxer, const std::function<void()> &afterTrailer)
 {
     trailerWritten_ = true;
     if (const int ret = av_write_trailer(muxer); ret < 0)
         throw WriteError(ret);
+    if (afterTrailer)
+        afterTrailer();
     Close();
+}
+
+bool OutputFile::Overwrite(int64_t offset, std::span<const uint8_t> expected, std::span<const uint8_t> data)
+{
+    if (fd_ < 0 || offset < 0)
+        return false;
+    avio_flush(io_);
+    if (io_->error < 0)
+        throw WriteError(io_->error);
+    std::vector<uint8_t> found(expected.size());
+    if (::pread(fd_, found.data(), found.size(), off_t(offset)) != ssize_t(found.size())
+        || !std::equal(found.begin(), found.end(), expected.begin()))
+        return false;
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + int64_t(done)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            lastErrno_ = n < 0 ? errno : EIO;
+            throw WriteError(AVERROR(lastErrno_));
+        }
+        done += size_t(n);
+    }
+    return true;
 }
 
 void OutputFile::FinishQuietly(AVFormatContext *muxer) noexcept

@@ -10,6 +10,9 @@
 #include "AvHandles.h"
 #include "EncoderError.h"
 
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 
 class OutputFile {
@@ -31,11 +34,16 @@ public:
     void Close();
 
     // The muxer's trailer (once: a second try would find the muxer taken
-    // apart), then Close(); throws when either fails.
-    void Finish(AVFormatContext *muxer);
+    // apart), then afterTrailer, then Close(); throws when one fails.
+    void Finish(AVFormatContext *muxer, const std::function<void()> &afterTrailer = {});
     // The same for a file given up on: each step on its own, never a throw,
     // so whatever the muxer still buffered reaches the file.
     void FinishQuietly(AVFormatContext *muxer) noexcept;
+
+    // Writes data over the file's bytes at offset when they begin with
+    // expected (read after what is buffered reaches the file); false, and
+    // nothing written, when they do not. Throws when a write fails.
+    bool Overwrite(int64_t offset, std::span<const uint8_t> expected, std::span<const uint8_t> data);
 
     // The failure of a write, with the system's reason when known.
     EncoderError WriteError(int avError) const;

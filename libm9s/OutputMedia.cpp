@@ -1,11 +1,13 @@
 #include "OutputMedia.h"
 
 #include "EncoderError.h"
+#include "FlacSeekTable.h"
 #include "FrameEncoder.h"
 #include "Messages.h"
 #include "OutputFile.h"
 
 extern "C" {
+#include <libavutil/mathematics.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -157,6 +159,12 @@ void OutputMedia::OpenMuxer(const OutputSettings &settings)
     if (ret < 0)
         throw EncoderError("Cannot set up the output stream: " + AvErrorText(ret));
     stream_->time_base = encoder_->time_base;
+    if (settings.format == OutputFormat::Flac) {
+        const int rate = encoder_->sample_rate;
+        flacPadding_ = FlacSeekTable::PaddingFor(av_rescale(settings.expectedUs, rate, AV_TIME_BASE), rate);
+        muxer_->metadata_header_padding = flacPadding_;
+        seekTable_ = std::make_unique<FlacSeekTable>(rate);
+    }
 }
 
 void OutputMedia::Carry(std::unique_ptr<OutputExtras> extras)
@@ -254,6 +262,8 @@ void OutputMedia::Write(const uint8_t *const *planes, int n)
 
 void OutputMedia::WritePacket(AVPacket *packet)
 {
+    if (seekTable_ && packet->size > 0)
+        seekTable_->Add(packet->size, int(packet->duration));
     packet->stream_index = stream_->index;
     av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
     int ret = av_write_frame(muxer_.get(), packet);
@@ -276,6 +286,8 @@ void OutputMedia::WriteJoined(AVPacket *packet, int64_t samples)
     Start();
     joined_ = true;
     samplesIn_ += samples;
+    if (seekTable_ && packet->size > 0)
+        seekTable_->Add(packet->size, int(samples));
     packet->stream_index = stream_->index;
     av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
     const int ret = av_write_frame(muxer_.get(), packet);
@@ -303,7 +315,22 @@ void OutputMedia::Finish()
         }
         frames_->Flush();
     }
-    file_->Finish(muxer_.get());
+    file_->Finish(muxer_.get(), [this] { WriteSeekTable(); });
+}
+
+void OutputMedia::WriteSeekTable()
+{
+    if (!seekTable_ || flacPadding_ <= 0)
+        return;
+    // The muxer wrote its padding as the last metadata block, right before
+    // the first frame: found from the end of the file, and looked at before
+    // it is written over.
+    const int64_t room = int64_t(flacPadding_) + 4;
+    const int64_t at = avio_tell(file_->Io()) - seekTable_->FrameBytes() - room;
+    const uint8_t padding[4] = {0x81, uint8_t(flacPadding_ >> 16), uint8_t(flacPadding_ >> 8), uint8_t(flacPadding_)};
+    const std::vector<uint8_t> blocks = seekTable_->Blocks(size_t(room));
+    if (!blocks.empty())
+        file_->Overwrite(at, padding, blocks);
 }
 
 void OutputMedia::FinishPartial() noexcept

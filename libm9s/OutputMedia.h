@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class FlacSeekTable;
 class FrameEncoder;
 class OutputFile;
 
@@ -22,6 +23,7 @@ struct OutputSettings {
     int channels = 2;
     int bitrateKbits = 128;
     bool deepSamples = false; // FLAC: the source has more than 16 bits, keep 24
+    int64_t expectedUs = 0;   // the length expected, 0 when unknown: FLAC keeps room for its seek points
 };
 
 // MP3 (ID3v2 TXXX frames), FLAC, Opus and Ogg Vorbis (comments) carry
@@ -95,6 +97,7 @@ private:
                                AVDictionary **options = nullptr) const;
     void OpenMuxer(const OutputSettings &settings);
     void WritePacket(AVPacket *packet);
+    void WriteSeekTable();
 
     OutputFormat format_;
     OutputSettings settings_; // as the encoder was opened, bit rate fitted
@@ -104,6 +107,8 @@ private:
     AVStream *stream_ = nullptr;
     OutputFile *file_ = nullptr;
     std::unique_ptr<OutputExtras> extras_;
+    std::unique_ptr<FlacSeekTable> seekTable_;
+    int flacPadding_ = 0; // what the muxer was asked to leave
     bool started_ = false;
 
     // WAV on a little-endian machine: the resampler writes the packet's

@@ -227,6 +227,34 @@ void TestLibm9sReference::MakeTagged()
 
 namespace {
 
+// The first sample of each point of a FLAC file's SEEKTABLE whose offset
+// lands on a frame's sync code; -1 for one that does not.
+QList<qint64> FlacSeekPoints(const QByteArray &file)
+{
+    auto number = [](const QByteArray &bytes, qsizetype at, int length) {
+        qint64 v = 0;
+        for (qsizetype i = at; i < at + length && i < bytes.size(); ++i)
+            v = v << 8 | quint8(bytes[i]);
+        return v;
+    };
+    qsizetype audio = 4; // after the metadata blocks
+    QByteArray table;
+    for (bool last = false; !last && audio + 4 <= file.size();) {
+        last = quint8(file[audio]) & 0x80;
+        const qsizetype length = qsizetype(number(file, audio + 1, 3));
+        if ((quint8(file[audio]) & 0x7F) == 3)
+            table = file.mid(audio + 4, length);
+        audio += 4 + length;
+    }
+    QList<qint64> points;
+    for (qsizetype p = 0; p + 18 <= table.size(); p += 18) {
+        const qsizetype frame = audio + qsizetype(number(table, p + 8, 8));
+        const bool sync = frame + 1 < file.size() && quint8(file[frame]) == 0xFF && quint8(file[frame + 1]) == 0xF8;
+        points << (sync ? number(table, p, 8) : -1);
+    }
+    return points;
+}
+
 // What the ffmpeg program gets for the same output.
 QStringList FfmpegCodecArgs(const QString &format, int kbits, bool deep)
 {
@@ -607,6 +635,13 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     QCOMPARE(lastTimes.value(1), lastTimes.value(0));
     if (format == "mp3")
         QCOMPARE(ReadBackUs(joined.toStdString(), AV_CODEC_ID_MP3, true), av_rescale(b.samples, AV_TIME_BASE, kRate));
+    if (format == "flac") {
+        // A seek point per ten seconds, each on the frame that holds it.
+        const QList<qint64> points = FlacSeekPoints(ReadAll(joined));
+        QCOMPARE(points.size(), (b.samples - 1) / (10 * kRate) + 1);
+        for (qsizetype i = 0; i < points.size(); ++i)
+            QVERIFY2(points[i] >= i * 10 * kRate && points[i] < i * 10 * kRate + 4608, qPrintable(QString::number(i)));
+    }
     if (format != "mp3") {
         QVERIFY(ReadAll(joined) == ReadAll(single));
         return;

@@ -5,6 +5,7 @@
 
 #include "Chapters.h"
 #include "EncoderError.h"
+#include "FlacSeekTable.h"
 #include "FrameQueue.h"
 #include "Leveller.h"
 #include "LibraryMd5.h"
@@ -105,6 +106,8 @@ private slots:
     void skipsFlacEncodersOwnSum();
     void sizedPoolGivesEachSize_data();
     void sizedPoolGivesEachSize();
+    void flacSeekTableFillsItsRoom_data();
+    void flacSeekTableFillsItsRoom();
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
@@ -900,6 +903,65 @@ void TestLibm9sUnits::sizedPoolGivesEachSize()
         if (reused && before)
             QCOMPARE(data, before);
         before = data;
+    }
+}
+
+void TestLibm9sUnits::flacSeekTableFillsItsRoom_data()
+{
+    QTest::addColumn<int>("seconds"); // of 4608-sample frames at 44.1 kHz
+    QTest::addColumn<int>("room");    // the padding block's bytes, header included
+    QTest::addColumn<int>("points");  // in the table; 0: no table
+    QTest::addColumn<bool>("padded"); // a padding block follows it
+    const int point = FlacSeekTable::kPointBytes;
+    QTest::newRow("a point per ten seconds, padding after") << 60 << 8196 + 6 * point << 6 << true;
+    QTest::newRow("room for all exactly: the table is last") << 60 << 4 + 6 * point << 6 << false;
+    QTest::newRow("two bytes too few for padding: a point less") << 60 << 4 + 6 * point + 2 << 5 << true;
+    QTest::newRow("more points than room: spread evenly") << 600 << 4 + 10 * point << 10 << false;
+    QTest::newRow("no room for a single point") << 60 << 4 + point - 1 << 0 << false;
+}
+
+// Every byte of the padding is used, block headers say what follows, and
+// each point names the frame that holds a multiple of ten seconds.
+void TestLibm9sUnits::flacSeekTableFillsItsRoom()
+{
+    QFETCH(int, seconds);
+    QFETCH(int, room);
+    QFETCH(int, points);
+    QFETCH(bool, padded);
+    constexpr int kFrame = 4608;
+    FlacSeekTable table(44100);
+    for (int64_t s = 0; s < int64_t(seconds) * 44100; s += kFrame)
+        table.Add(1000 + s % 7, kFrame);
+    const std::vector<uint8_t> blocks = table.Blocks(size_t(room));
+    QCOMPARE(blocks.empty(), points == 0);
+    if (points == 0)
+        return;
+    auto number = [&](size_t at, int bytes) {
+        int64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | blocks[at + size_t(i)];
+        return v;
+    };
+    QCOMPARE(int(blocks.size()), room);
+    QCOMPARE(int(blocks[0]), 3 | (padded ? 0 : 0x80));
+    QCOMPARE(number(1, 3), int64_t(points) * FlacSeekTable::kPointBytes);
+    int64_t last = -1;
+    for (int i = 0; i < points; ++i) {
+        const size_t at = 4 + size_t(i) * FlacSeekTable::kPointBytes;
+        const int64_t sample = number(at, 8);
+        // The first frame at or after a multiple of ten seconds.
+        QVERIFY(sample % kFrame == 0 && sample > last && sample % 441000 < kFrame);
+        int64_t before = 0; // the frames' bytes ahead of this one
+        for (int64_t s = 0; s < sample; s += kFrame)
+            before += 1000 + s % 7;
+        QCOMPARE(number(at + 8, 8), before);
+        QCOMPARE(number(at + 16, 2), int64_t(kFrame));
+        last = sample;
+    }
+    if (padded) {
+        const size_t at = 4 + size_t(points) * FlacSeekTable::kPointBytes;
+        QCOMPARE(int(blocks[at]), 0x81);
+        QCOMPARE(number(at + 1, 3), int64_t(room) - int64_t(at) - 4);
     }
 }
 
