@@ -4,9 +4,10 @@
 # chords, melody and bursts of band-limited noise at a syllable's pace, as
 # in speech), to MP3 128 kbit/s and FLAC at 44100 Hz. Prints the times
 # and the speed-up of each (the median of the rounds' ratios), then checks
-# the N-thread outputs of a shorter excerpt against the one-thread ones and the source: decoded
-# length sample for sample, SNR within 0.3 dB, no seam (the worst frame at a
-# join below the 99th percentile of the others).
+# the N-thread outputs of a shorter excerpt against the one-thread ones and
+# the source: the output check passes, decoded length sample for sample,
+# SNR within 0.3 dB, no seam (the worst frame at a join below the 99th
+# percentile of the others).
 #
 #   benchmarks/long_file.sh [--runs R] [--minutes M] [--check-minutes C] [--threads N] [--out DIR]
 #
