@@ -81,7 +81,8 @@ void Conversion::Run()
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
         const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
         const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
-        CheckOutput(options_.outputPath, WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless});
+        CheckOutput(options_.outputPath,
+                    WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless, ThreadsToUse(options_)});
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
 }

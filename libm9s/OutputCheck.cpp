@@ -1,6 +1,7 @@
 #include "OutputCheck.h"
 
 #include "AvHandles.h"
+#include "ChunkedDecode.h"
 #include "EncoderError.h"
 #include "Messages.h"
 #include "TimeText.h"
@@ -38,50 +39,15 @@ InputContextPtr OpenWritten(const std::string &path)
 }
 
 // Samples the decoder gives for the whole stream, priming and padding taken
-// off as the container says, in microseconds.
-int64_t DecodedUs(AVFormatContext *format, const AVStream *stream)
+// off as the container says, in microseconds. They are counted at their
+// rate and turned into time at the end: a frame's length in whole
+// microseconds is off by up to half of one (an MP3 frame at 44.1 kHz by
+// 0.45), which over two hours of frames adds up to more than the tolerance.
+int64_t DecodedUs(AVFormatContext *format, const AVStream *stream, int threads)
 {
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    CodecContextPtr decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
-        return 0;
-    decoder->pkt_timebase = stream->time_base;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return 0;
-    PacketPtr packet = MakePacket();
-    FramePtr frame = MakeFrame();
-    // Samples are counted at their rate and turned into time once per run
-    // of one rate: a frame's length in whole microseconds is off by up to
-    // half of one (an MP3 frame at 44.1 kHz by 0.45), which over two hours
-    // of frames adds up to more than the tolerance.
     int64_t us = 0;
-    int64_t samples = 0;
-    int rate = 0;
-    auto count = [&] {
-        if (rate > 0)
-            us += av_rescale(samples, AV_TIME_BASE, rate);
-        samples = 0;
-    };
-    auto drain = [&] {
-        while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            if (frame->sample_rate > 0) {
-                if (frame->sample_rate != rate) {
-                    count();
-                    rate = frame->sample_rate;
-                }
-                samples += frame->nb_samples;
-            }
-            av_frame_unref(frame.get());
-        }
-    };
-    while (av_read_frame(format, packet.get()) >= 0) {
-        if (packet->stream_index == stream->index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            drain();
-        av_packet_unref(packet.get());
-    }
-    if (avcodec_send_packet(decoder.get(), nullptr) >= 0)
-        drain();
-    count();
+    for (const auto &[rate, samples] : DecodeAll(format, stream, threads))
+        us += av_rescale(samples, AV_TIME_BASE, rate);
     return us;
 }
 
@@ -116,7 +82,7 @@ void CutForTests(const std::string &path)
 
 } // namespace
 
-int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode)
+int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode, int threads)
 {
     const LibraryLogPause quiet; // a damaged file's complaints are the finding, not news
     InputContextPtr format = OpenWritten(path);
@@ -130,13 +96,13 @@ int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode)
         return 0;
     for (unsigned i = 0; i < format->nb_streams; ++i)
         format->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    return decode ? DecodedUs(format.get(), stream) : PacketSpanUs(format.get(), stream);
+    return decode ? DecodedUs(format.get(), stream, threads) : PacketSpanUs(format.get(), stream);
 }
 
 void CheckOutput(const std::string &path, const WrittenAudio &written)
 {
     CutForTests(path);
-    const int64_t read = ReadBackUs(path, written.codec, written.decode);
+    const int64_t read = ReadBackUs(path, written.codec, written.decode, written.threads);
     if (std::abs(read - written.us) <= written.toleranceUs)
         return;
     throw EncoderError("Output check failed: " + FormatMinutes(read) + " of " + FormatMinutes(written.us)

@@ -20,11 +20,12 @@ struct WrittenAudio {
     int64_t us = 0;          // its length
     int64_t toleranceUs = 0; // one codec frame: padding and priming may differ by that much
     bool decode = false;     // decode it back; else its packets' timestamps tell the length
+    int threads = 1;         // for the decoding, where the codec allows
 };
 
 // The length that reading path gives, in microseconds: 0 when it cannot be
 // opened or its first audio track is not of the codec given.
-int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode);
+int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode, int threads = 1);
 
 // Throws EncoderError (kind "check") when what path gives back differs from
 // what was written by more than the tolerance: "Output check failed: 12:03

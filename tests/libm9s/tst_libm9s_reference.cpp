@@ -5,6 +5,7 @@
 // and awkward paths; the track list against ffprobe; and loudness levelling
 // and ReplayGain tags against ffmpeg's own EBU R128 meter.
 
+#include "ChunkedDecode.h"
 #include "EncoderTestKit.h"
 #include "OutputCheck.h"
 #include "Segments.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -50,6 +52,8 @@ private slots:
     void handlesAwkwardPaths();
     void segmentsJoinWithoutSeam_data();
     void segmentsJoinWithoutSeam();
+    void decodesMp3InChunks_data();
+    void decodesMp3InChunks();
     void levelsLoudness_data();
     void levelsLoudness();
 
@@ -658,6 +662,40 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     QVERIFY2(many.worstJoin < many.p99Others,
              qPrintable(QString("join frame %1, 99th percentile %2").arg(many.worstJoin).arg(many.p99Others)));
     QVERIFY2(many.snrDb > one.snrDb - 0.3, qPrintable(QString("%1 dB against %2 dB").arg(many.snrDb).arg(one.snrDb)));
+}
+
+void TestLibm9sReference::decodesMp3InChunks_data()
+{
+    QTest::addColumn<QStringList>("encode"); // ffmpeg's options for the MP3
+    QTest::newRow("128 kbit/s stereo, 44.1 kHz") << QStringList{"-ar", "44100", "-ac", "2", "-b:a", "128k"};
+    QTest::newRow("8 kbit/s mono, 8 kHz: the reservoir reaches furthest")
+        << QStringList{"-ar", "8000", "-ac", "1", "-b:a", "8k"};
+    QTest::newRow("VBR, 48 kHz") << QStringList{"-ar", "48000", "-ac", "2", "-q:a", "4"};
+}
+
+// The output check decodes an MP3 in chunks on several threads: whatever
+// the chunks, it counts what one decoder counts from the top, priming and
+// padding taken off.
+void TestLibm9sReference::decodesMp3InChunks()
+{
+    QFETCH(QStringList, encode);
+    const QString path = Path("chunks.mp3");
+    // Noise: frames that borrow much from the reservoir.
+    QVERIFY(
+        MakeWithFfmpeg(QStringList{"-f", "lavfi", "-i", "anoisesrc=d=9:a=0.3", "-c:a", "libmp3lame"} + encode, path));
+    auto decode = [&](int threads, size_t chunk) {
+        AVFormatContext *format = nullptr;
+        if (avformat_open_input(&format, path.toUtf8().constData(), nullptr, nullptr) < 0)
+            return SampleCounts{};
+        InputContextPtr owned(format);
+        avformat_find_stream_info(format, nullptr);
+        return DecodeAll(format, format->streams[0], threads, chunk);
+    };
+    const SampleCounts one = decode(1, kDecodeChunkPackets);
+    QCOMPARE(one.size(), size_t(1));
+    QCOMPARE(one.begin()->second, Probe(path, true).samples);
+    for (const size_t chunk : {1, 2, 33, 100})
+        QCOMPARE(decode(3, chunk), one);
 }
 
 namespace {
