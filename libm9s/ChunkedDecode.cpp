@@ -91,10 +91,13 @@ class ChunkQueue {
 public:
     explicit ChunkQueue(size_t most) : most_(most) {}
 
+    // Dropped once the queue is abandoned.
     void Put(Chunk chunk)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return chunks_.size() < most_; });
+        changed_.wait(lock, [&] { return chunks_.size() < most_ || done_; });
+        if (done_)
+            return;
         chunks_.push_back(std::move(chunk));
         changed_.notify_all();
     }
@@ -112,7 +115,7 @@ public:
         return true;
     }
 
-    // The reader failed: what waits is dropped, and the decoders stop.
+    // The reader or a decoder failed: what waits is dropped, and all stop.
     void Abandon()
     {
         std::lock_guard lock(mutex_);
@@ -183,23 +186,32 @@ void ReadChunks(AVFormatContext *format, const AVStream &stream, size_t chunkPac
 
 SampleCounts DecodeInChunks(AVFormatContext *format, const AVStream &stream, int threads, size_t chunkPackets)
 {
-    ChunkQueue queue(size_t(threads) * 2);
-    std::mutex countsMutex;
+    // One chunk waits per thread: a few megabytes each.
+    ChunkQueue queue{size_t(threads)};
+    std::mutex resultMutex; // counts and the first error
     SampleCounts counts;
     std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i)
-        workers.emplace_back([&] {
-            for (Chunk chunk; queue.Take(&chunk);) {
-                const SampleCounts decoded = DecodeChunk(stream, chunk);
-                std::lock_guard lock(countsMutex);
-                Merge(counts, decoded);
-            }
-        });
     std::exception_ptr error;
     try {
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back([&] {
+                try {
+                    for (Chunk chunk; queue.Take(&chunk);) {
+                        const SampleCounts decoded = DecodeChunk(stream, chunk);
+                        std::lock_guard lock(resultMutex);
+                        Merge(counts, decoded);
+                    }
+                } catch (...) {
+                    std::lock_guard lock(resultMutex);
+                    if (!error)
+                        error = std::current_exception();
+                    queue.Abandon();
+                }
+            });
         ReadChunks(format, stream, std::max<size_t>(chunkPackets, 1), queue);
         queue.Finish();
     } catch (...) {
+        std::lock_guard lock(resultMutex);
         error = std::current_exception();
         queue.Abandon();
     }
