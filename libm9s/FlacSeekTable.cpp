@@ -26,11 +26,13 @@ void PutBlockHeader(std::vector<uint8_t> &out, uint8_t type, bool last, size_t l
 
 int FlacSeekTable::PaddingFor(int64_t expectedSamples, int sampleRate)
 {
-    // A block's length has 24 bits; beyond that the points are thinned.
-    constexpr int64_t kLongestBlock = (1 << 24) - 1;
+    // Room for a day's points at most (160 kB): a header that declares a
+    // length far beyond the audio must not leave megabytes of padding.
+    // Beyond it the points are thinned.
+    constexpr int64_t kMostPoints = 24 * 3600 / kSpacingSeconds + 1;
     const int64_t spacing = int64_t(std::max(1, sampleRate)) * kSpacingSeconds;
-    const int64_t points = std::max<int64_t>(0, expectedSamples) / spacing + 1;
-    return int(std::min(kLongestBlock, kUsualPadding + kBlockHeaderBytes + points * kPointBytes));
+    const int64_t points = std::min(kMostPoints, std::max<int64_t>(0, expectedSamples) / spacing + 1);
+    return int(kUsualPadding + kBlockHeaderBytes + points * kPointBytes);
 }
 
 FlacSeekTable::FlacSeekTable(int sampleRate) : spacing_(int64_t(std::max(1, sampleRate)) * kSpacingSeconds) {}

@@ -13,7 +13,8 @@ public:
     static constexpr int kPointBytes = 18;
     static constexpr int kSpacingSeconds = 10;
     // The padding to ask the muxer for: the usual 8192 bytes for tags
-    // edited later, and a point per ten seconds of what is expected.
+    // edited later, and a point per ten seconds of what is expected, up
+    // to a day.
     static int PaddingFor(int64_t expectedSamples, int sampleRate);
 
     explicit FlacSeekTable(int sampleRate);

@@ -108,6 +108,8 @@ private slots:
     void sizedPoolGivesEachSize();
     void flacSeekTableFillsItsRoom_data();
     void flacSeekTableFillsItsRoom();
+    void flacSeekTableAsksForRoom_data();
+    void flacSeekTableAsksForRoom();
     void seesStopText_data();
     void seesStopText();
     void copiesTags();
@@ -963,6 +965,22 @@ void TestLibm9sUnits::flacSeekTableFillsItsRoom()
         QCOMPARE(int(blocks[at]), 0x81);
         QCOMPARE(number(at + 1, 3), int64_t(room) - int64_t(at) - 4);
     }
+}
+
+void TestLibm9sUnits::flacSeekTableAsksForRoom_data()
+{
+    QTest::addColumn<qint64>("seconds"); // declared; 0: unknown
+    QTest::addColumn<int>("points");     // room asked for beyond the usual padding
+    QTest::newRow("unknown length") << qint64(0) << 1;
+    QTest::newRow("ten minutes") << qint64(600) << 61;
+    QTest::newRow("a year declared: a day's points") << qint64(365 * 86400) << 8641;
+}
+
+void TestLibm9sUnits::flacSeekTableAsksForRoom()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(int, points);
+    QCOMPARE(FlacSeekTable::PaddingFor(seconds * 44100, 44100), 8192 + 4 + points * FlacSeekTable::kPointBytes);
 }
 
 void TestLibm9sUnits::plansGainAndTags_data()
