@@ -127,8 +127,7 @@ public:
     // The reader is done: the decoders stop once everything is taken.
     void Finish()
     {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return chunks_.empty(); });
+        std::lock_guard lock(mutex_);
         done_ = true;
         changed_.notify_all();
     }

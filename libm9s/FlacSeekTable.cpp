@@ -47,6 +47,11 @@ void FlacSeekTable::Add(int64_t bytes, int samples)
     frameBytes_ += bytes;
 }
 
+std::array<uint8_t, 4> FlacSeekTable::LastPaddingHeader(int padding)
+{
+    return {uint8_t(kPaddingType | kLastBlock), uint8_t(padding >> 16), uint8_t(padding >> 8), uint8_t(padding)};
+}
+
 std::vector<uint8_t> FlacSeekTable::Blocks(size_t room) const
 {
     if (room < size_t(kBlockHeaderBytes + kPointBytes) || points_.empty())

@@ -4,6 +4,7 @@
 // into the padding the muxer leaves last among the metadata blocks. Players
 // then seek in a long file without searching it for frames.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,6 +33,11 @@ public:
     // Evenly chosen points where not all fit; empty when room cannot hold
     // a single one, or there is none.
     std::vector<uint8_t> Blocks(size_t room) const;
+
+    // The last metadata block the muxer writes for padding bytes of
+    // padding: its header, and its bytes with the header.
+    static std::array<uint8_t, 4> LastPaddingHeader(int padding);
+    static size_t PaddingBlockBytes(int padding) { return size_t(padding) + 4; }
 
 private:
     struct Point {

@@ -161,8 +161,8 @@ void OutputMedia::OpenMuxer(const OutputSettings &settings)
     stream_->time_base = encoder_->time_base;
     if (settings.format == OutputFormat::Flac) {
         const int rate = encoder_->sample_rate;
-        flacPadding_ = FlacSeekTable::PaddingFor(av_rescale(settings.expectedUs, rate, AV_TIME_BASE), rate);
-        muxer_->metadata_header_padding = flacPadding_;
+        muxer_->metadata_header_padding =
+            FlacSeekTable::PaddingFor(av_rescale(settings.expectedUs, rate, AV_TIME_BASE), rate);
         seekTable_ = std::make_unique<FlacSeekTable>(rate);
     }
 }
@@ -262,14 +262,19 @@ void OutputMedia::Write(const uint8_t *const *planes, int n)
 
 void OutputMedia::WritePacket(AVPacket *packet)
 {
-    if (seekTable_ && packet->size > 0)
-        seekTable_->Add(packet->size, int(packet->duration));
-    packet->stream_index = stream_->index;
-    av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
-    int ret = av_write_frame(muxer_.get(), packet);
+    const int ret = Mux(packet, packet->duration);
     av_packet_unref(packet);
     if (ret < 0)
         throw file_->WriteError(ret);
+}
+
+int OutputMedia::Mux(AVPacket *packet, int64_t samples)
+{
+    if (seekTable_ && packet->size > 0)
+        seekTable_->Add(packet->size, int(samples));
+    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
+    return av_write_frame(muxer_.get(), packet);
 }
 
 CodecContextPtr OutputMedia::NewEncoder(AVDictionary **options) const
@@ -286,12 +291,7 @@ void OutputMedia::WriteJoined(AVPacket *packet, int64_t samples)
     Start();
     joined_ = true;
     samplesIn_ += samples;
-    if (seekTable_ && packet->size > 0)
-        seekTable_->Add(packet->size, int(samples));
-    packet->stream_index = stream_->index;
-    av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
-    const int ret = av_write_frame(muxer_.get(), packet);
-    if (ret < 0)
+    if (const int ret = Mux(packet, samples); ret < 0)
         throw file_->WriteError(ret);
 }
 
@@ -320,17 +320,17 @@ void OutputMedia::Finish()
 
 void OutputMedia::WriteSeekTable()
 {
-    if (!seekTable_ || flacPadding_ <= 0)
+    const int padding = muxer_->metadata_header_padding;
+    if (!seekTable_ || padding <= 0)
         return;
     // The muxer wrote its padding as the last metadata block, right before
     // the first frame: found from the end of the file, and looked at before
     // it is written over.
-    const int64_t room = int64_t(flacPadding_) + 4;
-    const int64_t at = avio_tell(file_->Io()) - seekTable_->FrameBytes() - room;
-    const uint8_t padding[4] = {0x81, uint8_t(flacPadding_ >> 16), uint8_t(flacPadding_ >> 8), uint8_t(flacPadding_)};
-    const std::vector<uint8_t> blocks = seekTable_->Blocks(size_t(room));
+    const size_t room = FlacSeekTable::PaddingBlockBytes(padding);
+    const int64_t at = avio_tell(file_->Io()) - seekTable_->FrameBytes() - int64_t(room);
+    const std::vector<uint8_t> blocks = seekTable_->Blocks(room);
     if (!blocks.empty())
-        file_->Overwrite(at, padding, blocks);
+        file_->Overwrite(at, FlacSeekTable::LastPaddingHeader(padding), blocks);
 }
 
 void OutputMedia::FinishPartial() noexcept

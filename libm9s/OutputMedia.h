@@ -97,6 +97,8 @@ private:
                                AVDictionary **options = nullptr) const;
     void OpenMuxer(const OutputSettings &settings);
     void WritePacket(AVPacket *packet);
+    // Into the muxer, noted in the seek table; the muxer's result.
+    int Mux(AVPacket *packet, int64_t samples);
     void WriteSeekTable();
 
     OutputFormat format_;
@@ -108,7 +110,6 @@ private:
     OutputFile *file_ = nullptr;
     std::unique_ptr<OutputExtras> extras_;
     std::unique_ptr<FlacSeekTable> seekTable_;
-    int flacPadding_ = 0; // what the muxer was asked to leave
     bool started_ = false;
 
     // WAV on a little-endian machine: the resampler writes the packet's
