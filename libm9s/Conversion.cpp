@@ -185,18 +185,9 @@ void Conversion::ReportFitted(const char *unit, int asked, int used, const std::
 
 void Conversion::SeekToStart()
 {
-    if (options_.startUs <= 0)
-        return;
     // Land on or before the start; HandleFrame() trims to the exact sample.
-    // Reckoned in the stream's own time base: a file whose timeline starts
-    // near the 64-bit limit in microseconds may still fit in it.
-    const AVStream *audio = input_.Audio();
-    const int64_t target =
-        av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
-    if (target == INT64_MAX)
-        return; // beyond any timestamp: trimming alone finds out what is left
-    if (avformat_seek_file(input_.Format(), audio->index, INT64_MIN, target, target, 0) >= 0)
-        avcodec_flush_buffers(input_.Decoder());
+    if (const std::optional<int64_t> ts = input_.PartSeekTs(options_.startUs))
+        input_.SeekAudio(*ts);
 }
 
 void Conversion::Finish()

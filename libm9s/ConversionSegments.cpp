@@ -3,6 +3,7 @@
 #include "LoudnessPass.h"
 #include "Messages.h"
 #include "SegmentJoin.h"
+#include "StopControl.h"
 #include "TimeText.h"
 
 extern "C" {
@@ -61,6 +62,50 @@ std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track, boo
     return std::nullopt;
 }
 
+// Where a part of the input begins, as the one-thread run finds it: that
+// run seeks to seekTs and drops every sample before the part's start by
+// each frame's timestamp (from startTs, the input's start); the same seek
+// and the same count here give the input sample its output starts with,
+// placed as the segments place theirs. Empty where that cannot be told.
+std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs, int64_t startTs, int64_t startUs)
+{
+    InputMedia input;
+    if (!input.Open(setup.options->inputPath, setup.headerTellsAll))
+        return std::nullopt;
+    input.SelectAudio(setup.audioTrack);
+    input.OpenDecoder();
+    if (!input.SeekAudio(seekTs))
+        return std::nullopt;
+    const AVStream *audio = input.Audio();
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    int64_t position = INT64_MIN; // of the frame at hand, once placed
+    while (!StopControl::Requested() && input.ReadPacket(packet.get())) {
+        const bool ours = packet->stream_index == audio->index;
+        const bool sent = ours && avcodec_send_packet(input.Decoder(), packet.get()) >= 0;
+        av_packet_unref(packet.get());
+        while (sent && avcodec_receive_frame(input.Decoder(), frame.get()) >= 0) {
+            const int samples = frame->nb_samples;
+            const int rate = frame->sample_rate;
+            if (samples <= 0 || rate <= 0 || frame->ch_layout.nb_channels <= 0 || frame->format < 0)
+                continue;
+            if (frame->pts == AV_NOPTS_VALUE || rate != setup.inputRate)
+                return std::nullopt;
+            if (position == INT64_MIN)
+                position = PlaceAfterSeek(setup, *frame, audio->time_base);
+            if (position == INT64_MAX)
+                return std::nullopt;
+            const int64_t first =
+                av_rescale_q(av_sat_sub64(frame->pts, startTs), audio->time_base, AVRational{1, rate});
+            const int64_t wanted = av_rescale(startUs, rate, AV_TIME_BASE);
+            if (first + samples > wanted)
+                return position + std::max<int64_t>(0, wanted - first);
+            position += samples;
+        }
+    }
+    return std::nullopt;
+}
+
 bool Splits(OutputFormat format)
 {
     // AAC, Opus and Vorbis encoders carry state from frame to frame that a
@@ -99,14 +144,28 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
     return true;
 }
 
+bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optional<int64_t> endSamples)
+{
+    setup.endSamples = endSamples;
+    const int64_t startUs = setup.options->startUs;
+    const std::optional<int64_t> seekTs = input.PartSeekTs(startUs);
+    if (!seekTs)
+        return startUs <= 0;
+    const std::optional<int64_t> offset = FindPartOffset(setup, *seekTs, input.StartTs(), startUs);
+    if (!offset || *offset < 0)
+        return false;
+    setup.partOffset = *offset;
+    setup.partSeekTs = seekTs;
+    return true;
+}
+
 bool Conversion::RunSegmented()
 {
     const int threads = ThreadsToUse(options_);
     // The limiter carries its state from one sample to the next: one thread.
-    if (threads < 2 || !Splits(options_.format) || options_.startUs > 0 || options_.durationUs
-        || (leveller_ && plan_.limit))
+    if (threads < 2 || !Splits(options_.format) || (leveller_ && plan_.limit))
         return false;
-    const std::optional<int64_t> duration = input_.DurationUs();
+    const std::optional<int64_t> duration = input_.PartDurationUs(options_.startUs, options_.durationUs);
     if (!duration)
         return false;
 
@@ -123,8 +182,10 @@ bool Conversion::RunSegmented()
     setup.prerollSamples = rate / 2;
     if (setup.frameSamples <= 0)
         return false;
-    setup.segments = PlanFileSegments(av_rescale(*duration, rate, AV_TIME_BASE), setup.frameSamples, threads, rate);
-    if (setup.segments.size() < 2 || !PlaceSegmentSource(options_.inputPath, input_, setup))
+    const int64_t total = limitSamples_.value_or(av_rescale(*duration, rate, AV_TIME_BASE));
+    setup.segments = PlanFileSegments(total, setup.frameSamples, threads, rate);
+    if (setup.segments.size() < 2 || !PlaceSegmentSource(options_.inputPath, input_, setup)
+        || !PlaceSegmentPart(input_, setup, limitSamples_))
         return false;
 
     framesDecoded_ = JoinSegments(setup, threads, output_.get(), [&](int64_t samples) {

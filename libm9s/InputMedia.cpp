@@ -203,3 +203,21 @@ int64_t InputMedia::StartUs() const
 }
 
 int64_t InputMedia::StartTs() const { return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base); }
+
+std::optional<int64_t> InputMedia::PartSeekTs(int64_t startUs) const
+{
+    if (startUs <= 0)
+        return std::nullopt;
+    // Reckoned in the stream's own time base: a file whose timeline starts
+    // near the 64-bit limit in microseconds may still fit in it.
+    const int64_t ts = av_sat_add64(StartTs(), av_rescale_q(startUs, AV_TIME_BASE_Q, audio_->time_base));
+    return ts == INT64_MAX ? std::nullopt : std::optional<int64_t>(ts);
+}
+
+bool InputMedia::SeekAudio(int64_t ts)
+{
+    if (avformat_seek_file(format_.get(), audio_->index, INT64_MIN, ts, ts, 0) < 0)
+        return false;
+    avcodec_flush_buffers(decoder_.get());
+    return true;
+}

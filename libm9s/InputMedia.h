@@ -42,6 +42,13 @@ public:
     int64_t StartUs() const;
     // The same in the time base of the selected audio stream.
     int64_t StartTs() const;
+    // Where a seek for a part that starts startUs into the input aims, in
+    // the audio's time base; empty at the start, or beyond any timestamp
+    // (trimming alone finds out what is left).
+    std::optional<int64_t> PartSeekTs(int64_t startUs) const;
+    // Seeks to land on or before ts, and flushes the decoder; false when
+    // the input could not seek.
+    bool SeekAudio(int64_t ts);
     // The header names every audio stream's codec, channels and rate: a
     // quick Open() of the same file reads nothing more.
     bool HeaderTellsAll() const;

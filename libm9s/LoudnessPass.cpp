@@ -89,13 +89,8 @@ MeasuredPass Measurement::Run()
 
 void Measurement::SeekToStart()
 {
-    if (options_.startUs <= 0)
-        return;
-    const AVStream *audio = input_.Audio();
-    const int64_t target =
-        av_sat_add64(input_.StartTs(), av_rescale_q(options_.startUs, AV_TIME_BASE_Q, audio->time_base));
-    if (target != INT64_MAX && avformat_seek_file(input_.Format(), audio->index, INT64_MIN, target, target, 0) >= 0)
-        avcodec_flush_buffers(input_.Decoder());
+    if (const std::optional<int64_t> ts = input_.PartSeekTs(options_.startUs))
+        input_.SeekAudio(*ts);
 }
 
 void Measurement::Measure()
@@ -287,14 +282,14 @@ bool PartFormat(const AVCodecContext &decoder, MeasureFormat format, AVChannelLa
 std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
 {
     const int threads = ThreadsToUse(options);
-    if (threads < 2 || options.startUs > 0 || options.durationUs)
+    if (threads < 2)
         return std::nullopt;
     InputMedia input;
     if (!input.Open(options.inputPath))
         return MeasuredPass{{}, true};
     input.SelectAudio(options.audioTrack);
     input.OpenDecoder();
-    const std::optional<int64_t> duration = input.DurationUs();
+    const std::optional<int64_t> duration = input.PartDurationUs(options.startUs, options.durationUs);
     AVChannelLayout layout{};
     int rate = 0;
     if (!duration || !PartFormat(*input.Decoder(), format, &layout, &rate))
@@ -307,8 +302,13 @@ std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, Measur
     setup.frameSamples = 1;
     setup.warmFrames = int(PartMeters::LeadSamples(rate));
     setup.prerollSamples = rate / 2;
-    setup.segments = PartMeters::Plan(av_rescale(*duration, rate, AV_TIME_BASE), rate, threads);
-    if (setup.segments.size() < 2 || !PlaceSegmentSource(options.inputPath, input, setup))
+    // As the one-thread pass counts a part's length: from its start.
+    std::optional<int64_t> end;
+    if (options.durationUs)
+        end = av_rescale(*options.durationUs, rate, AV_TIME_BASE);
+    setup.segments = PartMeters::Plan(end.value_or(av_rescale(*duration, rate, AV_TIME_BASE)), rate, threads);
+    if (setup.segments.size() < 2 || !PlaceSegmentSource(options.inputPath, input, setup)
+        || !PlaceSegmentPart(input, setup, end))
         return std::nullopt;
     PartMeters meters(layout, rate, setup.segments, kind);
     setup.meters = &meters;

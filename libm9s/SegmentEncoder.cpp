@@ -110,7 +110,7 @@ public:
     {
         const int64_t fs = setup.frameSamples;
         first_ = std::max<int64_t>(0, segment_.start - setup.warmFrames * fs);
-        stop_ = segment_.last ? INT64_MAX : segment_.end + setup.tailFrames * fs;
+        stop_ = segment_.last ? setup.endSamples.value_or(INT64_MAX) : segment_.end + setup.tailFrames * fs;
         if (format_ != OutputFormat::Wav && !meter_) {
             if (flac_ && reuse_.flacEncoder) {
                 encoder_ = std::move(reuse_.flacEncoder);
@@ -401,8 +401,9 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
         // single-thread run computes it.
         const int64_t common = std::gcd(inRate, outRate);
         const int64_t step = inRate / common;
-        const int64_t inStart = av_rescale(run.DecodeFrom(), inRate, outRate) / step * step;
-        run.Begin(inStart, inStart / step * (outRate / common));
+        const int64_t inPart = av_rescale(run.DecodeFrom(), inRate, outRate) / step * step;
+        const int64_t inStart = setup_.partOffset + inPart;
+        run.Begin(inStart, inPart / step * (outRate / common));
 
         // Seek a little before the start. A demuxer that lands after it, or
         // frames without timestamps, make the segment decode from the top.
@@ -411,7 +412,9 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
             if (!fromTop || !fresh_) {
                 const AVStream *audio = input_->Audio();
                 const int64_t target =
-                    setup_.originPts + av_rescale_q(inStart, AVRational{1, inRate}, audio->time_base) - 1;
+                    inPart == 0 && setup_.partSeekTs
+                        ? *setup_.partSeekTs
+                        : setup_.originPts + av_rescale_q(inStart, AVRational{1, inRate}, audio->time_base) - 1;
                 if (fromTop || avformat_seek_file(input_->Format(), audio->index, INT64_MIN, target, target, 0) < 0) {
                     OpenInput();
                     fromTop = true;
@@ -429,17 +432,19 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
     }
 }
 
-int64_t SegmentEncoder::Place(const AVFrame &frame, AVRational timeBase) const
+int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase)
 {
     if (frame.pts == AV_NOPTS_VALUE)
         return INT64_MAX;
-    const int64_t position = av_rescale_q(frame.pts - setup_.originPts, timeBase, AVRational{1, frame.sample_rate});
-    const int grid = setup_.frameGrid;
+    if (frame.pts == setup.originPts)
+        return 0; // a seek that lands at the top
+    const int64_t position = av_rescale_q(frame.pts - setup.originPts, timeBase, AVRational{1, frame.sample_rate});
+    const int grid = setup.frameGrid;
     if (grid == 0)
         return position;
-    if (frame.nb_samples != grid || position < setup_.gridOffset)
+    if (frame.nb_samples != grid || position < setup.gridOffset)
         return INT64_MAX; // not one of the fixed frames: decode from the top
-    return setup_.gridOffset + (position - setup_.gridOffset + grid / 2) / grid * grid;
+    return setup.gridOffset + (position - setup.gridOffset + grid / 2) / grid * grid;
 }
 
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
@@ -458,7 +463,7 @@ bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
                 && frame->format >= 0) {
                 if (!placed) {
                     placed = true;
-                    position = Place(*frame, audio->time_base);
+                    position = PlaceAfterSeek(setup_, *frame, audio->time_base);
                     missed = position > inStart;
                     wanted = !missed;
                 }

@@ -81,6 +81,14 @@ struct SegmentSetup {
     // the origin at gridOffset. 0: the timestamps are exact.
     int frameGrid = 0;
     int64_t gridOffset = 0;
+    // A part of the input (-ss, -t, -chapter): output sample 0 is made from
+    // input sample partOffset (counted from the origin), which the one-thread
+    // run reaches by a seek to partSeekTs; a segment that decodes from the
+    // part's start seeks there too, so it decodes what that run decodes.
+    // The last segment ends at endSamples where the part has a length.
+    int64_t partOffset = 0;
+    std::optional<int64_t> partSeekTs;
+    std::optional<int64_t> endSamples;
     int frameSamples = 0;
     int warmFrames = 0; // encoded before a segment's start and dropped
     int tailFrames = 0; // encoded after its end, so the last kept frames see what follows
@@ -125,8 +133,6 @@ private:
     void OpenInput();
     // false: the first frame came after inStart or without a timestamp.
     bool Decode(class SegmentRun &run, int64_t inStart, bool fromTop);
-    // The input sample a frame after a seek starts at; INT64_MAX when unknown.
-    int64_t Place(const AVFrame &frame, AVRational timeBase) const;
 
     const SegmentSetup &setup_;
     SegmentProgress &progress_;
@@ -141,6 +147,16 @@ private:
 // thread; what was joined by then is the file.
 int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output,
                      const std::function<void(int64_t)> &progress);
+
+// The part of input that setup.options asks for (-ss, -t, a chapter): where
+// its output begins, found as the one-thread run finds it, and where it
+// ends (endSamples, output samples; empty: at the input's end). False when
+// the start cannot be told.
+bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optional<int64_t> endSamples);
+
+// The input sample (from setup's origin) that frame, the first decoded after
+// a seek, starts at; INT64_MAX when unknown.
+int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
 
 // The input's side of setup for the chosen audio of input (opened from
 // path): the track, where samples are counted from and how a seek's landing

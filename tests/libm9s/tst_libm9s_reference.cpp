@@ -151,6 +151,8 @@ void TestLibm9sReference::initTestCase()
     Make("film-cues.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac", "-aac_pns", "0", "-cluster_time_limit", "500"});
     MakeHalfRateHeader("film-cues.mkv", "film-half-rate.mkv");
     MakeTagged();
+    Make("film-chapters.mkv",
+         {"-i", made_.value("film-cues.mkv"), "-i", Path("tags.txt"), "-map", "0", "-map_chapters", "1", "-c", "copy"});
 }
 
 // A copy of a Matroska fixture of 48 kHz whose header names 24 kHz, as
@@ -596,14 +598,25 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
     QTest::addColumn<QString>("fixture");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("threads");
+    QTest::addColumn<QStringList>("part"); // -ss, -t, -chapter
+    const QStringList whole;
     for (const QString format : {"wav", "flac", "mp3"})
         for (int threads : {2, 3})
-            QTest::addRow("%s, %d threads", qPrintable(format), threads) << "film.mov" << format << threads;
-    QTest::newRow("24-bit flac, 3 threads") << "film-deep.mov" << "flac" << 3;
-    QTest::newRow("flac, 2 threads, 9 segments") << "film-long.mov" << "flac" << 2;
+            QTest::addRow("%s, %d threads", qPrintable(format), threads) << "film.mov" << format << threads << whole;
+    QTest::newRow("24-bit flac, 3 threads") << "film-deep.mov" << "flac" << 3 << whole;
+    QTest::newRow("flac, 2 threads, 9 segments") << "film-long.mov" << "flac" << 2 << whole;
     for (const QString format : {"wav", "mp3"})
-        QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3;
-    QTest::newRow("aac in mkv, header at half the rate, to wav") << "film-half-rate.mkv" << "wav" << 2;
+        QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3 << whole;
+    QTest::newRow("aac in mkv, header at half the rate, to wav") << "film-half-rate.mkv" << "wav" << 2 << whole;
+    // A part starts where the one-thread run's trim starts it, to the sample.
+    const QStringList from13for45{"-ss", "1.3", "-t", "4.5"};
+    QTest::newRow("wav, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "wav" << 3 << from13for45;
+    QTest::newRow("mp3, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "mp3" << 3 << from13for45;
+    QTest::newRow("flac, 0.7 s on, 2 threads") << "film.mov" << "flac" << 2 << QStringList{"-ss", "0.7"};
+    QTest::newRow("aac in mkv to wav, the first 5.5 s") << "film-cues.mkv" << "wav" << 3 << QStringList{"-t", "5.5"};
+    for (const QString format : {"flac", "mp3"})
+        QTest::addRow("aac in mkv to %s, chapter 3", qPrintable(format))
+            << "film-chapters.mkv" << format << 2 << QStringList{"-chapter", "3"};
 }
 
 // Cut into segments, the output decodes to the one-thread output's length;
@@ -615,6 +628,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     QFETCH(QString, fixture);
     QFETCH(QString, format);
     QFETCH(int, threads);
+    QFETCH(QStringList, part);
     const QString input = made_.value(fixture);
     QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
     constexpr int kRate = 44100;
@@ -622,7 +636,8 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     auto encode = [&](const QString &name, const QString &as, int n) {
         const QString path = Path(name);
         WritePlaceholder(path);
-        RunResult r = RunEncoder(EncoderArgs(input, as, 128, kRate, 2, path) << "-threads" << QString::number(n));
+        RunResult r =
+            RunEncoder(EncoderArgs(input, as, 128, kRate, 2, path) + part << "-threads" << QString::number(n));
         lastTimes << QString::fromUtf8(r.err).section("=ffmpeg_release_time", -2, -2).section('=', -1);
         return r.finished && r.exitCode == 0 ? path : QString(Visible(r.err));
     };
@@ -654,7 +669,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam()
     const AudioInfo source = Probe(encode("source.wav", "wav", 1), true);
     std::vector<int64_t> joins;
     // A decoded MP3 lags its frames by LAME's delay (576 + 529 samples).
-    for (const Segment &s : PlanFileSegments(7 * kRate, 1152, threads, kRate))
+    for (const Segment &s : PlanFileSegments(source.samples, 1152, threads, kRate))
         if (s.start > 0)
             joins.push_back(s.start - 1105);
     const SeamReport one = CompareFrames(source.pcm, a.pcm, 2, {});
@@ -987,6 +1002,9 @@ void TestLibm9sReference::levelsLoudness_data()
         << "film.mov" << level("flac", "-20", three) << "l.flac" << -20.0 << -1.0 << "" << "no limiting needed";
     QTest::newRow("film to -10, mp3, 3 threads: true peak measured")
         << "film.mkv" << level("mp3", "-10", three) << "l.mp3" << -10.0 << none << "" << "dBTP; applied +";
+    QTest::newRow("the quiet part to -16, flac, 3 threads")
+        << "steps.mkv" << level("flac", "-16", QStringList{"-ss", "4", "-t", "5"} + three) << "l.flac" << -16.0 << none
+        << "" << "";
     QTest::newRow("film to -8, wav, 3 threads: limited")
         << "film.mkv" << level("wav", "-8", three) << "l.wav" << -8.0 << -1.0 << "" << "the limiter held";
     // Noise bursts full to the top of the band, pushed hard: the meters see
