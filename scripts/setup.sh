@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libebur128-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libebur128-dev libjemalloc-dev
   ffmpeg
   xvfb xauth imagemagick
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
