@@ -1,18 +1,11 @@
 #include "SegmentJoin.h"
 
-#include "EncoderError.h"
+#include "FlacMd5.h"
 #include "OutputMedia.h"
 #include "StopControl.h"
 
-extern "C" {
-#include <libavutil/md5.h>
-}
-
 #include <algorithm>
-#include <bit>
-#include <limits>
 #include <new>
-#include <span>
 #include <thread>
 
 namespace {
@@ -27,28 +20,21 @@ constexpr size_t kAheadPerThread = 2;
 // spent a tenth of the run in the kernel.
 constexpr size_t kWakeBatch = 64;
 
-struct Md5Deleter {
-    void operator()(AVMD5 *md5) const { av_free(md5); }
-};
-
 // The writer's side of the join: packets in order into the one muxer, and
 // for FLAC the totals its STREAMINFO needs.
 class JoinWriter {
 public:
     explicit JoinWriter(OutputMedia *output) : output_(output)
     {
-        if (output && output->Encoder().codec_id == AV_CODEC_ID_FLAC) {
-            md5_.reset(av_md5_alloc());
-            if (!md5_)
-                throw std::bad_alloc();
-            av_md5_init(md5_.get());
-        }
+        if (output && output->Encoder().codec_id == AV_CODEC_ID_FLAC)
+            md5_ = std::make_unique<FlacMd5>(output->Encoder().ch_layout.nb_channels,
+                                             output->Encoder().sample_fmt != AV_SAMPLE_FMT_S16);
     }
 
     void Write(SegmentPiece &piece)
     {
         if (md5_) {
-            Sum(*piece.pcm, piece.samples);
+            md5_->Add(std::move(piece.pcm), piece.samples);
             totals_.minFrameBytes =
                 totals_.samples ? std::min(totals_.minFrameBytes, piece.packet->size) : piece.packet->size;
             totals_.maxFrameBytes = std::max(totals_.maxFrameBytes, piece.packet->size);
@@ -64,7 +50,7 @@ public:
     {
         if (!md5_ || totals_.samples == 0)
             return;
-        av_md5_final(md5_.get(), totals_.md5);
+        md5_->Final(totals_.md5);
         const AVCodecContext &encoder = output_->Encoder();
         if (encoder.extradata_size < 34)
             return;
@@ -79,41 +65,8 @@ public:
     }
 
 private:
-    // FLAC's MD5 sum covers the samples as little-endian integers of the
-    // stream's width: 16 bits as they are, 24 bits from the top of each
-    // 32-bit sample.
-    void Sum(const AVBufferRef &pcm, int64_t samples)
-    {
-        const AVCodecContext &encoder = output_->Encoder();
-        const size_t values = size_t(samples) * size_t(encoder.ch_layout.nb_channels);
-        const bool wide = encoder.sample_fmt != AV_SAMPLE_FMT_S16;
-        if (values * (wide ? 4 : 2) > pcm.size)
-            throw EncoderError("Cannot join the FLAC segments");
-        if (!wide && std::endian::native == std::endian::little) {
-            av_md5_update(md5_.get(), pcm.data, values * 2);
-            return;
-        }
-        packed_.resize(values * (wide ? 3 : 2));
-        uint8_t *out = packed_.data();
-        if (!wide) {
-            for (const int16_t v : std::span(reinterpret_cast<const int16_t *>(pcm.data), values)) {
-                *out++ = uint8_t(v);
-                *out++ = uint8_t(v >> 8);
-            }
-        } else {
-            for (const int32_t sample : std::span(reinterpret_cast<const int32_t *>(pcm.data), values)) {
-                const int32_t v = sample >> 8;
-                *out++ = uint8_t(v);
-                *out++ = uint8_t(v >> 8);
-                *out++ = uint8_t(v >> 16);
-            }
-        }
-        av_md5_update(md5_.get(), packed_.data(), packed_.size());
-    }
-
     OutputMedia *output_;
-    std::unique_ptr<AVMD5, Md5Deleter> md5_;
-    std::vector<uint8_t> packed_;
+    std::unique_ptr<FlacMd5> md5_;
     FlacTotals totals_;
     int64_t end_ = 0;
 };

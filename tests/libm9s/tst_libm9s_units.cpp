@@ -5,6 +5,7 @@
 
 #include "Chapters.h"
 #include "EncoderError.h"
+#include "FlacMd5.h"
 #include "FlacSeekTable.h"
 #include "FrameQueue.h"
 #include "Leveller.h"
@@ -108,6 +109,8 @@ private slots:
     void sizedPoolGivesEachSize();
     void flacSeekTableFillsItsRoom_data();
     void flacSeekTableFillsItsRoom();
+    void flacMd5SumsInOrder_data();
+    void flacMd5SumsInOrder();
     void flacSeekTableAsksForRoom_data();
     void flacSeekTableAsksForRoom();
     void seesStopText_data();
@@ -906,6 +909,54 @@ void TestLibm9sUnits::sizedPoolGivesEachSize()
             QCOMPARE(data, before);
         before = data;
     }
+}
+
+void TestLibm9sUnits::flacMd5SumsInOrder_data()
+{
+    QTest::addColumn<bool>("wide"); // 24 bits at the top of 32-bit samples
+    QTest::addColumn<int>("blocks");
+    QTest::newRow("16-bit, one block") << false << 1;
+    QTest::newRow("16-bit, fewer than a wake-up's worth") << false << 63;
+    QTest::newRow("16-bit, thousands of blocks") << false << 5000;
+    QTest::newRow("24-bit, thousands of blocks") << true << 3000;
+}
+
+// The sum on its own thread is the sum of the samples in the order added,
+// as the stream's width packs them.
+void TestLibm9sUnits::flacMd5SumsInOrder()
+{
+    QFETCH(bool, wide);
+    QFETCH(int, blocks);
+    constexpr int kChannels = 2;
+    std::unique_ptr<AVMD5, void (*)(void *)> expected(av_md5_alloc(), av_free);
+    av_md5_init(expected.get());
+    FlacMd5 md5(kChannels, wide);
+    uint32_t seed = 1;
+    for (int b = 0; b < blocks; ++b) {
+        const int samples = 1 + b % 37;
+        const int values = samples * kChannels;
+        BufferRefPtr pcm(av_buffer_alloc(size_t(values) * (wide ? 4 : 2)));
+        QByteArray packed;
+        for (int i = 0; i < values; ++i) {
+            seed = seed * 1664525 + 1013904223;
+            const int32_t v = int32_t(seed) >> 8; // 24 significant bits
+            if (wide) {
+                reinterpret_cast<int32_t *>(pcm->data)[i] = v * 256;
+                packed.append(char(v)).append(char(v >> 8)).append(char(v >> 16));
+            } else {
+                reinterpret_cast<int16_t *>(pcm->data)[i] = int16_t(v);
+                packed.append(char(v)).append(char(v >> 8));
+            }
+        }
+        av_md5_update(expected.get(), reinterpret_cast<const uint8_t *>(packed.constData()), size_t(packed.size()));
+        md5.Add(std::move(pcm), samples);
+    }
+    uint8_t ours[16];
+    uint8_t theirs[16];
+    md5.Final(ours);
+    av_md5_final(expected.get(), theirs);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(ours), 16).toHex(),
+             QByteArray(reinterpret_cast<char *>(theirs), 16).toHex());
 }
 
 void TestLibm9sUnits::flacSeekTableFillsItsRoom_data()
