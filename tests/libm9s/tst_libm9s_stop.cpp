@@ -389,26 +389,25 @@ void TestLibm9sStop::reportsProgressWhileRunning()
 void TestLibm9sStop::stopsEitherPassOfTwo_data()
 {
     QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("threads");
-    QTest::newRow("one thread") << "long.mkv" << "1";
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("one thread") << "long.mkv" << QStringList{"-threads", "1"};
     // A WAV's exact timestamps let both passes cut it into parts.
-    QTest::newRow("three threads") << "long.wav" << "3";
+    QTest::newRow("three threads") << "long.wav" << QStringList{"-threads", "3"};
+    QTest::newRow("three threads, a part") << "long.wav" << QStringList{"-threads", "3", "-ss", "2.5", "-t", "500"};
 }
 
 void TestLibm9sStop::stopsEitherPassOfTwo()
 {
     QFETCH(QString, input);
-    QFETCH(QString, threads);
+    QFETCH(QStringList, extra);
     // Two passes read the input twice, so no FIFO here: the stop comes with
     // the first report, in whichever pass the encoder then is. Either way
     // the file is valid and the time never went back.
     const QString output = Path("levelled.mp3");
     WritePlaceholder(output);
     QStringList args = EncoderArgs(Path(input), "mp3", 128, 44100, 2, output);
-    args.insert(args.size() - 1, "-loudness");
-    args.insert(args.size() - 1, "-16");
-    args.insert(args.size() - 1, "-threads");
-    args.insert(args.size() - 1, threads);
+    for (const QString &arg : QStringList{"-loudness", "-16"} + extra)
+        args.insert(args.size() - 1, arg);
     LiveEncoder encoder(args);
     QVERIFY2(encoder.WaitFor([&] { return !encoder.Times().isEmpty(); }, kEndTimeoutMs * 4),
              Visible(encoder.Err()).constData());
