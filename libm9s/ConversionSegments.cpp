@@ -33,13 +33,15 @@ int AudioTrackOf(const AVFormatContext &format, const AVStream &stream)
     return track;
 }
 
-// The first decoded audio frame, where every segment counts its samples
-// from: its timestamp and length; empty when the input does not tell.
-struct FirstFrame {
+// The first decoded audio frames, where every segment counts its samples
+// from: the first one's timestamp and length, and the length of the next,
+// the codec's steady frame; empty when the input does not tell.
+struct FirstFrames {
     int64_t pts = 0;
     int samples = 0;
+    int nextSamples = 0;
 };
-std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track, bool headerTellsAll)
+std::optional<FirstFrames> FindFirstFrames(const std::string &path, int track, bool headerTellsAll)
 {
     InputMedia input;
     if (!input.Open(path, headerTellsAll))
@@ -48,18 +50,24 @@ std::optional<FirstFrame> FindFirstFrame(const std::string &path, int track, boo
     input.OpenDecoder();
     PacketPtr packet = MakePacket();
     FramePtr frame = MakeFrame();
+    std::optional<FirstFrames> first;
     while (input.ReadPacket(packet.get())) {
         const bool audio = packet->stream_index == input.Audio()->index;
         if (audio && avcodec_send_packet(input.Decoder(), packet.get()) >= 0)
-            while (avcodec_receive_frame(input.Decoder(), frame.get()) >= 0)
-                if (frame->nb_samples > 0) {
-                    if (frame->pts == AV_NOPTS_VALUE)
-                        return std::nullopt;
-                    return FirstFrame{frame->pts, frame->nb_samples};
+            while (avcodec_receive_frame(input.Decoder(), frame.get()) >= 0) {
+                if (frame->nb_samples <= 0)
+                    continue;
+                if (first) {
+                    first->nextSamples = frame->nb_samples;
+                    return first;
                 }
+                if (frame->pts == AV_NOPTS_VALUE)
+                    return std::nullopt;
+                first = FirstFrames{frame->pts, frame->nb_samples, 0};
+            }
         av_packet_unref(packet.get());
     }
-    return std::nullopt;
+    return first;
 }
 
 // Where a part of the input begins, as the one-thread run finds it: that
@@ -124,7 +132,7 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
         return false;
     setup.audioTrack = AudioTrackOf(*input.Format(), *input.Audio());
     setup.headerTellsAll = input.HeaderTellsAll();
-    const std::optional<FirstFrame> first = FindFirstFrame(path, setup.audioTrack, setup.headerTellsAll);
+    const std::optional<FirstFrames> first = FindFirstFrames(path, setup.audioTrack, setup.headerTellsAll);
     if (!first)
         return false;
     setup.originPts = first->pts;
@@ -136,7 +144,12 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
         return false;
     setup.inputRate = inRate;
     if (int64_t(timeBase.num) * inRate > timeBase.den) {
+        // Where the container does not name the frame size (AC-3, Opus in
+        // Matroska), the second frame shows it; a landing off that grid is
+        // found out where it is placed.
         setup.frameGrid = input.Audio()->codecpar->frame_size;
+        if (setup.frameGrid <= 0)
+            setup.frameGrid = first->nextSamples;
         setup.gridOffset = first->samples;
         if (setup.frameGrid <= 0)
             return false;

@@ -120,11 +120,19 @@ void InputMedia::OpenDecoder()
     CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder)
         throw std::bad_alloc();
+    // AC-3's decoder fills bands the encoder left empty with noise; seeded
+    // from each frame's own bits, that noise is the same whatever was
+    // decoded before, so a part decoded after a seek is the same audio as
+    // when decoded from the top.
+    AVDictionary *options = nullptr;
+    if (par->codec_id == AV_CODEC_ID_AC3 || par->codec_id == AV_CODEC_ID_EAC3)
+        av_dict_set(&options, "cons_noisegen", "1", 0);
     int ret = avcodec_parameters_to_context(decoder.get(), par);
     if (ret >= 0) {
         decoder->pkt_timebase = audio_->time_base;
-        ret = avcodec_open2(decoder.get(), codec, nullptr);
+        ret = avcodec_open2(decoder.get(), codec, &options);
     }
+    av_dict_free(&options);
     if (ret < 0)
         throw EncoderError(std::string("Cannot decode the ") + avcodec_get_name(par->codec_id) + " audio of input '"
                                + path_ + "': " + AvErrorText(ret),

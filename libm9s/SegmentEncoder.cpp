@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -444,7 +445,14 @@ int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRation
         return position;
     if (frame.nb_samples != grid || position < setup.gridOffset)
         return INT64_MAX; // not one of the fixed frames: decode from the top
-    return setup.gridOffset + (position - setup.gridOffset + grid / 2) / grid * grid;
+    const int64_t placed = setup.gridOffset + (position - setup.gridOffset + grid / 2) / grid * grid;
+    // The timestamp tells the position to half a tick of the time base; a
+    // frame further off the grid than that (a codec whose frames change
+    // their length) is not where the grid would put it.
+    const int64_t halfTick = av_rescale_q(1, timeBase, AVRational{1, frame.sample_rate}) / 2 + 1;
+    if (std::abs(placed - position) > halfTick)
+        return INT64_MAX;
+    return placed;
 }
 
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)

@@ -43,6 +43,10 @@ QStringList CopyArgs(const QString &input, const QString &output, const QStringL
 // timestamps (ffmpeg -map 0:a -c copy -f framemd5).
 QStringList PacketChecksums(const QString &path);
 
+// ffmpeg's input options to decode as libm9s does: AC-3's noise for empty
+// bands seeded from each frame (a warning only for other codecs).
+inline const QStringList kDecodeAsLibm9s{"-cons_noisegen", "1"};
+
 // ffmpeg -nostdin -v error -y ARGS OUTPUT; true when it made a non-empty file.
 bool MakeWithFfmpeg(const QStringList &args, const QString &output);
 

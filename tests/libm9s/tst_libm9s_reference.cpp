@@ -150,6 +150,8 @@ void TestLibm9sReference::initTestCase()
     // them up at random, differently after a seek, as any player's does.
     Make("film-cues.mkv", {"-f", "lavfi", "-i", film, "-c:a", "aac", "-aac_pns", "0", "-cluster_time_limit", "500"});
     MakeHalfRateHeader("film-cues.mkv", "film-half-rate.mkv");
+    // AC-3 in Matroska: the container names no frame size.
+    Make("film-ac3.mkv", {"-f", "lavfi", "-i", film, "-c:a", "ac3", "-b:a", "96k", "-cluster_time_limit", "500"});
     MakeTagged();
     Make("film-chapters.mkv",
          {"-i", made_.value("film-cues.mkv"), "-i", Path("tags.txt"), "-map", "0", "-map_chapters", "1", "-c", "copy"});
@@ -418,8 +420,10 @@ void TestLibm9sReference::mapPicksAskedTrack()
     args.insert(args.size() - 1, QString("0:a:%1").arg(track));
     const RunResult r = RunEncoder(args);
     QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
-    QVERIFY(MakeWithFfmpeg({"-i", input, "-map", QString("0:a:%1").arg(track), "-f", "wav", "-ar", "44100", "-ac", "2"},
-                           theirs));
+    QVERIFY(MakeWithFfmpeg(
+        kDecodeAsLibm9s
+            + QStringList{"-i", input, "-map", QString("0:a:%1").arg(track), "-f", "wav", "-ar", "44100", "-ac", "2"},
+        theirs));
     const WavData a = ReadWav(ours);
     const WavData b = ReadWav(theirs);
     QVERIFY(a.ok && b.ok);
@@ -525,8 +529,10 @@ void TestLibm9sReference::wavMatchesFfmpeg()
     // (segmentsJoinWithoutSeam bounds that).
     RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, rate, channels, ours) << "-threads" << "1");
     QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
-    QVERIFY(MakeWithFfmpeg(
-        {"-i", input, "-vn", "-f", "wav", "-ar", QString::number(rate), "-ac", QString::number(channels)}, theirs));
+    QVERIFY(MakeWithFfmpeg(kDecodeAsLibm9s
+                               + QStringList{"-i", input, "-vn", "-f", "wav", "-ar", QString::number(rate), "-ac",
+                                             QString::number(channels)},
+                           theirs));
 
     const WavData a = ReadWav(ours);
     const WavData b = ReadWav(theirs);
@@ -608,6 +614,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
     for (const QString format : {"wav", "mp3"})
         QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3 << whole;
     QTest::newRow("aac in mkv, header at half the rate, to wav") << "film-half-rate.mkv" << "wav" << 2 << whole;
+    QTest::newRow("ac3 in mkv to wav, 3 threads") << "film-ac3.mkv" << "wav" << 3 << whole;
     // A part starts where the one-thread run's trim starts it, to the sample.
     const QStringList from13for45{"-ss", "1.3", "-t", "4.5"};
     QTest::newRow("wav, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "wav" << 3 << from13for45;
