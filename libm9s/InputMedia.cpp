@@ -19,6 +19,18 @@ namespace {
 constexpr int64_t kQuickProbeBytes = 2 << 20;
 constexpr int64_t kQuickProbeUs = AV_TIME_BASE;
 
+// MPEG audio's fixed-point decoders carry their rounding error from one
+// sample to the next for good, so after a seek their output differs in
+// the last bit from a decode from the top; the floating-point ones (FFmpeg's
+// choice for MP3 already) do not.
+const AVCodec *FindDecoder(AVCodecID id)
+{
+    const char *floating = id == AV_CODEC_ID_MP1 ? "mp1float" : id == AV_CODEC_ID_MP2 ? "mp2float" : nullptr;
+    if (const AVCodec *codec = floating ? avcodec_find_decoder_by_name(floating) : nullptr)
+        return codec;
+    return avcodec_find_decoder(id);
+}
+
 } // namespace
 
 bool InputMedia::Open(const std::string &path, bool quick)
@@ -112,7 +124,7 @@ void InputMedia::SelectAudio(std::optional<int> track)
 void InputMedia::OpenDecoder()
 {
     const AVCodecParameters *par = audio_->codecpar;
-    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    const AVCodec *codec = FindDecoder(par->codec_id);
     if (!codec)
         throw EncoderError(std::string("No decoder for the audio codec '") + avcodec_get_name(par->codec_id)
                                + "' of input '" + path_ + "'",

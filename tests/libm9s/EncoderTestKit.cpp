@@ -323,6 +323,13 @@ SeamReport CompareFrames(const std::vector<float> &source, const std::vector<flo
     return report;
 }
 
+QStringList DecodeAsLibm9s(const QString &input)
+{
+    const RunResult r = Run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=codec_name",
+                                        "-of", "csv=p=0", input});
+    return kDecodeAsLibm9s + (r.out.trimmed() == "mp2" ? QStringList{"-c:a", "mp2float"} : QStringList{});
+}
+
 QMap<QString, QString> FfprobeAudio(const QString &path)
 {
     QMap<QString, QString> values;

@@ -46,6 +46,9 @@ QStringList PacketChecksums(const QString &path);
 // ffmpeg's input options to decode as libm9s does: AC-3's noise for empty
 // bands seeded from each frame (a warning only for other codecs).
 inline const QStringList kDecodeAsLibm9s{"-cons_noisegen", "1"};
+// The same for an input whose audio is all of one codec: MP2 also by the
+// floating-point decoder.
+QStringList DecodeAsLibm9s(const QString &input);
 
 // ffmpeg -nostdin -v error -y ARGS OUTPUT; true when it made a non-empty file.
 bool MakeWithFfmpeg(const QStringList &args, const QString &output);

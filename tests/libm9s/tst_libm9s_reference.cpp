@@ -152,6 +152,8 @@ void TestLibm9sReference::initTestCase()
     MakeHalfRateHeader("film-cues.mkv", "film-half-rate.mkv");
     // AC-3 in Matroska: the container names no frame size.
     Make("film-ac3.mkv", {"-f", "lavfi", "-i", film, "-c:a", "ac3", "-b:a", "96k", "-cluster_time_limit", "500"});
+    // MP2 in a transport stream, as a DVB recording.
+    Make("film-mp2.ts", {"-f", "lavfi", "-i", film, "-c:a", "mp2", "-b:a", "192k"});
     MakeTagged();
     Make("film-chapters.mkv",
          {"-i", made_.value("film-cues.mkv"), "-i", Path("tags.txt"), "-map", "0", "-map_chapters", "1", "-c", "copy"});
@@ -529,7 +531,7 @@ void TestLibm9sReference::wavMatchesFfmpeg()
     // (segmentsJoinWithoutSeam bounds that).
     RunResult r = RunEncoder(EncoderArgs(input, "wav", 128, rate, channels, ours) << "-threads" << "1");
     QVERIFY2(r.finished && r.exitCode == 0, Visible(r.err).constData());
-    QVERIFY(MakeWithFfmpeg(kDecodeAsLibm9s
+    QVERIFY(MakeWithFfmpeg(DecodeAsLibm9s(input)
                                + QStringList{"-i", input, "-vn", "-f", "wav", "-ar", QString::number(rate), "-ac",
                                              QString::number(channels)},
                            theirs));
@@ -615,6 +617,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
         QTest::addRow("aac in mkv to %s, 3 threads", qPrintable(format)) << "film-cues.mkv" << format << 3 << whole;
     QTest::newRow("aac in mkv, header at half the rate, to wav") << "film-half-rate.mkv" << "wav" << 2 << whole;
     QTest::newRow("ac3 in mkv to wav, 3 threads") << "film-ac3.mkv" << "wav" << 3 << whole;
+    QTest::newRow("mp2 in ts to flac, 3 threads") << "film-mp2.ts" << "flac" << 3 << whole;
     // A part starts where the one-thread run's trim starts it, to the sample.
     const QStringList from13for45{"-ss", "1.3", "-t", "4.5"};
     QTest::newRow("wav, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "wav" << 3 << from13for45;
