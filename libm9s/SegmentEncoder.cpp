@@ -20,6 +20,7 @@ extern "C" {
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -443,16 +444,23 @@ int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRation
     const int grid = setup.frameGrid;
     if (grid == 0)
         return position;
-    if (frame.nb_samples != grid || position < setup.gridOffset)
+    if (frame.nb_samples > grid || position < setup.gridOffset)
         return INT64_MAX; // not one of the fixed frames: decode from the top
-    const int64_t placed = setup.gridOffset + (position - setup.gridOffset + grid / 2) / grid * grid;
     // The timestamp tells the position to half a tick of the time base; a
     // frame further off the grid than that (a codec whose frames change
     // their length) is not where the grid would put it.
-    const int64_t halfTick = av_rescale_q(1, timeBase, AVRational{1, frame.sample_rate}) / 2 + 1;
-    if (std::abs(placed - position) > halfTick)
-        return INT64_MAX;
-    return placed;
+    const int64_t tick = av_rescale_q(1, timeBase, AVRational{1, frame.sample_rate});
+    auto onGrid = [&](int64_t at, int64_t tolerance) -> std::optional<int64_t> {
+        const int64_t placed = setup.gridOffset + (at - setup.gridOffset + grid / 2) / grid * grid;
+        return std::abs(placed - at) <= tolerance ? std::optional<int64_t>(placed) : std::nullopt;
+    };
+    if (frame.nb_samples == grid)
+        return onGrid(position, tick / 2 + 1).value_or(INT64_MAX);
+    // A shorter frame is one a fresh decoder cut its pre-roll from (Opus
+    // after a seek): its end lies on the grid, and its timestamp was
+    // rounded twice, once more when the decoder moved it past the cut.
+    const std::optional<int64_t> end = onGrid(position + frame.nb_samples, tick + 1);
+    return end ? *end - frame.nb_samples : INT64_MAX;
 }
 
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)

@@ -152,6 +152,8 @@ void TestLibm9sReference::initTestCase()
     MakeHalfRateHeader("film-cues.mkv", "film-half-rate.mkv");
     // AC-3 in Matroska: the container names no frame size.
     Make("film-ac3.mkv", {"-f", "lavfi", "-i", film, "-c:a", "ac3", "-b:a", "96k", "-cluster_time_limit", "500"});
+    // Opus in Matroska: its decoder cuts its pre-roll from the first frame after a seek.
+    Make("film-opus.mkv", {"-f", "lavfi", "-i", film, "-c:a", "libopus", "-cluster_time_limit", "500"});
     // MP2 in a transport stream, as a DVB recording.
     Make("film-mp2.ts", {"-f", "lavfi", "-i", film, "-c:a", "mp2", "-b:a", "192k"});
     MakeTagged();
@@ -622,6 +624,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
     const QStringList from13for45{"-ss", "1.3", "-t", "4.5"};
     QTest::newRow("wav, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "wav" << 3 << from13for45;
     QTest::newRow("mp3, 1.3 s on for 4.5 s, 3 threads") << "film.mov" << "mp3" << 3 << from13for45;
+    QTest::newRow("opus in mkv to mp3, 1.3 s on for 4.5 s, 3 threads") << "film-opus.mkv" << "mp3" << 3 << from13for45;
     QTest::newRow("flac, 0.7 s on, 2 threads") << "film.mov" << "flac" << 2 << QStringList{"-ss", "0.7"};
     QTest::newRow("aac in mkv to wav, the first 5.5 s") << "film-cues.mkv" << "wav" << 3 << QStringList{"-t", "5.5"};
     for (const QString format : {"flac", "mp3"})

@@ -14,6 +14,7 @@
 #include "Options.h"
 #include "OutputCheck.h"
 #include "OutputMedia.h"
+#include "SegmentJoin.h"
 #include "Segments.h"
 #include "StopControl.h"
 #include "StreamChoice.h"
@@ -111,6 +112,8 @@ private slots:
     void flacSeekTableFillsItsRoom();
     void flacMd5SumsInOrder_data();
     void flacMd5SumsInOrder();
+    void placesLandingOnFrameGrid_data();
+    void placesLandingOnFrameGrid();
     void flacSeekTableAsksForRoom_data();
     void flacSeekTableAsksForRoom();
     void seesStopText_data();
@@ -909,6 +912,49 @@ void TestLibm9sUnits::sizedPoolGivesEachSize()
             QCOMPARE(data, before);
         before = data;
     }
+}
+
+void TestLibm9sUnits::placesLandingOnFrameGrid_data()
+{
+    // 48 kHz; the origin's frame at timestamp 0; on millisecond timestamps
+    // the grid of frame samples starts after the first frame's offset.
+    QTest::addColumn<int>("grid"); // 0: exact timestamps, in samples
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<qint64>("pts");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<qint64>("placed"); // -1: not placed
+    QTest::newRow("exact timestamps") << 0 << 0 << qint64(96000) << 1024 << qint64(96000);
+    QTest::newRow("the origin's own frame") << 1024 << 1024 << qint64(0) << 1024 << qint64(0);
+    // 1024 + 50 * 1024 samples = 1088 ms.
+    QTest::newRow("aac frame, milliseconds rounded") << 1024 << 1024 << qint64(1088) << 1024 << qint64(52224);
+    // 648 + 100 * 960 + 480: half a frame off the grid.
+    QTest::newRow("opus frame off the grid") << 960 << 648 << qint64(2023) << 960 << qint64(-1);
+    // A frame of 960 from 99993.5 ms, its first 312 samples cut: it starts
+    // at 100000 ms exactly but says 100001, rounded twice.
+    QTest::newRow("opus frame cut after a seek") << 960 << 648 << qint64(100001) << 648 << qint64(4800000);
+    QTest::newRow("short frame ending off the grid") << 960 << 648 << qint64(100011) << 648 << qint64(-1);
+    QTest::newRow("longer than the grid") << 960 << 648 << qint64(1000) << 1920 << qint64(-1);
+}
+
+// Where a frame that follows a seek starts, from its timestamp and the codec's
+// frame grid; a frame the grid cannot account for is not placed at all.
+void TestLibm9sUnits::placesLandingOnFrameGrid()
+{
+    QFETCH(int, grid);
+    QFETCH(int, offset);
+    QFETCH(qint64, pts);
+    QFETCH(int, samples);
+    QFETCH(qint64, placed);
+    SegmentSetup setup;
+    setup.frameGrid = grid;
+    setup.gridOffset = offset;
+    FramePtr frame = MakeFrame();
+    frame->pts = pts;
+    frame->nb_samples = samples;
+    frame->sample_rate = 48000;
+    const AVRational base = grid ? AVRational{1, 1000} : AVRational{1, 48000};
+    const int64_t at = PlaceAfterSeek(setup, *frame, base);
+    QCOMPARE(at == INT64_MAX ? qint64(-1) : qint64(at), placed);
 }
 
 void TestLibm9sUnits::flacMd5SumsInOrder_data()
