@@ -22,6 +22,7 @@ constexpr int kWavBlockSamples = 4096;
 // frame; and frames encoded after its end, since LAME looks ahead.
 constexpr int kMp3WarmFrames = 8;
 constexpr int kMp3TailFrames = 2;
+constexpr int kFarthestLandingSeconds = 30;
 
 // The audio track number (among the audio streams) of stream.
 int AudioTrackOf(const AVFormatContext &format, const AVStream &stream)
@@ -88,6 +89,7 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs,
     PacketPtr packet = MakePacket();
     FramePtr frame = MakeFrame();
     int64_t position = INT64_MIN; // of the frame at hand, once placed
+    int64_t walked = 0;
     while (!StopControl::Requested() && input.ReadPacket(packet.get())) {
         const bool ours = packet->stream_index == audio->index;
         const bool sent = ours && avcodec_send_packet(input.Decoder(), packet.get()) >= 0;
@@ -108,6 +110,10 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs,
             const int64_t wanted = av_rescale(startUs, rate, AV_TIME_BASE);
             if (first + samples > wanted)
                 return position + std::max<int64_t>(0, wanted - first);
+            // An input whose seeks land this far before their target (no
+            // index) would make every segment decode as far: one thread.
+            if ((walked += samples) > int64_t(rate) * kFarthestLandingSeconds)
+                return std::nullopt;
             position += samples;
         }
     }
