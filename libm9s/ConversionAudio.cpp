@@ -54,21 +54,7 @@ void Conversion::HandleFrame(AVFrame &frame)
 
 int Conversion::SamplesToSkip(const AVFrame &frame)
 {
-    if (options_.startUs <= 0)
-        return 0;
-    // Saturating: a damaged file may carry any timestamp at all.
-    int64_t first = nextInputSample_;
-    if (frame.pts != AV_NOPTS_VALUE) {
-        // The difference first, in the stream's time base, where both ends
-        // fit; only then the rescaling, of a small number.
-        const int64_t sinceStart = av_sat_sub64(frame.pts, input_.StartTs());
-        first = av_rescale_q(sinceStart, input_.Audio()->time_base, AVRational{1, frame.sample_rate});
-    }
-    nextInputSample_ = av_sat_add64(first, frame.nb_samples);
-    const int64_t wanted = av_rescale(options_.startUs, frame.sample_rate, AV_TIME_BASE);
-    if (first >= wanted)
-        return 0;
-    return int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));
+    return input_.SamplesBeforePart(frame, options_.startUs, &nextInputSample_);
 }
 
 void Conversion::ConvertSamples(const uint8_t *const *planes, int samples)

@@ -73,10 +73,12 @@ std::optional<FirstFrames> FindFirstFrames(const std::string &path, int track, b
 
 // Where a part of the input begins, as the one-thread run finds it: that
 // run seeks to seekTs and drops every sample before the part's start by
-// each frame's timestamp (from startTs, the input's start); the same seek
-// and the same count here give the input sample its output starts with,
-// placed as the segments place theirs. Empty where that cannot be told.
-std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs, int64_t startTs, int64_t startUs)
+// each frame's timestamp (InputMedia::SamplesBeforePart, of from, the
+// input that run reads); the same seek and the same count here give the
+// input sample its output starts with, placed as the segments place
+// theirs. Empty where that cannot be told.
+std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedia &from, int64_t seekTs,
+                                      int64_t startUs)
 {
     InputMedia input;
     if (!input.Open(setup.options->inputPath, setup.headerTellsAll))
@@ -90,6 +92,7 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs,
     FramePtr frame = MakeFrame();
     int64_t position = INT64_MIN; // of the frame at hand, once placed
     int64_t walked = 0;
+    int64_t next = 0; // unused: every frame here has a timestamp
     while (!StopControl::Requested() && input.ReadPacket(packet.get())) {
         const bool ours = packet->stream_index == audio->index;
         const bool sent = ours && avcodec_send_packet(input.Decoder(), packet.get()) >= 0;
@@ -105,11 +108,9 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, int64_t seekTs,
                 position = PlaceAfterSeek(setup, *frame, audio->time_base);
             if (position == INT64_MAX)
                 return std::nullopt;
-            const int64_t first =
-                av_rescale_q(av_sat_sub64(frame->pts, startTs), audio->time_base, AVRational{1, rate});
-            const int64_t wanted = av_rescale(startUs, rate, AV_TIME_BASE);
-            if (first + samples > wanted)
-                return position + std::max<int64_t>(0, wanted - first);
+            const int skip = from.SamplesBeforePart(*frame, startUs, &next);
+            if (skip < samples)
+                return position + skip;
             // An input whose seeks land this far before their target (no
             // index) would make every segment decode as far: one thread.
             if ((walked += samples) > int64_t(rate) * kFarthestLandingSeconds)
@@ -170,7 +171,7 @@ bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optiona
     const std::optional<int64_t> seekTs = input.PartSeekTs(startUs);
     if (!seekTs)
         return startUs <= 0;
-    const std::optional<int64_t> offset = FindPartOffset(setup, *seekTs, input.StartTs(), startUs);
+    const std::optional<int64_t> offset = FindPartOffset(setup, input, *seekTs, startUs);
     if (!offset || *offset < 0)
         return false;
     setup.partOffset = *offset;

@@ -234,6 +234,21 @@ std::optional<int64_t> InputMedia::PartSeekTs(int64_t startUs) const
     return ts == INT64_MAX ? std::nullopt : std::optional<int64_t>(ts);
 }
 
+int InputMedia::SamplesBeforePart(const AVFrame &frame, int64_t startUs, int64_t *next) const
+{
+    if (startUs <= 0)
+        return 0;
+    // Saturating: a damaged file may carry any timestamp at all. The
+    // difference first, in the stream's time base, where both ends fit;
+    // only then the rescaling, of a small number.
+    int64_t first = *next;
+    if (frame.pts != AV_NOPTS_VALUE)
+        first = av_rescale_q(av_sat_sub64(frame.pts, StartTs()), audio_->time_base, AVRational{1, frame.sample_rate});
+    *next = av_sat_add64(first, frame.nb_samples);
+    const int64_t wanted = av_rescale(startUs, frame.sample_rate, AV_TIME_BASE);
+    return first >= wanted ? 0 : int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));
+}
+
 bool InputMedia::SeekAudio(int64_t ts)
 {
     if (avformat_seek_file(format_.get(), audio_->index, INT64_MIN, ts, ts, 0) < 0)

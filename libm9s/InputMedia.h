@@ -49,6 +49,11 @@ public:
     // Seeks to land on or before ts, and flushes the decoder; false when
     // the input could not seek.
     bool SeekAudio(int64_t ts);
+    // The samples at the front of frame that lie before a part starting
+    // startUs into the input (all of them, for a frame wholly before it),
+    // counted by the frame's timestamp from the input's start. *next is
+    // where the following frame starts, for one that has no timestamp.
+    int SamplesBeforePart(const AVFrame &frame, int64_t startUs, int64_t *next) const;
     // The header names every audio stream's codec, channels and rate: a
     // quick Open() of the same file reads nothing more.
     bool HeaderTellsAll() const;

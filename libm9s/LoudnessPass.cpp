@@ -192,15 +192,7 @@ void Measurement::HandleFrame(AVFrame &frame)
 // As in the conversion: samples before the -ss point are left out.
 int Measurement::SamplesToSkip(const AVFrame &frame)
 {
-    if (options_.startUs <= 0)
-        return 0;
-    int64_t first = nextInputSample_;
-    if (frame.pts != AV_NOPTS_VALUE)
-        first = av_rescale_q(av_sat_sub64(frame.pts, input_.StartTs()), input_.Audio()->time_base,
-                             AVRational{1, frame.sample_rate});
-    nextInputSample_ = av_sat_add64(first, frame.nb_samples);
-    const int64_t wanted = av_rescale(options_.startUs, frame.sample_rate, AV_TIME_BASE);
-    return first >= wanted ? 0 : int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));
+    return input_.SamplesBeforePart(frame, options_.startUs, &nextInputSample_);
 }
 
 void Measurement::Setup(const AVFrame &frame)

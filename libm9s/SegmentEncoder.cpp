@@ -417,11 +417,11 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
                     inPart == 0 && setup_.partSeekTs
                         ? *setup_.partSeekTs
                         : setup_.originPts + av_rescale_q(inStart, AVRational{1, inRate}, audio->time_base) - 1;
-                if (fromTop || avformat_seek_file(input_->Format(), audio->index, INT64_MIN, target, target, 0) < 0) {
+                if (fromTop || !input_->SeekAudio(target)) {
                     OpenInput();
                     fromTop = true;
+                    avcodec_flush_buffers(input_->Decoder());
                 }
-                avcodec_flush_buffers(input_->Decoder());
             }
             fresh_ = false;
             if (Decode(run, inStart, fromTop) || attempt > 0)
