@@ -26,7 +26,6 @@ public:
     // The frames' bytes so far: where the first frame begins, counted back
     // from the end of the file.
     int64_t FrameBytes() const { return frameBytes_; }
-    size_t Points() const { return points_.size(); }
 
     // A SEEKTABLE block, then a PADDING block with what is left: exactly
     // room bytes, block headers included; the last of them flagged last.
