@@ -24,9 +24,16 @@ inline constexpr char StopCommand[] = "quit";
 inline constexpr char StopLineStart = 'q';
 static_assert(StopCommand[0] == StopLineStart);
 
-// Exit statuses. A stop on request ends as a success: the file is valid.
+// Exit statuses. A stop (the stop text, SIGTERM or SIGINT) leaves a valid
+// file of what was converted so far, but it is never the whole: it ends with
+// a status of its own, after a line that says how far it came, in seconds
+// ("." as point), so that nobody takes a part for the finished file:
+//   ffmpeg_release_stopped=<seconds converted>=ffmpeg_release_stopped\n
 inline constexpr int ExitDone = 0;
-inline constexpr int ExitFailed = 1; // the last line on standard error says why
+inline constexpr int ExitFailed = 1;  // the last line on standard error says why
+inline constexpr int ExitStopped = 3; // stopped before the end: a valid part
+inline constexpr char StoppedOpen[] = "ffmpeg_release_stopped=";
+inline constexpr char StoppedClose[] = "=ffmpeg_release_stopped";
 
 // A source whose audio ends well before the length its container declares
 // (more than 1 s and 1 %) is converted as far as it goes and said so once,
