@@ -65,6 +65,12 @@ QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, b
         .join(QLatin1Char(' '));
 }
 
+void TTerminalReport::Note(const QString &text)
+{
+    ClearLive();
+    Write(QStringLiteral("tolvane: ") + TerminalSafe(text) + QLatin1Char('\n'));
+}
+
 void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QString &reason, int chapterFiles,
                                 const QString &output)
 {

@@ -29,6 +29,8 @@ public:
                    const QString &output = QString());
     // percent of the run, files ended so far of all, seconds left (<0: unknown).
     void Progress(int percent, int ended, int files, qint64 secondsLeft);
+    // A line about the run as a whole, said once; quiet keeps it too.
+    void Note(const QString &text);
     // stopped: the run was stopped rather than gone through.
     void Summary(qint64 elapsedMs, bool stopped = false);
 

@@ -123,12 +123,18 @@ void TTerminalRun::Start()
     for (int row = 0; row < m_queue.Count(); ++row)
         m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
     m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
+    const TRunSettings settings = RunSettingsNow();
+    // A level is reached by re-encoding; a copy keeps its audio as it is.
+    if (settings.Options.Extension == QLatin1String("copy") && settings.Options.Loudness.startsWith(QLatin1Char('-')))
+        m_report.Note(QStringLiteral("--loudness %1 does not apply to copies: the audio is not re-encoded; use "
+                                     "replaygain")
+                          .arg(settings.Options.Loudness));
     if (m_queue.Count() == 0) {
         RunEnded();
         return;
     }
     try {
-        m_run.Start(RunSettingsNow());
+        m_run.Start(settings);
     } catch (const TolvaneError &error) {
         ReportError(error.text());
         emit Finished(1);

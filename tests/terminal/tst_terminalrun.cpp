@@ -146,6 +146,10 @@ private slots:
             << QStringList{"--convert",  "-f",        "wav",        "-o",      "misc",
                            "--existing", "overwrite", "--language", "klingon", "src/one.mp4"}
             << 0 << QStringList{"no audio track in that language"} << all << QString();
+        QTest::newRow("a level that a copy cannot take: said once, the copy made")
+            << QStringList{"--convert", "-f", "copy", "-o", "misc", "--loudness", "-16", "src/one.mp4"} << 0
+            << QStringList{"tolvane: --loudness -16 does not apply to copies", "done: " + path("src/one.mp4")} << all
+            << QString();
         QTest::newRow("the window, with no display to open it on")
             << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all
             << QString();
