@@ -92,6 +92,8 @@ public:
     QString msgFailFolderAccess;   // the output folder may not be written; "%s" takes it
     QString msgFailFolderNotMade;  // the output folder cannot be made; "%s" takes it
     QString msgFailNotAFile;       // no file has the output's name; "%s" takes it
+    QString msgFailSourceGone;     // a queued file was moved or deleted
+    QString msgFailNameTooLong;    // the output's name is too long for its file system
     QString msgOutputBesideSource; // the output took a free name beside its own source; "%s": that name
     QString msgPartKept;           // "%s of %s kept as %s."
     QString msgStoppedPartNote;    // in a kept part's file name: "stopped at %s"

@@ -62,6 +62,8 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgFailFolderAccess", &TfrmMain::msgFailFolderAccess, FolderFailure::AccessEnglish},
         {"msgFailFolderNotMade", &TfrmMain::msgFailFolderNotMade, FolderFailure::NotMadeEnglish},
         {"msgFailNotAFile", &TfrmMain::msgFailNotAFile, FolderFailure::NotAFileEnglish},
+        {"msgFailSourceGone", &TfrmMain::msgFailSourceGone, FolderFailure::SourceGoneEnglish},
+        {"msgFailNameTooLong", &TfrmMain::msgFailNameTooLong, FolderFailure::NameTooLongEnglish},
         {"msgOutputBesideSource", &TfrmMain::msgOutputBesideSource,
          "The output would have replaced its own source, so it was named %s."},
         {"msgPartKept", &TfrmMain::msgPartKept, "%s of %s kept as %s."},
@@ -352,7 +354,9 @@ TReportTexts TfrmMain::ReportTexts() const
                       {Kind::Other, msgFailOther},
                       {FolderFailure::Access, msgFailFolderAccess},
                       {FolderFailure::NotMade, msgFailFolderNotMade},
-                      {FolderFailure::NotAFile, msgFailNotAFile}};
+                      {FolderFailure::NotAFile, msgFailNotAFile},
+                      {FolderFailure::SourceGone, msgFailSourceGone},
+                      {FolderFailure::NameTooLong, msgFailNameTooLong}};
     texts.SourceEndsEarly = msgSourceEndsEarly;
     texts.OldFileKept = msgOldFileKept;
     texts.BesideSource = UsableFormatText(msgOutputBesideSource, texts.BesideSource, 1);

@@ -59,6 +59,8 @@ QString WriteFailureKind(int code)
     case ENOSPC:
     case EDQUOT:
         return QLatin1String(EncoderContract::FailureKind::DiskFull);
+    case ENAMETOOLONG:
+        return QLatin1String(FolderFailure::NameTooLong);
     default:
         return QLatin1String(EncoderContract::FailureKind::Other);
     }
@@ -231,6 +233,12 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
     m_lastStarted = int(&slot - m_slots.data());
     m_folder = WithTrailingSlash(m_settings.Folder);
     emit FileStarted(RowOf(slot.File), slot.File.Source);
+    // Queued, then moved or deleted: said as such, not as the encoder's complaint.
+    if (!QFileInfo::exists(slot.File.Source)) {
+        slot.File.Report.FailureKind = QLatin1String(FolderFailure::SourceGone);
+        m_failedSources.append(slot.File.Shown);
+        return OutputEnded(slot, TFileOutcome::Failed);
+    }
 
     const TOutputOptions &options = m_settings.Options;
     std::optional<TMediaFacts> facts;

@@ -17,6 +17,12 @@ inline constexpr char AccessEnglish[] =
     "Tolvane may not write to the folder %s. Choose another output folder, or ask for permission to write there.";
 inline constexpr char NotMadeEnglish[] = "The folder %s cannot be made: a file of that name is in the way, or Tolvane "
                                          "may not write to the folder above it. Choose another output folder.";
+// The source was moved or deleted after it was queued.
+inline constexpr char SourceGone[] = "sourcegone";
+inline constexpr char SourceGoneEnglish[] = "The file is gone: it was moved or deleted after it was added.";
+// The output's name is longer than its folder's file system takes.
+inline constexpr char NameTooLong[] = "nametoolong";
+inline constexpr char NameTooLongEnglish[] = "The output's name is too long for the folder's file system.";
 // Something that is no file (a folder, a pipe, a device) has the output's name: it is never written to.
 inline constexpr char NotAFile[] = "notafile";
 inline constexpr char NotAFileEnglish[] =
@@ -54,7 +60,9 @@ struct TReportTexts
     QHash<QString, QString> Failures{
         {QLatin1String(FolderFailure::Access), QLatin1String(FolderFailure::AccessEnglish)},
         {QLatin1String(FolderFailure::NotMade), QLatin1String(FolderFailure::NotMadeEnglish)},
-        {QLatin1String(FolderFailure::NotAFile), QLatin1String(FolderFailure::NotAFileEnglish)}};
+        {QLatin1String(FolderFailure::NotAFile), QLatin1String(FolderFailure::NotAFileEnglish)},
+        {QLatin1String(FolderFailure::SourceGone), QLatin1String(FolderFailure::SourceGoneEnglish)},
+        {QLatin1String(FolderFailure::NameTooLong), QLatin1String(FolderFailure::NameTooLongEnglish)}};
     QString SourceEndsEarly; // "the source ends at %s of %s"
     QString OldFileKept;     // "The old file was kept."
     QString Chapter = QStringLiteral("chapter %s of %s");

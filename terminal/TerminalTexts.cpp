@@ -45,6 +45,8 @@ TTerminalTexts TerminalTextsOf(const QString &languageFile, const QString &engli
         {FolderFailure::Access, "msgFailFolderAccess", 1},
         {FolderFailure::NotMade, "msgFailFolderNotMade", 1},
         {FolderFailure::NotAFile, "msgFailNotAFile", 1},
+        {FolderFailure::SourceGone, "msgFailSourceGone", 0},
+        {FolderFailure::NameTooLong, "msgFailNameTooLong", 0},
     };
     for (const auto &failure : failures) {
         QString text = report.Failures.value(QLatin1String(failure.kind));

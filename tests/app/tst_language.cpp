@@ -108,6 +108,8 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgFailFolderAccess",
                          "msgFailFolderNotMade",
                          "msgFailNotAFile",
+                         "msgFailSourceGone",
+                         "msgFailNameTooLong",
                          "msgOutputBesideSource",
                          "msgPartKept",
                          "msgStoppedPartNote",

@@ -720,7 +720,8 @@ private slots:
             named << QStringLiteral("clip%1.avi: ").arg(i) + queueCell(i - 1, 2, Qt::ToolTipRole);
         verifyEndMessage(modal.seen.last(), "0 12", {count(frmMain->msgRunFailed, 12)},
                          named << count(frmMain->msgMoreFailed, 2));
-        QCOMPARE(modal.seen.last().detail.count("No such clip"), 12);
+        // The sources are gone since they were queued, and each is named so.
+        QCOMPARE(modal.seen.last().detail.count(frmMain->msgFailSourceGone), 12);
     }
 };
 
