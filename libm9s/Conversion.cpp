@@ -83,6 +83,13 @@ void Conversion::Run()
         const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
         CheckOutput(options_.outputPath,
                     WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless, ThreadsToUse(options_)});
+        // -t cuts what was decoded; the limit is reckoned from both ends,
+        // to a sample.
+        int64_t sourceUs = SourceUs();
+        if (limitSamples_)
+            sourceUs = std::min(sourceUs, av_rescale(*limitSamples_, AV_TIME_BASE, output_->SampleRate()));
+        const int64_t rounding = av_rescale(2, AV_TIME_BASE, output_->SampleRate()) + 1;
+        CheckAgainstSource(writtenUs, sourceUs, frameUs + rounding + sourceSlackUs_);
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
 }

@@ -121,6 +121,73 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedi
     return std::nullopt;
 }
 
+// The chosen audio's length by its packets, read without decoding; empty
+// where their timestamps do not run on from one packet to the next. The
+// segments seek and place their audio by timestamps, so they make what one
+// thread makes only on such a timeline: in two recordings joined into one
+// file, whose timestamps start again at the join, a seek lands in either
+// half, and the plan (of the length the container states) covers one.
+struct Timeline {
+    int64_t us = 0;
+    int64_t longestPacketUs = 0;
+};
+std::optional<Timeline> ReadTimeline(const std::string &path, int track, bool headerTellsAll)
+{
+    InputMedia input;
+    if (!input.Open(path, headerTellsAll))
+        return std::nullopt;
+    input.SelectAudio(track);
+    const AVStream *audio = input.Audio();
+    const AVRational timeBase = audio->time_base;
+    // Timestamps are rounded to their time base (Matroska's milliseconds,
+    // an MPEG stream's 90 kHz between frames its parser dates itself):
+    // two ticks or two milliseconds of play, whichever is more, is no jump.
+    const int64_t slack = std::max<int64_t>(2, av_rescale_q(2000, AVRational{1, 1000000}, timeBase));
+    PacketPtr packet = MakePacket();
+    std::optional<int64_t> expected; // where the next packet should begin, where the last one says
+    int64_t first = AV_NOPTS_VALUE;
+    int64_t last = AV_NOPTS_VALUE;
+    int64_t end = 0;
+    int64_t longest = 0; // a packet's length, or the step from one to the next
+    bool steady = true;
+    while (steady && input.ReadPacket(packet.get())) {
+        if (packet->stream_index == audio->index) {
+            int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (ts == AV_NOPTS_VALUE && expected)
+                ts = *expected; // laced after a dated packet
+            const int64_t duration = std::max<int64_t>(packet->duration, 0);
+            if (ts == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && ts <= last)
+                || (expected && std::abs(ts - *expected) > slack)) {
+                steady = false;
+            } else {
+                if (first == AV_NOPTS_VALUE)
+                    first = ts;
+                longest = std::max(longest, std::max(duration, last != AV_NOPTS_VALUE ? ts - last : 0));
+                last = ts;
+                end = std::max(end, ts + duration);
+                expected = duration > 0 ? std::optional<int64_t>(ts + duration) : std::nullopt;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!steady || StopControl::Requested() || first == AV_NOPTS_VALUE)
+        return std::nullopt;
+    // The last packet lasts as long as the others where it does not say.
+    end = std::max(end, last + longest);
+    const AVRational us{1, 1000000};
+    return Timeline{av_rescale_q(end - first, timeBase, us), av_rescale_q(longest, timeBase, us)};
+}
+
+// The length the packets add up to is the one the container states, to a
+// second or a hundredth: else one of them is wrong, and the cuts with it.
+bool AgreesWithDeclared(int64_t packetsUs, std::optional<int64_t> declaredUs)
+{
+    if (!declaredUs)
+        return false;
+    const int64_t off = std::abs(packetsUs - *declaredUs);
+    return off <= 1000000 || off <= *declaredUs / 100;
+}
+
 bool Splits(OutputFormat format)
 {
     // AAC, Opus and Vorbis encoders carry state from frame to frame that a
@@ -142,6 +209,11 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
     const std::optional<FirstFrames> first = FindFirstFrames(path, setup.audioTrack, setup.headerTellsAll);
     if (!first)
         return false;
+    const std::optional<Timeline> timeline = ReadTimeline(path, setup.audioTrack, setup.headerTellsAll);
+    if (!timeline || !AgreesWithDeclared(timeline->us, input.DurationUs()))
+        return false;
+    setup.sourceUs = timeline->us;
+    setup.longestPacketUs = timeline->longestPacketUs;
     setup.originPts = first->pts;
     // A time base coarser than a sample needs the codec's fixed frames to
     // place a seek's landing exactly; without them, one thread.
@@ -208,6 +280,11 @@ bool Conversion::RunSegmented()
         || !PlaceSegmentPart(input_, setup, limitSamples_))
         return false;
 
+    // The segments decode their stretches only: what the output is made of
+    // is the part of the timeline they were cut on.
+    segmentedSourceUs_ =
+        std::max<int64_t>(0, setup.sourceUs - av_rescale(setup.partOffset, AV_TIME_BASE, setup.inputRate));
+    sourceSlackUs_ = 3 * setup.longestPacketUs;
     framesDecoded_ = JoinSegments(setup, threads, output_.get(), [&](int64_t samples) {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastReport_ < std::chrono::milliseconds(250))
