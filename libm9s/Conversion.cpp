@@ -43,7 +43,7 @@ int SourceBits(const AVCodecContext &decoder)
 
 } // namespace
 
-void Conversion::Run()
+RunEnd Conversion::Run()
 {
     // Refuse before doing any work, so the existing file stays untouched.
     if (!options_.overwrite && PathExists(options_.outputPath))
@@ -74,9 +74,9 @@ void Conversion::Run()
     }
     // A stop has to end promptly, and what it leaves counts as stopped, not
     // done: neither the check nor the source's length concerns it.
-    if (stopped_)
-        return;
     const int64_t writtenUs = av_rescale(output_->SamplesWritten(), AV_TIME_BASE, output_->SampleRate());
+    if (stopped_)
+        return RunEnd{true, writtenUs};
     if (options_.verify) {
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
         const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
@@ -92,6 +92,7 @@ void Conversion::Run()
         CheckAgainstSource(writtenUs, sourceUs, frameUs + rounding + sourceSlackUs_);
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
+    return RunEnd{};
 }
 
 void Conversion::OpenInput()
@@ -226,4 +227,4 @@ void Conversion::ReportProgress(bool final)
     WriteTimeMarker(FormatSeconds(done, output_->SampleRate()));
 }
 
-void RunConversion(const EncoderOptions &options) { Conversion(options).Run(); }
+RunEnd RunConversion(const EncoderOptions &options) { return Conversion(options).Run(); }

@@ -25,7 +25,7 @@
 class Conversion {
 public:
     explicit Conversion(EncoderOptions options) : options_(std::move(options)) {}
-    void Run();
+    RunEnd Run();
 
 private:
     void OpenInput();
