@@ -104,10 +104,12 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedi
                 continue;
             if (frame->pts == AV_NOPTS_VALUE || rate != setup.inputRate)
                 return std::nullopt;
-            if (position == INT64_MIN)
-                position = PlaceAfterSeek(setup, *frame, audio->time_base);
-            if (position == INT64_MAX)
-                return std::nullopt;
+            if (position == INT64_MIN) {
+                const std::optional<int64_t> at = PlaceAfterSeek(setup, *frame, audio->time_base);
+                if (!at)
+                    return std::nullopt;
+                position = *at;
+            }
             const int skip = from.SamplesBeforePart(*frame, startUs, &next);
             if (skip < samples)
                 return position + skip;

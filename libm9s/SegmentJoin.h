@@ -159,8 +159,8 @@ int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output
 bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optional<int64_t> endSamples);
 
 // The input sample (from setup's origin) that frame, the first decoded after
-// a seek, starts at; INT64_MAX when unknown.
-int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
+// a seek, starts at; empty when unknown.
+std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
 
 // The input's side of setup for the chosen audio of input (opened from
 // path): the track, where samples are counted from and how a seek's landing
