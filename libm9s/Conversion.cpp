@@ -10,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/common.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -111,7 +112,7 @@ void Conversion::AnnounceDuration()
 {
     if (!opened_)
         return;
-    const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs);
+    const std::optional<int64_t> us = input_.StatedPartDurationUs(options_.startUs, options_.durationUs);
     if (!us)
         return;
     WriteDurationMarker(FormatClock(*us));
@@ -206,6 +207,15 @@ void Conversion::Finish()
     if (opened_ && !stopped_ && !limitReached_ && framesDecoded_ == 0)
         throw EncoderError("No audio could be decoded from input '" + options_.inputPath + "'",
                            EncoderContract::FailureKind::Unreadable);
+    // A source of a sample or two that resampling to a lower rate leaves
+    // with less than one still held audio: it gets one sample, silent, as
+    // what a fraction of a sample rounds to.
+    const bool heldAudio = sourceSamples_ > 0 || sourceUsBefore_ > 0;
+    if (!stopped_ && output_->SamplesWritten() == 0 && heldAudio && (!limitSamples_ || *limitSamples_ > 0)) {
+        uint8_t **room = output_->Reserve(1);
+        av_samples_set_silence(room, 0, 1, output_->Layout().nb_channels, output_->SampleFormat());
+        output_->Commit(1);
+    }
     // Nor is an output without audio a success: the part asked for (-ss,
     // -t) held none.
     if (!stopped_ && output_->SamplesWritten() == 0)

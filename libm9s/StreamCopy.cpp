@@ -116,7 +116,7 @@ RunEnd StreamCopy::Run()
 
     muxerName_ = container.muxer;
 
-    if (const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs)) {
+    if (const std::optional<int64_t> us = input_.StatedPartDurationUs(options_.startUs, options_.durationUs)) {
         WriteDurationMarker(FormatClock(*us));
         if (!input_.LengthGuessed())
             declaredUs_ = *us;
