@@ -25,7 +25,7 @@ class TestTerminalRun : public QObject
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
 
-    TResult tolvane(const QStringList &arguments) const
+    TResult tolvane(const QStringList &arguments, const QString &programFolder = TOLVANE_PROGRAM_DIR) const
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -35,7 +35,7 @@ class TestTerminalRun : public QObject
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir.path());
         NoRootOverride::dropInChild(process);
-        process.start(QStringLiteral(TOLVANE_PROGRAM_DIR "/tolvane"), arguments);
+        process.start(programFolder + QStringLiteral("/tolvane"), arguments);
         // A bound for a hung program only.
         if (!process.waitForFinished(120000))
             return {};
@@ -43,12 +43,12 @@ class TestTerminalRun : public QObject
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
-    QStringList outputs() const
+    QStringList outputs(const QString &folder = QStringLiteral("out")) const
     {
         QStringList found;
-        QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(path(folder), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
-            found << QDir(path("out")).relativeFilePath(it.next());
+            found << QDir(path(folder)).relativeFilePath(it.next());
         found.sort();
         return found;
     }
@@ -138,6 +138,66 @@ private slots:
             QVERIFY2(result.printed.contains(line), qPrintable(result.printed));
         QCOMPARE(result.status, status);
         QCOMPARE(this->outputs(), outputs);
+    }
+
+    // A program folder of its own, so that its config.ini reaches no other test.
+    QString programFolder(const QString &name, bool writable) const
+    {
+        const QString folder = path(name);
+        QDir().mkpath(folder);
+        for (const char *program : {"tolvane", "libm9s"})
+            QFile::copy(QStringLiteral(TOLVANE_PROGRAM_DIR "/") + program, folder + "/" + program);
+        if (!writable)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        return folder;
+    }
+
+    // Every setting the command line does not give comes from the config.ini
+    // the window would use: beside the program, or the user's own when the
+    // program folder may not be written.
+    void settingsFromConfigFile_data()
+    {
+        QTest::addColumn<bool>("programFolderWritable");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("outputs");
+        QTest::newRow("beside the program: flac, 22050 Hz, mono, one file per chapter")
+            << true << "flac" << QStringList{"--convert", "src/talk.mka"}
+            << QStringList{"talk - 01 - A.flac", "talk - 02 - B.flac", "talk - 03 - C.flac"};
+        QTest::newRow("the user's own, the program folder read-only; folders kept")
+            << false << "wav" << QStringList{"--convert", "src"}
+            << QStringList{"a/b/two.wav", "one.wav", "talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"};
+        QTest::newRow("the command line goes first")
+            << true << "flac" << QStringList{"--convert", "-f", "wav", "--no-split-chapters", "src/talk.mka"}
+            << QStringList{"talk.wav"};
+    }
+
+    void settingsFromConfigFile()
+    {
+        QFETCH(bool, programFolderWritable);
+        QFETCH(QString, format);
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, outputs);
+        const QString row = QString::fromLatin1(QTest::currentDataTag()).left(10).replace(' ', '_');
+        const QString program = programFolder("program-" + row, programFolderWritable);
+        const QString settings = QStringLiteral("[setting]\nformat=%1\nsampleRate=22050\nchannels=1\n"
+                                                "outputFolder=%2\nsplitChapters=1\nkeepFolders=1\n")
+                                     .arg(format, path("configured-" + row));
+        const QString configFile = programFolderWritable ? program + "/config.ini" : path("config/Tolvane/config.ini");
+        QDir().mkpath(path("config/Tolvane"));
+        writeFile(configFile, settings.toUtf8());
+        // The one of the two places that is not read holds other settings.
+        const QString other = programFolderWritable ? path("config/Tolvane/config.ini") : program + "/config.ini";
+        if (programFolderWritable)
+            writeFile(other, "[setting]\nformat=ogg\nsampleRate=8000\n");
+
+        const TResult result = tolvane(arguments, program);
+        QVERIFY2(result.status == 0, qPrintable(result.printed));
+        QCOMPARE(this->outputs("configured-" + row), outputs);
+        const AudioInfo first = probe(path("configured-" + row + "/" + outputs.first()));
+        QCOMPARE(first.sampleRate, 22050);
+        QCOMPARE(first.channels, 1);
+        QFile::remove(other);
     }
 };
 
