@@ -7,6 +7,7 @@
 #include "TimeText.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -129,6 +130,9 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedi
 // thread makes only on such a timeline: in two recordings joined into one
 // file, whose timestamps start again at the join, a seek lands in either
 // half, and the plan (of the length the container states) covers one.
+// How far apart a and b are, saturated, never negative.
+int64_t Distance(int64_t a, int64_t b) { return a > b ? av_sat_sub64(a, b) : av_sat_sub64(b, a); }
+
 struct Timeline {
     int64_t us = 0;
     int64_t longestPacketUs = 0;
@@ -149,7 +153,7 @@ std::optional<Timeline> ReadTimeline(const std::string &path, int track, bool he
     std::optional<int64_t> expected; // where the next packet should begin, where the last one says
     int64_t first = AV_NOPTS_VALUE;
     int64_t last = AV_NOPTS_VALUE;
-    int64_t end = 0;
+    int64_t end = INT64_MIN;
     int64_t longest = 0; // a packet's length, or the step from one to the next
     bool steady = true;
     while (steady && input.ReadPacket(packet.get())) {
@@ -159,15 +163,16 @@ std::optional<Timeline> ReadTimeline(const std::string &path, int track, bool he
                 ts = *expected; // laced after a dated packet
             const int64_t duration = std::max<int64_t>(packet->duration, 0);
             if (ts == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && ts <= last)
-                || (expected && std::abs(ts - *expected) > slack)) {
+                || (expected && Distance(ts, *expected) > slack)) {
                 steady = false;
             } else {
                 if (first == AV_NOPTS_VALUE)
                     first = ts;
-                longest = std::max(longest, std::max(duration, last != AV_NOPTS_VALUE ? ts - last : 0));
+                // Saturated: a damaged timestamp may lie anywhere.
+                longest = std::max({longest, duration, last != AV_NOPTS_VALUE ? av_sat_sub64(ts, last) : 0});
                 last = ts;
-                end = std::max(end, ts + duration);
-                expected = duration > 0 ? std::optional<int64_t>(ts + duration) : std::nullopt;
+                end = std::max(end, av_sat_add64(ts, duration));
+                expected = duration > 0 ? std::optional<int64_t>(av_sat_add64(ts, duration)) : std::nullopt;
             }
         }
         av_packet_unref(packet.get());
@@ -175,9 +180,13 @@ std::optional<Timeline> ReadTimeline(const std::string &path, int track, bool he
     if (!steady || StopControl::Requested() || first == AV_NOPTS_VALUE)
         return std::nullopt;
     // The last packet lasts as long as the others where it does not say.
-    end = std::max(end, last + longest);
+    end = std::max(end, av_sat_add64(last, longest));
     const AVRational us{1, 1000000};
-    return Timeline{av_rescale_q(end - first, timeBase, us), av_rescale_q(longest, timeBase, us)};
+    const Timeline timeline{av_rescale_q(av_sat_sub64(end, first), timeBase, us), av_rescale_q(longest, timeBase, us)};
+    // av_rescale_q() answers INT64_MIN where the result does not fit.
+    if (timeline.us <= 0 || timeline.longestPacketUs < 0)
+        return std::nullopt;
+    return timeline;
 }
 
 // The length the packets add up to is the one the container states, to a
@@ -186,7 +195,7 @@ bool AgreesWithDeclared(int64_t packetsUs, std::optional<int64_t> declaredUs)
 {
     if (!declaredUs)
         return false;
-    const int64_t off = std::abs(packetsUs - *declaredUs);
+    const int64_t off = Distance(packetsUs, *declaredUs);
     return off <= 1000000 || off <= *declaredUs / 100;
 }
 
