@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace {
 
@@ -210,10 +211,22 @@ bool Splits(OutputFormat format)
 
 } // namespace
 
+// A WAV (or Wave64) file dates its packets by their place in its bytes,
+// which is exact for PCM alone: after a seek into G.722 or ADPCM the dates
+// run short of the samples that follow.
+bool DatesExactly(const InputMedia &input)
+{
+    const char *name = input.Format()->iformat->name;
+    if (std::strcmp(name, "wav") != 0 && std::strcmp(name, "w64") != 0)
+        return true;
+    const AVCodecDescriptor *codec = avcodec_descriptor_get(input.Audio()->codecpar->codec_id);
+    return codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY) && (codec->props & AV_CODEC_PROP_LOSSLESS);
+}
+
 bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup)
 {
     const AVIOContext *io = input.Format()->pb;
-    if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
+    if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL) || !DatesExactly(input))
         return false;
     setup.audioTrack = AudioTrackOf(*input.Format(), *input.Audio());
     setup.headerTellsAll = input.HeaderTellsAll();
@@ -241,7 +254,9 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
         if (setup.frameGrid <= 0)
             setup.frameGrid = first->nextSamples;
         setup.gridOffset = first->samples;
-        if (setup.frameGrid <= 0)
+        // A first frame longer than the grid: the frames are not fixed,
+        // and no grid places a landing.
+        if (setup.frameGrid <= 0 || first->samples > setup.frameGrid)
             return false;
     }
     return true;

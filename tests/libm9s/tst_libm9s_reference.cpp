@@ -154,6 +154,9 @@ void TestLibm9sReference::initTestCase()
     Make("film-ac3.mkv", {"-f", "lavfi", "-i", film, "-c:a", "ac3", "-b:a", "96k", "-cluster_time_limit", "500"});
     // Opus in Matroska: its decoder cuts its pre-roll from the first frame after a seek.
     Make("film-opus.mkv", {"-f", "lavfi", "-i", film, "-c:a", "libopus", "-cluster_time_limit", "500"});
+    // G.722 in WAV: the file dates its packets by their bytes, which a seek
+    // into G.722 gets wrong.
+    Make("film-g722.wav", {"-f", "lavfi", "-i", film, "-c:a", "g722"});
     // MP2 in a transport stream, as a DVB recording.
     Make("film-mp2.ts", {"-f", "lavfi", "-i", film, "-c:a", "mp2", "-b:a", "192k"});
     // Two recordings joined into one (cat a.ts b.ts): the timestamps start
@@ -647,6 +650,7 @@ void TestLibm9sReference::segmentsJoinWithoutSeam_data()
     QTest::newRow("two mp2 ts joined, to mp3") << "joined-mp2.ts" << "mp3" << 2 << whole;
     QTest::newRow("two ac3 ts joined, to flac") << "joined-ac3.ts" << "flac" << 2 << whole;
     QTest::newRow("two aac ts joined, to wav") << "joined-aac.ts" << "wav" << 2 << whole;
+    QTest::newRow("g722 in wav, to wav") << "film-g722.wav" << "wav" << 2 << whole;
 }
 
 // Cut into segments, the output decodes to the one-thread output's length;
