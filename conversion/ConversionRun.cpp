@@ -243,6 +243,7 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
                                         [&] { return factsOnce().Tracks; });
     slot.File.AudioTrack = plan.AudioTrack;
     slot.File.Extension = plan.Extension;
+    slot.File.Report.LanguageUnmatched = plan.LanguageUnmatched;
     const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
     // Made again should it have gone since the last file.
     ForceOutputFolder(folder);
@@ -297,7 +298,8 @@ void TConversionRun::StartOutput(TSlot &slot)
     }
     if (TargetKindOf(path) == TTargetKind::Other)
         return FailOnTarget(slot, path);
-    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)) {
+    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)
+        && IsOutputWhole(file, path)) {
         file.Report.Detail = QStringLiteral("the output is up to date");
         return StartTarget(slot, QString());
     }
@@ -409,6 +411,29 @@ void TConversionRun::FailOnFolder(TSlot &slot, const char *kind, const QString &
     emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, report);
     if (report.Folder == CleanFolder(m_settings.Folder))
         throw TolvaneError(ReportText(TFileOutcome::Failed, report, m_settings.Texts));
+}
+
+// An output counts as up to date only when it holds all the source does: a
+// file cut short (by a full disk, a kill, another program) is no copy of it.
+// The source's length is what its container declares, which the audio may
+// fall short of by a frame or two of either codec.
+bool TConversionRun::IsOutputWhole(TRunningFile &file, const QString &path)
+{
+    constexpr double tolerance = 0.25;
+    double expected = file.Chapter > 0 ? file.ChapterLengths.value(file.Chapter - 1) : 0.0;
+    if (file.Chapter == 0) {
+        const TMediaFacts facts = FactsOf(file);
+        const int taken =
+            file.AudioTrack >= 0 ? file.AudioTrack : AutomaticTrack(facts.Tracks, m_settings.Options.PreferredLanguage);
+        for (const TAudioTrack &track : facts.Tracks)
+            if (track.Index == taken)
+                expected = track.Duration;
+    }
+    // A source that tells no length leaves nothing to measure against.
+    if (expected <= 0)
+        return true;
+    const QList<TAudioTrack> written = ParseTrackList(ProbeListing(m_settings.EncoderFolder, path));
+    return !written.isEmpty() && written.first().Duration + tolerance >= expected;
 }
 
 // Something that is no file has the output's name: this output fails, the run goes on.

@@ -177,6 +177,7 @@ private:
     void FailOnFolder(TSlot &slot, const char *kind, const QString &folder);
     void FailOnTarget(TSlot &slot, const QString &target);
     bool IsSourceOfRun(const QString &path) const;
+    bool IsOutputWhole(TRunningFile &file, const QString &path);
     void OutputEnded(TSlot &slot, TFileOutcome outcome);
     void PrepareOutput(TRunningFile &file);
     void StartEncoder(TSlot &slot);

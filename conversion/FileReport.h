@@ -44,6 +44,7 @@ struct TFileReport
     // Stopped: what was converted is kept under a name that says so,
     // ReadSeconds of DeclaredSeconds.
     bool PartKept = false;
+    bool LanguageUnmatched = false; // no track in the preferred language: the default one was taken
 };
 
 // The user's language for a report, from the language file.

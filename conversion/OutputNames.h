@@ -68,5 +68,6 @@ QString StoppedPartPath(const QString &target, const QString &note);
 QString FileNameTime(qint64 seconds);
 
 // True when target exists and was last changed after source: converting
-// source again would give the same file.
+// source again would give the same file, if target is whole (the run checks
+// its length).
 bool IsOutputUpToDate(const QString &source, const QString &target);
