@@ -10,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/common.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -43,7 +44,7 @@ int SourceBits(const AVCodecContext &decoder)
 
 } // namespace
 
-void Conversion::Run()
+RunEnd Conversion::Run()
 {
     // Refuse before doing any work, so the existing file stays untouched.
     if (!options_.overwrite && PathExists(options_.outputPath))
@@ -74,17 +75,25 @@ void Conversion::Run()
     }
     // A stop has to end promptly, and what it leaves counts as stopped, not
     // done: neither the check nor the source's length concerns it.
-    if (stopped_)
-        return;
     const int64_t writtenUs = av_rescale(output_->SamplesWritten(), AV_TIME_BASE, output_->SampleRate());
+    if (stopped_)
+        return RunEnd{true, writtenUs};
     if (options_.verify) {
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
         const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
         const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
         CheckOutput(options_.outputPath,
                     WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless, ThreadsToUse(options_)});
+        // -t cuts what was decoded; the limit is reckoned from both ends,
+        // to a sample.
+        int64_t sourceUs = SourceUs();
+        if (limitSamples_)
+            sourceUs = std::min(sourceUs, av_rescale(*limitSamples_, AV_TIME_BASE, output_->SampleRate()));
+        const int64_t rounding = av_rescale(2, AV_TIME_BASE, output_->SampleRate()) + 1;
+        CheckAgainstSource(writtenUs, sourceUs, frameUs + rounding + sourceSlackUs_);
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
+    return RunEnd{};
 }
 
 void Conversion::OpenInput()
@@ -103,7 +112,7 @@ void Conversion::AnnounceDuration()
 {
     if (!opened_)
         return;
-    const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs);
+    const std::optional<int64_t> us = input_.StatedPartDurationUs(options_.startUs, options_.durationUs);
     if (!us)
         return;
     WriteDurationMarker(FormatClock(*us));
@@ -198,6 +207,15 @@ void Conversion::Finish()
     if (opened_ && !stopped_ && !limitReached_ && framesDecoded_ == 0)
         throw EncoderError("No audio could be decoded from input '" + options_.inputPath + "'",
                            EncoderContract::FailureKind::Unreadable);
+    // A source of a sample or two that resampling to a lower rate leaves
+    // with less than one still held audio: it gets one sample, silent, as
+    // what a fraction of a sample rounds to.
+    const bool heldAudio = sourceSamples_ > 0 || sourceUsBefore_ > 0;
+    if (!stopped_ && output_->SamplesWritten() == 0 && heldAudio && (!limitSamples_ || *limitSamples_ > 0)) {
+        uint8_t **room = output_->Reserve(1);
+        av_samples_set_silence(room, 0, 1, output_->Layout().nb_channels, output_->SampleFormat());
+        output_->Commit(1);
+    }
     // Nor is an output without audio a success: the part asked for (-ss,
     // -t) held none.
     if (!stopped_ && output_->SamplesWritten() == 0)
@@ -219,4 +237,4 @@ void Conversion::ReportProgress(bool final)
     WriteTimeMarker(FormatSeconds(done, output_->SampleRate()));
 }
 
-void RunConversion(const EncoderOptions &options) { Conversion(options).Run(); }
+RunEnd RunConversion(const EncoderOptions &options) { return Conversion(options).Run(); }

@@ -3,8 +3,9 @@
 // the chosen audio stream into the output while reporting progress, and
 // close a valid file, also when a stop request cuts the run short.
 
+#include "EncoderError.h"
 #include "Options.h"
 
-// Returns when the file was converted or the run was stopped on request;
-// throws EncoderError on any failure.
-void RunConversion(const EncoderOptions &options);
+// Returns when the file was converted or the run was stopped on request,
+// saying which; throws EncoderError on any failure.
+RunEnd RunConversion(const EncoderOptions &options);

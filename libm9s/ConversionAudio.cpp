@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/common.h>
+#include <libavutil/mathematics.h>
 }
 
 #include <algorithm>
@@ -28,6 +29,7 @@ void Conversion::HandleFrame(AVFrame &frame)
     const int skip = SamplesToSkip(frame);
     if (skip >= frame.nb_samples)
         return;
+    CountSource(frame.nb_samples - skip, frame.sample_rate);
     GuardFrame(frame);
 
     if (resampler_->Differs(frame)) {
@@ -50,6 +52,23 @@ void Conversion::HandleFrame(AVFrame &frame)
         for (const uint8_t *&plane : planes_)
             plane += sliceBytes;
     }
+}
+
+void Conversion::CountSource(int samples, int rate)
+{
+    if (rate != sourceRate_) {
+        sourceUsBefore_ = SourceUs();
+        sourceSamples_ = 0;
+        sourceRate_ = rate;
+    }
+    sourceSamples_ += samples;
+}
+
+int64_t Conversion::SourceUs() const
+{
+    if (segmentedSourceUs_)
+        return *segmentedSourceUs_;
+    return sourceUsBefore_ + (sourceRate_ > 0 ? av_rescale(sourceSamples_, AV_TIME_BASE, sourceRate_) : 0);
 }
 
 int Conversion::SamplesToSkip(const AVFrame &frame)

@@ -7,11 +7,13 @@
 #include "TimeText.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/mathematics.h>
 }
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace {
 
@@ -104,10 +106,12 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedi
                 continue;
             if (frame->pts == AV_NOPTS_VALUE || rate != setup.inputRate)
                 return std::nullopt;
-            if (position == INT64_MIN)
-                position = PlaceAfterSeek(setup, *frame, audio->time_base);
-            if (position == INT64_MAX)
-                return std::nullopt;
+            if (position == INT64_MIN) {
+                const std::optional<int64_t> at = PlaceAfterSeek(setup, *frame, audio->time_base);
+                if (!at)
+                    return std::nullopt;
+                position = *at;
+            }
             const int skip = from.SamplesBeforePart(*frame, startUs, &next);
             if (skip < samples)
                 return position + skip;
@@ -121,6 +125,81 @@ std::optional<int64_t> FindPartOffset(const SegmentSetup &setup, const InputMedi
     return std::nullopt;
 }
 
+// The chosen audio's length by its packets, read without decoding; empty
+// where their timestamps do not run on from one packet to the next. The
+// segments seek and place their audio by timestamps, so they make what one
+// thread makes only on such a timeline: in two recordings joined into one
+// file, whose timestamps start again at the join, a seek lands in either
+// half, and the plan (of the length the container states) covers one.
+// How far apart a and b are, saturated, never negative.
+int64_t Distance(int64_t a, int64_t b) { return a > b ? av_sat_sub64(a, b) : av_sat_sub64(b, a); }
+
+struct Timeline {
+    int64_t us = 0;
+    int64_t longestPacketUs = 0;
+};
+std::optional<Timeline> ReadTimeline(const std::string &path, int track, bool headerTellsAll)
+{
+    InputMedia input;
+    if (!input.Open(path, headerTellsAll))
+        return std::nullopt;
+    input.SelectAudio(track);
+    const AVStream *audio = input.Audio();
+    const AVRational timeBase = audio->time_base;
+    // Timestamps are rounded to their time base (Matroska's milliseconds,
+    // an MPEG stream's 90 kHz between frames its parser dates itself):
+    // two ticks or two milliseconds of play, whichever is more, is no jump.
+    const int64_t slack = std::max<int64_t>(2, av_rescale_q(2000, AVRational{1, 1000000}, timeBase));
+    PacketPtr packet = MakePacket();
+    std::optional<int64_t> expected; // where the next packet should begin, where the last one says
+    int64_t first = AV_NOPTS_VALUE;
+    int64_t last = AV_NOPTS_VALUE;
+    int64_t end = INT64_MIN;
+    int64_t longest = 0; // a packet's length, or the step from one to the next
+    bool steady = true;
+    while (steady && input.ReadPacket(packet.get())) {
+        if (packet->stream_index == audio->index) {
+            int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (ts == AV_NOPTS_VALUE && expected)
+                ts = *expected; // laced after a dated packet
+            const int64_t duration = std::max<int64_t>(packet->duration, 0);
+            if (ts == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && ts <= last)
+                || (expected && Distance(ts, *expected) > slack)) {
+                steady = false;
+            } else {
+                if (first == AV_NOPTS_VALUE)
+                    first = ts;
+                // Saturated: a damaged timestamp may lie anywhere.
+                longest = std::max({longest, duration, last != AV_NOPTS_VALUE ? av_sat_sub64(ts, last) : 0});
+                last = ts;
+                end = std::max(end, av_sat_add64(ts, duration));
+                expected = duration > 0 ? std::optional<int64_t>(av_sat_add64(ts, duration)) : std::nullopt;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!steady || StopControl::Requested() || first == AV_NOPTS_VALUE)
+        return std::nullopt;
+    // The last packet lasts as long as the others where it does not say.
+    end = std::max(end, av_sat_add64(last, longest));
+    const AVRational us{1, 1000000};
+    const Timeline timeline{av_rescale_q(av_sat_sub64(end, first), timeBase, us), av_rescale_q(longest, timeBase, us)};
+    // av_rescale_q() answers INT64_MIN where the result does not fit.
+    if (timeline.us <= 0 || timeline.longestPacketUs < 0)
+        return std::nullopt;
+    return timeline;
+}
+
+// The length the packets add up to is the one the container states, to a
+// second or a hundredth: else one of them is wrong, and the cuts with it.
+bool AgreesWithDeclared(int64_t packetsUs, std::optional<int64_t> declaredUs)
+{
+    if (!declaredUs)
+        return false;
+    const int64_t off = Distance(packetsUs, *declaredUs);
+    return off <= 1000000 || off <= *declaredUs / 100;
+}
+
 bool Splits(OutputFormat format)
 {
     // AAC, Opus and Vorbis encoders carry state from frame to frame that a
@@ -132,16 +211,33 @@ bool Splits(OutputFormat format)
 
 } // namespace
 
+// A WAV (or Wave64) file dates its packets by their place in its bytes,
+// which is exact for PCM alone: after a seek into G.722 or ADPCM the dates
+// run short of the samples that follow.
+bool DatesExactly(const InputMedia &input)
+{
+    const char *name = input.Format()->iformat->name;
+    if (std::strcmp(name, "wav") != 0 && std::strcmp(name, "w64") != 0)
+        return true;
+    const AVCodecDescriptor *codec = avcodec_descriptor_get(input.Audio()->codecpar->codec_id);
+    return codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY) && (codec->props & AV_CODEC_PROP_LOSSLESS);
+}
+
 bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup)
 {
     const AVIOContext *io = input.Format()->pb;
-    if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL))
+    if (!io || !(io->seekable & AVIO_SEEKABLE_NORMAL) || !DatesExactly(input))
         return false;
     setup.audioTrack = AudioTrackOf(*input.Format(), *input.Audio());
     setup.headerTellsAll = input.HeaderTellsAll();
     const std::optional<FirstFrames> first = FindFirstFrames(path, setup.audioTrack, setup.headerTellsAll);
     if (!first)
         return false;
+    const std::optional<Timeline> timeline = ReadTimeline(path, setup.audioTrack, setup.headerTellsAll);
+    if (!timeline || !AgreesWithDeclared(timeline->us, input.DurationUs()))
+        return false;
+    setup.sourceUs = timeline->us;
+    setup.longestPacketUs = timeline->longestPacketUs;
     setup.originPts = first->pts;
     // A time base coarser than a sample needs the codec's fixed frames to
     // place a seek's landing exactly; without them, one thread.
@@ -158,7 +254,9 @@ bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup
         if (setup.frameGrid <= 0)
             setup.frameGrid = first->nextSamples;
         setup.gridOffset = first->samples;
-        if (setup.frameGrid <= 0)
+        // A first frame longer than the grid: the frames are not fixed,
+        // and no grid places a landing.
+        if (setup.frameGrid <= 0 || first->samples > setup.frameGrid)
             return false;
     }
     return true;
@@ -208,6 +306,11 @@ bool Conversion::RunSegmented()
         || !PlaceSegmentPart(input_, setup, limitSamples_))
         return false;
 
+    // The segments decode their stretches only: what the output is made of
+    // is the part of the timeline they were cut on.
+    segmentedSourceUs_ =
+        std::max<int64_t>(0, setup.sourceUs - av_rescale(setup.partOffset, AV_TIME_BASE, setup.inputRate));
+    sourceSlackUs_ = 3 * setup.longestPacketUs;
     framesDecoded_ = JoinSegments(setup, threads, output_.get(), [&](int64_t samples) {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastReport_ < std::chrono::milliseconds(250))

@@ -25,7 +25,7 @@
 class Conversion {
 public:
     explicit Conversion(EncoderOptions options) : options_(std::move(options)) {}
-    void Run();
+    RunEnd Run();
 
 private:
     void OpenInput();
@@ -62,6 +62,17 @@ private:
     std::optional<int64_t> limitSamples_;
     std::optional<int64_t> declaredUs_; // how long the source says the part converted lasts
     int64_t framesDecoded_ = 0;
+    // The source's audio the output is made of, for the output check:
+    // counted as it is decoded, at each rate it comes in, after the trim;
+    // where segments make the output, as the packets add up (the timeline
+    // they were cut on), with that much more slack.
+    void CountSource(int samples, int rate);
+    int64_t SourceUs() const;
+    int64_t sourceUsBefore_ = 0; // at rates the source had before
+    int64_t sourceSamples_ = 0;
+    int sourceRate_ = 0;
+    std::optional<int64_t> segmentedSourceUs_;
+    int64_t sourceSlackUs_ = 0;
     int64_t nextInputSample_ = 0;
 
     std::unique_ptr<OutputMedia> output_;

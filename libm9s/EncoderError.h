@@ -5,6 +5,7 @@
 
 #include "EncoderContract.h"
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +20,14 @@ public:
 
 private:
     const char *kind_;
+};
+
+// How a run that did not fail ended: with all it was asked for, or
+// stopped (the stop text, SIGTERM, SIGINT, its parent's death) with a valid
+// file of convertedUs microseconds, never the whole.
+struct RunEnd {
+    bool stopped = false;
+    int64_t convertedUs = 0;
 };
 
 // A bad command line: same handling, kept apart so tests can tell them apart.

@@ -5,9 +5,12 @@
 #include "StopControl.h"
 #include "StreamChoice.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -191,9 +194,62 @@ std::optional<int64_t> InputMedia::PartDurationUs(int64_t startUs, std::optional
     return durationUs ? std::min(us, *durationUs) : us;
 }
 
+std::optional<int64_t> InputMedia::StatedPartDurationUs(int64_t startUs, std::optional<int64_t> durationUs) const
+{
+    const std::optional<int64_t> stated = WavHeaderUs();
+    if (!stated)
+        return PartDurationUs(startUs, durationUs);
+    const int64_t us = std::max<int64_t>(0, av_sat_sub64(*stated, startUs));
+    return durationUs ? std::min(us, *durationUs) : us;
+}
+
+std::optional<int64_t> InputMedia::WavHeaderUs() const
+{
+    if (!format_ || !audio_ || std::strcmp(format_->iformat->name, "wav") != 0)
+        return std::nullopt;
+    const AVCodecParameters &codec = *audio_->codecpar;
+    const int bits = av_get_bits_per_sample(codec.codec_id);
+    const int64_t frameBytes = int64_t(bits / 8) * codec.ch_layout.nb_channels;
+    if (bits <= 0 || bits % 8 != 0 || frameBytes <= 0 || codec.sample_rate <= 0)
+        return std::nullopt; // not PCM: its blocks hold other counts of samples
+    // Read anew from the start: only a regular file gives the same bytes
+    // again (a FIFO would lose them to this read).
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    std::FILE *file = std::fopen(path_.c_str(), "rb");
+    if (!file)
+        return std::nullopt;
+    std::optional<int64_t> us;
+    unsigned char head[12];
+    if (std::fread(head, 1, 12, file) == 12 && std::memcmp(head, "RIFF", 4) == 0
+        && std::memcmp(head + 8, "WAVE", 4) == 0)
+        // The chunks up to "data"; a header with more than a few dozen
+        // before it is no header to trust.
+        for (int chunk = 0; chunk < 64; ++chunk) {
+            unsigned char header[8];
+            if (std::fread(header, 1, 8, file) != 8)
+                break;
+            const uint32_t size =
+                uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24;
+            if (std::memcmp(header, "data", 4) == 0) {
+                // 0 and all ones: a writer that did not know the length (a
+                // stream, or RF64's real size elsewhere).
+                if (size != 0 && size != 0xFFFFFFFFu)
+                    us = av_rescale(int64_t(size) / frameBytes, AV_TIME_BASE, codec.sample_rate);
+                break;
+            }
+            if (std::fseek(file, long(size) + long(size & 1), SEEK_CUR) != 0)
+                break;
+        }
+    std::fclose(file);
+    return us;
+}
+
 bool InputMedia::LengthGuessed() const
 {
-    return format_ && format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+    // A WAV header's length is stated, whatever FFmpeg made of it.
+    return format_ && format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE && !WavHeaderUs();
 }
 
 std::optional<int64_t> InputMedia::FileSize() const

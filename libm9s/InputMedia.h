@@ -35,6 +35,11 @@ public:
     // The length of the part converted: from startUs on, at most durationUs
     // (-ss, -t); none while the source's length is unknown.
     std::optional<int64_t> PartDurationUs(int64_t startUs, std::optional<int64_t> durationUs) const;
+    // The length of the part as the source states it, for telling whether
+    // it ended early: PartDurationUs(), but for a PCM WAV file the length
+    // its header gives its data, which FFmpeg's reader drops for the bytes
+    // there are when the file is cut short.
+    std::optional<int64_t> StatedPartDurationUs(int64_t startUs, std::optional<int64_t> durationUs) const;
     // The length was guessed from the first frames' bit rate (an MP3 without
     // an index): it says nothing about where the source should end.
     bool LengthGuessed() const;
@@ -60,6 +65,7 @@ public:
 
 private:
     std::optional<int64_t> FileSize() const;
+    std::optional<int64_t> WavHeaderUs() const;
 
     std::string path_;
     InputContextPtr format_;

@@ -120,6 +120,11 @@ void WriteIncompleteMarker(const std::string &read, const std::string &declared)
              + EncoderContract::LineEnd);
 }
 
+void WriteStoppedMarker(const std::string &seconds)
+{
+    WriteAll(EncoderContract::StoppedOpen + seconds + EncoderContract::StoppedClose + EncoderContract::LineEnd);
+}
+
 void InstallLibraryLog() { av_log_set_callback(LibraryLog); }
 
 void EnableLibraryLog() { libraryLogEnabled.store(true); }

@@ -14,6 +14,8 @@ void WriteTimeMarker(const std::string &seconds);
 void WriteFailure(const char *kind, std::string_view text);
 // The source ended before the length it declared: seconds read and declared.
 void WriteIncompleteMarker(const std::string &read, const std::string &declared);
+// Stopped before the end: the seconds the file holds.
+void WriteStoppedMarker(const std::string &seconds);
 
 // FFmpeg's own messages: errors only, as whole lines, and only once the
 // duration marker is out (nothing may come before it). A damaged file can

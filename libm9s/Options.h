@@ -44,8 +44,9 @@ constexpr double kMaxTruePeakDb = 0.0;
 // Throws OptionError with a one-line text naming the offending argument.
 EncoderOptions ParseOptions(const std::vector<std::string> &args);
 
-// The threads a conversion may use: -threads N, else one per core. With
-// one, reading, decoding and encoding all take turns on the calling thread.
+// The threads a conversion may use: -threads N, else one per core, and
+// never more than the cores. With one, reading, decoding and encoding all
+// take turns on the calling thread.
 int ThreadsToUse(const EncoderOptions &options);
 
 // The -f name of a format ("wav", "mp3", "flac", "m4a", "opus", "ogg").

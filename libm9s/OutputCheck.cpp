@@ -110,6 +110,15 @@ void CheckOutput(const std::string &path, const WrittenAudio &written)
                        EncoderContract::FailureKind::Check);
 }
 
+void CheckAgainstSource(int64_t writtenUs, int64_t sourceUs, int64_t toleranceUs)
+{
+    if (std::abs(writtenUs - sourceUs) <= toleranceUs)
+        return;
+    throw EncoderError("Output check failed: " + FormatMinutes(writtenUs) + " written of " + FormatMinutes(sourceUs)
+                           + " decoded from the source",
+                       EncoderContract::FailureKind::Check);
+}
+
 bool EndsEarly(int64_t readUs, int64_t declaredUs)
 {
     const int64_t missing = declaredUs - readUs;

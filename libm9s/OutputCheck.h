@@ -34,6 +34,12 @@ int64_t ReadBackUs(const std::string &path, AVCodecID codec, bool decode, int th
 // file to that part of its size, standing in for a write that went astray.
 void CheckOutput(const std::string &path, const WrittenAudio &written);
 
+// Throws EncoderError (kind "check") when what was written differs by more
+// than toleranceUs from the source's audio it was made of, as decoded (and
+// trimmed to the part asked for), not as the source declares its length:
+// "Output check failed: 1:15 written of 2:30 decoded from the source".
+void CheckAgainstSource(int64_t writtenUs, int64_t sourceUs, int64_t toleranceUs);
+
 // True when a source declared to last declaredUs ended after readUs, more
 // than a second and more than 1 % early.
 bool EndsEarly(int64_t readUs, int64_t declaredUs);

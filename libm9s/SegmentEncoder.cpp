@@ -434,18 +434,24 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
     }
 }
 
-int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase)
+std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase)
 {
     if (frame.pts == AV_NOPTS_VALUE)
-        return INT64_MAX;
+        return std::nullopt;
     if (frame.pts == setup.originPts)
         return 0; // a seek that lands at the top
-    const int64_t position = av_rescale_q(frame.pts - setup.originPts, timeBase, AVRational{1, frame.sample_rate});
+    const int64_t position =
+        av_rescale_q(av_sat_sub64(frame.pts, setup.originPts), timeBase, AVRational{1, frame.sample_rate});
+    // A damaged timestamp far off any file's length places nothing (and
+    // leaves room to add frames to it).
+    constexpr int64_t kFarthest = int64_t(1) << 60;
+    if (position < -kFarthest || position > kFarthest)
+        return std::nullopt;
     const int grid = setup.frameGrid;
     if (grid == 0)
         return position;
     if (frame.nb_samples > grid || position < setup.gridOffset)
-        return INT64_MAX; // not one of the fixed frames: decode from the top
+        return std::nullopt; // not one of the fixed frames: decode from the top
     // The timestamp tells the position to half a tick of the time base; a
     // frame further off the grid than that (a codec whose frames change
     // their length) is not where the grid would put it.
@@ -455,12 +461,14 @@ int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRation
         return std::abs(placed - at) <= tolerance ? std::optional<int64_t>(placed) : std::nullopt;
     };
     if (frame.nb_samples == grid)
-        return onGrid(position, tick / 2 + 1).value_or(INT64_MAX);
+        return onGrid(position, tick / 2 + 1);
     // A shorter frame is one a fresh decoder cut its pre-roll from (Opus
     // after a seek): its end lies on the grid, and its timestamp was
     // rounded twice, once more when the decoder moved it past the cut.
     const std::optional<int64_t> end = onGrid(position + frame.nb_samples, tick + 1);
-    return end ? *end - frame.nb_samples : INT64_MAX;
+    if (!end)
+        return std::nullopt;
+    return *end - frame.nb_samples;
 }
 
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
@@ -478,9 +486,12 @@ bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)
             if (frame->nb_samples > 0 && frame->sample_rate > 0 && frame->ch_layout.nb_channels > 0
                 && frame->format >= 0) {
                 if (!placed) {
+                    // A landing that cannot be placed, or one after the
+                    // start, sends the segment back to the top.
                     placed = true;
-                    position = PlaceAfterSeek(setup_, *frame, audio->time_base);
-                    missed = position > inStart;
+                    const std::optional<int64_t> at = PlaceAfterSeek(setup_, *frame, audio->time_base);
+                    missed = !at || *at > inStart;
+                    position = at.value_or(0);
                     wanted = !missed;
                 }
                 if (wanted)

@@ -81,6 +81,10 @@ struct SegmentSetup {
     // the origin at gridOffset. 0: the timestamps are exact.
     int frameGrid = 0;
     int64_t gridOffset = 0;
+    // The whole audio's length as its packets add up (their timestamps run
+    // on without a jump, or the input is not cut), and the longest of them.
+    int64_t sourceUs = 0;
+    int64_t longestPacketUs = 0;
     // A part of the input (-ss, -t, -chapter): output sample 0 is made from
     // input sample partOffset (counted from the origin), which the one-thread
     // run reaches by a seek to partSeekTs; a segment that decodes from the
@@ -155,11 +159,12 @@ int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output
 bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optional<int64_t> endSamples);
 
 // The input sample (from setup's origin) that frame, the first decoded after
-// a seek, starts at; INT64_MAX when unknown.
-int64_t PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
+// a seek, starts at; empty when unknown.
+std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
 
 // The input's side of setup for the chosen audio of input (opened from
 // path): the track, where samples are counted from and how a seek's landing
 // is placed. False when the input cannot be cut (it cannot seek, its
-// frames carry no timestamps).
+// frames carry no timestamps, its timestamps jump or leave gaps, or its
+// packets add up to another length than it states).
 bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup);

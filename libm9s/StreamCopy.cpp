@@ -50,7 +50,7 @@ std::string Extension(const std::string &path)
 class StreamCopy {
 public:
     explicit StreamCopy(EncoderOptions options) : options_(std::move(options)) {}
-    void Run();
+    RunEnd Run();
 
 private:
     OutputContextPtr MakeCopyMuxer(AVStream **stream) const;
@@ -95,14 +95,15 @@ private:
     Clock::time_point lastReport_ = Clock::now();
 };
 
-void StreamCopy::Run()
+RunEnd StreamCopy::Run()
 {
+    const RunEnd stopped{true, 0};
     if (!options_.overwrite && PathExists(options_.outputPath))
         throw EncoderError("Output file '" + options_.outputPath + "' already exists");
     // Stopped while opening: without the codec there is no container to
     // write, so the output is left as it was.
     if (!input_.Open(options_.inputPath))
-        return;
+        return stopped;
     input_.SelectAudio(options_.audioTrack);
     ApplyChapterChoice(input_, options_);
 
@@ -115,7 +116,7 @@ void StreamCopy::Run()
 
     muxerName_ = container.muxer;
 
-    if (const std::optional<int64_t> us = input_.PartDurationUs(options_.startUs, options_.durationUs)) {
+    if (const std::optional<int64_t> us = input_.StatedPartDurationUs(options_.startUs, options_.durationUs)) {
         WriteDurationMarker(FormatClock(*us));
         if (!input_.LengthGuessed())
             declaredUs_ = *us;
@@ -123,7 +124,7 @@ void StreamCopy::Run()
     RefuseWhatCannotBeKept();
     EnableLibraryLog();
     if (options_.replayGain && !Measure(container))
-        return; // stopped while measuring: nothing copied, the output as it was
+        return stopped; // stopped while measuring: nothing copied, the output as it was
     OpenOutput();
     try {
         SeekToStart();
@@ -134,14 +135,15 @@ void StreamCopy::Run()
         throw;
     }
     if (packets_ == 0)
-        return; // stopped before the first packet: nothing was written
+        return stopped; // stopped before the first packet: nothing was written
     if (skipped_ > 0)
         WriteLine("Skipped " + std::to_string(skipped_) + " damaged audio packet(s) that could not be copied");
     if (StopControl::Requested())
-        return;
+        return RunEnd{true, firstUs_ == INT64_MAX ? 0 : endUs_ - firstUs_};
     if (options_.verify)
         CheckWritten();
     ReportIfIncomplete(endUs_, declaredUs_);
+    return RunEnd{};
 }
 
 OutputContextPtr StreamCopy::MakeCopyMuxer(AVStream **stream) const
@@ -459,4 +461,4 @@ bool ExtensionFits(const std::string &outputPath, const CopyContainer &container
     return true;
 }
 
-void RunStreamCopy(const EncoderOptions &options) { StreamCopy(options).Run(); }
+RunEnd RunStreamCopy(const EncoderOptions &options) { return StreamCopy(options).Run(); }

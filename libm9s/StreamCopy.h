@@ -3,6 +3,7 @@
 // the container that fits their codec. Same contract as a conversion:
 // markers, stop, exit status, the output untouched until the first packet.
 
+#include "EncoderError.h"
 #include "Options.h"
 
 extern "C" {
@@ -27,4 +28,5 @@ CopyContainer ChooseCopyContainer(AVCodecID codec, const std::string &outputPath
 // none is written in the codec's container all the same.
 bool ExtensionFits(const std::string &outputPath, const CopyContainer &container);
 
-void RunStreamCopy(const EncoderOptions &options);
+// A stop before the first packet leaves the output as it was found.
+RunEnd RunStreamCopy(const EncoderOptions &options);

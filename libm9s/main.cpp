@@ -7,8 +7,11 @@
 //   libm9s -probe FILE
 //
 // Progress goes to standard error; "quit" on standard input, SIGTERM or
-// SIGINT end the conversion early with a valid file. Exit status 0 when the
-// file was converted or stopped on request, 1 on any failure.
+// SIGINT (also sent when the parent dies) end the conversion early with a
+// valid file of what was converted. Exit status 0 when the file was
+// converted whole, 1 on any failure, 3 when it was stopped before the end
+// (after a line that says how far it came): a stop is never taken for the
+// finished file.
 
 #include "Conversion.h"
 #include "EncoderContract.h"
@@ -17,6 +20,7 @@
 #include "Options.h"
 #include "StopControl.h"
 #include "StreamCopy.h"
+#include "TimeText.h"
 #include "TrackList.h"
 
 extern "C" {
@@ -36,12 +40,17 @@ int main(int argc, char **argv)
     int status = EncoderContract::ExitDone;
     try {
         const EncoderOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        RunEnd end;
         if (!options.probePath.empty())
             PrintAudioTracks(options.probePath);
         else if (options.copy)
-            RunStreamCopy(options);
+            end = RunStreamCopy(options);
         else
-            RunConversion(options);
+            end = RunConversion(options);
+        if (end.stopped) {
+            WriteStoppedMarker(FormatSeconds(end.convertedUs, 1000000));
+            status = EncoderContract::ExitStopped;
+        }
     } catch (const EncoderError &e) {
         WriteFailure(e.Kind(), e.what());
         status = EncoderContract::ExitFailed;

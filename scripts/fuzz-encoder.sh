@@ -6,10 +6,13 @@
 # mutant to MP3, to WAV and, in turn, to FLAC, M4A, Opus, Ogg or a copy into
 # the container of its codec, with the output check on, under a time and
 # memory limit. Reports crashes (signals, sanitizer reports), hangs, exit
-# statuses other than 0 and 1, and an exit status 0 whose output does not
+# statuses other than 0 and 1, an exit status 0 whose output does not
 # decode or is far shorter (under half) than what ffmpeg decodes of the
-# source. Exits 1 when anything was found; the mutants that found something
-# are kept in the findings folder.
+# source, and one whose decoded length differs from a one-thread run of the
+# same input and options (the runs use every core, so longer files are cut
+# into segments). One mutation joins two seeds as `cat a b` does. Exits 1
+# when anything was found; the mutants that found something are kept in the
+# findings folder.
 #
 #   scripts/fuzz-encoder.sh [--mutants N] [--seed S] [--jobs J] [--timeout SECONDS]
 #                           [--memory MIB] [--findings DIR] [--encoder PATH]
@@ -36,7 +39,7 @@ while (($#)); do
     --memory) MEMORY="$2"; shift 2 ;;
     --findings) FINDINGS="$2"; shift 2 ;;
     --encoder) ENCODER="$2"; shift 2 ;;
-    *) sed -n '2,18p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -113,6 +116,12 @@ seed clip.mpg "${VIDEO[@]}" "${STEREO[@]}" -c:v mpeg1video -c:a mp2 -f mpeg
 seed clip.vob "${VIDEO[@]}" "${STEREO[@]}" -c:v mpeg2video -c:a ac3 -ar 48000 -f vob
 seed clip.ts "${VIDEO[@]}" "${STEREO[@]}" -c:v mpeg2video -c:a aac
 seed ac3.ts "${SURROUND[@]}" -c:a ac3
+# Long enough to be cut into segments (two of a second at least), alone and
+# joined with another.
+LONG=(-f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*550*t)+0.1*random(0):s=48000:d=3")
+seed long-mp2.ts "${LONG[@]}" -c:a mp2
+seed long-aac.ts "${LONG[@]}" -c:a aac
+seed long.wav "${LONG[@]}" -c:a pcm_s16le
 seed clip.mp4 "${VIDEO[@]}" "${STEREO[@]}" -c:v mpeg4 -c:a aac
 seed clip.mov "${VIDEO[@]}" "${HIGH[@]}" -c:v mjpeg -c:a pcm_s24le
 seed clip.3gp "${VIDEO[@]}" "${MONO8K[@]}" -c:v h263 -s 128x96 -c:a aac

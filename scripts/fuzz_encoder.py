@@ -32,6 +32,9 @@ COPY_EXTENSIONS = {"aac": "m4a", "mp3": "mp3", "mp2": "mp2", "ac3": "ac3", "eac3
 # source (less this many seconds) lost audio on the way.
 SHORT_PART = 0.5
 SHORT_SLACK = 0.1
+# An exit-0 output on all threads may differ from the one-thread run of the
+# same input by this many seconds of what ffmpeg decodes (8000 Hz, mono).
+THREADS_SLACK = 0.01
 SAMPLE_RATES = ("8000", "11025", "22050", "32000", "44100", "48000", "96000")
 
 
@@ -93,7 +96,13 @@ def splice(rng, data, other):
     data[head:] = other[tail:]
 
 
-MUTATIONS = (flip_bits, byte_run, copy_chunk, cut, header_field, splice)
+def join(rng, data, other):
+    # cat a b: two recordings in one file, mostly of one container, whose
+    # timestamps start again (or jump) at the join.
+    data.extend(other)
+
+
+MUTATIONS = (flip_bits, byte_run, copy_chunk, cut, header_field, splice, join)
 
 
 def make_mutant(seed_value, index, seeds):
@@ -104,7 +113,9 @@ def make_mutant(seed_value, index, seeds):
         if len(data) < 2:
             break
         mutation = rng.choice(MUTATIONS)
-        mutation(rng, data, seeds[rng.randrange(len(seeds))][1])
+        alike = [content for other, content in seeds if os.path.splitext(other)[1] == os.path.splitext(name)[1]]
+        other = rng.choice(alike) if alike and rng.random() < 0.7 else seeds[rng.randrange(len(seeds))][1]
+        mutation(rng, data, other)
     options = ["-ar", rng.choice(SAMPLE_RATES), "-ac", rng.choice(("1", "2"))]
     if rng.random() < 0.15:
         options += ["-ss", rng.choice(("0.1", "0.3", "5", "9223372036854"))]
@@ -127,7 +138,7 @@ class Fuzzer:
         self.sanitized = b"libasan" in subprocess.run(["ldd", args.encoder], capture_output=True).stdout
         self.lock = threading.Lock()
         self.counts = {k: 0 for k in ("runs", "exit 0", "exit 1", "crashes", "hangs", "odd exits", "bad outputs",
-                                      "short outputs")}
+                                      "short outputs", "thread mismatches")}
         self.done = 0
         self.started = time.monotonic()
         os.makedirs(args.findings, exist_ok=True)
@@ -142,12 +153,13 @@ class Fuzzer:
     def readable(self, path, demuxer, copy):
         # The demuxer named, not probed: ffmpeg's MP3 probe turns down some
         # valid files of a few frames (LAME's own output of stock ffmpeg too).
-        # A copy keeps damaged packets as they were: it only has to read back.
+        # A copy keeps damaged packets as they were: it only has to read back
+        # (the probe's decoder may complain about them, as about the source's).
         work = ["-c", "copy"] if copy else []
         result = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-f", demuxer, "-i", path] + work +
                                 ["-f", "null", "-"],
                                 capture_output=True, timeout=120)
-        return result.returncode == 0 and not result.stderr.strip()
+        return result.returncode == 0 and (copy or not result.stderr.strip())
 
     def decoded_seconds(self, path, demuxer=None, select=None):
         """Seconds of audio ffmpeg decodes from path, counted in samples, not
@@ -209,6 +221,8 @@ class Fuzzer:
                 kind = "odd exits"
             elif status == 0:
                 kind = self.judge_output(source, output, extension, copy, options)
+            if kind is None and status == 0 and not copy:
+                kind = self.judge_threads(command, output, extension)
         with self.lock:
             self.counts["runs"] += 1
             if kind:
@@ -236,6 +250,25 @@ class Fuzzer:
             return "short outputs"
         return None
 
+    def judge_threads(self, command, output, extension):
+        """The same conversion on one thread: an output cut into segments must
+        decode to as much audio as that one."""
+        single = output + ".one-thread." + extension
+        one = command[:-1] + ["-threads", "1", single]
+        try:
+            result = subprocess.run(one, stdin=subprocess.DEVNULL, capture_output=True, timeout=self.args.timeout,
+                                    preexec_fn=self.limit_memory)
+        except subprocess.TimeoutExpired:
+            return None  # the run on all threads is the one judged for hangs
+        if result.returncode != 0:
+            return "thread mismatches"
+        demuxer = DEMUXERS.get(extension, "matroska")
+        got = self.decoded_seconds(output, demuxer)
+        expected = self.decoded_seconds(single, demuxer)
+        if got is None or expected is None or abs(got - expected) > THREADS_SLACK:
+            return "thread mismatches"
+        return None
+
     def keep(self, index, source, fmt, command, status, err, kind):
         base = os.path.join(self.args.findings, f"{kind.replace(' ', '-')}-{index}-{fmt}")
         shutil.copy(source, base + os.path.splitext(source)[1])
@@ -255,7 +288,8 @@ class Fuzzer:
         with concurrent.futures.ThreadPoolExecutor(self.args.jobs) as pool:
             for future in [pool.submit(self.run_one, i) for i in range(self.args.mutants)]:
                 future.result()
-        found = sum(self.counts[k] for k in ("crashes", "hangs", "odd exits", "bad outputs", "short outputs"))
+        found = sum(self.counts[k] for k in ("crashes", "hangs", "odd exits", "bad outputs", "short outputs",
+                                                  "thread mismatches"))
         print("Findings: none" if not found else f"Findings: {found}, kept in {self.args.findings}")
         return 1 if found else 0
 

@@ -107,12 +107,20 @@ ff -f lavfi -i "$(tone 500)" -c:a flac second.flac
 cat first.flac second.flac >changing.flac
 
 failures=0
-check() {  # expected-status(0|1|any) description command...
+# Expected: 0, 1, any, or stop: the stopped status (3) after its line, or 0
+# where the conversion had ended before the stop came.
+check() {  # expected-status(0|1|any|stop) description command...
   local expected="$1" what="$2"; shift 2
   local status=0
   "$@" 2>err.txt || status=$?
   if grep -qE "AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:" err.txt; then
     echo "FAIL  $what: sanitizer report"; sed -n '1,60p' err.txt; failures=$((failures + 1)); return
+  fi
+  if [ "$expected" = stop ] && [ "$status" -eq 3 ] && ! grep -q 'ffmpeg_release_stopped=[0-9.]*=ffmpeg_release_stopped' err.txt; then
+    echo "FAIL  $what: stopped without its line"; tail -3 err.txt; failures=$((failures + 1)); return
+  fi
+  if [ "$expected" = stop ] && { [ "$status" -eq 3 ] || [ "$status" -eq 0 ]; }; then
+    echo "ok    $what (exit $status)"; return
   fi
   if [ "$status" -ne 0 ] && [ "$status" -ne 1 ]; then
     echo "FAIL  $what: exit status $status"; tail -5 err.txt; failures=$((failures + 1)); return
@@ -182,8 +190,8 @@ stop_copy() {
   wait_until_started "$pid" err-copy.txt; kill -TERM "$pid"; local status=0; wait "$pid" || status=$?
   cat err-copy.txt >&2; return "$status"
 }
-check 0 "quit during an MP3 conversion" stop_by_quit
-check 0 "SIGTERM during a WAV conversion" stop_by_term
+check stop "quit during an MP3 conversion" stop_by_quit
+check stop "SIGTERM during a WAV conversion" stop_by_term
 check 0 "start offset on far-off timestamps" late_start
 for fmt in wav mp3; do
   # Past the end: an output without audio is a failure.
@@ -230,7 +238,7 @@ check 1 "copy past the end near the 64-bit limit" copy limit.mkv copy-limit.wav 
 check 1 "copy of aac into .mp3" copy clip.mp4 wrong.mp3
 check 1 "copy of a file without audio" copy noaudio.mp4 none.m4a
 check any "copy of garbage" copy garbage.mkv garbage-copy.mka
-check 0 "SIGTERM during a copy" stop_copy
+check stop "SIGTERM during a copy" stop_copy
 check 0 "the 5.1 track asked by number" track surround.mkv 0 mp3
 check 1 "track out of range" track clip.mkv 3 wav
 for f in clip.avi clip.mpg clip.mkv clip.mp4 clip.wmv surround.mkv damaged-clip.mp4 cut-clip.mkv limit.ts granule.ogg; do

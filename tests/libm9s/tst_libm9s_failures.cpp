@@ -260,6 +260,11 @@ void TestLibm9sFailures::initTestCase()
                                + QStringList{"-c:v", "mpeg4", "-c:a", "aac", "-movflags", "+faststart"},
                            Path("long.mp4")));
     Truncate(Path("long.mp4"), Path("long-cut.mp4"), 0.4);
+    // A WAV's header states the length of its data; FFmpeg reads the bytes there are.
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 20) + QStringList{"-c:a", "pcm_s16le"}, Path("long.wav")));
+    Truncate(Path("long.wav"), Path("long-cut.wav"), 0.4);
+    QVERIFY(MakeWithFfmpeg(ToneSource(44100, 2, 1) + QStringList{"-af", "atrim=end_sample=1", "-c:a", "pcm_s16le"},
+                           Path("one-sample.wav")));
     QVERIFY(MakeWithFfmpeg(VideoSource(20.5) + ToneSource(44100, 2, 20) + QStringList{"-c:v", "mpeg4", "-c:a", "aac"},
                            Path("longer-picture.mkv")));
 
@@ -840,10 +845,17 @@ void TestLibm9sFailures::checksOutputAndSource_data()
     QTest::newRow("source ends at 40 %") << "long-cut.mp4" << "checked.mp3" << QStringList{} << "" << "" << true;
     QTest::newRow("source ends at 40 %, copied")
         << "long-cut.mp4" << "copy-checked.m4a" << QStringList{} << "" << "" << true;
+    QTest::newRow("wav source ends at 40 %") << "long-cut.wav" << "checked.flac" << QStringList{} << "" << "" << true;
+    QTest::newRow("wav source ends at 40 %, copied")
+        << "long-cut.wav" << "copy-checked.wav" << QStringList{} << "" << "" << true;
     QTest::newRow("source ends at 40 %, a part inside")
         << "long-cut.mp4" << "checked.mp3" << QStringList{"-ss", "2", "-t", "3"} << "" << "" << false;
     QTest::newRow("picture half a second longer") << "longer-picture.mkv" << "checked.wav" << QStringList{} << ""
                                                   << "" << false;
+    // Resampled, one sample is less than one: it still makes an output.
+    for (const QString format : {"opus", "mp3"})
+        QTest::addRow("one sample, to %s", qPrintable(format))
+            << "one-sample.wav" << "checked." + format << QStringList{"-ar", "8000"} << "" << "" << false;
     QTest::newRow("-t 0") << "tone.mkv" << "checked.mp3" << QStringList{"-t", "0"} << "" << "other" << false;
 }
 

@@ -1,13 +1,16 @@
 // Stopping libm9s: "quit" on standard input, SIGTERM and SIGINT, in the
 // middle of a file, before the first packet, while the input is still being
-// opened and in the first milliseconds after the start. Each must end by
-// itself with exit status 0 and a valid file. Also: progress arrives while
-// the encoder runs, and end of input is no stop.
+// opened and in the first milliseconds after the start, and when its parent
+// dies. Each must end by itself with a valid file of what was converted, a
+// line that says how far it came and the stopped status, never 0: a part is
+// never taken for the whole. Also: progress arrives while the encoder runs,
+// and end of input is no stop.
 //
 // No verdict here depends on the machine's speed: an input that must still
 // be converting when the stop comes arrives through a FIFO that the test
 // feeds and holds open, so the conversion cannot end before the test says.
 
+#include "EncoderContract.h"
 #include "EncoderTestKit.h"
 #include "console/ConsoleIO.h"
 
@@ -179,6 +182,16 @@ private:
     QByteArray err_;
 };
 
+// The seconds a stopped encoder's last line says the file holds; -1 without
+// that line.
+double StoppedSeconds(const QByteArray &err)
+{
+    static const QRegularExpression line(
+        QString("%1(\\d+\\.\\d\\d)%2\n$").arg(EncoderContract::StoppedOpen, EncoderContract::StoppedClose));
+    const QRegularExpressionMatch found = line.match(QString::fromUtf8(err));
+    return found.hasMatch() ? found.captured(1).toDouble() : -1;
+}
+
 // The file a stopped conversion leaves must be whole: decodable without
 // errors, headers that agree with the data.
 void VerifyValidOutput(const QString &path, const QString &format, qint64 *samples)
@@ -280,13 +293,14 @@ void TestLibm9sStop::stopsMidFile()
     QVERIFY2(encoder.WaitForEnd(kEndTimeoutMs), "did not end after the stop request");
     qInfo("ended %lld ms after the stop request", stopping.elapsed());
     QCOMPARE(encoder.Process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(encoder.Process().exitCode(), 0);
+    QCOMPARE(encoder.Process().exitCode(), EncoderContract::ExitStopped);
 
     qint64 samples = 0;
     VerifyValidOutput(output, extension, &samples);
     QVERIFY(samples > 0);
-    // The last report is the time the file holds.
-    QVERIFY(encoder.Err().endsWith("=ffmpeg_release_time\r"));
+    // The last report and the stopped line say the time the file holds.
+    QVERIFY2(StoppedSeconds(encoder.Err()) > 0, Visible(encoder.Err()).constData());
+    QCOMPARE(StoppedSeconds(encoder.Err()), encoder.Times().last());
     if (format == "wav")
         QCOMPARE(encoder.Times().last(), std::round(double(samples) / rate * 100) / 100);
 }
@@ -320,7 +334,10 @@ void TestLibm9sStop::stopsBeforeFirstPacket()
         args.insert(args.size() - 1, option);
     LiveEncoder encoder(args, quit);
     QVERIFY(encoder.WaitForEnd(kEndTimeoutMs));
-    QCOMPARE(encoder.Process().exitCode(), 0);
+    QCOMPARE(encoder.Process().exitCode(), EncoderContract::ExitStopped);
+    // Nothing, or the one silent frame that keeps the file playable.
+    const double stoppedAt = StoppedSeconds(encoder.Err());
+    QVERIFY2(stoppedAt >= 0 && stoppedAt < 0.05, Visible(encoder.Err()).constData());
     qint64 samples = 0;
     VerifyValidOutput(output, format, &samples);
     QVERIFY2(samples <= 1152, qPrintable(QString::number(samples))); // empty, or one silent MP3 frame
@@ -363,7 +380,8 @@ void TestLibm9sStop::stopsWhileOpening()
     encoder.Stop(how);
     QVERIFY2(encoder.WaitForEnd(kEndTimeoutMs), "did not end after the stop request");
     QCOMPARE(encoder.Process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(encoder.Process().exitCode(), 0);
+    QCOMPARE(encoder.Process().exitCode(), EncoderContract::ExitStopped);
+    QVERIFY2(StoppedSeconds(encoder.Err()) >= 0, Visible(encoder.Err()).constData());
     qint64 samples = 0;
     VerifyValidOutput(output, format, &samples);
     QVERIFY(samples <= 1152); // empty, or one silent MP3 frame
@@ -414,7 +432,8 @@ void TestLibm9sStop::stopsEitherPassOfTwo()
     encoder.Stop("quit");
     // A hang guard only: two passes of a hostile file may take long on a slow machine.
     QVERIFY2(encoder.WaitForEnd(kEndTimeoutMs * 4), "did not end after the stop request");
-    QCOMPARE(encoder.Process().exitCode(), 0);
+    QCOMPARE(encoder.Process().exitCode(), EncoderContract::ExitStopped);
+    QVERIFY2(StoppedSeconds(encoder.Err()) >= 0, Visible(encoder.Err()).constData());
     qint64 samples = 0;
     VerifyValidOutput(output, "mp3", &samples);
     const QList<double> times = encoder.Times();
@@ -457,9 +476,12 @@ void TestLibm9sStop::stopsWhenItsParentDies()
     WritePlaceholder(output);
     SlowInput input(Path("orphan-in.wav"), longWav_);
     QStringList args = EncoderArgs(Path("orphan-in.wav"), "mp3", 128, 44100, 2, output);
+    // Nobody waits for the orphan: its error output goes to a file.
+    const QString err = Path("orphan-err.txt");
     QProcess parent;
     parent.start(
-        "sh", QStringList{"-c", "\"$0\" \"$@\" 2>/dev/null </dev/null & echo $!; read go; kill -KILL $$", EncoderPath()}
+        "sh", QStringList{"-c", "err=$1; shift; \"$0\" \"$@\" 2>\"$err\" </dev/null & echo $!; read go; kill -KILL $$",
+                          EncoderPath(), err}
                   + args);
     QVERIFY(parent.waitForStarted(kEndTimeoutMs));
     QVERIFY(input.WaitForReader(kEndTimeoutMs));
@@ -487,6 +509,9 @@ void TestLibm9sStop::stopsWhenItsParentDies()
     qint64 samples = 0;
     VerifyValidOutput(output, "mp3", &samples);
     QVERIFY(samples > 0);
+    // Stopped, not done: its exit status is the init process's to see, the
+    // stopped line ours.
+    QVERIFY2(StoppedSeconds(ReadAll(err)) > 0, Visible(ReadAll(err)).constData());
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sStop)

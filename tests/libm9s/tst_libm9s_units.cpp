@@ -35,6 +35,7 @@ extern "C" {
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -148,23 +149,30 @@ void TestLibm9sUnits::parsesOptions_data()
     QTest::addColumn<int>("channels");
     QTest::addColumn<qint64>("startUs");
     QTest::addColumn<qint64>("durationUs"); // -1: none
+    QTest::addColumn<int>("threads");       // the threads used; 0: one per core
 
     QTest::newRow("builder order, mp3") << QStringList{"-i",  "/v/a b.avi", "-y",    "-f",  "mp3", "-vn",       "-ab",
                                                        "128", "-ar",        "44100", "-ac", "2",   "/o/a b.mp3"}
                                         << "/v/a b.avi" << "/o/a b.mp3" << true << false << 128 << 44100 << 2
-                                        << qint64(0) << qint64(-1);
+                                        << qint64(0) << qint64(-1) << 0;
     QTest::newRow("wav, mono, 8 kbit/s, 6000 Hz")
         << QStringList{"-i", "in.mkv", "-y", "-f", "wav", "-vn", "-ab", "8", "-ar", "6000", "-ac", "1", "out.wav"}
-        << "in.mkv" << "out.wav" << true << true << 8 << 6000 << 1 << qint64(0) << qint64(-1);
+        << "in.mkv" << "out.wav" << true << true << 8 << 6000 << 1 << qint64(0) << qint64(-1) << 0;
     QTest::newRow("350 kbit/s stays 350, no -y") << QStringList{"-i", "x", "-f", "mp3", "-ab", "350", "o"} << "x" << "o"
-                                                 << false << false << 350 << 0 << 0 << qint64(0) << qint64(-1);
+                                                 << false << false << 350 << 0 << 0 << qint64(0) << qint64(-1) << 0;
     QTest::newRow("format from the extension") << QStringList{"-i", "x", "/o/Song.WAV"} << "x" << "/o/Song.WAV" << false
-                                               << true << 128 << 0 << 0 << qint64(0) << qint64(-1);
+                                               << true << 128 << 0 << 0 << qint64(0) << qint64(-1) << 0;
     QTest::newRow("duration and start") << QStringList{"-i", "x", "-f", "wav", "-t", "1:30", "-ss", "2.5", "o"} << "x"
-                                        << "o" << false << true << 128 << 0 << 0 << qint64(2500000) << qint64(90000000);
+                                        << "o" << false << true << 128 << 0 << 0 << qint64(2500000) << qint64(90000000)
+                                        << 0;
     QTest::newRow("output path with dashes inside")
         << QStringList{"-i", "x", "-f", "mp3", "/o/-a-.mp3"} << "x" << "/o/-a-.mp3" << false << false << 128 << 0 << 0
-        << qint64(0) << qint64(-1);
+        << qint64(0) << qint64(-1) << 0;
+    // More threads than cores only cost memory and time.
+    QTest::newRow("-threads 256: the cores") << QStringList{"-i", "x", "-threads", "256", "o.mp3"} << "x" << "o.mp3"
+                                             << false << false << 128 << 0 << 0 << qint64(0) << qint64(-1) << 0;
+    QTest::newRow("-threads 1") << QStringList{"-i", "x", "-threads", "1", "o.mp3"} << "x" << "o.mp3" << false << false
+                                << 128 << 0 << 0 << qint64(0) << qint64(-1) << 1;
 }
 
 void TestLibm9sUnits::parsesOptions()
@@ -190,6 +198,8 @@ void TestLibm9sUnits::parsesOptions()
     QCOMPARE(o.channels, channels);
     QCOMPARE(qint64(o.startUs), startUs);
     QCOMPARE(o.durationUs ? qint64(*o.durationUs) : qint64(-1), durationUs);
+    QFETCH(int, threads);
+    QCOMPARE(ThreadsToUse(o), threads ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
 }
 
 void TestLibm9sUnits::parsesFormatsCopyTrackAndProbe_data()
@@ -934,6 +944,12 @@ void TestLibm9sUnits::placesLandingOnFrameGrid_data()
     QTest::newRow("opus frame cut after a seek") << 960 << 648 << qint64(100001) << 648 << qint64(4800000);
     QTest::newRow("short frame ending off the grid") << 960 << 648 << qint64(100011) << 648 << qint64(-1);
     QTest::newRow("longer than the grid") << 960 << 648 << qint64(1000) << 1920 << qint64(-1);
+    // A damaged timestamp: no place that frames could be counted on from.
+    QTest::newRow("timestamp at the 64-bit end") << 0 << 0 << std::numeric_limits<qint64>::max() << 1024 << qint64(-1);
+    QTest::newRow("timestamp at the 64-bit start")
+        << 0 << 0 << std::numeric_limits<qint64>::min() + 1 << 1024 << qint64(-1);
+    QTest::newRow("grid, timestamp at the 64-bit end")
+        << 1024 << 1024 << std::numeric_limits<qint64>::max() << 1024 << qint64(-1);
 }
 
 // Where a frame that follows a seek starts, from its timestamp and the codec's
@@ -953,8 +969,8 @@ void TestLibm9sUnits::placesLandingOnFrameGrid()
     frame->nb_samples = samples;
     frame->sample_rate = 48000;
     const AVRational base = grid ? AVRational{1, 1000} : AVRational{1, 48000};
-    const int64_t at = PlaceAfterSeek(setup, *frame, base);
-    QCOMPARE(at == INT64_MAX ? qint64(-1) : qint64(at), placed);
+    const std::optional<int64_t> at = PlaceAfterSeek(setup, *frame, base);
+    QCOMPARE(at ? qint64(*at) : qint64(-1), placed);
 }
 
 void TestLibm9sUnits::flacMd5SumsInOrder_data()
