@@ -13,9 +13,9 @@ extern "C" {
 
 namespace {
 
-std::vector<Chapter> ChaptersOf(const InputMedia &input)
+std::vector<Chapter> ChaptersOf(const InputMedia &input, std::vector<std::string> *notes = nullptr)
 {
-    return ReadChapters(input.Format(), input.StartUs(), input.DurationUs());
+    return ReadChapters(input.Format(), input.StartUs(), input.DurationUs(), notes);
 }
 
 } // namespace
@@ -35,7 +35,12 @@ OutputExtras::OutputExtras(const InputMedia &input, const EncoderOptions &option
     CopyStreamTags(input.Audio()->metadata, &streamTags);
     streamTags_.reset(streamTags);
 
-    const std::vector<Chapter> chapters = ChaptersOf(input);
+    // Said here, not when -chapter is applied: nothing may come before the
+    // duration marker.
+    std::vector<std::string> notes;
+    const std::vector<Chapter> chapters = ChaptersOf(input, &notes);
+    for (const std::string &note : notes)
+        WriteLine(note);
     if (options.chapter) {
         // One chapter is a file of its own, without chapters inside.
         const Chapter &chosen = chapters.at(size_t(*options.chapter) - 1);

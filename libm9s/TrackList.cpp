@@ -2,6 +2,7 @@
 
 #include "EncoderError.h"
 #include "InputMedia.h"
+#include "Messages.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -120,7 +121,10 @@ void PrintAudioTracks(const std::string &path)
     std::string text = std::string(kTrackListHeader) + "\n";
     for (size_t i = 0; i < tracks.size(); ++i)
         text += TrackLine(int(i), tracks[i]) + "\n";
-    const std::vector<Chapter> chapters = ReadChapters(input.Format(), input.StartUs(), input.DurationUs());
+    std::vector<std::string> notes;
+    const std::vector<Chapter> chapters = ReadChapters(input.Format(), input.StartUs(), input.DurationUs(), &notes);
+    for (const std::string &note : notes)
+        WriteLine(note);
     for (size_t i = 0; i < chapters.size(); ++i)
         text += ChapterLine(int(i) + 1, chapters[i]) + "\n";
     std::fputs(text.c_str(), stdout);

@@ -390,6 +390,8 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("threads not a number") << QStringList{"-i", "x", "-threads", "auto", "o.mp3"} << "'auto'";
     QTest::newRow("chapters count from 1") << QStringList{"-i", "x", "-chapter", "0", "o.mp3"} << "'0'";
     QTest::newRow("chapter by name") << QStringList{"-i", "x", "-chapter", "Intro", "o.mp3"} << "'Intro'";
+    QTest::newRow("chapter past the most ever listed")
+        << QStringList{"-i", "x", "-chapter", "1000", "o.mp3"} << "'1000'";
     QTest::newRow("loudness above -5") << QStringList{"-i", "x", "-loudness", "-4", "o.mp3"} << "'-4'";
     QTest::newRow("loudness with a unit") << QStringList{"-i", "x", "-loudness", "-16LUFS", "o.mp3"} << "'-16LUFS'";
     QTest::newRow("ceiling above full scale")
