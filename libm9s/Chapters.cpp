@@ -1,6 +1,7 @@
 #include "Chapters.h"
 
 #include "EncoderError.h"
+#include "Tags.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -90,7 +91,7 @@ std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStar
         chapter.endUs =
             c->end > c->start ? av_sat_sub64(av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q), originUs) : 0;
         if (const AVDictionaryEntry *title = av_dict_get(c->metadata, "title", nullptr, 0))
-            chapter.title = title->value;
+            chapter.title = RepairUtf8(title->value);
         chapters.push_back(chapter);
     }
     std::stable_sort(chapters.begin(), chapters.end(),

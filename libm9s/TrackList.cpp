@@ -3,16 +3,17 @@
 #include "EncoderError.h"
 #include "InputMedia.h"
 #include "Messages.h"
+#include "Tags.h"
 
 #include <cinttypes>
 #include <cstdio>
 
 namespace {
 
-// Tabs and line breaks in a tag would break the line apart.
+// Tabs and line breaks in a tag would break the line apart; the list is UTF-8.
 std::string Field(const char *text)
 {
-    std::string out = text ? text : "";
+    std::string out = RepairUtf8(text ? text : "");
     for (char &c : out)
         if (c == '\t' || c == '\n' || c == '\r')
             c = ' ';

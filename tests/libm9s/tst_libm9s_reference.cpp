@@ -213,6 +213,39 @@ void TestLibm9sReference::MakeTagged()
                                          "-metadata:s:t", "mimetype=image/jpeg"}
                            + tags);
     Make("tagged.asf", ToneSource(44100, 2, 0.5) + QStringList{"-i", meta.fileName(), "-map_metadata", "1"});
+    // An MP3 as a careless tagger leaves it: a title that is not UTF-8, two
+    // artists and two albums in one frame each (UTF-8 and UTF-16), and a
+    // cover that is a JPEG header and junk.
+    const QString bare = Make("untagged.mp3", ToneSource(44100, 2, 2) + QStringList{"-write_id3v2", "0"});
+    using namespace Qt::Literals::StringLiterals;
+    auto syncSafe = [](qsizetype n) {
+        QByteArray size(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            size[i] = char(n >> (21 - 7 * i) & 0x7F);
+        return size;
+    };
+    auto frame = [&](const char *id, const QByteArray &content) {
+        return id + syncSafe(content.size()) + "\0\0"_ba + content;
+    };
+    const QByteArray utf16 = QByteArray("\xFF\xFE"
+                                        "A\0l\0b\0\xFC\0m\0"
+                                        "\0\0"
+                                        "\xFF\xFE"
+                                        "Z\0w\0e\0i\0",
+                                        26);
+    const QByteArray frames =
+        frame("TIT2", "\x03"
+                      "Caf\xE9 ok"_ba)
+        + frame("TPE1", "\x03"
+                        "Alice\0Bob"_ba)
+        + frame("TALB", "\x01"_ba + utf16)
+        + frame("APIC", "\0image/jpeg\0\x03\0\xFF\xD8\xFF\xE0\0\x10JFIF\0"_ba + QByteArray("junk").repeated(200));
+    QFile damaged(Path("tagged.mp3"));
+    if (!bare.isEmpty() && damaged.open(QIODevice::WriteOnly)) {
+        damaged.write("ID3\x04\0\0"_ba + syncSafe(frames.size()) + frames + ReadAll(bare));
+        damaged.close();
+        made_.insert("tagged.mp3", damaged.fileName());
+    }
 
     // Sound to level: a voice (a buzz in syllables and pauses), music with a
     // kick drum (peaks far above its loudness), a clipped square wave, a
@@ -822,17 +855,30 @@ void TestLibm9sReference::carriesTagsCoverAndChapters_data()
     QTest::addColumn<QString>("format"); // or copy
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QStringList>("extra");
+    // Tags read back as given here, as UTF-8 in the file's bytes, rather
+    // than as the source's read; and whether the source's cover can be shown.
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<bool>("coverReadable");
     for (const QString format : {"wav", "mp3", "flac", "m4a", "opus", "ogg"}) {
-        QTest::addRow("mkv to %s", qPrintable(format)) << "mkv" << format << format << QStringList{};
-        QTest::addRow("mp4 to %s", qPrintable(format)) << "mp4" << format << format << QStringList{};
+        QTest::addRow("mkv to %s", qPrintable(format))
+            << "mkv" << format << format << QStringList{} << QStringList{} << true;
+        QTest::addRow("mp4 to %s", qPrintable(format))
+            << "mp4" << format << format << QStringList{} << QStringList{} << true;
     }
-    QTest::newRow("mkv copied to ogg") << "mkv" << "copy" << "ogg" << QStringList{};
-    QTest::newRow("mkv copied to mka") << "mkv" << "copy" << "mka" << QStringList{};
-    QTest::newRow("mp4 copied to m4a") << "mp4" << "copy" << "m4a" << QStringList{};
-    QTest::newRow("mp4 copied to mka") << "mp4" << "copy" << "mka" << QStringList{};
-    QTest::newRow("asf to wav, author as artist") << "asf" << "wav" << "wav" << QStringList{};
-    QTest::newRow("mp4 to mp3 without cover") << "mp4" << "mp3" << "mp3" << QStringList{"-nocover"};
-    QTest::newRow("mkv to ogg without cover") << "mkv" << "ogg" << "ogg" << QStringList{"-nocover"};
+    QTest::newRow("mkv copied to ogg") << "mkv" << "copy" << "ogg" << QStringList{} << QStringList{} << true;
+    QTest::newRow("mkv copied to mka") << "mkv" << "copy" << "mka" << QStringList{} << QStringList{} << true;
+    QTest::newRow("mp4 copied to m4a") << "mp4" << "copy" << "m4a" << QStringList{} << QStringList{} << true;
+    QTest::newRow("mp4 copied to mka") << "mp4" << "copy" << "mka" << QStringList{} << QStringList{} << true;
+    QTest::newRow("asf to wav, author as artist") << "asf" << "wav" << "wav" << QStringList{} << QStringList{} << true;
+    QTest::newRow("mp4 to mp3 without cover")
+        << "mp4" << "mp3" << "mp3" << QStringList{"-nocover"} << QStringList{} << true;
+    QTest::newRow("mkv to ogg without cover")
+        << "mkv" << "ogg" << "ogg" << QStringList{"-nocover"} << QStringList{} << true;
+    const QStringList repaired{"title=Caf\uFFFD ok", "artist=Alice;Bob", "album=Albüm;Zwei"};
+    for (const QString format : {"mp3", "flac", "m4a", "opus", "ogg"})
+        QTest::addRow("mp3 with a damaged cover, bad UTF-8 and two artists to %s", qPrintable(format))
+            << "mp3" << format << format << QStringList{} << repaired << false;
+    QTest::newRow("mp3 with a damaged cover copied") << "mp3" << "copy" << "mp3" << QStringList{} << repaired << false;
 }
 
 void TestLibm9sReference::carriesTagsCoverAndChapters()
@@ -841,6 +887,8 @@ void TestLibm9sReference::carriesTagsCoverAndChapters()
     QFETCH(QString, format);
     QFETCH(QString, extension);
     QFETCH(QStringList, extra);
+    QFETCH(QStringList, written);
+    QFETCH(bool, coverReadable);
     const QString input = made_.value("tagged." + container);
     QVERIFY2(!input.isEmpty(), "ffmpeg could not make the fixture");
     const QString output = Path("tagged-out." + extension);
@@ -857,12 +905,19 @@ void TestLibm9sReference::carriesTagsCoverAndChapters()
     QMap<QString, QString> expected = TagsOf(source);
     if (!expected.contains("artist") && expected.contains("author"))
         expected.insert("artist", expected.value("author"));
+    const QByteArray bytes = ReadAll(output);
+    for (const QString &tag : written) {
+        expected.insert(tag.section('=', 0, 0), tag.section('=', 1));
+        QVERIFY2(bytes.contains(tag.section('=', 1).toUtf8()), qPrintable(tag));
+    }
     const QMap<QString, QString> got = TagsOf(ours);
     for (const QString &tag : kCarriedTags)
         QVERIFY2(got.value(tag) == (KeepsTag(extension, tag) ? expected.value(tag) : QString()),
                  qPrintable(tag + ": " + got.value(tag)));
 
-    const bool coverKept = !extra.contains("-nocover") && extension != "wav";
+    // A picture no player can show is left out, and said; it never fails the audio.
+    QCOMPARE(r.err.contains("The cover picture cannot be read"), !coverReadable && !extra.contains("-nocover"));
+    const bool coverKept = !extra.contains("-nocover") && extension != "wav" && coverReadable;
     QCOMPARE(CoverOf(output, ours), coverKept ? CoverOf(input, source) : QByteArray());
 
     const QJsonArray from = source.value("chapters").toArray();
