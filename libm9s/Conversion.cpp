@@ -81,10 +81,11 @@ void Conversion::Run()
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
         const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
         const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
-        CheckOutput(options_.outputPath,
+        CheckOutput(file_->WrittenPath(),
                     WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless, ThreadsToUse(options_)});
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
+    file_->Publish();
 }
 
 void Conversion::OpenInput()
