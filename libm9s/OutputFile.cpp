@@ -251,6 +251,17 @@ bool OutputFile::Overwrite(int64_t offset, std::span<const uint8_t> expected, st
     return true;
 }
 
+int64_t OutputFile::Size()
+{
+    avio_flush(io_);
+    if (io_->error < 0)
+        throw WriteError(io_->error);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        throw CannotWrite(path_, fd_ < 0 ? EBADF : errno);
+    return int64_t(st.st_size);
+}
+
 void OutputFile::FinishQuietly(AVFormatContext *muxer) noexcept
 {
     if (!std::exchange(trailerWritten_, true))

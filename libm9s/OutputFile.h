@@ -51,6 +51,9 @@ public:
     // nothing written, when they do not. Throws when a write fails.
     bool Overwrite(int64_t offset, std::span<const uint8_t> expected, std::span<const uint8_t> data);
 
+    // The file's length, with what is buffered written out.
+    int64_t Size();
+
     // The failure of a write, with the system's reason when known.
     EncoderError WriteError(int avError) const;
     // True once a write or seek of the file itself has failed: a muxer's

@@ -1157,6 +1157,12 @@ void TestLibm9sReference::levelsLoudness_data()
                                 << "REPLAYGAIN_TRACK_GAIN" << "";
     QTest::newRow("tags, opus") << "voice.mkv" << QStringList{"-f", "opus", "-replaygain"} << "t.opus" << none << none
                                 << "R128_TRACK_GAIN" << "";
+    // WAV: in an ID3 chunk, with the source's tags, and no RIFF INFO (for
+    // which FFmpeg would pass over the chunk).
+    QTest::newRow("tags, wav") << "tagged.mp4" << QStringList{"-f", "wav", "-replaygain"} << "t.wav" << none << none
+                               << "REPLAYGAIN_TRACK_GAIN" << "REPLAYGAIN_TRACK_PEAK=";
+    QTest::newRow("tags, wav, 3 threads") << "film.mov" << QStringList{"-f", "wav", "-replaygain"} + three << "t.wav"
+                                          << none << none << "REPLAYGAIN_TRACK_GAIN" << "";
     QTest::newRow("tags, m4a: none") << "voice.mkv" << QStringList{"-f", "m4a", "-replaygain"} << "t.m4a" << none
                                      << none << "" << "No ReplayGain tags";
     QTest::newRow("tags on a copy, mp3") << "voice-mp3.mkv" << QStringList{"-acodec", "copy", "-replaygain"} << "c.mp3"
@@ -1207,6 +1213,8 @@ void TestLibm9sReference::levelsLoudness()
         QVERIFY2(qAbs(gain - ((opus ? -23 : -18) - measured.lufs)) <= 0.5, qPrintable(seen));
         QCOMPARE(info.tags.contains("replaygain_track_peak"), !opus);
     }
+    if (fixture == "tagged.mp4")
+        QCOMPARE(info.tags.value("title"), TagsOf(FfprobeAll(input)).value("title"));
 }
 
 QTEST_GUILESS_MAIN(TestLibm9sReference)
