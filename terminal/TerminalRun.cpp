@@ -14,9 +14,13 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,7 +46,7 @@ QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
         parts << QStringLiteral("%1 chapter file%2").arg(report.ChapterFiles).arg(report.ChapterFiles == 1 ? "" : "s");
     if (report.Chapter > 0)
         parts << QStringLiteral("in chapter %1 of %2").arg(report.Chapter).arg(report.Chapters);
-    if (!report.Folder.isEmpty())
+    if (!report.Folder.isEmpty() || report.PartKept)
         parts << ReportText(outcome, report, TReportTexts());
     else if (outcome == TFileOutcome::Incomplete)
         parts << QStringLiteral("the source ends at %1 of %2")
@@ -53,7 +57,22 @@ QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
         parts << QStringLiteral("the old file was kept");
     if (outcome == TFileOutcome::Skipped && parts.isEmpty())
         parts << QStringLiteral("the output exists");
+    if (report.BesideSource && outcome != TFileOutcome::Skipped && outcome != TFileOutcome::Failed)
+        parts << QStringLiteral("named beside its source, which has the output's name");
+    if (report.LanguageUnmatched)
+        parts << QStringLiteral("no audio track in that language: the default track was taken");
     return parts.join(QStringLiteral("; "));
+}
+
+// Why a path named on the command line (or found in a folder) is no file to convert.
+QString WhyNotAFile(const QByteArray &native)
+{
+    if (native.size() >= PATH_MAX)
+        return QStringLiteral("the path is longer than the %1 bytes the system takes").arg(PATH_MAX);
+    struct stat info;
+    if (::stat(native.constData(), &info) != 0)
+        return errno == ENOENT ? QStringLiteral("no such file") : QString::fromLocal8Bit(std::strerror(errno));
+    return S_ISDIR(info.st_mode) ? QStringLiteral("a folder") : QStringLiteral("not a file");
 }
 
 quint8 ChoiceOf(TExistingPolicy policy)
@@ -104,12 +123,18 @@ void TTerminalRun::Start()
     for (int row = 0; row < m_queue.Count(); ++row)
         m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
     m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
+    const TRunSettings settings = RunSettingsNow();
+    // A level is reached by re-encoding; a copy keeps its audio as it is.
+    if (settings.Options.Extension == QLatin1String("copy") && settings.Options.Loudness.startsWith(QLatin1Char('-')))
+        m_report.Note(QStringLiteral("--loudness %1 does not apply to copies: the audio is not re-encoded; use "
+                                     "replaygain")
+                          .arg(settings.Options.Loudness));
     if (m_queue.Count() == 0) {
         RunEnded();
         return;
     }
     try {
-        m_run.Start(RunSettingsNow());
+        m_run.Start(settings);
     } catch (const TolvaneError &error) {
         ReportError(error.text());
         emit Finished(1);
@@ -132,17 +157,21 @@ void TTerminalRun::QueuePath(const QString &path)
                 QueueFile(found, path);
         };
         search.keepGoing = [] { return true; };
+        search.tooLong = [this](const QByteArray &found) { NotQueued(ReadablePath(found), WhyNotAFile(found)); };
         search.Run(path, true, QString());
         return;
     }
     // A file named by itself is taken whatever its extension: the encoder
     // says so if it holds no sound.
-    if (!IsRegularFile(native)) {
-        m_report.Expect(1);
-        m_report.FileEnded(TFileOutcome::Failed, path, QStringLiteral("not a file"));
-        return;
-    }
+    if (!IsRegularFile(native))
+        return NotQueued(path, WhyNotAFile(native));
     QueueFile(native, QString());
+}
+
+void TTerminalRun::NotQueued(const QString &path, const QString &why)
+{
+    m_report.Expect(1);
+    m_report.FileEnded(TFileOutcome::Failed, path, why);
 }
 
 void TTerminalRun::QueueFile(const QByteArray &native, const QString &root)
@@ -195,7 +224,11 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
     // A stand-in link is named by the file it stands for.
     const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
-    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report), report.ChapterFiles);
+    // The file written is named; chapter files are counted instead.
+    const bool oneFile = report.ChapterFiles == 0 && report.Chapters == 0 && !report.PartKept;
+    const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
+    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report), report.ChapterFiles,
+                       written && oneFile ? report.Output : QString());
 }
 
 void TTerminalRun::RunEnded()
@@ -212,7 +245,7 @@ int RunInTerminal(int &argc, char **argv, const TCommandLine &command)
     TSettings settings(ChooseConfigFile(programFolder));
     // Errors go to standard error as the usage errors do, with the program's name.
     SetErrorDisplay([](const QString &text) {
-        std::fprintf(stderr, "tolvane: %s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "tolvane: %s\n", TerminalSafe(text).toLocal8Bit().constData());
         std::fflush(stderr);
     });
 

@@ -37,6 +37,7 @@ signals:
 private:
     void QueuePath(const QString &path);
     void QueueFile(const QByteArray &native, const QString &root);
+    void NotQueued(const QString &path, const QString &why);
     TRunSettings RunSettingsNow() const;
     void ShowProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
