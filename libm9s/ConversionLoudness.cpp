@@ -13,6 +13,12 @@ namespace {
 
 // Samples the leveller lets out at the end in one step.
 constexpr int kFlushSamples = 16384;
+// Making up for the limiter: at most this many passes over the limited
+// audio, until it is this close to the target, raising the gain by at most
+// this much at a time.
+constexpr int kMakeUpRounds = 3;
+constexpr double kCloseEnoughLu = 0.15;
+constexpr double kLargestMakeUpDb = 12;
 
 } // namespace
 
@@ -29,7 +35,7 @@ void Conversion::Measure()
         return;
     }
     RequireRereadableInput(options_);
-    const MeasureFormat format{&output_->Layout(), output_->SampleRate()};
+    const MeasureFormat format{&output_->Layout(), output_->SampleRate(), std::nullopt};
     const MeasuredPass pass = MeasureLoudness(options_, format, MeterKind::Loudness);
     // Kept also after a stop: the progress reported goes on from there.
     measure_ = pass.measure;
@@ -54,8 +60,32 @@ void Conversion::Measure()
         measure_->truePeakKnown = true;
         plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
     }
+    if (plan_.limit && !MakeUpForLimiter(format)) {
+        stopped_ = true;
+        return;
+    }
     measuredAll_ = true;
     PlanLeveller();
+}
+
+// The limiter takes loudness with the peaks it holds (most of all from
+// speech, whose peaks stand far above its loudness): the limited audio is
+// measured as it will be written, and the gain raised by what it fell
+// short, until it lands on the target. False on a stop.
+bool Conversion::MakeUpForLimiter(MeasureFormat format)
+{
+    const double target = *options_.loudnessLufs;
+    for (int round = 0; round < kMakeUpRounds; ++round) {
+        format.levelled = std::pair(plan_.gainDb, options_.truePeakDb);
+        const MeasuredPass limited = MeasureLoudness(options_, format, MeterKind::Loudness);
+        if (limited.stopped)
+            return false;
+        const double shortfall = target - limited.measure.integratedLufs;
+        if (!std::isfinite(shortfall) || std::abs(shortfall) < kCloseEnoughLu)
+            break;
+        plan_.gainDb += std::min(shortfall, kLargestMakeUpDb);
+    }
+    return true;
 }
 
 void Conversion::PlanLeveller()

@@ -9,6 +9,7 @@
 #include "InputMedia.h"
 #include "Leveller.h"
 #include "Loudness.h"
+#include "LoudnessPass.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "OutputMedia.h"
@@ -36,6 +37,7 @@ private:
     bool RunSegmented();
     void SeekToStart();
     void Measure();
+    bool MakeUpForLimiter(MeasureFormat format);
     void PlanLeveller();
     void ReportLoudness();
     void Transcode();

@@ -3,6 +3,7 @@
 #include "EncoderError.h"
 #include "FrameQueue.h"
 #include "InputMedia.h"
+#include "Leveller.h"
 #include "Messages.h"
 #include "Resampler.h"
 #include "SampleGuard.h"
@@ -68,6 +69,11 @@ private:
     int64_t nextInputSample_ = 0;
     bool abandoned_ = false;
     std::unique_ptr<LoudnessMeter> meter_; // measuring thread
+    std::unique_ptr<Leveller> leveller_;   // measuring thread, format_.levelled
+    std::vector<float> levelled_;
+    int channels_ = 0;
+    void Meter(const float *samples, int count);
+    void FlushLeveller();
     int rate_ = 0;
     int64_t measured_ = 0;
     Clock::time_point lastReport_ = Clock::now();
@@ -81,6 +87,7 @@ MeasuredPass Measurement::Run()
     input_.OpenDecoder();
     SeekToStart();
     Measure();
+    FlushLeveller();
     MeasuredPass pass{meter_ ? meter_->Result() : LoudnessMeasure{}, StopControl::Requested()};
     if (!pass.stopped)
         ReportProgress(true);
@@ -128,9 +135,45 @@ void Measurement::Take(const AVFrame &frame)
     if (!meter_) {
         meter_ = std::make_unique<LoudnessMeter>(frame.ch_layout, frame.sample_rate, kind_);
         rate_ = frame.sample_rate;
+        channels_ = frame.ch_layout.nb_channels;
+        if (format_.levelled)
+            leveller_ = std::make_unique<Leveller>(format_.levelled->first, format_.levelled->second,
+                                                   frame.ch_layout.nb_channels, frame.sample_rate, AV_SAMPLE_FMT_FLT);
     }
-    meter_->Add(reinterpret_cast<const float *>(frame.data[0]), frame.nb_samples);
-    measured_ += frame.nb_samples;
+    const auto *samples = reinterpret_cast<const float *>(frame.data[0]);
+    if (!leveller_) {
+        Meter(samples, frame.nb_samples);
+        return;
+    }
+    // The leveller takes planes and gives back interleaved samples, late by its look-ahead.
+    const int channels = frame.ch_layout.nb_channels;
+    uint8_t **planes = leveller_->Input(frame.nb_samples);
+    for (int c = 0; c < channels; ++c) {
+        auto *plane = reinterpret_cast<float *>(planes[c]);
+        for (int i = 0; i < frame.nb_samples; ++i)
+            plane[i] = samples[size_t(i) * size_t(channels) + size_t(c)];
+    }
+    levelled_.resize(size_t(frame.nb_samples) * size_t(channels));
+    uint8_t *out[1] = {reinterpret_cast<uint8_t *>(levelled_.data())};
+    Meter(levelled_.data(), leveller_->Process(frame.nb_samples, out));
+}
+
+void Measurement::FlushLeveller()
+{
+    if (!leveller_ || StopControl::Requested())
+        return;
+    const int held = leveller_->Delay();
+    levelled_.resize(size_t(held) * size_t(channels_));
+    uint8_t *out[1] = {reinterpret_cast<uint8_t *>(levelled_.data())};
+    Meter(levelled_.data(), leveller_->Flush(held, out));
+}
+
+void Measurement::Meter(const float *samples, int count)
+{
+    if (count <= 0)
+        return;
+    meter_->Add(samples, count);
+    measured_ += count;
     ReportProgress(false);
 }
 
@@ -244,7 +287,8 @@ void Measurement::Convert(const uint8_t *const *in, int samples)
 void Measurement::ReportProgress(bool final)
 {
     const Clock::time_point now = Clock::now();
-    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0 || kind_ != MeterKind::Loudness)
+    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0 || kind_ != MeterKind::Loudness
+        || format_.levelled)
         return;
     lastReport_ = now;
     WriteTimeMarker(FormatSeconds(measured_ / 2, rate_));
@@ -323,7 +367,7 @@ std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, Measur
 
 MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
 {
-    if (std::optional<MeasuredPass> pass = MeasureInParts(options, format, kind))
+    if (std::optional<MeasuredPass> pass = format.levelled ? std::nullopt : MeasureInParts(options, format, kind))
         return *pass;
     return Measurement(options, format, kind).Run();
 }

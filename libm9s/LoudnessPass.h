@@ -7,9 +7,17 @@
 #include "Loudness.h"
 #include "Options.h"
 
+#include <optional>
+#include <utility>
+
 struct MeasureFormat {
     const AVChannelLayout *layout = nullptr; // nullptr: the source's own layout and rate
     int sampleRate = 0;
+    // Measures what the conversion would write: the audio through a
+    // Leveller of this gain and true-peak ceiling (on one thread, without
+    // progress markers: the limiter's gain runs from one sample to the next,
+    // and the time must not go back).
+    std::optional<std::pair<double, double>> levelled; // gain dB, ceiling dBTP
 };
 
 struct MeasuredPass {

@@ -269,6 +269,9 @@ void TestLibm9sReference::MakeTagged()
     Make("below-gate.mkv", sound("0.0003*" + voice, 3, pcm));
     Make("voice-mp3.mkv", sound(voice, 12, {"-c:a", "libmp3lame"}));
     Make("voice-opus.mkv", sound(voice, 12, {"-c:a", "libopus"}));
+    // Speech whose plosives stand 20 dB over its loudness: levelled to
+    // -14 LUFS, the limiter has most of them to hold.
+    Make("plosives.mkv", sound("0.3*" + voice + "+1.6*(random(0)-0.5)*exp(-80*mod(t\\,0.9))", 12, pcm));
 
     // Chapters as sources get them wrong: one without length, one of 100 ms,
     // overlapping ones; and sources whose timestamps do not tell the sample
@@ -1144,6 +1147,11 @@ void TestLibm9sReference::levelsLoudness_data()
         << "film.mov" << level("wav", "-6") << "l.wav" << none << -1.0 << "" << "the limiter held";
     QTest::newRow("film to -7, flac: limited")
         << "film.mov" << level("flac", "-7") << "l.flac" << -7.0 << -1.0 << "" << "the limiter held";
+    // What the limiter takes with the plosives is made up, measured on the limited audio.
+    QTest::newRow("plosives to -14, wav: the limiter's loss made up")
+        << "plosives.mkv" << level("wav", "-14") << "l.wav" << -14.0 << none << "" << "the limiter held";
+    QTest::newRow("plosives to -16, flac: the limiter's loss made up")
+        << "plosives.mkv" << level("flac", "-16") << "l.flac" << -16.0 << none << "" << "the limiter held";
     QTest::newRow("silence") << "silence.mkv" << level("wav", "-16") << "l.wav" << none << none << ""
                              << "not changed: the audio is silent";
     QTest::newRow("shorter than a gating block")
