@@ -57,11 +57,10 @@ QString TTerminalReport::ProgressLine(int percent, int ended, int files, qint64 
     return line;
 }
 
-// The terminal speaks English: the end as the window says it, on one line.
-QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped)
+// The end as the window says it, on one line.
+QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped, const TTallyTexts &texts)
 {
-    const TTallyTexts english;
-    return (QStringList{stopped ? english.Stopped : english.Finished} + tally.CountSentences(elapsedMs, english))
+    return (QStringList{stopped ? texts.Stopped : texts.Finished} + tally.CountSentences(elapsedMs, texts))
         .join(QLatin1Char(' '));
 }
 
@@ -93,7 +92,7 @@ void TTerminalReport::Progress(int percent, int ended, int files, qint64 seconds
 void TTerminalReport::Summary(qint64 elapsedMs, bool stopped)
 {
     ClearLive();
-    Write(SummaryLine(m_tally, elapsedMs, stopped) + QLatin1Char('\n'));
+    Write(SummaryLine(m_tally, elapsedMs, stopped, m_texts) + QLatin1Char('\n'));
 }
 
 void TTerminalReport::ClearLive()

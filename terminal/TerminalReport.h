@@ -38,12 +38,16 @@ public:
     // 0 when every file was converted or skipped, 1 otherwise.
     int ExitStatus() const { return m_tally.Shortfall() ? 1 : 0; }
 
+    // The user's words for the summary.
+    void SetTexts(const TTallyTexts &texts) { m_texts = texts; }
+
     // The words of a line, for tests.
     static QString EndWord(TFileOutcome end);
     static QString FileLine(TFileOutcome end, const QString &name, const QString &reason,
                             const QString &output = QString());
     static QString ProgressLine(int percent, int ended, int files, qint64 secondsLeft);
-    static QString SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped);
+    static QString SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped,
+                               const TTallyTexts &texts = TTallyTexts());
 
 private:
     void Write(const QString &text);
@@ -54,4 +58,5 @@ private:
     bool m_quiet;
     bool m_liveShown = false;
     TRunTally m_tally;
+    TTallyTexts m_texts;
 };

@@ -2,6 +2,7 @@
 
 #include "common/ConfigLocation.h"
 #include "common/ErrorReport.h"
+#include "common/LanguageFile.h"
 #include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "conversion/EncoderCommand.h"
@@ -10,6 +11,7 @@
 #include "conversion/SourcePaths.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -38,29 +40,30 @@ QString TrackAsGiven(const QString &reason)
         .arg(match.captured(2));
 }
 
-// A terminal speaks English: the encoder's own line, or what the run saw.
-QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
+// Why a file ended as it did, as the window says it in the user's language.
+QString ReasonOf(TFileOutcome outcome, TFileReport report, const TReportTexts &texts)
 {
     QStringList parts;
     if (report.ChapterFiles > 0)
         parts << QStringLiteral("%1 chapter file%2").arg(report.ChapterFiles).arg(report.ChapterFiles == 1 ? "" : "s");
-    if (report.Chapter > 0)
-        parts << QStringLiteral("in chapter %1 of %2").arg(report.Chapter).arg(report.Chapters);
-    if (!report.Folder.isEmpty() || report.PartKept)
-        parts << ReportText(outcome, report, TReportTexts());
-    else if (outcome == TFileOutcome::Incomplete)
-        parts << QStringLiteral("the source ends at %1 of %2")
-                     .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
-    else if (outcome != TFileOutcome::Converted && !report.Detail.isEmpty())
-        parts << TrackAsGiven(report.Detail);
-    if (report.OldKept)
-        parts << QStringLiteral("the old file was kept");
-    if (outcome == TFileOutcome::Skipped && parts.isEmpty())
+    // A track the file does not have is said as the user asked for it, and is all there is to say.
+    const QString track = TrackAsGiven(report.Detail);
+    if (outcome == TFileOutcome::Failed && track != report.Detail) {
+        if (report.Chapter > 0)
+            parts << FormatText(texts.Chapter, {QString::number(report.Chapter), QString::number(report.Chapters)});
+        return (parts << track).join(QStringLiteral("; "));
+    }
+    if (outcome != TFileOutcome::Converted)
+        parts << ReportText(outcome, report, texts);
+    if (outcome == TFileOutcome::Converted && report.BesideSource)
+        parts << ReportText(outcome, report, texts);
+    if (outcome == TFileOutcome::Skipped && !report.Detail.isEmpty())
+        parts << report.Detail;
+    if (outcome == TFileOutcome::Skipped && parts.join(QString()).isEmpty())
         parts << QStringLiteral("the output exists");
-    if (report.BesideSource && outcome != TFileOutcome::Skipped && outcome != TFileOutcome::Failed)
-        parts << QStringLiteral("named beside its source, which has the output's name");
     if (report.LanguageUnmatched)
         parts << QStringLiteral("no audio track in that language: the default track was taken");
+    parts.removeAll(QString());
     return parts.join(QStringLiteral("; "));
 }
 
@@ -101,8 +104,11 @@ void OnSignal(int)
 TTerminalRun::TTerminalRun(const TCommandLine &command, const QString &programFolder, const TSettings &settings,
                            QObject *parent)
     : QObject(parent), m_command(command), m_programFolder(programFolder), m_settings(settings), m_probe(programFolder),
-      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet)
+      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet),
+      m_texts(TerminalTextsOf(QDir(programFolder).filePath(LanguageFileName(settings.Language())),
+                              QDir(programFolder).filePath(LanguageFileName(2))))
 {
+    m_report.SetTexts(m_texts.Tally);
     m_queue.SetProbe(&m_probe);
     connect(&m_run, &TConversionRun::FileProgress, this, &TTerminalRun::ShowProgress);
     connect(&m_run, &TConversionRun::FileFinished, this, &TTerminalRun::FileFinished);
@@ -203,6 +209,7 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
     run.SplitChapters = given.SplitChapters.value_or(m_settings.SplitChapters());
+    run.Texts = m_texts.Report;
     return run;
 }
 
@@ -227,8 +234,8 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     // The file written is named; chapter files are counted instead.
     const bool oneFile = report.ChapterFiles == 0 && report.Chapters == 0 && !report.PartKept;
     const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
-    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report), report.ChapterFiles,
-                       written && oneFile ? report.Output : QString());
+    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report, m_texts.Report),
+                       report.ChapterFiles, written && oneFile ? report.Output : QString());
 }
 
 void TTerminalRun::RunEnded()

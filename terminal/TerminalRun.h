@@ -8,6 +8,7 @@
 #include "conversion/SourcePaths.h"
 #include "terminal/CommandLine.h"
 #include "terminal/TerminalReport.h"
+#include "terminal/TerminalTexts.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -52,6 +53,7 @@ private:
     TConversionRun m_run;
     TRunEstimate m_estimate;
     TTerminalReport m_report;
+    TTerminalTexts m_texts;
     QElapsedTimer m_clock;
     int m_ended = 0;
     qint64 m_lastShownMs = -1;

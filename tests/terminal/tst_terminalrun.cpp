@@ -182,8 +182,10 @@ private slots:
     {
         const QString folder = path(name);
         QDir().mkpath(folder);
-        for (const char *program : {"tolvane", "libm9s"})
+        for (const char *program : {"tolvane", "libm9s", "language/en.ini", "language/jp.ini"}) {
+            QDir().mkpath(QFileInfo(folder + "/" + program).path());
             QFile::copy(QStringLiteral(TOLVANE_PROGRAM_DIR "/") + program, folder + "/" + program);
+        }
         if (!writable)
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
         return folder;
@@ -198,15 +200,18 @@ private slots:
         QTest::addColumn<QString>("format");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("outputs");
-        QTest::newRow("beside the program: flac, 22050 Hz, mono, one file per chapter")
+        QTest::addColumn<QString>("summary"); // the words the summary begins with: the user's language
+        QTest::newRow("beside the program: flac, 22050 Hz, mono, one file per chapter, Japanese")
             << true << "flac" << QStringList{"--convert", "src/talk.mka"}
-            << QStringList{"talk - 01 - A.flac", "talk - 02 - B.flac", "talk - 03 - C.flac"};
+            << QStringList{"talk - 01 - A.flac", "talk - 02 - B.flac", "talk - 03 - C.flac"}
+            << QString::fromUtf8("変換が完了しました。 1 / 1 個のファイルを変換しました");
         QTest::newRow("the user's own, the program folder read-only; folders kept")
             << false << "wav" << QStringList{"--convert", "src"}
-            << QStringList{"a/b/two.wav", "one.wav", "talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"}
+            << QString::fromUtf8("変換が完了しました。");
         QTest::newRow("the command line goes first")
             << true << "flac" << QStringList{"--convert", "-f", "wav", "--no-split-chapters", "src/talk.mka"}
-            << QStringList{"talk.wav"};
+            << QStringList{"talk.wav"} << QString::fromUtf8("変換が完了しました。");
     }
 
     void settingsFromConfigFile()
@@ -215,11 +220,13 @@ private slots:
         QFETCH(QString, format);
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, outputs);
+        QFETCH(QString, summary);
         const QString row = QString::fromLatin1(QTest::currentDataTag()).left(10).replace(' ', '_');
         const QString program = programFolder("program-" + row, programFolderWritable);
-        const QString settings = QStringLiteral("[setting]\nformat=%1\nsampleRate=22050\nchannels=1\n"
-                                                "outputFolder=%2\nsplitChapters=1\nkeepFolders=1\n")
-                                     .arg(format, path("configured-" + row));
+        const QString settings =
+            QStringLiteral("[common]\nlanguage=3\n[setting]\nformat=%1\nsampleRate=22050\nchannels=1\n"
+                           "outputFolder=%2\nsplitChapters=1\nkeepFolders=1\n")
+                .arg(format, path("configured-" + row));
         const QString configFile = programFolderWritable ? program + "/config.ini" : path("config/Tolvane/config.ini");
         QDir().mkpath(path("config/Tolvane"));
         writeFile(configFile, settings.toUtf8());
@@ -230,6 +237,7 @@ private slots:
 
         const TResult result = tolvane(arguments, program);
         QVERIFY2(result.status == 0, qPrintable(result.printed));
+        QVERIFY2(result.printed.contains(summary), qPrintable(result.printed));
         QCOMPARE(this->outputs("configured-" + row), outputs);
         const AudioInfo first = probe(path("configured-" + row + "/" + outputs.first()));
         QCOMPARE(first.sampleRate, 22050);
