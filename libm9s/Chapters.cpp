@@ -1,6 +1,7 @@
 #include "Chapters.h"
 
 #include "EncoderError.h"
+#include "Tags.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -61,7 +62,7 @@ void AddNative(AVFormatContext *muxer, const std::vector<Chapter> &chapters)
 
 void AddVorbis(AVFormatContext *muxer, const std::vector<Chapter> &chapters)
 {
-    for (size_t i = 0; i < chapters.size() && i < 999; ++i) {
+    for (size_t i = 0; i < chapters.size() && i < size_t(kMaxChapters); ++i) {
         char key[32];
         std::snprintf(key, sizeof key, "CHAPTER%03zu", i + 1);
         av_dict_set(&muxer->metadata, key, VorbisChapterTime(chapters[i].startUs).c_str(), 0);
@@ -72,8 +73,13 @@ void AddVorbis(AVFormatContext *muxer, const std::vector<Chapter> &chapters)
 
 } // namespace
 
-std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStartUs, std::optional<int64_t> durationUs)
+std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStartUs, std::optional<int64_t> durationUs,
+                                  std::vector<std::string> *notes)
 {
+    // ID3 chapters count from the first sample heard, while FFmpeg's
+    // timeline for a LAME file starts after the encoder delay it skips
+    // (1105 samples): taking that start off would cut every edge early.
+    const int64_t originUs = std::strcmp(input->iformat->name, "mp3") == 0 ? 0 : fileStartUs;
     std::vector<Chapter> chapters;
     for (unsigned i = 0; i < input->nb_chapters; ++i) {
         const AVChapter *c = input->chapters[i];
@@ -81,24 +87,46 @@ std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStar
             continue;
         Chapter chapter;
         chapter.startUs =
-            std::max<int64_t>(0, av_sat_sub64(av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q), fileStartUs));
+            std::max<int64_t>(0, av_sat_sub64(av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q), originUs));
         chapter.endUs =
-            c->end > c->start ? av_sat_sub64(av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q), fileStartUs) : 0;
+            c->end > c->start ? av_sat_sub64(av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q), originUs) : 0;
         if (const AVDictionaryEntry *title = av_dict_get(c->metadata, "title", nullptr, 0))
-            chapter.title = title->value;
+            chapter.title = RepairUtf8(title->value);
         chapters.push_back(chapter);
     }
     std::stable_sort(chapters.begin(), chapters.end(),
                      [](const Chapter &a, const Chapter &b) { return a.startUs < b.startUs; });
-    for (size_t i = 0; i < chapters.size(); ++i) {
-        if (chapters[i].endUs > chapters[i].startUs)
-            continue;
-        if (i + 1 < chapters.size())
-            chapters[i].endUs = chapters[i + 1].startUs;
-        else
-            chapters[i].endUs = durationUs && *durationUs > chapters[i].startUs ? *durationUs : kOpenEnd;
+    // Each chapter runs to the next one's start, whatever end it names, so
+    // that overlapping or gapped chapters still cut the file into pieces
+    // that add up to the whole.
+    for (size_t i = 0; i + 1 < chapters.size(); ++i)
+        chapters[i].endUs = chapters[i + 1].startUs;
+    if (!chapters.empty()) {
+        Chapter &last = chapters.back();
+        if (last.endUs <= last.startUs)
+            last.endUs = kOpenEnd;
+        if (durationUs && (last.endUs == kOpenEnd || last.endUs > *durationUs))
+            last.endUs = std::max(*durationUs, last.startUs);
     }
-    return chapters;
+    std::vector<Chapter> kept;
+    for (size_t i = 0; i < chapters.size(); ++i) {
+        if (chapters[i].endUs - chapters[i].startUs >= kShortestChapterUs) {
+            kept.push_back(chapters[i]);
+            continue;
+        }
+        if (notes)
+            notes->push_back("Chapter " + std::to_string(i + 1) + " of the source (at "
+                             + VorbisChapterTime(chapters[i].startUs) + ") has no length; left out");
+    }
+    if (kept.size() > size_t(kMaxChapters)) {
+        if (notes)
+            notes->push_back("The source has " + std::to_string(kept.size()) + " chapters; only the first "
+                             + std::to_string(kMaxChapters) + " are kept");
+        kept.resize(size_t(kMaxChapters));
+        // The last one kept takes the rest, as -chapter makes it.
+        kept.back().endUs = chapters.back().endUs;
+    }
+    return kept;
 }
 
 std::vector<Chapter> ChaptersWithin(const std::vector<Chapter> &chapters, int64_t startUs,

@@ -2,6 +2,7 @@
 // The source's chapters: listed by -probe, chosen one at a time with
 // -chapter N, and carried into the output where its container keeps them.
 
+#include "EncoderContract.h"
 #include "Options.h"
 
 extern "C" {
@@ -20,10 +21,18 @@ struct Chapter {
     std::string title;
 };
 inline constexpr int64_t kOpenEnd = INT64_MAX;
+// The most chapters anything here handles, from -chapter to the listing:
+// what CHAPTERnnn comments can number.
+inline constexpr int kMaxChapters = EncoderContract::MaxChapters;
+// Chapters are kept in milliseconds: one shorter than that has no length.
+inline constexpr int64_t kShortestChapterUs = 1000;
 
-// The input's chapters in time order. A chapter without an end (Ogg keeps
-// starts only) ends where the next one begins, the last one at durationUs.
-std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStartUs, std::optional<int64_t> durationUs);
+// The input's chapters in time order, at most kMaxChapters. Each ends
+// where the next one begins, the last one at its own end (Ogg keeps starts
+// only) or at durationUs. A chapter without length is left out; what is
+// left out, and why, goes to *notes as lines to show.
+std::vector<Chapter> ReadChapters(const AVFormatContext *input, int64_t fileStartUs, std::optional<int64_t> durationUs,
+                                  std::vector<std::string> *notes = nullptr);
 
 // The chapters as they fall in an output that starts at startUs of the
 // source and lasts durationUs (to the end when empty): cut to it and

@@ -82,7 +82,7 @@ RunEnd Conversion::Run()
         const bool lossless = options_.format == OutputFormat::Wav || options_.format == OutputFormat::Flac;
         const int frame = std::max(output_->FrameSize(), lossless ? 1 : kLongestLossyBlock);
         const int64_t frameUs = av_rescale(frame, AV_TIME_BASE, output_->SampleRate());
-        CheckOutput(options_.outputPath,
+        CheckOutput(file_->WrittenPath(),
                     WrittenAudio{output_->CodecId(), writtenUs, frameUs, !lossless, ThreadsToUse(options_)});
         // -t cuts what was decoded; the limit is reckoned from both ends,
         // to a sample.
@@ -93,6 +93,7 @@ RunEnd Conversion::Run()
         CheckAgainstSource(writtenUs, sourceUs, frameUs + rounding + sourceSlackUs_);
     }
     ReportIfIncomplete(writtenUs, declaredUs_);
+    file_->Publish();
     return RunEnd{};
 }
 

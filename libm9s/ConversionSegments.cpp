@@ -267,6 +267,19 @@ bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optiona
     setup.endSamples = endSamples;
     const int64_t startUs = setup.options->startUs;
     const std::optional<int64_t> seekTs = input.PartSeekTs(startUs);
+    if (!seekTs && startUs > 0 && input.TimestampsCoarse()) {
+        // The one-thread run counts such a part from the top, its first
+        // frame where the stream starts (InputMedia::SamplesBeforePart): the
+        // same count here, without decoding. The segments seek on their own,
+        // placed on the codec's frames, and warm up before the part.
+        const AVStream *audio = input.Audio();
+        const int64_t origin = audio->start_time != AV_NOPTS_VALUE ? audio->start_time : setup.originPts;
+        const AVRational sample{1, setup.inputRate};
+        // Counted from the first decoded frame, as the segments count.
+        setup.partOffset = av_rescale(startUs, setup.inputRate, AV_TIME_BASE)
+                           - av_rescale_q(av_sat_sub64(origin, input.StartTs()), audio->time_base, sample);
+        return setup.partOffset >= 0;
+    }
     if (!seekTs)
         return startUs <= 0;
     const std::optional<int64_t> offset = FindPartOffset(setup, input, *seekTs, startUs);

@@ -9,6 +9,7 @@
 #include "InputMedia.h"
 #include "Leveller.h"
 #include "Loudness.h"
+#include "LoudnessPass.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "OutputMedia.h"
@@ -36,6 +37,7 @@ private:
     bool RunSegmented();
     void SeekToStart();
     void Measure();
+    bool MakeUp(MeasureFormat format);
     void PlanLeveller();
     void ReportLoudness();
     void Transcode();
@@ -85,6 +87,7 @@ private:
     std::optional<LoudnessMeasure> measure_;
     bool measuredAll_ = false;
     LevelPlan plan_;
+    double ceilingDb_ = 0; // where the limiter aims: -truepeak, lower for a lossy encoder's overs
     std::unique_ptr<Leveller> leveller_;
 
     // With a real encoder (all but WAV) the encoding alone keeps the

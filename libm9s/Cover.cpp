@@ -2,6 +2,7 @@
 
 #include "AvHandles.h"
 #include "EncoderError.h"
+#include "Tags.h"
 
 extern "C" {
 #include <libavutil/base64.h>
@@ -45,13 +46,37 @@ CoverArt FromStream(const AVStream &stream)
     cover.width = stream.codecpar->width;
     cover.height = stream.codecpar->height;
     if (const AVDictionaryEntry *title = av_dict_get(stream.metadata, "title", nullptr, 0))
-        cover.description = title->value;
+        cover.description = RepairUtf8(title->value);
     const AVPacket &picture = stream.attached_pic;
     cover.data.assign(picture.data, picture.data + picture.size);
     return cover;
 }
 
 } // namespace
+
+bool DecodeCover(CoverArt &cover)
+{
+    const AVCodec *codec = avcodec_find_decoder(cover.codec);
+    if (!codec || cover.data.empty() || cover.data.size() > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return false;
+    CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    PacketPtr packet = MakePacket();
+    FramePtr frame = MakeFrame();
+    if (!decoder || av_new_packet(packet.get(), int(cover.data.size())) < 0)
+        throw std::bad_alloc();
+    std::memcpy(packet->data, cover.data.data(), cover.data.size());
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0 || avcodec_send_packet(decoder.get(), packet.get()) < 0)
+        return false;
+    // The picture is one packet; a decoder that holds it back gives it up at the end.
+    if (avcodec_receive_frame(decoder.get(), frame.get()) < 0
+        && (avcodec_send_packet(decoder.get(), nullptr) < 0 || avcodec_receive_frame(decoder.get(), frame.get()) < 0))
+        return false;
+    if (frame->width <= 0 || frame->height <= 0)
+        return false;
+    cover.width = frame->width;
+    cover.height = frame->height;
+    return true;
+}
 
 std::optional<CoverArt> FindCover(const AVFormatContext *input)
 {

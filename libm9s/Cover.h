@@ -24,6 +24,11 @@ struct CoverArt {
 // The front cover if one is marked so, else the first JPEG or PNG picture.
 std::optional<CoverArt> FindCover(const AVFormatContext *input);
 
+// Decodes the picture, for its size, which the muxers of MP3, MP4 and FLAC
+// need. False for one that does not decode (a JPEG header and junk): no
+// player could show it.
+bool DecodeCover(CoverArt &cover);
+
 // A FLAC picture block, and so a FLAC or Ogg cover, holds less than 16 MiB;
 // a larger picture would fail the whole file.
 inline constexpr size_t kMaxCoverBytes = (size_t(1) << 24) - 4096;

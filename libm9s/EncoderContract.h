@@ -112,6 +112,9 @@ inline constexpr char ProbeOption[] = "-probe";
 inline constexpr char ChapterLineStart[] = "chapter";
 // -chapter N converts chapter N only (counted from 1) and tags it as a track of its own.
 inline constexpr char ChapterOption[] = "-chapter";
+// The most chapters of a source that are listed, split or carried over (the
+// rest are left out, and a line says so): what CHAPTERnnn comments number.
+inline constexpr int MaxChapters = 999;
 
 // The option that makes libm9s read back what it wrote and compare it with
 // what it encoded before it reports success.

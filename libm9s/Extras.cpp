@@ -1,5 +1,6 @@
 #include "Extras.h"
 
+#include "Id3Text.h"
 #include "InputMedia.h"
 #include "Messages.h"
 #include "Tags.h"
@@ -13,9 +14,9 @@ extern "C" {
 
 namespace {
 
-std::vector<Chapter> ChaptersOf(const InputMedia &input)
+std::vector<Chapter> ChaptersOf(const InputMedia &input, std::vector<std::string> *notes = nullptr)
 {
-    return ReadChapters(input.Format(), input.StartUs(), input.DurationUs());
+    return ReadChapters(input.Format(), input.StartUs(), input.DurationUs(), notes);
 }
 
 } // namespace
@@ -28,14 +29,27 @@ void ApplyChapterChoice(const InputMedia &input, EncoderOptions &options)
 
 OutputExtras::OutputExtras(const InputMedia &input, const EncoderOptions &options)
 {
+    AVDictionary *sourceTags = nullptr;
+    if (av_dict_copy(&sourceTags, input.Format()->metadata, 0) < 0) {
+        av_dict_free(&sourceTags);
+        throw std::bad_alloc();
+    }
+    if (std::strcmp(input.Format()->iformat->name, "mp3") == 0)
+        AddId3Values(options.inputPath, &sourceTags);
     AVDictionary *tags = nullptr;
-    CopyTags(input.Format()->metadata, input.Audio()->metadata, &tags);
+    CopyTags(sourceTags, input.Audio()->metadata, &tags);
+    av_dict_free(&sourceTags);
     fileTags_.reset(tags);
     AVDictionary *streamTags = nullptr;
     CopyStreamTags(input.Audio()->metadata, &streamTags);
     streamTags_.reset(streamTags);
 
-    const std::vector<Chapter> chapters = ChaptersOf(input);
+    // Said here, not when -chapter is applied: nothing may come before the
+    // duration marker.
+    std::vector<std::string> notes;
+    const std::vector<Chapter> chapters = ChaptersOf(input, &notes);
+    for (const std::string &note : notes)
+        WriteLine(note);
     if (options.chapter) {
         // One chapter is a file of its own, without chapters inside.
         const Chapter &chosen = chapters.at(size_t(*options.chapter) - 1);
@@ -51,6 +65,16 @@ OutputExtras::OutputExtras(const InputMedia &input, const EncoderOptions &option
         WriteLine("The cover picture (" + std::to_string(cover_->data.size() >> 20) + " MiB) is too large to keep");
         cover_.reset();
     }
+    // A picture never costs the audio: one that cannot be read is left out.
+    bool readable = true;
+    if (cover_) {
+        const LibraryLogPause quiet; // the decoder's complaints are said once, below
+        readable = DecodeCover(*cover_);
+    }
+    if (!readable) {
+        WriteLine("The cover picture cannot be read; left out");
+        cover_.reset();
+    }
 }
 
 void OutputExtras::Prepare(AVFormatContext *muxer, AVStream *audio)
@@ -59,6 +83,8 @@ void OutputExtras::Prepare(AVFormatContext *muxer, AVStream *audio)
     AVDictionary *fileTags = fileTags_.release();
     AVDictionary *streamTags = streamTags_.release();
     FitTags(name, &fileTags, &streamTags);
+    RepairTags(&fileTags);
+    RepairTags(&streamTags);
     fileTags_.reset(fileTags);
     streamTags_.reset(streamTags);
     if (av_dict_copy(&muxer->metadata, fileTags_.get(), 0) < 0

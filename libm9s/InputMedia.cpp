@@ -22,6 +22,13 @@ namespace {
 constexpr int64_t kQuickProbeBytes = 2 << 20;
 constexpr int64_t kQuickProbeUs = AV_TIME_BASE;
 
+// A part's seek aims this far before its start: a lossy decoder's first
+// frames after a seek lack what the frames before would have given them
+// (the overlap of AAC and Vorbis, MP3's bit reservoir, Opus's pre-roll), so
+// they are decoded and trimmed, and the part begins with the samples a
+// decode from the top gives.
+constexpr int64_t kPartPrerollUs = AV_TIME_BASE / 2;
+
 // MPEG audio's fixed-point decoders carry their rounding error from one
 // sample to the next for good, so after a seek their output differs in
 // the last bit from a decode from the top; the floating-point ones (FFmpeg's
@@ -280,13 +287,22 @@ int64_t InputMedia::StartUs() const
 
 int64_t InputMedia::StartTs() const { return av_rescale_q(StartUs(), AV_TIME_BASE_Q, audio_->time_base); }
 
+bool InputMedia::TimestampsCoarse() const
+{
+    const int rate = decoder_ && decoder_->sample_rate > 0 ? decoder_->sample_rate : audio_->codecpar->sample_rate;
+    return rate > 0 && int64_t(audio_->time_base.num) * rate > audio_->time_base.den;
+}
+
 std::optional<int64_t> InputMedia::PartSeekTs(int64_t startUs) const
 {
-    if (startUs <= 0)
+    // Timestamps coarser than a sample (Matroska's milliseconds) cannot place
+    // a landing exactly, so such a part is found by counting from the top.
+    if (startUs <= kPartPrerollUs || TimestampsCoarse())
         return std::nullopt;
     // Reckoned in the stream's own time base: a file whose timeline starts
     // near the 64-bit limit in microseconds may still fit in it.
-    const int64_t ts = av_sat_add64(StartTs(), av_rescale_q(startUs, AV_TIME_BASE_Q, audio_->time_base));
+    const int64_t ts =
+        av_sat_add64(StartTs(), av_rescale_q(startUs - kPartPrerollUs, AV_TIME_BASE_Q, audio_->time_base));
     return ts == INT64_MAX ? std::nullopt : std::optional<int64_t>(ts);
 }
 
@@ -298,8 +314,17 @@ int InputMedia::SamplesBeforePart(const AVFrame &frame, int64_t startUs, int64_t
     // difference first, in the stream's time base, where both ends fit;
     // only then the rescaling, of a small number.
     int64_t first = *next;
-    if (frame.pts != AV_NOPTS_VALUE)
+    if (TimestampsCoarse()) {
+        // Such a part is decoded from the top (PartSeekTs()): the first
+        // frame starts where the stream does (a Vorbis decoder's first
+        // frame carries the second packet's timestamp), the rest follow it
+        // sample by sample, as in a conversion of the whole.
+        const int64_t origin = audio_->start_time != AV_NOPTS_VALUE ? audio_->start_time : frame.pts;
+        if (*next == 0 && origin != AV_NOPTS_VALUE)
+            first = av_rescale_q(av_sat_sub64(origin, StartTs()), audio_->time_base, AVRational{1, frame.sample_rate});
+    } else if (frame.pts != AV_NOPTS_VALUE) {
         first = av_rescale_q(av_sat_sub64(frame.pts, StartTs()), audio_->time_base, AVRational{1, frame.sample_rate});
+    }
     *next = av_sat_add64(first, frame.nb_samples);
     const int64_t wanted = av_rescale(startUs, frame.sample_rate, AV_TIME_BASE);
     return first >= wanted ? 0 : int(std::min<int64_t>(av_sat_sub64(wanted, first), frame.nb_samples));

@@ -48,8 +48,10 @@ public:
     // The same in the time base of the selected audio stream.
     int64_t StartTs() const;
     // Where a seek for a part that starts startUs into the input aims, in
-    // the audio's time base; empty at the start, or beyond any timestamp
-    // (trimming alone finds out what is left).
+    // the audio's time base: a little before it, so the decoder has warmed
+    // up by the part's first sample. Empty near the start, where timestamps
+    // are coarser than a sample, or beyond any timestamp: then the part is
+    // found by decoding from the top.
     std::optional<int64_t> PartSeekTs(int64_t startUs) const;
     // Seeks to land on or before ts, and flushes the decoder; false when
     // the input could not seek.
@@ -62,6 +64,9 @@ public:
     // The header names every audio stream's codec, channels and rate: a
     // quick Open() of the same file reads nothing more.
     bool HeaderTellsAll() const;
+    // The audio's time base is coarser than its samples (Matroska's
+    // milliseconds): a timestamp does not tell the sample a frame starts at.
+    bool TimestampsCoarse() const;
 
 private:
     std::optional<int64_t> FileSize() const;

@@ -56,8 +56,9 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate, Mete
 {
     // The histogram keeps memory constant however long the track is.
     const int mode = kind == MeterKind::TruePeak ? EBUR128_MODE_TRUE_PEAK
-                     : kind == MeterKind::Range
-                         ? EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM
+                     : kind == MeterKind::Range  ? EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM
+                     : kind == MeterKind::Written
+                         ? EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM
                          : EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
     state_->ebu = ebur128_init(unsigned(layout.nb_channels), static_cast<unsigned long>(sampleRate), mode);
     if (!state_->ebu)
@@ -86,7 +87,8 @@ void LoudnessMeter::Add(const float *samples, int count, bool counted)
         double peak = 0;
         if (ebur128_prev_sample_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
             samplePeak_ = std::max(samplePeak_, peak);
-        if (kind_ == MeterKind::TruePeak && ebur128_prev_true_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
+        if ((kind_ == MeterKind::TruePeak || kind_ == MeterKind::Written)
+            && ebur128_prev_true_peak(state_->ebu, i, &peak) == EBUR128_SUCCESS)
             truePeak_ = std::max(truePeak_, peak);
     }
 }
@@ -98,8 +100,8 @@ LoudnessMeasure LoudnessMeter::Result() const
     measure.sampleRate = sampleRate_;
     measure.samplePeak = samplePeak_;
     measure.truePeak = truePeak_;
-    measure.truePeakKnown = kind_ == MeterKind::TruePeak;
-    if (kind_ != MeterKind::Loudness)
+    measure.truePeakKnown = kind_ == MeterKind::TruePeak || kind_ == MeterKind::Written;
+    if (kind_ != MeterKind::Loudness && kind_ != MeterKind::Written)
         return measure;
     if (ebur128_loudness_global(state_->ebu, &measure.integratedLufs) != EBUR128_SUCCESS)
         measure.integratedLufs = -HUGE_VAL;

@@ -29,8 +29,9 @@ struct LoudnessMeasure {
 // What a meter measures: loudness, range and sample peak; or true peak alone
 // (4x interpolation, as costly as all the rest together, so measured only
 // where it can matter). Range: the 3-second blocks of the loudness range
-// alone.
-enum class MeterKind { Loudness, TruePeak, Range };
+// alone. Written: loudness, sample and true peak of the audio as a lossy
+// output decodes, checked against the target and the ceiling.
+enum class MeterKind { Loudness, TruePeak, Range, Written };
 
 class LoudnessMeter {
 public:

@@ -1,9 +1,12 @@
 #include "LoudnessPass.h"
 
 #include "EncoderError.h"
+#include "FrameEncoder.h"
 #include "FrameQueue.h"
 #include "InputMedia.h"
+#include "Leveller.h"
 #include "Messages.h"
+#include "OutputMedia.h"
 #include "Resampler.h"
 #include "SampleGuard.h"
 #include "SegmentJoin.h"
@@ -20,6 +23,8 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <thread>
@@ -32,6 +37,108 @@ constexpr auto kReportInterval = std::chrono::milliseconds(250);
 constexpr int kSliceSamples = 16384;
 constexpr size_t kQueueFrames = 64;
 constexpr int64_t kQueueSamples = 1 << 17;
+// A sample of a decoded frame as a float, whatever the decoder's format.
+float SampleOf(const AVFrame &frame, int channel, int index)
+{
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = frame.ch_layout.nb_channels;
+    const size_t at = planar ? size_t(index) : size_t(index) * size_t(channels) + size_t(channel);
+    const uint8_t *data = frame.extended_data[planar ? channel : 0];
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_FLT:
+        return reinterpret_cast<const float *>(data)[at];
+    case AV_SAMPLE_FMT_DBL:
+        return float(reinterpret_cast<const double *>(data)[at]);
+    case AV_SAMPLE_FMT_S16:
+        return float(reinterpret_cast<const int16_t *>(data)[at]) / 32768.0f;
+    case AV_SAMPLE_FMT_S32:
+        return float(double(reinterpret_cast<const int32_t *>(data)[at]) / 2147483648.0);
+    default:
+        return 0;
+    }
+}
+
+// Interleaved floats through the output's encoder (a fresh one, set up as
+// the output's) and back through a decoder of its codec; what decodes goes
+// to decoded.
+class RoundTrip {
+public:
+    RoundTrip(const OutputMedia &output, std::function<void(const float *, int)> decoded)
+        : encoder_(output.NewEncoder(nullptr)), decoded_(std::move(decoded))
+    {
+        const AVCodec *codec = avcodec_find_decoder(encoder_->codec_id);
+        decoder_.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
+        if (!decoder_ || av_channel_layout_copy(&decoder_->ch_layout, &encoder_->ch_layout) < 0)
+            throw EncoderError("Cannot decode what the encoder makes, to measure it");
+        decoder_->sample_rate = encoder_->sample_rate;
+        if (encoder_->extradata_size > 0) {
+            decoder_->extradata =
+                static_cast<uint8_t *>(av_mallocz(size_t(encoder_->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!decoder_->extradata)
+                throw std::bad_alloc();
+            std::memcpy(decoder_->extradata, encoder_->extradata, size_t(encoder_->extradata_size));
+            decoder_->extradata_size = encoder_->extradata_size;
+        }
+        if (avcodec_open2(decoder_.get(), codec, nullptr) < 0)
+            throw EncoderError("Cannot decode what the encoder makes, to measure it");
+        frames_ = std::make_unique<FrameEncoder>(*encoder_, [this](AVPacket *packet) { Decode(packet); });
+        frame_ = MakeFrame();
+    }
+
+    void Write(const float *samples, int count)
+    {
+        const int channels = encoder_->ch_layout.nb_channels;
+        const auto format = encoder_->sample_fmt;
+        if (format == AV_SAMPLE_FMT_FLT) {
+            const uint8_t *planes[1] = {reinterpret_cast<const uint8_t *>(samples)};
+            frames_->Write(planes, count);
+            return;
+        }
+        if (format != AV_SAMPLE_FMT_FLTP)
+            throw EncoderError("Cannot measure what the encoder makes of its samples");
+        split_.resize(size_t(channels));
+        std::vector<const uint8_t *> planes;
+        for (int c = 0; c < channels; ++c) {
+            split_[size_t(c)].resize(size_t(count));
+            for (int i = 0; i < count; ++i)
+                split_[size_t(c)][size_t(i)] = samples[size_t(i) * size_t(channels) + size_t(c)];
+            planes.push_back(reinterpret_cast<const uint8_t *>(split_[size_t(c)].data()));
+        }
+        frames_->Write(planes.data(), count);
+    }
+
+    void Finish()
+    {
+        frames_->Flush();
+        Decode(nullptr);
+    }
+
+private:
+    void Decode(AVPacket *packet)
+    {
+        if (avcodec_send_packet(decoder_.get(), packet) < 0 && packet)
+            return; // a packet the decoder refuses is a loss a player hears too
+        while (avcodec_receive_frame(decoder_.get(), frame_.get()) >= 0) {
+            const int channels = frame_->ch_layout.nb_channels;
+            joined_.resize(size_t(frame_->nb_samples) * size_t(channels));
+            for (int i = 0; i < frame_->nb_samples; ++i)
+                for (int c = 0; c < channels; ++c)
+                    joined_[size_t(i) * size_t(channels) + size_t(c)] = SampleOf(*frame_, c, i);
+            decoded_(joined_.data(), frame_->nb_samples);
+            av_frame_unref(frame_.get());
+        }
+    }
+
+    CodecContextPtr encoder_;
+    CodecContextPtr decoder_;
+    std::function<void(const float *, int)> decoded_;
+    std::unique_ptr<FrameEncoder> frames_;
+    FramePtr frame_;
+    std::vector<std::vector<float>> split_;
+    std::vector<float> joined_;
+};
+
 class Measurement {
 public:
     Measurement(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
@@ -68,6 +175,13 @@ private:
     int64_t nextInputSample_ = 0;
     bool abandoned_ = false;
     std::unique_ptr<LoudnessMeter> meter_; // measuring thread
+    std::unique_ptr<Leveller> leveller_;   // measuring thread, format_.levelled
+    std::unique_ptr<RoundTrip> roundTrip_; // measuring thread, format_.codec
+    std::vector<float> levelled_;
+    int channels_ = 0;
+    void Pass(const float *samples, int count);
+    void Meter(const float *samples, int count);
+    void FlushLeveller();
     int rate_ = 0;
     int64_t measured_ = 0;
     Clock::time_point lastReport_ = Clock::now();
@@ -81,6 +195,7 @@ MeasuredPass Measurement::Run()
     input_.OpenDecoder();
     SeekToStart();
     Measure();
+    FlushLeveller();
     MeasuredPass pass{meter_ ? meter_->Result() : LoudnessMeasure{}, StopControl::Requested()};
     if (!pass.stopped)
         ReportProgress(true);
@@ -128,9 +243,63 @@ void Measurement::Take(const AVFrame &frame)
     if (!meter_) {
         meter_ = std::make_unique<LoudnessMeter>(frame.ch_layout, frame.sample_rate, kind_);
         rate_ = frame.sample_rate;
+        channels_ = frame.ch_layout.nb_channels;
+        if (format_.levelled)
+            leveller_ = std::make_unique<Leveller>(format_.levelled->gainDb, format_.levelled->ceilingDb,
+                                                   frame.ch_layout.nb_channels, frame.sample_rate, AV_SAMPLE_FMT_FLT);
+        if (format_.codec)
+            roundTrip_ = std::make_unique<RoundTrip>(
+                *format_.codec, [this](const float *samples, int count) { Meter(samples, count); });
     }
-    meter_->Add(reinterpret_cast<const float *>(frame.data[0]), frame.nb_samples);
-    measured_ += frame.nb_samples;
+    const auto *samples = reinterpret_cast<const float *>(frame.data[0]);
+    if (!leveller_) {
+        Pass(samples, frame.nb_samples);
+        return;
+    }
+    // The leveller takes planes and gives back interleaved samples, late by its look-ahead.
+    const int channels = frame.ch_layout.nb_channels;
+    uint8_t **planes = leveller_->Input(frame.nb_samples);
+    for (int c = 0; c < channels; ++c) {
+        auto *plane = reinterpret_cast<float *>(planes[c]);
+        for (int i = 0; i < frame.nb_samples; ++i)
+            plane[i] = samples[size_t(i) * size_t(channels) + size_t(c)];
+    }
+    levelled_.resize(size_t(frame.nb_samples) * size_t(channels));
+    uint8_t *out[1] = {reinterpret_cast<uint8_t *>(levelled_.data())};
+    Pass(levelled_.data(), leveller_->Process(frame.nb_samples, out));
+}
+
+void Measurement::FlushLeveller()
+{
+    if (StopControl::Requested())
+        return;
+    if (leveller_) {
+        const int held = leveller_->Delay();
+        levelled_.resize(size_t(held) * size_t(channels_));
+        uint8_t *out[1] = {reinterpret_cast<uint8_t *>(levelled_.data())};
+        Pass(levelled_.data(), leveller_->Flush(held, out));
+    }
+    if (roundTrip_)
+        roundTrip_->Finish();
+}
+
+// What the output gets: to the meter, or through the codec first.
+void Measurement::Pass(const float *samples, int count)
+{
+    if (count <= 0)
+        return;
+    if (roundTrip_)
+        roundTrip_->Write(samples, count);
+    else
+        Meter(samples, count);
+}
+
+void Measurement::Meter(const float *samples, int count)
+{
+    if (count <= 0)
+        return;
+    meter_->Add(samples, count);
+    measured_ += count;
     ReportProgress(false);
 }
 
@@ -244,7 +413,8 @@ void Measurement::Convert(const uint8_t *const *in, int samples)
 void Measurement::ReportProgress(bool final)
 {
     const Clock::time_point now = Clock::now();
-    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0 || kind_ != MeterKind::Loudness)
+    if ((!final && now - lastReport_ < kReportInterval) || rate_ <= 0 || kind_ != MeterKind::Loudness
+        || format_.levelled || format_.codec)
         return;
     lastReport_ = now;
     WriteTimeMarker(FormatSeconds(measured_ / 2, rate_));
@@ -323,7 +493,8 @@ std::optional<MeasuredPass> MeasureInParts(const EncoderOptions &options, Measur
 
 MeasuredPass MeasureLoudness(const EncoderOptions &options, MeasureFormat format, MeterKind kind)
 {
-    if (std::optional<MeasuredPass> pass = MeasureInParts(options, format, kind))
+    if (std::optional<MeasuredPass> pass =
+            format.levelled || format.codec ? std::nullopt : MeasureInParts(options, format, kind))
         return *pass;
     return Measurement(options, format, kind).Run();
 }

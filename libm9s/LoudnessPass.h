@@ -7,9 +7,25 @@
 #include "Loudness.h"
 #include "Options.h"
 
+#include <optional>
+
+class OutputMedia;
+
 struct MeasureFormat {
     const AVChannelLayout *layout = nullptr; // nullptr: the source's own layout and rate
     int sampleRate = 0;
+    // Measures what the conversion would write: the audio through a
+    // Leveller of this gain and true-peak ceiling (on one thread, without
+    // progress markers: the limiter's gain runs from one sample to the next,
+    // and the time must not go back)...
+    struct Levelling {
+        double gainDb = 0;
+        std::optional<double> ceilingDb; // none: the gain alone
+    };
+    std::optional<Levelling> levelled;
+    // ...and then through this output's encoder and back through its
+    // decoder, as a player hears a lossy file.
+    const OutputMedia *codec = nullptr;
 };
 
 struct MeasuredPass {

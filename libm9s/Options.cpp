@@ -131,7 +131,7 @@ EncoderOptions ParseOptions(const std::vector<std::string> &args)
         } else if (arg == EncoderContract::VerifyOption) {
             options.verify = true;
         } else if (arg == "-chapter") {
-            options.chapter = ParseWholeNumber(arg, value(), 1, 9999);
+            options.chapter = ParseWholeNumber(arg, value(), 1, EncoderContract::MaxChapters);
         } else if (arg == "-nocover") {
             options.cover = false;
         } else if (arg == EncoderContract::ProbeOption) {

@@ -6,6 +6,11 @@
 // before any work is done, but its content is left alone until Commit():
 // a conversion that fails before it has audio to write leaves the file
 // exactly as it was found (and removes it if it did not exist).
+//
+// Run by hand with -y over a file that holds something (not empty, not the
+// placeholder), or over a symbolic link, the file is written under a hidden
+// name beside it instead, and Publish() renames it over the old one: a
+// kill, a full disk, a failure or a stop leaves the old file as it was.
 
 #include "AvHandles.h"
 #include "EncoderError.h"
@@ -14,6 +19,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 class OutputFile {
 public:
@@ -45,6 +51,9 @@ public:
     // nothing written, when they do not. Throws when a write fails.
     bool Overwrite(int64_t offset, std::span<const uint8_t> expected, std::span<const uint8_t> data);
 
+    // The file's length, with what is buffered written out.
+    int64_t Size();
+
     // The failure of a write, with the system's reason when known.
     EncoderError WriteError(int avError) const;
     // True once a write or seek of the file itself has failed: a muxer's
@@ -53,7 +62,16 @@ public:
 
     bool IsSameFileAs(const std::string &otherPath) const;
 
+    // Where the bytes go: the output path, or the hidden file beside it.
+    const std::string &WrittenPath() const { return hiddenPath_.empty() ? path_ : hiddenPath_; }
+    // After a complete, checked success: the hidden file (written out to the
+    // disk by Close()) takes the output's name. Nothing for a file written
+    // in place.
+    void Publish();
+
 private:
+    bool OpenHidden();
+    void MakeIo();
     static int WritePacket(void *opaque, uint8_t *data, int size);
     static int64_t Seek(void *opaque, int64_t offset, int whence);
 
@@ -63,6 +81,10 @@ private:
     bool committed_ = false;
     bool trailerWritten_ = false;
     int lastErrno_ = 0;
+    std::string hiddenPath_; // empty: written in place
+    bool published_ = false;
+    dev_t replacedDev_ = 0;
+    ino_t replacedIno_ = 0;
     AVIOContext *io_ = nullptr;
 };
 

@@ -14,6 +14,7 @@ extern "C" {
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -175,6 +176,11 @@ void OutputMedia::Carry(std::unique_ptr<OutputExtras> extras)
 
 void OutputMedia::SetTag(const std::string &key, const std::string &value)
 {
+    // RIFF INFO has no names for ReplayGain: such tags go to an ID3 chunk.
+    if (format_ == OutputFormat::Wav) {
+        wavId3Tags_.emplace_back(key, value);
+        return;
+    }
     if (av_dict_set(&muxer_->metadata, key.c_str(), value.c_str(), 0) < 0)
         throw std::bad_alloc();
 }
@@ -185,6 +191,18 @@ void OutputMedia::Start()
         return;
     file_->Commit();
     muxer_->pb = file_->Io();
+    if (format_ == OutputFormat::Wav && !wavId3Tags_.empty()) {
+        // FFmpeg (and so mpv) ignores a WAV's ID3 chunk once the file has
+        // RIFF INFO: with ReplayGain, every tag goes to the ID3 chunk, and
+        // the file has no INFO, not even the muxer's encoder name.
+        std::vector<std::pair<std::string, std::string>> tags;
+        for (const AVDictionaryEntry *e = nullptr; (e = av_dict_get(muxer_->metadata, "", e, AV_DICT_IGNORE_SUFFIX));)
+            tags.emplace_back(e->key, e->value);
+        tags.insert(tags.end(), wavId3Tags_.begin(), wavId3Tags_.end());
+        wavId3Tags_ = std::move(tags);
+        av_dict_free(&muxer_->metadata);
+        muxer_->flags |= AVFMT_FLAG_BITEXACT;
+    }
     AVDictionary *options = nullptr;
     if (format_ == OutputFormat::Wav)
         av_dict_set(&options, "rf64", "auto", 0); // RF64 once the file passes 4 GiB
@@ -315,7 +333,39 @@ void OutputMedia::Finish()
         }
         frames_->Flush();
     }
-    file_->Finish(muxer_.get(), [this] { WriteSeekTable(); });
+    file_->Finish(muxer_.get(), [this] {
+        WriteSeekTable();
+        AppendId3Chunk();
+    });
+}
+
+void OutputMedia::AppendId3Chunk()
+{
+    if (wavId3Tags_.empty())
+        return;
+    const std::vector<uint8_t> chunk = WavId3Chunk(wavId3Tags_);
+    // The RIFF size (or RF64's, in its ds64 chunk) grows by the chunk; the
+    // sizes FFmpeg's trailer wrote are looked at before they are changed.
+    const int64_t end = file_->Size();
+    const int64_t grown = end + int64_t(chunk.size());
+    auto little = [](uint64_t value, int bytes) {
+        std::vector<uint8_t> out;
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(uint8_t(value >> (8 * i)));
+        return out;
+    };
+    auto with = [](std::string_view head, const std::vector<uint8_t> &tail) {
+        std::vector<uint8_t> out(head.begin(), head.end());
+        out.insert(out.end(), tail.begin(), tail.end());
+        return out;
+    };
+    const bool riff = end - 8 <= int64_t(UINT32_MAX)
+                      && file_->Overwrite(0, with("RIFF", little(uint64_t(end - 8), 4)),
+                                          with("RIFF", little(uint64_t(grown - 8), 4)));
+    const std::string ds64("ds64\x1c\0\0\0", 8);
+    if (riff
+        || file_->Overwrite(12, with(ds64, little(uint64_t(end - 8), 8)), with(ds64, little(uint64_t(grown - 8), 8))))
+        file_->Overwrite(end, {}, chunk);
 }
 
 void OutputMedia::WriteSeekTable()
@@ -348,7 +398,52 @@ void OutputMedia::FinishPartial() noexcept
     file_->FinishQuietly(muxer_.get());
 }
 
-bool CarriesReplayGain(OutputFormat format) { return format != OutputFormat::Wav && format != OutputFormat::M4a; }
+bool CarriesReplayGain(OutputFormat format) { return format != OutputFormat::M4a; }
+
+std::vector<uint8_t> WavId3Chunk(const std::vector<std::pair<std::string, std::string>> &tags)
+{
+    static const struct {
+        const char *tag;
+        const char *frame;
+    } kFrames[] = {{"title", "TIT2"},    {"artist", "TPE1"},    {"album_artist", "TPE2"}, {"album", "TALB"},
+                   {"date", "TDRC"},     {"genre", "TCON"},     {"track", "TRCK"},        {"disc", "TPOS"},
+                   {"composer", "TCOM"}, {"copyright", "TCOP"}, {"language", "TLAN"},     {"comment", "COMM"}};
+    auto syncSafe = [](std::vector<uint8_t> &out, size_t n) {
+        for (int shift = 21; shift >= 0; shift -= 7)
+            out.push_back(uint8_t(n >> shift & 0x7F));
+    };
+    std::vector<uint8_t> frames;
+    for (const auto &[key, value] : tags) {
+        std::string id = "TXXX";
+        for (const auto &f : kFrames)
+            if (key == f.tag)
+                id = f.frame;
+        // UTF-8 throughout; a comment names no language, a TXXX frame's
+        // description is the tag's name, as players look ReplayGain up.
+        std::vector<uint8_t> content{3};
+        if (id == "COMM")
+            content.insert(content.end(), {'x', 'x', 'x', 0});
+        if (id == "TXXX") {
+            content.insert(content.end(), key.begin(), key.end());
+            content.push_back(0);
+        }
+        content.insert(content.end(), value.begin(), value.end());
+        frames.insert(frames.end(), id.begin(), id.end());
+        syncSafe(frames, content.size());
+        frames.insert(frames.end(), {0, 0});
+        frames.insert(frames.end(), content.begin(), content.end());
+    }
+    std::vector<uint8_t> chunk{'i', 'd', '3', ' '};
+    const uint32_t tagBytes = uint32_t(10 + frames.size());
+    for (int i = 0; i < 4; ++i)
+        chunk.push_back(uint8_t(tagBytes >> (8 * i)));
+    chunk.insert(chunk.end(), {'I', 'D', '3', 4, 0, 0});
+    syncSafe(chunk, frames.size());
+    chunk.insert(chunk.end(), frames.begin(), frames.end());
+    if (chunk.size() % 2)
+        chunk.push_back(0); // RIFF chunks start on even offsets
+    return chunk;
+}
 
 int FitBitrate(int wanted, const std::function<bool(int)> &accepts)
 {

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class FlacSeekTable;
 class FrameEncoder;
@@ -26,9 +28,14 @@ struct OutputSettings {
     int64_t expectedUs = 0;   // the length expected, 0 when unknown: FLAC keeps room for its seek points
 };
 
-// MP3 (ID3v2 TXXX frames), FLAC, Opus and Ogg Vorbis (comments) carry
-// ReplayGain tags; WAV does not, nor M4A as FFmpeg's muxer writes it.
+// MP3 (ID3v2 TXXX frames), WAV (the same in an ID3 chunk), FLAC, Opus and
+// Ogg Vorbis (comments) carry ReplayGain tags; M4A does not, as FFmpeg's
+// muxer writes it.
 bool CarriesReplayGain(OutputFormat format);
+// A WAV file's "id3 " chunk (padded to an even length) holding tags as
+// ID3v2.4 TXXX frames: where foobar2000 and FFmpeg (and so mpv) read a
+// WAV's ReplayGain; RIFF INFO has no names for it.
+std::vector<uint8_t> WavId3Chunk(const std::vector<std::pair<std::string, std::string>> &tags);
 
 // The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,
 // given that the accepted ones form one range within 1 to 100000; wanted
@@ -100,6 +107,7 @@ private:
     // Into the muxer, noted in the seek table; the muxer's result.
     int Mux(AVPacket *packet, int64_t samples);
     void WriteSeekTable();
+    void AppendId3Chunk();
 
     OutputFormat format_;
     OutputSettings settings_; // as the encoder was opened, bit rate fitted
@@ -123,4 +131,7 @@ private:
     uint8_t **staging_ = nullptr;
     int stagingCapacity_ = 0;
     int64_t samplesIn_ = 0;
+
+    // WAV: ReplayGain tags, for an ID3 chunk after the audio.
+    std::vector<std::pair<std::string, std::string>> wavId3Tags_;
 };

@@ -143,6 +143,7 @@ RunEnd StreamCopy::Run()
     if (options_.verify)
         CheckWritten();
     ReportIfIncomplete(endUs_, declaredUs_);
+    file_->Publish();
     return RunEnd{};
 }
 
@@ -394,7 +395,7 @@ void StreamCopy::CheckWritten()
     // Timestamps in milliseconds round; a container that counts frames
     // rather than keeping timestamps closes the gaps of skipped packets.
     const int64_t toleranceUs = longestUs_ * (1 + skipped_) + 1000;
-    CheckOutput(options_.outputPath, WrittenAudio{input_.Audio()->codecpar->codec_id, spanUs, toleranceUs, false});
+    CheckOutput(file_->WrittenPath(), WrittenAudio{input_.Audio()->codecpar->codec_id, spanUs, toleranceUs, false});
 }
 
 void StreamCopy::ReportProgress(bool final)

@@ -1,5 +1,6 @@
 #include "Tags.h"
 
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
@@ -29,7 +30,60 @@ bool IsAny(const char *name, std::initializer_list<const char *> names)
     return false;
 }
 
+// The length of the valid UTF-8 sequence at text[at], 0 for none: no
+// overlong forms, surrogates or code points past U+10FFFF.
+size_t ValidSequence(const std::string &text, size_t at)
+{
+    const auto byte = [&](size_t i) { return i < text.size() ? uint8_t(text[i]) : uint8_t(0); };
+    const uint8_t lead = byte(at);
+    const auto continues = [&](size_t i, uint8_t low = 0x80, uint8_t high = 0xBF) {
+        return byte(i) >= low && byte(i) <= high;
+    };
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continues(at + 1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const uint8_t low = lead == 0xE0 ? 0xA0 : 0x80;
+        const uint8_t high = lead == 0xED ? 0x9F : 0xBF;
+        return continues(at + 1, low, high) && continues(at + 2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const uint8_t low = lead == 0xF0 ? 0x90 : 0x80;
+        const uint8_t high = lead == 0xF4 ? 0x8F : 0xBF;
+        return continues(at + 1, low, high) && continues(at + 2) && continues(at + 3) ? 4 : 0;
+    }
+    return 0;
+}
+
 } // namespace
+
+std::string RepairUtf8(const std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = ValidSequence(text, at);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++at;
+            continue;
+        }
+        out.append(text, at, length);
+        at += length;
+    }
+    return out;
+}
+
+void RepairTags(AVDictionary **tags)
+{
+    AVDictionary *repaired = nullptr;
+    const AVDictionaryEntry *e = nullptr;
+    while ((e = av_dict_get(*tags, "", e, AV_DICT_IGNORE_SUFFIX)))
+        av_dict_set(&repaired, e->key, RepairUtf8(e->value).c_str(), AV_DICT_MULTIKEY);
+    av_dict_free(tags);
+    *tags = repaired;
+}
 
 void CopyTags(const AVDictionary *fileTags, const AVDictionary *streamTags, AVDictionary **out)
 {

@@ -27,3 +27,11 @@ void SetChapterTags(AVDictionary **tags, const std::string &chapterTitle, int nu
 // cannot hold is left out rather than written where it would be read back as
 // another one, and stream tags go only where the container keeps them apart.
 void FitTags(const char *muxer, AVDictionary **fileTags, AVDictionary **streamTags);
+
+// Text as UTF-8 must be: each byte that is no part of a valid sequence
+// becomes U+FFFD, as the program shows an undecodable file name. Vorbis
+// comments must be UTF-8, and FFmpeg's MP3 and MP4 writers drop a tag
+// that is not.
+std::string RepairUtf8(const std::string &text);
+// RepairUtf8() on every value of tags.
+void RepairTags(AVDictionary **tags);

@@ -2,16 +2,18 @@
 
 #include "EncoderError.h"
 #include "InputMedia.h"
+#include "Messages.h"
+#include "Tags.h"
 
 #include <cinttypes>
 #include <cstdio>
 
 namespace {
 
-// Tabs and line breaks in a tag would break the line apart.
+// Tabs and line breaks in a tag would break the line apart; the list is UTF-8.
 std::string Field(const char *text)
 {
-    std::string out = text ? text : "";
+    std::string out = RepairUtf8(text ? text : "");
     for (char &c : out)
         if (c == '\t' || c == '\n' || c == '\r')
             c = ' ';
@@ -120,7 +122,10 @@ void PrintAudioTracks(const std::string &path)
     std::string text = std::string(kTrackListHeader) + "\n";
     for (size_t i = 0; i < tracks.size(); ++i)
         text += TrackLine(int(i), tracks[i]) + "\n";
-    const std::vector<Chapter> chapters = ReadChapters(input.Format(), input.StartUs(), input.DurationUs());
+    std::vector<std::string> notes;
+    const std::vector<Chapter> chapters = ReadChapters(input.Format(), input.StartUs(), input.DurationUs(), &notes);
+    for (const std::string &note : notes)
+        WriteLine(note);
     for (size_t i = 0; i < chapters.size(); ++i)
         text += ChapterLine(int(i) + 1, chapters[i]) + "\n";
     std::fputs(text.c_str(), stdout);

@@ -625,13 +625,32 @@ void TestLibm9sFailures::boundsHostileHeaders()
     }
 }
 
+namespace {
+
+// A file-size limit that a disk full stands for, and one that leaves room.
+constexpr quint64 kDiskFullAt = 8192;
+constexpr quint64 kRoomEnough = 64 << 20;
+
+} // namespace
+
 void TestLibm9sFailures::reportsWriteFailureMidFile_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::newRow("wav") << "wav";
-    QTest::newRow("mp3") << "mp3";
+    QTest::addColumn<QString>("existing"); // at the output path before: placeholder, old file, link
+    QTest::addColumn<quint64>("limit");    // RLIMIT_FSIZE
+    QTest::newRow("wav") << "wav" << "placeholder" << kDiskFullAt;
+    QTest::newRow("mp3") << "mp3" << "placeholder" << kDiskFullAt;
     for (const QString format : {"flac", "m4a", "opus", "ogg"})
-        QTest::newRow(qPrintable(format)) << format;
+        QTest::newRow(qPrintable(format)) << format << "placeholder" << kDiskFullAt;
+    // Run by hand with -y over a file of the user's: written beside it, and
+    // renamed over it only when whole.
+    for (const QString format : {"wav", "mp3", "flac", "copy"}) {
+        QTest::addRow("%s over an old file, disk full: the old file stays", qPrintable(format))
+            << format << "old file" << kDiskFullAt;
+        QTest::addRow("%s over an old file: replaced, its mode kept", qPrintable(format))
+            << format << "old file" << kRoomEnough;
+    }
+    QTest::newRow("wav over a link: the link replaced, not followed") << "wav" << "link" << kRoomEnough;
 }
 
 void TestLibm9sFailures::reportsWriteFailureMidFile()
@@ -640,16 +659,48 @@ void TestLibm9sFailures::reportsWriteFailureMidFile()
     // write fails, and the encoder must say so and exit 1, not die of the
     // signal or report success.
     QFETCH(QString, format);
-    const QString output = Path("full." + format);
-    WritePlaceholder(output);
-    const RunResult r =
-        RunEncoderLimited(EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output), RLIMIT_FSIZE, 8192);
+    QFETCH(QString, existing);
+    QFETCH(quint64, limit);
+    const bool copy = format == "copy";
+    const QString output = Path("full." + (copy ? QString("wav") : format));
+    const QString elsewhere = Path("elsewhere.wav");
+    QFile::remove(output);
+    QFile::remove(elsewhere);
+    const QByteArray old = QByteArray("an older conversion\n").repeated(100);
+    if (existing == "placeholder") {
+        WritePlaceholder(output);
+    } else if (existing == "link") {
+        QVERIFY(QFile::link(elsewhere, output));
+    } else {
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    }
+    const QStringList args =
+        copy ? CopyArgs(Path("tone.wav"), output) : EncoderArgs(Path("tone.mkv"), format, 128, 44100, 2, output);
+    const RunResult r = RunEncoderLimited(QStringList{"-verify"} + args, RLIMIT_FSIZE, limit);
     QVERIFY(r.finished);
     QCOMPARE(r.exitStatus, QProcess::NormalExit);
-    QCOMPARE(r.exitCode, 1);
-    const QByteArray last = LastMessage(r.err);
-    QVERIFY2(r.err.endsWith('\n') && last.contains("Cannot write output") && last.contains("File too large"),
-             Visible(r.err).constData());
+    // Nothing is left beside the output, whatever the outcome.
+    QCOMPARE(QDir(dir_.path()).entryList({".full.*"}, QDir::Files | QDir::Hidden), QStringList{});
+    if (limit == kDiskFullAt) {
+        QCOMPARE(r.exitCode, 1);
+        const QByteArray last = LastMessage(r.err);
+        QVERIFY2(r.err.endsWith('\n') && last.contains("Cannot write output") && last.contains("File too large"),
+                 Visible(r.err).constData());
+        if (existing == "old file")
+            QCOMPARE(ReadAll(output), old);
+        return;
+    }
+    QVERIFY2(r.exitCode == 0, Visible(r.err).constData());
+    const QFileInfo info(output);
+    QVERIFY(!info.isSymLink());
+    QVERIFY(!QFileInfo::exists(elsewhere));
+    QVERIFY(ReadAll(output).size() > old.size());
+    if (existing == "old file")
+        QCOMPARE(info.permissions() & ~QFileDevice::Permissions(0x0700),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
 }
 
 void TestLibm9sFailures::guardsSamplesOutOfRange_data()

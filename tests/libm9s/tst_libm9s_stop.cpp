@@ -14,7 +14,9 @@
 #include "EncoderTestKit.h"
 #include "console/ConsoleIO.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -261,12 +263,15 @@ void TestLibm9sStop::stopsMidFile_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("overOldFile"); // run by hand with -y over a file with content, not the placeholder
     for (const char *how : {"quit", "SIGTERM", "SIGINT"}) {
-        QTest::addRow("%s, mp3", how) << how << "mp3" << 44100;
-        QTest::addRow("%s, wav", how) << how << "wav" << 96000;
+        QTest::addRow("%s, mp3", how) << how << "mp3" << 44100 << false;
+        QTest::addRow("%s, wav", how) << how << "wav" << 96000 << false;
     }
     for (const char *format : {"flac", "m4a", "opus", "ogg", "copy"})
-        QTest::addRow("quit, %s", format) << "quit" << format << 48000;
+        QTest::addRow("quit, %s", format) << "quit" << format << 48000 << false;
+    QTest::newRow("SIGTERM over an old file: the old file stays") << "SIGTERM" << "mp3" << 44100 << true;
+    QTest::newRow("quit over an old file, copy: the old file stays") << "quit" << "copy" << 48000 << true;
 }
 
 void TestLibm9sStop::stopsMidFile()
@@ -274,10 +279,16 @@ void TestLibm9sStop::stopsMidFile()
     QFETCH(QString, how);
     QFETCH(QString, format);
     QFETCH(int, rate);
+    QFETCH(bool, overOldFile);
     // A copy of the PCM input is a WAV too.
     const QString extension = format == "copy" ? QString("wav") : format;
     const QString output = Path("stopped." + extension);
+    const QByteArray old("a finished conversion of another day\n");
     WritePlaceholder(output);
+    if (overOldFile) {
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
 
     SlowInput input(Path("slow.wav"), longWav_);
     LiveEncoder encoder(format == "copy" ? CopyArgs(Path("slow.wav"), output)
@@ -294,6 +305,12 @@ void TestLibm9sStop::stopsMidFile()
     qInfo("ended %lld ms after the stop request", stopping.elapsed());
     QCOMPARE(encoder.Process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(encoder.Process().exitCode(), EncoderContract::ExitStopped);
+    if (overOldFile) {
+        // A part never replaces what was there, and nothing is left beside it.
+        QCOMPARE(ReadAll(output), old);
+        QCOMPARE(QDir(QFileInfo(output).path()).entryList({".stopped.*"}, QDir::Files | QDir::Hidden), QStringList{});
+        return;
+    }
 
     qint64 samples = 0;
     VerifyValidOutput(output, extension, &samples);

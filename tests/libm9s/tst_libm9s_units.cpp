@@ -359,6 +359,12 @@ void TestLibm9sUnits::writesTrackLines_data()
                              << "chapter\t2\t61.500\t3723.456\t第二章 Zwei";
     QTest::newRow("chapter to the end") << QString::fromStdString(ChapterLine(9, Chapter{1000, kOpenEnd, ""}))
                                         << "chapter\t9\t0.001\t\t";
+    // Bytes compared as they are: what is not UTF-8 (an overlong slash, a
+    // surrogate, a sequence cut short) becomes U+FFFD byte by byte.
+    QTest::newRow("title that is not UTF-8")
+        << QString::fromLatin1(ChapterLine(1, Chapter{0, 1000, "a\xC0\xAF\xED\xA0\x80\xF0\x9F\x98\x80\xE6\x97"}))
+        << QString::fromLatin1("chapter\t1\t0.000\t0.001\ta" + std::string(5, '#') + "\xF0\x9F\x98\x80" + "##")
+               .replace("#", QString::fromLatin1("\xEF\xBF\xBD"));
 }
 
 void TestLibm9sUnits::writesTrackLines()
@@ -400,6 +406,8 @@ void TestLibm9sUnits::rejectsBadCommandLines_data()
     QTest::newRow("threads not a number") << QStringList{"-i", "x", "-threads", "auto", "o.mp3"} << "'auto'";
     QTest::newRow("chapters count from 1") << QStringList{"-i", "x", "-chapter", "0", "o.mp3"} << "'0'";
     QTest::newRow("chapter by name") << QStringList{"-i", "x", "-chapter", "Intro", "o.mp3"} << "'Intro'";
+    QTest::newRow("chapter past the most ever listed")
+        << QStringList{"-i", "x", "-chapter", "1000", "o.mp3"} << "'1000'";
     QTest::newRow("loudness above -5") << QStringList{"-i", "x", "-loudness", "-4", "o.mp3"} << "'-4'";
     QTest::newRow("loudness with a unit") << QStringList{"-i", "x", "-loudness", "-16LUFS", "o.mp3"} << "'-16LUFS'";
     QTest::newRow("ceiling above full scale")
