@@ -198,11 +198,15 @@ void TfrmMain::ShowRunEnded()
 
 void TfrmMain::AskFileExists(const QString &target, const QString &source)
 {
-    Q_UNUSED(source);
     if (!frmOverWrite)
         return ConversionRun->AnswerFileExists(quint8(ocAsk));
-    // The run's clock stops while the user thinks; the window says what it waits for.
-    RunEstimate.Pause(ElapsedRunSeconds());
+    // The run's clock stops while the user thinks, unless other files go on
+    // converting meanwhile; the window says what it waits for.
+    int row = -1;
+    for (int i = 0; i < Queue->Count() && row < 0; ++i)
+        if (Queue->At(i).Source == source)
+            row = i;
+    RunEstimate.Pause(ElapsedRunSeconds(), row);
     const QString waiting = frmOverWrite->windowTitle() + QStringLiteral(": ") + target;
     ui->labelCurrentInfo->setText(OneLine(waiting));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(waiting));
