@@ -28,5 +28,14 @@ void BindButtonToAction(QAbstractButton *button, QAction *action, TButtonCaption
 void BindProxyToAction(QAction *proxy, QAction *action)
 {
     FollowAction(proxy, action);
+    // A menu shows the keys of its entries: the stand-in carries the action's,
+    // bound to the open menu alone so that the window's own stay unambiguous.
+    proxy->setShortcutContext(Qt::WidgetShortcut);
+    const auto keys = [proxy, action] {
+        if (proxy->shortcuts() != action->shortcuts())
+            proxy->setShortcuts(action->shortcuts());
+    };
+    keys();
+    QObject::connect(action, &QAction::changed, proxy, keys);
     QObject::connect(proxy, &QAction::triggered, action, &QAction::trigger);
 }

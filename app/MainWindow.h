@@ -95,7 +95,19 @@ public:
     QString msgRunSkipped;        // the end message's other counts
     QString msgRunFailed;
     QString msgRunStoppedFiles;
-    QString msgRunChapters; // files written one per chapter, and the files they made
+    QString msgRunChapters;     // files written one per chapter, and the files they made
+    QString msgStatusAudioLeft; // the status line's "%s of audio left" in the file being converted
+    QString msgCloseDuringRun;  // closing the window while files convert asks first
+    QString msgStopAndQuit;
+    QString msgKeepConverting;
+    QString msgShowInFolder; // the row menu's entry for a file converted
+    QString msgOutputTip;    // a row's tool tip: "Output: %s"
+    // The line beside Convert that says which settings apply to every file.
+    QString msgRunWide;
+    QString msgRunWideLoudness;
+    QString msgRunWideChapters;
+    QString msgRunWideKeepFolders;
+    QString msgLoudnessNotForCopy; // why a loudness level is greyed for the original audio
     // The open-file dialog's title and filter descriptions, English where the
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
@@ -115,7 +127,8 @@ public:
 
     // Captions and texts from the language file.
     void LoadLanguage(const QString &languageFile);
-    void ApplyJapaneseCharset();
+    // Japanese wants a font with its glyphs and has no Tools menu; off gives both back.
+    void ApplyJapaneseCharset(bool on = true);
 
     // The file queue: the files, the probe that learns their lengths and
     // tracks, and the table listViewFiles shows.
@@ -199,6 +212,16 @@ private:
     void FormCreate();
     void FormClose();
     void ConnectActions();
+    // Closing while files convert: true when the user chose to stop and quit.
+    bool ConfirmCloseDuringRun();
+    // The line beside Convert: the settings that apply to every file, and
+    // a loudness level the original audio does not take.
+    void ShowRunWideSettings();
+    // Options -> Language: the three languages, the one in use checked.
+    void SetupLanguageMenu();
+    void LanguageChosen(int code);
+    QActionGroup *LanguageGroup = nullptr;
+    bool m_japaneseCharset = false;
     void SkinMenuClick(int skinIndex);
     // Format, bit rate, sample rate and channels: restored from config.ini,
     // written back when the user changes them.
@@ -237,6 +260,11 @@ private:
     QList<TNotAddedFile> NotAdded;
     QSet<quint64> OnTrial; // ids of the files still waiting for their probe
     void listViewFilesContextPopup(const QPoint &pos);
+    // A row whose file was converted opens the folder of what it wrote.
+    void ShowSelectedInFolder();
+    // An edited path goes through the rules an added one does; false keeps the old path.
+    bool AcceptEditedPath(int row, const QString &path);
+    QAction *ShowInFolderItem = nullptr;
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;
     QMenu *AudioTrackMenu = nullptr;

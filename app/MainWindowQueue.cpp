@@ -26,6 +26,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTableView>
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
@@ -99,6 +100,10 @@ void TfrmMain::SetupFileQueue()
     AutomaticTrackItem->setObjectName(QStringLiteral("popMenuAudioTrackAutomatic"));
     AutomaticTrackItem->setCheckable(true);
     AudioTrackGroup->addAction(AutomaticTrackItem);
+    ShowInFolderItem = PopupMenu->addAction(msgShowInFolder);
+    ShowInFolderItem->setObjectName(QStringLiteral("popMenuShowInFolder"));
+    connect(ShowInFolderItem, &QAction::triggered, this, &TfrmMain::ShowSelectedInFolder);
+    QueueModel->SetEditCheck([this](int row, const QString &path) { return AcceptEditedPath(row, path); });
 
     connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
     connect(AudioTrackMenu, &QMenu::aboutToShow, this, &TfrmMain::FillAudioTrackMenu);
@@ -114,7 +119,47 @@ void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
 {
     // A track is chosen for one file, and not while a run is going.
     AudioTrackMenu->menuAction()->setEnabled(ui->listViewFiles->isEnabled() && SelectedRows().size() == 1);
+    // Only a file converted has a folder to show.
+    const int row = SelectedRows().size() == 1 ? SelectedRow() : -1;
+    ShowInFolderItem->setVisible(row >= 0 && Queue->At(row).State == TItemState::Done
+                                 && !Queue->At(row).Outputs.isEmpty());
     PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
+}
+
+void TfrmMain::ShowSelectedInFolder()
+{
+    const int row = SelectedRow();
+    if (row < 0 || Queue->At(row).Outputs.isEmpty())
+        return;
+    ShellOpen(QFileInfo(Queue->At(row).Outputs.first()).absolutePath());
+}
+
+bool TfrmMain::AcceptEditedPath(int row, const QString &path)
+{
+    // Told as an add's refusals are, once the edit is over.
+    BeginAdd();
+    const auto told = qScopeGuard([this] { EndAdd(); });
+    const QByteArray native = NativePathOf(path);
+    const QString readable = ReadablePath(native);
+    const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), false);
+    const QString name = QFileInfo(readable).fileName();
+    if (verdict == TAddVerdict::NotAFile || verdict == TAddVerdict::PassOver) {
+        NotAdded.append({name.isEmpty() ? readable : name, TNotAdded::NotAFile});
+        return false;
+    }
+    const QString source = SourceLinks->SourceFor(native);
+    if (Queue->Holds(source)) {
+        NotAdded.append({name, TNotAdded::AlreadyQueued});
+        return false;
+    }
+    const quint64 id = Queue->At(row).Id;
+    // A file of no listed type is on trial, as when it is added.
+    Queue->SetState(row, verdict == TAddVerdict::Check ? TItemState::Checking : TItemState::Idle);
+    Queue->SetSource(row, source);
+    const int now = Queue->RowOf(id);
+    if (now >= 0 && Queue->At(now).State == TItemState::Checking)
+        OnTrial.insert(id);
+    return true;
 }
 
 void TfrmMain::FillAudioTrackMenu()
@@ -375,6 +420,8 @@ void TfrmMain::DeleteSelectedFile()
 
 void TfrmMain::ActionFileClearAllExecute()
 {
+    if (Queue->Count() == 0)
+        return;
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("msgClearAllBox"));
     if (box.exec() == QMessageBox::Ok)

@@ -67,6 +67,19 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgRunStoppedFiles", &TfrmMain::msgRunStoppedFiles, "Stopped: %s."},
         {"msgRunChapters", &TfrmMain::msgRunChapters,
          "Of these, %s written as one file per chapter (%s chapter files)."},
+        {"msgStatusAudioLeft", &TfrmMain::msgStatusAudioLeft, "%s of audio left"},
+        {"msgCloseDuringRun", &TfrmMain::msgCloseDuringRun,
+         "Files are still being converted. Stop the conversion and quit?"},
+        {"msgStopAndQuit", &TfrmMain::msgStopAndQuit, "Stop and Quit"},
+        {"msgKeepConverting", &TfrmMain::msgKeepConverting, "Keep Converting"},
+        {"msgShowInFolder", &TfrmMain::msgShowInFolder, "Show in Folder"},
+        {"msgOutputTip", &TfrmMain::msgOutputTip, "Output: %s"},
+        {"msgRunWide", &TfrmMain::msgRunWide, "For every file: %s"},
+        {"msgRunWideLoudness", &TfrmMain::msgRunWideLoudness, "loudness %s"},
+        {"msgRunWideChapters", &TfrmMain::msgRunWideChapters, "one file per chapter"},
+        {"msgRunWideKeepFolders", &TfrmMain::msgRunWideKeepFolders, "folders kept"},
+        {"msgLoudnessNotForCopy", &TfrmMain::msgLoudnessNotForCopy,
+         "does not apply to the original audio, which is not re-encoded; ReplayGain tags do"},
     };
     return keys;
 }
@@ -154,7 +167,8 @@ void TfrmMain::ActionConvertNowExecute()
 
 void TfrmMain::RunConversion()
 {
-    if (ConversionRun->IsActive() || !ConversionRun->ConsoleIO)
+    // An empty queue has nothing to convert, and so nothing to report.
+    if (ConversionRun->IsActive() || !ConversionRun->ConsoleIO || Queue->Count() == 0)
         return;
     const QString folder = ui->editOutputFolder->text();
     // Without a folder the targets would land in whatever folder the program
@@ -174,6 +188,7 @@ void TfrmMain::RunConversion()
     RunEstimate.Start(RunFiles);
     for (int row = 0; row < RunFiles; ++row) {
         Queue->SetState(row, TItemState::Waiting);
+        Queue->ClearOutputs(row);
         RunEstimate.FileLength(row, Queue->At(row).Facts.Duration);
     }
     RunClock.start();
@@ -301,7 +316,7 @@ void TfrmMain::ApplyQueueTexts()
     const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
     QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
                           msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
-                          trackTitle, msgStateChapter});
+                          trackTitle, msgStateChapter, msgOutputTip});
     const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
     ui->listViewFiles->horizontalHeader()->resizeSection(
         TFileQueueModel::LengthColumn,
@@ -489,7 +504,14 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         ui->progressBarCurrent->setRange(0, 100);
         ui->progressBarCurrent->setValue(view.Percent);
     }
-    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.LeftClock, SourceOfRow(row));
-    ui->labelCurrentInfo->setText(OneLine(status));
-    ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
+    // The line names the file; its tool tip the whole path. The time in it is
+    // the file's audio still to convert, said as such: the title's time left
+    // is the clock's, for the whole run.
+    QString status = FormatText(msgStatusRun, {QStringLiteral("%1/%2").arg(row + 1).arg(Queue->Count())});
+    if (!view.Unmeasured())
+        status += QStringLiteral(" \u00B7 ") + FormatText(msgStatusAudioLeft, {view.LeftClock});
+    status += QStringLiteral(" \u00B7 ");
+    const QString source = SourceOfRow(row);
+    ui->labelCurrentInfo->setText(OneLine(status + FileNamePart(source)));
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(status + source));
 }

@@ -100,4 +100,7 @@ void TfrmMain::ApplyFormatToControls()
     for (QWidget *widget :
          QList<QWidget *>{ui->comboBoxSampleRate, ui->radioButtonChannelMono, ui->radioButtonChannelStereo})
         widget->setEnabled(idle && FormatUsesRateAndChannels(format));
+    ShowRunWideSettings();
+    if (frmSetting)
+        frmSetting->SetLoudnessLevelsApply(format != QLatin1String("copy"), msgLoudnessNotForCopy);
 }

@@ -154,6 +154,7 @@ bool IsPseudoFileSystemPath(const QString &path)
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 {
     static const QList<TOpenDialogFilterName> names{
+        {"filterMedia", "Video and sound files"},
         {"filterVideo", "Video files"},
         {"filterSound", "Sound files"},
         {"filterAll", "All files"},
@@ -163,8 +164,9 @@ const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 
 QStringList OpenDialogNameFilters(const QStringList &descriptions)
 {
-    static const QStringList patterns{patternsOf(VideoExtensions()), patternsOf(SoundExtensions()),
-                                      QStringLiteral("*.*")};
+    // The first entry, which the dialog opens with, takes every type the queue takes.
+    static const QStringList patterns{patternsOf(VideoExtensions() + SoundExtensions()), patternsOf(VideoExtensions()),
+                                      patternsOf(SoundExtensions()), QStringLiteral("*.*")};
     QStringList filters;
     for (qsizetype i = 0; i < patterns.size(); ++i) {
         QString description = descriptions.value(i);

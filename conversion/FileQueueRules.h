@@ -60,8 +60,8 @@ bool IsPseudoFileSystemPath(const QString &path);
 // The open-file dialog's title where no language file gives one.
 inline const char *const OpenDialogEnglishTitle = "Open Video and Sound Files";
 
-// The open-file dialog's filter entries (video files, sound files, all
-// files): the language key of each description and the English description a
+// The open-file dialog's filter entries (video and sound files, video files,
+// sound files, all files): the language key of each description and the English description a
 // missing key falls back to.
 struct TOpenDialogFilterName
 {

@@ -112,9 +112,21 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgRunFailed",
                          "msgRunStoppedFiles",
                          "msgRunChapters",
+                         "msgStatusAudioLeft",
+                         "msgCloseDuringRun",
+                         "msgStopAndQuit",
+                         "msgKeepConverting",
+                         "msgShowInFolder",
+                         "msgOutputTip",
+                         "msgRunWide",
+                         "msgRunWideLoudness",
+                         "msgRunWideChapters",
+                         "msgRunWideKeepFolders",
+                         "msgLoudnessNotForCopy",
                          "radioButtonChannelMono",
                          "radioButtonChannelStereo",
                          "N_1",
+                         "N_Language",
                          "N_Skin"};
         for (int i = 1; i <= 18; ++i)
             main << QStringLiteral("N_Skin%1").arg(i);
@@ -136,7 +148,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
-            {"OpenDialog", {"caption", "filterVideo", "filterSound", "filterAll"}},
+            {"OpenDialog", {"caption", "filterMedia", "filterVideo", "filterSound", "filterAll"}},
             {"frmDirectory", {"caption", "labelDiretroy", "buttonOK", "buttonCancel"}},
             {"frmBatchAdd",
              {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
@@ -169,7 +181,9 @@ const QMap<QString, QString> &Fallbacks()
         {"frmSetting.LabelSecond", "seconds"},
         {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
         {"OpenDialog.caption", "Open Video and Sound Files"},
+        {"OpenDialog.filterMedia", "Video and sound files"},
         {"OpenDialog.filterVideo", "Video files"},
+        {"frmMain.N_Language", "&Language"},
         {"OpenDialog.filterSound", "Sound files"},
         {"OpenDialog.filterAll", "All files"},
         {"frmMain.comboBoxFormatOther0", "WAV / MP3"},
@@ -313,6 +327,12 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
         {"frmOverWrite/labelFileName", ""}, // the file asked about
+        {"frmMain/popMenuShowInFolder", "msgShowInFolder"},
+        {"frmMain/labelRunWide", ""}, // made of the run's texts when a setting is on
+        // Each language by its own name, whatever the language in use.
+        {"frmMain/N_Language1", ""},
+        {"frmMain/N_Language2", ""},
+        {"frmMain/N_Language3", ""},
     };
     return keys;
 }
@@ -518,7 +538,12 @@ private slots:
             {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
             {"frmSearchProgress/labelFoundCount", "0"},
             {"frmMain/#header1", "Length"},
-            {"frmMain/#header2", "State"}};
+            {"frmMain/#header2", "State"},
+            {"frmMain/N_Language", "&Language"},
+            {"frmMain/N_Language1", "\u4E2D\u6587\uFF08\u7B80\u4F53\uFF09"},
+            {"frmMain/N_Language2", "English"},
+            {"frmMain/N_Language3", "\u65E5\u672C\u8A9E"},
+            {"frmMain/popMenuShowInFolder", "Show in Folder"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
@@ -530,7 +555,7 @@ private slots:
         // Texts the first language files lacked fall back to English.
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
         QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video and Sound Files"));
-        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video files"));
+        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video and sound files"));
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxFormatOther")->itemText(5),
                  QStringLiteral("Original audio (no re-encoding)"));
         // The menus still hold their entries, only without captions; products without a name stay out.
