@@ -211,6 +211,10 @@ void TfrmMain::ShowRunWideSettings()
     // Before the texts are set there are no words to say it with.
     if (msgRunWide.isEmpty())
         return;
+    // A copy is not re-encoded: no level can be reached, tags can still be written.
+    const bool copy = GetOutputExt() == QLatin1String("copy");
+    if (frmSetting)
+        frmSetting->SetLoudnessLevelsApply(!copy, msgLoudnessNotForCopy);
     const TSettings &settings = frmCommon->Settings();
     QStringList parts;
     const QString loudness = settings.Loudness();
@@ -222,7 +226,7 @@ void TfrmMain::ShowRunWideSettings()
         const int position = int(TSettings::LoudnessChoices().indexOf(loudness));
         const QString shown = choices && position >= 0 ? choices->itemText(position) : loudness;
         QString part = FormatText(msgRunWideLoudness, {shown});
-        notForCopy = GetOutputExt() == QLatin1String("copy") && loudness != QLatin1String("replaygain");
+        notForCopy = copy && loudness != QLatin1String("replaygain");
         if (notForCopy)
             part += QStringLiteral(" (") + msgLoudnessNotForCopy + QLatin1Char(')');
         parts << part;

@@ -101,6 +101,4 @@ void TfrmMain::ApplyFormatToControls()
          QList<QWidget *>{ui->comboBoxSampleRate, ui->radioButtonChannelMono, ui->radioButtonChannelStereo})
         widget->setEnabled(idle && FormatUsesRateAndChannels(format));
     ShowRunWideSettings();
-    if (frmSetting)
-        frmSetting->SetLoudnessLevelsApply(format != QLatin1String("copy"), msgLoudnessNotForCopy);
 }

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/ProductLinks.h"
+#include "common/IniFile.h"
 #include "common/LanguageFile.h"
 #include "conversion/AudioTracks.h"
 #include "dialogs/BatchAddDialog.h"
@@ -26,6 +27,7 @@
 #include <QLibraryInfo>
 #include <QMap>
 #include <QMenu>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTableView>
 #include <QTest>
@@ -613,15 +615,19 @@ private slots:
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("file");
-        QTest::newRow("chinese") << 1 << "gb.ini";
-        QTest::newRow("english") << 2 << "en.ini";
-        QTest::newRow("japanese") << 3 << "jp.ini";
+        QTest::addColumn<int>("switchTo"); // then chosen in Options -> Language
+        QTest::addColumn<QString>("switchedFile");
+        QTest::newRow("chinese, then japanese") << 1 << "gb.ini" << 3 << "jp.ini";
+        QTest::newRow("english, then chinese") << 2 << "en.ini" << 1 << "gb.ini";
+        QTest::newRow("japanese, then english") << 3 << "jp.ini" << 2 << "en.ini";
     }
 
     void shippedFileIsShown()
     {
         QFETCH(int, language);
         QFETCH(QString, file);
+        QFETCH(int, switchTo);
+        QFETCH(QString, switchedFile);
         m_program.folder().installData();
         const QByteArray config =
             "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
@@ -637,6 +643,32 @@ private slots:
         QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));
         // Loading the language writes nothing.
         QCOMPARE(m_program.folder().read("config.ini"), config);
+
+        // Every entry of the File menu has a key of its own in every language.
+        QSet<QChar> mnemonics;
+        for (QAction *entry : FindControl<QMenu>(frmMain, "N_1")->actions())
+            if (!entry->isSeparator()) {
+                const qsizetype amp = entry->text().indexOf('&');
+                QVERIFY2(amp >= 0 && amp + 1 < entry->text().size(), qPrintable(entry->text()));
+                mnemonics.insert(entry->text().at(amp + 1).toUpper());
+            }
+        QCOMPARE(mnemonics.size(), 8);
+
+        // Another language applies at once to every window, and is kept for the next start.
+        QVERIFY(FindControl<QAction>(frmMain, "N_Language" + QByteArray::number(language))->isChecked());
+        FindControl<QAction>(frmMain, "N_Language" + QByteArray::number(switchTo))->trigger();
+        const TLanguageFile other(m_program.folder().file("language/" + switchedFile));
+        QCOMPARE(frmMain->windowTitle(), other.ReadString("frmMain", "caption"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(),
+                 other.ReadString("frmMain", "ActionConvertNow"));
+        QCOMPARE(FrmBatchAdd->windowTitle(), other.ReadString("frmBatchAdd", "caption"));
+        QCOMPARE(frmMain->msgStatusAudioLeft, other.ReadString("frmMain", "msgStatusAudioLeft"));
+        QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), switchTo != 3);
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadInteger("common", "language", 0), switchTo);
+        QCOMPARE(frmCommon->LanguageCode, switchTo);
+        QVERIFY(frmCommon->HelpFile.endsWith(switchTo == 2   ? "Tolvane.html"
+                                             : switchTo == 1 ? "Tolvane_gb.html"
+                                                             : "Tolvane_jp.html"));
     }
 
     void shippedTextsFitEveryWindowAndSkin_data()

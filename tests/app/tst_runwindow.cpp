@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -324,6 +325,23 @@ private slots:
         QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
         QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
         QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
+        // The file converted names its output in its tool tip, and its menu
+        // opens the output's folder; the failed one has neither.
+        QCOMPARE(queueCell(1, 0, Qt::ToolTipRole),
+                 clip("a.avi") + "\n" + FormatText(frmMain->msgOutputTip, {out("a.mp3")}));
+        QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
+        auto *menu = FindControl<QMenu>(frmMain, "PopupMenu");
+        auto *showInFolder = FindControl<QAction>(frmMain, "popMenuShowInFolder");
+        QCOMPARE(showInFolder->text(), frmMain->msgShowInFolder);
+        UrlRecorder urls({"file"});
+        for (int row : {0, 1}) {
+            list()->selectRow(row);
+            emit list() -> customContextMenuRequested(QPoint(1, 1));
+            QCOMPARE(showInFolder->isVisible(), row == 1);
+            menu->hide();
+        }
+        showInFolder->trigger();
+        QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(out("a.mp3")).absolutePath())});
     }
 
     // The end message's Yes opens the folder the run made; an empty setting
@@ -409,8 +427,8 @@ private slots:
         convert();
         QCOMPARE(frmMain->isVisible(), !quits);
         // The question before closing; after a stop by hand, its summary.
-        QCOMPARE(modal.seenNames(), quits ? QStringList{"msgCloseDuringRun"}
-                                          : QStringList({"msgCloseDuringRun", "msgRunStopped"}));
+        QCOMPARE(modal.seenNames(),
+                 quits ? QStringList{"msgCloseDuringRun"} : QStringList({"msgCloseDuringRun", "msgRunStopped"}));
         QCOMPARE(modal.seen[0].text, frmMain->msgCloseDuringRun);
         QVERIFY(modal.unexpected.isEmpty());
         QCOMPARE(runningAfterTheQuestion, !quits);
@@ -615,7 +633,8 @@ private slots:
         if (selected < 0)
             QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
         else if (!raised)
-            QCOMPARE(status()->toolTip(), text.left(text.lastIndexOf(" \u00B7 ") + 3) + "/v/" + text.section(" \u00B7 ", -1));
+            QCOMPARE(status()->toolTip(),
+                     text.left(text.lastIndexOf(" \u00B7 ") + 3) + "/v/" + text.section(" \u00B7 ", -1));
     }
 
     // A language's status or run text that cannot be formatted is replaced
