@@ -30,10 +30,12 @@ void BindProxyToAction(QAction *proxy, QAction *action)
     FollowAction(proxy, action);
     // A menu shows the keys of its entries: the stand-in carries the action's,
     // bound to the open menu alone so that the window's own stay unambiguous.
-    proxy->setShortcutContext(Qt::WidgetShortcut);
+    // A stand-in with keys of its own (Quit) keeps them.
     const auto keys = [proxy, action] {
-        if (proxy->shortcuts() != action->shortcuts())
-            proxy->setShortcuts(action->shortcuts());
+        if (action->shortcuts().isEmpty() || proxy->shortcuts() == action->shortcuts())
+            return;
+        proxy->setShortcutContext(Qt::WidgetShortcut);
+        proxy->setShortcuts(action->shortcuts());
     };
     keys();
     QObject::connect(action, &QAction::changed, proxy, keys);

@@ -79,7 +79,7 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgRunWideChapters", &TfrmMain::msgRunWideChapters, "one file per chapter"},
         {"msgRunWideKeepFolders", &TfrmMain::msgRunWideKeepFolders, "folders kept"},
         {"msgLoudnessNotForCopy", &TfrmMain::msgLoudnessNotForCopy,
-         "does not apply to the original audio, which is not re-encoded; ReplayGain tags do"},
+         "not for the original audio, which is not re-encoded; ReplayGain tags are"},
     };
     return keys;
 }

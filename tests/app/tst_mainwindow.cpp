@@ -186,6 +186,9 @@ private slots:
             QCOMPARE(FindControl<QAction>(frmMain, name)->shortcut(), key);
             QCOMPARE(FindControl<QAction>(frmMain, name)->shortcutContext(), Qt::WidgetShortcut);
         }
+        // Quit has its key of its own, for the whole window.
+        QCOMPARE(FindControl<QAction>(frmMain, "N1_10")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(FindControl<QAction>(frmMain, "N1_10")->shortcutContext(), Qt::WindowShortcut);
         QStringList optionItems;
         for (QAction *a : FindControl<QMenu>(frmMain, "N_Options")->actions())
             optionItems << (a->menu() ? a->menu()->objectName() : a->objectName());

@@ -99,8 +99,8 @@ private slots:
             << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0 << "" << "" << true;
         QTest::newRow("a copy takes no loudness level")
             << QByteArray("[setting]\nformat=copy\nloudness=-14\n") << false << "30" << 0 << "" << 3 << ""
-            << "For every file: loudness -14 LUFS (streaming) (does not apply to the original audio, which is not "
-               "re-encoded; ReplayGain tags do)"
+            << "For every file: loudness -14 LUFS (streaming) (not for the original audio, which is not re-encoded; "
+               "ReplayGain tags are)"
             << false;
         QTest::newRow("a copy takes ReplayGain tags")
             << QByteArray("[setting]\nformat=copy\nloudness=replaygain\n") << false << "30" << 0 << "" << 4 << ""
