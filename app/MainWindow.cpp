@@ -161,10 +161,8 @@ void TfrmMain::FormShow()
     const QString folder = LoadOutputFolder();
     if (ui->editOutputFolder->text() != folder)
         ui->editOutputFolder->setText(folder);
-    // A run cut short by a crash may have left the hidden file of an
-    // overwrite behind, in a folder the list names or the last output folder.
-    CleanTemporaryFolders(frmCommon->ConfigFile);
-    RemoveDeadTemporaries(folder);
+    // A run cut short by a crash may have left hidden files behind.
+    RemoveAbandonedTemporaries();
     // Said once, when the window is up: settings still change, in memory.
     if (frmCommon->SettingsKeptInMemory)
         QTimer::singleShot(0, this, [this] {

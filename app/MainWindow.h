@@ -89,10 +89,14 @@ public:
     QString msgFailCannotKeep;
     QString msgFailCheck;
     QString msgFailOther;
-    QString msgFailFolderAccess;  // the output folder may not be written; "%s" takes it
-    QString msgFailFolderNotMade; // the output folder cannot be made; "%s" takes it
-    QString msgRunStopped;        // the end message after a stop opens with it
-    QString msgRunSkipped;        // the end message's other counts
+    QString msgFailFolderAccess;   // the output folder may not be written; "%s" takes it
+    QString msgFailFolderNotMade;  // the output folder cannot be made; "%s" takes it
+    QString msgFailNotAFile;       // no file has the output's name; "%s" takes it
+    QString msgOutputBesideSource; // the output took a free name beside its own source; "%s": that name
+    QString msgPartKept;           // "%s of %s kept as %s."
+    QString msgStoppedPartNote;    // in a kept part's file name: "stopped at %s"
+    QString msgRunStopped;         // the end message after a stop opens with it
+    QString msgRunSkipped;         // the end message's other counts
     QString msgRunFailed;
     QString msgRunStoppedFiles;
     QString msgRunChapters;     // files written one per chapter, and the files they made

@@ -61,6 +61,11 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgFailOther", &TfrmMain::msgFailOther, "The conversion failed."},
         {"msgFailFolderAccess", &TfrmMain::msgFailFolderAccess, FolderFailure::AccessEnglish},
         {"msgFailFolderNotMade", &TfrmMain::msgFailFolderNotMade, FolderFailure::NotMadeEnglish},
+        {"msgFailNotAFile", &TfrmMain::msgFailNotAFile, FolderFailure::NotAFileEnglish},
+        {"msgOutputBesideSource", &TfrmMain::msgOutputBesideSource,
+         "The output would have replaced its own source, so it was named %s."},
+        {"msgPartKept", &TfrmMain::msgPartKept, "%s of %s kept as %s."},
+        {"msgStoppedPartNote", &TfrmMain::msgStoppedPartNote, "stopped at %s"},
         {"msgRunStopped", &TfrmMain::msgRunStopped, "Conversion stopped."},
         {"msgRunSkipped", &TfrmMain::msgRunSkipped, "Skipped: %s."},
         {"msgRunFailed", &TfrmMain::msgRunFailed, "Failed: %s."},
@@ -136,8 +141,6 @@ void TfrmMain::SetupConversionRun()
                 ShowRunInTitle();
             });
     connect(ConversionRun, &TConversionRun::FileExistsAsked, this, &TfrmMain::AskFileExists);
-    connect(ConversionRun, &TConversionRun::TemporaryFolderUsed, this,
-            [](const QString &folder) { RememberTemporaryFolder(frmCommon->ConfigFile, folder); });
     connect(ConversionRun, &TConversionRun::RunEnded, this, &TfrmMain::ShowRunEnded);
     connect(ConversionRun, &TConversionRun::RunFinished, this, &TfrmMain::ShowEndOfRun);
 
@@ -367,9 +370,13 @@ TReportTexts TfrmMain::ReportTexts() const
                       {Kind::Check, msgFailCheck},
                       {Kind::Other, msgFailOther},
                       {FolderFailure::Access, msgFailFolderAccess},
-                      {FolderFailure::NotMade, msgFailFolderNotMade}};
+                      {FolderFailure::NotMade, msgFailFolderNotMade},
+                      {FolderFailure::NotAFile, msgFailNotAFile}};
     texts.SourceEndsEarly = msgSourceEndsEarly;
     texts.OldFileKept = msgOldFileKept;
+    texts.BesideSource = UsableFormatText(msgOutputBesideSource, texts.BesideSource, 1);
+    texts.PartKept = UsableFormatText(msgPartKept, texts.PartKept, 3);
+    texts.StoppedPartNote = UsableFormatText(msgStoppedPartNote, texts.StoppedPartNote, 1);
     texts.Chapter = msgStateChapter;
     return texts;
 }

@@ -54,7 +54,9 @@ QString UserConfigFolder()
 
 QString ChooseConfigFile(const QString &appFolder)
 {
-    const QString beside = appFolder + configName;
+    // Callers hand the folder with or without its "/": joined without one,
+    // "/opt/tolvane" would name "/opt/tolvaneconfig.ini".
+    const QString beside = QDir(appFolder).filePath(configName);
     if (IsFolderWritable(appFolder))
         return beside;
     const QString user = UserConfigFolder() + configName;

@@ -20,7 +20,7 @@ bool IsFolderWritable(const QString &folder);
 // $XDG_CONFIG_HOME/Tolvane/ (default ~/.config/Tolvane/), ending in "/".
 QString UserConfigFolder();
 
-// The config.ini every read and write of this run goes to; appFolder ends in
-// "/". Called once at start: when the user's copy is chosen and does not exist
+// The config.ini every read and write of this run goes to; appFolder with or
+// without its "/". Called once at start: when the user's copy is chosen and does not exist
 // yet, its folder is made and the shipped config.ini copied into it.
 QString ChooseConfigFile(const QString &appFolder);

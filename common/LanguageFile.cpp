@@ -63,3 +63,15 @@ QString TLanguageFile::ReadString(const QString &section, const QString &key, co
 {
     return m_text.ReadString(section, key, defaultValue);
 }
+
+QString LanguageFileName(int languageCode)
+{
+    switch (languageCode) {
+    case 1:
+        return QStringLiteral("language/gb.ini");
+    case 3:
+        return QStringLiteral("language/jp.ini");
+    default:
+        return QStringLiteral("language/en.ini");
+    }
+}

@@ -24,6 +24,11 @@ QString QtTranslationOf(const QString &languageFile);
 // empty for English.
 QString GettextLocaleOf(const QString &languageFile);
 
+// The language file of a language code of config.ini, relative to the
+// program folder: "language/gb.ini" for 1, "language/jp.ini" for 3 and
+// "language/en.ini" for anything else.
+QString LanguageFileName(int languageCode);
+
 // A language file read once and decoded; keys are looked up by the INI rules
 // of config.ini. A missing or unreadable file reads as empty, so every lookup
 // gives its default.

@@ -269,6 +269,7 @@ TOutputPlan PlanOutput(const QString &format, int chosenTrack, const QString &pr
         });
         if (preferred || copy)
             plan.AudioTrack = AutomaticTrack(tracks, preferredLanguage);
+        plan.LanguageUnmatched = !preferred && !tracks.isEmpty() && !preferredLanguage.trimmed().isEmpty();
     }
     if (copy)
         for (const TAudioTrack &track : tracks)

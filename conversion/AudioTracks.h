@@ -85,6 +85,7 @@ struct TOutputPlan
 {
     QString Extension;
     int AudioTrack = -1;
+    bool LanguageUnmatched = false; // a preferred language was given and no track has it
 };
 
 // The plan for a file in format (see OutputFormats) with the track the user

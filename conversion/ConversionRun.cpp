@@ -7,6 +7,7 @@
 #include "conversion/MediaProbe.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
+#include "conversion/TargetFile.h"
 #include "conversion/TemporaryOutput.h"
 #include "libm9s/EncoderContract.h"
 
@@ -26,12 +27,14 @@
 //   StartRow        takes the job; its facts are probed first when the plan needs them
 //   (question)      an existing target waits for AnswerFileExists
 //   StartTarget     a new target gets the placeholder, so it exists from the
-//                   moment its name is chosen; an existing one is left alone
-//                   and the encoder writes a hidden file beside it; then the
+//                   moment its name is chosen; an existing one is left alone;
+//                   the encoder writes a hidden file beside it; then the
 //                   encoder starts
 //   EncoderEnded    the runner said the encoder ended
 //   FinishFile      a complete, checked hidden file takes the target's name;
-//                   anything less is dropped and the old file stays
+//                   a stopped one is kept under a name that says so, where
+//                   it replaces nothing; anything else is dropped, and the
+//                   old file (or no file) stays under the target's name
 //   OutputEnded     a source in chapters goes on with its next chapter
 //                   (StartOutput, from Advance); otherwise its file ends
 //   Advance         the next job, or the end of the run
@@ -166,11 +169,15 @@ bool TConversionRun::Start(const TRunSettings &settings)
         job.ChosenTrack = item.AudioTrack;
         m_jobs.push_back(job);
     }
+    m_sourceIds.clear();
+    for (const TRunningFile &job : m_jobs)
+        if (const std::optional<TFileId> id = FileIdOf(job.Source))
+            m_sourceIds.insert(*id);
     m_next = 0;
     m_active = true;
     ForceOutputFolder(m_folder);
-    // What a run of a program that died left here goes first.
-    RemoveDeadTemporaries(m_folder);
+    // What a run of a program that died left goes first.
+    RemoveAbandonedTemporaries();
     Advance();
     return true;
 }
@@ -236,6 +243,7 @@ void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
                                         [&] { return factsOnce().Tracks; });
     slot.File.AudioTrack = plan.AudioTrack;
     slot.File.Extension = plan.Extension;
+    slot.File.Report.LanguageUnmatched = plan.LanguageUnmatched;
     const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
     // Made again should it have gone since the last file.
     ForceOutputFolder(folder);
@@ -282,7 +290,16 @@ void TConversionRun::StartOutput(TSlot &slot)
     } else {
         path = OutputFilePath(file.Folder, file.Source, file.Extension);
     }
-    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)) {
+    // A source is never its own output, whatever the answer to the question
+    // would be: the output takes a free name beside it, unasked.
+    if (IsSourceOfRun(path)) {
+        file.Report.BesideSource = true;
+        path = AutoRenameTarget(path);
+    }
+    if (TargetKindOf(path) == TTargetKind::Other)
+        return FailOnTarget(slot, path);
+    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)
+        && IsOutputWhole(file, path)) {
         file.Report.Detail = QStringLiteral("the output is up to date");
         return StartTarget(slot, QString());
     }
@@ -315,6 +332,8 @@ bool TConversionRun::StartPendingChapters()
         file.LastErrorLine.clear();
         file.ErrorTail.clear();
         file.Output.clear();
+        file.NewTarget = false;
+        file.StoppedSeconds = -1;
         file.Report.Detail.clear();
         file.Report.FailureKind.clear();
         file.Report.OldKept = false;
@@ -394,6 +413,46 @@ void TConversionRun::FailOnFolder(TSlot &slot, const char *kind, const QString &
         throw TolvaneError(ReportText(TFileOutcome::Failed, report, m_settings.Texts));
 }
 
+// An output counts as up to date only when it holds all the source does: a
+// file cut short (by a full disk, a kill, another program) is no copy of it.
+// The source's length is what its container declares, which the audio may
+// fall short of by a frame or two of either codec.
+bool TConversionRun::IsOutputWhole(TRunningFile &file, const QString &path)
+{
+    constexpr double tolerance = 0.25;
+    double expected = file.Chapter > 0 ? file.ChapterLengths.value(file.Chapter - 1) : 0.0;
+    if (file.Chapter == 0) {
+        const TMediaFacts facts = FactsOf(file);
+        const int taken =
+            file.AudioTrack >= 0 ? file.AudioTrack : AutomaticTrack(facts.Tracks, m_settings.Options.PreferredLanguage);
+        for (const TAudioTrack &track : facts.Tracks)
+            if (track.Index == taken)
+                expected = track.Duration;
+    }
+    // A source that tells no length leaves nothing to measure against.
+    if (expected <= 0)
+        return true;
+    const QList<TAudioTrack> written = ParseTrackList(ProbeListing(m_settings.EncoderFolder, path));
+    return !written.isEmpty() && written.first().Duration + tolerance >= expected;
+}
+
+// Something that is no file has the output's name: this output fails, the run goes on.
+void TConversionRun::FailOnTarget(TSlot &slot, const QString &target)
+{
+    TFileReport &report = slot.File.Report;
+    report.FailureKind = QLatin1String(FolderFailure::NotAFile);
+    report.Folder = target;
+    report.Detail.clear();
+    m_failedSources.append(slot.File.Shown);
+    OutputEnded(slot, TFileOutcome::Failed);
+}
+
+bool TConversionRun::IsSourceOfRun(const QString &path) const
+{
+    const std::optional<TFileId> id = FileIdOf(path);
+    return id && m_sourceIds.contains(*id);
+}
+
 // One output of a file ended. A file in chapters goes on with its next
 // chapter after a written or skipped one; otherwise the file ends, counted
 // as converted once any of its chapter files was written.
@@ -422,16 +481,20 @@ void TConversionRun::OutputEnded(TSlot &slot, TFileOutcome outcome)
         emit FileFinished(RowOf(file), file.Source, outcome, file.Report);
 }
 
+// The encoder always writes a hidden file: until it is whole and checked,
+// the target's name holds the old file, or the placeholder of a new one.
 void TConversionRun::PrepareOutput(TRunningFile &file)
 {
-    const QFileInfo info(file.Target);
-    if (!info.isFile()) {
+    file.NewTarget = TargetKindOf(file.Target) == TTargetKind::Missing;
+    if (file.NewTarget)
         WritePlaceholder(file.Target);
-        file.Output = file.Target;
-        return;
+    try {
+        file.Output = CreateTemporaryBeside(file.Target, file.NewTarget ? file.Target : QString());
+    } catch (...) {
+        if (file.NewTarget)
+            RemoveBarePlaceholder(file.Target);
+        throw;
     }
-    emit TemporaryFolderUsed(info.absolutePath());
-    file.Output = CreateTemporaryBeside(file.Target);
 }
 
 void TConversionRun::StartEncoder(TSlot &slot)
@@ -559,9 +622,10 @@ TFileOutcome TConversionRun::FinishFile(TSlot &slot)
     TRunningFile &file = slot.File;
     if (file.Report.Detail.isEmpty())
         file.Report.Detail = file.LastErrorLine;
-    // A stopped file is not a failure.
-    if (Interrupted() || !slot.Io) {
-        DropOutput(file);
+    // A stopped file is not a failure, nor a finished one, whoever stopped
+    // the encoder: this run, or a signal from elsewhere.
+    if (Interrupted() || !slot.Io || slot.Io->LastExitCode() == EncoderContract::ExitStopped) {
+        KeepStoppedPart(file);
         return TFileOutcome::Stopped;
     }
     TFileOutcome outcome = TFileOutcome::Failed;
@@ -591,13 +655,10 @@ TFileOutcome TConversionRun::SettleOutput(TRunningFile &file)
     }
     // All the source held, but less than it claims: worth keeping as a new
     // file, never in place of one the user had.
-    if (file.SourceEndsEarly) {
-        if (file.Replaces())
-            DropOutput(file);
+    if (file.SourceEndsEarly && file.Replaces()) {
+        DropOutput(file);
         return TFileOutcome::Incomplete;
     }
-    if (!file.Replaces())
-        return TFileOutcome::Converted;
     try {
         CommitTemporary(file.Output, file.Target);
     } catch (const TFileWriteError &error) {
@@ -605,20 +666,47 @@ TFileOutcome TConversionRun::SettleOutput(TRunningFile &file)
         DropOutput(file);
         return TFileOutcome::Failed;
     }
-    return TFileOutcome::Converted;
+    file.Report.Output = file.Target;
+    return file.SourceEndsEarly ? TFileOutcome::Incomplete : TFileOutcome::Converted;
 }
 
+// What a stop left of a new file is kept, named as the part it is; the
+// target's name stays free for the whole file. An old file is never
+// replaced by a part.
+void TConversionRun::KeepStoppedPart(TRunningFile &file)
+{
+    if (file.Replaces() || file.Output.isEmpty() || !HoldsOutput(file.Output))
+        return DropOutput(file);
+    const qint64 seconds = file.StoppedSeconds >= 0 ? file.StoppedSeconds : file.FMaxTime;
+    QString note;
+    try {
+        note = FormatText(m_settings.Texts.StoppedPartNote, {FileNameTime(seconds)});
+    } catch (const TolvaneError &) {
+        note = FormatText(TReportTexts().StoppedPartNote, {FileNameTime(seconds)});
+    }
+    const QString part = StoppedPartPath(file.Target, note);
+    if (::rename(QFile::encodeName(file.Output).constData(), QFile::encodeName(part).constData()) != 0)
+        return DropOutput(file);
+    RemoveBarePlaceholder(file.Target);
+    m_writtenThisRun.remove(file.Target);
+    file.Report.PartKept = true;
+    file.Report.ReadSeconds = seconds;
+    file.Report.DeclaredSeconds = file.FDuration;
+    file.Report.Output = part;
+}
+
+// Nothing of the output stays: the hidden file goes, and so does the
+// placeholder of a new target; an old file stays as it was.
 void TConversionRun::DropOutput(TRunningFile &file)
 {
-    // A new target keeps what the encoder wrote; only a bare placeholder,
-    // never written, goes.
-    if (!file.Replaces()) {
+    if (!file.Output.isEmpty())
+        QFile::remove(file.Output);
+    if (file.NewTarget) {
         RemoveBarePlaceholder(file.Target);
-        return;
+    } else {
+        file.Report.OldKept = true;
     }
-    QFile::remove(file.Output);
-    file.Report.OldKept = true;
-    m_writtenThisRun.remove(file.Target); // the user's file still, not the run's
+    m_writtenThisRun.remove(file.Target); // the user's file still (or nobody's), not the run's
 }
 
 void TConversionRun::StopConversion()
@@ -772,6 +860,11 @@ void TConversionRun::ReadMarkerLines(TRunningFile &file, const QString &text)
                                                     QLatin1String(EncoderContract::FailureClose)));
     if (!kind.isEmpty())
         file.Report.FailureKind = kind;
+    const QString stopped = TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::StoppedOpen),
+                                                       QLatin1String(EncoderContract::StoppedClose)));
+    bool read = false;
+    if (const double seconds = stopped.toDouble(&read); read && seconds >= 0)
+        file.StoppedSeconds = qint64(seconds);
     const QString incomplete =
         TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::IncompleteOpen),
                                    QLatin1String(EncoderContract::IncompleteClose)));

@@ -6,6 +6,7 @@
 #include "conversion/EncoderOutput.h"
 #include "conversion/FileQueue.h"
 #include "conversion/FileReport.h"
+#include "conversion/TargetFile.h"
 
 #include <QObject>
 #include <QSet>
@@ -63,14 +64,16 @@ struct TRunningFile
     QList<TChapter> Chapters;
     QList<double> ChapterLengths;
     int Chapter = 0;
-    qint64 FDuration = 0;  // what the encoder converts (the source, or its chapter), in seconds
-    qint64 FMaxTime = 0;   // highest encoder time seen, in seconds
-    QString LastErrorLine; // the encoder's last message that was not progress
-    QString Output;        // what the encoder writes: Target, or a hidden file beside an existing one
-    QString ErrorTail;     // the end of the encoder's error output, where marker lines are looked for
+    qint64 FDuration = 0;       // what the encoder converts (the source, or its chapter), in seconds
+    qint64 FMaxTime = 0;        // highest encoder time seen, in seconds
+    QString LastErrorLine;      // the encoder's last message that was not progress
+    QString Output;             // what the encoder writes: a hidden file beside Target, which takes its name when whole
+    bool NewTarget = false;     // Target was not there: it holds the placeholder until the output takes its place
+    qint64 StoppedSeconds = -1; // a stopped encoder said how far it came
+    QString ErrorTail;          // the end of the encoder's error output, where marker lines are looked for
     TFileReport Report;
     bool SourceEndsEarly = false; // the encoder said the source ends before its declared length
-    bool Replaces() const { return Output != Target; }
+    bool Replaces() const { return !NewTarget; }
 };
 
 // The conversion run: a job per queue item present at its start, taken top
@@ -149,10 +152,6 @@ signals:
     void RunFinished(const QString &folder, const QStringList &failedSources);
     // The encoder started or ended.
     void EncoderRunningChanged(bool running);
-    // A hidden file is about to be written in folder: start-up cleans the
-    // folders it was told of, should the program not live to remove it.
-    // Sent before the file is made, so a direct connection records it first.
-    void TemporaryFolderUsed(const QString &folder);
 
 private:
     // One encoder and the file it works on.
@@ -176,12 +175,16 @@ private:
     void StopPendingChapters();
     void StartTarget(TSlot &slot, const QString &target);
     void FailOnFolder(TSlot &slot, const char *kind, const QString &folder);
+    void FailOnTarget(TSlot &slot, const QString &target);
+    bool IsSourceOfRun(const QString &path) const;
+    bool IsOutputWhole(TRunningFile &file, const QString &path);
     void OutputEnded(TSlot &slot, TFileOutcome outcome);
     void PrepareOutput(TRunningFile &file);
     void StartEncoder(TSlot &slot);
     void EncoderEnded();
     TFileOutcome FinishFile(TSlot &slot);
     TFileOutcome SettleOutput(TRunningFile &file);
+    void KeepStoppedPart(TRunningFile &file);
     void DropOutput(TRunningFile &file);
     void EndIfDone();
     void Continue();
@@ -221,4 +224,5 @@ private:
     bool m_stopped = false;         // StopConversion was called during this run
     QStringList m_failedSources;    // sources of this run whose encoder failed, as the user knows them
     QSet<QString> m_writtenThisRun; // targets this run wrote: never written over by a later source
+    QSet<TFileId> m_sourceIds;      // the files this run converts: never an output, by any path
 };

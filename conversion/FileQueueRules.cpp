@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <climits>
 #include <sys/stat.h>
 
 const QStringList &VideoExtensions()
@@ -228,6 +229,11 @@ bool TFolderSearch::Search(const QByteArray &folder, bool includeSubfolders, con
     });
     for (const TEntry &entry : entries) {
         const QByteArray path = folder + '/' + entry.name;
+        if (path.size() >= PATH_MAX) {
+            if (tooLong)
+                tooLong(path);
+            continue;
+        }
         // The extension filters files only: every plain subfolder is searched.
         if (includeSubfolders && isPlainFolder(path, entry.name)) {
             if (IsPseudoFileSystemPath(QFile::decodeName(path)))

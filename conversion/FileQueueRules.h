@@ -93,6 +93,9 @@ struct TFolderSearch
 {
     std::function<void(const QByteArray &path)> addEntry;
     std::function<bool()> keepGoing;
+    // An entry whose path is longer than the system takes: it can be neither
+    // searched nor converted, and is passed here instead of dropped unseen.
+    std::function<void(const QByteArray &path)> tooLong;
 
     bool Run(const QString &folder, bool includeSubfolders, const QString &extension) const;
 

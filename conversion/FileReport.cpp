@@ -1,6 +1,7 @@
 #include "conversion/FileReport.h"
 
 #include "conversion/EncoderOutput.h"
+#include "conversion/OutputNames.h"
 #include "libm9s/EncoderContract.h"
 
 namespace Kind = EncoderContract::FailureKind;
@@ -31,6 +32,12 @@ QString ReportText(TFileOutcome outcome, const TFileReport &report, const TRepor
         text = FormatText(texts.SourceEndsEarly, {timed ? PlayTime(report.ReadSeconds) : QStringLiteral("?"),
                                                   timed ? PlayTime(report.DeclaredSeconds) : QStringLiteral("?")});
     }
+    if (report.PartKept && outcome == TFileOutcome::Stopped)
+        text = FormatText(texts.PartKept, {PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds),
+                                           FileNamePart(report.Output)});
+    if (report.BesideSource && outcome != TFileOutcome::Failed && outcome != TFileOutcome::Skipped)
+        text = (text.isEmpty() ? QString() : text + QLatin1Char(' '))
+               + FormatText(texts.BesideSource, {FileNamePart(report.Output)});
     if (report.OldKept && outcome != TFileOutcome::Converted)
         text += (text.isEmpty()                    ? QString()
                  : text.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")

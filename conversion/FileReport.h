@@ -17,6 +17,10 @@ inline constexpr char AccessEnglish[] =
     "Tolvane may not write to the folder %s. Choose another output folder, or ask for permission to write there.";
 inline constexpr char NotMadeEnglish[] = "The folder %s cannot be made: a file of that name is in the way, or Tolvane "
                                          "may not write to the folder above it. Choose another output folder.";
+// Something that is no file (a folder, a pipe, a device) has the output's name: it is never written to.
+inline constexpr char NotAFile[] = "notafile";
+inline constexpr char NotAFileEnglish[] =
+    "Something other than a file has the output's name (%s): a folder, a pipe or a device. It was left alone.";
 }
 
 // Why a file ended as it did, for its row and the end message.
@@ -27,12 +31,20 @@ struct TFileReport
     qint64 ReadSeconds = 0; // Incomplete: where the source's audio ends
     qint64 DeclaredSeconds = 0;
     bool OldKept = false; // an existing file was to be replaced and stays as it was
-    QString Folder;       // a FolderFailure: the folder it names
+    QString Folder;       // a FolderFailure: the folder (or the thing in the output's place) it names
     // A source converted one file per chapter: the chapter it failed, stopped
     // or ended early in (0 for none) of how many, and the chapter files written.
     int Chapter = 0;
     int Chapters = 0;
     int ChapterFiles = 0;
+    QString Output; // the file written: the output, or the part a stop kept
+    // The output's own name is a file this run converts: the output took a
+    // free name beside it instead, and the source was not touched.
+    bool BesideSource = false;
+    // Stopped: what was converted is kept under a name that says so,
+    // ReadSeconds of DeclaredSeconds.
+    bool PartKept = false;
+    bool LanguageUnmatched = false; // no track in the preferred language: the default one was taken
 };
 
 // The user's language for a report, from the language file.
@@ -41,10 +53,14 @@ struct TReportTexts
     // By failure kind; "other" stands for any kind not here.
     QHash<QString, QString> Failures{
         {QLatin1String(FolderFailure::Access), QLatin1String(FolderFailure::AccessEnglish)},
-        {QLatin1String(FolderFailure::NotMade), QLatin1String(FolderFailure::NotMadeEnglish)}};
+        {QLatin1String(FolderFailure::NotMade), QLatin1String(FolderFailure::NotMadeEnglish)},
+        {QLatin1String(FolderFailure::NotAFile), QLatin1String(FolderFailure::NotAFileEnglish)}};
     QString SourceEndsEarly; // "the source ends at %s of %s"
     QString OldFileKept;     // "The old file was kept."
     QString Chapter = QStringLiteral("chapter %s of %s");
+    QString BesideSource = QStringLiteral("The output would have replaced its own source, so it was named %s.");
+    QString PartKept = QStringLiteral("%s of %s kept as %s.");
+    QString StoppedPartNote = QStringLiteral("stopped at %s"); // in the kept part's file name
 };
 
 // seconds as a player shows a length: "12:03", "1:02:03".

@@ -146,3 +146,29 @@ bool IsOutputUpToDate(const QString &source, const QString &target)
     const QFileInfo in(source);
     return out.isFile() && in.exists() && out.lastModified() > in.lastModified();
 }
+
+QString StoppedPartPath(const QString &target, const QString &note)
+{
+    const QString extension = ExtensionOf(target);
+    QString base = FileNamePart(target);
+    base.chop(extension.size());
+    const QString tail = QStringLiteral(" (") + FileNameSafe(note) + QLatin1Char(')') + extension;
+    // Room for the "(1)" and extension a taken name gets, once.
+    const qsizetype room = MaxNameBytes - tail.toUtf8().size() - (3 + extension.toUtf8().size());
+    CutBytes(base, base.toUtf8().size() - room);
+    const QString folder = target.left(target.size() - FileNamePart(target).size());
+    return AutoRenameTarget(folder + base + tail);
+}
+
+QString FileNameTime(qint64 seconds)
+{
+    seconds = qMax<qint64>(0, seconds);
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = seconds / 60 % 60;
+    const auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (hours > 0)
+        return QStringLiteral("%1h%2m%3s").arg(hours).arg(two(minutes), two(seconds % 60));
+    if (minutes > 0)
+        return QStringLiteral("%1m%2s").arg(minutes).arg(two(seconds % 60));
+    return QStringLiteral("%1s").arg(seconds);
+}

@@ -62,6 +62,14 @@ QString ResolveTargetFile(const QString &path, quint8 &choice, const TOverwriteQ
 // that is not below root, goes to outputFolder itself.
 QString OutputFolderFor(const QString &outputFolder, const QString &root, const QString &source, bool keepFolders);
 
+// Where the part of target that a stop kept goes: "<name> (<note>).<ext>"
+// beside target, on a free name, cut to fit like a chapter's name.
+QString StoppedPartPath(const QString &target, const QString &note);
+
+// seconds as a file name holds them everywhere (no ":"): "45s", "7m30s", "1h02m03s".
+QString FileNameTime(qint64 seconds);
+
 // True when target exists and was last changed after source: converting
-// source again would give the same file.
+// source again would give the same file, if target is whole (the run checks
+// its length).
 bool IsOutputUpToDate(const QString &source, const QString &target);

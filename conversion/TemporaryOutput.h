@@ -11,7 +11,9 @@
 // file as it was. The hidden name is short whatever the target's length:
 // ".tolvane-<process id>-<6 letters>.<extension>". The extension tells the
 // encoder the container; the process id tells whether the program that made
-// the file still runs, so start-up can remove what a dead one left.
+// the file still runs, so start-up can remove what a dead one left, and a
+// journal in the user's cache folder, written before each file is made,
+// tells which files those are.
 
 // The hidden name made by process pid with the random part tag.
 QString TemporaryName(qint64 pid, const QString &tag, const QString &extension);
@@ -20,8 +22,11 @@ QString TemporaryName(qint64 pid, const QString &tag, const QString &extension);
 qint64 ProcessOfTemporary(const QString &name);
 
 // Creates a new, empty hidden file beside target with target's extension and
-// returns its path. Raises TFileWriteError when it cannot.
-QString CreateTemporaryBeside(const QString &target);
+// returns its path. Raises TFileWriteError when it cannot. The file is
+// written into the journal before it is made, with placeholder when target
+// is a placeholder of this run's, so that both can go should the program not
+// live to remove them.
+QString CreateTemporaryBeside(const QString &target, const QString &placeholder = QString());
 
 // Whether path holds something the encoder wrote: neither missing, empty
 // nor the bare placeholder.
@@ -33,16 +38,15 @@ bool HoldsOutput(const QString &path);
 // step fails; temporary then stays for the caller to remove.
 void CommitTemporary(const QString &temporary, const QString &target);
 
-// Removes from folder every hidden file of a program that no longer runs;
-// returns the names removed. Nothing else is ever touched.
-QStringList RemoveDeadTemporaries(const QString &folder);
+// The journal of hidden files: $XDG_CACHE_HOME/Tolvane/temporary-files (by
+// default ~/.cache/Tolvane/), a line per file, written before the file is
+// made: "<process id> TAB <hidden file> TAB <placeholder or nothing>".
+QString TemporaryJournal();
 
-// The folders hidden files were made in, most recent first, kept in
-// iniFile so that start-up finds them wherever the output folder was then.
-inline constexpr int RememberedFolders = 8;
-QStringList TemporaryFolders(const QString &iniFile);
-// Puts folder first in the list. A settings file that cannot be written
-// costs only the clean-up after a crash, never the file being converted.
-void RememberTemporaryFolder(const QString &iniFile, const QString &folder);
-// RemoveDeadTemporaries in every folder of the list.
-void CleanTemporaryFolders(const QString &iniFile);
+// Removes the hidden files the journal names whose program no longer runs,
+// each only while it is still what that program made: a regular file of the
+// user's own, whose name is exactly the hidden name of that process. A bare
+// placeholder written down with one goes too. Nothing the journal does not
+// name is ever touched, so a file moved away with its folder in the middle
+// of a run is not found again. Returns the paths removed.
+QStringList RemoveAbandonedTemporaries();

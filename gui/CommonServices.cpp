@@ -2,6 +2,7 @@
 
 #include "common/ConfigLocation.h"
 #include "common/IniFile.h"
+#include "common/LanguageFile.h"
 #include "common/PowerOff.h"
 #include "common/Settings.h"
 #include "common/TolvaneError.h"
@@ -19,7 +20,6 @@ namespace {
 
 struct LanguageLinks
 {
-    const char *languageFile;
     const char *helpFile;
     const char *homePage;
     const char *supportMail;
@@ -28,11 +28,11 @@ struct LanguageLinks
 
 const LanguageLinks &linksFor(int languageCode)
 {
-    static const LanguageLinks chinese{"language/gb.ini", "Tolvane_gb.html", "https://tolvane.example/zh/",
+    static const LanguageLinks chinese{"Tolvane_gb.html", "https://tolvane.example/zh/",
                                        "mailto:support-cn@tolvane.example", "https://tolvane.example/zh/contact/"};
-    static const LanguageLinks english{"language/en.ini", "Tolvane.html", "https://tolvane.example/en/",
-                                       "mailto:support@tolvane.example", "https://tolvane.example/en/feedback/"};
-    static const LanguageLinks japanese{"language/jp.ini", "Tolvane_jp.html", "https://tolvane.example/ja/",
+    static const LanguageLinks english{"Tolvane.html", "https://tolvane.example/en/", "mailto:support@tolvane.example",
+                                       "https://tolvane.example/en/feedback/"};
+    static const LanguageLinks japanese{"Tolvane_jp.html", "https://tolvane.example/ja/",
                                         "mailto:support-jp@tolvane.example", "https://tolvane.example/ja/questions/"};
     switch (languageCode) {
     case 1:
@@ -130,7 +130,7 @@ void TfrmCommon::TakeLanguage(int code)
 {
     LanguageCode = code;
     const LanguageLinks &links = linksFor(LanguageCode);
-    LanguageFile = AppFolder + QLatin1String(links.languageFile);
+    LanguageFile = AppFolder + LanguageFileName(LanguageCode);
     HelpFile = AppFolder + QLatin1String(links.helpFile);
     HomePage = QLatin1String(links.homePage);
     SupportMail = QLatin1String(links.supportMail);

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QUrl>
 
+#include <optional>
+
 namespace {
 const QStringList Formats{QStringLiteral("wav"),  QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("m4a"),
                           QStringLiteral("opus"), QStringLiteral("ogg"), QStringLiteral("copy")};
@@ -35,9 +37,11 @@ const QList<TOptionEntry> &ConvertOptionEntries()
         {{"language"}, "CODE", "take the first audio track in this language (ISO 639 code or name)"},
         {{"existing"}, "WHAT", "an output that exists: skip (the default), overwrite or rename"},
         {{"keep-folders"}, "", "files found in a folder keep their subfolders under the output folder"},
+        {{"no-keep-folders"}, "", "every output goes into the output folder itself"},
         {{"skip-up-to-date"}, "", "skip a file whose output exists and is newer than it"},
         {{"loudness"}, "WHAT", "off, -23, -16 or -14 (LUFS), or replaygain (tags only)"},
         {{"split-chapters"}, "", "one output file per chapter"},
+        {{"no-split-chapters"}, "", "one output file per source, chapters or not"},
         {{"q", "quiet"}, "", "print only failures and the summary"},
     };
     return entries;
@@ -79,6 +83,19 @@ QString OneOf(const QCommandLineParser &parser, const QString &name, const QStri
     return text;
 }
 
+// --NAME or --no-NAME; neither leaves the setting to config.ini, both are refused.
+std::optional<bool> Switch(const QCommandLineParser &parser, const QString &name)
+{
+    const QString negated = QStringLiteral("no-") + name;
+    const bool on = parser.isSet(name);
+    const bool off = parser.isSet(negated);
+    if (on && off)
+        Refuse(QStringLiteral("--%1 and --%2 cannot be used together").arg(name, negated));
+    if (on || off)
+        return on;
+    return std::nullopt;
+}
+
 TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QString &workingFolder)
 {
     TConvertOptions options;
@@ -105,10 +122,9 @@ TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QStri
         options.Existing = TExistingPolicy(Policies.indexOf(OneOf(parser, QStringLiteral("existing"), Policies)));
     if (parser.isSet(QStringLiteral("loudness")))
         options.Loudness = OneOf(parser, QStringLiteral("loudness"), Loudnesses);
-    if (parser.isSet(QStringLiteral("keep-folders")))
-        options.KeepFolders = true;
-    if (parser.isSet(QStringLiteral("split-chapters")))
-        options.SplitChapters = true;
+    // config.ini may have turned either on: the command line can say no.
+    options.KeepFolders = Switch(parser, QStringLiteral("keep-folders"));
+    options.SplitChapters = Switch(parser, QStringLiteral("split-chapters"));
     options.SkipUpToDate = parser.isSet(QStringLiteral("skip-up-to-date"));
     options.Quiet = parser.isSet(QStringLiteral("quiet"));
     return options;

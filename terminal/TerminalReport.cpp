@@ -24,11 +24,27 @@ QString TTerminalReport::EndWord(TFileOutcome end)
     return {};
 }
 
-QString TTerminalReport::FileLine(TFileOutcome end, const QString &name, const QString &reason)
+QString TerminalSafe(const QString &text)
 {
-    QString line = QStringLiteral("%1: %2").arg(EndWord(end), name);
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
+            safe += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+QString TTerminalReport::FileLine(TFileOutcome end, const QString &name, const QString &reason, const QString &output)
+{
+    QString line = QStringLiteral("%1: %2").arg(EndWord(end), TerminalSafe(name));
+    if (!output.isEmpty())
+        line += QStringLiteral(" -> ") + TerminalSafe(output);
     if (!reason.isEmpty())
-        line += QStringLiteral(" (%1)").arg(reason);
+        line += QStringLiteral(" (%1)").arg(TerminalSafe(reason));
     return line;
 }
 
@@ -41,21 +57,27 @@ QString TTerminalReport::ProgressLine(int percent, int ended, int files, qint64 
     return line;
 }
 
-// The terminal speaks English: the end as the window says it, on one line.
-QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped)
+// The end as the window says it, on one line.
+QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, bool stopped, const TTallyTexts &texts)
 {
-    const TTallyTexts english;
-    return (QStringList{stopped ? english.Stopped : english.Finished} + tally.CountSentences(elapsedMs, english))
+    return (QStringList{stopped ? texts.Stopped : texts.Finished} + tally.CountSentences(elapsedMs, texts))
         .join(QLatin1Char(' '));
 }
 
-void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QString &reason, int chapterFiles)
+void TTerminalReport::Note(const QString &text)
+{
+    ClearLive();
+    Write(QStringLiteral("tolvane: ") + TerminalSafe(text) + QLatin1Char('\n'));
+}
+
+void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QString &reason, int chapterFiles,
+                                const QString &output)
 {
     m_tally.Record(end, name, reason, chapterFiles);
     if (m_quiet && end != TFileOutcome::Failed && end != TFileOutcome::Incomplete)
         return;
     ClearLive();
-    Write(FileLine(end, name, reason) + QLatin1Char('\n'));
+    Write(FileLine(end, name, reason, output) + QLatin1Char('\n'));
 }
 
 void TTerminalReport::Progress(int percent, int ended, int files, qint64 secondsLeft)
@@ -70,7 +92,7 @@ void TTerminalReport::Progress(int percent, int ended, int files, qint64 seconds
 void TTerminalReport::Summary(qint64 elapsedMs, bool stopped)
 {
     ClearLive();
-    Write(SummaryLine(m_tally, elapsedMs, stopped) + QLatin1Char('\n'));
+    Write(SummaryLine(m_tally, elapsedMs, stopped, m_texts) + QLatin1Char('\n'));
 }
 
 void TTerminalReport::ClearLive()

@@ -2,6 +2,7 @@
 
 #include "common/ConfigLocation.h"
 #include "common/ErrorReport.h"
+#include "common/LanguageFile.h"
 #include "common/Settings.h"
 #include "common/TolvaneError.h"
 #include "conversion/EncoderCommand.h"
@@ -10,13 +11,18 @@
 #include "conversion/SourcePaths.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,26 +40,42 @@ QString TrackAsGiven(const QString &reason)
         .arg(match.captured(2));
 }
 
-// A terminal speaks English: the encoder's own line, or what the run saw.
-QString ReasonOf(TFileOutcome outcome, const TFileReport &report)
+// Why a file ended as it did, as the window says it in the user's language.
+QString ReasonOf(TFileOutcome outcome, TFileReport report, const TReportTexts &texts)
 {
     QStringList parts;
     if (report.ChapterFiles > 0)
         parts << QStringLiteral("%1 chapter file%2").arg(report.ChapterFiles).arg(report.ChapterFiles == 1 ? "" : "s");
-    if (report.Chapter > 0)
-        parts << QStringLiteral("in chapter %1 of %2").arg(report.Chapter).arg(report.Chapters);
-    if (!report.Folder.isEmpty())
-        parts << ReportText(outcome, report, TReportTexts());
-    else if (outcome == TFileOutcome::Incomplete)
-        parts << QStringLiteral("the source ends at %1 of %2")
-                     .arg(PlayTime(report.ReadSeconds), PlayTime(report.DeclaredSeconds));
-    else if (outcome != TFileOutcome::Converted && !report.Detail.isEmpty())
-        parts << TrackAsGiven(report.Detail);
-    if (report.OldKept)
-        parts << QStringLiteral("the old file was kept");
-    if (outcome == TFileOutcome::Skipped && parts.isEmpty())
+    // A track the file does not have is said as the user asked for it, and is all there is to say.
+    const QString track = TrackAsGiven(report.Detail);
+    if (outcome == TFileOutcome::Failed && track != report.Detail) {
+        if (report.Chapter > 0)
+            parts << FormatText(texts.Chapter, {QString::number(report.Chapter), QString::number(report.Chapters)});
+        return (parts << track).join(QStringLiteral("; "));
+    }
+    if (outcome != TFileOutcome::Converted)
+        parts << ReportText(outcome, report, texts);
+    if (outcome == TFileOutcome::Converted && report.BesideSource)
+        parts << ReportText(outcome, report, texts);
+    if (outcome == TFileOutcome::Skipped && !report.Detail.isEmpty())
+        parts << report.Detail;
+    if (outcome == TFileOutcome::Skipped && parts.join(QString()).isEmpty())
         parts << QStringLiteral("the output exists");
+    if (report.LanguageUnmatched)
+        parts << QStringLiteral("no audio track in that language: the default track was taken");
+    parts.removeAll(QString());
     return parts.join(QStringLiteral("; "));
+}
+
+// Why a path named on the command line (or found in a folder) is no file to convert.
+QString WhyNotAFile(const QByteArray &native)
+{
+    if (native.size() >= PATH_MAX)
+        return QStringLiteral("the path is longer than the %1 bytes the system takes").arg(PATH_MAX);
+    struct stat info;
+    if (::stat(native.constData(), &info) != 0)
+        return errno == ENOENT ? QStringLiteral("no such file") : QString::fromLocal8Bit(std::strerror(errno));
+    return S_ISDIR(info.st_mode) ? QStringLiteral("a folder") : QStringLiteral("not a file");
 }
 
 quint8 ChoiceOf(TExistingPolicy policy)
@@ -82,8 +104,11 @@ void OnSignal(int)
 TTerminalRun::TTerminalRun(const TCommandLine &command, const QString &programFolder, const TSettings &settings,
                            QObject *parent)
     : QObject(parent), m_command(command), m_programFolder(programFolder), m_settings(settings), m_probe(programFolder),
-      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet)
+      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet),
+      m_texts(TerminalTextsOf(QDir(programFolder).filePath(LanguageFileName(settings.Language())),
+                              QDir(programFolder).filePath(LanguageFileName(2))))
 {
+    m_report.SetTexts(m_texts.Tally);
     m_queue.SetProbe(&m_probe);
     connect(&m_run, &TConversionRun::FileProgress, this, &TTerminalRun::ShowProgress);
     connect(&m_run, &TConversionRun::FileFinished, this, &TTerminalRun::FileFinished);
@@ -104,12 +129,18 @@ void TTerminalRun::Start()
     for (int row = 0; row < m_queue.Count(); ++row)
         m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
     m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
+    const TRunSettings settings = RunSettingsNow();
+    // A level is reached by re-encoding; a copy keeps its audio as it is.
+    if (settings.Options.Extension == QLatin1String("copy") && settings.Options.Loudness.startsWith(QLatin1Char('-')))
+        m_report.Note(QStringLiteral("--loudness %1 does not apply to copies: the audio is not re-encoded; use "
+                                     "replaygain")
+                          .arg(settings.Options.Loudness));
     if (m_queue.Count() == 0) {
         RunEnded();
         return;
     }
     try {
-        m_run.Start(RunSettingsNow());
+        m_run.Start(settings);
     } catch (const TolvaneError &error) {
         ReportError(error.text());
         emit Finished(1);
@@ -132,17 +163,21 @@ void TTerminalRun::QueuePath(const QString &path)
                 QueueFile(found, path);
         };
         search.keepGoing = [] { return true; };
+        search.tooLong = [this](const QByteArray &found) { NotQueued(ReadablePath(found), WhyNotAFile(found)); };
         search.Run(path, true, QString());
         return;
     }
     // A file named by itself is taken whatever its extension: the encoder
     // says so if it holds no sound.
-    if (!IsRegularFile(native)) {
-        m_report.Expect(1);
-        m_report.FileEnded(TFileOutcome::Failed, path, QStringLiteral("not a file"));
-        return;
-    }
+    if (!IsRegularFile(native))
+        return NotQueued(path, WhyNotAFile(native));
     QueueFile(native, QString());
+}
+
+void TTerminalRun::NotQueued(const QString &path, const QString &why)
+{
+    m_report.Expect(1);
+    m_report.FileEnded(TFileOutcome::Failed, path, why);
 }
 
 void TTerminalRun::QueueFile(const QByteArray &native, const QString &root)
@@ -174,6 +209,7 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
     run.SplitChapters = given.SplitChapters.value_or(m_settings.SplitChapters());
+    run.Texts = m_texts.Report;
     return run;
 }
 
@@ -195,7 +231,11 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
     // A stand-in link is named by the file it stands for.
     const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
-    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report), report.ChapterFiles);
+    // The file written is named; chapter files are counted instead.
+    const bool oneFile = report.ChapterFiles == 0 && report.Chapters == 0 && !report.PartKept;
+    const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
+    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report, m_texts.Report),
+                       report.ChapterFiles, written && oneFile ? report.Output : QString());
 }
 
 void TTerminalRun::RunEnded()
@@ -212,7 +252,7 @@ int RunInTerminal(int &argc, char **argv, const TCommandLine &command)
     TSettings settings(ChooseConfigFile(programFolder));
     // Errors go to standard error as the usage errors do, with the program's name.
     SetErrorDisplay([](const QString &text) {
-        std::fprintf(stderr, "tolvane: %s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "tolvane: %s\n", TerminalSafe(text).toLocal8Bit().constData());
         std::fflush(stderr);
     });
 

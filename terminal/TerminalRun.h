@@ -8,6 +8,7 @@
 #include "conversion/SourcePaths.h"
 #include "terminal/CommandLine.h"
 #include "terminal/TerminalReport.h"
+#include "terminal/TerminalTexts.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -37,6 +38,7 @@ signals:
 private:
     void QueuePath(const QString &path);
     void QueueFile(const QByteArray &native, const QString &root);
+    void NotQueued(const QString &path, const QString &why);
     TRunSettings RunSettingsNow() const;
     void ShowProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
@@ -51,6 +53,7 @@ private:
     TConversionRun m_run;
     TRunEstimate m_estimate;
     TTerminalReport m_report;
+    TTerminalTexts m_texts;
     QElapsedTimer m_clock;
     int m_ended = 0;
     qint64 m_lastShownMs = -1;

@@ -24,6 +24,7 @@
 #include <utility>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 // What a file overwritten by the run held before; the NUL shows it comes back byte for byte.
@@ -243,15 +244,15 @@ private slots:
             << QByteArray("echo why >&2\necho ffmpeg_release_time=1.0=ffmpeg_release_time >&2\nexit 1") << "b.avi"
             << false << false << "failed" << "why" << "other" << QByteArray();
         QTest::newRow("ends at once with an error")
-            << QByteArray("exit 3") << "b.avi" << false << false << "failed" << "" << "other" << QByteArray();
+            << QByteArray("exit 2") << "b.avi" << false << false << "failed" << "" << "other" << QByteArray();
         QTest::newRow("ends at once with an error, over an old file")
-            << QByteArray("exit 3") << "b.avi" << true << false << "failed" << "" << "other" << oldBytes;
+            << QByteArray("exit 2") << "b.avi" << true << false << "failed" << "" << "other" << oldBytes;
         QTest::newRow("ends well, writes nothing")
             << QByteArray("exit 0") << "b.avi" << false << false << "failed" << "" << "check" << QByteArray();
         QTest::newRow("ends well, writes nothing, over an old file")
             << QByteArray("exit 0") << "b.avi" << true << false << "failed" << "" << "check" << oldBytes;
-        QTest::newRow("writes, then fails")
-            << writes + "exit 1" << "b.avi" << false << false << "failed" << "" << "other" << QByteArray("partial");
+        QTest::newRow("writes, then fails: nothing stays")
+            << writes + "exit 1" << "b.avi" << false << false << "failed" << "" << "other" << QByteArray();
         QTest::newRow("writes, then fails, over an old file")
             << writes + "exit 1" << "b.avi" << true << false << "failed" << "" << "other" << oldBytes;
         QTest::newRow("writes and ends well") << QByteArray("printf audio > \"$last\"\nexit 0") << "b.avi" << true
@@ -266,8 +267,15 @@ private slots:
         QTest::newRow("stopped after audio, keeps what it wrote")
             << writes + "echo written >&2\nread command\nexit 0" << "b.avi" << false << true << "stopped" << "written"
             << "" << QByteArray("partial");
-        QTest::newRow("output check fails") << checkFails << "b.avi" << false << false << "failed"
-                                            << "Output check failed" << "check" << QByteArray("partial");
+        QTest::newRow("output check fails: nothing stays") << checkFails << "b.avi" << false << false << "failed"
+                                                           << "Output check failed" << "check" << QByteArray();
+        const QByteArray stoppedElsewhere(writes
+                                          + "echo ffmpeg_release_stopped=451.2=ffmpeg_release_stopped >&2\n"
+                                            "exit 3");
+        QTest::newRow("stopped by a signal from elsewhere, keeps the part")
+            << stoppedElsewhere << "b.avi" << false << false << "stopped" << "" << "" << QByteArray("partial");
+        QTest::newRow("stopped by a signal from elsewhere, over an old file")
+            << stoppedElsewhere << "b.avi" << true << false << "stopped" << "" << "" << oldBytes;
         QTest::newRow("output check fails, over an old file") << checkFails << "b.avi" << true << false << "failed"
                                                               << "Output check failed" << "check" << oldBytes;
         QTest::newRow("source ends early")
@@ -318,14 +326,25 @@ private slots:
             QVERIFY(!log.ErrorLines.first().isEmpty());
         else
             QCOMPARE(log.ErrorLines.first(), errorLine);
+        // What a stop kept of a new file is named as the part it is; the
+        // target's name is for the whole file only.
+        QString leftAt = target;
+        if (outcome == "stopped" && !oldFile && !left.isEmpty()) {
+            QVERIFY(!QFile::exists(target));
+            const QStringList files = outputFiles();
+            QCOMPARE(files.size(), 1);
+            QVERIFY2(files.first().startsWith(QFileInfo(target).completeBaseName() + " (stopped at "),
+                     qPrintable(files.first()));
+            leftAt = out(files.first());
+        }
         if (left.isEmpty())
             QVERIFY(!QFile::exists(target));
         else if (left == "*")
             QVERIFY(QFileInfo(target).size() > 1000);
         else
-            QCOMPARE(contentOf(target), left);
+            QCOMPARE(contentOf(leftAt), left);
         // No hidden file stays behind.
-        QCOMPARE(outputFiles(), left.isEmpty() ? QStringList() : QStringList{QFileInfo(target).fileName()});
+        QCOMPARE(outputFiles(), left.isEmpty() ? QStringList() : QStringList{QFileInfo(leftAt).fileName()});
     }
 
     // A failed file does not end the run: a damaged video gives the old file
@@ -435,7 +454,8 @@ private slots:
         QVERIFY(!runAll(run, log));
         QCOMPARE(log.Events, events);
         QCOMPARE(run.ConsoleIO == nullptr, close);
-        QCOMPARE(contentOf(out("b.mp3")), QByteArray("partial"));
+        QCOMPARE(contentOf(out("b (stopped at 0s).mp3")), QByteArray("partial"));
+        QVERIFY(!QFile::exists(out("b.mp3")));
         QCOMPARE(contentOf(out("a.mp3")), events.contains("converted 0") ? QByteArray("audio") : "<missing>");
         QVERIFY(!run.IsActive());
         QVERIFY(m_owner.Asked.isEmpty());
@@ -446,8 +466,54 @@ private slots:
         log.Events.clear();
         QVERIFY(!run.Run(m_output->path()));
         QCOMPARE(log.Events, close ? QStringList() : events);
-        QCOMPARE(m_owner.Asked.size(), close ? 0 : left.size());
-        QCOMPARE(outputFiles(), left);
+        // Only a.mp3 is asked about: a kept part never takes the whole file's name.
+        QCOMPARE(m_owner.Asked.size(), close ? 0 : int(left.contains("a.mp3")));
+        QCOMPARE(outputFiles(), close ? left : QStringList(left) << "b (stopped at 0s).mp3(1).mp3");
+    }
+
+    // A source is never its own output, reached by whatever path: the
+    // output takes a free name beside it, unasked, whatever the remembered
+    // answer, and the source stays byte for byte.
+    void sourceIsNeverItsOwnOutput_data()
+    {
+        QTest::addColumn<QString>("atTarget"); // what has the output's name: the source, a "link" or a "hardlink" to it
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("the source itself") << "source" << QStringList{"loud.mp3", "loud.mp3(1).mp3"};
+        QTest::newRow("a link to the source") << "link" << QStringList{"loud.mp3", "loud.mp3(1).mp3", "src.mp3"};
+        QTest::newRow("a second name of the source")
+            << "hardlink" << QStringList{"loud.mp3", "loud.mp3(1).mp3", "src.mp3"};
+    }
+
+    void sourceIsNeverItsOwnOutput()
+    {
+        QFETCH(QString, atTarget);
+        QFETCH(QStringList, expected);
+        useEncoder("printf new > \"$last\"");
+        const QString source = out(atTarget == "source" ? "loud.mp3" : "src.mp3");
+        writeFile(source, oldBytes);
+        if (atTarget == "link")
+            QVERIFY(QFile::link(source, out("loud.mp3")));
+        else if (atTarget == "hardlink")
+            QCOMPARE(::link(QFile::encodeName(source).constData(), QFile::encodeName(out("loud.mp3")).constData()), 0);
+        // The queue holds the name the output would take, and the source.
+        m_owner.Rows = {out("loud.mp3")};
+        if (atTarget != "source")
+            m_owner.Rows << source;
+        m_owner.Options.Extension = "mp3";
+        TTestRun run(m_owner);
+        run.FOverwriteChoice = ocOverwriteAll;
+        QList<bool> beside;
+        connect(&run, &TConversionRun::FileFinished, this,
+                [&](int, const QString &, TFileOutcome, const TFileReport &report) { beside << report.BesideSource; });
+        TRunLog log;
+        QVERIFY(runAll(run, log));
+        QCOMPARE(contentOf(source), oldBytes);
+        QVERIFY(m_owner.Asked.isEmpty());
+        QCOMPARE(beside.first(), true);
+        QStringList files = outputFiles();
+        files.removeAll("src.mp3(1).mp3"); // the second row's own output
+        QCOMPARE(files, expected);
+        QCOMPARE(contentOf(out("loud.mp3(1).mp3")), QByteArray("new"));
     }
 
     // The answers to the file-exists question, remembered across files; a
@@ -544,7 +610,7 @@ private slots:
         QCOMPARE(outputFiles(), during);
         QCOMPARE(contentOf(out("b.mp3")), oldBytes);
 
-        CleanTemporaryFolders(config);
+        RemoveAbandonedTemporaries();
         QCOMPARE(outputFiles(), QStringList{"b.mp3"});
         QCOMPARE(contentOf(out("b.mp3")), oldBytes);
     }
@@ -837,7 +903,8 @@ private slots:
         QTest::newRow("a stop in chapter 2") << "case \"$*\" in *'-chapter 2'*) printf partial > \"$last\"\n"
                                                 "echo written >&2; read command; exit 0;; esac\n"
                                                     + writes
-                                             << true << QList<quint8>{} << "stopped" << "1/2" << three.mid(0, 2);
+                                             << true << QList<quint8>{} << "stopped" << "1/2"
+                                             << QStringList{three[0], "b - 02 - Middle (stopped at 0s).mp3"};
     }
 
     void chapters()

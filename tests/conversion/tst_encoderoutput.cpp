@@ -316,30 +316,44 @@ private slots:
         QTest::addColumn<qint64>("declared");
         QTest::addColumn<bool>("oldKept");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("chapter"); // of 3, the chapter the file ended in; 0: one file of the whole
+        QTest::addColumn<int>("chapter");    // of 3, the chapter the file ended in; 0: one file of the whole
+        QTest::addColumn<QString>("output"); // the file written, and how: "beside" its source, a "part" a stop kept
+        QTest::addColumn<QString>("how");
         const int failed = int(TFileOutcome::Failed);
         const int incomplete = int(TFileOutcome::Incomplete);
         QTest::newRow("failed, in the user's words, then the encoder's")
-            << failed << "nosound" << qint64(0) << qint64(0) << false << "Silent. (why)" << 0;
+            << failed << "nosound" << qint64(0) << qint64(0) << false << "Silent. (why)" << 0 << QString() << QString();
         QTest::newRow("unknown kind is any other failure")
-            << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)" << 0;
-        QTest::newRow("failed over an old file")
-            << failed << "check" << qint64(0) << qint64(0) << true << "Unchecked. (why). Old kept." << 0;
+            << failed << "newkind" << qint64(0) << qint64(0) << false << "Failed. (why)" << 0 << QString() << QString();
+        QTest::newRow("failed over an old file") << failed << "check" << qint64(0) << qint64(0) << true
+                                                 << "Unchecked. (why). Old kept." << 0 << QString() << QString();
         QTest::newRow("a folder failure names the folder, not the system's words")
-            << failed << "folderaccess" << qint64(0) << qint64(0) << false << "May not write to /out." << 0;
+            << failed << "folderaccess" << qint64(0) << qint64(0) << false << "May not write to /out." << 0 << QString()
+            << QString();
         QTest::newRow("ends early") << incomplete << "" << qint64(723) << qint64(2700) << false
-                                    << "ends at 12:03 of 45:00" << 0;
+                                    << "ends at 12:03 of 45:00" << 0 << QString() << QString();
         QTest::newRow("ends early, hours") << incomplete << "" << qint64(3723) << qint64(36000) << true
-                                           << "ends at 1:02:03 of 10:00:00. Old kept." << 0;
+                                           << "ends at 1:02:03 of 10:00:00. Old kept." << 0 << QString() << QString();
         QTest::newRow("ends early, times unreadable")
-            << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?" << 0;
-        QTest::newRow("stopped over an old file")
-            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << true << "Old kept." << 0;
-        QTest::newRow("converted") << int(TFileOutcome::Converted) << "" << qint64(0) << qint64(0) << false << "" << 0;
-        QTest::newRow("failed in a chapter")
-            << failed << "nosound" << qint64(0) << qint64(0) << false << "ch 2/3: Silent. (why)" << 2;
-        QTest::newRow("stopped in a chapter")
-            << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << false << "ch 3/3" << 3;
+            << incomplete << "" << qint64(0) << qint64(0) << false << "ends at ? of ?" << 0 << QString() << QString();
+        QTest::newRow("stopped over an old file") << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << true
+                                                  << "Old kept." << 0 << QString() << QString();
+        QTest::newRow("converted") << int(TFileOutcome::Converted) << "" << qint64(0) << qint64(0) << false << "" << 0
+                                   << QString() << QString();
+        QTest::newRow("failed in a chapter") << failed << "nosound" << qint64(0) << qint64(0) << false
+                                             << "ch 2/3: Silent. (why)" << 2 << QString() << QString();
+        QTest::newRow("stopped in a chapter") << int(TFileOutcome::Stopped) << "" << qint64(0) << qint64(0) << false
+                                              << "ch 3/3" << 3 << QString() << QString();
+        const int converted = int(TFileOutcome::Converted);
+        const int stopped = int(TFileOutcome::Stopped);
+        QTest::newRow("named beside its own source")
+            << converted << "" << qint64(0) << qint64(0) << false << "Beside as clip.mp3(1).mp3." << 0
+            << "/out/clip.mp3(1).mp3" << "beside";
+        QTest::newRow("a stop kept the part, under a name that says so")
+            << stopped << "" << qint64(450) << qint64(3600) << false << "7:30 of 1:00:00 in long (at 7m30s).mp3." << 0
+            << "/out/long (at 7m30s).mp3" << "part";
+        QTest::newRow("a stop kept nothing of a replacement: the old file stays")
+            << stopped << "" << qint64(0) << qint64(0) << true << "Old kept." << 0 << QString() << QString();
     }
 
     void reportText()
@@ -351,15 +365,29 @@ private slots:
         QFETCH(bool, oldKept);
         QFETCH(QString, text);
         QFETCH(int, chapter);
+        QFETCH(QString, output);
+        QFETCH(QString, how);
         const TReportTexts texts{{{"nosound", "Silent."},
                                   {"check", "Unchecked."},
                                   {"other", "Failed."},
                                   {"folderaccess", "May not write to %s."}},
                                  "ends at %s of %s",
                                  "Old kept.",
-                                 "ch %s/%s"};
-        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "", kind,    read, declared, oldKept,
-                                 kind.startsWith("folder") ? "/out" : "",           chapter, 3,    0};
+                                 "ch %s/%s",
+                                 "Beside as %s.",
+                                 "%s of %s in %s."};
+        const TFileReport report{outcome == int(TFileOutcome::Failed) ? "why" : "",
+                                 kind,
+                                 read,
+                                 declared,
+                                 oldKept,
+                                 kind.startsWith("folder") ? "/out" : "",
+                                 chapter,
+                                 3,
+                                 0,
+                                 output,
+                                 how == "beside",
+                                 how == "part"};
         QCOMPARE(ReportText(TFileOutcome(outcome), report, texts), text);
     }
 };

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +39,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<qint64>("pid"); // 0: not one of ours
         QTest::newRow("ours") << ".tolvane-123-ab12cd.mp3" << qint64(123);
-        QTest::newRow("ours, no extension") << ".tolvane-123-ab12cd" << qint64(123);
+        QTest::newRow("no extension: not one of ours") << ".tolvane-2024-backup" << qint64(0);
         QTest::newRow("no leading dot") << "tolvane-123-ab12cd.mp3" << qint64(0);
         QTest::newRow("short tag") << ".tolvane-123-ab12c.mp3" << qint64(0);
         QTest::newRow("capitals") << ".tolvane-123-AB12CD.mp3" << qint64(0);
@@ -64,9 +65,14 @@ private slots:
         QTest::addColumn<int>("nameLength"); // bytes of the target's name
         QTest::addColumn<bool>("folderGone");
         QTest::addColumn<QString>("error");
-        QTest::newRow("short name") << 8 << false << "";
-        QTest::newRow("longest name a folder takes") << 255 << false << "";
-        QTest::newRow("folder gone") << 8 << true << "Invalid filename";
+        QTest::addColumn<int>("mode");          // the old file's permissions; 0 leaves the default
+        QTest::addColumn<bool>("targetIsLink"); // the target's name is a link to a file elsewhere
+        QTest::newRow("short name") << 8 << false << "" << 0 << false;
+        QTest::newRow("longest name a folder takes") << 255 << false << "" << 0 << false;
+        QTest::newRow("folder gone") << 8 << true << "Invalid filename" << 0 << false;
+        QTest::newRow("a private file stays private") << 8 << false << "" << 0600 << false;
+        QTest::newRow("a shared one stays shared") << 8 << false << "" << 0664 << false;
+        QTest::newRow("a link is replaced, never what it points to") << 8 << false << "" << 0 << true;
     }
 
     void replaceInOneStep()
@@ -74,9 +80,17 @@ private slots:
         QFETCH(int, nameLength);
         QFETCH(bool, folderGone);
         QFETCH(QString, error);
+        QFETCH(int, mode);
+        QFETCH(bool, targetIsLink);
         QTemporaryDir dir;
+        QTemporaryDir elsewhere;
         const QString target = dir.filePath(QString(nameLength - 4, QLatin1Char('n')) + ".m4a");
-        writeFile(target, Old);
+        const QString pointedAt = elsewhere.filePath("theirs.m4a");
+        writeFile(targetIsLink ? pointedAt : target, Old);
+        if (targetIsLink)
+            QVERIFY(QFile::link(pointedAt, target));
+        if (mode)
+            QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(mode)), 0);
         const QString hidden = CreateTemporaryBeside(target);
         QCOMPARE(QFileInfo(hidden).absolutePath(), QFileInfo(target).absolutePath());
         QVERIFY(ProcessOfTemporary(QFileInfo(hidden).fileName()) == ::getpid());
@@ -93,38 +107,94 @@ private slots:
             return;
         QCOMPARE(contentOf(target), QByteArray("new audio"));
         QCOMPARE(filesIn(dir.path()), QStringList{QFileInfo(target).fileName()});
+        QVERIFY(!QFileInfo(target).isSymLink());
+        if (targetIsLink)
+            QCOMPARE(contentOf(pointedAt), Old);
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &info), 0);
+        if (mode)
+            QCOMPARE(int(info.st_mode & 07777), mode);
     }
 
-    // What a dead program left goes, wherever the list of folders says it
-    // may be; a living program's file and every look-alike stay.
-    void deadProgramsFilesGo()
+    void initTestCase()
     {
-        QTemporaryDir base;
-        const qint64 dead = endedProcessId();
-        const QStringList kept{TemporaryName(::getpid(), "abc123", "mp3"), ".tolvane-notes.txt",
-                               TemporaryName(dead, "abc123", "mp3") + ".bak", "clip.mp3"};
-        const QString config = base.filePath("config.ini");
-        writeFile(config, "[setting]\n");
-        QStringList folders;
-        for (int i = 0; i < RememberedFolders + 2; ++i) {
-            folders.prepend(base.filePath(QString::number(i)));
-            QVERIFY(QDir().mkpath(folders.first()));
-            for (const QString &name : kept + QStringList{TemporaryName(dead, "abc123", "mp3")})
-                writeFile(folders.first() + '/' + name, Old);
-            RememberTemporaryFolder(config, folders.first());
-        }
-        RememberTemporaryFolder(config, folders[3] + "/"); // named again: first, and only once
-        folders.move(3, 0);
-        QCOMPARE(TemporaryFolders(config), folders.mid(0, RememberedFolders));
-
-        CleanTemporaryFolders(config);
-        for (int i = 0; i < folders.size(); ++i) {
-            QStringList left =
-                kept + (i < RememberedFolders ? QStringList() : QStringList{TemporaryName(dead, "abc123", "mp3")});
-            left.sort();
-            QCOMPARE(filesIn(folders[i]), left);
-        }
+        // The journal of this test only.
+        QVERIFY(m_cache.isValid());
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
     }
+
+    // What a dead program left goes; only what its journal line names, and
+    // only while it is still the file that program made.
+    void abandonedFilesGo_data()
+    {
+        QTest::addColumn<QString>("name"); // %1: the process id the line names
+        QTest::addColumn<QString>("kind"); // file, fifo, link or placeholder
+        QTest::addColumn<bool>("written"); // a journal line names it
+        QTest::addColumn<bool>("alive");   // the line's process still runs
+        QTest::addColumn<bool>("removed");
+        const QString ours = QStringLiteral(".tolvane-%1-abc123.mp3");
+        QTest::newRow("a dead program's hidden file") << ours << "file" << true << false << true;
+        QTest::newRow("...with the placeholder of a new output") << ours << "placeholder" << true << false << true;
+        QTest::newRow("a living program's stays") << ours << "file" << true << true << false;
+        QTest::newRow("not in the journal: stays") << ours << "file" << false << false << false;
+        QTest::newRow("no extension: stays") << ".tolvane-%1-backup" << "file" << true << false << false;
+        QTest::newRow("another process's id in the name: stays")
+            << ".tolvane-4000000-abcdef.mp3" << "file" << true << false << false;
+        QTest::newRow("a longer name: stays") << ".tolvane-%1-abc123.mp3.bak" << "file" << true << false << false;
+        QTest::newRow("a pipe of the very name: stays") << ours << "fifo" << true << false << false;
+        QTest::newRow("a link of the very name: stays") << ours << "link" << true << false << false;
+    }
+
+    void abandonedFilesGo()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, written);
+        QFETCH(bool, alive);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        const qint64 pid = alive ? qint64(::getpid()) : endedProcessId();
+        const QString path = dir.filePath(name.arg(pid));
+        const QString placeholder = dir.filePath("clip.mp3");
+        const QString usersFile = dir.filePath("user.mp3");
+        writeFile(usersFile, Old);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "link")
+            QVERIFY(QFile::link(usersFile, path));
+        else
+            writeFile(path, Old);
+        if (kind == "placeholder")
+            writeFile(placeholder, "temp\r\n");
+        QFile::remove(TemporaryJournal());
+        if (written)
+            writeFile(TemporaryJournal(), QByteArray::number(pid) + '\t' + QFile::encodeName(path) + '\t'
+                                              + (kind == "placeholder" ? QFile::encodeName(placeholder) : "") + '\n');
+
+        RemoveAbandonedTemporaries();
+        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+        QCOMPARE(QFileInfo::exists(placeholder), false);
+        QCOMPARE(contentOf(usersFile), Old);
+        // A line is kept for as long as its program runs.
+        QCOMPARE(contentOf(TemporaryJournal()).isEmpty(), !(written && alive));
+    }
+
+    // Made through the journal: a dead program's file is found again, a
+    // placeholder that took audio meanwhile stays.
+    void journalNamesEveryHiddenFile()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("clip.mp3");
+        writeFile(target, "temp\r\n");
+        const QString hidden = CreateTemporaryBeside(target, target);
+        QVERIFY(contentOf(TemporaryJournal()).contains(QFile::encodeName(hidden)));
+        writeFile(target, Old);
+        QCOMPARE(RemoveAbandonedTemporaries(), QStringList()); // this process still runs
+        QVERIFY(QFileInfo::exists(hidden));
+    }
+
+private:
+    QTemporaryDir m_cache;
 };
 
 QTEST_GUILESS_MAIN(TestTemporaryOutput)

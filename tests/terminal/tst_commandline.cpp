@@ -80,6 +80,8 @@ void TestCommandLine::refused_data()
                                         << "language";
     QTest::newRow("unknown existing policy") << QStringList{"--convert", "--existing", "ask", "a"} << "ask";
     QTest::newRow("unknown loudness") << QStringList{"--convert", "--loudness", "-30", "a"} << "loudness";
+    QTest::newRow("a switch and its no") << QStringList{"--convert", "--keep-folders", "--no-keep-folders", "a"}
+                                         << "no-keep-folders";
 }
 
 void TestCommandLine::refused()

@@ -25,7 +25,7 @@ class TestTerminalRun : public QObject
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
 
-    TResult tolvane(const QStringList &arguments) const
+    TResult tolvane(const QStringList &arguments, const QString &programFolder = TOLVANE_PROGRAM_DIR) const
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -35,7 +35,7 @@ class TestTerminalRun : public QObject
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir.path());
         NoRootOverride::dropInChild(process);
-        process.start(QStringLiteral(TOLVANE_PROGRAM_DIR "/tolvane"), arguments);
+        process.start(programFolder + QStringLiteral("/tolvane"), arguments);
         // A bound for a hung program only.
         if (!process.waitForFinished(120000))
             return {};
@@ -43,12 +43,12 @@ class TestTerminalRun : public QObject
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
-    QStringList outputs() const
+    QStringList outputs(const QString &folder = QStringLiteral("out")) const
     {
         QStringList found;
-        QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(path(folder), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
-            found << QDir(path("out")).relativeFilePath(it.next());
+            found << QDir(path(folder)).relativeFilePath(it.next());
         found.sort();
         return found;
     }
@@ -69,6 +69,8 @@ private slots:
         writeFile(path("bad/chapters.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/10\nSTART=0\nEND=5\ntitle=A\n"
                                             "[CHAPTER]\nTIMEBASE=1/10\nSTART=5\nEND=10\ntitle=B\n"
                                             "[CHAPTER]\nTIMEBASE=1/10\nSTART=10\nEND=15\ntitle=C\n");
+        QDir(m_dir.path()).mkpath("odd");
+        makeClip(path("odd/bell\aclear\x1b[2J.mp4"), {"-f", "lavfi", "-i", "sine=d=0.5", "-c:a", "aac"});
         makeClip(path("src/talk.mka"), {"-f", "lavfi", "-i", "sine=d=1.5", "-i", path("bad/chapters.txt"),
                                         "-map_chapters", "1", "-c:a", "flac"});
     }
@@ -79,25 +81,33 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("lines"); // each must be printed
         QTest::addColumn<QStringList>("outputs");
+        QTest::addColumn<QString>("cutFirst"); // an output cut to a third of a second before the run
         const QStringList tree{"a/b/two.wav", "one.wav", "talk.wav"};
         const QStringList chapters{"talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"};
         QTest::newRow("a tree, folders kept, one file failing")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src", "bad/broken.avi"} << 1
             << QStringList{"done: " + path("src/one.mp4"), "done: " + path("src/a/b/two.mkv"),
                            "failed: " + path("bad/broken.avi"), "Files converted: 3 of 4, in ", "Failed: 1."}
-            << tree;
+            << tree << QString();
         QTest::newRow("again: up to date, skipped without a question")
             << QStringList{"--convert", "-fwav", "--output=out", "--keep-folders", "--skip-up-to-date", "src"} << 0
             << QStringList{"skipped: " + path("src/one.mp4") + " (the output is up to date)",
                            "Files converted: 0 of 3, in ", "Skipped: 3."}
-            << tree;
+            << tree << QString();
+        QTest::newRow("a cut output is not up to date: converted again")
+            << QStringList{"--convert",         "-fwav",      "--output=out", "--keep-folders",
+                           "--skip-up-to-date", "--existing", "overwrite",    "src"}
+            << 0
+            << QStringList{"done: " + path("src/one.mp4"),
+                           "skipped: " + path("src/a/b/two.mkv") + " (the output is up to date)"}
+            << tree << "one.wav";
         QTest::newRow("existing outputs skipped by default, nothing asked")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--keep-folders", "src"} << 0
-            << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << tree;
+            << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << tree << QString();
         QTest::newRow("renamed beside them, flat")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--existing", "rename", "-q", "src/one.mp4"} << 0
             << QStringList{"Conversion finished. Files converted: 1 of 1, in "}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"} << QString();
         const QString two = path("src/a/b/two.mkv");
         const QString readOnly = "Tolvane may not write to the folder " + path("ro")
                                  + ". Choose another output folder, or ask for permission to write there.";
@@ -105,25 +115,44 @@ private slots:
             << QStringList{"--convert", "-f", "wav", "-o", "ro", two, "src/one.mp4"} << 1
             << QStringList{"failed: " + two + " (" + readOnly + ")", "tolvane: " + readOnly + "\n",
                            "Conversion stopped. Files converted: 0 of 2, in "}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"} << QString();
         QTest::newRow("a file where the output folder should be ends the run")
             << QStringList{"--convert", "-f", "wav", "-o", "file/out", two, "src/one.mp4"} << 1
             << QStringList{"tolvane: The folder " + path("file/out") + " cannot be made: ", "Failed: 1."}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav", "talk.wav"} << QString();
         QTest::newRow("one file per chapter, counted as one file")
             << QStringList{"--convert", "-f", "wav", "-o", "out", "--split-chapters", "src/talk.mka"} << 0
             << QStringList{"done: " + path("src/talk.mka") + " (3 chapter files)", "Files converted: 1 of 1, in ",
                            "Of these, 1 written as one file per chapter (3 chapter files)."}
-            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
+            << QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"}
+            << QString();
         const QStringList all =
             QStringList{"a/b/two.wav", "one.wav", "one.wav(1).wav"} + chapters + QStringList{"talk.wav"};
         QTest::newRow("bad usage") << QStringList{"--convert", "--format", "aiff", "src"} << 2
-                                   << QStringList{"tolvane: --format takes"} << all;
+                                   << QStringList{"tolvane: --format takes"} << all << QString();
         QTest::newRow("a track the file does not have, counted from 1")
             << QStringList{"--convert", "-f", "wav", "-o", "tracks", "--track", "3", "src/one.mp4"} << 1
-            << QStringList{"failed: " + path("src/one.mp4") + " (there is no audio track 3: it has 1)"} << all;
+            << QStringList{"failed: " + path("src/one.mp4") + " (there is no audio track 3: it has 1)"} << all
+            << QString();
+        QTest::newRow("a missing file: said so")
+            << QStringList{"--convert", "-f", "wav", "-o", "misc", "nosuch.mp4", "src/one.mp4"} << 1
+            << QStringList{"failed: " + path("nosuch.mp4") + " (no such file)",
+                           "done: " + path("src/one.mp4") + " -> " + path("misc/one.wav")}
+            << all << QString();
+        QTest::newRow("a name's control characters are written out, never sent")
+            << QStringList{"--convert", "-f", "wav", "-o", "misc", "odd"} << 0
+            << QStringList{"done: " + path("odd/bell\\x07clear\\x1b[2J.mp4")} << all << QString();
+        QTest::newRow("a language no track has: said, the default track taken")
+            << QStringList{"--convert",  "-f",        "wav",        "-o",      "misc",
+                           "--existing", "overwrite", "--language", "klingon", "src/one.mp4"}
+            << 0 << QStringList{"no audio track in that language"} << all << QString();
+        QTest::newRow("a level that a copy cannot take: said once, the copy made")
+            << QStringList{"--convert", "-f", "copy", "-o", "misc", "--loudness", "-16", "src/one.mp4"} << 0
+            << QStringList{"tolvane: --loudness -16 does not apply to copies", "done: " + path("src/one.mp4")} << all
+            << QString();
         QTest::newRow("the window, with no display to open it on")
-            << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all;
+            << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all
+            << QString();
     }
 
     // Rows build on each other's outputs, in order.
@@ -133,11 +162,87 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, lines);
         QFETCH(QStringList, outputs);
+        QFETCH(QString, cutFirst);
+        if (!cutFirst.isEmpty()) {
+            makeClip(path("cut.wav"), {"-f", "lavfi", "-i", "sine=d=0.3"});
+            QFile::remove(path("out/" + cutFirst));
+            QVERIFY(QFile::rename(path("cut.wav"), path("out/" + cutFirst)));
+        }
         const TResult result = tolvane(arguments);
         for (const QString &line : lines)
             QVERIFY2(result.printed.contains(line), qPrintable(result.printed));
+        // Nothing a file name holds reaches the terminal as a control character.
+        QVERIFY(!result.printed.contains(QChar(0x1b)) && !result.printed.contains(QChar(0x07)));
         QCOMPARE(result.status, status);
         QCOMPARE(this->outputs(), outputs);
+    }
+
+    // A program folder of its own, so that its config.ini reaches no other test.
+    QString programFolder(const QString &name, bool writable) const
+    {
+        const QString folder = path(name);
+        QDir().mkpath(folder);
+        for (const char *program : {"tolvane", "libm9s", "language/en.ini", "language/jp.ini"}) {
+            QDir().mkpath(QFileInfo(folder + "/" + program).path());
+            QFile::copy(QStringLiteral(TOLVANE_PROGRAM_DIR "/") + program, folder + "/" + program);
+        }
+        if (!writable)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        return folder;
+    }
+
+    // Every setting the command line does not give comes from the config.ini
+    // the window would use: beside the program, or the user's own when the
+    // program folder may not be written.
+    void settingsFromConfigFile_data()
+    {
+        QTest::addColumn<bool>("programFolderWritable");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("outputs");
+        QTest::addColumn<QString>("summary"); // the words the summary begins with: the user's language
+        QTest::newRow("beside the program: flac, 22050 Hz, mono, one file per chapter, Japanese")
+            << true << "flac" << QStringList{"--convert", "src/talk.mka"}
+            << QStringList{"talk - 01 - A.flac", "talk - 02 - B.flac", "talk - 03 - C.flac"}
+            << QString::fromUtf8("変換が完了しました。 1 / 1 個のファイルを変換しました");
+        QTest::newRow("the user's own, the program folder read-only; folders kept")
+            << false << "wav" << QStringList{"--convert", "src"}
+            << QStringList{"a/b/two.wav", "one.wav", "talk - 01 - A.wav", "talk - 02 - B.wav", "talk - 03 - C.wav"}
+            << QString::fromUtf8("変換が完了しました。");
+        QTest::newRow("the command line goes first")
+            << true << "flac" << QStringList{"--convert", "-f", "wav", "--no-split-chapters", "src/talk.mka"}
+            << QStringList{"talk.wav"} << QString::fromUtf8("変換が完了しました。");
+    }
+
+    void settingsFromConfigFile()
+    {
+        QFETCH(bool, programFolderWritable);
+        QFETCH(QString, format);
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, outputs);
+        QFETCH(QString, summary);
+        const QString row = QString::fromLatin1(QTest::currentDataTag()).left(10).replace(' ', '_');
+        const QString program = programFolder("program-" + row, programFolderWritable);
+        const QString settings =
+            QStringLiteral("[common]\nlanguage=3\n[setting]\nformat=%1\nsampleRate=22050\nchannels=1\n"
+                           "outputFolder=%2\nsplitChapters=1\nkeepFolders=1\n")
+                .arg(format, path("configured-" + row));
+        const QString configFile = programFolderWritable ? program + "/config.ini" : path("config/Tolvane/config.ini");
+        QDir().mkpath(path("config/Tolvane"));
+        writeFile(configFile, settings.toUtf8());
+        // The one of the two places that is not read holds other settings.
+        const QString other = programFolderWritable ? path("config/Tolvane/config.ini") : program + "/config.ini";
+        if (programFolderWritable)
+            writeFile(other, "[setting]\nformat=ogg\nsampleRate=8000\n");
+
+        const TResult result = tolvane(arguments, program);
+        QVERIFY2(result.status == 0, qPrintable(result.printed));
+        QVERIFY2(result.printed.contains(summary), qPrintable(result.printed));
+        QCOMPARE(this->outputs("configured-" + row), outputs);
+        const AudioInfo first = probe(path("configured-" + row + "/" + outputs.first()));
+        QCOMPARE(first.sampleRate, 22050);
+        QCOMPARE(first.channels, 1);
+        QFile::remove(other);
     }
 };
 

@@ -21,8 +21,6 @@ int main(int argc, char **argv)
         queue.Append(source);
     TConversionRun run(queue);
     run.FOverwriteChoice = ocOverwriteAll;
-    QObject::connect(&run, &TConversionRun::TemporaryFolderUsed,
-                     [&arguments](const QString &folder) { RememberTemporaryFolder(arguments.value(3), folder); });
     QObject::connect(&run, &TConversionRun::FileProgress, [] {
         std::puts("writing");
         std::fflush(stdout);
