@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSet>
 #include <QString>
@@ -262,6 +263,9 @@ private:
     std::unique_ptr<TSourceLinks> SourceLinks;
     int AddDepth = 0;
     QList<TNotAddedFile> NotAdded;
+    quint64 AddOrder = 0;               // counts the paths offered, for the order of NotAdded
+    QHash<quint64, quint64> TrialOrder; // by id: when a file on trial was offered
+    void Refuse(const QString &name, TNotAdded reason) { NotAdded.append({name, reason, AddOrder}); }
     QSet<quint64> OnTrial; // ids of the files still waiting for their probe
     void listViewFilesContextPopup(const QPoint &pos);
     // A row whose file was converted opens the folder of what it wrote.

@@ -56,8 +56,9 @@ void TfrmMain::SetupFileQueue()
     Queue->setObjectName(QStringLiteral("Queue"));
     Queue->SetProbe(Probe);
     SourceLinks = std::make_unique<TSourceLinks>();
-    connect(Queue, &TFileQueue::NoSound, this, [this](quint64, const QString &shown, bool readable) {
-        NotAdded.append({QFileInfo(shown).fileName(), readable ? TNotAdded::NoSound : TNotAdded::NotMedia});
+    connect(Queue, &TFileQueue::NoSound, this, [this](quint64 id, const QString &shown, bool readable) {
+        NotAdded.append(
+            {QFileInfo(shown).fileName(), readable ? TNotAdded::NoSound : TNotAdded::NotMedia, TrialOrder.take(id)});
     });
     // A file on trial leaves the trial when its probe answers or the user takes it out.
     for (auto change : {&TFileQueue::Removed, &TFileQueue::Cleared})
@@ -139,17 +140,18 @@ bool TfrmMain::AcceptEditedPath(int row, const QString &path)
     // Told as an add's refusals are, once the edit is over.
     BeginAdd();
     const auto told = qScopeGuard([this] { EndAdd(); });
+    ++AddOrder;
     const QByteArray native = NativePathOf(path);
     const QString readable = ReadablePath(native);
     const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), false);
     const QString name = QFileInfo(readable).fileName();
     if (verdict == TAddVerdict::NotAFile || verdict == TAddVerdict::PassOver) {
-        NotAdded.append({name.isEmpty() ? readable : name, TNotAdded::NotAFile});
+        Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
         return false;
     }
     const QString source = SourceLinks->SourceFor(native);
     if (Queue->Holds(source)) {
-        NotAdded.append({name, TNotAdded::AlreadyQueued});
+        Refuse(name, TNotAdded::AlreadyQueued);
         return false;
     }
     const quint64 id = Queue->At(row).Id;
@@ -157,8 +159,10 @@ bool TfrmMain::AcceptEditedPath(int row, const QString &path)
     Queue->SetState(row, verdict == TAddVerdict::Check ? TItemState::Checking : TItemState::Idle);
     Queue->SetSource(row, source);
     const int now = Queue->RowOf(id);
-    if (now >= 0 && Queue->At(now).State == TItemState::Checking)
+    if (now >= 0 && Queue->At(now).State == TItemState::Checking) {
         OnTrial.insert(id);
+        TrialOrder.insert(id, AddOrder);
+    }
     return true;
 }
 
@@ -221,18 +225,19 @@ bool TfrmMain::AddFile(const QString &path)
 
 bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
 {
+    ++AddOrder;
     const QString readable = ReadablePath(native);
     const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), fromFolderSearch);
     if (verdict == TAddVerdict::PassOver)
         return false;
     const QString name = QFileInfo(readable).fileName();
     if (verdict == TAddVerdict::NotAFile) {
-        NotAdded.append({name.isEmpty() ? readable : name, TNotAdded::NotAFile});
+        Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
         return false;
     }
     const QString source = SourceLinks->SourceFor(native);
     if (Queue->Holds(source)) {
-        NotAdded.append({name, TNotAdded::AlreadyQueued});
+        Refuse(name, TNotAdded::AlreadyQueued);
         return false;
     }
     // The view repaints on its own once the event loop runs; forcing a paint
@@ -241,8 +246,10 @@ bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
     Queue->Append(source, SourceLinks->ShownPathOf(source), onTrial ? TItemState::Checking : TItemState::Idle);
     // A probe that knew the file already has settled it at once.
     const int row = Queue->Count() - 1;
-    if (onTrial && row >= 0 && Queue->At(row).State == TItemState::Checking)
+    if (onTrial && row >= 0 && Queue->At(row).State == TItemState::Checking) {
         OnTrial.insert(Queue->At(row).Id);
+        TrialOrder.insert(Queue->At(row).Id, AddOrder);
+    }
     return true;
 }
 
@@ -256,7 +263,12 @@ void TfrmMain::TellNotAdded()
 {
     for (auto id = OnTrial.begin(); id != OnTrial.end();) {
         const int row = Queue->RowOf(*id);
-        id = row < 0 || Queue->At(row).State != TItemState::Checking ? OnTrial.erase(id) : std::next(id);
+        if (row >= 0 && Queue->At(row).State == TItemState::Checking) {
+            ++id;
+            continue;
+        }
+        TrialOrder.remove(*id);
+        id = OnTrial.erase(id);
     }
     if (AddDepth > 0 || !OnTrial.isEmpty() || NotAdded.isEmpty())
         return;

@@ -129,8 +129,11 @@ TAddVerdict AddVerdictOf(const QString &path, bool regularFile, bool fromFolderS
     return IsListedMediaPath(path) ? TAddVerdict::Take : TAddVerdict::Check;
 }
 
-QString NotAddedText(const QList<TNotAddedFile> &files, const TNotAddedTexts &texts)
+QString NotAddedText(QList<TNotAddedFile> files, const TNotAddedTexts &texts)
 {
+    // A file on trial is refused when its probe answers, which need not be in the order given.
+    std::stable_sort(files.begin(), files.end(),
+                     [](const TNotAddedFile &a, const TNotAddedFile &b) { return a.Order < b.Order; });
     QStringList lines{texts.Heading};
     for (qsizetype i = 0; i < files.size() && i < NotAddedShown; ++i)
         lines << files[i].Name + QStringLiteral(": ") + reasonText(files[i].Reason, texts);

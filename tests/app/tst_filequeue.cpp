@@ -470,6 +470,18 @@ private slots:
             << QStringList{"data.xyz: not a video or sound file"};
         QTest::newRow("ten named, the rest counted")
             << "folder twice" << eleven << eleven << told + QStringList{"... and 1 more"};
+        QStringList junk, junkTold;
+        for (int i = 0; i < 12; ++i)
+            junk << QStringLiteral("junk.avi>data%1.xyz").arg(i + 10);
+        for (int i = 0; i < 10; ++i)
+            junkTold << QStringLiteral("data%1.xyz: not a video or sound file").arg(i + 10);
+        QTest::newRow("ten tried in vain named, the rest counted")
+            << "picked" << junk << QStringList{} << junkTold + QStringList{"... and 2 more"};
+        QStringList mixed{"Holiday.avi/"};
+        mixed += junk;
+        QTest::newRow("refused at once and tried in vain, in one message")
+            << "picked" << mixed << QStringList{}
+            << QStringList{"Holiday.avi: not a file"} + junkTold.mid(0, 9) + QStringList{"... and 3 more"};
     }
 
     void notAdded()
