@@ -519,6 +519,10 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         status += QStringLiteral(" \u00B7 ") + FormatText(msgStatusAudioLeft, {view.LeftClock});
     status += QStringLiteral(" \u00B7 ");
     const QString source = SourceOfRow(row);
-    ui->labelCurrentInfo->setText(OneLine(status + FileNamePart(source)));
+    // A name longer than the line loses its middle, so its start and its extension stay in sight.
+    const QFontMetrics metrics = ui->labelCurrentInfo->fontMetrics();
+    const int room = ui->labelCurrentInfo->contentsRect().width() - metrics.horizontalAdvance(status);
+    const QString name = OneLine(FileNamePart(source));
+    ui->labelCurrentInfo->setText(OneLine(status) + metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(status + source));
 }

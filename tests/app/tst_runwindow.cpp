@@ -557,7 +557,15 @@ private slots:
         QString oneLine = expected.left(expected.size() - source.size()) + QFileInfo(source).fileName();
         for (const QChar lineBreak : {QChar(u'\n'), QChar(u'\r'), QChar(0x2029)})
             oneLine.replace(lineBreak, QChar::ReplacementCharacter);
-        QCOMPARE(status()->text(), oneLine);
+        // A name longer than the line loses its middle.
+        const QString shown = status()->text();
+        if (shown != oneLine) {
+            QVERIFY2(shown.startsWith("Converting file 1/1 \u00B7 ") && shown.contains(QChar(0x2026))
+                         && shown.endsWith(".avi"),
+                     qPrintable(shown));
+            QVERIFY(status()->fontMetrics().horizontalAdvance(shown) <= status()->contentsRect().width());
+        }
+        QCOMPARE(shown.size() <= oneLine.size(), true);
         // A label shows text that looks like markup as rich text unless told not to.
         QVERIFY(status()->textFormat() == Qt::PlainText || !Qt::mightBeRichText(expected));
         if (Qt::mightBeRichText(status()->toolTip())) {
