@@ -29,9 +29,8 @@ bool TRunEstimate::StandsStill() const
         return false;
     if (m_waitingRow < 0)
         return true;
-    return std::none_of(m_seen.begin(), m_seen.end(), [this](const auto &seen) {
-        return seen.first != m_waitingRow && !seen.second.Finished;
-    });
+    return std::none_of(m_seen.begin(), m_seen.end(),
+                        [this](const auto &seen) { return seen.first != m_waitingRow && !seen.second.Finished; });
 }
 
 void TRunEstimate::Tick(double atSeconds)
