@@ -28,5 +28,16 @@ void BindButtonToAction(QAbstractButton *button, QAction *action, TButtonCaption
 void BindProxyToAction(QAction *proxy, QAction *action)
 {
     FollowAction(proxy, action);
+    // A menu shows the keys of its entries: the stand-in carries the action's,
+    // bound to the open menu alone so that the window's own stay unambiguous.
+    // A stand-in with keys of its own (Quit) keeps them.
+    const auto keys = [proxy, action] {
+        if (action->shortcuts().isEmpty() || proxy->shortcuts() == action->shortcuts())
+            return;
+        proxy->setShortcutContext(Qt::WidgetShortcut);
+        proxy->setShortcuts(action->shortcuts());
+    };
+    keys();
+    QObject::connect(action, &QAction::changed, proxy, keys);
     QObject::connect(proxy, &QAction::triggered, action, &QAction::trigger);
 }

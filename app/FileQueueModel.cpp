@@ -137,14 +137,22 @@ QString TFileQueueModel::StateText(int row) const
     return QString();
 }
 
-// The path, and the chosen track when there is one; Automatic shows none.
+// The path, the chosen track when there is one (Automatic shows none) and
+// what the last run wrote for it; a file per chapter lists the first few.
 QString TFileQueueModel::FileToolTip(int row) const
 {
+    constexpr int OutputsListed = 3;
     const TQueueItem &item = m_queue.At(row);
-    if (item.AudioTrack < 0)
+    if (item.AudioTrack < 0 && item.Outputs.isEmpty())
         return QString();
-    return PlainToolTip(ShownPath(item) + QLatin1Char('\n') + m_texts.TrackTitle + QLatin1Char(' ')
-                        + item.AudioTrackCaption);
+    QStringList lines{ShownPath(item)};
+    if (item.AudioTrack >= 0)
+        lines << m_texts.TrackTitle + QLatin1Char(' ') + item.AudioTrackCaption;
+    for (qsizetype i = 0; i < item.Outputs.size() && i < OutputsListed; ++i)
+        lines << FormatText(m_texts.OutputTip, {item.Outputs[i]});
+    if (item.Outputs.size() > OutputsListed)
+        lines << QStringLiteral("\u2026");
+    return PlainToolTip(lines.join(QLatin1Char('\n')));
 }
 
 QVariant TFileQueueModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -177,7 +185,10 @@ bool TFileQueueModel::setData(const QModelIndex &index, const QVariant &value, i
         || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
     // Left as shown, a stand-in path stays what it was.
-    if (value.toString() != ShownPath(m_queue.At(index.row())))
-        m_queue.SetSource(index.row(), value.toString());
+    if (value.toString() == ShownPath(m_queue.At(index.row())))
+        return true;
+    if (m_editCheck)
+        return m_editCheck(index.row(), value.toString());
+    m_queue.SetSource(index.row(), value.toString());
     return true;
 }

@@ -3,6 +3,8 @@
 #include <QAbstractTableModel>
 #include <QString>
 
+#include <functional>
+
 class TFileQueue;
 struct TQueueItem;
 
@@ -21,6 +23,7 @@ struct TQueueTexts
     QString Incomplete; // the source ends before its declared length
     QString TrackTitle; // the audio-track menu's title, before a chosen track's caption
     QString Chapter = QStringLiteral("chapter %s of %s"); // a source converted one file per chapter
+    QString OutputTip = QStringLiteral("Output: %s");     // a line of a row's tool tip for each file written
 };
 
 // The queue as a table: the file, its length once probed and how it fares.
@@ -43,8 +46,11 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
-    // The file's path is edited in place.
+    // The file's path is edited in place; the check decides whether the
+    // typed path is taken, and takes it itself (false: the row keeps its path).
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    using TEditCheck = std::function<bool(int row, const QString &path)>;
+    void SetEditCheck(TEditCheck check) { m_editCheck = std::move(check); }
 
 private:
     QString StateText(int row) const;
@@ -54,6 +60,7 @@ private:
     TFileQueue &m_queue;
     TQueueTexts m_texts;
     QString m_checking;
+    TEditCheck m_editCheck;
 };
 
 // A tool tip that shows text as it is, even when it looks like markup.

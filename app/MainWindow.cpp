@@ -5,18 +5,23 @@
 #include "app/ProductLinks.h"
 #include "common/ErrorReport.h"
 #include "common/Settings.h"
+#include "conversion/EncoderOutput.h"
 #include "conversion/SourcePaths.h"
 #include "conversion/TemporaryOutput.h"
+#include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QKeySequence>
 #include <QLayout>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
@@ -125,8 +130,10 @@ void TfrmMain::ConnectActions()
 void TfrmMain::FormCreate()
 {
     setAcceptDrops(true);
+    SetupLanguageMenu();
     SetupOutputSettings();
     SetupConversionRun();
+    connect(&frmCommon->Settings(), &TSettings::Changed, this, &TfrmMain::ShowRunWideSettings);
 }
 
 void TfrmMain::showEvent(QShowEvent *event)
@@ -173,8 +180,63 @@ void TfrmMain::ActionExitExecute() { close(); }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // Files converting are not dropped on a slip of the hand.
+    if (ConversionRun && ConversionRun->IsActive() && !ConversionRun->IsClosing() && !ConfirmCloseDuringRun()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     QMainWindow::closeEvent(event);
+}
+
+bool TfrmMain::ConfirmCloseDuringRun()
+{
+    QMessageBox box(QMessageBox::Question, ApplicationTitle(), msgCloseDuringRun, QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("msgCloseDuringRun"));
+    QPushButton *quit = box.addButton(msgStopAndQuit, QMessageBox::AcceptRole);
+    quit->setObjectName(QStringLiteral("buttonStopAndQuit"));
+    QPushButton *keep = box.addButton(msgKeepConverting, QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("buttonKeepConverting"));
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    // The run may have ended while the question waited: then there is nothing to stop.
+    return box.clickedButton() == quit;
+}
+
+void TfrmMain::ShowRunWideSettings()
+{
+    // Before the texts are set there are no words to say it with.
+    if (msgRunWide.isEmpty())
+        return;
+    // A copy is not re-encoded: no level can be reached, tags can still be written.
+    const bool copy = GetOutputExt() == QLatin1String("copy");
+    if (frmSetting)
+        frmSetting->SetLoudnessLevelsApply(!copy, msgLoudnessNotForCopy);
+    const TSettings &settings = frmCommon->Settings();
+    QStringList parts;
+    const QString loudness = settings.Loudness();
+    bool notForCopy = false;
+    if (loudness != QLatin1String("off")) {
+        // The words of the settings dialog's list, in the user's language.
+        const auto *choices =
+            frmSetting ? frmSetting->findChild<QComboBox *>(QStringLiteral("comboLoudness")) : nullptr;
+        const int position = int(TSettings::LoudnessChoices().indexOf(loudness));
+        const QString shown = choices && position >= 0 ? choices->itemText(position) : loudness;
+        QString part = FormatText(msgRunWideLoudness, {shown});
+        notForCopy = copy && loudness != QLatin1String("replaygain");
+        if (notForCopy)
+            part += QStringLiteral(" (") + msgLoudnessNotForCopy + QLatin1Char(')');
+        parts << part;
+    }
+    if (settings.SplitChapters())
+        parts << msgRunWideChapters;
+    if (settings.KeepFolders())
+        parts << msgRunWideKeepFolders;
+    const QString text = parts.isEmpty() ? QString() : FormatText(msgRunWide, {parts.join(QStringLiteral(" \u00B7 "))});
+    // Empty rather than hidden: a hidden label still reaches screen readers.
+    ui->labelRunWide->setText(text);
+    ui->labelRunWide->setToolTip(text);
 }
 
 void TfrmMain::FormClose()

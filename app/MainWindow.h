@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSet>
 #include <QString>
@@ -101,7 +102,19 @@ public:
     QString msgRunSkipped;         // the end message's other counts
     QString msgRunFailed;
     QString msgRunStoppedFiles;
-    QString msgRunChapters; // files written one per chapter, and the files they made
+    QString msgRunChapters;     // files written one per chapter, and the files they made
+    QString msgStatusAudioLeft; // the status line's "%s of audio left" in the file being converted
+    QString msgCloseDuringRun;  // closing the window while files convert asks first
+    QString msgStopAndQuit;
+    QString msgKeepConverting;
+    QString msgShowInFolder; // the row menu's entry for a file converted
+    QString msgOutputTip;    // a row's tool tip: "Output: %s"
+    // The line beside Convert that says which settings apply to every file.
+    QString msgRunWide;
+    QString msgRunWideLoudness;
+    QString msgRunWideChapters;
+    QString msgRunWideKeepFolders;
+    QString msgLoudnessNotForCopy; // why a loudness level is greyed for the original audio
     // The open-file dialog's title and filter descriptions, English where the
     // language file lacks them.
     QString OpenDialogCaption = QLatin1String(OpenDialogEnglishTitle);
@@ -121,7 +134,8 @@ public:
 
     // Captions and texts from the language file.
     void LoadLanguage(const QString &languageFile);
-    void ApplyJapaneseCharset();
+    // Japanese wants a font with its glyphs and has no Tools menu; off gives both back.
+    void ApplyJapaneseCharset(bool on = true);
 
     // The file queue: the files, the probe that learns their lengths and
     // tracks, and the table listViewFiles shows.
@@ -205,6 +219,16 @@ private:
     void FormCreate();
     void FormClose();
     void ConnectActions();
+    // Closing while files convert: true when the user chose to stop and quit.
+    bool ConfirmCloseDuringRun();
+    // The line beside Convert: the settings that apply to every file, and
+    // a loudness level the original audio does not take.
+    void ShowRunWideSettings();
+    // Options -> Language: the three languages, the one in use checked.
+    void SetupLanguageMenu();
+    void LanguageChosen(int code);
+    QActionGroup *LanguageGroup = nullptr;
+    bool m_japaneseCharset = false;
     void SkinMenuClick(int skinIndex);
     // Format, bit rate, sample rate and channels: restored from config.ini,
     // written back when the user changes them.
@@ -241,8 +265,16 @@ private:
     std::unique_ptr<TSourceLinks> SourceLinks;
     int AddDepth = 0;
     QList<TNotAddedFile> NotAdded;
+    quint64 AddOrder = 0;               // counts the paths offered, for the order of NotAdded
+    QHash<quint64, quint64> TrialOrder; // by id: when a file on trial was offered
+    void Refuse(const QString &name, TNotAdded reason) { NotAdded.append({name, reason, AddOrder}); }
     QSet<quint64> OnTrial; // ids of the files still waiting for their probe
     void listViewFilesContextPopup(const QPoint &pos);
+    // A row whose file was converted opens the folder of what it wrote.
+    void ShowSelectedInFolder();
+    // An edited path goes through the rules an added one does; false keeps the old path.
+    bool AcceptEditedPath(int row, const QString &path);
+    QAction *ShowInFolderItem = nullptr;
     QFileDialog *OpenDialog = nullptr;
     QMenu *PopupMenu = nullptr;
     QMenu *AudioTrackMenu = nullptr;

@@ -17,8 +17,10 @@
 #include "gui/CommonServices.h"
 
 #include <QAbstractButton>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,6 +31,7 @@
 #include <QTranslator>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -127,6 +130,7 @@ std::vector<TLanguageKey> LanguageKeys()
     control(main, "radioButtonChannelMono");
     control(main, "radioButtonChannelStereo");
     control(main, "N_1");
+    withFallback(TTarget::Control, main, "N_Language", "&Language");
     control(main, "N_Skin");
     for (int i = 1; i <= 18; ++i) {
         const QByteArray name = "N_Skin" + QByteArray::number(i);
@@ -317,10 +321,15 @@ QObject *FindNamed(QWidget *window, const QString &name)
 // text finds a CJK font through fontconfig's fallback without help.
 const QString JapaneseFontFamily = QStringLiteral("Noto Sans CJK JP");
 
-void UseJapaneseFont(QWidget *widget)
+void UseJapaneseFont(QWidget *widget, bool on)
 {
     if (!widget)
         return;
+    if (!on) {
+        // A font that sets nothing: the widget follows its parent's again.
+        widget->setFont(QFont());
+        return;
+    }
     QFont font = widget->font();
     font.setFamilies({JapaneseFontFamily});
     widget->setFont(font);
@@ -451,10 +460,19 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
     ApplyQueueTexts();
     if (QueueModel)
         QueueModel->SetCheckingText(msgStateChecking);
+    if (ShowInFolderItem)
+        ShowInFolderItem->setText(msgShowInFolder);
+    ShowRunWideSettings();
+    // A run under way says Stop in the new language too.
+    if (ConversionRun && ConversionRun->IsActive())
+        ui->ActionConvertNow->setText(StringStopCaption);
 }
 
-void TfrmMain::ApplyJapaneseCharset()
+void TfrmMain::ApplyJapaneseCharset(bool on)
 {
+    if (on == m_japaneseCharset)
+        return;
+    m_japaneseCharset = on;
     const QList<QWidget *> mainControls{ui->groupBoxButtons,
                                         ui->groupBoxStatus,
                                         ui->groupBoxSettings,
@@ -478,7 +496,7 @@ void TfrmMain::ApplyJapaneseCharset()
                                         ui->comboBoxFormatOther,
                                         ui->listViewFiles};
     for (QWidget *control : mainControls)
-        UseJapaneseFont(control); // children without a font of their own follow
+        UseJapaneseFont(control, on); // children without a font of their own follow
 
     // In the dialogs only the captioned controls change; edit fields and folder trees keep theirs.
     const std::vector<std::pair<QWidget *, QStringList>> dialogControls{
@@ -497,9 +515,55 @@ void TfrmMain::ApplyJapaneseCharset()
     for (const auto &[dialog, names] : dialogControls)
         if (dialog)
             for (const QString &name : names)
-                UseJapaneseFont(dialog->findChild<QWidget *>(name));
+                UseJapaneseFont(dialog->findChild<QWidget *>(name), on);
 
     // Out of the menu bar too: a hidden entry still reaches screen readers.
-    ui->N_Tools->menuAction()->setVisible(false);
-    ui->MainMenu->removeAction(ui->N_Tools->menuAction());
+    ui->N_Tools->menuAction()->setVisible(!on);
+    if (on)
+        ui->MainMenu->removeAction(ui->N_Tools->menuAction());
+    else
+        ui->MainMenu->insertAction(ui->N_Help->menuAction(), ui->N_Tools->menuAction());
+}
+
+namespace {
+// Each language by its own name, as a user who cannot read the current one looks for it.
+struct TLanguageItem
+{
+    int code;
+    const char *name;
+    const char *objectName;
+};
+const TLanguageItem LanguageItems[] = {
+    {1, "\u4E2D\u6587\uFF08\u7B80\u4F53\uFF09", "N_Language1"},
+    {2, "English", "N_Language2"},
+    {3, "\u65E5\u672C\u8A9E", "N_Language3"},
+};
+}
+
+void TfrmMain::SetupLanguageMenu()
+{
+    QMenu *menu = ui->N_Options->addMenu(QStringLiteral("&Language"));
+    menu->setObjectName(QStringLiteral("N_Language"));
+    LanguageGroup = new QActionGroup(menu);
+    const int current = frmCommon ? frmCommon->LanguageCode : 2;
+    for (const TLanguageItem &language : LanguageItems) {
+        QAction *item = menu->addAction(QString::fromUtf8(language.name));
+        item->setObjectName(QLatin1String(language.objectName));
+        item->setCheckable(true);
+        item->setChecked(language.code == current || (language.code == 2 && (current < 1 || current > 3)));
+        LanguageGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, code = language.code] { LanguageChosen(code); });
+    }
+}
+
+// Every text of every window comes from the language file, so the new one
+// applies at once; the open-file dialog is made afresh with its filters.
+void TfrmMain::LanguageChosen(int code)
+{
+    if (code == frmCommon->LanguageCode)
+        return;
+    frmCommon->SetLanguage(code);
+    ApplyJapaneseCharset(code == 3);
+    LoadLanguage(frmCommon->LanguageFile);
+    delete std::exchange(OpenDialog, nullptr);
 }

@@ -26,6 +26,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTableView>
 
 TfrmMain::TOpenDialogRunner TfrmMain::OpenDialogRunner;
@@ -55,8 +56,9 @@ void TfrmMain::SetupFileQueue()
     Queue->setObjectName(QStringLiteral("Queue"));
     Queue->SetProbe(Probe);
     SourceLinks = std::make_unique<TSourceLinks>();
-    connect(Queue, &TFileQueue::NoSound, this, [this](quint64, const QString &shown, bool readable) {
-        NotAdded.append({QFileInfo(shown).fileName(), readable ? TNotAdded::NoSound : TNotAdded::NotMedia});
+    connect(Queue, &TFileQueue::NoSound, this, [this](quint64 id, const QString &shown, bool readable) {
+        NotAdded.append(
+            {QFileInfo(shown).fileName(), readable ? TNotAdded::NoSound : TNotAdded::NotMedia, TrialOrder.take(id)});
     });
     // A file on trial leaves the trial when its probe answers or the user takes it out.
     for (auto change : {&TFileQueue::Removed, &TFileQueue::Cleared})
@@ -99,6 +101,10 @@ void TfrmMain::SetupFileQueue()
     AutomaticTrackItem->setObjectName(QStringLiteral("popMenuAudioTrackAutomatic"));
     AutomaticTrackItem->setCheckable(true);
     AudioTrackGroup->addAction(AutomaticTrackItem);
+    ShowInFolderItem = PopupMenu->addAction(msgShowInFolder);
+    ShowInFolderItem->setObjectName(QStringLiteral("popMenuShowInFolder"));
+    connect(ShowInFolderItem, &QAction::triggered, this, &TfrmMain::ShowSelectedInFolder);
+    QueueModel->SetEditCheck([this](int row, const QString &path) { return AcceptEditedPath(row, path); });
 
     connect(ui->listViewFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::listViewFilesContextPopup);
     connect(AudioTrackMenu, &QMenu::aboutToShow, this, &TfrmMain::FillAudioTrackMenu);
@@ -114,7 +120,50 @@ void TfrmMain::listViewFilesContextPopup(const QPoint &pos)
 {
     // A track is chosen for one file, and not while a run is going.
     AudioTrackMenu->menuAction()->setEnabled(ui->listViewFiles->isEnabled() && SelectedRows().size() == 1);
+    // Only a file converted has a folder to show.
+    const int row = SelectedRows().size() == 1 ? SelectedRow() : -1;
+    ShowInFolderItem->setVisible(row >= 0 && Queue->At(row).State == TItemState::Done
+                                 && !Queue->At(row).Outputs.isEmpty());
     PopupMenu->popup(ui->listViewFiles->viewport()->mapToGlobal(pos));
+}
+
+void TfrmMain::ShowSelectedInFolder()
+{
+    const int row = SelectedRow();
+    if (row < 0 || Queue->At(row).Outputs.isEmpty())
+        return;
+    ShellOpen(QFileInfo(Queue->At(row).Outputs.first()).absolutePath());
+}
+
+bool TfrmMain::AcceptEditedPath(int row, const QString &path)
+{
+    // Told as an add's refusals are, once the edit is over.
+    BeginAdd();
+    const auto told = qScopeGuard([this] { EndAdd(); });
+    ++AddOrder;
+    const QByteArray native = NativePathOf(path);
+    const QString readable = ReadablePath(native);
+    const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), false);
+    const QString name = QFileInfo(readable).fileName();
+    if (verdict == TAddVerdict::NotAFile || verdict == TAddVerdict::PassOver) {
+        Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
+        return false;
+    }
+    const QString source = SourceLinks->SourceFor(native);
+    if (Queue->Holds(source)) {
+        Refuse(name, TNotAdded::AlreadyQueued);
+        return false;
+    }
+    const quint64 id = Queue->At(row).Id;
+    // A file of no listed type is on trial, as when it is added.
+    Queue->SetState(row, verdict == TAddVerdict::Check ? TItemState::Checking : TItemState::Idle);
+    Queue->SetSource(row, source);
+    const int now = Queue->RowOf(id);
+    if (now >= 0 && Queue->At(now).State == TItemState::Checking) {
+        OnTrial.insert(id);
+        TrialOrder.insert(id, AddOrder);
+    }
+    return true;
 }
 
 void TfrmMain::FillAudioTrackMenu()
@@ -176,18 +225,19 @@ bool TfrmMain::AddFile(const QString &path)
 
 bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
 {
+    ++AddOrder;
     const QString readable = ReadablePath(native);
     const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), fromFolderSearch);
     if (verdict == TAddVerdict::PassOver)
         return false;
     const QString name = QFileInfo(readable).fileName();
     if (verdict == TAddVerdict::NotAFile) {
-        NotAdded.append({name.isEmpty() ? readable : name, TNotAdded::NotAFile});
+        Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
         return false;
     }
     const QString source = SourceLinks->SourceFor(native);
     if (Queue->Holds(source)) {
-        NotAdded.append({name, TNotAdded::AlreadyQueued});
+        Refuse(name, TNotAdded::AlreadyQueued);
         return false;
     }
     // The view repaints on its own once the event loop runs; forcing a paint
@@ -196,8 +246,10 @@ bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
     Queue->Append(source, SourceLinks->ShownPathOf(source), onTrial ? TItemState::Checking : TItemState::Idle);
     // A probe that knew the file already has settled it at once.
     const int row = Queue->Count() - 1;
-    if (onTrial && row >= 0 && Queue->At(row).State == TItemState::Checking)
+    if (onTrial && row >= 0 && Queue->At(row).State == TItemState::Checking) {
         OnTrial.insert(Queue->At(row).Id);
+        TrialOrder.insert(Queue->At(row).Id, AddOrder);
+    }
     return true;
 }
 
@@ -211,7 +263,12 @@ void TfrmMain::TellNotAdded()
 {
     for (auto id = OnTrial.begin(); id != OnTrial.end();) {
         const int row = Queue->RowOf(*id);
-        id = row < 0 || Queue->At(row).State != TItemState::Checking ? OnTrial.erase(id) : std::next(id);
+        if (row >= 0 && Queue->At(row).State == TItemState::Checking) {
+            ++id;
+            continue;
+        }
+        TrialOrder.remove(*id);
+        id = OnTrial.erase(id);
     }
     if (AddDepth > 0 || !OnTrial.isEmpty() || NotAdded.isEmpty())
         return;
@@ -375,6 +432,8 @@ void TfrmMain::DeleteSelectedFile()
 
 void TfrmMain::ActionFileClearAllExecute()
 {
+    if (Queue->Count() == 0)
+        return;
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("msgClearAllBox"));
     if (box.exec() == QMessageBox::Ok)

@@ -74,6 +74,19 @@ const std::vector<TRunTextKey> &RunTextKeys()
         {"msgRunStoppedFiles", &TfrmMain::msgRunStoppedFiles, "Stopped: %s."},
         {"msgRunChapters", &TfrmMain::msgRunChapters,
          "Of these, %s written as one file per chapter (%s chapter files)."},
+        {"msgStatusAudioLeft", &TfrmMain::msgStatusAudioLeft, "%s of audio left"},
+        {"msgCloseDuringRun", &TfrmMain::msgCloseDuringRun,
+         "Files are still being converted. Stop the conversion and quit?"},
+        {"msgStopAndQuit", &TfrmMain::msgStopAndQuit, "Stop and Quit"},
+        {"msgKeepConverting", &TfrmMain::msgKeepConverting, "Keep Converting"},
+        {"msgShowInFolder", &TfrmMain::msgShowInFolder, "Show in Folder"},
+        {"msgOutputTip", &TfrmMain::msgOutputTip, "Output: %s"},
+        {"msgRunWide", &TfrmMain::msgRunWide, "For every file: %s"},
+        {"msgRunWideLoudness", &TfrmMain::msgRunWideLoudness, "loudness %s"},
+        {"msgRunWideChapters", &TfrmMain::msgRunWideChapters, "one file per chapter"},
+        {"msgRunWideKeepFolders", &TfrmMain::msgRunWideKeepFolders, "folders kept"},
+        {"msgLoudnessNotForCopy", &TfrmMain::msgLoudnessNotForCopy,
+         "not for the original audio, which is not re-encoded; ReplayGain tags are"},
     };
     return keys;
 }
@@ -159,7 +172,8 @@ void TfrmMain::ActionConvertNowExecute()
 
 void TfrmMain::RunConversion()
 {
-    if (ConversionRun->IsActive() || !ConversionRun->ConsoleIO)
+    // An empty queue has nothing to convert, and so nothing to report.
+    if (ConversionRun->IsActive() || !ConversionRun->ConsoleIO || Queue->Count() == 0)
         return;
     const QString folder = ui->editOutputFolder->text();
     // Without a folder the targets would land in whatever folder the program
@@ -179,6 +193,7 @@ void TfrmMain::RunConversion()
     RunEstimate.Start(RunFiles);
     for (int row = 0; row < RunFiles; ++row) {
         Queue->SetState(row, TItemState::Waiting);
+        Queue->ClearOutputs(row);
         RunEstimate.FileLength(row, Queue->At(row).Facts.Duration);
     }
     RunClock.start();
@@ -203,11 +218,15 @@ void TfrmMain::ShowRunEnded()
 
 void TfrmMain::AskFileExists(const QString &target, const QString &source)
 {
-    Q_UNUSED(source);
     if (!frmOverWrite)
         return ConversionRun->AnswerFileExists(quint8(ocAsk));
-    // The run's clock stops while the user thinks; the window says what it waits for.
-    RunEstimate.Pause(ElapsedRunSeconds());
+    // The run's clock stops while the user thinks, unless other files go on
+    // converting meanwhile; the window says what it waits for.
+    int row = -1;
+    for (int i = 0; i < Queue->Count() && row < 0; ++i)
+        if (Queue->At(i).Source == source)
+            row = i;
+    RunEstimate.Pause(ElapsedRunSeconds(), row);
     const QString waiting = frmOverWrite->windowTitle() + QStringLiteral(": ") + target;
     ui->labelCurrentInfo->setText(OneLine(waiting));
     ui->labelCurrentInfo->setToolTip(PlainToolTip(waiting));
@@ -302,7 +321,7 @@ void TfrmMain::ApplyQueueTexts()
     const QString trackTitle = AudioTrackMenu ? AudioTrackMenu->title() : QString();
     QueueModel->SetTexts({msgColumnFile, msgColumnLength, msgColumnState, msgStateWaiting, msgStateConverting,
                           msgStateDone, msgStateSkipped, msgStateFailed, msgStateStopped, msgStateIncomplete,
-                          trackTitle, msgStateChapter});
+                          trackTitle, msgStateChapter, msgOutputTip});
     const QFontMetrics metrics = ui->listViewFiles->fontMetrics();
     ui->listViewFiles->horizontalHeader()->resizeSection(
         TFileQueueModel::LengthColumn,
@@ -496,7 +515,18 @@ void TfrmMain::ShowProgress(const TProgressView &view)
         ui->progressBarCurrent->setRange(0, 100);
         ui->progressBarCurrent->setValue(view.Percent);
     }
-    const QString status = ProgressStatusText(msgStatusRun, row + 1, Queue->Count(), view.LeftClock, SourceOfRow(row));
-    ui->labelCurrentInfo->setText(OneLine(status));
-    ui->labelCurrentInfo->setToolTip(PlainToolTip(status));
+    // The line names the file; its tool tip the whole path. The time in it is
+    // the file's audio still to convert, said as such: the title's time left
+    // is the clock's, for the whole run.
+    QString status = FormatText(msgStatusRun, {QStringLiteral("%1/%2").arg(row + 1).arg(Queue->Count())});
+    if (!view.Unmeasured())
+        status += QStringLiteral(" \u00B7 ") + FormatText(msgStatusAudioLeft, {view.LeftClock});
+    status += QStringLiteral(" \u00B7 ");
+    const QString source = SourceOfRow(row);
+    // A name longer than the line loses its middle, so its start and its extension stay in sight.
+    const QFontMetrics metrics = ui->labelCurrentInfo->fontMetrics();
+    const int room = ui->labelCurrentInfo->contentsRect().width() - metrics.horizontalAdvance(status);
+    const QString name = OneLine(FileNamePart(source));
+    ui->labelCurrentInfo->setText(OneLine(status) + metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)));
+    ui->labelCurrentInfo->setToolTip(PlainToolTip(status + source));
 }

@@ -100,4 +100,5 @@ void TfrmMain::ApplyFormatToControls()
     for (QWidget *widget :
          QList<QWidget *>{ui->comboBoxSampleRate, ui->radioButtonChannelMono, ui->radioButtonChannelStereo})
         widget->setEnabled(idle && FormatUsesRateAndChannels(format));
+    ShowRunWideSettings();
 }

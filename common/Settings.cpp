@@ -110,6 +110,12 @@ void TSettings::write(Key key, const QString &value)
     emit Changed(key);
 }
 
+void TSettings::SetLanguage(int code)
+{
+    m_language = code;
+    write(Key::Language, code);
+}
+
 int TSettings::Skin() const { return readInteger(Key::Skin); }
 
 void TSettings::SetSkin(int skinIndex) { write(Key::Skin, skinIndex); }

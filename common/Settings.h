@@ -45,6 +45,7 @@ public:
     static QString NameOf(Key key);
 
     int Language() const { return m_language; } // 1 Chinese, 2 English, 3 Japanese; others act as 2
+    void SetLanguage(int code);
     int Skin() const;
     void SetSkin(int skinIndex);
     QString OutputFolder() const; // default: the user's music folder

@@ -105,8 +105,11 @@ void TFileQueue::SetSource(int row, const QString &source)
     item.AudioTrack = -1;
     item.AudioTrackCaption.clear();
     item.Facts = TMediaFacts{};
+    item.Outputs.clear();
     AskFacts(item);
     emit Changed(row);
+    if (item.Facts.Known)
+        SettleCheck(row);
 }
 
 void TFileQueue::SetAudioTrack(int row, int track, const QString &caption)
@@ -147,8 +150,18 @@ void TFileQueue::SetChapter(int row, int chapter, int chapters)
 
 void TFileQueue::AddOutput(int row, const QString &path)
 {
-    if (row >= 0 && row < Count())
+    if (row >= 0 && row < Count()) {
         m_items[row].Outputs.append(path);
+        emit Changed(row);
+    }
+}
+
+void TFileQueue::ClearOutputs(int row)
+{
+    if (row >= 0 && row < Count() && !m_items[row].Outputs.isEmpty()) {
+        m_items[row].Outputs.clear();
+        emit Changed(row);
+    }
 }
 
 void TFileQueue::ReplaceStates(TItemState from, TItemState to)

@@ -72,7 +72,9 @@ public:
     void Clear();
     // Swaps the rows from and to.
     void Swap(int from, int to);
-    // A new path is a new file: its chosen track goes and its facts are asked again.
+    // A new path is a new file: its chosen track and outputs go and its facts
+    // are asked again; a row in Checking whose facts are known already is
+    // settled at once.
     void SetSource(int row, const QString &source);
     void SetAudioTrack(int row, int track, const QString &caption);
     // The output of a file found in root may keep its place below root.
@@ -82,6 +84,8 @@ public:
     // A file converted one chapter per output works on chapter of chapters now.
     void SetChapter(int row, int chapter, int chapters);
     void AddOutput(int row, const QString &path);
+    // A new run of the file forgets what the last one wrote.
+    void ClearOutputs(int row);
     // Every row in state from goes to state to.
     void ReplaceStates(TItemState from, TItemState to);
     // What a probe found of source goes to every row of that path still waiting for it.

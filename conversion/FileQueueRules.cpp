@@ -129,8 +129,11 @@ TAddVerdict AddVerdictOf(const QString &path, bool regularFile, bool fromFolderS
     return IsListedMediaPath(path) ? TAddVerdict::Take : TAddVerdict::Check;
 }
 
-QString NotAddedText(const QList<TNotAddedFile> &files, const TNotAddedTexts &texts)
+QString NotAddedText(QList<TNotAddedFile> files, const TNotAddedTexts &texts)
 {
+    // A file on trial is refused when its probe answers, which need not be in the order given.
+    std::stable_sort(files.begin(), files.end(),
+                     [](const TNotAddedFile &a, const TNotAddedFile &b) { return a.Order < b.Order; });
     QStringList lines{texts.Heading};
     for (qsizetype i = 0; i < files.size() && i < NotAddedShown; ++i)
         lines << files[i].Name + QStringLiteral(": ") + reasonText(files[i].Reason, texts);
@@ -155,6 +158,7 @@ bool IsPseudoFileSystemPath(const QString &path)
 const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 {
     static const QList<TOpenDialogFilterName> names{
+        {"filterMedia", "Video and sound files"},
         {"filterVideo", "Video files"},
         {"filterSound", "Sound files"},
         {"filterAll", "All files"},
@@ -164,8 +168,9 @@ const QList<TOpenDialogFilterName> &OpenDialogFilterNames()
 
 QStringList OpenDialogNameFilters(const QStringList &descriptions)
 {
-    static const QStringList patterns{patternsOf(VideoExtensions()), patternsOf(SoundExtensions()),
-                                      QStringLiteral("*.*")};
+    // The first entry, which the dialog opens with, takes every type the queue takes.
+    static const QStringList patterns{patternsOf(VideoExtensions() + SoundExtensions()), patternsOf(VideoExtensions()),
+                                      patternsOf(SoundExtensions()), QStringLiteral("*.*")};
     QStringList filters;
     for (qsizetype i = 0; i < patterns.size(); ++i) {
         QString description = descriptions.value(i);

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 #include <functional>
 
 // Rules of the file queue that need no window: which paths the queue takes,
@@ -35,6 +36,7 @@ struct TNotAddedFile
 {
     QString Name;
     TNotAdded Reason;
+    quint64 Order = 0; // files are told in this order, the order they were given in
 };
 // The message's texts: its first line, the words for each reason, and the
 // line for the names left out ("%s": how many).
@@ -47,10 +49,10 @@ struct TNotAddedTexts
     QString NotAFile;
     QString More;
 };
-// The heading, then "name: reason" for the first NotAddedShown files and a
-// line for the rest.
+// The heading, then "name: reason" for the first NotAddedShown files (by
+// Order) and a line for the rest.
 inline constexpr int NotAddedShown = 10;
-QString NotAddedText(const QList<TNotAddedFile> &files, const TNotAddedTexts &texts);
+QString NotAddedText(QList<TNotAddedFile> files, const TNotAddedTexts &texts);
 
 // Folders that hold no files of the user's but the kernel's views of itself
 // (/proc, /sys, /dev, /run and below), where a search never goes. Removable
@@ -60,8 +62,8 @@ bool IsPseudoFileSystemPath(const QString &path);
 // The open-file dialog's title where no language file gives one.
 inline const char *const OpenDialogEnglishTitle = "Open Video and Sound Files";
 
-// The open-file dialog's filter entries (video files, sound files, all
-// files): the language key of each description and the English description a
+// The open-file dialog's filter entries (video and sound files, video files,
+// sound files, all files): the language key of each description and the English description a
 // missing key falls back to.
 struct TOpenDialogFilterName
 {

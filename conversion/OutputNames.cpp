@@ -83,10 +83,23 @@ QString ChapterOutputFilePath(const QString &folder, const QString &source, cons
 QString AutoRenameTarget(const QString &path)
 {
     // Iterative form of "append (1) and the extension until the name is free".
+    // A name grown past what the file system takes loses the end of the
+    // original name before its extension, so that the added part and the
+    // extension stay whole.
     const QString suffix = QStringLiteral("(1)") + ExtensionOf(path);
+    const QString folder = path.left(path.size() - FileNamePart(path).size());
+    const QString extension = ExtensionOf(path);
+    const QString stem = FileNamePart(path).chopped(extension.size());
+    QString added;
     QString candidate = path;
-    while (PathExists(candidate))
-        candidate += suffix;
+    while (PathExists(candidate)) {
+        added += suffix;
+        QString cut = stem;
+        CutBytes(cut, (stem + extension + added).toUtf8().size() - MaxNameBytes);
+        if (cut.isEmpty())
+            cut = stem.left(1);
+        candidate = folder + cut + extension + added;
+    }
     return candidate;
 }
 

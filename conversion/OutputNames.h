@@ -40,7 +40,9 @@ QString ChapterOutputFilePath(const QString &folder, const QString &source, cons
 
 // path itself when no file of that name exists, otherwise the first free name
 // in the row path + "(1)" + extension, applied to the whole previous name:
-// clip.mp3, clip.mp3(1).mp3, clip.mp3(1).mp3(1).mp3, ...
+// clip.mp3, clip.mp3(1).mp3, clip.mp3(1).mp3(1).mp3, ... A name that would
+// pass 255 bytes loses characters from the end of the name before its
+// extension ("<long name, cut>.mp3(1).mp3").
 QString AutoRenameTarget(const QString &path);
 
 // Asks the user what to do with an existing output file and returns the answer.

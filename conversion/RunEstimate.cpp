@@ -10,8 +10,10 @@ void TRunEstimate::Start(int files)
     m_files = std::max(files, 0);
     m_seen.clear();
     m_probed.clear();
-    m_pausedSeconds = 0;
-    m_pausedAt = -1;
+    m_workingSeconds = 0;
+    m_clockAt = 0;
+    m_waiting = false;
+    m_waitingRow = -1;
     m_shownPercent = 0;
 }
 
@@ -21,18 +23,41 @@ void TRunEstimate::FileLength(int row, qint64 seconds)
         m_probed[row] = seconds;
 }
 
-void TRunEstimate::Pause(double atSeconds)
+bool TRunEstimate::StandsStill() const
 {
-    if (m_pausedAt < 0)
-        m_pausedAt = atSeconds;
+    if (!m_waiting)
+        return false;
+    if (m_waitingRow < 0)
+        return true;
+    return std::none_of(m_seen.begin(), m_seen.end(),
+                        [this](const auto &seen) { return seen.first != m_waitingRow && !seen.second.Finished; });
+}
+
+void TRunEstimate::Tick(double atSeconds)
+{
+    if (atSeconds <= m_clockAt)
+        return;
+    if (!StandsStill())
+        m_workingSeconds += atSeconds - m_clockAt;
+    m_clockAt = atSeconds;
+}
+
+void TRunEstimate::Pause(double atSeconds, int row)
+{
+    if (m_waiting)
+        return;
+    Tick(atSeconds);
+    m_waiting = true;
+    m_waitingRow = row;
 }
 
 void TRunEstimate::Resume(double atSeconds)
 {
-    if (m_pausedAt < 0)
+    if (!m_waiting)
         return;
-    m_pausedSeconds += std::max(0.0, atSeconds - m_pausedAt);
-    m_pausedAt = -1;
+    Tick(atSeconds);
+    m_waiting = false;
+    m_waitingRow = -1;
 }
 
 void TRunEstimate::FileStarted(int row) { m_seen[row] = TFile{}; }
@@ -54,6 +79,7 @@ void TRunEstimate::FileFinished(int row, bool converted)
 
 TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds)
 {
+    Tick(elapsedSeconds);
     double done = 0;
     double known = 0;
     int measured = 0;
@@ -98,11 +124,8 @@ TRunEstimate::TView TRunEstimate::Estimate(double elapsedSeconds)
         view.Percent = std::min(view.Percent, 99);
     // A length learnt late may make the rest look longer: what was shown stays.
     view.Percent = m_shownPercent = std::max(view.Percent, m_shownPercent);
-    const double pausedUntilNow =
-        m_pausedSeconds + (m_pausedAt >= 0 ? std::max(0.0, elapsedSeconds - m_pausedAt) : 0.0);
-    const double working = elapsedSeconds - pausedUntilNow;
-    if (done > 0 && working > 0)
-        view.SecondsLeft = qint64(std::llround(left / (done / working)));
+    if (done > 0 && m_workingSeconds > 0)
+        view.SecondsLeft = qint64(std::llround(left / (done / m_workingSeconds)));
     return view;
 }
 

@@ -9,7 +9,10 @@
 // encoders report: each file's duration and the time converted so far. A file
 // not started yet counts with the length its probe found, else with the
 // average of the lengths known; the rest goes at the speed of the run so far
-// (every encoder together), counted without the time the run stood still.
+// (every encoder together), counted without the time the run stood still:
+// while a question waits and no other file is at work. An encoder that goes
+// on beside the question keeps the clock going, or the work it does would
+// count without its time and the rest would look quick.
 // The share shown never goes back.
 class TRunEstimate
 {
@@ -30,8 +33,9 @@ public:
     // (failed, skipped, stopped) only what was converted of it counts.
     void FileFinished(int row, bool converted);
 
-    // The run stands still (a question waits) from and until these moments of its clock.
-    void Pause(double atSeconds);
+    // A question about row waits from and until these moments of the run's
+    // clock; row -1: the whole run waits, whatever else is started.
+    void Pause(double atSeconds, int row = -1);
     void Resume(double atSeconds);
 
     TView Estimate(double elapsedSeconds);
@@ -46,8 +50,15 @@ private:
     int m_files = 0;
     std::map<int, TFile> m_seen;    // by row: files that started
     std::map<int, qint64> m_probed; // by row: lengths known before the start
-    double m_pausedSeconds = 0;     // the run's standing still, before m_pausedAt
-    double m_pausedAt = -1;         // while standing still: since when
+    // Moves the working clock on to atSeconds: the time since the last
+    // call counts unless the run stood still.
+    void Tick(double atSeconds);
+    bool StandsStill() const;
+
+    double m_workingSeconds = 0; // of the run's clock, up to m_clockAt
+    double m_clockAt = 0;
+    bool m_waiting = false; // a question waits
+    int m_waitingRow = -1;  // ... about this row; -1: the run waits as a whole
     int m_shownPercent = 0;
 };
 

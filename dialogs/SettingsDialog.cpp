@@ -10,6 +10,7 @@
 #include <QCompleter>
 #include <QLocale>
 #include <QShowEvent>
+#include <QStandardItemModel>
 
 TfrmSetting *frmSetting = nullptr;
 
@@ -79,6 +80,22 @@ void TfrmSetting::FormShow()
     ui->comboLoudness->setCurrentIndex(int(TSettings::LoudnessChoices().indexOf(settings.Loudness())));
     ui->checkBoxSplitChapters->setChecked(settings.SplitChapters());
     ui->checkBoxKeepFolders->setChecked(settings.KeepFolders());
+}
+
+void TfrmSetting::SetLoudnessLevelsApply(bool apply, const QString &why)
+{
+    auto *items = qobject_cast<QStandardItemModel *>(ui->comboLoudness->model());
+    if (!items)
+        return;
+    const QStringList &choices = TSettings::LoudnessChoices();
+    for (int position = 0; position < choices.size(); ++position) {
+        const QString &choice = choices[position];
+        // Off and ReplayGain tags apply to a copy too.
+        const bool level = choice != QLatin1String("off") && choice != QLatin1String("replaygain");
+        if (QStandardItem *item = items->item(position))
+            item->setEnabled(apply || !level);
+    }
+    ui->comboLoudness->setToolTip(apply ? QString() : why);
 }
 
 void TfrmSetting::checkBoxAutoPowerOffClick() { ui->editWaitTime->setEnabled(ui->checkBoxAutoPowerOff->isChecked()); }

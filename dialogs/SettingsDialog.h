@@ -19,6 +19,10 @@ public:
     explicit TfrmSetting(QWidget *parent = nullptr);
     ~TfrmSetting() override;
 
+    // The loudness levels (not ReplayGain) of the list shown as not applying
+    // to the format chosen, with why in the list's tool tip.
+    void SetLoudnessLevelsApply(bool apply, const QString &why);
+
 public slots:
     void FormShow();
     void checkBoxAutoPowerOffClick();

@@ -117,8 +117,18 @@ void TfrmCommon::FormCreate(const QString &appFolder)
     if (SettingsKeptInMemory)
         config.KeepInMemory();
     m_settings = std::make_unique<TSettings>(ConfigFile);
-    LanguageCode = m_settings->Language();
+    TakeLanguage(m_settings->Language());
+}
 
+void TfrmCommon::SetLanguage(int code)
+{
+    m_settings->SetLanguage(code);
+    TakeLanguage(code);
+}
+
+void TfrmCommon::TakeLanguage(int code)
+{
+    LanguageCode = code;
     const LanguageLinks &links = linksFor(LanguageCode);
     LanguageFile = AppFolder + LanguageFileName(LanguageCode);
     HelpFile = AppFolder + QLatin1String(links.helpFile);

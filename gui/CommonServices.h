@@ -21,7 +21,8 @@ public:
     // Every key of ConfigFile, typed; the one way the program reads and writes them.
     TSettings &Settings() const { return *m_settings; }
 
-    // Fixed by FormCreate for the whole run.
+    // Taken from config.ini by FormCreate; the language and what follows it
+    // change with SetLanguage.
     QString AppFolder;  // ends in "/"
     QString ConfigFile; // kept in memory when the user may not write it
     bool SettingsKeptInMemory = false;
@@ -31,6 +32,10 @@ public:
     QString HomePage;
     QString SupportMail;
     QString FeedbackPage;
+
+    // Keeps code (1 Chinese, 2 English, 3 Japanese) in config.ini and takes
+    // its language file, help page and links.
+    void SetLanguage(int code);
 
     void OpenHomePage() const;
     void OpenSupportMail() const;
@@ -48,6 +53,7 @@ public:
 
 private:
     void FormCreate(const QString &appFolder);
+    void TakeLanguage(int code);
 
     std::unique_ptr<TSettings> m_settings;
 };

@@ -6,6 +6,7 @@
 #include "support/ModalAnswerer.h"
 #include "support/ProgramFixture.h"
 #include "support/QueueView.h"
+#include "support/StandInEncoder.h"
 #include "terminal/CommandLine.h"
 
 #include <QAbstractButton>
@@ -31,6 +32,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -291,14 +293,17 @@ private slots:
         QTest::addColumn<QString>("shownText");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("videos, capitals") << 0 << "Video files" << "CLIP.AVI" << true;
-        QTest::newRow("videos, web download") << 0 << "Video files" << "talk.webm" << true;
-        QTest::newRow("videos, camcorder") << 0 << "Video files" << "00001.MTS" << true;
-        QTest::newRow("videos, not sound") << 0 << "Video files" << "song.mp3" << false;
-        QTest::newRow("avs is no longer offered") << 0 << "Video files" << "clip.avs" << false;
-        QTest::newRow("sound") << 1 << "Sound files" << "song.FLAC" << true;
-        QTest::newRow("sound, not video") << 1 << "Sound files" << "clip.avi" << false;
-        QTest::newRow("all files without dot") << 2 << "All files" << "README" << true;
+        QTest::newRow("the first entry shows videos") << 0 << "Video and sound files" << "CLIP.AVI" << true;
+        QTest::newRow("the first entry shows sound files") << 0 << "Video and sound files" << "song.opus" << true;
+        QTest::newRow("the first entry hides other types") << 0 << "Video and sound files" << "notes.txt" << false;
+        QTest::newRow("videos, capitals") << 1 << "Video files" << "CLIP.AVI" << true;
+        QTest::newRow("videos, web download") << 1 << "Video files" << "talk.webm" << true;
+        QTest::newRow("videos, camcorder") << 1 << "Video files" << "00001.MTS" << true;
+        QTest::newRow("videos, not sound") << 1 << "Video files" << "song.mp3" << false;
+        QTest::newRow("avs is no longer offered") << 1 << "Video files" << "clip.avs" << false;
+        QTest::newRow("sound") << 2 << "Sound files" << "song.FLAC" << true;
+        QTest::newRow("sound, not video") << 2 << "Sound files" << "clip.avi" << false;
+        QTest::newRow("all files without dot") << 3 << "All files" << "README" << true;
     }
 
     void openDialogFilters()
@@ -308,7 +313,7 @@ private slots:
         QFETCH(QString, fileName);
         QFETCH(bool, listed);
         const QStringList filters = OpenDialogNameFilters();
-        QCOMPARE(filters.size(), 3);
+        QCOMPARE(filters.size(), 4);
         // The dialog hides the last group and shows what stands before it.
         const QString filter = filters.at(entry);
         QCOMPARE(filter.left(filter.lastIndexOf(QLatin1Char('('))).trimmed(), shownText);
@@ -318,12 +323,13 @@ private slots:
     void openDialogFilterTexts()
     {
         // A language's descriptions go first; its patterns follow; a missing one stays English.
-        const QStringList filters = OpenDialogNameFilters({"動画ファイル", ""});
-        QCOMPARE(filters.size(), 3);
-        QVERIFY(filters.at(0).startsWith(QStringLiteral("動画ファイル (")));
+        const QStringList filters = OpenDialogNameFilters({"動画・音声ファイル", "動画ファイル", ""});
+        QCOMPARE(filters.size(), 4);
+        QVERIFY(filters.at(0).startsWith(QStringLiteral("動画・音声ファイル (")));
         QVERIFY(filterShows(filters.at(0), "clip.AVI"));
-        QVERIFY(filters.at(1).startsWith(QStringLiteral("Sound files (")));
-        QVERIFY(filters.at(2).startsWith(QStringLiteral("All files (")));
+        QVERIFY(filters.at(1).startsWith(QStringLiteral("動画ファイル (")));
+        QVERIFY(filters.at(2).startsWith(QStringLiteral("Sound files (")));
+        QVERIFY(filters.at(3).startsWith(QStringLiteral("All files (")));
     }
 
     void openDialog()
@@ -338,8 +344,8 @@ private slots:
                 QCOMPARE(dialog.nameFilters(), OpenDialogNameFilters());
             }();
             if (calls == 1) {
-                [&] { QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("Video files")); }();
-                dialog.selectNameFilter(OpenDialogNameFilters().at(1));
+                [&] { QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("Video and sound files")); }();
+                dialog.selectNameFilter(OpenDialogNameFilters().at(2));
                 return {v("/v/2.avi"), v("/v/1.mkv"), "/v/missing.avi", v("/v/3.MP4")};
             }
             rememberedFilter = dialog.selectedNameFilter();
@@ -419,7 +425,9 @@ private slots:
 
     // What an add leaves out is told once, when it is over: a file of no
     // listed type given by itself waits for its probe. "clip>name" copies a
-    // clip under that name, "name/" makes a folder, anything else an empty file.
+    // clip under that name, "name/" makes a folder, "name|" a named pipe, a
+    // path from "/" is taken as it is, anything else an empty file. "edited":
+    // all but the last are picked, then the first row's path is edited to the last.
     void notAdded_data()
     {
         QTest::addColumn<QString>("how"); // "picked", "dropped", "folder" or "folder twice"
@@ -447,8 +455,33 @@ private slots:
             eleven << QStringLiteral("%1.avi").arg(i + 10);
         for (int i = 0; i < 10; ++i)
             told << eleven[i] + ": already in the list";
+        QTest::newRow("an edited path to a file is taken")
+            << "edited" << QStringList{"a.avi", "c.avi"} << QStringList{"c.avi"} << QStringList{};
+        QTest::newRow("an edited path to a device is refused")
+            << "edited" << QStringList{"a.avi", "/dev/zero"} << QStringList{"a.avi"} << QStringList{"zero: not a file"};
+        QTest::newRow("an edited path to a named pipe is refused")
+            << "edited" << QStringList{"a.avi", "pipe.mp3|"} << QStringList{"a.avi"}
+            << QStringList{"pipe.mp3: not a file"};
+        QTest::newRow("an edited path already queued is refused")
+            << "edited" << QStringList{"a.avi", "b.avi", "b.avi"} << QStringList{"a.avi", "b.avi"}
+            << QStringList{"b.avi: already in the list"};
+        QTest::newRow("an edited path of no listed type is tried")
+            << "edited" << QStringList{"a.avi", "junk.avi>data.xyz"} << QStringList{}
+            << QStringList{"data.xyz: not a video or sound file"};
         QTest::newRow("ten named, the rest counted")
             << "folder twice" << eleven << eleven << told + QStringList{"... and 1 more"};
+        QStringList junk, junkTold;
+        for (int i = 0; i < 12; ++i)
+            junk << QStringLiteral("junk.avi>data%1.xyz").arg(i + 10);
+        for (int i = 0; i < 10; ++i)
+            junkTold << QStringLiteral("data%1.xyz: not a video or sound file").arg(i + 10);
+        QTest::newRow("ten tried in vain named, the rest counted")
+            << "picked" << junk << QStringList{} << junkTold + QStringList{"... and 2 more"};
+        QStringList mixed{"Holiday.avi/"};
+        mixed += junk;
+        QTest::newRow("refused at once and tried in vain, in one message")
+            << "picked" << mixed << QStringList{}
+            << QStringList{"Holiday.avi: not a file"} + junkTold.mid(0, 9) + QStringList{"... and 3 more"};
     }
 
     void notAdded()
@@ -462,17 +495,26 @@ private slots:
         QStringList paths;
         for (const QString &entry : given) {
             const QString name = entry.section('>', -1);
-            paths << folder.filePath(name.chopped(name.endsWith('/') ? 1 : 0));
+            const bool pipe = name.endsWith('|');
+            paths << (name.startsWith('/') ? name : folder.filePath(name.chopped(name.endsWith('/') || pipe ? 1 : 0)));
+            if (name.startsWith('/') || QFileInfo::exists(paths.last()))
+                continue;
             if (entry.contains('>'))
                 QVERIFY(QFile::copy(clip(entry.section('>', 0, 0)), paths.last()));
             else if (name.endsWith('/'))
                 QVERIFY(QDir().mkpath(paths.last()));
+            else if (pipe)
+                QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0);
             else
                 touch(paths.last());
         }
-        TfrmMain::OpenDialogRunner = [&](QFileDialog &) { return paths; };
-        if (how == "picked")
+        TfrmMain::OpenDialogRunner = [&](QFileDialog &) {
+            return how == "edited" ? paths.mid(0, paths.size() - 1) : paths;
+        };
+        if (how == "picked" || how == "edited")
             action("ActionFileAdd")->trigger();
+        if (how == "edited")
+            list()->model()->setData(list()->model()->index(0, 0), paths.last());
         else if (how == "dropped")
             frmMain->AddPaths(paths);
         for (int times = how == "folder twice" ? 2 : how == "folder" ? 1 : 0; times > 0; --times)
@@ -727,9 +769,9 @@ private slots:
         fill({"/v/a.avi", "/v/b.avi"});
         list()->selectRow(0);
         TfrmMain::OpenDialogRunner = [this](QFileDialog &) { return QStringList{v("/v/new.avi")}; };
-        // An empty queue converts at once into the end message.
+        // A stand-in encoder that fails every file: the run ends in its end message at once.
         if (effect == "converted")
-            frmMain->Queue->Clear();
+            installEncoder(m_program.folder().path(), "exit 1");
         focusQueue();
         ModalAnswerer answers;
         if (effect == "converted")
@@ -792,7 +834,7 @@ private slots:
         QTest::addColumn<int>("rowsAfter");
         QTest::newRow("OK") << 3 << QMessageBox::Ok << 0;
         QTest::newRow("Cancel keeps every row") << 3 << QMessageBox::Cancel << 3;
-        QTest::newRow("empty queue still asks") << 0 << QMessageBox::Ok << 0;
+        QTest::newRow("empty queue asks nothing") << 0 << QMessageBox::NoButton << 0;
     }
 
     void clearAll()
@@ -809,6 +851,12 @@ private slots:
         QMessageBox::Icon icon = QMessageBox::Critical;
         QWidget *owner = nullptr;
         ModalAnswerer answers;
+        if (answer == QMessageBox::NoButton) {
+            action("ActionFileClearAll")->trigger();
+            QVERIFY(answers.unexpected.isEmpty());
+            QCOMPARE(queueRows(), rowsAfter);
+            return;
+        }
         answers.expect([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
             QVERIFY(box && box->button(QMessageBox::Ok) && box->button(QMessageBox::Cancel));
@@ -838,7 +886,7 @@ private slots:
                       : entry->menu()      ? entry->menu()->objectName()
                                            : entry->objectName());
         QCOMPARE(names, QStringList({"popMenu1", "popMenu2", "popMenu3", "popMenu4", "-", "popMenu6", "popMenu7", "-",
-                                     "popMenuAudioTrack"}));
+                                     "popMenuAudioTrack", "popMenuShowInFolder"}));
 
         // The entries stand for the actions: caption, enabled state, command.
         auto *popMenu3 = menu->findChild<QAction *>(QStringLiteral("popMenu3"));
@@ -900,7 +948,7 @@ private slots:
         // Another path in the row is another file.
         chooseTrack(4);
         QCOMPARE(frmMain->AudioTrackOfRow(0), 2);
-        list()->model()->setData(list()->model()->index(0, 0), clip("other.mkv"));
+        list()->model()->setData(list()->model()->index(0, 0), clip("silent.mkv"));
         QCOMPARE(frmMain->AudioTrackOfRow(0), -1);
         QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
     }

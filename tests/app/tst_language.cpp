@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/ProductLinks.h"
+#include "common/IniFile.h"
 #include "common/LanguageFile.h"
 #include "conversion/AudioTracks.h"
 #include "dialogs/BatchAddDialog.h"
@@ -26,6 +27,7 @@
 #include <QLibraryInfo>
 #include <QMap>
 #include <QMenu>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTableView>
 #include <QTest>
@@ -118,9 +120,21 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
                          "msgRunFailed",
                          "msgRunStoppedFiles",
                          "msgRunChapters",
+                         "msgStatusAudioLeft",
+                         "msgCloseDuringRun",
+                         "msgStopAndQuit",
+                         "msgKeepConverting",
+                         "msgShowInFolder",
+                         "msgOutputTip",
+                         "msgRunWide",
+                         "msgRunWideLoudness",
+                         "msgRunWideChapters",
+                         "msgRunWideKeepFolders",
+                         "msgLoudnessNotForCopy",
                          "radioButtonChannelMono",
                          "radioButtonChannelStereo",
                          "N_1",
+                         "N_Language",
                          "N_Skin"};
         for (int i = 1; i <= 18; ++i)
             main << QStringLiteral("N_Skin%1").arg(i);
@@ -142,7 +156,7 @@ const QList<QPair<QString, QStringList>> &LanguageKeys()
         return QList<QPair<QString, QStringList>>{
             {"App", {"Title"}},
             {"frmMain", main},
-            {"OpenDialog", {"caption", "filterVideo", "filterSound", "filterAll"}},
+            {"OpenDialog", {"caption", "filterMedia", "filterVideo", "filterSound", "filterAll"}},
             {"frmDirectory", {"caption", "labelDiretroy", "buttonOK", "buttonCancel"}},
             {"frmBatchAdd",
              {"caption", "labelDirectory", "checkBoxIsSubDirectorie", "labelFileNameExt", "labelNoticeFileNameExt",
@@ -175,7 +189,9 @@ const QMap<QString, QString> &Fallbacks()
         {"frmSetting.LabelSecond", "seconds"},
         {"frmMain.buttonAdd", "frmMain.ActionFileAdd"}, // the button falls back to its action's caption
         {"OpenDialog.caption", "Open Video and Sound Files"},
+        {"OpenDialog.filterMedia", "Video and sound files"},
         {"OpenDialog.filterVideo", "Video files"},
+        {"frmMain.N_Language", "&Language"},
         {"OpenDialog.filterSound", "Sound files"},
         {"OpenDialog.filterAll", "All files"},
         {"frmMain.comboBoxFormatOther0", "WAV / MP3"},
@@ -319,6 +335,12 @@ const QMap<QString, QString> &KeyOfObject()
         {"frmDirectory/LabelDirectory", "labelDiretroy"},
         {"frmSearchProgress/labelFoundCount", ""},
         {"frmOverWrite/labelFileName", ""}, // the file asked about
+        {"frmMain/popMenuShowInFolder", "msgShowInFolder"},
+        {"frmMain/labelRunWide", ""}, // made of the run's texts when a setting is on
+        // Each language by its own name, whatever the language in use.
+        {"frmMain/N_Language1", ""},
+        {"frmMain/N_Language2", ""},
+        {"frmMain/N_Language3", ""},
     };
     return keys;
 }
@@ -524,7 +546,12 @@ private slots:
             {"frmMain/popMenuAudioTrackAutomatic", "Automatic"},
             {"frmSearchProgress/labelFoundCount", "0"},
             {"frmMain/#header1", "Length"},
-            {"frmMain/#header2", "State"}};
+            {"frmMain/#header2", "State"},
+            {"frmMain/N_Language", "&Language"},
+            {"frmMain/N_Language1", "\u4E2D\u6587\uFF08\u7B80\u4F53\uFF09"},
+            {"frmMain/N_Language2", "English"},
+            {"frmMain/N_Language3", "\u65E5\u672C\u8A9E"},
+            {"frmMain/popMenuShowInFolder", "Show in Folder"}};
         const QMap<QString, QString> captions = Captions();
         for (auto it = captions.cbegin(); it != captions.cend(); ++it)
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
@@ -536,7 +563,7 @@ private slots:
         // Texts the first language files lacked fall back to English.
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
         QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video and Sound Files"));
-        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video files"));
+        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video and sound files"));
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxFormatOther")->itemText(5),
                  QStringLiteral("Original audio (no re-encoding)"));
         // The menus still hold their entries, only without captions; products without a name stay out.
@@ -594,15 +621,19 @@ private slots:
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("file");
-        QTest::newRow("chinese") << 1 << "gb.ini";
-        QTest::newRow("english") << 2 << "en.ini";
-        QTest::newRow("japanese") << 3 << "jp.ini";
+        QTest::addColumn<int>("switchTo"); // then chosen in Options -> Language
+        QTest::addColumn<QString>("switchedFile");
+        QTest::newRow("chinese, then japanese") << 1 << "gb.ini" << 3 << "jp.ini";
+        QTest::newRow("english, then chinese") << 2 << "en.ini" << 1 << "gb.ini";
+        QTest::newRow("japanese, then english") << 3 << "jp.ini" << 2 << "en.ini";
     }
 
     void shippedFileIsShown()
     {
         QFETCH(int, language);
         QFETCH(QString, file);
+        QFETCH(int, switchTo);
+        QFETCH(QString, switchedFile);
         m_program.folder().installData();
         const QByteArray config =
             "[common]\nlanguage=" + QByteArray::number(language) + "\n[setting]\noutputFolder=C:\\\n";
@@ -618,6 +649,32 @@ private slots:
         QCOMPARE(ApplicationTitle(), shipped.ReadString("App", "Title"));
         // Loading the language writes nothing.
         QCOMPARE(m_program.folder().read("config.ini"), config);
+
+        // Every entry of the File menu has a key of its own in every language.
+        QSet<QChar> mnemonics;
+        for (QAction *entry : FindControl<QMenu>(frmMain, "N_1")->actions())
+            if (!entry->isSeparator()) {
+                const qsizetype amp = entry->text().indexOf('&');
+                QVERIFY2(amp >= 0 && amp + 1 < entry->text().size(), qPrintable(entry->text()));
+                mnemonics.insert(entry->text().at(amp + 1).toUpper());
+            }
+        QCOMPARE(mnemonics.size(), 8);
+
+        // Another language applies at once to every window, and is kept for the next start.
+        QVERIFY(FindControl<QAction>(frmMain, "N_Language" + QByteArray::number(language))->isChecked());
+        FindControl<QAction>(frmMain, "N_Language" + QByteArray::number(switchTo))->trigger();
+        const TLanguageFile other(m_program.folder().file("language/" + switchedFile));
+        QCOMPARE(frmMain->windowTitle(), other.ReadString("frmMain", "caption"));
+        QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(),
+                 other.ReadString("frmMain", "ActionConvertNow"));
+        QCOMPARE(FrmBatchAdd->windowTitle(), other.ReadString("frmBatchAdd", "caption"));
+        QCOMPARE(frmMain->msgStatusAudioLeft, other.ReadString("frmMain", "msgStatusAudioLeft"));
+        QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), switchTo != 3);
+        QCOMPARE(TIniFile(m_program.folder().configFile()).ReadInteger("common", "language", 0), switchTo);
+        QCOMPARE(frmCommon->LanguageCode, switchTo);
+        QVERIFY(frmCommon->HelpFile.endsWith(switchTo == 2   ? "Tolvane.html"
+                                             : switchTo == 1 ? "Tolvane_gb.html"
+                                                             : "Tolvane_jp.html"));
     }
 
     void shippedTextsFitEveryWindowAndSkin_data()

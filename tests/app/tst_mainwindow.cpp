@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -177,6 +178,21 @@ private slots:
         QCOMPARE(fileItems,
                  (QStringList{"N1_1", "N1_11", "N1_2", "N1_3", "-", "N1_5", "N1_6", "-", "N1_8", "-", "N1_10"}));
         QCOMPARE(FindControl<QMenu>(frmMain, "N_Skin")->actions().size(), 18);
+        // The File menu shows the keys the window takes; only an open menu takes them from its entries.
+        const QList<QPair<const char *, QKeySequence>> keys{{"N1_1", QKeySequence(QKeySequence::Open)},
+                                                            {"N1_2", QKeySequence(QKeySequence::Delete)},
+                                                            {"N1_8", QKeySequence(Qt::CTRL | Qt::Key_Return)}};
+        for (const auto &[name, key] : keys) {
+            QCOMPARE(FindControl<QAction>(frmMain, name)->shortcut(), key);
+            QCOMPARE(FindControl<QAction>(frmMain, name)->shortcutContext(), Qt::WidgetShortcut);
+        }
+        // Quit has its key of its own, for the whole window.
+        QCOMPARE(FindControl<QAction>(frmMain, "N1_10")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(FindControl<QAction>(frmMain, "N1_10")->shortcutContext(), Qt::WindowShortcut);
+        QStringList optionItems;
+        for (QAction *a : FindControl<QMenu>(frmMain, "N_Options")->actions())
+            optionItems << (a->menu() ? a->menu()->objectName() : a->objectName());
+        QCOMPARE(optionItems, (QStringList{"N_Setting", "N_Language"}));
 
         QStringList helpItems;
         for (QAction *a : FindControl<QMenu>(frmMain, "N_Help")->actions())

@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -251,16 +252,21 @@ private slots:
         QVERIFY(looks.size() >= 3);
         const QStringList around = frmMain->msgStatusRun.split("%s");
         QCOMPARE(around.size(), 2);
+        const QStringList aroundLeft = frmMain->msgStatusAudioLeft.split("%s");
+        const QString audioLeft = QRegularExpression::escape(aroundLeft.value(0)) + "00:00:0\\d"
+                                  + QRegularExpression::escape(aroundLeft.value(1));
         const QRegularExpression shape("^" + QRegularExpression::escape(around[0]) + "(\\d)/3"
-                                       + QRegularExpression::escape(around[1]) + " \\[-00:00:0\\d\\] (.*)$");
+                                       + QRegularExpression::escape(around[1]) + " \u00B7 " + audioLeft
+                                       + " \u00B7 (.*)$");
         QSet<int> rowsSeen;
         for (const Look &l : looks) {
             QVERIFY2(l.bar >= 0 && l.bar <= 99, qPrintable(QString::number(l.bar)));
             const QRegularExpressionMatch m = shape.match(l.text);
             QVERIFY2(m.hasMatch(), qPrintable(l.text));
             QCOMPARE(m.captured(1).toInt(), l.selected + 1);
-            QCOMPARE(m.captured(2), queueCell(l.selected, 0));
-            QCOMPARE(l.tip, l.text);
+            // The line names the file; its tool tip the whole path.
+            QCOMPARE(m.captured(2), QFileInfo(queueCell(l.selected, 0)).fileName());
+            QCOMPARE(l.tip, l.text.chopped(m.captured(2).size()) + queueCell(l.selected, 0));
             QVERIFY(!l.listEnabled);
             QVERIFY(!l.bitrateEnabled);
             QVERIFY(!l.formatEnabled); // the run keeps the format it started with
@@ -319,6 +325,23 @@ private slots:
         QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
         QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
         QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
+        // The file converted names its output in its tool tip, and its menu
+        // opens the output's folder; the failed one has neither.
+        QCOMPARE(queueCell(1, 0, Qt::ToolTipRole),
+                 clip("a.avi") + "\n" + FormatText(frmMain->msgOutputTip, {out("a.mp3")}));
+        QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
+        auto *menu = FindControl<QMenu>(frmMain, "PopupMenu");
+        auto *showInFolder = FindControl<QAction>(frmMain, "popMenuShowInFolder");
+        QCOMPARE(showInFolder->text(), frmMain->msgShowInFolder);
+        UrlRecorder urls({"file"});
+        for (int row : {0, 1}) {
+            list()->selectRow(row);
+            emit list() -> customContextMenuRequested(QPoint(1, 1));
+            QCOMPARE(showInFolder->isVisible(), row == 1);
+            menu->hide();
+        }
+        showInFolder->trigger();
+        QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(out("a.mp3")).absolutePath())});
     }
 
     // The end message's Yes opens the folder the run made; an empty setting
@@ -367,24 +390,50 @@ private slots:
         }
     }
 
-    // Closing the window mid-run ends the run at once: no other file, no message.
+    // Closing the window mid-run asks first. Stop and Quit ends the run at
+    // once: no other file, no message. Keep Converting leaves the run going,
+    // until the user stops it.
+    void closingTheWindowEndsTheRun_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("stop and quit") << "buttonStopAndQuit";
+        QTest::newRow("keep converting") << "buttonKeepConverting";
+    }
+
     void closingTheWindowEndsTheRun()
     {
+        QFETCH(QString, answer);
+        const bool quits = answer == "buttonStopAndQuit";
         writeFile(QDir(QDir::tempPath()).filePath("v9i.avs"), "script");
         start(false, QString(), "autoPowerOff=1\n");
         useBlockingEncoder();
         queue({"long.mkv", "a.avi"});
+        bool runningAfterTheQuestion = false;
         QMetaObject::Connection closer =
             connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
                 disconnect(closer);
-                QTimer::singleShot(0, frmMain, [&] { frmMain->close(); });
+                QTimer::singleShot(0, frmMain, [&] {
+                    frmMain->close();
+                    if (quits)
+                        return;
+                    runningAfterTheQuestion = frmMain->ConversionRun->IsActive();
+                    clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
+                });
             });
         ModalAnswerer modal;
+        modal.expect(ModalAnswerer::click(answer));
+        if (!quits)
+            modal.expect(ModalAnswerer::messageBox(QMessageBox::Ok));
         convert();
-        QVERIFY(!frmMain->isVisible());
-        QVERIFY(modal.seen.isEmpty() && modal.unexpected.isEmpty());
+        QCOMPARE(frmMain->isVisible(), !quits);
+        // The question before closing; after a stop by hand, its summary.
+        QCOMPARE(modal.seenNames(),
+                 quits ? QStringList{"msgCloseDuringRun"} : QStringList({"msgCloseDuringRun", "msgRunStopped"}));
+        QCOMPARE(modal.seen[0].text, frmMain->msgCloseDuringRun);
+        QVERIFY(modal.unexpected.isEmpty());
+        QCOMPARE(runningAfterTheQuestion, !quits);
         QCOMPARE(m_program.powerOffs, 0);
-        QVERIFY(!QFile::exists(QDir(QDir::tempPath()).filePath("v9i.avs")));
+        QCOMPARE(QFile::exists(QDir(QDir::tempPath()).filePath("v9i.avs")), !quits);
         QVERIFY(!QFile::exists(out("a.mp3")));
         // What was converted stays, named as the part it is.
         QVERIFY(!QFile::exists(out("long.mp3")));
@@ -406,12 +455,18 @@ private slots:
         queue({"a.avi", "b.mp4"});
         writeFile(out("a.mp3"), "old a");
         ModalAnswerer modal;
-        modal.expect([](QWidget *question) {
+        QStringList asked; // while the question waits: closing asks first
+        modal.expect([&asked](QWidget *question) {
+            // An answerer's own timer does not fire again inside its answer.
+            ModalAnswerer closing;
+            closing.expect(ModalAnswerer::click("buttonStopAndQuit"));
             frmMain->close();
+            asked = closing.seenNames();
             ModalAnswerer::overwriteAnswer("buttonOverWrite", false)(question);
         });
         convert();
         QVERIFY(!frmMain->isVisible());
+        QCOMPARE(asked, QStringList{"msgCloseDuringRun"});
         QCOMPARE(modal.seenNames(), QStringList{"frmOverWrite"});
         QVERIFY(modal.unexpected.isEmpty());
         QCOMPARE(contentOf(out("a.mp3")), QByteArray("old a"));
@@ -495,12 +550,22 @@ private slots:
         frmMain->ParseEncoderOutput("ffmpeg_release_time=1.0=ffmpeg_release_time");
         QApplication::processEvents();
 
-        const QString expected = "Converting file 1/1 [-00:00:01] " + source;
-        // Line breaks show as replacement characters: the line has room for one.
-        QString oneLine = expected;
+        // No duration is known: there is no audio left to tell.
+        const QString expected = "Converting file 1/1 \u00B7 " + source;
+        // Line breaks show as replacement characters: the line has room for one,
+        // and for the file's name; the tool tip has the whole path.
+        QString oneLine = expected.left(expected.size() - source.size()) + QFileInfo(source).fileName();
         for (const QChar lineBreak : {QChar(u'\n'), QChar(u'\r'), QChar(0x2029)})
             oneLine.replace(lineBreak, QChar::ReplacementCharacter);
-        QCOMPARE(status()->text(), oneLine);
+        // A name longer than the line loses its middle.
+        const QString shown = status()->text();
+        if (shown != oneLine) {
+            QVERIFY2(shown.startsWith("Converting file 1/1 \u00B7 ") && shown.contains(QChar(0x2026))
+                         && shown.endsWith(".avi"),
+                     qPrintable(shown));
+            QVERIFY(status()->fontMetrics().horizontalAdvance(shown) <= status()->contentsRect().width());
+        }
+        QCOMPARE(shown.size() <= oneLine.size(), true);
         // A label shows text that looks like markup as rich text unless told not to.
         QVERIFY(status()->textFormat() == Qt::PlainText || !Qt::mightBeRichText(expected));
         if (Qt::mightBeRichText(status()->toolTip())) {
@@ -514,16 +579,26 @@ private slots:
         QCOMPARE(frmMain->size(), windowSize);
     }
 
-    // With automatic power-off the countdown comes before the end message.
-    void emptyQueueEndsAtOnceWithCountdown()
+    // With automatic power-off the countdown comes before the end message;
+    // Convert on an empty queue starts nothing, says nothing and powers nothing off.
+    void countdownBeforeTheEndMessageAndNoneForAnEmptyQueue()
     {
         start(true, QString(), "autoPowerOff=1\nautoPowerOff_WaitTime=30\n");
+        queue({"damaged.avi"});
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::click("buttonNo"));
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
         QCOMPARE(modal.seenNames(), (QStringList{"frmPowerOffWindows", "msgFinishInfo"}));
-        verifyEndMessage(modal.seen[1], "0 0");
+        verifyEndMessage(modal.seen[1], "0 1", {count(frmMain->msgRunFailed, 1)},
+                         {"damaged.avi: " + queueCell(0, 2, Qt::ToolTipRole)});
+        QCOMPARE(m_program.powerOffs, 0);
+        verifyIdle();
+
+        frmMain->Queue->Clear();
+        ModalAnswerer none;
+        convert();
+        QVERIFY(none.seen.isEmpty() && none.unexpected.isEmpty());
         QCOMPARE(m_program.powerOffs, 0);
         verifyIdle();
     }
@@ -538,10 +613,10 @@ private slots:
         QTest::newRow("worked example") << 1
                                         << "ffmpeg_release_duration=00:03:25.40=ffmpeg_release_duration\rffmpeg_"
                                            "release_time=102.5=ffmpeg_release_time"
-                                        << 50 << "Converting file 2/5 [-00:01:43] /v/two.avi";
-        // No duration to measure by: a busy bar (its value reads -1).
+                                        << 50 << "Converting file 2/5 \u00B7 00:01:43 of audio left \u00B7 two.avi";
+        // No duration to measure by: a busy bar (its value reads -1), and no time left to tell.
         QTest::newRow("no duration") << 4 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << -1
-                                     << "Converting file 5/5 [-00:00:01] /v/five.avi";
+                                     << "Converting file 5/5 \u00B7 five.avi";
         QTest::newRow("nothing selected") << -1 << "ffmpeg_release_time=3.0=ffmpeg_release_time" << 7 << "before";
         // The engine raises; what the window showed stays.
         QTest::newRow("bad value keeps the display")
@@ -570,7 +645,8 @@ private slots:
         if (selected < 0)
             QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
         else if (!raised)
-            QCOMPARE(status()->toolTip(), text);
+            QCOMPARE(status()->toolTip(),
+                     text.left(text.lastIndexOf(" \u00B7 ") + 3) + "/v/" + text.section(" \u00B7 ", -1));
     }
 
     // A language's status or run text that cannot be formatted is replaced
@@ -589,7 +665,7 @@ private slots:
         for (int chunk = 0; chunk < 3; ++chunk)
             frmMain->ParseEncoderOutput("ffmpeg_release_time=1.0=ffmpeg_release_time");
         QCOMPARE(m_program.errors, QStringList());
-        QCOMPARE(status()->text(), QStringLiteral("Converting file 1/1 [-00:00:01] /v/one.avi"));
+        QCOMPARE(status()->text(), QStringLiteral("Converting file 1/1 \u00B7 one.avi"));
     }
 
     // Two files at once: every row says how its file fares, the damaged one

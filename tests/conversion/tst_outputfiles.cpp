@@ -151,6 +151,15 @@ private slots:
         QTest::newRow("numbers never count up") << QStringList{"clip.mp3", "clip(1).mp3"} << "clip.mp3"
                                                 << "clip.mp3(1).mp3";
         QTest::newRow("no extension") << QStringList{"clip"} << "clip" << "clip(1)";
+        const QString longName = QString(247, 'a') + ".mp3";
+        QTest::newRow("a long name is cut before its extension to fit 255 bytes")
+            << QStringList{longName} << longName << QString(244, 'a') + ".mp3(1).mp3";
+        const QString wideName = QString(124, QChar(0xE9)) + ".mp3";
+        QTest::newRow("a long name is cut by whole characters")
+            << QStringList{wideName} << wideName << QString(122, QChar(0xE9)) + ".mp3(1).mp3";
+        QTest::newRow("a cut name taken too grows a second suffix")
+            << QStringList{longName, QString(244, 'a') + ".mp3(1).mp3"} << longName
+            << QString(237, 'a') + ".mp3(1).mp3(1).mp3";
     }
 
     void autoRenameTarget()

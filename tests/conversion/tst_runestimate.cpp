@@ -10,8 +10,8 @@ class TestRunEstimate : public QObject
 private slots:
     // Events: "s0" row 0 starts, "p0:60:30" it reports 30 of 60 s, "f0" it
     // went through, "x0" it ended otherwise (failed, skipped, stopped), "l1:300"
-    // row 1 was probed at 300 s, "w4" a question waits from second 4, "r8"
-    // until second 8, "e" the window shows the estimate.
+    // row 1 was probed at 300 s, "w4" a question waits from second 4 ("w4:1":
+    // a question about row 1), "r8" until second 8, "e" the window shows the estimate.
     void estimate_data()
     {
         QTest::addColumn<int>("files");
@@ -37,6 +37,10 @@ private slots:
             << 2 << QStringList{"s0", "p0:100:50", "w4", "r8"} << 10.0 << 25 << qint64(18);
         QTest::newRow("a question still waiting")
             << 2 << QStringList{"s0", "p0:100:50", "w4"} << 10.0 << 25 << qint64(12);
+        QTest::newRow("a file converting beside the question keeps the clock going")
+            << 2 << QStringList{"s0", "s1", "w4:1", "p0:100:50", "r8"} << 10.0 << 25 << qint64(30);
+        QTest::newRow("the question's own file alone stands still")
+            << 2 << QStringList{"s0", "p0:100:50", "f0", "s1", "w4:1", "r8"} << 10.0 << 50 << qint64(6);
         QTest::newRow("the share shown never goes back")
             << 2 << QStringList{"s0", "p0:10:10", "f0", "e", "s1", "p1:1000:0"} << 10.0 << 50 << qint64(1000);
         QTest::newRow("a new run forgets the last")
@@ -60,7 +64,7 @@ private slots:
             else if (event[0] == 'l')
                 estimate.FileLength(row, parts[1].toLongLong());
             else if (event[0] == 'w')
-                estimate.Pause(row);
+                estimate.Pause(row, parts.size() > 1 ? parts[1].toInt() : -1);
             else if (event[0] == 'r')
                 estimate.Resume(row);
             else if (event[0] == 's')

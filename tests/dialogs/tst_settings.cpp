@@ -12,9 +12,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QThread>
 
@@ -71,22 +73,38 @@ private slots:
         QTest::addColumn<QString>("language");
         QTest::addColumn<int>("loudness");  // position in the list: off, -23, -16, -14, tags
         QTest::addColumn<QString>("boxes"); // "C": one file per chapter, "K": keep folders
+        // The main window's line of what applies to every file, and whether
+        // the loudness levels apply to the format chosen.
+        QTest::addColumn<QString>("runWide");
+        QTest::addColumn<bool>("levelsApply");
 
-        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "" << 0 << "";
+        QTest::newRow("no config.ini") << QByteArray() << false << "30" << 0 << "" << 0 << "" << "" << true;
         QTest::newRow("on") << QByteArray("[setting]\nautoPowerOff=1\nautoPowerOff_WaitTime=45\nparallelFiles=1\n"
                                           "preferredAudioLanguage=jpn\nloudness=-16\nsplitChapters=1\nkeepFolders=1\n")
-                            << true << "45" << 1 << "jpn" << 2 << "CK";
+                            << true << "45" << 1 << "jpn" << 2 << "CK"
+                            << "For every file: loudness -16 LUFS (podcasts) \u00B7 one file per chapter \u00B7 "
+                               "folders kept"
+                            << true;
         QTest::newRow("2 counts as off") << QByteArray("[setting]\nautoPowerOff=2\nautoPowerOff_WaitTime=12\n") << false
-                                         << "12" << 0 << "" << 0 << "";
+                                         << "12" << 0 << "" << 0 << "" << "" << true;
         QTest::newRow("other capitals") << QByteArray("[Setting]\nAUTOPOWEROFF=1\nAutoPowerOff_waittime=$10\n"
                                                       "PREFERREDaudioLanguage= French \nLOUDNESS= ReplayGain\n"
                                                       "KEEPfolders=1\n")
-                                        << true << "16" << 0 << "French" << 4 << "K";
+                                        << true << "16" << 0 << "French" << 4 << "K"
+                                        << "For every file: loudness ReplayGain tags only \u00B7 folders kept" << true;
         QTest::newRow("too many files at once, loudness not offered")
             << QByteArray("[setting]\nparallelFiles=99\nloudness=-18\nsplitChapters=1\n") << false << "30" << 0 << ""
-            << 0 << "C";
+            << 0 << "C" << "For every file: one file per chapter" << true;
         QTest::newRow("files at once not a number")
-            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0 << "";
+            << QByteArray("[setting]\nparallelFiles=x\n") << false << "30" << 0 << "" << 0 << "" << "" << true;
+        QTest::newRow("a copy takes no loudness level")
+            << QByteArray("[setting]\nformat=copy\nloudness=-14\n") << false << "30" << 0 << "" << 3 << ""
+            << "For every file: loudness -14 LUFS (streaming) (not for the original audio, which is not re-encoded; "
+               "ReplayGain tags are)"
+            << false;
+        QTest::newRow("a copy takes ReplayGain tags")
+            << QByteArray("[setting]\nformat=copy\nloudness=replaygain\n") << false << "30" << 0 << "" << 4 << ""
+            << "For every file: loudness ReplayGain tags only" << false;
     }
 
     void formShow()
@@ -98,8 +116,11 @@ private slots:
         QFETCH(QString, language);
         QFETCH(int, loudness);
         QFETCH(QString, boxes);
+        QFETCH(QString, runWide);
+        QFETCH(bool, levelsApply);
 
         start(config);
+        QCOMPARE(FindControl<QLabel>(frmMain, "labelRunWide")->text(), runWide);
         openSettings();
         QVERIFY(frmSetting->isVisible());
         QVERIFY(!frmSetting->isModal());
@@ -113,6 +134,13 @@ private slots:
         QCOMPARE(FindControl<QComboBox>(frmSetting, "comboLoudness")->currentIndex(), loudness);
         QCOMPARE(FindControl<QCheckBox>(frmSetting, "checkBoxSplitChapters")->isChecked(), boxes.contains('C'));
         QCOMPARE(FindControl<QCheckBox>(frmSetting, "checkBoxKeepFolders")->isChecked(), boxes.contains('K'));
+        // Off and ReplayGain tags apply to every format; the levels are greyed for a copy, and the list says why.
+        auto *levels = qobject_cast<QStandardItemModel *>(FindControl<QComboBox>(frmSetting, "comboLoudness")->model());
+        QVERIFY(levels);
+        QCOMPARE(
+            QList<bool>({levels->item(0)->isEnabled(), levels->item(2)->isEnabled(), levels->item(4)->isEnabled()}),
+            QList<bool>({true, levelsApply, true}));
+        QCOMPARE(FindControl<QComboBox>(frmSetting, "comboLoudness")->toolTip().isEmpty(), levelsApply);
         // The main window stays usable beside the modeless dialog.
         QVERIFY(!QApplication::activeModalWidget());
     }
