@@ -311,6 +311,9 @@ bool TfrmMain::SearchFolder(const QString &folder, bool includeSubfolders, const
         if (frmSearchProgress)
             frmSearchProgress->Found();
     };
+    // A path longer than the system takes can be neither searched nor
+    // converted: it is named among the files not added, not dropped unseen.
+    search.tooLong = [this](const QByteArray &path) { AddNative(path, false); };
     search.keepGoing = [this, shownAtStart, &sinceYield] {
         if (sinceYield.elapsed() < SearchYieldIntervalMs)
             return true;
