@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "conversion/ConversionRun.h"
@@ -256,6 +257,12 @@ private:
     // False when the search was cancelled or the window closed.
     bool SearchFolder(const QString &folder, bool includeSubfolders, const QString &extension);
     bool AddNative(const QByteArray &native, bool fromFolderSearch);
+    struct TAdmitted
+    {
+        QString Source;
+        TAddVerdict Verdict;
+    };
+    std::optional<TAdmitted> Admit(const QByteArray &native, bool fromFolderSearch, bool refusePassOver);
     // An add may nest (a drop during a folder search); the files it left out
     // are told when the outermost one ends and no file of it is on trial.
     void BeginAdd() { ++AddDepth; }

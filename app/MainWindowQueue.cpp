@@ -141,19 +141,11 @@ bool TfrmMain::AcceptEditedPath(int row, const QString &path)
     BeginAdd();
     const auto told = qScopeGuard([this] { EndAdd(); });
     ++AddOrder;
-    const QByteArray native = NativePathOf(path);
-    const QString readable = ReadablePath(native);
-    const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), false);
-    const QString name = QFileInfo(readable).fileName();
-    if (verdict == TAddVerdict::NotAFile || verdict == TAddVerdict::PassOver) {
-        Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
+    // An edited path is named by the user: nothing is passed over in silence.
+    const std::optional<TAdmitted> admitted = Admit(NativePathOf(path), false, true);
+    if (!admitted)
         return false;
-    }
-    const QString source = SourceLinks->SourceFor(native);
-    if (Queue->Holds(source)) {
-        Refuse(name, TNotAdded::AlreadyQueued);
-        return false;
-    }
+    const auto &[source, verdict] = *admitted;
     const quint64 id = Queue->At(row).Id;
     // A file of no listed type is on trial, as when it is added.
     Queue->SetState(row, verdict == TAddVerdict::Check ? TItemState::Checking : TItemState::Idle);
@@ -223,23 +215,36 @@ bool TfrmMain::AddFile(const QString &path)
     return added;
 }
 
-bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
+// The queue's rules for one path: the source to queue and its verdict, or
+// nothing when it is refused (and told) or passed over.
+std::optional<TfrmMain::TAdmitted> TfrmMain::Admit(const QByteArray &native, bool fromFolderSearch, bool refusePassOver)
 {
-    ++AddOrder;
     const QString readable = ReadablePath(native);
-    const TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), fromFolderSearch);
+    TAddVerdict verdict = AddVerdictOf(readable, IsRegularFile(native), fromFolderSearch);
+    if (verdict == TAddVerdict::PassOver && refusePassOver)
+        verdict = TAddVerdict::NotAFile;
     if (verdict == TAddVerdict::PassOver)
-        return false;
+        return std::nullopt;
     const QString name = QFileInfo(readable).fileName();
     if (verdict == TAddVerdict::NotAFile) {
         Refuse(name.isEmpty() ? readable : name, TNotAdded::NotAFile);
-        return false;
+        return std::nullopt;
     }
     const QString source = SourceLinks->SourceFor(native);
     if (Queue->Holds(source)) {
         Refuse(name, TNotAdded::AlreadyQueued);
-        return false;
+        return std::nullopt;
     }
+    return TAdmitted{source, verdict};
+}
+
+bool TfrmMain::AddNative(const QByteArray &native, bool fromFolderSearch)
+{
+    ++AddOrder;
+    const std::optional<TAdmitted> admitted = Admit(native, fromFolderSearch, false);
+    if (!admitted)
+        return false;
+    const auto &[source, verdict] = *admitted;
     // The view repaints on its own once the event loop runs; forcing a paint
     // per row would make long folder searches crawl.
     const bool onTrial = verdict == TAddVerdict::Check;
