@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/AudioTracks.h"
+#include "conversion/MediaFacts.h"
 
 #include <QHash>
 #include <QList>
@@ -17,16 +17,6 @@ class TMediaProbe;
 // the length it declares.
 // Checking: a file outside the known types, kept only if its probe finds sound.
 enum class TItemState : quint8 { Idle, Waiting, Converting, Done, Failed, Stopped, Skipped, Incomplete, Checking };
-
-// What a probe of a source found; asked once per path.
-struct TMediaFacts
-{
-    bool Known = false;    // the probe has answered (a file it cannot read is known too)
-    bool Readable = false; // the encoder could read the file as video or sound
-    qint64 Duration = 0;   // seconds of the track the encoder takes; 0 when not told
-    QList<TAudioTrack> Tracks;
-    QList<TChapter> Chapters;
-};
 
 // One file of the queue. Id stays with the file when rows move or go.
 struct TQueueItem

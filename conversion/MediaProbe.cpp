@@ -1,26 +1,13 @@
 #include "conversion/MediaProbe.h"
 
 #include "console/ConsoleIO.h"
+#include "conversion/AudioTracks.h"
 #include "conversion/CommandLineBuilder.h"
 #include "libm9s/EncoderContract.h"
 
 #include <QDir>
 
 #include <algorithm>
-#include <cmath>
-
-TMediaFacts MediaFactsOf(const QList<TAudioTrack> &tracks, const QList<TChapter> &chapters)
-{
-    TMediaFacts facts;
-    facts.Known = true;
-    facts.Tracks = tracks;
-    facts.Chapters = chapters;
-    const int taken = AutomaticTrack(tracks, QString());
-    for (const TAudioTrack &track : tracks)
-        if (track.Index == taken)
-            facts.Duration = std::llround(track.Duration);
-    return facts;
-}
 
 TMediaProbe::TMediaProbe(const QString &encoderFolder, QObject *parent)
     : QObject(parent), m_program(QDir(encoderFolder).filePath(TFFMpeg::ExecutableName()))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/FileQueue.h"
+#include "conversion/MediaFacts.h"
 
 #include <QHash>
 #include <QObject>
@@ -10,10 +10,6 @@
 #include <deque>
 
 class TConsoleIO;
-
-// The facts a probe's listing gives: its tracks, the length of the one the
-// encoder takes on its own, and the chapters.
-TMediaFacts MediaFactsOf(const QList<TAudioTrack> &tracks, const QList<TChapter> &chapters = {});
 
 // Learns what sources hold by running `libm9s -probe` through a runner of its
 // own, one source at a time, in the order asked. Nothing waits for it: each
