@@ -2,98 +2,31 @@
 
 #include "common/ErrorReport.h"
 #include "console/ConsoleIO.h"
-#include "conversion/AudioTracks.h"
 #include "conversion/FileQueue.h"
 #include "conversion/MediaProbe.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
-#include "conversion/TargetFile.h"
 #include "conversion/TemporaryOutput.h"
 #include "libm9s/EncoderContract.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <optional>
+#include <utility>
 
-// One file goes through these steps, each started by the one before or by a
-// signal, never by waiting:
-//   StartRow        takes the job; its facts are probed first when the plan needs them
-//   (question)      an existing target waits for AnswerFileExists
-//   StartTarget     a new target gets the placeholder, so it exists from the
-//                   moment its name is chosen; an existing one is left alone;
-//                   the encoder writes a hidden file beside it; then the
-//                   encoder starts
-//   EncoderEnded    the runner said the encoder ended
-//   FinishFile      a complete, checked hidden file takes the target's name;
-//                   a stopped one is kept under a name that says so, where
-//                   it replaces nothing; anything else is dropped, and the
-//                   old file (or no file) stays under the target's name
-//   OutputEnded     a source in chapters goes on with its next chapter
-//                   (StartOutput, from Advance); otherwise its file ends
-//   Advance         the next job, or the end of the run
-
-namespace {
-// Progress reports and the other marker lines all share this stem; none of
-// them is a message for the user.
-bool IsMarkerLine(const QString &line) { return line.contains(QLatin1String("ffmpeg_release_")); }
-
-// Enough of the end of the error output to hold a marker line cut in two chunks.
-constexpr qsizetype MarkerTailLength = 4096;
-
-bool PathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
-
-QString WriteFailureKind(int code)
-{
-    switch (code) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return QLatin1String(EncoderContract::FailureKind::Access);
-    case ENOSPC:
-    case EDQUOT:
-        return QLatin1String(EncoderContract::FailureKind::DiskFull);
-    case ENAMETOOLONG:
-        return QLatin1String(FolderFailure::NameTooLong);
-    default:
-        return QLatin1String(EncoderContract::FailureKind::Other);
-    }
-}
-
-void FailWithWriteError(TFileReport &report, const TFileWriteError &error)
-{
-    report.Detail = error.text();
-    report.FailureKind = WriteFailureKind(error.Code);
-}
-
-// A new file may not be made in the folder at all: every file for it would fail alike.
-bool FolderRefuses(const TFileWriteError &error)
-{
-    return error.Code == EACCES || error.Code == EPERM || error.Code == EROFS;
-}
-
-// Whether the folder of target refuses the hidden file a replacement would
-// be written to: tried, not read off the permissions, which root and
-// read-only mounts make misleading. Any other failure to make a file there
-// is left to the file's own writing, which names it.
-bool FolderRefusesFiles(const QString &target)
-{
-    try {
-        QFile::remove(CreateTemporaryBeside(target));
-    } catch (const TFileWriteError &error) {
-        return FolderRefuses(error);
-    }
-    return false;
-}
-
-QString CleanFolder(const QString &folder) { return QDir::cleanPath(QFileInfo(folder).absoluteFilePath()); }
-}
+// The run takes its files in turns, each turn started by a signal, never by
+// waiting:
+//   Start           freezes the queue's items, then Advance
+//   Advance         fills every free encoder: the next chapters of files under
+//                   way first, then new jobs top to bottom, each one's target
+//                   resolved (and perhaps asked about) before the next
+//   (question)      a job whose target exists waits for AnswerFileExists
+//   EncoderEnded    the runner said an encoder ended: its job settles what
+//                   it left and ends (or waits with its next chapter), then
+//                   Advance
+//   EndIfDone       nothing busy and nothing left: RunEnded, and RunFinished
+//                   for a run that went through
 
 TConversionRun::TConversionRun(TFileQueue &queue, TMediaProbe *probe, QObject *parent)
     : QObject(parent), m_queue(queue), m_probe(probe)
@@ -121,6 +54,8 @@ TConsoleIO *TConversionRun::NewConsoleIO()
     io->WaitTimeout = 1000;
     io->EnableKill = true;
     io->StopProcessOnFree = true;
+    // Connected before anyone else can be: a job has read each chunk before
+    // the run's owner hears of it.
     connect(io, &TConsoleIO::OnReceiveOutput, this, &TConversionRun::ReceiveOutput);
     connect(io, &TConsoleIO::OnReceiveError, this, &TConversionRun::ReceiveError);
     connect(io, &TConsoleIO::OnProcessStatusChange, this, &TConversionRun::ProcessStatusChanged);
@@ -137,7 +72,11 @@ int TConversionRun::RunningCount() const
     return running;
 }
 
-const TRunningFile &TConversionRun::File() const { return m_slots[size_t(m_lastStarted)].File; }
+const TRunningFile &TConversionRun::File() const
+{
+    const TConversionJob *job = m_slots[size_t(m_lastStarted)].Job;
+    return job ? job->File() : m_noFile;
+}
 
 bool TConversionRun::Start(const TRunSettings &settings)
 {
@@ -155,25 +94,30 @@ bool TConversionRun::Start(const TRunSettings &settings)
     const size_t wanted = size_t(std::clamp(settings.ParallelFiles, 1, 64));
     while (m_slots.size() < wanted)
         m_slots.emplace_back().Io = NewConsoleIO();
-    for (size_t i = wanted; i < m_slots.size(); ++i)
+    for (size_t i = wanted; i < m_slots.size(); ++i) {
         m_slots[i].Io->deleteLater();
+        if (m_slots[i].Job)
+            m_slots[i].Job->deleteLater();
+    }
     m_slots.resize(wanted);
+    if (size_t(m_lastStarted) >= wanted)
+        m_lastStarted = 0;
     // The jobs are the files queued now: files added later wait for the next run.
-    m_jobs.clear();
+    m_files.clear();
     for (int row = 0; row < m_queue.Count(); ++row) {
         const TQueueItem &item = m_queue.At(row);
-        TRunningFile job;
-        job.Item = item.Id;
-        job.Row = row;
-        job.Source = item.Source;
-        job.Shown = item.Shown.isEmpty() ? item.Source : item.Shown;
-        job.Root = item.Root;
-        job.ChosenTrack = item.AudioTrack;
-        m_jobs.push_back(job);
+        TRunningFile file;
+        file.Item = item.Id;
+        file.Row = row;
+        file.Source = item.Source;
+        file.Shown = item.Shown.isEmpty() ? item.Source : item.Shown;
+        file.Root = item.Root;
+        file.ChosenTrack = item.AudioTrack;
+        m_files.push_back(file);
     }
     m_sourceIds.clear();
-    for (const TRunningFile &job : m_jobs)
-        if (const std::optional<TFileId> id = FileIdOf(job.Source))
+    for (const TRunningFile &file : m_files)
+        if (const std::optional<TFileId> id = FileIdOf(file.Source))
             m_sourceIds.insert(*id);
     m_next = 0;
     m_active = true;
@@ -187,23 +131,21 @@ bool TConversionRun::Start(const TRunSettings &settings)
 void TConversionRun::Advance()
 {
     try {
-        // Jobs are taken top to bottom into every free encoder; each target
-        // is resolved (and perhaps asked about) before the next.
         m_waitingForFacts = false;
         while (m_active && !Interrupted() && !m_asking) {
             // The next chapters of files under way go before new files.
             if (StartPendingChapters())
                 continue;
-            if (m_next >= m_jobs.size())
+            if (m_next >= m_files.size())
                 break;
             TSlot *slot = FreeSlot();
             if (!slot)
                 break;
-            if (!FactsReady(m_jobs[m_next])) {
+            if (!FactsReady(m_files[m_next])) {
                 m_waitingForFacts = true;
                 return;
             }
-            StartRow(*slot, m_jobs[m_next++]);
+            StartJob(*slot, m_files[m_next++]);
         }
     } catch (...) {
         FailRun();
@@ -220,106 +162,41 @@ bool TConversionRun::FactsReady(TRunningFile &file)
     const TOutputOptions &options = m_settings.Options;
     const bool needed = options.Extension == QLatin1String("copy") || m_settings.SplitChapters
                         || (file.ChosenTrack < 0 && !options.PreferredLanguage.trimmed().isEmpty());
-    const int row = RowOf(file);
+    const int row = CurrentRow(m_queue, file);
     if (!needed || !m_probe || row < 0 || m_queue.At(row).Facts.Known)
         return true;
     m_probe->Hurry(file.Source);
     return false;
 }
 
-void TConversionRun::StartRow(TSlot &slot, const TRunningFile &job)
+void TConversionRun::StartJob(TSlot &slot, const TRunningFile &file)
 {
-    slot.File = job;
+    // The job before stays until control is back in the event loop: its
+    // own steps may still be on the way out.
+    if (slot.Job)
+        slot.Job->deleteLater();
+    auto *job = new TConversionJob(*this, file, slot.Io, this);
+    slot.Job = job;
+    connect(job, &TConversionJob::FileExistsAsked, this, [this, job](const QString &target) { JobAsks(*job, target); });
+    connect(job, &TConversionJob::Finished, this, [this, job](TFileOutcome outcome) { JobFinished(*job, outcome); });
     m_lastStarted = int(&slot - m_slots.data());
     m_folder = WithTrailingSlash(m_settings.Folder);
-    emit FileStarted(RowOf(slot.File), slot.File.Source);
-    // Queued, then moved or deleted: said as such, not as the encoder's complaint.
-    if (!QFileInfo::exists(slot.File.Source)) {
-        slot.File.Report.FailureKind = QLatin1String(FolderFailure::SourceGone);
-        m_failedSources.append(slot.File.Shown);
-        return OutputEnded(slot, TFileOutcome::Failed);
-    }
-
-    const TOutputOptions &options = m_settings.Options;
-    std::optional<TMediaFacts> facts;
-    const auto factsOnce = [&]() -> const TMediaFacts & {
-        if (!facts)
-            facts = FactsOf(slot.File);
-        return *facts;
-    };
-    const TOutputPlan plan = PlanOutput(options.Extension, slot.File.ChosenTrack, options.PreferredLanguage,
-                                        [&] { return factsOnce().Tracks; });
-    slot.File.AudioTrack = plan.AudioTrack;
-    slot.File.Extension = plan.Extension;
-    slot.File.Report.LanguageUnmatched = plan.LanguageUnmatched;
-    const QString folder = OutputFolderFor(m_folder, slot.File.Root, slot.File.Source, m_settings.KeepFolders);
-    // Made again should it have gone since the last file.
-    ForceOutputFolder(folder);
-    if (!QFileInfo(folder).isDir())
-        return FailOnFolder(slot, FolderFailure::NotMade, folder);
-    slot.File.Folder = WithTrailingSlash(folder);
-    if (m_settings.SplitChapters)
-        TakeChapters(slot.File, factsOnce());
-    StartOutput(slot);
+    emit FileStarted(job->Row(), job->File().Source);
+    job->Start();
 }
 
-// The queue's facts when its probe has them, else the encoder is asked now.
-TMediaFacts TConversionRun::FactsOf(TRunningFile &file)
+void TConversionRun::JobAsks(TConversionJob &job, const QString &target)
 {
-    const int row = RowOf(file);
-    if (m_probe && row >= 0 && m_queue.At(row).Facts.Known)
-        return m_queue.At(row).Facts;
-    const QString listing = ProbeListing(m_settings.EncoderFolder, file.Source);
-    return MediaFactsOf(ParseTrackList(listing), ParseChapterList(listing));
+    m_asking = &job;
+    emit FileExistsAsked(target, job.File().Source);
 }
 
-// A single chapter is the whole source: it is converted as one file.
-void TConversionRun::TakeChapters(TRunningFile &file, const TMediaFacts &facts) const
+void TConversionRun::JobFinished(TConversionJob &job, TFileOutcome outcome)
 {
-    if (facts.Chapters.size() < 2)
-        return;
-    file.Chapters = facts.Chapters;
-    file.ChapterLengths = ChapterLengths(facts.Chapters, double(facts.Duration));
-    file.Chapter = 1;
-}
-
-// The next output of a file: the whole source, or its current chapter.
-// Each goes through the same rules: up to date, the question, the run's own outputs.
-void TConversionRun::StartOutput(TSlot &slot)
-{
-    TRunningFile &file = slot.File;
-    QString path;
-    if (file.Chapter > 0) {
-        const qsizetype total = file.Chapters.size();
-        path = ChapterOutputFilePath(file.Folder, file.Source, file.Extension, file.Chapter, int(total),
-                                     file.Chapters[file.Chapter - 1].Title);
-        m_queue.SetChapter(RowOf(file), file.Chapter, int(total));
-        file.Report.Chapters = int(total);
-    } else {
-        path = OutputFilePath(file.Folder, file.Source, file.Extension);
-    }
-    // A source is never its own output, whatever the answer to the question
-    // would be: the output takes a free name beside it, unasked.
-    if (IsSourceOfRun(path)) {
-        file.Report.BesideSource = true;
-        path = AutoRenameTarget(path);
-    }
-    if (TargetKindOf(path) == TTargetKind::Other)
-        return FailOnTarget(slot, path);
-    if (m_settings.SkipUpToDate && !m_writtenThisRun.contains(path) && IsOutputUpToDate(file.Source, path)
-        && IsOutputWhole(file, path)) {
-        file.Report.Detail = QStringLiteral("the output is up to date");
-        return StartTarget(slot, QString());
-    }
-    if (PathExists(path) && !m_writtenThisRun.contains(path) && FOverwriteChoice == ocAsk) {
-        if (FolderRefusesFiles(path))
-            return FailOnFolder(slot, FolderFailure::Access, file.Folder);
-        m_asking = &slot;
-        m_askedPath = path;
-        emit FileExistsAsked(path, file.Source);
-        return;
-    }
-    StartTarget(slot, ResolveTargetFile(path, FOverwriteChoice, [] { return quint8(ocAsk); }, m_writtenThisRun));
+    if (outcome == TFileOutcome::Failed)
+        m_failedSources.append(job.File().Shown);
+    if (!m_closing)
+        emit FileFinished(job.Row(), job.File().Source, outcome, job.File().Report);
 }
 
 // Starts the chapters whose file before them ended, each asked about before
@@ -330,129 +207,39 @@ bool TConversionRun::StartPendingChapters()
     for (TSlot &slot : m_slots) {
         if (!m_active || Interrupted() || m_asking)
             break;
-        if (!std::exchange(slot.ChapterPending, false))
+        if (!slot.Job || !slot.Job->IsChapterPending())
             continue;
         took = true;
-        TRunningFile &file = slot.File;
-        ++file.Chapter;
-        // What the last chapter's encoder told is no part of this one.
-        file.FDuration = file.FMaxTime = 0;
-        file.LastErrorLine.clear();
-        file.ErrorTail.clear();
-        file.Output.clear();
-        file.NewTarget = false;
-        file.StoppedSeconds = -1;
-        file.Report.Detail.clear();
-        file.Report.FailureKind.clear();
-        file.Report.OldKept = false;
-        file.SourceEndsEarly = false;
         m_lastStarted = int(&slot - m_slots.data());
-        StartOutput(slot);
+        slot.Job->StartNextChapter();
     }
     return took;
 }
 
-// A stop between two chapters ends their file at the one that did not start.
 void TConversionRun::StopPendingChapters()
 {
     for (TSlot &slot : m_slots)
-        if (std::exchange(slot.ChapterPending, false)) {
-            ++slot.File.Chapter;
-            OutputEnded(slot, TFileOutcome::Stopped);
-        }
+        if (slot.Job)
+            slot.Job->StopPendingChapter();
 }
 
 void TConversionRun::AnswerFileExists(quint8 choice)
 {
-    TSlot *slot = std::exchange(m_asking, nullptr);
+    TConversionJob *job = std::exchange(m_asking, nullptr);
     // A close or stop that came while the question waited starts nothing.
-    if (!slot || !m_active)
+    if (!job || !m_active)
         return;
     if (Interrupted()) {
-        // The chapter files written before the question stay, and are told.
-        if (slot->File.Chapter > 0)
-            OutputEnded(*slot, TFileOutcome::Stopped);
+        job->EndUnanswered();
         return EndIfDone();
     }
     try {
-        StartTarget(*slot,
-                    ResolveTargetFile(m_askedPath, FOverwriteChoice, [choice] { return choice; }, m_writtenThisRun));
+        job->AnswerFileExists(choice);
     } catch (...) {
         FailRun();
         throw;
     }
     Advance();
-}
-
-void TConversionRun::StartTarget(TSlot &slot, const QString &target)
-{
-    slot.File.Target = target;
-    if (target.isEmpty())
-        return OutputEnded(slot, TFileOutcome::Skipped);
-    try {
-        PrepareOutput(slot.File);
-    } catch (const TFileWriteError &error) {
-        if (FolderRefuses(error))
-            return FailOnFolder(slot, FolderFailure::Access, QFileInfo(target).absolutePath());
-        // This file cannot be written; the next may well be (another name,
-        // a folder made meanwhile), so the run goes on.
-        FailWithWriteError(slot.File.Report, error);
-        m_failedSources.append(slot.File.Shown);
-        return OutputEnded(slot, TFileOutcome::Failed);
-    }
-    // From here the target is reserved: another file of this run that
-    // wants the same name gets a new one.
-    m_writtenThisRun.insert(target);
-    slot.Working = true;
-    StartEncoder(slot);
-}
-
-// The file fails for its folder. The output folder itself ends the run, as
-// no file could go there; a kept subfolder fails only its own files.
-void TConversionRun::FailOnFolder(TSlot &slot, const char *kind, const QString &folder)
-{
-    TFileReport &report = slot.File.Report;
-    report.FailureKind = QLatin1String(kind);
-    report.Folder = CleanFolder(folder);
-    report.Detail.clear();
-    m_failedSources.append(slot.File.Shown);
-    emit FileFinished(RowOf(slot.File), slot.File.Source, TFileOutcome::Failed, report);
-    if (report.Folder == CleanFolder(m_settings.Folder))
-        throw TolvaneError(ReportText(TFileOutcome::Failed, report, m_settings.Texts));
-}
-
-// An output counts as up to date only when it holds all the source does: a
-// file cut short (by a full disk, a kill, another program) is no copy of it.
-// The source's length is what its container declares, which the audio may
-// fall short of by a frame or two of either codec.
-bool TConversionRun::IsOutputWhole(TRunningFile &file, const QString &path)
-{
-    constexpr double tolerance = 0.25;
-    double expected = file.Chapter > 0 ? file.ChapterLengths.value(file.Chapter - 1) : 0.0;
-    if (file.Chapter == 0) {
-        const TMediaFacts facts = FactsOf(file);
-        const int taken =
-            file.AudioTrack >= 0 ? file.AudioTrack : AutomaticTrack(facts.Tracks, m_settings.Options.PreferredLanguage);
-        for (const TAudioTrack &track : facts.Tracks)
-            if (track.Index == taken)
-                expected = track.Duration;
-    }
-    // A source that tells no length leaves nothing to measure against.
-    if (expected <= 0)
-        return true;
-    const QList<TAudioTrack> written = ParseTrackList(ProbeListing(m_settings.EncoderFolder, path));
-    return !written.isEmpty() && written.first().Duration + tolerance >= expected;
-}
-
-// Something that is no file has the output's name: this output fails, the run goes on.
-void TConversionRun::FailOnTarget(TSlot &slot, const QString &target)
-{
-    TFileReport &report = slot.File.Report;
-    report.FailureKind = QLatin1String(FolderFailure::NotAFile);
-    report.Folder = target;
-    report.Detail.clear();
-    m_failedSources.append(slot.File.Shown);
-    OutputEnded(slot, TFileOutcome::Failed);
 }
 
 bool TConversionRun::IsSourceOfRun(const QString &path) const
@@ -461,65 +248,11 @@ bool TConversionRun::IsSourceOfRun(const QString &path) const
     return id && m_sourceIds.contains(*id);
 }
 
-// One output of a file ended. A file in chapters goes on with its next
-// chapter after a written or skipped one; otherwise the file ends, counted
-// as converted once any of its chapter files was written.
-void TConversionRun::OutputEnded(TSlot &slot, TFileOutcome outcome)
+TEncoderCommand TConversionRun::EncoderCommandFor(const TRunningFile &file, const QString &input)
 {
-    TRunningFile &file = slot.File;
-    if (file.Chapter > 0) {
-        const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
-        file.Report.ChapterFiles += written ? 1 : 0;
-        bool passed = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Skipped;
-        if (passed && file.Chapter < file.Chapters.size()) {
-            if (!Interrupted()) {
-                slot.ChapterPending = true;
-                return;
-            }
-            // A stop as the chapter ended: the file ends at the next one.
-            ++file.Chapter;
-            outcome = TFileOutcome::Stopped;
-            passed = false;
-        }
-        if (passed && file.Report.ChapterFiles > 0)
-            outcome = TFileOutcome::Converted;
-        file.Report.Chapter = passed ? 0 : file.Chapter;
-    }
-    if (!m_closing)
-        emit FileFinished(RowOf(file), file.Source, outcome, file.Report);
-}
-
-// The encoder always writes a hidden file: until it is whole and checked,
-// the target's name holds the old file, or the placeholder of a new one.
-void TConversionRun::PrepareOutput(TRunningFile &file)
-{
-    file.NewTarget = TargetKindOf(file.Target) == TTargetKind::Missing;
-    if (file.NewTarget)
-        WritePlaceholder(file.Target);
-    try {
-        file.Output = CreateTemporaryBeside(file.Target, file.NewTarget ? file.Target : QString());
-    } catch (...) {
-        if (file.NewTarget)
-            RemoveBarePlaceholder(file.Target);
-        throw;
-    }
-}
-
-void TConversionRun::StartEncoder(TSlot &slot)
-{
-    // A missing source leaves the input out: the encoder fails on its own.
-    const QString inputFile = QFileInfo::exists(slot.File.Source) ? slot.File.Source : QString();
     const int cores = m_settings.Cores > 0 ? m_settings.Cores : QThread::idealThreadCount();
-    const TEncoderCommand command =
-        BuildEncoderCommand(inputFile, slot.File.Output, slot.File.AudioTrack, slot.File.Chapter,
-                            EncoderThreads(cores, std::clamp(m_settings.ParallelFiles, 1, 64), FilesLeft()));
-    try {
-        slot.Io->StartProcess(command.Program, command.Arguments, QString(), false);
-    } catch (...) {
-        DropOutput(slot.File);
-        slot.Working = false;
-        throw;
-    }
+    return BuildEncoderCommand(input, file.Output, file.AudioTrack, file.Chapter,
+                               EncoderThreads(cores, std::clamp(m_settings.ParallelFiles, 1, 64), FilesLeft()));
 }
 
 // A step raised: the other encoders stop, and the run ends after them without its report.
@@ -570,7 +303,7 @@ void TConversionRun::EndIfDone()
     // A stop does not wait for the facts of a job it will not take.
     if (!m_active || m_asking || AnyBusy() || (m_waitingForFacts && !Interrupted()))
         return;
-    if (!Interrupted() && !m_failed && m_next < m_jobs.size())
+    if (!Interrupted() && !m_failed && m_next < m_files.size())
         return;
     m_active = false;
     if (m_closing)
@@ -587,7 +320,7 @@ void TConversionRun::EndIfDone()
 TConversionRun::TSlot *TConversionRun::FreeSlot()
 {
     for (TSlot &slot : m_slots)
-        if (slot.Io && !slot.Busy() && &slot != m_asking)
+        if (slot.Io && !slot.Busy() && (!slot.Job || slot.Job != m_asking))
             return &slot;
     return nullptr;
 }
@@ -601,120 +334,17 @@ bool TConversionRun::AnyBusy() const
 // an answer, and those not yet taken.
 int TConversionRun::FilesLeft() const
 {
-    const auto busy = std::count_if(m_slots.begin(), m_slots.end(),
-                                    [this](const TSlot &slot) { return slot.Busy() || &slot == m_asking; });
-    return int(busy + qsizetype(m_jobs.size() - m_next));
-}
-
-int TConversionRun::RowOf(TRunningFile &file)
-{
-    // Rows only grow at the end during a run; the id finds a moved one all the same.
-    if (file.Row < 0 || file.Row >= m_queue.Count() || m_queue.At(file.Row).Id != file.Item)
-        file.Row = m_queue.RowOf(file.Item);
-    return file.Row;
+    const auto busy = std::count_if(m_slots.begin(), m_slots.end(), [this](const TSlot &slot) {
+        return slot.Busy() || (slot.Job && slot.Job == m_asking);
+    });
+    return int(busy + qsizetype(m_files.size() - m_next));
 }
 
 void TConversionRun::FinishEndedFiles()
 {
-    for (TSlot &slot : m_slots) {
-        if (!slot.Working || (slot.Io && slot.Io->IsRunning()))
-            continue;
-        const TFileOutcome outcome = FinishFile(slot);
-        slot.Working = false;
-        OutputEnded(slot, outcome);
-    }
-}
-
-TFileOutcome TConversionRun::FinishFile(TSlot &slot)
-{
-    TRunningFile &file = slot.File;
-    if (file.Report.Detail.isEmpty())
-        file.Report.Detail = file.LastErrorLine;
-    // A stopped file is not a failure, nor a finished one, whoever stopped
-    // the encoder: this run, or a signal from elsewhere.
-    if (Interrupted() || !slot.Io || slot.Io->LastExitCode() == EncoderContract::ExitStopped) {
-        KeepStoppedPart(file);
-        return TFileOutcome::Stopped;
-    }
-    TFileOutcome outcome = TFileOutcome::Failed;
-    if (slot.Io->LastExitCode() == EncoderContract::ExitDone) {
-        outcome = SettleOutput(file);
-    } else {
-        DropOutput(file);
-        if (file.Report.FailureKind.isEmpty())
-            file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Other);
-    }
-    if (outcome == TFileOutcome::Failed)
-        m_failedSources.append(file.Shown);
-    // An incomplete file stays only where it replaced nothing.
-    if (outcome == TFileOutcome::Converted || (outcome == TFileOutcome::Incomplete && !file.Replaces()))
-        m_queue.AddOutput(RowOf(file), file.Target);
-    return outcome;
-}
-
-TFileOutcome TConversionRun::SettleOutput(TRunningFile &file)
-{
-    // A success that left no audio is none: the output was never written,
-    // or went with its folder.
-    if (!HoldsOutput(file.Output)) {
-        file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Check);
-        DropOutput(file);
-        return TFileOutcome::Failed;
-    }
-    // All the source held, but less than it claims: worth keeping as a new
-    // file, never in place of one the user had.
-    if (file.SourceEndsEarly && file.Replaces()) {
-        DropOutput(file);
-        return TFileOutcome::Incomplete;
-    }
-    try {
-        CommitTemporary(file.Output, file.Target);
-    } catch (const TFileWriteError &error) {
-        FailWithWriteError(file.Report, error);
-        DropOutput(file);
-        return TFileOutcome::Failed;
-    }
-    file.Report.Output = file.Target;
-    return file.SourceEndsEarly ? TFileOutcome::Incomplete : TFileOutcome::Converted;
-}
-
-// What a stop left of a new file is kept, named as the part it is; the
-// target's name stays free for the whole file. An old file is never
-// replaced by a part.
-void TConversionRun::KeepStoppedPart(TRunningFile &file)
-{
-    if (file.Replaces() || file.Output.isEmpty() || !HoldsOutput(file.Output))
-        return DropOutput(file);
-    const qint64 seconds = file.StoppedSeconds >= 0 ? file.StoppedSeconds : file.FMaxTime;
-    QString note;
-    try {
-        note = FormatText(m_settings.Texts.StoppedPartNote, {FileNameTime(seconds)});
-    } catch (const TolvaneError &) {
-        note = FormatText(TReportTexts().StoppedPartNote, {FileNameTime(seconds)});
-    }
-    const QString part = StoppedPartPath(file.Target, note);
-    if (::rename(QFile::encodeName(file.Output).constData(), QFile::encodeName(part).constData()) != 0)
-        return DropOutput(file);
-    RemoveBarePlaceholder(file.Target);
-    m_writtenThisRun.remove(file.Target);
-    file.Report.PartKept = true;
-    file.Report.ReadSeconds = seconds;
-    file.Report.DeclaredSeconds = file.FDuration;
-    file.Report.Output = part;
-}
-
-// Nothing of the output stays: the hidden file goes, and so does the
-// placeholder of a new target; an old file stays as it was.
-void TConversionRun::DropOutput(TRunningFile &file)
-{
-    if (!file.Output.isEmpty())
-        QFile::remove(file.Output);
-    if (file.NewTarget) {
-        RemoveBarePlaceholder(file.Target);
-    } else {
-        file.Report.OldKept = true;
-    }
-    m_writtenThisRun.remove(file.Target); // the user's file still (or nobody's), not the run's
+    for (TSlot &slot : m_slots)
+        if (slot.Job)
+            slot.Job->SettleIfEnded();
 }
 
 void TConversionRun::StopConversion()
@@ -758,12 +388,15 @@ void TConversionRun::Close()
         slot.Io->deleteLater();
         if (slot.Io == ConsoleIO)
             ConsoleIO = nullptr;
+        if (slot.Job)
+            slot.Job->ReleaseEncoder();
         slot.Io = nullptr;
     }
     // What the stopped encoders left is settled now: no signal will tell of their end.
     FinishEndedFiles();
     for (TSlot &slot : m_slots)
-        slot.ChapterPending = false;
+        if (slot.Job)
+            slot.Job->DropPendingChapter();
     m_active = false;
 }
 
@@ -779,51 +412,8 @@ TEncoderCommand TConversionRun::BuildEncoderCommand(const QString &Source, const
 
 TProgressView TConversionRun::ParseEncoderOutput(const QString &Text)
 {
-    return ParseInto(m_slots[size_t(m_lastStarted)].File, Text);
-}
-
-TProgressView TConversionRun::ParseInto(TRunningFile &file, const QString &Text)
-{
-    // Values read before a bad one are kept, as the display of this chunk is dropped.
-    TProgressState state{file.FDuration, file.FMaxTime};
-    TProgressView view;
-    try {
-        view = ReadProgressChunk(Text, state);
-    } catch (...) {
-        file.FDuration = state.Duration;
-        file.FMaxTime = state.MaxTime;
-        throw;
-    }
-    file.FDuration = state.Duration;
-    file.FMaxTime = state.MaxTime;
-    return file.Chapter > 0 ? OverWholeSource(file, view) : view;
-}
-
-// The progress of a chapter as a share of its whole source, each chapter
-// weighed by its length (or all alike when their lengths are not known), so
-// that it runs once from 0 to 99 over all of them.
-TProgressView TConversionRun::OverWholeSource(const TRunningFile &file, const TProgressView &chapterView)
-{
-    const qsizetype current = file.Chapter - 1;
-    double total = 0;
-    for (double length : file.ChapterLengths)
-        total += length;
-    const bool weighed = total > 0 && current < file.ChapterLengths.size();
-    double before = weighed ? 0 : double(current);
-    for (qsizetype i = 0; weighed && i < current; ++i)
-        before += file.ChapterLengths[i];
-    const double within =
-        weighed ? std::min(double(chapterView.Converted), file.ChapterLengths[current]) : chapterView.Percent / 100.0;
-    if (!weighed)
-        total = double(file.Chapters.size());
-    TProgressView view = chapterView;
-    view.Percent = std::clamp(int((before + within) * 100 / total), 0, 99);
-    if (weighed) {
-        view.Duration = std::llround(total);
-        view.Converted = std::llround(before + within);
-        view.EndClock = SecondsToClock(view.Duration);
-    }
-    return view;
+    TConversionJob *job = m_slots[size_t(m_lastStarted)].Job;
+    return job ? job->ReadOutput(Text) : ReadProgress(m_noFile, Text);
 }
 
 TConversionRun::TSlot *TConversionRun::SlotOf(const TConsoleIO *io)
@@ -840,7 +430,7 @@ void TConversionRun::ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd)
     // After a stop nothing more of this file is reported.
     if (!FContinue || !slot)
         return;
-    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, QString::fromUtf8(Cmd)));
+    emit FileProgress(slot->Job->Row(), slot->Job->ReadOutput(QString::fromUtf8(Cmd)));
 }
 
 void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
@@ -848,45 +438,5 @@ void TConversionRun::ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd)
     TSlot *slot = SlotOf(Sender);
     if (!FContinue || !slot)
         return;
-    const QString text = QString::fromUtf8(Cmd);
-    // libm9s says why it failed in its last line on standard error; one
-    // chunk may carry several lines.
-    static const QRegularExpression lineEnds(QStringLiteral("[\\r\\n]"));
-    for (const QString &piece : text.split(lineEnds, Qt::SkipEmptyParts)) {
-        const QString line = piece.trimmed();
-        if (!line.isEmpty() && !IsMarkerLine(line))
-            slot->File.LastErrorLine = line;
-    }
-    ReadMarkerLines(slot->File, text);
-    emit FileProgress(RowOf(slot->File), ParseInto(slot->File, text));
-}
-
-void TConversionRun::ReadMarkerLines(TRunningFile &file, const QString &text)
-{
-    file.ErrorTail = (file.ErrorTail + text).right(MarkerTailLength);
-    const QString kind = TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::FailureOpen),
-                                                    QLatin1String(EncoderContract::FailureClose)));
-    if (!kind.isEmpty())
-        file.Report.FailureKind = kind;
-    const QString stopped = TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::StoppedOpen),
-                                                       QLatin1String(EncoderContract::StoppedClose)));
-    bool read = false;
-    if (const double seconds = stopped.toDouble(&read); read && seconds >= 0)
-        file.StoppedSeconds = qint64(seconds);
-    const QString incomplete =
-        TrimControls(ExtractMarked(file.ErrorTail, QLatin1String(EncoderContract::IncompleteOpen),
-                                   QLatin1String(EncoderContract::IncompleteClose)));
-    if (incomplete.isEmpty())
-        return;
-    file.SourceEndsEarly = true;
-    // The times only word the reason: a bad one leaves them out, not the marker.
-    const QStringList seconds = incomplete.split(QLatin1Char('/'));
-    try {
-        if (seconds.size() == 2) {
-            file.Report.ReadSeconds = RoundedSeconds(seconds[0]);
-            file.Report.DeclaredSeconds = RoundedSeconds(seconds[1]);
-        }
-    } catch (const TolvaneError &) {
-        file.Report.ReadSeconds = file.Report.DeclaredSeconds = 0;
-    }
+    emit FileProgress(slot->Job->Row(), slot->Job->ReadError(QString::fromUtf8(Cmd)));
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "conversion/AudioTracks.h"
 #include "conversion/CommandLineBuilder.h"
+#include "conversion/ConversionJob.h"
 #include "conversion/EncoderCommand.h"
 #include "conversion/EncoderOutput.h"
 #include "conversion/FileQueue.h"
 #include "conversion/FileReport.h"
+#include "conversion/RunSettings.h"
 #include "conversion/TargetFile.h"
 
 #include <QObject>
@@ -18,74 +19,15 @@
 class TConsoleIO;
 class TMediaProbe;
 
-// The format and options a file is converted with.
-struct TOutputOptions
-{
-    QString Extension = QStringLiteral("mp3"); // the format: one of OutputFormats
-    int Bitrate = 128;
-    int SampleRate = 44100;
-    int Channels = 2;
-    QString PreferredLanguage; // the track Automatic takes when a file has it
-    bool VerifyOutput = true;  // the encoder reads back what it wrote before it reports success
-    QString Loudness;          // [setting] loudness: "off", "-23", "-16", "-14" or "replaygain"
-};
-
-// What a run converts with, read once when it starts: the controls stay
-// locked while it goes, and a change afterwards is for the next run.
-struct TRunSettings
-{
-    QString Folder;        // the output folder
-    QString EncoderFolder; // holds libm9s
-    TOutputOptions Options;
-    int ParallelFiles = 1;      // encoders at once
-    bool KeepFolders = false;   // a file found in an added folder keeps its subfolder below Folder
-    bool SkipUpToDate = false;  // a file whose output is newer than it is skipped without a question
-    TReportTexts Texts = {};    // the user's words for an output folder that ends the run
-    int Cores = 0;              // shared among the running encoders; 0: the machine's
-    bool SplitChapters = false; // a source with two chapters or more gives one file per chapter
-};
-
-// One file of a run: what the run froze of its queue item when it started,
-// and what the encoder reported of it. One per running encoder.
-struct TRunningFile
-{
-    quint64 Item = 0; // the queue item
-    int Row = -1;     // the item's row when last reported
-    QString Source;
-    QString Shown;        // Source as the user knows it (a stand-in link's file by its own name)
-    QString Root;         // the added folder it was found in, if any
-    int ChosenTrack = -1; // the user's choice; -1 for Automatic
-    QString Target;
-    QString Folder;      // where its outputs go, with "/"
-    QString Extension;   // of its outputs
-    int AudioTrack = -1; // asked of the encoder; -1 leaves the choice to it
-    // One file per chapter: the chapters and their lengths in seconds, and
-    // the one on the encoder now, from 1. Chapter is 0 for one file of the whole.
-    QList<TChapter> Chapters;
-    QList<double> ChapterLengths;
-    int Chapter = 0;
-    qint64 FDuration = 0;       // what the encoder converts (the source, or its chapter), in seconds
-    qint64 FMaxTime = 0;        // highest encoder time seen, in seconds
-    QString LastErrorLine;      // the encoder's last message that was not progress
-    QString Output;             // what the encoder writes: a hidden file beside Target, which takes its name when whole
-    bool NewTarget = false;     // Target was not there: it holds the placeholder until the output takes its place
-    qint64 StoppedSeconds = -1; // a stopped encoder said how far it came
-    QString ErrorTail;          // the end of the encoder's error output, where marker lines are looked for
-    TFileReport Report;
-    bool SourceEndsEarly = false; // the encoder said the source ends before its declared length
-    bool Replaces() const { return !NewTarget; }
-};
-
-// The conversion run: a job per queue item present at its start, taken top
-// to bottom. For each: the target is resolved (perhaps after the file-exists
-// question), its placeholder written (or, for an existing target, a hidden
-// file beside it) and libm9s started; when the encoder ends, what it left is
-// settled and the next job starts. With SplitChapters, a source with
-// chapters goes through the same steps once per chapter before its file
-// ends. Up to ParallelFiles encoders run at once. Nothing waits: every step
-// follows a signal (an encoder's end, the answer to a question, a probe's
-// facts), and the run knows nothing of who shows it.
-class TConversionRun : public QObject
+// The conversion run: a job (TConversionJob) per queue item present at its
+// start, taken top to bottom into up to ParallelFiles encoders, with the
+// cores shared among them. The run only schedules: it lends each job an
+// encoder, starts the next when one ends (a file in chapters goes on with its
+// next chapter before a new file is taken), tells what each job tells,
+// counts what failed and ends. Nothing waits: every step follows a signal (an
+// encoder's end, the answer to a question, a probe's facts), and the run
+// knows nothing of who shows it.
+class TConversionRun : public QObject, private TJobHost
 {
     Q_OBJECT
 public:
@@ -116,7 +58,6 @@ public:
 
     bool IsActive() const { return m_active; }
     bool IsClosing() const { return m_closing; }
-    bool IsAsking() const { return m_asking != nullptr; }
     bool IsEncoderRunning() const;
     // The run that ended last was stopped by StopConversion rather than ended by an error.
     bool WasStopped() const { return m_stopped && !m_failed; }
@@ -127,7 +68,6 @@ public:
     // The encoders working now.
     int RunningCount() const;
     QStringList FailedSources() const { return m_failedSources; }
-    const TRunSettings &Settings() const { return m_settings; }
 
     // The encoder's command for source into target with this run's options.
     // Chapter: that chapter alone, counted from 1; 0 for the whole source.
@@ -154,41 +94,34 @@ signals:
     void EncoderRunningChanged(bool running);
 
 private:
-    // One encoder and the file it works on.
+    // One encoder and the job it is lent to.
     struct TSlot
     {
         TConsoleIO *Io = nullptr;
-        TRunningFile File;
-        bool Working = false;        // a file is on this encoder
-        bool ChapterPending = false; // its file's next chapter waits to be started
-        bool Busy() const { return Working || ChapterPending; }
+        TConversionJob *Job = nullptr; // the last job taken into it, until the next
+        bool Busy() const { return Job && Job->IsBusy(); }
     };
 
-    // The steps of one file, in order.
+    // What the jobs share.
+    TFileQueue &RunQueue() override { return m_queue; }
+    TMediaProbe *RunProbe() const override { return m_probe; }
+    const TRunSettings &RunSettings() const override { return m_settings; }
+    QSet<QString> &WrittenThisRun() override { return m_writtenThisRun; }
+    bool IsSourceOfRun(const QString &path) const override;
+    quint8 &OverwriteChoice() override { return FOverwriteChoice; }
+    bool Interrupted() const override { return !FContinue || m_closing; }
+    TEncoderCommand EncoderCommandFor(const TRunningFile &file, const QString &input) override;
+
     void Advance();
     bool FactsReady(TRunningFile &file);
-    void StartRow(TSlot &slot, const TRunningFile &job);
-    TMediaFacts FactsOf(TRunningFile &file);
-    void TakeChapters(TRunningFile &file, const TMediaFacts &facts) const;
-    void StartOutput(TSlot &slot);
+    void StartJob(TSlot &slot, const TRunningFile &file);
+    void JobFinished(TConversionJob &job, TFileOutcome outcome);
+    void JobAsks(TConversionJob &job, const QString &target);
     bool StartPendingChapters();
     void StopPendingChapters();
-    void StartTarget(TSlot &slot, const QString &target);
-    void FailOnFolder(TSlot &slot, const char *kind, const QString &folder);
-    void FailOnTarget(TSlot &slot, const QString &target);
-    bool IsSourceOfRun(const QString &path) const;
-    bool IsOutputWhole(TRunningFile &file, const QString &path);
-    void OutputEnded(TSlot &slot, TFileOutcome outcome);
-    void PrepareOutput(TRunningFile &file);
-    void StartEncoder(TSlot &slot);
     void EncoderEnded();
-    TFileOutcome FinishFile(TSlot &slot);
-    TFileOutcome SettleOutput(TRunningFile &file);
-    void KeepStoppedPart(TRunningFile &file);
-    void DropOutput(TRunningFile &file);
     void EndIfDone();
     void Continue();
-    bool Interrupted() const { return !FContinue || m_closing; }
     void RequestStopAll();
     void FailRun();
 
@@ -197,27 +130,23 @@ private:
     bool AnyBusy() const;
     int FilesLeft() const;
     void FinishEndedFiles();
-    int RowOf(TRunningFile &file);
-    TProgressView ParseInto(TRunningFile &file, const QString &Text);
-    static TProgressView OverWholeSource(const TRunningFile &file, const TProgressView &chapterView);
     TSlot *SlotOf(const TConsoleIO *io);
     void ReceiveOutput(TConsoleIO *Sender, const QByteArray &Cmd);
     void ReceiveError(TConsoleIO *Sender, const QByteArray &Cmd);
-    static void ReadMarkerLines(TRunningFile &file, const QString &text);
     void ProcessStatusChanged();
 
     TFileQueue &m_queue;
     TMediaProbe *m_probe = nullptr;
     TRunSettings m_settings;
-    QString m_folder;                 // the output folder, with "/" once a job was taken
-    std::vector<TRunningFile> m_jobs; // frozen at the start, in queue order
-    size_t m_next = 0;                // the next job to take
-    std::vector<TSlot> m_slots;       // [0] runs on ConsoleIO
-    int m_lastStarted = 0;            // the slot whose file started last
-    TSlot *m_asking = nullptr;        // the slot whose target waits for an answer
-    QString m_askedPath;              // the target asked about
-    bool m_waitingForFacts = false;   // the next job waits for its probe
-    bool m_reportedRunning = false;   // what EncoderRunningChanged said last
+    QString m_folder;                   // the output folder, with "/" once a job was taken
+    std::vector<TRunningFile> m_files;  // frozen at the start, in queue order
+    size_t m_next = 0;                  // the next file to take
+    std::vector<TSlot> m_slots;         // [0] runs on ConsoleIO
+    TRunningFile m_noFile;              // File() before any job was taken
+    int m_lastStarted = 0;              // the slot whose file started last
+    TConversionJob *m_asking = nullptr; // the job whose target waits for an answer
+    bool m_waitingForFacts = false;     // the next job waits for its probe
+    bool m_reportedRunning = false;     // what EncoderRunningChanged said last
     bool m_active = false;
     bool m_closing = false;         // the owner is closing: the run must end at once
     bool m_failed = false;          // a step raised: no end report
