@@ -150,11 +150,6 @@ QList<double> ChapterLengths(const QList<TChapter> &chapters, double sourceDurat
     return lengths;
 }
 
-QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs)
-{
-    return ParseTrackList(ProbeListing(encoderFolder, source, timeoutMs));
-}
-
 QString ProbeListing(const QString &encoderFolder, const QString &source, int timeoutMs)
 {
     QString folder = encoderFolder;

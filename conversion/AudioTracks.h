@@ -41,8 +41,6 @@ QList<double> ChapterLengths(const QList<TChapter> &chapters, double sourceDurat
 // Waits at most timeoutMs; a probe that fails, cannot start or takes longer
 // gives an empty text.
 QString ProbeListing(const QString &encoderFolder, const QString &source, int timeoutMs = 15000);
-// The tracks of ProbeListing.
-QList<TAudioTrack> ProbeAudioTracks(const QString &encoderFolder, const QString &source, int timeoutMs = 15000);
 
 // The track the encoder takes on its own when none is asked for: the default
 // one, else the one with most channels (the first of equals). With a preferred
