@@ -32,8 +32,6 @@ public:
     // The state column holds its longest word; with chapters, "chapter 12 of 12 · 100%".
     void FitStateColumn(bool chapters);
 
-    QList<int> SelectedRows() const; // top to bottom
-    int SelectedRow() const;         // the first selected; -1 for none
     void DeleteSelected();
     void ClearAll();
     void MoveSelectedUp();
@@ -45,6 +43,8 @@ public:
     int AudioTrackOfRow(int row) const;
 
 private:
+    QList<int> SelectedRows() const; // top to bottom
+    int SelectedRow() const;         // the first selected; -1 for none
     void SetupTable();
     void SetupColumns();
     void SetupRowMenu();

@@ -120,10 +120,12 @@ void TfrmMain::ConnectActions()
 void TfrmMain::SetupSkinMenu()
 {
     m_skinGroup = new QActionGroup(this);
-    for (int skin = 1; skin <= 18; ++skin) {
-        auto *item = findChild<QAction *>(QStringLiteral("N_Skin%1").arg(skin));
-        item->setData(skin);
-        m_skinGroup->addAction(item);
+    const QList<QAction *> items{ui->N_Skin1,  ui->N_Skin2,  ui->N_Skin3,  ui->N_Skin4,  ui->N_Skin5,  ui->N_Skin6,
+                                 ui->N_Skin7,  ui->N_Skin8,  ui->N_Skin9,  ui->N_Skin10, ui->N_Skin11, ui->N_Skin12,
+                                 ui->N_Skin13, ui->N_Skin14, ui->N_Skin15, ui->N_Skin16, ui->N_Skin17, ui->N_Skin18};
+    for (int position = 0; position < items.size(); ++position) {
+        items[position]->setData(position + 1);
+        m_skinGroup->addAction(items[position]);
     }
     connect(m_skinGroup, &QActionGroup::triggered, this, &TfrmMain::SkinChosen);
 }
@@ -135,8 +137,8 @@ void TfrmMain::SkinChosen(QAction *item)
     frmCommon->SaveSkinIndex(skin);
 }
 
-// The parts in the order they depend on each other: the queue, its view and
-// what adds to it, the options, then the run over all of them.
+// The parts in the order they depend on each other: the queue, what adds to
+// it and its view, the options, then the run over all of them.
 void TfrmMain::SetupParts()
 {
     m_probe = new TMediaProbe(frmCommon ? frmCommon->AppFolder : QString(), this);
