@@ -7,7 +7,7 @@
 #include <vector>
 
 // Where a language text goes.
-enum class TTarget {
+enum class TLanguageTarget {
     Control,          // the caption of the control named like the key (or `control`)
     WindowTitle,      // the window's title
     ApplicationTitle, // message box captions and the name the desktop shows
@@ -29,7 +29,7 @@ struct TLanguageKey
 {
     QString section;
     QString key;
-    TTarget target = TTarget::Control;
+    TLanguageTarget target = TLanguageTarget::Control;
     QString control;                         // object name when it differs from the key; an action for ShortCaption
     QString TWindowTexts::*stored = nullptr; // Stored and StatusReady only
     // What a missing key gives. Texts the first language files did not carry

@@ -175,39 +175,39 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
         const QString text = file.ReadString(entry.section, entry.key, entry.fallback);
         QWidget *window = WindowOfSection(entry.section);
         switch (entry.target) {
-        case TTarget::Control:
+        case TLanguageTarget::Control:
             if (QObject *control = FindNamed(window, entry.control))
                 SetCaption(control, text);
             break;
-        case TTarget::WindowTitle:
+        case TLanguageTarget::WindowTitle:
             if (window)
                 window->setWindowTitle(text);
             break;
-        case TTarget::ApplicationTitle:
+        case TLanguageTarget::ApplicationTitle:
             SetApplicationTitle(text);
             // The name the desktop shows for the program: Qt adds it to the
             // dialogs' titles, where the taskbar used to show it.
             QGuiApplication::setApplicationDisplayName(text);
             break;
-        case TTarget::Stored:
+        case TLanguageTarget::Stored:
             m_texts.*entry.stored = text;
             break;
-        case TTarget::StatusReady:
+        case TLanguageTarget::StatusReady:
             m_texts.*entry.stored = text;
             ui->labelCurrentInfo->setText(text);
             ui->labelCurrentInfo->setToolTip(text);
             break;
-        case TTarget::YesCaption:
+        case TLanguageTarget::YesCaption:
             if (frmPowerOffWindows) {
                 frmPowerOffWindows->yesCaption = text;
                 if (QObject *button = FindNamed(frmPowerOffWindows, entry.key))
                     SetCaption(button, text);
             }
             break;
-        case TTarget::PlaceCaption:
+        case TLanguageTarget::PlaceCaption:
             PlaceCaptionOf(entry.key) = text;
             break;
-        case TTarget::ProductItem:
+        case TLanguageTarget::ProductItem:
             // A language lists as many products as it has; the rest stay out
             // of the menu, where a hidden entry would still reach screen readers.
             if (auto *item = qobject_cast<QAction *>(FindNamed(window, entry.key))) {
@@ -218,29 +218,29 @@ void TfrmMain::LoadLanguage(const QString &languageFile)
                     ui->N_OtherProducts->addAction(item);
             }
             break;
-        case TTarget::BitrateUnit:
+        case TLanguageTarget::BitrateUnit:
             for (int i = 0; i < ui->comboBoxAudioBitrate->count(); ++i)
                 ui->comboBoxAudioBitrate->setItemText(i,
                                                       QString::number(::BitrateOfIndex(i)) + QLatin1Char(' ') + text);
             break;
-        case TTarget::ShortCaption:
+        case TLanguageTarget::ShortCaption:
             if (auto *action = qobject_cast<QAction *>(FindNamed(window, entry.control)))
                 if (QObject *button = FindNamed(window, entry.key))
                     SetCaption(button, file.ReadString(entry.section, entry.key, action->text()));
             break;
-        case TTarget::OpenDialogFilter:
+        case TLanguageTarget::OpenDialogFilter:
             m_texts.OpenDialogFilterTexts += text;
             break;
-        case TTarget::FormatItem:
+        case TLanguageTarget::FormatItem:
             ui->comboBoxFormatOther->setItemText(entry.key.right(1).toInt(), text);
             break;
-        case TTarget::CannotOpen:
+        case TLanguageTarget::CannotOpen:
             SetCannotOpenText(OpenTargetOf(entry.key), text);
             break;
-        case TTarget::TrackWord:
+        case TLanguageTarget::TrackWord:
             TrackWordOf(trackWords, entry.key) = text;
             break;
-        case TTarget::LoudnessItem:
+        case TLanguageTarget::LoudnessItem:
             if (auto *loudness = qobject_cast<QComboBox *>(FindNamed(window, QStringLiteral("comboLoudness"))))
                 loudness->setItemText(entry.key.right(1).toInt(), text);
             break;
