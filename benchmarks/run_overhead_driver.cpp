@@ -118,7 +118,7 @@ int main(int argc, char *argv[])
     // The run goes on from the event loop: the clock stops once its end
     // message was answered (or an error ended it without one). The loop
     // sleeps between events, so the process's CPU time stays its own.
-    while (errors == 0 && answers.unexpected == 0 && (frmMain->ConversionRun->IsActive() || answers.answered == 0))
+    while (errors == 0 && answers.unexpected == 0 && (frmMain->ConversionRun()->IsActive() || answers.answered == 0))
         app.processEvents(QEventLoop::WaitForMoreEvents);
     const double wallMs = wall.nsecsElapsed() / 1e6;
     const double selfMs = CpuMilliseconds(RUSAGE_SELF) - selfBefore;
