@@ -6,6 +6,7 @@
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/TargetFile.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -72,14 +73,26 @@ void TConversionJob::Start()
     m_file.AudioTrack = plan.AudioTrack;
     m_file.Extension = plan.Extension;
     m_file.Report.LanguageUnmatched = plan.LanguageUnmatched;
+    const bool exact = !settings.TargetFile.isEmpty();
+    // The hidden file the encoder writes takes the target's extension, which
+    // tells the encoder the container: a copy's must be the one its codec goes in.
+    if (exact && options.Extension == QLatin1String("copy") && m_file.AudioTrack >= 0
+        && QFileInfo(settings.TargetFile).suffix().toLower() != m_file.Extension) {
+        m_file.Report.FailureKind = QLatin1String(EncoderContract::FailureKind::Other);
+        m_file.Report.Detail =
+            QStringLiteral("a copy of this audio track goes into a .%1 file: the output's name must end so")
+                .arg(m_file.Extension);
+        return OutputEnded(TFileOutcome::Failed);
+    }
     const QString folder =
-        OutputFolderFor(WithTrailingSlash(settings.Folder), m_file.Root, m_file.Source, settings.KeepFolders);
+        exact ? QFileInfo(settings.TargetFile).absolutePath()
+              : OutputFolderFor(WithTrailingSlash(settings.Folder), m_file.Root, m_file.Source, settings.KeepFolders);
     // Made again should it have gone since the last file.
     ForceOutputFolder(folder);
     if (!QFileInfo(folder).isDir())
         return FailOnFolder(FolderFailure::NotMade, folder);
     m_file.Folder = WithTrailingSlash(folder);
-    if (settings.SplitChapters)
+    if (settings.SplitChapters && !exact)
         TakeChapters(factsOnce());
     StartOutput();
 }
@@ -116,6 +129,8 @@ void TConversionJob::StartOutput()
                                      m_file.Chapters[m_file.Chapter - 1].Title);
         m_host.RunQueue().SetChapter(Row(), m_file.Chapter, int(total));
         m_file.Report.Chapters = int(total);
+    } else if (!m_host.RunSettings().TargetFile.isEmpty()) {
+        path = m_host.RunSettings().TargetFile;
     } else {
         path = OutputFilePath(m_file.Folder, m_file.Source, m_file.Extension);
     }

@@ -29,4 +29,8 @@ struct TRunSettings
     TReportTexts Texts = {};    // the user's words for an output folder that ends the run
     int Cores = 0;              // shared among the running encoders; 0: the machine's
     bool SplitChapters = false; // a source with two chapters or more gives one file per chapter
+    // A run of one source whose output goes to exactly this path, in Folder,
+    // as one file: no name is made from the source's, no chapter files. Empty
+    // for the usual names. The existing-file rules apply to it all the same.
+    QString TargetFile{};
 };

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 #include <optional>
@@ -14,6 +15,10 @@ const QStringList Formats{QStringLiteral("wav"),  QStringLiteral("mp3"), QString
 const QStringList Loudnesses{QStringLiteral("off"), QStringLiteral("-23"), QStringLiteral("-16"), QStringLiteral("-14"),
                              QStringLiteral("replaygain")};
 const QStringList Policies{QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")};
+const QStringList ProgressStyles{QStringLiteral("text"), QStringLiteral("json")};
+// The extensions that say a format by themselves, each its format's name.
+const QStringList FormatExtensions{QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("wav"),
+                                   QStringLiteral("m4a"), QStringLiteral("opus"), QStringLiteral("ogg")};
 
 // One option of the terminal run: its names, the name of its value (empty
 // for a switch) and its line in --help.
@@ -32,6 +37,7 @@ const QList<TOptionEntry> &ConvertOptionEntries()
         {{"r", "rate"}, "HZ", "sample rate in Hz"},
         {{"c", "channels"}, "N", "1 (mono) or 2 (stereo)"},
         {{"o", "output"}, "DIR", "output folder"},
+        {{"output-file"}, "PATH", "the one input's output, exactly this file; its extension says the format"},
         {{"j", "jobs"}, "N", "files converted at once"},
         {{"track"}, "N", "the audio track to take, counted from 1"},
         {{"language"}, "CODE", "take the first audio track in this language (ISO 639 code or name)"},
@@ -43,6 +49,7 @@ const QList<TOptionEntry> &ConvertOptionEntries()
         {{"split-chapters"}, "", "one output file per chapter"},
         {{"no-split-chapters"}, "", "one output file per source, chapters or not"},
         {{"q", "quiet"}, "", "print only failures and the summary"},
+        {{"progress"}, "STYLE", "text (the default) or json: one JSON object per line on standard error"},
     };
     return entries;
 }
@@ -127,7 +134,42 @@ TConvertOptions ReadConvertOptions(const QCommandLineParser &parser, const QStri
     options.SplitChapters = Switch(parser, QStringLiteral("split-chapters"));
     options.SkipUpToDate = parser.isSet(QStringLiteral("skip-up-to-date"));
     options.Quiet = parser.isSet(QStringLiteral("quiet"));
+    if (parser.isSet(QStringLiteral("progress")))
+        options.Progress =
+            TProgressStyle(ProgressStyles.indexOf(OneOf(parser, QStringLiteral("progress"), ProgressStyles)));
+    if (parser.isSet(QStringLiteral("output-file")))
+        options.OutputFile =
+            QDir::cleanPath(QDir(workingFolder).absoluteFilePath(parser.value(QStringLiteral("output-file"))));
     return options;
+}
+
+// An exact output is one file's, and its name is the whole of it: it takes
+// no output folder, no kept subfolders and no chapter names. Its extension
+// says the format unless -f does, and then the two must agree, for the
+// extension is what tells the encoder the container.
+void CheckOutputFile(TConvertOptions &options, const QStringList &paths)
+{
+    if (!options.OutputFile)
+        return;
+    if (paths.size() != 1)
+        Refuse(QStringLiteral("--output-file takes exactly one input file, not %1").arg(paths.size()));
+    if (options.OutputFolder)
+        Refuse(QStringLiteral("--output-file and --output cannot be used together"));
+    if (options.KeepFolders.value_or(false))
+        Refuse(QStringLiteral("--output-file and --keep-folders cannot be used together"));
+    if (options.SplitChapters.value_or(false))
+        Refuse(QStringLiteral("--output-file and --split-chapters cannot be used together"));
+    const QString extension = QFileInfo(*options.OutputFile).suffix().toLower();
+    const QString known = QStringLiteral(".") + FormatExtensions.join(QStringLiteral(", ."));
+    if (!options.Format && !FormatExtensions.contains(extension))
+        Refuse(QStringLiteral("--output-file needs an extension that says the format (%1), or --format: '%2'")
+                   .arg(known, *options.OutputFile));
+    if (options.Format && *options.Format != QLatin1String("copy") && *options.Format != extension)
+        Refuse(QStringLiteral("--format %1 needs --output-file to end in .%1, not '%2'")
+                   .arg(*options.Format, *options.OutputFile));
+    options.Format = options.Format.value_or(extension);
+    options.KeepFolders = false;
+    options.SplitChapters = false;
 }
 
 // An option of the terminal run given without --convert.
@@ -207,6 +249,7 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const QString &worki
         command.Convert = ReadConvertOptions(parser, workingFolder);
         if (command.Paths.isEmpty())
             Refuse(QStringLiteral("--convert needs at least one file or folder"));
+        CheckOutputFile(command.Convert, command.Paths);
     } else if (const QString option = ConvertOptionGiven(parser); !option.isEmpty()) {
         Refuse(QStringLiteral("--%1 is an option of --convert").arg(option));
     }

@@ -14,6 +14,10 @@ enum class TLaunchMode { Window, Convert, Help, Version };
 // What a terminal run does with a target that exists: there is nobody to ask.
 enum class TExistingPolicy { Skip, Overwrite, Rename };
 
+// How a terminal run tells its progress on standard error: lines for a
+// person, or a JSON object per line for a program that runs it.
+enum class TProgressStyle { Text, Json };
+
 // The options of a terminal run. An option not given is left empty: its value
 // comes from config.ini, which the command line never writes.
 struct TConvertOptions
@@ -23,6 +27,9 @@ struct TConvertOptions
     std::optional<int> SampleRate; // Hz
     std::optional<int> Channels;   // 1 or 2
     std::optional<QString> OutputFolder;
+    // The one input's output, exactly this path; its format is set by then,
+    // and folders kept and chapter files are off.
+    std::optional<QString> OutputFile;
     std::optional<int> Jobs;
     std::optional<int> AudioTrack; // counted from 0, as the encoder counts
     std::optional<QString> Language;
@@ -32,6 +39,7 @@ struct TConvertOptions
     TExistingPolicy Existing = TExistingPolicy::Skip;
     bool SkipUpToDate = false;
     bool Quiet = false;
+    TProgressStyle Progress = TProgressStyle::Text;
 };
 
 struct TCommandLine

@@ -1,10 +1,40 @@
 #include "terminal/TerminalReport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <algorithm>
 
-TTerminalReport::TTerminalReport(std::FILE *stream, bool live, bool quiet)
-    : m_stream(stream), m_live(live && !quiet), m_quiet(quiet)
+TTerminalReport::TTerminalReport(std::FILE *stream, bool live, bool quiet, bool json)
+    : m_stream(stream), m_live(live && !quiet && !json), m_quiet(quiet), m_json(json)
 {
+}
+
+QByteArray TTerminalReport::EventLine(const QJsonObject &event)
+{
+    return QJsonDocument(event).toJson(QJsonDocument::Compact);
+}
+
+void TTerminalReport::WriteEvent(const QJsonObject &event)
+{
+    std::fputs((EventLine(event) + '\n').constData(), m_stream);
+    std::fflush(m_stream);
+}
+
+void TTerminalReport::FileStarted(const QString &name, const QString &output)
+{
+    if (!m_json)
+        return;
+    WriteEvent({{"event", "start"},
+                {"file", name},
+                {"output", output.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(output)}});
+}
+
+void TTerminalReport::FileProgress(const QString &name, int percent, qint64 seconds)
+{
+    if (!m_json || m_quiet)
+        return;
+    WriteEvent({{"event", "progress"}, {"file", name}, {"percent", percent}, {"seconds", seconds}});
 }
 
 QString TTerminalReport::EndWord(TFileOutcome end)
@@ -66,6 +96,8 @@ QString TTerminalReport::SummaryLine(const TRunTally &tally, qint64 elapsedMs, b
 
 void TTerminalReport::Note(const QString &text)
 {
+    if (m_json)
+        return WriteEvent({{"event", "note"}, {"text", text}});
     ClearLive();
     Write(QStringLiteral("tolvane: ") + TerminalSafe(text) + QLatin1Char('\n'));
 }
@@ -74,6 +106,16 @@ void TTerminalReport::FileEnded(TFileOutcome end, const QString &name, const QSt
                                 const QString &output)
 {
     m_tally.Record(end, name, reason, chapterFiles);
+    if (m_json) {
+        QJsonObject event{{"event", "end"},
+                          {"file", name},
+                          {"state", EndWord(end)},
+                          {"reason", reason},
+                          {"outputs", output.isEmpty() ? QJsonArray() : QJsonArray{output}}};
+        if (chapterFiles > 0)
+            event.insert(QStringLiteral("chapterFiles"), chapterFiles);
+        return WriteEvent(event);
+    }
     if (m_quiet && end != TFileOutcome::Failed && end != TFileOutcome::Incomplete)
         return;
     ClearLive();
@@ -91,6 +133,12 @@ void TTerminalReport::Progress(int percent, int ended, int files, qint64 seconds
 
 void TTerminalReport::Summary(qint64 elapsedMs, bool stopped)
 {
+    if (m_json)
+        return WriteEvent({{"event", "summary"},
+                           {"converted", m_tally.Count(TFileOutcome::Converted)},
+                           {"failed", m_tally.Count(TFileOutcome::Failed)},
+                           {"skipped", m_tally.Count(TFileOutcome::Skipped)},
+                           {"exit", ExitStatus()}});
     ClearLive();
     Write(SummaryLine(m_tally, elapsedMs, stopped, m_texts) + QLatin1Char('\n'));
 }

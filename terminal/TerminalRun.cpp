@@ -104,12 +104,16 @@ void OnSignal(int)
 TTerminalRun::TTerminalRun(const TCommandLine &command, const QString &programFolder, const TSettings &settings,
                            QObject *parent)
     : QObject(parent), m_command(command), m_programFolder(programFolder), m_settings(settings), m_probe(programFolder),
-      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet),
-      m_texts(TerminalTextsOf(QDir(programFolder).filePath(LanguageFileName(settings.Language())),
-                              QDir(programFolder).filePath(LanguageFileName(2))))
+      m_run(m_queue, &m_probe), m_report(stderr, ::isatty(STDERR_FILENO) == 1, command.Convert.Quiet,
+                                         command.Convert.Progress == TProgressStyle::Json),
+      // A program reads the reasons of the JSON events: they stay in English.
+      m_texts(
+          TerminalTextsOf(QDir(programFolder).filePath(LanguageFileName(m_report.IsJson() ? 2 : settings.Language())),
+                          QDir(programFolder).filePath(LanguageFileName(2))))
 {
     m_report.SetTexts(m_texts.Tally);
     m_queue.SetProbe(&m_probe);
+    connect(&m_run, &TConversionRun::FileStarted, this, &TTerminalRun::FileStarted);
     connect(&m_run, &TConversionRun::FileProgress, this, &TTerminalRun::ShowProgress);
     connect(&m_run, &TConversionRun::FileFinished, this, &TTerminalRun::FileFinished);
     connect(&m_run, &TConversionRun::RunEnded, this, &TTerminalRun::RunEnded);
@@ -129,7 +133,8 @@ void TTerminalRun::Start()
     for (int row = 0; row < m_queue.Count(); ++row)
         m_estimate.FileLength(row, m_queue.At(row).Facts.Duration);
     m_run.FOverwriteChoice = ChoiceOf(m_command.Convert.Existing);
-    const TRunSettings settings = RunSettingsNow();
+    m_settingsNow = RunSettingsNow();
+    const TRunSettings &settings = m_settingsNow;
     // A level is reached by re-encoding; a copy keeps its audio as it is.
     if (settings.Options.Extension == QLatin1String("copy") && settings.Options.Loudness.startsWith(QLatin1Char('-')))
         m_report.Note(QStringLiteral("--loudness %1 does not apply to copies: the audio is not re-encoded; use "
@@ -156,6 +161,9 @@ void TTerminalRun::Stop()
 void TTerminalRun::QueuePath(const QString &path)
 {
     const QByteArray native = NativePathOf(path);
+    // Each file found would be written over the one before.
+    if (m_command.Convert.OutputFile && IsFolder(native))
+        return NotQueued(path, QStringLiteral("--output-file takes a file, not a folder"));
     if (IsFolder(native)) {
         TFolderSearch search;
         search.addEntry = [this, &path](const QByteArray &found) {
@@ -209,15 +217,49 @@ TRunSettings TTerminalRun::RunSettingsNow() const
     run.KeepFolders = given.KeepFolders.value_or(m_settings.KeepFolders());
     run.SkipUpToDate = given.SkipUpToDate;
     run.SplitChapters = given.SplitChapters.value_or(m_settings.SplitChapters());
+    if (given.OutputFile) {
+        run.TargetFile = *given.OutputFile;
+        run.Folder = QFileInfo(*given.OutputFile).path();
+    }
     run.Texts = m_texts.Report;
     return run;
+}
+
+QString TTerminalRun::NameOf(int row, const QString &source) const
+{
+    // A stand-in link is named by the file it stands for.
+    const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
+    return known ? m_queue.At(row).Shown : source;
+}
+
+void TTerminalRun::FileStarted(int row, const QString &source)
+{
+    const TRunSettings &run = m_settingsNow;
+    QString output = run.TargetFile;
+    // A copy's extension comes from its track, chapter files from the chapters: known only later.
+    const bool named = run.Options.Extension != QLatin1String("copy") && !run.SplitChapters;
+    if (output.isEmpty() && named && row >= 0 && row < m_queue.Count())
+        output = OutputFilePath(
+            OutputFolderFor(WithTrailingSlash(run.Folder), m_queue.At(row).Root, source, run.KeepFolders), source,
+            run.Options.Extension);
+    m_report.FileStarted(NameOf(row, source), output);
 }
 
 void TTerminalRun::ShowProgress(int row, const TProgressView &view)
 {
     m_estimate.FileProgress(row, view.Duration, view.Converted);
-    // A terminal needs no more than a few redraws a second.
     const qint64 now = m_clock.elapsed();
+    // A program is told each file's progress at most four times a second.
+    if (m_report.IsJson()) {
+        const auto last = m_lastEventMs.constFind(row);
+        if (last != m_lastEventMs.cend() && now - *last < 250)
+            return;
+        m_lastEventMs.insert(row, now);
+        const QString source = row >= 0 && row < m_queue.Count() ? m_queue.At(row).Source : QString();
+        m_report.FileProgress(NameOf(row, source), view.Percent, view.Converted);
+        return;
+    }
+    // A terminal needs no more than a few redraws a second.
     if (m_lastShownMs >= 0 && now - m_lastShownMs < 200)
         return;
     m_lastShownMs = now;
@@ -229,13 +271,11 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
 {
     ++m_ended;
     m_estimate.FileFinished(row, outcome == TFileOutcome::Converted);
-    // A stand-in link is named by the file it stands for.
-    const bool known = row >= 0 && row < m_queue.Count() && !m_queue.At(row).Shown.isEmpty();
     // The file written is named; chapter files are counted instead.
     const bool oneFile = report.ChapterFiles == 0 && report.Chapters == 0 && !report.PartKept;
     const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
-    m_report.FileEnded(outcome, known ? m_queue.At(row).Shown : source, ReasonOf(outcome, report, m_texts.Report),
-                       report.ChapterFiles, written && oneFile ? report.Output : QString());
+    m_report.FileEnded(outcome, NameOf(row, source), ReasonOf(outcome, report, m_texts.Report), report.ChapterFiles,
+                       written && oneFile ? report.Output : QString());
 }
 
 void TTerminalRun::RunEnded()
@@ -251,8 +291,12 @@ int RunInTerminal(int &argc, char **argv, const TCommandLine &command)
     const QString programFolder = QCoreApplication::applicationDirPath();
     TSettings settings(ChooseConfigFile(programFolder));
     // Errors go to standard error as the usage errors do, with the program's name.
-    SetErrorDisplay([](const QString &text) {
-        std::fprintf(stderr, "tolvane: %s\n", TerminalSafe(text).toLocal8Bit().constData());
+    const bool json = command.Convert.Progress == TProgressStyle::Json;
+    SetErrorDisplay([json](const QString &text) {
+        if (json)
+            std::fputs((TTerminalReport::EventLine({{"event", "error"}, {"text", text}}) + '\n').constData(), stderr);
+        else
+            std::fprintf(stderr, "tolvane: %s\n", TerminalSafe(text).toLocal8Bit().constData());
         std::fflush(stderr);
     });
 

@@ -11,6 +11,7 @@
 #include "terminal/TerminalTexts.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -40,6 +41,8 @@ private:
     void QueueFile(const QByteArray &native, const QString &root);
     void NotQueued(const QString &path, const QString &why);
     TRunSettings RunSettingsNow() const;
+    QString NameOf(int row, const QString &source) const;
+    void FileStarted(int row, const QString &source);
     void ShowProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
     void RunEnded();
@@ -57,6 +60,8 @@ private:
     QElapsedTimer m_clock;
     int m_ended = 0;
     qint64 m_lastShownMs = -1;
+    QHash<int, qint64> m_lastEventMs; // by row: when its last progress event was written
+    TRunSettings m_settingsNow;       // what the run was started with
 };
 
 // The whole terminal run as main() starts it: a QCoreApplication, the

@@ -82,6 +82,21 @@ void TestCommandLine::refused_data()
     QTest::newRow("unknown loudness") << QStringList{"--convert", "--loudness", "-30", "a"} << "loudness";
     QTest::newRow("a switch and its no") << QStringList{"--convert", "--keep-folders", "--no-keep-folders", "a"}
                                          << "no-keep-folders";
+    QTest::newRow("an exact output for two inputs")
+        << QStringList{"--convert", "--output-file", "x.mp3", "a", "b"} << "exactly one input file, not 2";
+    QTest::newRow("an exact output and an output folder")
+        << QStringList{"--convert", "--output-file", "x.mp3", "-o", "out", "a"} << "--output cannot";
+    QTest::newRow("an exact output and kept folders")
+        << QStringList{"--convert", "--output-file", "x.mp3", "--keep-folders", "a"} << "--keep-folders cannot";
+    QTest::newRow("an exact output and chapter files")
+        << QStringList{"--convert", "--output-file", "x.mp3", "--split-chapters", "a"} << "--split-chapters cannot";
+    QTest::newRow("an exact output's extension says no format")
+        << QStringList{"--convert", "--output-file", "x.MP4", "a"} << "'" + Here + "/x.MP4'";
+    QTest::newRow("an exact output without an extension")
+        << QStringList{"--convert", "--output-file", "out/", "a"} << "extension that says the format";
+    QTest::newRow("a format its exact output's extension contradicts")
+        << QStringList{"--convert", "-f", "wav", "--output-file", "x.flac", "a"} << "to end in .wav";
+    QTest::newRow("unknown progress style") << QStringList{"--convert", "--progress", "xml", "a"} << "xml";
 }
 
 void TestCommandLine::refused()
@@ -137,6 +152,17 @@ void TestCommandLine::convertOptions()
     QVERIFY(!bare.Format && !bare.Bitrate && !bare.OutputFolder && !bare.AudioTrack && !bare.KeepFolders);
     QCOMPARE(bare.Existing, TExistingPolicy::Skip);
     QVERIFY(!bare.SkipUpToDate && !bare.Quiet);
+    QCOMPARE(bare.Progress, TProgressStyle::Text);
+
+    // An exact output says its format and turns off what config.ini could turn on.
+    const TConvertOptions exact =
+        ParseCommandLine({"--convert", "--output-file", "../x/Y.Opus", "--progress", "JSON", "a.mp4"}, Here).Convert;
+    QCOMPARE(exact.OutputFile, QString("/home/user/x/Y.Opus"));
+    QCOMPARE(exact.Format, QString("opus"));
+    QVERIFY(exact.KeepFolders == false && exact.SplitChapters == false);
+    QCOMPARE(exact.Progress, TProgressStyle::Json);
+    QCOMPARE(ParseCommandLine({"--convert", "-f", "copy", "--output-file", "x.mka", "a"}, Here).Convert.Format,
+             QString("copy"));
 }
 
 // What a terminal run prints, as the lines of the stream.

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -153,6 +156,55 @@ private slots:
         QTest::newRow("the window, with no display to open it on")
             << QStringList{"src"} << 1 << QStringList{"no display", "tolvane --convert FILE-OR-FOLDER..."} << all
             << QString();
+
+        // One file to one exact path, as a job engine asks for it; JSON lines for it to read.
+        const QString exact = path("out/new/deep/one.flac");
+        QStringList withExact = all + QStringList{"new/deep/one.flac"};
+        withExact.sort();
+        const auto ended = [](const QString &file, const QString &outputs, const QString &reason,
+                              const QString &state) {
+            return QString("{\"event\":\"end\",\"file\":\"%1\",\"outputs\":[%2],\"reason\":\"%3\",\"state\":\"%4\"}")
+                .arg(file, outputs, reason, state);
+        };
+        const auto summary = [](int converted, int failed, int skipped, int exit) {
+            return QString("{\"converted\":%1,\"event\":\"summary\",\"exit\":%2,\"failed\":%3,\"skipped\":%4}")
+                .arg(converted)
+                .arg(exit)
+                .arg(failed)
+                .arg(skipped);
+        };
+        QTest::newRow("an exact output in a new nested folder, its format from the extension, in JSON")
+            << QStringList{"--convert", "--output-file", "out/new/deep/one.flac", "--progress", "json", "src/one.mp4"}
+            << 0
+            << QStringList{"{\"event\":\"start\",\"file\":\"" + path("src/one.mp4") + "\",\"output\":\"" + exact
+                               + "\"}",
+                           ended(path("src/one.mp4"), '"' + exact + '"', "", "done"), summary(1, 0, 0, 0)}
+            << withExact << QString();
+        QTest::newRow("an exact output that exists: skipped")
+            << QStringList{"--convert", "--output-file", "out/new/deep/one.flac", "src/a/b/two.mkv"} << 0
+            << QStringList{"skipped: " + path("src/a/b/two.mkv") + " (the output exists)"} << withExact << QString();
+        QTest::newRow("an exact output that exists: overwritten when asked")
+            << QStringList{"--convert",       "--output-file",  exact, "--existing", "overwrite",
+                           "--progress=json", "src/a/b/two.mkv"}
+            << 0 << QStringList{ended(path("src/a/b/two.mkv"), '"' + exact + '"', "", "done"), summary(1, 0, 0, 0)}
+            << withExact << QString();
+        QTest::newRow("a failed file in JSON: its reason, nothing written")
+            << QStringList{"--convert", "--output-file", "out/new/broken.wav", "--progress", "json", "bad/broken.avi"}
+            << 1
+            << QStringList{"{\"event\":\"end\",\"file\":\"" + path("bad/broken.avi")
+                               + "\",\"outputs\":[],\"reason\":\"The file is damaged or cannot be read. (Cannot open",
+                           "\"state\":\"failed\"}", summary(0, 1, 0, 1)}
+            << withExact << QString();
+        QTest::newRow("a copy whose track goes in another container")
+            << QStringList{"--convert", "-f", "copy", "--output-file", "out/new/one.mp3", "src/one.mp4"} << 1
+            << QStringList{"a copy of this audio track goes into a .m4a file"} << withExact << QString();
+        QTest::newRow("an exact output for a folder of files")
+            << QStringList{"--convert", "--output-file", "out/new/one.wav", "src"} << 1
+            << QStringList{"failed: " + path("src") + " (--output-file takes a file, not a folder)"} << withExact
+            << QString();
+        QTest::newRow("an exact output whose extension says no format")
+            << QStringList{"--convert", "--output-file", "out/new/one.aiff", "src/one.mp4"} << 2
+            << QStringList{"tolvane: --output-file needs an extension that says the format"} << withExact << QString();
     }
 
     // Rows build on each other's outputs, in order.
@@ -171,6 +223,17 @@ private slots:
         const TResult result = tolvane(arguments);
         for (const QString &line : lines)
             QVERIFY2(result.printed.contains(line), qPrintable(result.printed));
+        // For a program: every line an event, and what an end says it wrote
+        // holds the format its extension names.
+        if (arguments.contains("json") || arguments.contains("--progress=json")) {
+            const QHash<QString, QString> codecs{{"flac", "flac"}, {"wav", "pcm_s16le"}, {"mp3", "mp3"}};
+            for (const QString &line : result.printed.split('\n', Qt::SkipEmptyParts)) {
+                const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+                QVERIFY2(!event.value("event").toString().isEmpty(), qPrintable(line));
+                for (const QJsonValue &output : event.value("outputs").toArray())
+                    QCOMPARE(probe(output.toString()).codec, codecs.value(QFileInfo(output.toString()).suffix()));
+            }
+        }
         // Nothing a file name holds reaches the terminal as a control character.
         QVERIFY(!result.printed.contains(QChar(0x1b)) && !result.printed.contains(QChar(0x07)));
         QCOMPARE(result.status, status);
