@@ -20,6 +20,9 @@ tolvane --convert -f m|[mp3][m4a]
 tolvane --convert --loudness -|[-23][-16][-14]
 tolvane --convert --existing |[skip][overwrite][rename]
 tolvane --ke|[--keep-folders]
+tolvane --convert --output-f|[--output-file]
+tolvane --convert --output-file fi|[film one.mp4][film two.mkv]
+tolvane --convert --progress j|[json]
 tolvane --convert -b |
 TABLE
 exit $status
