@@ -10,7 +10,7 @@ PACKAGES=(
   ffmpeg
   xvfb xauth imagemagick
   fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
-  hyperfine time flac
+  hyperfine time flac parallel
   clang-format-19
   dpkg-dev desktop-file-utils appstream librsvg2-bin man-db groff-base shared-mime-info lintian
   iso-codes

@@ -274,8 +274,11 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
     // The file written is named; chapter files are counted instead.
     const bool oneFile = report.ChapterFiles == 0 && report.Chapters == 0 && !report.PartKept;
     const bool written = outcome == TFileOutcome::Converted || outcome == TFileOutcome::Incomplete;
+    // A program is told of the part a stop kept as of any file left behind;
+    // a person reads of it in the reason.
+    const bool partKept = outcome == TFileOutcome::Stopped && report.PartKept && report.Chapters == 0;
     m_report.FileEnded(outcome, NameOf(row, source), ReasonOf(outcome, report, m_texts.Report), report.ChapterFiles,
-                       written && oneFile ? report.Output : QString());
+                       (written && oneFile) || (partKept && m_report.IsJson()) ? report.Output : QString());
 }
 
 void TTerminalRun::RunEnded()
