@@ -283,6 +283,15 @@ void TTerminalRun::FileFinished(int row, const QString &source, TFileOutcome out
 
 void TTerminalRun::RunEnded()
 {
+    // The error that ended a run is told once the run has unwound from it; a
+    // program reads the summary as the last event, so it waits for that.
+    if (m_report.IsJson() && m_run.Failed())
+        return void(QMetaObject::invokeMethod(this, &TTerminalRun::EndReport, Qt::QueuedConnection));
+    EndReport();
+}
+
+void TTerminalRun::EndReport()
+{
     // A run an error ended was stopped by it.
     m_report.Summary(m_clock.isValid() ? m_clock.elapsed() : 0, m_run.WasStopped() || m_run.Failed());
     emit Finished(m_report.ExitStatus());

@@ -46,6 +46,7 @@ private:
     void ShowProgress(int row, const TProgressView &view);
     void FileFinished(int row, const QString &source, TFileOutcome outcome, const TFileReport &report);
     void RunEnded();
+    void EndReport();
 
     TCommandLine m_command;
     QString m_programFolder;

@@ -195,6 +195,15 @@ private slots:
                                + "\",\"outputs\":[],\"reason\":\"The file is damaged or cannot be read. (Cannot open",
                            "\"state\":\"failed\"}", summary(0, 1, 0, 1)}
             << withExact << QString();
+        QTest::newRow("a name's control characters escaped in JSON")
+            << QStringList{"--convert", "-f", "wav", "-o", "misc", "--progress", "json", "odd"} << 0
+            << QStringList{"\"file\":\"" + path("odd/bell\\u0007clear\\u001b[2J.mp4") + "\"", "\"state\":\"skipped\"}"}
+            << withExact << QString();
+        QTest::newRow("a folder that ends the run in JSON: the error, then the summary last")
+            << QStringList{"--convert", "--output-file", "file/out/one.wav", "--progress", "json", "src/one.mp4"} << 1
+            << QStringList{"{\"event\":\"error\",\"text\":\"The folder " + path("file/out") + " cannot be made: ",
+                           "Choose another output folder.\"}\n" + summary(0, 1, 0, 1) + "\n"}
+            << withExact << QString();
         QTest::newRow("a copy whose track goes in another container")
             << QStringList{"--convert", "-f", "copy", "--output-file", "out/new/one.mp3", "src/one.mp4"} << 1
             << QStringList{"a copy of this audio track goes into a .m4a file"} << withExact << QString();
