@@ -13,15 +13,15 @@
 // (after a line that says how far it came): a stop is never taken for the
 // finished file.
 
-#include "Conversion.h"
-#include "EncoderContract.h"
-#include "EncoderError.h"
-#include "Messages.h"
-#include "Options.h"
-#include "StopControl.h"
-#include "StreamCopy.h"
-#include "TimeText.h"
-#include "TrackList.h"
+#include "libm9s/EncoderContract.h"
+#include "libm9s/base/EncoderError.h"
+#include "libm9s/base/Messages.h"
+#include "libm9s/base/Options.h"
+#include "libm9s/base/StopControl.h"
+#include "libm9s/base/TimeText.h"
+#include "libm9s/input/TrackList.h"
+#include "libm9s/pipeline/Conversion.h"
+#include "libm9s/pipeline/StreamCopy.h"
 
 extern "C" {
 #include <libavutil/log.h>
