@@ -20,8 +20,7 @@
 #include "libm9s/base/StopControl.h"
 #include "libm9s/base/TimeText.h"
 #include "libm9s/input/TrackList.h"
-#include "libm9s/pipeline/Conversion.h"
-#include "libm9s/pipeline/StreamCopy.h"
+#include "libm9s/pipeline/Pipeline.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -43,10 +42,8 @@ int main(int argc, char **argv)
         RunEnd end;
         if (!options.probePath.empty())
             PrintAudioTracks(options.probePath);
-        else if (options.copy)
-            end = RunStreamCopy(options);
         else
-            end = RunConversion(options);
+            end = RunPipeline(options);
         if (end.stopped) {
             WriteStoppedMarker(FormatSeconds(end.convertedUs, 1000000));
             status = EncoderContract::ExitStopped;

@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -106,13 +107,6 @@ std::vector<AudioTrack> ListTracks(const InputMedia &input)
 }
 
 } // namespace
-
-std::vector<AudioTrack> ReadAudioTracks(const std::string &path)
-{
-    InputMedia input;
-    OpenForList(input, path);
-    return ListTracks(input);
-}
 
 void PrintAudioTracks(const std::string &path)
 {

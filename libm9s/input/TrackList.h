@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 struct AudioTrack {
     std::string codec;    // FFmpeg's short codec name, e.g. "aac"
@@ -37,9 +36,6 @@ std::string TrackLine(int index, const AudioTrack &track);
 // its first field is no number.
 inline constexpr const char *kChapterLineStart = EncoderContract::ChapterLineStart;
 std::string ChapterLine(int number, const Chapter &chapter);
-
-// Opens path without decoding and lists its audio tracks; throws EncoderError.
-std::vector<AudioTrack> ReadAudioTracks(const std::string &path);
 
 // Prints the list, tracks then chapters, on standard output.
 void PrintAudioTracks(const std::string &path);

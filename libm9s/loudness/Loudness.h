@@ -4,6 +4,7 @@
 // ReplayGain tags that tell players that gain instead.
 
 #include "libm9s/base/Options.h"
+#include "libm9s/metadata/Tags.h"
 #include "libm9s/segments/Segments.h"
 
 extern "C" {
@@ -130,7 +131,6 @@ double ToDecibels(double linear);
 // for Opus only R128_TRACK_GAIN, in 1/256 dB against -23 LUFS, as Ogg Opus
 // asks (players add it to the header's output gain, which the decoder has
 // already applied to what was measured).
-using TagList = std::vector<std::pair<std::string, std::string>>;
 TagList ReplayGainTags(const LoudnessMeasure &measure, bool opus);
 
 // The lines the measuring pass ends with.

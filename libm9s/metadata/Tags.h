@@ -7,6 +7,11 @@ extern "C" {
 }
 
 #include <string>
+#include <utility>
+#include <vector>
+
+// Tags as key and value, in the order they are written.
+using TagList = std::vector<std::pair<std::string, std::string>>;
 
 // Title, artist, album artist, album, date, genre, comment, description,
 // track, disc, composer, copyright and language. Looks in the file's tags

@@ -34,7 +34,6 @@ public:
 
     // Empties the file; everything written through Io() from here on lands in it.
     void Commit();
-    bool Committed() const { return committed_; }
 
     // Writes out the buffer and closes the file; throws on a write error.
     void Close();

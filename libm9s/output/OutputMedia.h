@@ -9,7 +9,6 @@
 #include "libm9s/metadata/Extras.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,12 +35,6 @@ bool CarriesReplayGain(OutputFormat format);
 // ID3v2.4 TXXX frames: where foobar2000 and FFmpeg (and so mpv) read a
 // WAV's ReplayGain; RIFF INFO has no names for it.
 std::vector<uint8_t> WavId3Chunk(const std::vector<std::pair<std::string, std::string>> &tags);
-
-// The bit rate (kbit/s) nearest to wanted that accepts(kbits) says yes to,
-// given that the accepted ones form one range within 1 to 100000; wanted
-// itself when none is found. Encoders such as libvorbis only tell by
-// refusing to open.
-int FitBitrate(int wanted, const std::function<bool(int)> &accepts);
 
 class OutputMedia {
 public:
@@ -73,7 +66,6 @@ public:
     // Writes n samples in SampleFormat() from planes (one pointer per plane).
     void Write(const uint8_t *const *planes, int n);
 
-    bool Started() const { return started_; }
     // Takes over the file and writes the header.
     void Start();
     // Flushes the encoder, writes the trailer and closes the file.

@@ -8,7 +8,9 @@
 #include "libm9s/filter/SampleGuard.h"
 #include "libm9s/loudness/Loudness.h"
 #include "libm9s/output/OutputMedia.h"
+#include "libm9s/segments/FlacPacketPool.h"
 #include "libm9s/segments/LibraryMd5.h"
+#include "libm9s/segments/SegmentPlacement.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -39,59 +41,6 @@ AVDictionary *EncoderOptionsFor(OutputFormat format, const Segment &segment)
     if (format == OutputFormat::Mp3 && segment.start > 0)
         av_dict_set(&options, "reservoir", "0", 0);
     return options;
-}
-
-// The pool's buffers: as large as a frame of raw samples, which the
-// encoder never exceeds (it falls back to raw samples when its coding
-// would), with room before it.
-size_t FlacPacketCapacity(const AVCodecContext &encoder)
-{
-    return size_t(encoder.frame_size) * size_t(encoder.ch_layout.nb_channels) * 4 + 64 + kFlacNumberGrowth
-           + AV_INPUT_BUFFER_PADDING_SIZE;
-}
-
-// A FLAC segment encoder's packets come from the thread's pool, with room
-// before them to renumber them in place (kFlacNumberGrowth); one too big
-// for the pool's buffers gets its own.
-int PooledFlacPacket(AVCodecContext *encoder, AVPacket *packet, int /*flags*/)
-{
-    auto &reuse = *static_cast<SegmentReuse *>(encoder->opaque);
-    const size_t bytes = kFlacNumberGrowth + size_t(packet->size) + AV_INPUT_BUFFER_PADDING_SIZE;
-    const size_t capacity = FlacPacketCapacity(*encoder);
-    packet->buf = bytes <= capacity ? reuse.flacPackets.Get(capacity) : av_buffer_alloc(bytes);
-    if (!packet->buf)
-        return AVERROR(ENOMEM);
-    packet->data = packet->buf->data + kFlacNumberGrowth;
-    std::memset(packet->data + packet->size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    return 0;
-}
-
-bool HasRoomToRenumber(const AVPacket &packet)
-{
-    return packet.buf && av_buffer_is_writable(packet.buf) && packet.data - packet.buf->data >= kFlacNumberGrowth;
-}
-
-// A copy of the packet's frame with room before it, for a packet that has
-// none (one the encoder did not take from the pool).
-void MoveToRoomierPacket(PacketPtr &packet)
-{
-    PacketPtr roomier = MakePacket();
-    if (av_new_packet(roomier.get(), kFlacNumberGrowth + packet->size) < 0)
-        throw std::bad_alloc();
-    roomier->data += kFlacNumberGrowth;
-    roomier->size = packet->size;
-    std::memcpy(roomier->data, packet->data, size_t(packet->size));
-    packet = std::move(roomier);
-}
-
-// Where the encoder takes its packets' buffers from the caller (FFmpeg's
-// does), from reuse's pool.
-void UsePacketPool(AVCodecContext &encoder, SegmentReuse &reuse)
-{
-    if (!(encoder.codec->capabilities & AV_CODEC_CAP_DR1) || encoder.frame_size <= 0)
-        return;
-    encoder.opaque = &reuse;
-    encoder.get_encode_buffer = PooledFlacPacket;
 }
 
 } // namespace
@@ -432,43 +381,6 @@ void SegmentEncoder::Encode(size_t index, SegmentOutput &out)
         input_.reset();
         out.Finish(false, std::current_exception());
     }
-}
-
-std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase)
-{
-    if (frame.pts == AV_NOPTS_VALUE)
-        return std::nullopt;
-    if (frame.pts == setup.originPts)
-        return 0; // a seek that lands at the top
-    const int64_t position =
-        av_rescale_q(av_sat_sub64(frame.pts, setup.originPts), timeBase, AVRational{1, frame.sample_rate});
-    // A damaged timestamp far off any file's length places nothing (and
-    // leaves room to add frames to it).
-    constexpr int64_t kFarthest = int64_t(1) << 60;
-    if (position < -kFarthest || position > kFarthest)
-        return std::nullopt;
-    const int grid = setup.frameGrid;
-    if (grid == 0)
-        return position;
-    if (frame.nb_samples > grid || position < setup.gridOffset)
-        return std::nullopt; // not one of the fixed frames: decode from the top
-    // The timestamp tells the position to half a tick of the time base; a
-    // frame further off the grid than that (a codec whose frames change
-    // their length) is not where the grid would put it.
-    const int64_t tick = av_rescale_q(1, timeBase, AVRational{1, frame.sample_rate});
-    auto onGrid = [&](int64_t at, int64_t tolerance) -> std::optional<int64_t> {
-        const int64_t placed = setup.gridOffset + (at - setup.gridOffset + grid / 2) / grid * grid;
-        return std::abs(placed - at) <= tolerance ? std::optional<int64_t>(placed) : std::nullopt;
-    };
-    if (frame.nb_samples == grid)
-        return onGrid(position, tick / 2 + 1);
-    // A shorter frame is one a fresh decoder cut its pre-roll from (Opus
-    // after a seek): its end lies on the grid, and its timestamp was
-    // rounded twice, once more when the decoder moved it past the cut.
-    const std::optional<int64_t> end = onGrid(position + frame.nb_samples, tick + 1);
-    if (!end)
-        return std::nullopt;
-    return *end - frame.nb_samples;
 }
 
 bool SegmentEncoder::Decode(SegmentRun &run, int64_t inStart, bool fromTop)

@@ -151,20 +151,3 @@ private:
 // thread; what was joined by then is the file.
 int64_t JoinSegments(const SegmentSetup &setup, int threads, OutputMedia *output,
                      const std::function<void(int64_t)> &progress);
-
-// The part of input that setup.options asks for (-ss, -t, a chapter): where
-// its output begins, found as the one-thread run finds it, and where it
-// ends (endSamples, output samples; empty: at the input's end). False when
-// the start cannot be told.
-bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optional<int64_t> endSamples);
-
-// The input sample (from setup's origin) that frame, the first decoded after
-// a seek, starts at; empty when unknown.
-std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase);
-
-// The input's side of setup for the chosen audio of input (opened from
-// path): the track, where samples are counted from and how a seek's landing
-// is placed. False when the input cannot be cut (it cannot seek, its
-// frames carry no timestamps, its timestamps jump or leave gaps, or its
-// packets add up to another length than it states).
-bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup);

@@ -4,23 +4,24 @@
 // copy's container and the track list's lines.
 
 #include "libm9s/base/EncoderError.h"
+#include "libm9s/base/FrameQueue.h"
 #include "libm9s/base/Options.h"
 #include "libm9s/base/StopControl.h"
 #include "libm9s/base/TimeText.h"
+#include "libm9s/encode/EncoderChoice.h"
 #include "libm9s/filter/Leveller.h"
 #include "libm9s/input/StreamChoice.h"
 #include "libm9s/input/TrackList.h"
 #include "libm9s/loudness/Loudness.h"
 #include "libm9s/metadata/Chapters.h"
 #include "libm9s/metadata/Tags.h"
+#include "libm9s/output/CopyContainer.h"
 #include "libm9s/output/FlacSeekTable.h"
 #include "libm9s/output/OutputCheck.h"
 #include "libm9s/output/OutputMedia.h"
-#include "libm9s/pipeline/FrameQueue.h"
-#include "libm9s/pipeline/StreamCopy.h"
 #include "libm9s/segments/FlacMd5.h"
 #include "libm9s/segments/LibraryMd5.h"
-#include "libm9s/segments/SegmentJoin.h"
+#include "libm9s/segments/SegmentPlacement.h"
 #include "libm9s/segments/Segments.h"
 
 #include <QtTest>

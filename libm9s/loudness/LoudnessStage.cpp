@@ -1,18 +1,18 @@
-#include "libm9s/pipeline/ConversionSteps.h"
+#include "libm9s/loudness/LoudnessStage.h"
 
 #include "libm9s/base/Messages.h"
 #include "libm9s/loudness/LoudnessPass.h"
+#include "libm9s/output/OutputMedia.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
 
 #include <algorithm>
 #include <cmath>
 
-// -loudness and -replaygain: the measuring pass before the conversion, the
-// leveller between the resampler and the output, and the line that reports.
-
 namespace {
 
-// Samples the leveller lets out at the end in one step.
-constexpr int kFlushSamples = 16384;
 // Making up for the limiter and the encoder: at most this many passes over
 // the audio as written, until it is this close to the target, raising the
 // gain by at most this much at a time.
@@ -29,48 +29,42 @@ constexpr double kPeakMarginDb = 0.2;
 
 // The first of two passes: measures the audio as the output will get it
 // (rate and channels) and sets up the gain or the tags.
-void Conversion::Measure()
+bool LoudnessStage::MeasureForConversion(OutputMedia &output)
 {
     if (!options_.loudnessLufs && !options_.replayGain)
-        return;
+        return true;
     if (options_.replayGain && !CarriesReplayGain(options_.format)) {
         WriteLine(std::string("No ReplayGain tags: ") + FormatDisplayName(options_.format) + " files "
                   + (options_.format == OutputFormat::M4a ? "get no iTunes freeform tags from FFmpeg's MP4 muxer"
                                                           : "cannot carry them"));
-        return;
+        return true;
     }
     RequireRereadableInput(options_);
-    const MeasureFormat format{&output_->Layout(), output_->SampleRate(), std::nullopt};
+    const MeasureFormat format{&output.Layout(), output.SampleRate(), std::nullopt};
     const MeasuredPass pass = MeasureLoudness(options_, format, MeterKind::Loudness);
     // Kept also after a stop: the progress reported goes on from there.
     measure_ = pass.measure;
-    if (pass.stopped) {
-        stopped_ = true; // nothing converted yet: an empty file
-        return;
-    }
+    if (pass.stopped)
+        return false; // nothing converted yet: an empty file
     if (options_.replayGain) {
         measuredAll_ = true;
         for (const auto &[key, value] : ReplayGainTags(*measure_, options_.format == OutputFormat::Opus))
-            output_->SetTag(key, value);
-        return;
+            output.SetTag(key, value);
+        return true;
     }
     plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
     if (plan_.needsTruePeak) {
         const MeasuredPass peaks = MeasureLoudness(options_, format, MeterKind::TruePeak);
-        if (peaks.stopped) {
-            stopped_ = true;
-            return;
-        }
+        if (peaks.stopped)
+            return false;
         measure_->truePeak = peaks.measure.truePeak;
         measure_->truePeakKnown = true;
         plan_ = PlanLevel(*measure_, *options_.loudnessLufs, options_.truePeakDb);
     }
-    if (!MakeUp(format)) {
-        stopped_ = true;
-        return;
-    }
+    if (!MakeUp(format, output))
+        return false;
     measuredAll_ = true;
-    PlanLeveller();
+    return true;
 }
 
 // What the first pass measured is the source, not the file written. The
@@ -82,14 +76,14 @@ void Conversion::Measure()
 // format through its encoder and decoder, and the gain raised by what it
 // fell short, the limiter's aim lowered by what the decoded peaks rose
 // over the ceiling, until it lands. False on a stop.
-bool Conversion::MakeUp(MeasureFormat format)
+bool LoudnessStage::MakeUp(MeasureFormat format, OutputMedia &output)
 {
     const bool lossy = options_.format != OutputFormat::Wav && options_.format != OutputFormat::Flac;
     ceilingDb_ = options_.truePeakDb;
     if (!plan_.limit && !lossy)
         return true;
     const double target = *options_.loudnessLufs;
-    format.codec = lossy ? output_.get() : nullptr;
+    format.codec = lossy ? &output : nullptr;
     // The last round's gain and result, while the limiter's aim stays: how
     // much a dB of gain brings, once the limiter takes its share of each.
     bool compared = false;
@@ -128,24 +122,21 @@ bool Conversion::MakeUp(MeasureFormat format)
     return true;
 }
 
-void Conversion::PlanLeveller()
+std::unique_ptr<Leveller> LoudnessStage::MakeLeveller(const OutputMedia &output) const
 {
-    // Less than a hundredth of a dB is no change worth a pass over the samples.
-    if (!plan_.refusal.empty() || (!plan_.limit && std::abs(plan_.gainDb) < 0.01))
-        return;
+    if (!Levels())
+        return nullptr;
     const std::optional<double> ceiling = plan_.limit ? std::optional(ceilingDb_) : std::nullopt;
-    leveller_ = std::make_unique<Leveller>(plan_.gainDb, ceiling, output_->Layout().nb_channels, output_->SampleRate(),
-                                           output_->SampleFormat());
-    resampler_ = std::make_unique<Resampler>(output_->Layout(), AV_SAMPLE_FMT_FLTP, output_->SampleRate());
+    return std::make_unique<Leveller>(plan_.gainDb, ceiling, output.Layout().nb_channels, output.SampleRate(),
+                                      output.SampleFormat());
 }
 
-void Conversion::ReportLoudness()
+void LoudnessStage::Report(bool limited) const
 {
     // Nothing decodable: the failure says so.
     if (!measuredAll_ || measure_->samples == 0)
         return;
     if (options_.loudnessLufs) {
-        const bool limited = leveller_ && leveller_->Limited();
         WriteLine(DescribeLevel(*measure_, plan_, *options_.loudnessLufs, options_.truePeakDb, limited));
         return;
     }
@@ -154,23 +145,39 @@ void Conversion::ReportLoudness()
                            : DescribeMeasure(*measure_) + "; " + DescribeTags(tags));
 }
 
-// Resamples into the leveller's floats and hands on what it lets out.
-int Conversion::LevelConverted(int capacity, const uint8_t *const *in, int samples)
+bool LoudnessStage::Levels() const
 {
-    const int got = resampler_->Convert(leveller_->Input(capacity), capacity, in, samples);
-    if (got > 0)
-        CommitConverted(leveller_->Process(got, ReserveConverted(got)));
-    return got;
+    // Less than a hundredth of a dB is no change worth a pass over the samples.
+    return measuredAll_ && options_.loudnessLufs && plan_.refusal.empty()
+           && (plan_.limit || std::abs(plan_.gainDb) >= 0.01);
 }
 
-// The samples the limiter's look-ahead still holds, at the very end.
-void Conversion::FlushLeveller()
+int64_t LoudnessStage::Progress(int64_t done) const
 {
-    if (!leveller_)
-        return;
-    for (int left = leveller_->Delay(); left > 0 && !ConvertedEnough();) {
-        const int n = std::min(left, kFlushSamples);
-        CommitConverted(leveller_->Flush(n, ReserveConverted(n)));
-        left -= n;
+    return measure_ ? SecondPassProgress(measure_->samples, done) : done;
+}
+
+int64_t LoudnessStage::ProgressMs(int64_t doneMs) const
+{
+    if (!measure_ || measure_->sampleRate <= 0)
+        return doneMs;
+    return SecondPassProgress(av_rescale(measure_->samples, 1000, measure_->sampleRate), doneMs);
+}
+
+bool LoudnessStage::MeasureForCopy(const std::string &muxer, const std::string &extension, bool opus)
+{
+    if (muxer != "mp3" && muxer != "flac" && muxer != "ogg" && muxer != "opus" && muxer != "matroska") {
+        WriteLine("No ReplayGain tags: FFmpeg writes none into ." + extension + " files");
+        return true;
     }
+    RequireRereadableInput(options_);
+    const MeasuredPass pass = MeasureLoudness(options_, MeasureFormat{});
+    if (pass.stopped)
+        return false;
+    measure_ = pass.measure;
+    copyTags_ = ReplayGainTags(*measure_, opus);
+    if (measure_->samples > 0)
+        WriteLine(copyTags_.empty() ? "No ReplayGain tags: " + NothingToMeasure(*measure_)
+                                    : DescribeMeasure(*measure_) + "; " + DescribeTags(copyTags_));
+    return true;
 }

@@ -1,17 +1,12 @@
 #pragma once
-// -acodec copy: the chosen audio stream's packets written as they are, into
-// the container that fits their codec. Same contract as a conversion:
-// markers, stop, exit status, the output untouched until the first packet.
+// The container a copy (-acodec copy) writes its codec's packets into.
 
-#include "libm9s/base/EncoderError.h"
-#include "libm9s/base/Options.h"
+#include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
 }
-
-#include <string>
-#include <vector>
 
 struct CopyContainer {
     const char *muxer;                   // FFmpeg's muxer name
@@ -27,6 +22,3 @@ CopyContainer ChooseCopyContainer(AVCodecID codec, const std::string &outputPath
 // list above (a copy of AAC named .mp3); a name with another extension or
 // none is written in the codec's container all the same.
 bool ExtensionFits(const std::string &outputPath, const CopyContainer &container);
-
-// A stop before the first packet leaves the output as it was found.
-RunEnd RunStreamCopy(const EncoderOptions &options);

@@ -1,10 +1,9 @@
-#include "libm9s/pipeline/ConversionSteps.h"
+#include "libm9s/segments/SegmentPlacement.h"
 
-#include "libm9s/base/Messages.h"
 #include "libm9s/base/StopControl.h"
-#include "libm9s/base/TimeText.h"
-#include "libm9s/loudness/LoudnessPass.h"
-#include "libm9s/segments/SegmentJoin.h"
+#include "libm9s/input/InputMedia.h"
+#include "libm9s/output/OutputMedia.h"
+#include "libm9s/segments/Segments.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -13,6 +12,7 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -209,8 +209,6 @@ bool Splits(OutputFormat format)
            || (format == OutputFormat::Wav && std::endian::native == std::endian::little);
 }
 
-} // namespace
-
 // A WAV (or Wave64) file dates its packets by their place in its bytes,
 // which is exact for PCM alone: after a seek into G.722 or ADPCM the dates
 // run short of the samples that follow.
@@ -222,6 +220,8 @@ bool DatesExactly(const InputMedia &input)
     const AVCodecDescriptor *codec = avcodec_descriptor_get(input.Audio()->codecpar->codec_id);
     return codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY) && (codec->props & AV_CODEC_PROP_LOSSLESS);
 }
+
+} // namespace
 
 bool PlaceSegmentSource(const std::string &path, InputMedia &input, SegmentSetup &setup)
 {
@@ -290,47 +290,70 @@ bool PlaceSegmentPart(const InputMedia &input, SegmentSetup &setup, std::optiona
     return true;
 }
 
-bool Conversion::RunSegmented()
+std::optional<int64_t> PlaceAfterSeek(const SegmentSetup &setup, const AVFrame &frame, AVRational timeBase)
 {
-    const int threads = ThreadsToUse(options_);
-    // The limiter carries its state from one sample to the next: one thread.
-    if (threads < 2 || !Splits(options_.format) || (leveller_ && plan_.limit))
-        return false;
-    const std::optional<int64_t> duration = input_.PartDurationUs(options_.startUs, options_.durationUs);
+    if (frame.pts == AV_NOPTS_VALUE)
+        return std::nullopt;
+    if (frame.pts == setup.originPts)
+        return 0; // a seek that lands at the top
+    const int64_t position =
+        av_rescale_q(av_sat_sub64(frame.pts, setup.originPts), timeBase, AVRational{1, frame.sample_rate});
+    // A damaged timestamp far off any file's length places nothing (and
+    // leaves room to add frames to it).
+    constexpr int64_t kFarthest = int64_t(1) << 60;
+    if (position < -kFarthest || position > kFarthest)
+        return std::nullopt;
+    const int grid = setup.frameGrid;
+    if (grid == 0)
+        return position;
+    if (frame.nb_samples > grid || position < setup.gridOffset)
+        return std::nullopt; // not one of the fixed frames: decode from the top
+    // The timestamp tells the position to half a tick of the time base; a
+    // frame further off the grid than that (a codec whose frames change
+    // their length) is not where the grid would put it.
+    const int64_t tick = av_rescale_q(1, timeBase, AVRational{1, frame.sample_rate});
+    auto onGrid = [&](int64_t at, int64_t tolerance) -> std::optional<int64_t> {
+        const int64_t placed = setup.gridOffset + (at - setup.gridOffset + grid / 2) / grid * grid;
+        return std::abs(placed - at) <= tolerance ? std::optional<int64_t>(placed) : std::nullopt;
+    };
+    if (frame.nb_samples == grid)
+        return onGrid(position, tick / 2 + 1);
+    // A shorter frame is one a fresh decoder cut its pre-roll from (Opus
+    // after a seek): its end lies on the grid, and its timestamp was
+    // rounded twice, once more when the decoder moved it past the cut.
+    const std::optional<int64_t> end = onGrid(position + frame.nb_samples, tick + 1);
+    if (!end)
+        return std::nullopt;
+    return *end - frame.nb_samples;
+}
+
+std::optional<SegmentSetup> PlanSegmentedRun(const EncoderOptions &options, InputMedia &input,
+                                             const OutputMedia &output, std::optional<int64_t> limitSamples,
+                                             std::optional<double> gainDb)
+{
+    const int threads = ThreadsToUse(options);
+    if (threads < 2 || !Splits(options.format))
+        return std::nullopt;
+    const std::optional<int64_t> duration = input.PartDurationUs(options.startUs, options.durationUs);
     if (!duration)
-        return false;
+        return std::nullopt;
 
     SegmentSetup setup;
-    setup.options = &options_;
-    setup.output = output_.get();
-    if (leveller_)
-        setup.gainDb = plan_.gainDb;
-    const int rate = output_->SampleRate();
-    const bool mp3 = options_.format == OutputFormat::Mp3;
-    setup.frameSamples = options_.format == OutputFormat::Wav ? kWavBlockSamples : output_->Encoder().frame_size;
+    setup.options = &options;
+    setup.output = &output;
+    setup.gainDb = gainDb;
+    const int rate = output.SampleRate();
+    const bool mp3 = options.format == OutputFormat::Mp3;
+    setup.frameSamples = options.format == OutputFormat::Wav ? kWavBlockSamples : output.Encoder().frame_size;
     setup.warmFrames = mp3 ? kMp3WarmFrames : 0;
     setup.tailFrames = mp3 ? kMp3TailFrames : 0;
     setup.prerollSamples = rate / 2;
     if (setup.frameSamples <= 0)
-        return false;
-    const int64_t total = limitSamples_.value_or(av_rescale(*duration, rate, AV_TIME_BASE));
+        return std::nullopt;
+    const int64_t total = limitSamples.value_or(av_rescale(*duration, rate, AV_TIME_BASE));
     setup.segments = PlanFileSegments(total, setup.frameSamples, threads, rate);
-    if (setup.segments.size() < 2 || !PlaceSegmentSource(options_.inputPath, input_, setup)
-        || !PlaceSegmentPart(input_, setup, limitSamples_))
-        return false;
-
-    // The segments decode their stretches only: what the output is made of
-    // is the part of the timeline they were cut on.
-    segmentedSourceUs_ =
-        std::max<int64_t>(0, setup.sourceUs - av_rescale(setup.partOffset, AV_TIME_BASE, setup.inputRate));
-    sourceSlackUs_ = 3 * setup.longestPacketUs;
-    framesDecoded_ = JoinSegments(setup, threads, output_.get(), [&](int64_t samples) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastReport_ < std::chrono::milliseconds(250))
-            return;
-        lastReport_ = now;
-        // After a measuring pass, from halfway on.
-        WriteTimeMarker(FormatSeconds(measure_ ? SecondPassProgress(measure_->samples, samples) : samples, rate));
-    });
-    return true;
+    if (setup.segments.size() < 2 || !PlaceSegmentSource(options.inputPath, input, setup)
+        || !PlaceSegmentPart(input, setup, limitSamples))
+        return std::nullopt;
+    return setup;
 }

@@ -1,4 +1,4 @@
-#include "libm9s/pipeline/FrameQueue.h"
+#include "libm9s/base/FrameQueue.h"
 
 FrameQueue::FrameQueue(size_t maxFrames, int64_t maxSamples) : maxFrames_(maxFrames), maxSamples_(maxSamples) {}
 
