@@ -2,17 +2,24 @@
 #include "ui_MainWindow.h"
 
 #include "app/ActionBinding.h"
+#include "app/FileAdder.h"
+#include "app/FileQueueModel.h"
+#include "app/FileQueueView.h"
+#include "app/OutputOptionsView.h"
 #include "app/ProductLinks.h"
+#include "app/RunView.h"
 #include "common/ErrorReport.h"
 #include "common/Settings.h"
-#include "conversion/EncoderOutput.h"
-#include "conversion/SourcePaths.h"
+#include "conversion/ConversionRun.h"
+#include "conversion/FileQueue.h"
+#include "conversion/MediaProbe.h"
 #include "conversion/TemporaryOutput.h"
+#include "dialogs/DirectoryChooser.h"
 #include "dialogs/SettingsDialog.h"
 #include "gui/CommonServices.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -51,8 +58,10 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     ui->layoutMain->setStretchFactor(ui->listViewFiles, 1);
     ui->listViewFiles->setMinimumHeight(ui->listViewFiles->fontMetrics().height() * 4);
     ConnectActions();
-    SetupFileQueue();
-    FormCreate();
+    SetupSkinMenu();
+    setAcceptDrops(true);
+    SetupLanguageMenu();
+    SetupParts();
 }
 
 TfrmMain::~TfrmMain() { delete ui; }
@@ -106,35 +115,45 @@ void TfrmMain::ConnectActions()
     connect(ui->N_FeedBack, &QAction::triggered, this, &TfrmMain::N_FeedBackClick);
     connect(ui->N_Update, &QAction::triggered, this, &TfrmMain::N_UpdateClick);
     ConnectProductLinks(ui->N_OtherProducts);
-
-    connect(ui->N_Skin1, &QAction::triggered, this, &TfrmMain::N_Skin1Click);
-    connect(ui->N_Skin2, &QAction::triggered, this, &TfrmMain::N_Skin2Click);
-    connect(ui->N_Skin3, &QAction::triggered, this, &TfrmMain::N_Skin3Click);
-    connect(ui->N_Skin4, &QAction::triggered, this, &TfrmMain::N_Skin4Click);
-    connect(ui->N_Skin5, &QAction::triggered, this, &TfrmMain::N_Skin5Click);
-    connect(ui->N_Skin6, &QAction::triggered, this, &TfrmMain::N_Skin6Click);
-    connect(ui->N_Skin7, &QAction::triggered, this, &TfrmMain::N_Skin7Click);
-    connect(ui->N_Skin8, &QAction::triggered, this, &TfrmMain::N_Skin8Click);
-    connect(ui->N_Skin9, &QAction::triggered, this, &TfrmMain::N_Skin9Click);
-    connect(ui->N_Skin10, &QAction::triggered, this, &TfrmMain::N_Skin10Click);
-    connect(ui->N_Skin11, &QAction::triggered, this, &TfrmMain::N_Skin11Click);
-    connect(ui->N_Skin12, &QAction::triggered, this, &TfrmMain::N_Skin12Click);
-    connect(ui->N_Skin13, &QAction::triggered, this, &TfrmMain::N_Skin13Click);
-    connect(ui->N_Skin14, &QAction::triggered, this, &TfrmMain::N_Skin14Click);
-    connect(ui->N_Skin15, &QAction::triggered, this, &TfrmMain::N_Skin15Click);
-    connect(ui->N_Skin16, &QAction::triggered, this, &TfrmMain::N_Skin16Click);
-    connect(ui->N_Skin17, &QAction::triggered, this, &TfrmMain::N_Skin17Click);
-    connect(ui->N_Skin18, &QAction::triggered, this, &TfrmMain::N_Skin18Click);
 }
 
-void TfrmMain::FormCreate()
+void TfrmMain::SetupSkinMenu()
 {
-    setAcceptDrops(true);
-    SetupLanguageMenu();
-    SetupOutputSettings();
-    SetupConversionRun();
-    connect(&frmCommon->Settings(), &TSettings::Changed, this, &TfrmMain::ShowRunWideSettings);
+    m_skinGroup = new QActionGroup(this);
+    const QList<QAction *> items{ui->N_Skin1,  ui->N_Skin2,  ui->N_Skin3,  ui->N_Skin4,  ui->N_Skin5,  ui->N_Skin6,
+                                 ui->N_Skin7,  ui->N_Skin8,  ui->N_Skin9,  ui->N_Skin10, ui->N_Skin11, ui->N_Skin12,
+                                 ui->N_Skin13, ui->N_Skin14, ui->N_Skin15, ui->N_Skin16, ui->N_Skin17, ui->N_Skin18};
+    for (int position = 0; position < items.size(); ++position) {
+        items[position]->setData(position + 1);
+        m_skinGroup->addAction(items[position]);
+    }
+    connect(m_skinGroup, &QActionGroup::triggered, this, &TfrmMain::SkinChosen);
 }
+
+void TfrmMain::SkinChosen(QAction *item)
+{
+    const int skin = item->data().toInt();
+    frmCommon->ApplySkin(skin);
+    frmCommon->SaveSkinIndex(skin);
+}
+
+// The parts in the order they depend on each other: the queue, what adds to
+// it and its view, the options, then the run over all of them.
+void TfrmMain::SetupParts()
+{
+    m_probe = new TMediaProbe(frmCommon ? frmCommon->AppFolder : QString(), this);
+    m_queue = new TFileQueue(this);
+    m_queue->setObjectName(QStringLiteral("Queue"));
+    m_queue->SetProbe(m_probe);
+    m_adder = new TFileAdder(*this, m_texts, *m_queue);
+    m_queueView = new TFileQueueView(*this, *ui, m_texts, *m_queue, *m_probe);
+    m_queueView->Model().SetEditCheck(
+        [this](int row, const QString &path) { return m_adder->AcceptEditedPath(row, path); });
+    m_options = new TOutputOptionsView(*this, *ui, m_texts);
+    m_runView = new TRunView(*this, *ui, m_texts, *m_queue, *m_probe, *m_queueView, *m_options);
+}
+
+TConversionRun *TfrmMain::ConversionRun() const { return &m_runView->Run(); }
 
 void TfrmMain::showEvent(QShowEvent *event)
 {
@@ -158,7 +177,7 @@ void TfrmMain::FormShow()
         move(screen->availableGeometry().center() - rect().center());
 
     // Setting the same text changes nothing and so writes nothing.
-    const QString folder = LoadOutputFolder();
+    const QString folder = frmCommon->Settings().OutputFolder();
     if (ui->editOutputFolder->text() != folder)
         ui->editOutputFolder->setText(folder);
     // A run cut short by a crash may have left hidden files behind.
@@ -166,22 +185,19 @@ void TfrmMain::FormShow()
     // Said once, when the window is up: settings still change, in memory.
     if (frmCommon->SettingsKeptInMemory)
         QTimer::singleShot(0, this, [this] {
-            ReportError(QString(msgSettingsInMemory).replace(QLatin1String("%s"), frmCommon->ConfigFile));
+            ReportError(QString(m_texts.msgSettingsInMemory).replace(QLatin1String("%s"), frmCommon->ConfigFile));
         });
 }
 
-QString TfrmMain::LoadOutputFolder() const { return frmCommon->Settings().OutputFolder(); }
-
-void TfrmMain::SaveOutputFolder() { frmCommon->Settings().SetOutputFolder(ui->editOutputFolder->text()); }
-
-void TfrmMain::editOutputFolderChange() { SaveOutputFolder(); }
+void TfrmMain::editOutputFolderChange() { frmCommon->Settings().SetOutputFolder(ui->editOutputFolder->text()); }
 
 void TfrmMain::ActionExitExecute() { close(); }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
     // Files converting are not dropped on a slip of the hand.
-    if (ConversionRun && ConversionRun->IsActive() && !ConversionRun->IsClosing() && !ConfirmCloseDuringRun()) {
+    const TConversionRun &run = m_runView->Run();
+    if (run.IsActive() && !run.IsClosing() && !ConfirmCloseDuringRun()) {
         event->ignore();
         return;
     }
@@ -191,11 +207,11 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 bool TfrmMain::ConfirmCloseDuringRun()
 {
-    QMessageBox box(QMessageBox::Question, ApplicationTitle(), msgCloseDuringRun, QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question, ApplicationTitle(), m_texts.msgCloseDuringRun, QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("msgCloseDuringRun"));
-    QPushButton *quit = box.addButton(msgStopAndQuit, QMessageBox::AcceptRole);
+    QPushButton *quit = box.addButton(m_texts.msgStopAndQuit, QMessageBox::AcceptRole);
     quit->setObjectName(QStringLiteral("buttonStopAndQuit"));
-    QPushButton *keep = box.addButton(msgKeepConverting, QMessageBox::RejectRole);
+    QPushButton *keep = box.addButton(m_texts.msgKeepConverting, QMessageBox::RejectRole);
     keep->setObjectName(QStringLiteral("buttonKeepConverting"));
     box.setDefaultButton(keep);
     box.setEscapeButton(keep);
@@ -204,44 +220,9 @@ bool TfrmMain::ConfirmCloseDuringRun()
     return box.clickedButton() == quit;
 }
 
-void TfrmMain::ShowRunWideSettings()
-{
-    // Before the texts are set there are no words to say it with.
-    if (msgRunWide.isEmpty())
-        return;
-    // A copy is not re-encoded: no level can be reached, tags can still be written.
-    const bool copy = GetOutputExt() == QLatin1String("copy");
-    if (frmSetting)
-        frmSetting->SetLoudnessLevelsApply(!copy, msgLoudnessNotForCopy);
-    const TSettings &settings = frmCommon->Settings();
-    QStringList parts;
-    const QString loudness = settings.Loudness();
-    bool notForCopy = false;
-    if (loudness != QLatin1String("off")) {
-        // The words of the settings dialog's list, in the user's language.
-        const auto *choices =
-            frmSetting ? frmSetting->findChild<QComboBox *>(QStringLiteral("comboLoudness")) : nullptr;
-        const int position = int(TSettings::LoudnessChoices().indexOf(loudness));
-        const QString shown = choices && position >= 0 ? choices->itemText(position) : loudness;
-        QString part = FormatText(msgRunWideLoudness, {shown});
-        notForCopy = copy && loudness != QLatin1String("replaygain");
-        if (notForCopy)
-            part += QStringLiteral(" (") + msgLoudnessNotForCopy + QLatin1Char(')');
-        parts << part;
-    }
-    if (settings.SplitChapters())
-        parts << msgRunWideChapters;
-    if (settings.KeepFolders())
-        parts << msgRunWideKeepFolders;
-    const QString text = parts.isEmpty() ? QString() : FormatText(msgRunWide, {parts.join(QStringLiteral(" \u00B7 "))});
-    // Empty rather than hidden: a hidden label still reaches screen readers.
-    ui->labelRunWide->setText(text);
-    ui->labelRunWide->setToolTip(text);
-}
-
 void TfrmMain::FormClose()
 {
-    CloseConversionRun();
+    m_runView->Run().Close();
     QFile::remove(TemporaryScriptPath());
 }
 
@@ -260,7 +241,7 @@ void TfrmMain::dropEvent(QDropEvent *event)
             paths << QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     // Accepted first: the drag source is not kept waiting while folders are searched.
     event->acceptProposedAction();
-    AddNativePaths(paths);
+    m_adder->AddNativePaths(paths);
 }
 
 // Every language has a local help page of its own.
@@ -271,27 +252,53 @@ void TfrmMain::N_SupportClick() { frmCommon->OpenSupportMail(); }
 void TfrmMain::N_FeedBackClick() { frmCommon->OpenFeedbackPage(); }
 void TfrmMain::N_UpdateClick() { frmCommon->OpenHomePage(); }
 
-void TfrmMain::SkinMenuClick(int skinIndex)
+void TfrmMain::N_SettingClick()
 {
-    frmCommon->ApplySkin(skinIndex);
-    frmCommon->SaveSkinIndex(skinIndex);
+    // Modeless: a second click only brings the open dialog to the front.
+    if (!frmSetting->isVisible())
+        frmSetting->show();
+    frmSetting->raise();
+    frmSetting->activateWindow();
 }
 
-void TfrmMain::N_Skin1Click() { SkinMenuClick(1); }
-void TfrmMain::N_Skin2Click() { SkinMenuClick(2); }
-void TfrmMain::N_Skin3Click() { SkinMenuClick(3); }
-void TfrmMain::N_Skin4Click() { SkinMenuClick(4); }
-void TfrmMain::N_Skin5Click() { SkinMenuClick(5); }
-void TfrmMain::N_Skin6Click() { SkinMenuClick(6); }
-void TfrmMain::N_Skin7Click() { SkinMenuClick(7); }
-void TfrmMain::N_Skin8Click() { SkinMenuClick(8); }
-void TfrmMain::N_Skin9Click() { SkinMenuClick(9); }
-void TfrmMain::N_Skin10Click() { SkinMenuClick(10); }
-void TfrmMain::N_Skin11Click() { SkinMenuClick(11); }
-void TfrmMain::N_Skin12Click() { SkinMenuClick(12); }
-void TfrmMain::N_Skin13Click() { SkinMenuClick(13); }
-void TfrmMain::N_Skin14Click() { SkinMenuClick(14); }
-void TfrmMain::N_Skin15Click() { SkinMenuClick(15); }
-void TfrmMain::N_Skin16Click() { SkinMenuClick(16); }
-void TfrmMain::N_Skin17Click() { SkinMenuClick(17); }
-void TfrmMain::N_Skin18Click() { SkinMenuClick(18); }
+void TfrmMain::ActionSetDirectoryExecute()
+{
+    if (!FrmDirectory)
+        return;
+    FrmDirectory->currentFolder = ui->editOutputFolder->text();
+    if (FrmDirectory->exec() == QDialog::Accepted)
+        ui->editOutputFolder->setText(FrmDirectory->chosenFolder);
+}
+
+// The design's handlers: each hands its command to the part that does it.
+void TfrmMain::ActionFileAddExecute() { m_adder->AddFromDialog(); }
+void TfrmMain::ActionFileBatchAddExecute() { m_adder->ShowBatchAdd(); }
+void TfrmMain::ActionFileDeleteExecute() { m_queueView->DeleteSelected(); }
+void TfrmMain::ActionFileClearAllExecute() { m_queueView->ClearAll(); }
+void TfrmMain::ActionFileMoveUpExecute() { m_queueView->MoveSelectedUp(); }
+void TfrmMain::ActionFileMoveDownExecute() { m_queueView->MoveSelectedDown(); }
+void TfrmMain::ActionConvertNowExecute() { m_runView->ConvertOrStop(); }
+
+bool TfrmMain::AddFile(const QString &path) { return m_adder->AddFile(path); }
+
+void TfrmMain::AddFolder(const QString &folder, bool includeSubfolders, const QString &extension)
+{
+    m_adder->AddFolder(folder, includeSubfolders, extension);
+}
+
+void TfrmMain::AddPaths(const QStringList &paths) { m_adder->AddPaths(paths); }
+int TfrmMain::OnTrialCount() const { return m_adder->OnTrialCount(); }
+int TfrmMain::AudioTrackOfRow(int row) const { return m_queueView->AudioTrackOfRow(row); }
+void TfrmMain::SetControlsEnabled(bool Enabled) { m_runView->SetControlsEnabled(Enabled); }
+void TfrmMain::ResetStatus() { m_runView->ResetStatus(); }
+void TfrmMain::ParseEncoderOutput(const QString &Text) { m_runView->ParseEncoderOutput(Text); }
+QString TfrmMain::GetOutputExt() const { return m_options->GetOutputExt(); }
+int TfrmMain::ChannelCount() const { return m_options->ChannelCount(); }
+
+TEncoderCommand TfrmMain::BuildEncoderCommand(const QString &Source, const QString &Target)
+{
+    const TOutputOptions options = m_options->CurrentOptions();
+    return ::BuildEncoderCommand(ConversionRun()->FFMpeg, frmCommon->AppFolder,
+                                 {Source, Target, FormatOfName(options.Extension), options.Bitrate, options.SampleRate,
+                                  options.Channels, -1, options.VerifyOutput, options.Loudness});
+}

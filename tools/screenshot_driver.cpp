@@ -108,7 +108,7 @@ void showRunState()
     QTableView *list = queueView();
     list->selectRow(1);
     frmMain->SetControlsEnabled(false);
-    const QString status = ProgressStatusText(frmMain->msgStatusRun, 2, list->model()->rowCount(),
+    const QString status = ProgressStatusText(frmMain->Texts().msgStatusRun, 2, list->model()->rowCount(),
                                               QStringLiteral("00:01:17"), list->model()->index(1, 0).data().toString());
     auto *info = frmMain->findChild<QLabel *>(QStringLiteral("labelCurrentInfo"));
     info->setText(status);
@@ -182,9 +182,10 @@ int main(int argc, char **argv)
         saveDialog(frmOverWrite, QStringLiteral("overwrite"));
         saveDialog(FrmBatchAdd, QStringLiteral("batchadd"));
         saveDialog(FrmDirectory, QStringLiteral("directory"));
-        saveMessageBox(frmMain->msgClearAll, QMessageBox::Ok | QMessageBox::Cancel, QStringLiteral("msg-clearall"));
-        saveMessageBox(frmMain->msgFolderView + QStringLiteral("\r\n\r\n") + frmMain->msgFinishInfo
-                           + QStringLiteral("\r\n\r\n") + frmMain->msgFailedFiles
+        saveMessageBox(frmMain->Texts().msgClearAll, QMessageBox::Ok | QMessageBox::Cancel,
+                       QStringLiteral("msg-clearall"));
+        saveMessageBox(frmMain->Texts().msgFolderView + QStringLiteral("\r\n\r\n") + frmMain->Texts().msgFinishInfo
+                           + QStringLiteral("\r\n\r\n") + frmMain->Texts().msgFailedFiles
                            + QStringLiteral("\r\n/home/user/Videos/broken.avi"),
                        QMessageBox::Yes | QMessageBox::No, QStringLiteral("msg-finish"));
     }

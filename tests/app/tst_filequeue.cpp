@@ -1,3 +1,4 @@
+#include "app/FileAdder.h"
 #include "app/MainWindow.h"
 #include "common/ErrorReport.h"
 #include "conversion/FileQueue.h"
@@ -200,12 +201,12 @@ private slots:
     void init()
     {
         m_program.start(QByteArray(), ProgramFixture::Hidden);
-        TfrmMain::OpenDialogRunner = nullptr;
+        TFileAdder::OpenDialogRunner = nullptr;
     }
 
     void cleanup()
     {
-        TfrmMain::OpenDialogRunner = nullptr;
+        TFileAdder::OpenDialogRunner = nullptr;
         const QStringList errors = m_program.stop();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
@@ -336,7 +337,7 @@ private slots:
     {
         int calls = 0;
         QString rememberedFilter;
-        TfrmMain::OpenDialogRunner = [&](QFileDialog &dialog) -> QStringList {
+        TFileAdder::OpenDialogRunner = [&](QFileDialog &dialog) -> QStringList {
             ++calls;
             [&] {
                 QCOMPARE(dialog.windowTitle(), QStringLiteral("Open Video and Sound Files"));
@@ -508,7 +509,7 @@ private slots:
             else
                 touch(paths.last());
         }
-        TfrmMain::OpenDialogRunner = [&](QFileDialog &) {
+        TFileAdder::OpenDialogRunner = [&](QFileDialog &) {
             return how == "edited" ? paths.mid(0, paths.size() - 1) : paths;
         };
         if (how == "picked" || how == "edited")
@@ -527,14 +528,14 @@ private slots:
         QCOMPARE(names, kept);
         QCOMPARE(box() ? box()->text().split('\n').mid(1) : QStringList{}, told);
         if (box())
-            QCOMPARE(box()->text().section('\n', 0, 0), frmMain->msgNotAdded);
+            QCOMPARE(box()->text().section('\n', 0, 0), frmMain->Texts().msgNotAdded);
     }
 
     void addFolderLetsTheWindowWork()
     {
         // Events are handled between entries: a command given meanwhile runs
         // inside the search and the search goes on afterwards.
-        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
+        const QScopedValueRollback everyEntry(TFileAdder::SearchYieldIntervalMs, 0);
         int rowsWhenTimerRan = -1;
         QTimer::singleShot(0, this, [&] {
             rowsWhenTimerRan = queueRows();
@@ -564,7 +565,7 @@ private slots:
         frmMain->AddFolder(big.path(), false, QStringLiteral("*"));
         ticker.stop();
         QCOMPARE(queueRows(), 20000);
-        if (clock.elapsed() < 3 * TfrmMain::SearchYieldIntervalMs)
+        if (clock.elapsed() < 3 * TFileAdder::SearchYieldIntervalMs)
             QSKIP("the search ended before the window's turn came");
         QVERIFY(!rowsSeen.isEmpty());
         QVERIFY(rowsSeen.first() > 0 && rowsSeen.first() < 20000);
@@ -572,7 +573,7 @@ private slots:
 
     void closingTheWindowEndsTheSearch()
     {
-        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
+        const QScopedValueRollback everyEntry(TFileAdder::SearchYieldIntervalMs, 0);
         frmMain->show();
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
         QTimer::singleShot(0, frmMain, [] { frmMain->close(); });
@@ -591,7 +592,7 @@ private slots:
     void cancelKeepsTheRowsFound()
     {
         QFETCH(QString, how);
-        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
+        const QScopedValueRollback everyEntry(TFileAdder::SearchYieldIntervalMs, 0);
         const QScopedValueRollback showAtOnce(TfrmSearchProgress::ShowAfterMs, 0);
         frmMain->show();
         QVERIFY(QTest::qWaitForWindowExposed(frmMain));
@@ -768,7 +769,7 @@ private slots:
         QFETCH(QString, effect);
         fill({"/v/a.avi", "/v/b.avi"});
         list()->selectRow(0);
-        TfrmMain::OpenDialogRunner = [this](QFileDialog &) { return QStringList{v("/v/new.avi")}; };
+        TFileAdder::OpenDialogRunner = [this](QFileDialog &) { return QStringList{v("/v/new.avi")}; };
         // A stand-in encoder that fails every file: the run ends in its end message at once.
         if (effect == "converted")
             installEncoder(m_program.folder().path(), "exit 1");
@@ -844,7 +845,9 @@ private slots:
         QFETCH(int, rowsAfter);
         for (int i = 0; i < rowCount; ++i)
             frmMain->AddFile(v(QStringLiteral("/v/%1.avi").arg(i)));
-        frmMain->msgClearAll = QStringLiteral("Remove all files from the list?");
+        TWindowTexts texts = frmMain->Texts();
+        texts.msgClearAll = QStringLiteral("Remove all files from the list?");
+        frmMain->SetTexts(texts);
         SetApplicationTitle(QStringLiteral("Tolvane title"));
 
         QString text, caption;
@@ -869,7 +872,7 @@ private slots:
         action("ActionFileClearAll")->trigger();
         QVERIFY(answers.allUsed());
         QVERIFY(answers.unexpected.isEmpty());
-        QCOMPARE(text, frmMain->msgClearAll);
+        QCOMPARE(text, frmMain->Texts().msgClearAll);
         QCOMPARE(caption, QStringLiteral("Tolvane title"));
         QCOMPARE(icon, QMessageBox::NoIcon);
         QCOMPARE(owner, frmMain);
@@ -899,7 +902,7 @@ private slots:
         QVERIFY(!popMenu3->isEnabled());
 
         int dialogs = 0;
-        TfrmMain::OpenDialogRunner = [&](QFileDialog &) -> QStringList {
+        TFileAdder::OpenDialogRunner = [&](QFileDialog &) -> QStringList {
             ++dialogs;
             return {};
         };
@@ -924,11 +927,13 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QStringList, lines);
         startWithEncoder({});
-        frmMain->msgNoAudioTracks = QStringLiteral("No audio tracks found");
+        TWindowTexts texts = frmMain->Texts();
+        texts.msgNoAudioTracks = QStringLiteral("No audio tracks found");
+        frmMain->SetTexts(texts);
         trackMenu()->setTitle(QStringLiteral("Audio track"));
         frmMain->findChild<QAction *>(QStringLiteral("popMenuAudioTrackAutomatic"))->setText("Automatic");
         fill({"first.avi", clip(file)});
-        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue->At(1).Facts.Known, 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue()->At(1).Facts.Known, 120000);
         list()->selectRow(1);
         QCOMPARE(openTrackMenu(), lines);
         QCOMPARE(openTrackMenu(), lines); // opened again, it lists the tracks once
@@ -984,7 +989,7 @@ private slots:
             QVERIFY(::symlink("three.mkv", QFile::encodeName(m_clips.path()) + '/' + name) == 0 || errno == EEXIST);
         // The name as Qt gives it, its 0xE9 lost to U+FFFD: the queue finds the file again.
         fill({name.isEmpty() ? clip("three.mkv") : QFile::decodeName(QFile::encodeName(m_clips.path()) + '/' + name)});
-        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue->At(0).Facts.Known, 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(frmMain->Queue()->At(0).Facts.Known, 120000);
         list()->selectRow(0);
         if (menuLine >= 0) {
             openTrackMenu();

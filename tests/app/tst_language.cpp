@@ -400,9 +400,10 @@ private:
 
     static QStringList StoredTexts()
     {
-        return {frmMain->StringStartCaption, frmMain->StringStopCaption, frmMain->msgStatusReady,
-                frmMain->msgStatusRun,       frmMain->msgClearAll,       frmMain->msgFolderView,
-                frmMain->msgFinishInfo,      frmMain->msgNoOutputFolder, frmMain->msgFailedFiles};
+        return {
+            frmMain->Texts().StringStartCaption, frmMain->Texts().StringStopCaption, frmMain->Texts().msgStatusReady,
+            frmMain->Texts().msgStatusRun,       frmMain->Texts().msgClearAll,       frmMain->Texts().msgFolderView,
+            frmMain->Texts().msgFinishInfo,      frmMain->Texts().msgNoOutputFolder, frmMain->Texts().msgFailedFiles};
     }
 
     // A text of the run: stored, with English when it is missing.
@@ -487,16 +488,16 @@ private slots:
         auto *loudness = FindControl<QComboBox>(frmSetting, "comboLoudness");
         for (int i = 0; i < loudness->count(); ++i)
             QCOMPARE(loudness->itemText(i), Given("frmSetting", QStringLiteral("comboLoudness%1").arg(i), leftOut));
-        QCOMPARE(frmMain->msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
-        QCOMPARE(frmMain->msgSettingsInMemory, Given("frmMain", "msgSettingsInMemory", leftOut));
+        QCOMPARE(frmMain->Texts().msgNoAudioTracks, Given("frmMain", "msgNoAudioTracks", leftOut));
+        QCOMPARE(frmMain->Texts().msgSettingsInMemory, Given("frmMain", "msgSettingsInMemory", leftOut));
         TAudioTrack mono{0, "mp3", 1, 44100, QString(), QString(), false, "mono"};
         QCOMPARE(TrackCaption(mono), "1: MP3 " + Given("frmMain", "msgTrackMono", leftOut) + ", 44.1 "
                                          + Given("frmMain", "msgTrackKHz", leftOut));
-        QCOMPARE(frmMain->OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
+        QCOMPARE(frmMain->Texts().OpenDialogCaption, Given("OpenDialog", "caption", leftOut));
         QStringList filters;
         for (const QString &key : LanguageKeys().at(2).second.mid(1))
             filters << Given("OpenDialog", key, leftOut);
-        QCOMPARE(frmMain->OpenDialogFilterTexts, filters);
+        QCOMPARE(frmMain->Texts().OpenDialogFilterTexts, filters);
 
         QStringList stored = StoredMarkers();
         for (QString &marker : stored)
@@ -505,11 +506,11 @@ private slots:
         QCOMPARE(StoredTexts(), stored);
         for (const TRunTextKey &text : TextKeys()) {
             const QString marker = Marker("frmMain", text.key);
-            QCOMPARE(frmMain->*text.text, leftOut.contains(marker) ? QString(text.english) : marker);
+            QCOMPARE(frmMain->Texts().*text.text, leftOut.contains(marker) ? QString(text.english) : marker);
         }
         auto *status = FindControl<QLabel>(frmMain, "labelCurrentInfo");
-        QCOMPARE(status->text(), frmMain->msgStatusReady);
-        QCOMPARE(status->toolTip(), frmMain->msgStatusReady);
+        QCOMPARE(status->text(), frmMain->Texts().msgStatusReady);
+        QCOMPARE(status->toolTip(), frmMain->Texts().msgStatusReady);
         QCOMPARE(frmPowerOffWindows->yesCaption, Marker("frmPowerOffWindows", "buttonYes"));
         const QString title = leftOut.contains("App.Title") ? QString() : Marker("App", "Title");
         QCOMPARE(ApplicationTitle(), title);
@@ -557,13 +558,13 @@ private slots:
             QVERIFY2(it.value() == kept.value(it.key()), qPrintable(it.key() + ": " + it.value()));
         QCOMPARE(StoredTexts(), QStringList(9, QString()));
         for (const TRunTextKey &text : TextKeys())
-            QCOMPARE(frmMain->*text.text, QString(text.english));
+            QCOMPARE(frmMain->Texts().*text.text, QString(text.english));
         QCOMPARE(frmPowerOffWindows->yesCaption, QString());
         QCOMPARE(ApplicationTitle(), QString());
         // Texts the first language files lacked fall back to English.
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxAudioBitrate")->currentText(), QStringLiteral("128 kbit/s"));
-        QCOMPARE(frmMain->OpenDialogCaption, QStringLiteral("Open Video and Sound Files"));
-        QCOMPARE(frmMain->OpenDialogFilterTexts.first(), QStringLiteral("Video and sound files"));
+        QCOMPARE(frmMain->Texts().OpenDialogCaption, QStringLiteral("Open Video and Sound Files"));
+        QCOMPARE(frmMain->Texts().OpenDialogFilterTexts.first(), QStringLiteral("Video and sound files"));
         QCOMPARE(FindControl<QComboBox>(frmMain, "comboBoxFormatOther")->itemText(5),
                  QStringLiteral("Original audio (no re-encoding)"));
         // The menus still hold their entries, only without captions; products without a name stay out.
@@ -668,7 +669,7 @@ private slots:
         QCOMPARE(FindControl<QAbstractButton>(frmMain, "buttonConvert")->text(),
                  other.ReadString("frmMain", "ActionConvertNow"));
         QCOMPARE(FrmBatchAdd->windowTitle(), other.ReadString("frmBatchAdd", "caption"));
-        QCOMPARE(frmMain->msgStatusAudioLeft, other.ReadString("frmMain", "msgStatusAudioLeft"));
+        QCOMPARE(frmMain->Texts().msgStatusAudioLeft, other.ReadString("frmMain", "msgStatusAudioLeft"));
         QCOMPARE(FindControl<QMenu>(frmMain, "N_Tools")->menuAction()->isVisible(), switchTo != 3);
         QCOMPARE(TIniFile(m_program.folder().configFile()).ReadInteger("common", "language", 0), switchTo);
         QCOMPARE(frmCommon->LanguageCode, switchTo);
@@ -733,7 +734,7 @@ private slots:
         QFETCH(QString, shown);
         start(language, "[frmMain]\r\ncaption=" + caption + "\r\nmsgStatusReady=" + caption + "\r\n", file);
         QCOMPARE(frmMain->windowTitle(), shown);
-        QCOMPARE(frmMain->msgStatusReady, shown);
+        QCOMPARE(frmMain->Texts().msgStatusReady, shown);
     }
 
     void japaneseFonts_data()

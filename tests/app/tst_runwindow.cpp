@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "common/IniFile.h"
 #include "console/ConsoleIO.h"
+#include "conversion/ConversionRun.h"
 #include "conversion/EncoderOutput.h"
 #include "conversion/FileQueue.h"
 #include "gui/CommonServices.h"
@@ -93,14 +94,14 @@ private:
     {
         // Made-up paths ("/v/...") name no file: they go into the queue as they are.
         for (const QString &name : names)
-            name.startsWith('/') ? frmMain->Queue->Append(name) : void(frmMain->AddFile(clip(name)));
+            name.startsWith('/') ? frmMain->Queue()->Append(name) : void(frmMain->AddFile(clip(name)));
     }
 
     // Clicks Convert; returns when the run has ended (and its end message was answered).
     void convert()
     {
         QTest::mouseClick(FindControl<QPushButton>(frmMain, "buttonConvert"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!frmMain || !frmMain->ConversionRun->IsActive(), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frmMain || !frmMain->ConversionRun()->IsActive(), 120000);
     }
 
     void clickLater(QWidget *widget)
@@ -114,25 +115,25 @@ private:
     void verifyEndMessage(const ModalAnswerer::Seen &seen, const QString &converted, const QStringList &counts = {},
                           const QStringList &failed = {}, bool stopped = false) const
     {
-        QString text = (stopped ? frmMain->msgRunStopped : frmMain->msgFolderView) + "\n\n"
-                       + FormatText(frmMain->msgRunSummary, converted.split(' ') << "TIME");
+        QString text = (stopped ? frmMain->Texts().msgRunStopped : frmMain->Texts().msgFolderView) + "\n\n"
+                       + FormatText(frmMain->Texts().msgRunSummary, converted.split(' ') << "TIME");
         for (const QString &count : counts)
             text += "\n" + count;
         if (!failed.isEmpty())
-            text += "\n\n" + frmMain->msgFailedFiles + "\n" + failed.join("\n");
+            text += "\n\n" + frmMain->Texts().msgFailedFiles + "\n" + failed.join("\n");
         const QRegularExpression shape("^" + QRegularExpression::escape(text).replace("TIME", "[^,]+") + "$");
         QVERIFY2(shape.match(seen.text).hasMatch(), qPrintable(seen.text));
-        QCOMPARE(seen.informative, stopped ? QString() : frmMain->msgFinishInfo);
+        QCOMPARE(seen.informative, stopped ? QString() : frmMain->Texts().msgFinishInfo);
     }
     QString count(const QString &text, int files) const { return FormatText(text, {QString::number(files)}); }
 
     void verifyIdle()
     {
-        QCOMPARE(status()->text(), frmMain->msgStatusReady);
+        QCOMPARE(status()->text(), frmMain->Texts().msgStatusReady);
         QCOMPARE(bar()->value(), 0);
         QVERIFY(list()->isEnabled());
         QVERIFY(FindControl<QAction>(frmMain, "ActionFileAdd")->isEnabled());
-        QVERIFY(!frmMain->ConversionRun->ConsoleIO->IsRunning());
+        QVERIFY(!frmMain->ConversionRun()->ConsoleIO->IsRunning());
     }
 
 private slots:
@@ -212,7 +213,7 @@ private slots:
         }
         QCOMPARE(QDir(m_output->path()).entryList(QDir::Files).size(), 3);
         verifyIdle();
-        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->StringStartCaption);
+        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->Texts().StringStartCaption);
         QCOMPARE(list()->selectionModel()->selectedRows().value(0).row(), 2); // the last row stays selected
     }
 
@@ -240,8 +241,8 @@ private slots:
                           FindControl<QAction>(frmMain, "ActionConvertNow")->text()});
         };
         // Connected after the window's own handlers, so each sees the display they made.
-        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
-        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveOutput, this, look);
+        connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveError, this, look);
+        connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveOutput, this, look);
         QList<int> barValues;
         connect(bar(), &QProgressBar::valueChanged, this, [&](int value) { barValues << value; });
 
@@ -250,9 +251,9 @@ private slots:
         convert();
 
         QVERIFY(looks.size() >= 3);
-        const QStringList around = frmMain->msgStatusRun.split("%s");
+        const QStringList around = frmMain->Texts().msgStatusRun.split("%s");
         QCOMPARE(around.size(), 2);
-        const QStringList aroundLeft = frmMain->msgStatusAudioLeft.split("%s");
+        const QStringList aroundLeft = frmMain->Texts().msgStatusAudioLeft.split("%s");
         const QString audioLeft = QRegularExpression::escape(aroundLeft.value(0)) + "00:00:0\\d"
                                   + QRegularExpression::escape(aroundLeft.value(1));
         const QRegularExpression shape("^" + QRegularExpression::escape(around[0]) + "(\\d)/3"
@@ -271,7 +272,7 @@ private slots:
             QVERIFY(!l.bitrateEnabled);
             QVERIFY(!l.formatEnabled); // the run keeps the format it started with
             QVERIFY(l.exitEnabled);
-            QCOMPARE(l.caption, frmMain->StringStopCaption);
+            QCOMPARE(l.caption, frmMain->Texts().StringStopCaption);
             rowsSeen.insert(l.selected);
         }
         QCOMPARE(rowsSeen, (QSet<int>{0, 1, 2}));
@@ -289,7 +290,7 @@ private slots:
         useBlockingEncoder();
         queue({"a.avi", "long.mkv"});
         bool stopped = false;
-        connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+        connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
             if (!stopped && list()->selectionModel()->selectedRows().value(0).row() == 1) {
                 stopped = true;
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
@@ -300,11 +301,11 @@ private slots:
         convert();
         QCOMPARE(modal.seenNames(), QStringList{"msgRunStopped"});
         QVERIFY(modal.unexpected.isEmpty());
-        verifyEndMessage(modal.seen[0], "1 2", {count(frmMain->msgRunStoppedFiles, 1)}, {}, true);
+        verifyEndMessage(modal.seen[0], "1 2", {count(frmMain->Texts().msgRunStoppedFiles, 1)}, {}, true);
         QCOMPARE(m_program.powerOffs, 0);
         QCOMPARE(m_program.errors, QStringList());
         verifyIdle();
-        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->StringStartCaption);
+        QCOMPARE(FindControl<QAction>(frmMain, "ActionConvertNow")->text(), frmMain->Texts().StringStartCaption);
     }
 
     // The end message names a file the real encoder failed on and says why.
@@ -320,19 +321,20 @@ private slots:
         // tip, the end message and its detail area, behind the file's name.
         const QString reason = queueCell(0, 2, Qt::ToolTipRole);
         QVERIFY(!reason.isEmpty());
-        verifyEndMessage(modal.seen.last(), "1 2", {count(frmMain->msgRunFailed, 1)}, {"damaged.avi: " + reason});
+        verifyEndMessage(modal.seen.last(), "1 2", {count(frmMain->Texts().msgRunFailed, 1)},
+                         {"damaged.avi: " + reason});
         QCOMPARE(modal.seen.last().detail, clip("damaged.avi") + ": " + reason);
-        QCOMPARE(queueCell(0, 2), frmMain->msgStateFailed);
-        QCOMPARE(queueCell(1, 2), frmMain->msgStateDone);
+        QCOMPARE(queueCell(0, 2), frmMain->Texts().msgStateFailed);
+        QCOMPARE(queueCell(1, 2), frmMain->Texts().msgStateDone);
         QCOMPARE(queueCell(0, 0), clip("damaged.avi"));
         // The file converted names its output in its tool tip, and its menu
         // opens the output's folder; the failed one has neither.
         QCOMPARE(queueCell(1, 0, Qt::ToolTipRole),
-                 clip("a.avi") + "\n" + FormatText(frmMain->msgOutputTip, {out("a.mp3")}));
+                 clip("a.avi") + "\n" + FormatText(frmMain->Texts().msgOutputTip, {out("a.mp3")}));
         QVERIFY(queueCell(0, 0, Qt::ToolTipRole).isEmpty());
         auto *menu = FindControl<QMenu>(frmMain, "PopupMenu");
         auto *showInFolder = FindControl<QAction>(frmMain, "popMenuShowInFolder");
-        QCOMPARE(showInFolder->text(), frmMain->msgShowInFolder);
+        QCOMPARE(showInFolder->text(), frmMain->Texts().msgShowInFolder);
         UrlRecorder urls({"file"});
         for (int row : {0, 1}) {
             list()->selectRow(row);
@@ -381,10 +383,11 @@ private slots:
             QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(base.filePath(opened))});
         } else {
             // The folder is named; the file the run was at says it failed.
-            const QString text = error == "msgNoOutputFolder" ? frmMain->msgNoOutputFolder
-                                                              : FormatText(frmMain->msgFailFolderAccess, {setting});
+            const QString text = error == "msgNoOutputFolder"
+                                     ? frmMain->Texts().msgNoOutputFolder
+                                     : FormatText(frmMain->Texts().msgFailFolderAccess, {setting});
             QCOMPARE(m_program.errors, QStringList{WithFullStop(text)});
-            QCOMPARE(queueCell(0, 2), folder == "ro" ? frmMain->msgStateFailed : QString());
+            QCOMPARE(queueCell(0, 2), folder == "ro" ? frmMain->Texts().msgStateFailed : QString());
             QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), folder == "ro" ? text : QString());
             QVERIFY(urls.opened.isEmpty());
         }
@@ -410,13 +413,13 @@ private slots:
         queue({"long.mkv", "a.avi"});
         bool runningAfterTheQuestion = false;
         QMetaObject::Connection closer =
-            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
                 disconnect(closer);
                 QTimer::singleShot(0, frmMain, [&] {
                     frmMain->close();
                     if (quits)
                         return;
-                    runningAfterTheQuestion = frmMain->ConversionRun->IsActive();
+                    runningAfterTheQuestion = frmMain->ConversionRun()->IsActive();
                     clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
                 });
             });
@@ -429,7 +432,7 @@ private slots:
         // The question before closing; after a stop by hand, its summary.
         QCOMPARE(modal.seenNames(),
                  quits ? QStringList{"msgCloseDuringRun"} : QStringList({"msgCloseDuringRun", "msgRunStopped"}));
-        QCOMPARE(modal.seen[0].text, frmMain->msgCloseDuringRun);
+        QCOMPARE(modal.seen[0].text, frmMain->Texts().msgCloseDuringRun);
         QVERIFY(modal.unexpected.isEmpty());
         QCOMPARE(runningAfterTheQuestion, !quits);
         QCOMPARE(m_program.powerOffs, 0);
@@ -471,7 +474,7 @@ private slots:
         QVERIFY(modal.unexpected.isEmpty());
         QCOMPARE(contentOf(out("a.mp3")), QByteArray("old a"));
         QVERIFY(!QFile::exists(out("b.mp3")));
-        QVERIFY(!frmMain->ConversionRun->ConsoleIO || !frmMain->ConversionRun->ConsoleIO->IsRunning());
+        QVERIFY(!frmMain->ConversionRun()->ConsoleIO || !frmMain->ConversionRun()->ConsoleIO->IsRunning());
     }
 
     // The question names its file; meanwhile the window says what it waits
@@ -505,7 +508,7 @@ private slots:
         start();
         queue({"a.avi"});
         QMetaObject::Connection dropper =
-            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
                 disconnect(dropper);
                 auto *data = new QMimeData;
                 data->setUrls({QUrl::fromLocalFile(clip("b.mp4"))});
@@ -541,7 +544,9 @@ private slots:
     {
         QFETCH(QString, source);
         start();
-        frmMain->msgStatusRun = "Converting file %s";
+        TWindowTexts texts = frmMain->Texts();
+        texts.msgStatusRun = "Converting file %s";
+        frmMain->SetTexts(texts);
         queue({source});
         QCOMPARE(queueRows(), 1);
         list()->selectRow(0);
@@ -590,12 +595,12 @@ private slots:
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
         QCOMPARE(modal.seenNames(), (QStringList{"frmPowerOffWindows", "msgFinishInfo"}));
-        verifyEndMessage(modal.seen[1], "0 1", {count(frmMain->msgRunFailed, 1)},
+        verifyEndMessage(modal.seen[1], "0 1", {count(frmMain->Texts().msgRunFailed, 1)},
                          {"damaged.avi: " + queueCell(0, 2, Qt::ToolTipRole)});
         QCOMPARE(m_program.powerOffs, 0);
         verifyIdle();
 
-        frmMain->Queue->Clear();
+        frmMain->Queue()->Clear();
         ModalAnswerer none;
         convert();
         QVERIFY(none.seen.isEmpty() && none.unexpected.isEmpty());
@@ -630,7 +635,9 @@ private slots:
         QFETCH(int, bar);
         QFETCH(QString, text);
         start();
-        frmMain->msgStatusRun = "Converting file %s";
+        TWindowTexts texts = frmMain->Texts();
+        texts.msgStatusRun = "Converting file %s";
+        frmMain->SetTexts(texts);
         queue({"/v/one.avi", "/v/two.avi", "/v/three.avi", "/v/four.avi", "/v/five.avi"});
         list()->clearSelection();
         if (selected >= 0)
@@ -643,7 +650,7 @@ private slots:
         QCOMPARE(this->bar()->maximum(), bar < 0 ? 0 : 100);
         QCOMPARE(status()->text(), text);
         if (selected < 0)
-            QCOMPARE(frmMain->ConversionRun->File().FDuration, qint64(0));
+            QCOMPARE(frmMain->ConversionRun()->File().FDuration, qint64(0));
         else if (!raised)
             QCOMPARE(status()->toolTip(),
                      text.left(text.lastIndexOf(" \u00B7 ") + 3) + "/v/" + text.section(" \u00B7 ", -1));
@@ -658,8 +665,8 @@ private slots:
         writeFile(dir.filePath("en.ini"), "[frmMain]\nmsgStatusRun=%d files\nmsgStatusReady=Ready\n"
                                           "msgTimeLeft=about %d left\nmsgSpanMinutesSeconds=%s min\n");
         frmMain->LoadLanguage(dir.filePath("en.ini"));
-        QCOMPARE(frmMain->msgStatusRun, QStringLiteral("Converting file %s"));
-        QCOMPARE(frmMain->msgTimeLeft, QStringLiteral("about %s left"));
+        QCOMPARE(frmMain->Texts().msgStatusRun, QStringLiteral("Converting file %s"));
+        QCOMPARE(frmMain->Texts().msgTimeLeft, QStringLiteral("about %s left"));
         queue({"/v/one.avi"});
         list()->selectRow(0);
         for (int chunk = 0; chunk < 3; ++chunk)
@@ -692,12 +699,12 @@ private slots:
         const QString title = frmMain->windowTitle();
         QStringList titles;
         QStringList lastRow; // the state and the bar's maximum at each report of b.mp4
-        connect(frmMain->ConversionRun, &TConversionRun::FileProgress, this, [&](int row) {
+        connect(frmMain->ConversionRun(), &TConversionRun::FileProgress, this, [&](int row) {
             titles << frmMain->windowTitle();
             if (row == 2)
                 lastRow << queueCell(2, 2);
             // Two at work: the status line counts the run's files.
-            if (frmMain->ConversionRun->RunningCount() > 1)
+            if (frmMain->ConversionRun()->RunningCount() > 1)
                 QVERIFY2(
                     QRegularExpression("^Converting \\d files · \\d of 3 done$").match(status()->text()).hasMatch(),
                     qPrintable(status()->text()));
@@ -708,9 +715,10 @@ private slots:
 
         QCOMPARE(m_program.errors, QStringList());
         const QString reason = queueCell(1, 2, Qt::ToolTipRole);
-        verifyEndMessage(modal.seen.last(), "2 3", {count(frmMain->msgRunFailed, 1)}, {"damaged.avi: " + reason});
+        verifyEndMessage(modal.seen.last(), "2 3", {count(frmMain->Texts().msgRunFailed, 1)},
+                         {"damaged.avi: " + reason});
         QVERIFY(!reason.isEmpty());
-        QVERIFY(lastRow.contains(frmMain->msgStateConverting));
+        QVERIFY(lastRow.contains(frmMain->Texts().msgStateConverting));
         QVERIFY(!titles.isEmpty());
         for (const QString &shown : titles)
             QVERIFY2(QRegularExpression("^\\d+% \u00B7 ").match(shown).hasMatch() && shown.endsWith(title),
@@ -721,7 +729,8 @@ private slots:
             states << queueCell(row, 2);
             tips << queueCell(row, 2, Qt::ToolTipRole);
         }
-        QCOMPARE(states, (QStringList{frmMain->msgStateDone, frmMain->msgStateFailed, frmMain->msgStateDone}));
+        QCOMPARE(states, (QStringList{frmMain->Texts().msgStateDone, frmMain->Texts().msgStateFailed,
+                                      frmMain->Texts().msgStateDone}));
         QCOMPARE(tips, (QStringList{QString(), reason, QString()}));
         QCOMPARE(filesIn(m_output->path()), (QStringList{"a.mp3", "b.mp3"}));
         QCOMPARE(bar()->maximum(), 100);
@@ -736,14 +745,14 @@ private slots:
         queue({"long.mkv", "a.avi"});
         const QString title = frmMain->windowTitle();
         QMetaObject::Connection stopper =
-            connect(frmMain->ConversionRun->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
+            connect(frmMain->ConversionRun()->ConsoleIO, &TConsoleIO::OnReceiveError, this, [&] {
                 disconnect(stopper);
                 clickLater(FindControl<QPushButton>(frmMain, "buttonConvert"));
             });
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::Ok));
         convert();
-        QCOMPARE(queueCell(0, 2), frmMain->msgStateStopped);
+        QCOMPARE(queueCell(0, 2), frmMain->Texts().msgStateStopped);
         QCOMPARE(queueCell(1, 2), QString());
         QCOMPARE(frmMain->windowTitle(), title);
         verifyIdle();
@@ -766,13 +775,13 @@ private slots:
         ModalAnswerer modal;
         modal.expect(ModalAnswerer::messageBox(QMessageBox::No));
         convert();
-        const QString endsEarly = FormatText(frmMain->msgSourceEndsEarly, {"12:03", "45:00"});
-        const QString silent = frmMain->msgFailNoSound + " (No audio)";
-        QCOMPARE(queueCell(0, 2), frmMain->msgStateIncomplete);
+        const QString endsEarly = FormatText(frmMain->Texts().msgSourceEndsEarly, {"12:03", "45:00"});
+        const QString silent = frmMain->Texts().msgFailNoSound + " (No audio)";
+        QCOMPARE(queueCell(0, 2), frmMain->Texts().msgStateIncomplete);
         QCOMPARE(queueCell(0, 2, Qt::ToolTipRole), endsEarly);
         QCOMPARE(queueCell(1, 2, Qt::ToolTipRole), silent);
         verifyEndMessage(modal.seen.last(), "0 2",
-                         {count(frmMain->msgRunFailed, 1), count(frmMain->msgIncompleteFiles, 1)},
+                         {count(frmMain->Texts().msgRunFailed, 1), count(frmMain->Texts().msgIncompleteFiles, 1)},
                          {"damaged.avi: " + silent});
         QCOMPARE(modal.seen.last().detail,
                  clip("a.avi") + ": " + endsEarly + "\n" + clip("damaged.avi") + ": " + silent);
@@ -794,10 +803,10 @@ private slots:
         QStringList named;
         for (int i = 1; i <= 10; ++i)
             named << QStringLiteral("clip%1.avi: ").arg(i) + queueCell(i - 1, 2, Qt::ToolTipRole);
-        verifyEndMessage(modal.seen.last(), "0 12", {count(frmMain->msgRunFailed, 12)},
-                         named << count(frmMain->msgMoreFailed, 2));
+        verifyEndMessage(modal.seen.last(), "0 12", {count(frmMain->Texts().msgRunFailed, 12)},
+                         named << count(frmMain->Texts().msgMoreFailed, 2));
         // The sources are gone since they were queued, and each is named so.
-        QCOMPARE(modal.seen.last().detail.count(frmMain->msgFailSourceGone), 12);
+        QCOMPARE(modal.seen.last().detail.count(frmMain->Texts().msgFailSourceGone), 12);
     }
 };
 

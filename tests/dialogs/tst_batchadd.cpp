@@ -1,3 +1,4 @@
+#include "app/FileAdder.h"
 #include "app/MainWindow.h"
 #include "common/IniFile.h"
 #include "dialogs/BatchAddDialog.h"
@@ -199,7 +200,7 @@ private slots:
 
     void dialogIsGoneBeforeRowsArrive()
     {
-        const QScopedValueRollback everyEntry(TfrmMain::SearchYieldIntervalMs, 0);
+        const QScopedValueRollback everyEntry(TFileAdder::SearchYieldIntervalMs, 0);
         open();
         QVERIFY(ClickFolder(tree(), videos()));
         bool visibleDuringSearch = true;
