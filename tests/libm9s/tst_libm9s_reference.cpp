@@ -5,10 +5,10 @@
 // and awkward paths; the track list against ffprobe; and loudness levelling
 // and ReplayGain tags against ffmpeg's own EBU R128 meter.
 
-#include "ChunkedDecode.h"
 #include "EncoderTestKit.h"
-#include "OutputCheck.h"
-#include "Segments.h"
+#include "libm9s/output/ChunkedDecode.h"
+#include "libm9s/output/OutputCheck.h"
+#include "libm9s/segments/Segments.h"
 
 #include <QDir>
 #include <QJsonArray>
