@@ -1,6 +1,7 @@
 #include "Loudness.h"
 
 #include "EncoderError.h"
+#include "ReferencePeak.h"
 
 #include <ebur128.h>
 
@@ -69,6 +70,8 @@ LoudnessMeter::LoudnessMeter(const AVChannelLayout &layout, int sampleRate, Mete
         for (int i = 0; i < layout.nb_channels; ++i)
             ebur128_set_channel(state_->ebu, unsigned(i),
                                 ChannelWeight(av_channel_layout_channel_from_index(&layout, unsigned(i))));
+    if (kind == MeterKind::TruePeak || kind == MeterKind::Written)
+        reference_ = std::make_unique<ReferencePeak>(layout.nb_channels, sampleRate);
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
@@ -79,6 +82,8 @@ void LoudnessMeter::Add(const float *samples, int count, bool counted)
         return;
     if (ebur128_add_frames_float(state_->ebu, samples, size_t(count)) != EBUR128_SUCCESS)
         throw std::bad_alloc();
+    if (reference_)
+        reference_->Add(samples, count, counted);
     if (!counted)
         return;
     samples_ += count;
@@ -99,7 +104,8 @@ LoudnessMeasure LoudnessMeter::Result() const
     measure.samples = samples_;
     measure.sampleRate = sampleRate_;
     measure.samplePeak = samplePeak_;
-    measure.truePeak = truePeak_;
+    // The higher reading of the two meters: a file under the ceiling is under it on both.
+    measure.truePeak = reference_ ? std::max(truePeak_, reference_->Peak()) : truePeak_;
     measure.truePeakKnown = kind_ == MeterKind::TruePeak || kind_ == MeterKind::Written;
     if (kind_ != MeterKind::Loudness && kind_ != MeterKind::Written)
         return measure;
