@@ -51,6 +51,7 @@ public:
 
 private:
     friend class PartMeters;
+    double TruePeak() const;
     struct State;
     std::unique_ptr<State> state_;
     std::unique_ptr<ReferencePeak> reference_; // true peak as FFmpeg's meter reads it, beside libebur128's
