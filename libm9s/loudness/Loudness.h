@@ -34,6 +34,8 @@ struct LoudnessMeasure {
 // output decodes, checked against the target and the ceiling.
 enum class MeterKind { Loudness, TruePeak, Range, Written };
 
+class ReferencePeak;
+
 class LoudnessMeter {
 public:
     // Throws EncoderError when libebur128 cannot measure that many channels.
@@ -50,8 +52,10 @@ public:
 
 private:
     friend class PartMeters;
+    double TruePeak() const;
     struct State;
     std::unique_ptr<State> state_;
+    std::unique_ptr<ReferencePeak> reference_; // true peak as FFmpeg's meter reads it, beside libebur128's
     MeterKind kind_;
     int64_t samples_ = 0;
     int sampleRate_;

@@ -10,13 +10,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
 // Making up for the limiter and the encoder: at most this many passes over
 // the audio as written, until it is this close to the target, raising the
 // gain by at most this much at a time.
-constexpr int kMakeUpRounds = 5;
+constexpr int kMakeUpRounds = 8;
 constexpr double kCloseEnoughLu = 0.15;
 constexpr double kLargestMakeUpDb = 12;
 // A dB of gain brings at least this much loudness however hard the limiter works.
@@ -74,8 +75,10 @@ bool LoudnessStage::MeasureForConversion(OutputMedia &output)
 // weigh up) and makes peaks of its own. So the audio is measured again as
 // it will be written, through the gain and the limiter, and for a lossy
 // format through its encoder and decoder, and the gain raised by what it
-// fell short, the limiter's aim lowered by what the decoded peaks rose
-// over the ceiling, until it lands. False on a stop.
+// fell short, the limiter's aim lowered by what the peaks rose over the
+// ceiling (read as the common meters read them: between the samples, the
+// filters of one meter ring higher than the limiter's own), until it
+// lands. False on a stop.
 bool LoudnessStage::MakeUp(MeasureFormat format, OutputMedia &output)
 {
     const bool lossy = options_.format != OutputFormat::Wav && options_.format != OutputFormat::Flac;
@@ -89,35 +92,49 @@ bool LoudnessStage::MakeUp(MeasureFormat format, OutputMedia &output)
     bool compared = false;
     double lastGain = 0;
     double lastGot = 0;
-    for (int round = 0; round < kMakeUpRounds; ++round) {
+    // The round measured under the ceiling that came nearest the target: where
+    // the rounds run out before they land, the file is written as that one
+    // was measured, so a peak over the ceiling is never what is left.
+    struct Tried {
+        LevelPlan plan;
+        double ceilingDb;
+        double missLu;
+    };
+    std::optional<Tried> best;
+    bool landed = false;
+    for (int round = 0; round < kMakeUpRounds && !landed; ++round) {
         format.levelled =
             MeasureFormat::Levelling{plan_.gainDb, plan_.limit ? std::optional(ceilingDb_) : std::nullopt};
-        const MeasuredPass written =
-            MeasureLoudness(options_, format, lossy ? MeterKind::Written : MeterKind::Loudness);
+        const MeasuredPass written = MeasureLoudness(options_, format, MeterKind::Written);
         if (written.stopped)
             return false;
-        bool again = false;
-        const double over = lossy ? ToDecibels(written.measure.truePeak) - options_.truePeakDb : 0;
+        const double over = ToDecibels(written.measure.truePeak) - options_.truePeakDb;
+        const double got = written.measure.integratedLufs;
+        const double shortfall = target - got;
+        if (over <= 0 && std::isfinite(shortfall) && (!best || std::abs(shortfall) < best->missLu))
+            best = Tried{plan_, ceilingDb_, std::abs(shortfall)};
+        landed = true;
         if (over > 0) {
             ceilingDb_ -= over + kPeakMarginDb;
-            plan_.limit = again = true;
+            plan_.limit = true;
+            landed = false;
         }
-        const double got = written.measure.integratedLufs;
         double slope = 1;
         if (compared && over <= 0 && std::abs(plan_.gainDb - lastGain) > 0.05)
             slope = std::clamp((got - lastGot) / (plan_.gainDb - lastGain), kFlattestSlope, 1.0);
         compared = over <= 0;
         lastGain = plan_.gainDb;
         lastGot = got;
-        const double shortfall = target - got;
         if (std::isfinite(shortfall) && std::abs(shortfall) >= kCloseEnoughLu) {
             plan_.gainDb += std::clamp(shortfall / slope, -kLargestMakeUpDb, kLargestMakeUpDb);
             // A sample over the ceiling now is a true peak over it.
             plan_.limit = plan_.limit || ToDecibels(measure_->samplePeak) + plan_.gainDb > ceilingDb_;
-            again = true;
+            landed = false;
         }
-        if (!again)
-            break;
+    }
+    if (!landed && best) {
+        plan_ = best->plan;
+        ceilingDb_ = best->ceilingDb;
     }
     return true;
 }

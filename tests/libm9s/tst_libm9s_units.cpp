@@ -1136,13 +1136,13 @@ void TestLibm9sUnits::plansGainAndTags_data()
     // ceiling is the true peak worth its cost; a sample over it already
     // calls for the limiter.
     QTest::newRow("sample peak far under the ceiling")
-        << -31.5 << -22.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.077625", "2176"};
+        << -31.5 << -24.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.061660", "2176"};
     QTest::newRow("sample peak near the ceiling")
-        << -31.5 << -22.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.079433", "2176"};
+        << -31.5 << -24.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.063096", "2176"};
     QTest::newRow("sample peak pushed over: no need to measure more")
         << -31.5 << -16.0 << false << 60.0 << 15.5 << limit << "" << QStringList{"13.50 dB", "0.158489", "2176"};
     QTest::newRow("lowered, sample peak over full scale")
-        << -8.0 << 0.5 << false << 60.0 << -8.0 << "" << "" << QStringList{"-10.00 dB", "1.059254", "-3840"};
+        << -4.0 << 0.5 << false << 60.0 << -12.0 << "" << "" << QStringList{"-14.00 dB", "1.059254", "-4864"};
 }
 
 void TestLibm9sUnits::plansGainAndTags()
@@ -1178,6 +1178,7 @@ void TestLibm9sUnits::boundsTruePeakBySamples_data()
 {
     QTest::addColumn<int>("rate");
     QTest::newRow("4x interpolation") << 48000;
+    QTest::newRow("4x interpolation, from 44.1 kHz") << 44100;
     QTest::newRow("2x interpolation") << 96000;
     QTest::newRow("none") << 192000;
 }
