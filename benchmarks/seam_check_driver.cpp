@@ -8,7 +8,7 @@
 // Exit status 3 when a target is missed.
 
 #include "EncoderTestKit.h"
-#include "Segments.h"
+#include "libm9s/segments/Segments.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -13,15 +13,14 @@
 // (after a line that says how far it came): a stop is never taken for the
 // finished file.
 
-#include "Conversion.h"
-#include "EncoderContract.h"
-#include "EncoderError.h"
-#include "Messages.h"
-#include "Options.h"
-#include "StopControl.h"
-#include "StreamCopy.h"
-#include "TimeText.h"
-#include "TrackList.h"
+#include "libm9s/EncoderContract.h"
+#include "libm9s/base/EncoderError.h"
+#include "libm9s/base/Messages.h"
+#include "libm9s/base/Options.h"
+#include "libm9s/base/StopControl.h"
+#include "libm9s/base/TimeText.h"
+#include "libm9s/input/TrackList.h"
+#include "libm9s/pipeline/Pipeline.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -43,10 +42,8 @@ int main(int argc, char **argv)
         RunEnd end;
         if (!options.probePath.empty())
             PrintAudioTracks(options.probePath);
-        else if (options.copy)
-            end = RunStreamCopy(options);
         else
-            end = RunConversion(options);
+            end = RunPipeline(options);
         if (end.stopped) {
             WriteStoppedMarker(FormatSeconds(end.convertedUs, 1000000));
             status = EncoderContract::ExitStopped;

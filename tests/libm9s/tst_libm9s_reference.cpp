@@ -5,10 +5,10 @@
 // and awkward paths; the track list against ffprobe; and loudness levelling
 // and ReplayGain tags against ffmpeg's own EBU R128 meter.
 
-#include "ChunkedDecode.h"
 #include "EncoderTestKit.h"
-#include "OutputCheck.h"
-#include "Segments.h"
+#include "libm9s/output/ChunkedDecode.h"
+#include "libm9s/output/OutputCheck.h"
+#include "libm9s/segments/Segments.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -1171,10 +1171,16 @@ void TestLibm9sReference::levelsLoudness_data()
     QTest::newRow("film to -7, flac: limited")
         << "film.mov" << level("flac", "-7") << "l.flac" << -7.0 << -1.0 << "" << "the limiter held";
     // What the limiter takes with the plosives is made up, measured on the limited audio.
+    // The peaks are checked as FFmpeg's meter reads them, whose filters ring
+    // higher near the top of the band than the limiter's own interpolation.
     QTest::newRow("plosives to -14, wav: the limiter's loss made up")
-        << "plosives.mkv" << level("wav", "-14") << "l.wav" << -14.0 << none << "" << "the limiter held";
+        << "plosives.mkv" << level("wav", "-14") << "l.wav" << -14.0 << -1.0 << "" << "the limiter held";
     QTest::newRow("plosives to -16, flac: the limiter's loss made up")
-        << "plosives.mkv" << level("flac", "-16") << "l.flac" << -16.0 << none << "" << "the limiter held";
+        << "plosives.mkv" << level("flac", "-16") << "l.flac" << -16.0 << -1.0 << "" << "the limiter held";
+    QTest::newRow("plosives to -14, flac") << "plosives.mkv" << level("flac", "-14") << "l.flac" << -14.0 << -1.0 << ""
+                                           << "the limiter held";
+    QTest::newRow("plosives to -23, m4a") << "plosives.mkv" << level("m4a", "-23") << "l.m4a" << -23.0 << -1.0 << ""
+                                          << "dB for -23 LUFS";
     // A lossy encoder takes loudness too, and makes overs of its own: made
     // up, measured on what the file decodes to.
     QTest::newRow("plosives to -14, mp3: the encoder's loss made up")
@@ -1237,7 +1243,7 @@ void TestLibm9sReference::levelsLoudness()
     if (!qIsNaN(target))
         QVERIFY2(qAbs(measured.lufs - target) <= 0.5, qPrintable(seen));
     if (!qIsNaN(ceiling))
-        QVERIFY2(measured.peak <= ceiling + 0.1, qPrintable(seen));
+        QVERIFY2(measured.peak <= ceiling + 0.05, qPrintable(seen)); // printed to a tenth
 
     const AudioInfo info = Probe(path);
     QVERIFY2(info.opened, qPrintable(info.error));

@@ -10,9 +10,9 @@
 // be converting when the stop comes arrives through a FIFO that the test
 // feeds and holds open, so the conversion cannot end before the test says.
 
-#include "EncoderContract.h"
 #include "EncoderTestKit.h"
 #include "console/ConsoleIO.h"
+#include "libm9s/EncoderContract.h"
 
 #include <QDir>
 #include <QElapsedTimer>

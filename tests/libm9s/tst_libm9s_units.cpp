@@ -3,25 +3,26 @@
 // chapters cut to a window, the rates and bit rates fitted to each encoder, a
 // copy's container and the track list's lines.
 
-#include "Chapters.h"
-#include "EncoderError.h"
-#include "FlacMd5.h"
-#include "FlacSeekTable.h"
-#include "FrameQueue.h"
-#include "Leveller.h"
-#include "LibraryMd5.h"
-#include "Loudness.h"
-#include "Options.h"
-#include "OutputCheck.h"
-#include "OutputMedia.h"
-#include "SegmentJoin.h"
-#include "Segments.h"
-#include "StopControl.h"
-#include "StreamChoice.h"
-#include "StreamCopy.h"
-#include "Tags.h"
-#include "TimeText.h"
-#include "TrackList.h"
+#include "libm9s/base/EncoderError.h"
+#include "libm9s/base/FrameQueue.h"
+#include "libm9s/base/Options.h"
+#include "libm9s/base/StopControl.h"
+#include "libm9s/base/TimeText.h"
+#include "libm9s/encode/EncoderChoice.h"
+#include "libm9s/filter/Leveller.h"
+#include "libm9s/input/StreamChoice.h"
+#include "libm9s/input/TrackList.h"
+#include "libm9s/loudness/Loudness.h"
+#include "libm9s/metadata/Chapters.h"
+#include "libm9s/metadata/Tags.h"
+#include "libm9s/output/CopyContainer.h"
+#include "libm9s/output/FlacSeekTable.h"
+#include "libm9s/output/OutputCheck.h"
+#include "libm9s/output/OutputMedia.h"
+#include "libm9s/segments/FlacMd5.h"
+#include "libm9s/segments/LibraryMd5.h"
+#include "libm9s/segments/SegmentPlacement.h"
+#include "libm9s/segments/Segments.h"
 
 #include <QtTest>
 
@@ -1135,13 +1136,13 @@ void TestLibm9sUnits::plansGainAndTags_data()
     // ceiling is the true peak worth its cost; a sample over it already
     // calls for the limiter.
     QTest::newRow("sample peak far under the ceiling")
-        << -31.5 << -22.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.077625", "2176"};
+        << -31.5 << -24.2 << false << 60.0 << 15.5 << "" << "" << QStringList{"13.50 dB", "0.061660", "2176"};
     QTest::newRow("sample peak near the ceiling")
-        << -31.5 << -22.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.079433", "2176"};
+        << -31.5 << -24.0 << false << 60.0 << 15.5 << measure << "" << QStringList{"13.50 dB", "0.063096", "2176"};
     QTest::newRow("sample peak pushed over: no need to measure more")
         << -31.5 << -16.0 << false << 60.0 << 15.5 << limit << "" << QStringList{"13.50 dB", "0.158489", "2176"};
     QTest::newRow("lowered, sample peak over full scale")
-        << -8.0 << 0.5 << false << 60.0 << -8.0 << "" << "" << QStringList{"-10.00 dB", "1.059254", "-3840"};
+        << -4.0 << 0.5 << false << 60.0 << -12.0 << "" << "" << QStringList{"-14.00 dB", "1.059254", "-4864"};
 }
 
 void TestLibm9sUnits::plansGainAndTags()
@@ -1177,6 +1178,7 @@ void TestLibm9sUnits::boundsTruePeakBySamples_data()
 {
     QTest::addColumn<int>("rate");
     QTest::newRow("4x interpolation") << 48000;
+    QTest::newRow("4x interpolation, from 44.1 kHz") << 44100;
     QTest::newRow("2x interpolation") << 96000;
     QTest::newRow("none") << 192000;
 }
