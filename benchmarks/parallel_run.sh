@@ -8,7 +8,11 @@
 #   - the real main window (offscreen, real runner) with 1 file at once,
 #   - the real main window with N files at once,
 # N being the number of cores. Prints each wall time (hyperfine medians), the
-# direct and the window speed-ups and their ratio.
+# direct and the window speed-ups and their ratio. Then, where GNU parallel
+# is installed, the terminal program two ways: `tolvane --convert -j N` over
+# all the clips, and GNU parallel starting `tolvane --convert --output-file`
+# once per clip, N at a time, as a job engine does: the cost of a process per
+# file, as a ratio.
 # Targets: window speed-up >= 95 % of the direct one; the window with 1 file
 # at once within 2 % of the direct loop.
 #
@@ -38,7 +42,7 @@ for tool in ffmpeg hyperfine python3 xargs; do
 done
 
 if [ -z "${TOLVANE_BENCH_NO_BUILD:-}" ]; then
-  flock /tmp/tolvane-build.lock cmake --build "$BUILD" --target libm9s run_overhead_driver -j2 >/dev/null
+  flock /tmp/tolvane-build.lock cmake --build "$BUILD" --target libm9s tolvane run_overhead_driver -j2 >/dev/null
 fi
 LIBM9S="$BUILD/libm9s"
 DRIVER="$BUILD/benchmarks/run_overhead_driver"
@@ -90,4 +94,28 @@ print(f"direct speed-up (1 / N)        {direct:6.2f}x")
 print(f"window speed-up (1 / N)        {window:6.2f}x")
 print(f"window / direct speed-up       {100 * window / direct:6.1f} %   (target >= 95 %)")
 print(f"window-1 / direct-1            {100 * t['window-1'] / t['direct-1']:6.1f} %   (target <= 102 %)")
+PY
+
+command -v parallel >/dev/null || { echo "GNU parallel is not installed: the terminal's two ways are left out"; exit 0; }
+# A program folder of its own, so that the build folder's config.ini plays no part.
+cp "$BUILD/tolvane" "$WORK/program/tolvane"
+TERMINAL="'$WORK/program/tolvane' --convert -q -f mp3 -b 128 -r 44100 -c 2 --existing overwrite"
+echo
+echo "The terminal program, $RUNS runs each: one process for all, one per file (GNU parallel)"
+hyperfine --style basic --runs "$RUNS" --warmup 1 --prepare "rm -f '$WORK/out'/*" \
+  --export-json "$WORK/terminal.json" \
+  -n terminal-N "$TERMINAL -j $CORES -o '$WORK/out' '$WORK/clips'/clip*.mp4" \
+  -n parallel-N "parallel -j $CORES $TERMINAL --output-file '$WORK/out/{/.}.mp3' {} ::: '$WORK/clips'/clip*.mp4" \
+  >/dev/null
+produced=$(ls "$WORK/out"/*.mp3 | wc -l)
+[ "$produced" -eq "$FILES" ] || { echo "the last run wrote $produced of $FILES files" >&2; exit 1; }
+
+python3 - "$WORK/terminal.json" "$FILES" <<'PY'
+import json, statistics, sys
+path, files = sys.argv[1], int(sys.argv[2])
+t = {r["command"]: statistics.median(r["times"]) for r in json.load(open(path))["results"]}
+for name in ("terminal-N", "parallel-N"):
+    print(f"{name:10s} {t[name]:8.2f} s   {1000 * t[name] / files:7.1f} ms/file")
+extra = 1000 * (t["parallel-N"] - t["terminal-N"]) / files
+print(f"parallel / terminal            {100 * t['parallel-N'] / t['terminal-N']:6.1f} %   ({extra:+.1f} ms per file for a process of its own)")
 PY
