@@ -76,7 +76,7 @@ void ReferencePeak::Deliver(size_t stage, int count, bool counted)
 }
 
 // What each filter still holds, through the steps after it.
-void ReferencePeak::Drain(size_t stage, bool counted)
+void ReferencePeak::Drain(size_t stage)
 {
     for (;;) {
         Stage &s = stages_[stage];
@@ -88,17 +88,17 @@ void ReferencePeak::Drain(size_t stage, bool counted)
         const int got = swr_convert(s.swr.get(), &out, held, nullptr, 0);
         if (got <= 0)
             break;
-        Deliver(stage, got, counted);
+        Deliver(stage, got, true);
     }
     if (stage + 1 < stages_.size())
-        Drain(stage + 1, counted);
+        Drain(stage + 1);
 }
 
 double ReferencePeak::Peak()
 {
     if (!drained_) {
         drained_ = true;
-        Drain(0, true);
+        Drain(0);
     }
     return peak_;
 }

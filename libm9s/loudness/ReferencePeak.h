@@ -31,7 +31,7 @@ private:
     };
     void Pass(size_t stage, const float *samples, int count, bool counted);
     void Deliver(size_t stage, int count, bool counted);
-    void Drain(size_t stage, bool counted);
+    void Drain(size_t stage);
     Stage MakeStage(int inRate, int outRate) const;
 
     int channels_;
